@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# The whole test suite: installs what is missing, builds the 32-bit Windows
+# module and the native build (only what is stale), then runs every test,
+# the ones that load the real module under Wine included.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+
+cmake --preset win32 >/dev/null
+cmake --build --preset win32
+cmake --preset default >/dev/null
+cmake --build --preset default
+ctest --preset default "$@"
