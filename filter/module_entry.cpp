@@ -49,5 +49,11 @@ QUILLMERE_EXPORT int HOST_CDECL VirtualdubFilterModuleInit2(FilterModule* module
 
 QUILLMERE_EXPORT void HOST_CDECL VirtualdubFilterModuleDeinit(FilterModule*,
                                                               const FilterFunctions* functions) {
+    // A refused registration left nothing to remove, and a host must never
+    // be handed a definition it has already dropped.
+    if (g_registeredDefinition == nullptr) {
+        return;
+    }
     functions->removeFilter(g_registeredDefinition);
+    g_registeredDefinition = nullptr;
 }

@@ -1,0 +1,95 @@
+// The window system of the Windows build: every request is the platform call
+// of the same meaning, made for real.
+#include "platform/window_system.h"
+
+namespace {
+
+class Win32WindowSystem final : public WindowSystem {
+public:
+    void SetControlText(HWND dialog, int control, const char* text) override {
+        SetDlgItemTextA(dialog, control, text);
+    }
+
+    unsigned GetControlText(HWND dialog, int control, char* buffer, int capacity) override {
+        if (capacity <= 0) {
+            return 0;
+        }
+        buffer[0] = '\0';
+        return GetDlgItemTextA(dialog, control, buffer, capacity);
+    }
+
+    void SetControlUnsigned(HWND dialog, int control, unsigned value) override {
+        SetDlgItemInt(dialog, control, value, FALSE);
+    }
+
+    void SetChecked(HWND dialog, int control, bool checked) override {
+        CheckDlgButton(dialog, control, checked ? BST_CHECKED : BST_UNCHECKED);
+    }
+
+    bool IsChecked(HWND dialog, int control) override {
+        return IsDlgButtonChecked(dialog, control) == BST_CHECKED;
+    }
+
+    void SetReadOnly(HWND dialog, int control, bool readOnly) override {
+        SendDlgItemMessageA(dialog, control, EM_SETREADONLY, readOnly ? TRUE : FALSE, 0);
+    }
+
+    void EnableControl(HWND dialog, int control, bool enabled) override {
+        EnableWindow(GetDlgItem(dialog, control), enabled ? TRUE : FALSE);
+    }
+
+    void AddListItem(HWND dialog, int control, const char* text) override {
+        SendDlgItemMessageA(dialog, control, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
+    }
+
+    void SelectListItem(HWND dialog, int control, int index) override {
+        SendDlgItemMessageA(dialog, control, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    }
+
+    int SelectedListItem(HWND dialog, int control) override {
+        return static_cast<int>(SendDlgItemMessageA(dialog, control, CB_GETCURSEL, 0, 0));
+    }
+
+    HWND FindWindowByTitle(const char* title) override { return FindWindowA(nullptr, title); }
+
+    bool BelongsToThisProcess(HWND window) override {
+        DWORD process = 0;
+        return window != nullptr && GetWindowThreadProcessId(window, &process) != 0 &&
+               process == GetCurrentProcessId();
+    }
+
+    WNDPROC ReplaceWindowProc(HWND window, WNDPROC procedure) override {
+        return reinterpret_cast<WNDPROC>(
+            SetWindowLongA(window, GWL_WNDPROC, reinterpret_cast<LONG>(procedure)));
+    }
+
+    LRESULT CallWindowProc(WNDPROC procedure, HWND window, UINT message, WPARAM wParam,
+                           LPARAM lParam) override {
+        return CallWindowProcA(procedure, window, message, wParam, lParam);
+    }
+
+    void ConfineCursor(HWND window, int left, int top, int right, int bottom) override {
+        RECT client;
+        GetClientRect(window, &client);
+        POINT first = {client.left + left, client.top + top};
+        POINT second = {client.left + right, client.top + bottom};
+        ClientToScreen(window, &first);
+        ClientToScreen(window, &second);
+        RECT confinement;
+        SetRect(&confinement, first.x, first.y, second.x, second.y);
+        ClipCursor(&confinement);
+    }
+
+    void ReleaseCursor() override { ClipCursor(nullptr); }
+
+    BOOL GetOpenFileName(OpenFileRequest* request) override { return GetOpenFileNameA(request); }
+
+    BOOL ChooseColor(ChooseColorRequest* request) override { return ChooseColorA(request); }
+};
+
+}  // namespace
+
+WindowSystem& PlatformWindowSystem() {
+    static Win32WindowSystem windowSystem;
+    return windowSystem;
+}
