@@ -1,0 +1,613 @@
+#include "hostkit/bitmap_operations.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+namespace {
+
+// Wide enough that the sum or difference of any two `long` arguments, and of
+// any of them with a bitmap extent, is exact.
+#if defined(__SIZEOF_INT128__)
+using Wide = __int128;
+#else
+using Wide = std::int64_t;
+#endif
+static_assert(sizeof(Wide) >= 2 * sizeof(long), "Wide must hold sums of two longs");
+
+constexpr long kWholeExtent = -1;
+constexpr std::int64_t kLargestLayout = std::numeric_limits<std::int32_t>::max();
+constexpr int kWeightBits = 8;
+constexpr int kWeightOne = 1 << kWeightBits;
+
+// ---------------------------------------------------------------------------
+// Layout
+
+// Bytes that one row of `width` pixels occupies without padding, or -1 when
+// the depth is not one a bitmap can have.
+std::int64_t UnpaddedRowBytes(std::int64_t width, int depth) {
+    switch (depth) {
+    case 1: case 2: case 4: case 8: case 16: case 24: case 32:
+        return (width * depth + 7) / 8;
+    default:
+        return -1;
+    }
+}
+
+std::int64_t AlignUp(std::int64_t value, std::int64_t alignment) {
+    return (value + alignment - 1) / alignment * alignment;
+}
+
+bool IsPalettised(int depth) { return depth >= 1 && depth <= 8; }
+
+void MakeEmpty(VBitmap& bitmap, void* data, int depth) {
+    bitmap.data = static_cast<Pixel32*>(data);
+    bitmap.palette = nullptr;
+    bitmap.depth = depth;
+    bitmap.w = 0;
+    bitmap.h = 0;
+    bitmap.pitch = 0;
+    bitmap.modulo = 0;
+    bitmap.size = 0;
+    bitmap.offset = 0;
+}
+
+// Lays out w x h rows of `alignment`-padded bytes over `lowest`, the lowest
+// address of the pixel block; topDown stores picture row 0 there.
+bool Layout(VBitmap& bitmap, void* lowest, std::int64_t w, std::int64_t h, int depth,
+            std::int64_t alignment, bool topDown) {
+    const std::int64_t rowBytes = UnpaddedRowBytes(w, depth);
+    if (w < 0 || h < 0 || rowBytes < 0 || w > kLargestLayout || h > kLargestLayout) {
+        MakeEmpty(bitmap, lowest, depth);
+        return false;
+    }
+    const std::int64_t pitch = AlignUp(rowBytes, alignment);
+    if (pitch > kLargestLayout || (h > 0 && pitch > kLargestLayout / h)) {
+        MakeEmpty(bitmap, lowest, depth);
+        return false;
+    }
+    char* base = static_cast<char*>(lowest);
+    bitmap.depth = depth;
+    bitmap.w = static_cast<int>(w);
+    bitmap.h = static_cast<int>(h);
+    bitmap.size = static_cast<long>(pitch * h);
+    bitmap.offset = 0;
+    if (topDown && h > 0 && base != nullptr) {
+        bitmap.data = reinterpret_cast<Pixel32*>(base + (h - 1) * pitch);
+        bitmap.pitch = static_cast<long>(-pitch);
+    } else {
+        bitmap.data = reinterpret_cast<Pixel32*>(base);
+        bitmap.pitch = static_cast<long>(topDown ? -pitch : pitch);
+    }
+    bitmap.modulo = static_cast<long>(bitmap.pitch - rowBytes);
+    return true;
+}
+
+// The lowest address of the bitmap's pixel block.
+char* LowestRow(const VBitmap& bitmap) {
+    char* data = reinterpret_cast<char*>(bitmap.data);
+    if (bitmap.pitch < 0 && bitmap.h > 0) {
+        return data + static_cast<std::ptrdiff_t>(bitmap.h - 1) * bitmap.pitch;
+    }
+    return data;
+}
+
+bool Drawable(const VBitmap* bitmap) {
+    return bitmap != nullptr && bitmap->data != nullptr && bitmap->w > 0 && bitmap->h > 0;
+}
+
+// Picture row y (from the top), without the `long` arithmetic of PictureRow,
+// which would overflow on large 32-bit bitmaps.
+std::uint8_t* Row(const VBitmap& bitmap, std::int64_t y) {
+    return reinterpret_cast<std::uint8_t*>(bitmap.data) +
+           static_cast<std::ptrdiff_t>(bitmap.h - 1 - y) * static_cast<std::ptrdiff_t>(bitmap.pitch);
+}
+
+// ---------------------------------------------------------------------------
+// Clipping
+
+struct Span {
+    int source = 0;
+    int destination = 0;
+    int count = 0;
+};
+
+// Clips a run of `length` starting at `source` in [0, sourceExtent) and at
+// `destination` in [0, destinationExtent); count 0 when nothing is left.
+Span ClipRun(Wide source, Wide destination, Wide length, int sourceExtent,
+             int destinationExtent) {
+    const Wide low = std::max({Wide(0), -source, -destination});
+    const Wide high = std::min({length, Wide(sourceExtent) - source,
+                                Wide(destinationExtent) - destination});
+    Span span;
+    if (high > low) {
+        span.source = static_cast<int>(source + low);
+        span.destination = static_cast<int>(destination + low);
+        span.count = static_cast<int>(high - low);
+    }
+    return span;
+}
+
+// Clips [start, start + length) to [0, extent).
+Span ClipRun(Wide start, Wide length, int extent) {
+    return ClipRun(start, start, length, extent, extent);
+}
+
+// ---------------------------------------------------------------------------
+// Pixel conversion
+
+constexpr Pixel32 kColourBits = 0x00FFFFFF;
+
+const Pixel32* GreyRamp() {
+    static const auto ramp = [] {
+        std::vector<Pixel32> values(256);
+        for (Pixel32 level = 0; level < 256; ++level) {
+            values[level] = level * 0x010101u;
+        }
+        return values;
+    }();
+    return ramp.data();
+}
+
+Pixel32 Expand555(std::uint16_t value) {
+    const Pixel32 blue = value & 31, green = (value >> 5) & 31, red = (value >> 10) & 31;
+    return ((blue << 3) | (blue >> 2)) | (((green << 3) | (green >> 2)) << 8) |
+           (((red << 3) | (red >> 2)) << 16);
+}
+
+std::uint16_t Pack555(Pixel32 pixel) {
+    return static_cast<std::uint16_t>(((pixel >> 3) & 0x1F) | ((pixel >> 6) & 0x3E0) |
+                                       ((pixel >> 9) & 0x7C00));
+}
+
+// Index of pixel x in a row of sub-byte pixels, leftmost pixel in the high bits.
+unsigned PackedIndex(const std::uint8_t* row, std::int64_t x, int depth) {
+    const std::int64_t bit = x * depth;
+    const int shift = 8 - depth - static_cast<int>(bit & 7);
+    return (row[bit >> 3] >> shift) & ((1u << depth) - 1);
+}
+
+void StorePackedIndex(std::uint8_t* row, std::int64_t x, int depth, unsigned index) {
+    const std::int64_t bit = x * depth;
+    const int shift = 8 - depth - static_cast<int>(bit & 7);
+    const unsigned mask = ((1u << depth) - 1) << shift;
+    row[bit >> 3] = static_cast<std::uint8_t>((row[bit >> 3] & ~mask) | ((index << shift) & mask));
+}
+
+// Rows converted into 32 bits: `count` pixels of `source` from pixel x.
+void RowFrom32(Pixel32* out, const std::uint8_t* source, int x, int count, const Pixel32*) {
+    std::memmove(out, source + static_cast<std::ptrdiff_t>(x) * 4,
+                 static_cast<std::size_t>(count) * 4);
+}
+
+void RowFrom24(Pixel32* out, const std::uint8_t* source, int x, int count, const Pixel32*) {
+    const std::uint8_t* in = source + static_cast<std::ptrdiff_t>(x) * 3;
+    for (int i = 0; i < count; ++i, in += 3) {
+        out[i] = Pixel32(in[0]) | (Pixel32(in[1]) << 8) | (Pixel32(in[2]) << 16);
+    }
+}
+
+void RowFrom16(Pixel32* out, const std::uint8_t* source, int x, int count, const Pixel32*) {
+    const std::uint8_t* in = source + static_cast<std::ptrdiff_t>(x) * 2;
+    for (int i = 0; i < count; ++i, in += 2) {
+        out[i] = Expand555(static_cast<std::uint16_t>(in[0] | (in[1] << 8)));
+    }
+}
+
+void RowFrom8(Pixel32* out, const std::uint8_t* source, int x, int count,
+              const Pixel32* palette) {
+    const std::uint8_t* in = source + x;
+    for (int i = 0; i < count; ++i) {
+        out[i] = palette[in[i]] & kColourBits;
+    }
+}
+
+template <int Depth>
+void RowFromPacked(Pixel32* out, const std::uint8_t* source, int x, int count,
+                   const Pixel32* palette) {
+    for (int i = 0; i < count; ++i) {
+        out[i] = palette[PackedIndex(source, std::int64_t(x) + i, Depth)] & kColourBits;
+    }
+}
+
+using RowConverter = void (*)(Pixel32*, const std::uint8_t*, int, int, const Pixel32*);
+
+struct SourceDepth {
+    int depth;
+    RowConverter toPixel32;
+};
+
+const SourceDepth kConvertersTo32[] = {
+    {32, &RowFrom32}, {24, &RowFrom24}, {16, &RowFrom16}, {8, &RowFrom8},
+    {4, &RowFromPacked<4>}, {2, &RowFromPacked<2>}, {1, &RowFromPacked<1>},
+};
+
+RowConverter ConverterTo32(int depth) {
+    for (const SourceDepth& entry : kConvertersTo32) {
+        if (entry.depth == depth) {
+            return entry.toPixel32;
+        }
+    }
+    return nullptr;
+}
+
+// One pixel of a 16/24/32-bit row as a 32-bit pixel, and back.
+Pixel32 LoadPixel(const std::uint8_t* row, std::int64_t x, int depth) {
+    switch (depth) {
+    case 32: {
+        Pixel32 pixel;
+        std::memcpy(&pixel, row + x * 4, 4);
+        return pixel;
+    }
+    case 24:
+        return Pixel32(row[x * 3]) | (Pixel32(row[x * 3 + 1]) << 8) |
+               (Pixel32(row[x * 3 + 2]) << 16);
+    default:
+        return Expand555(static_cast<std::uint16_t>(row[x * 2] | (row[x * 2 + 1] << 8)));
+    }
+}
+
+void StorePixel(std::uint8_t* row, std::int64_t x, int depth, Pixel32 pixel) {
+    switch (depth) {
+    case 32:
+        std::memcpy(row + x * 4, &pixel, 4);
+        break;
+    case 24:
+        row[x * 3] = static_cast<std::uint8_t>(pixel);
+        row[x * 3 + 1] = static_cast<std::uint8_t>(pixel >> 8);
+        row[x * 3 + 2] = static_cast<std::uint8_t>(pixel >> 16);
+        break;
+    default: {
+        const std::uint16_t packed = Pack555(pixel);
+        row[x * 2] = static_cast<std::uint8_t>(packed);
+        row[x * 2 + 1] = static_cast<std::uint8_t>(packed >> 8);
+        break;
+    }
+    }
+}
+
+bool IsDirectColour(int depth) { return depth == 16 || depth == 24 || depth == 32; }
+
+// ---------------------------------------------------------------------------
+// Stretching
+
+struct Sample {
+    std::int32_t index;  // first source pixel
+    std::int32_t next;   // second source pixel (bilinear; equals index at the edges)
+    std::int32_t weight; // share of `next` in 1/256 (bilinear)
+};
+
+Sample NearestSample(double position, int extent) {
+    std::int32_t index;
+    if (!(position >= 0.0)) {  // negative or NaN
+        index = 0;
+    } else if (position >= extent) {
+        index = extent - 1;
+    } else {
+        index = static_cast<std::int32_t>(position);
+    }
+    return {index, index, 0};
+}
+
+Sample BilinearSample(double position, int extent) {
+    const double between = position - 0.5;
+    if (!(between > 0.0)) {
+        return {0, 0, 0};
+    }
+    if (between >= extent - 1) {
+        return {extent - 1, extent - 1, 0};
+    }
+    const auto index = static_cast<std::int32_t>(between);
+    const auto weight = static_cast<std::int32_t>((between - index) * kWeightOne);
+    return {index, index + 1, weight};
+}
+
+// The destination extent a stretch draws into: -1 stands for the source
+// rectangle's extent, rounded.
+bool StretchExtent(long requested, double sourceExtent, Wide& extent) {
+    if (requested == kWholeExtent) {
+        const double rounded = std::nearbyint(sourceExtent);
+        if (!(rounded >= 1.0 && rounded <= double(std::numeric_limits<std::int32_t>::max()))) {
+            return false;
+        }
+        extent = static_cast<Wide>(rounded);
+        return true;
+    }
+    extent = requested;
+    return requested > 0;
+}
+
+// Bytes B and R of a pixel in the two 32-bit lanes of a word, and G and A.
+inline std::uint64_t LanesBlueRed(Pixel32 pixel) {
+    return (pixel & 0xFFu) | (std::uint64_t(pixel & 0xFF0000u) << 16);
+}
+inline std::uint64_t LanesGreenAlpha(Pixel32 pixel) {
+    return ((pixel >> 8) & 0xFFu) | (std::uint64_t(pixel & 0xFF000000u) << 8);
+}
+
+constexpr std::uint64_t kLaneRounding = 0x0000800000008000ull;
+
+inline Pixel32 Blend(Pixel32 topLeft, Pixel32 topRight, Pixel32 bottomLeft,
+                     Pixel32 bottomRight, std::uint32_t across, std::uint32_t down) {
+    const std::uint32_t left = kWeightOne - across, up = kWeightOne - down;
+    const std::uint64_t topBR = LanesBlueRed(topLeft) * left + LanesBlueRed(topRight) * across;
+    const std::uint64_t bottomBR =
+        LanesBlueRed(bottomLeft) * left + LanesBlueRed(bottomRight) * across;
+    const std::uint64_t topGA =
+        LanesGreenAlpha(topLeft) * left + LanesGreenAlpha(topRight) * across;
+    const std::uint64_t bottomGA =
+        LanesGreenAlpha(bottomLeft) * left + LanesGreenAlpha(bottomRight) * across;
+    const std::uint64_t blueRed = topBR * up + bottomBR * down + kLaneRounding;
+    const std::uint64_t greenAlpha = topGA * up + bottomGA * down + kLaneRounding;
+    return Pixel32((blueRed >> 16) & 0xFF) | (Pixel32((greenAlpha >> 16) & 0xFF) << 8) |
+           (Pixel32((blueRed >> 48) & 0xFF) << 16) | (Pixel32((greenAlpha >> 48) & 0xFF) << 24);
+}
+
+std::vector<Sample>& ColumnScratch() {
+    thread_local std::vector<Sample> columns;
+    return columns;
+}
+
+bool Stretch(const VBitmap* self, long x1, long y1, long dx, long dy, const VBitmap* source,
+             double x2, double y2, double dx1, double dy1, bool bilinear) {
+    if (!Drawable(self) || !Drawable(source) || self->depth != 32 || source->depth != 32) {
+        return false;
+    }
+    if (!std::isfinite(x2) || !std::isfinite(y2) || !std::isfinite(dx1) || !std::isfinite(dy1)) {
+        return false;
+    }
+    Wide width = 0, height = 0;
+    if (!StretchExtent(dx, dx1, width) || !StretchExtent(dy, dy1, height)) {
+        return false;
+    }
+    const Span columns = ClipRun(x1, width, self->w);
+    const Span rows = ClipRun(y1, height, self->h);
+    if (columns.count == 0 || rows.count == 0) {
+        return false;
+    }
+    Sample (*const sampleAt)(double, int) = bilinear ? &BilinearSample : &NearestSample;
+    const double stepX = dx1 / static_cast<double>(width);
+    const double stepY = dy1 / static_cast<double>(height);
+    const Wide firstColumn = Wide(columns.destination) - x1;
+    const Wide firstRow = Wide(rows.destination) - y1;
+
+    std::vector<Sample>& table = ColumnScratch();
+    if (table.size() < static_cast<std::size_t>(columns.count)) {
+        table.resize(static_cast<std::size_t>(columns.count));
+    }
+    for (int i = 0; i < columns.count; ++i) {
+        const double centre = static_cast<double>(firstColumn + i) + 0.5;
+        table[i] = sampleAt(x2 + centre * stepX, source->w);
+    }
+    const Sample* samples = table.data();
+
+    for (int j = 0; j < rows.count; ++j) {
+        const double centre = static_cast<double>(firstRow + j) + 0.5;
+        const Sample row = sampleAt(y2 + centre * stepY, source->h);
+        Pixel32* out = reinterpret_cast<Pixel32*>(Row(*self, rows.destination + j)) +
+                       columns.destination;
+        const auto* upper = reinterpret_cast<const Pixel32*>(Row(*source, row.index));
+        if (!bilinear) {
+            for (int i = 0; i < columns.count; ++i) {
+                out[i] = upper[samples[i].index];
+            }
+            continue;
+        }
+        const auto* lower = reinterpret_cast<const Pixel32*>(Row(*source, row.next));
+        const auto down = static_cast<std::uint32_t>(row.weight);
+        for (int i = 0; i < columns.count; ++i) {
+            const Sample& column = samples[i];
+            out[i] = Blend(upper[column.index], upper[column.next], lower[column.index],
+                           lower[column.next], static_cast<std::uint32_t>(column.weight), down);
+        }
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// The table's operations
+
+VBitmap* HOST_THISCALL InitFromHeader(VBitmap* self, void* data, BITMAPINFOHEADER* header) {
+    if (header == nullptr) {
+        MakeEmpty(*self, data, 0);
+        return self;
+    }
+    const std::int64_t height = header->biHeight;
+    const bool topDown = height < 0;
+    Layout(*self, data, header->biWidth, topDown ? -height : height, header->biBitCount, 4,
+           topDown);
+    if (IsPalettised(self->depth) && self->w > 0) {
+        self->palette = reinterpret_cast<Pixel32*>(reinterpret_cast<char*>(header) +
+                                                   header->biSize);
+    } else {
+        self->palette = nullptr;
+    }
+    return self;
+}
+
+VBitmap* HOST_THISCALL InitFromSize(VBitmap* self, void* data, long w, long h, int depth) {
+    Layout(*self, data, w, h, depth, 4, false);
+    self->palette = nullptr;
+    return self;
+}
+
+void WriteHeader(const VBitmap& bitmap, BITMAPINFOHEADER& header, std::int64_t rowBytes) {
+    std::memset(&header, 0, sizeof header);
+    header.biSize = sizeof(BITMAPINFOHEADER);
+    header.biWidth = bitmap.w;
+    header.biHeight = bitmap.pitch < 0 ? -bitmap.h : bitmap.h;
+    header.biPlanes = 1;
+    header.biBitCount = static_cast<WORD>(bitmap.depth);
+    header.biCompression = BI_RGB;
+    header.biSizeImage = static_cast<DWORD>(std::max<std::int64_t>(rowBytes, 0) * bitmap.h);
+}
+
+void HOST_THISCALL MakeBitmapHeader(const VBitmap* self, BITMAPINFOHEADER* header) {
+    WriteHeader(*self, *header, AlignUp(UnpaddedRowBytes(self->w, self->depth), 4));
+}
+
+void HOST_THISCALL MakeBitmapHeaderNoPadding(const VBitmap* self, BITMAPINFOHEADER* header) {
+    WriteHeader(*self, *header, UnpaddedRowBytes(self->w, self->depth));
+}
+
+void Realign(VBitmap* self, std::int64_t alignment) {
+    Layout(*self, LowestRow(*self), self->w, self->h, self->depth, alignment, self->pitch < 0);
+}
+
+void HOST_THISCALL AlignTo4(VBitmap* self) { Realign(self, 4); }
+void HOST_THISCALL AlignTo8(VBitmap* self) { Realign(self, 8); }
+
+void HOST_THISCALL BitBlt(const VBitmap* self, long x2, long y2, const VBitmap* source, long x1,
+                          long y1, long dx, long dy) {
+    if (!Drawable(self) || !Drawable(source)) {
+        return;
+    }
+    const Wide width = dx == kWholeExtent ? Wide(source->w) : Wide(dx);
+    const Wide height = dy == kWholeExtent ? Wide(source->h) : Wide(dy);
+    const Span columns = ClipRun(x1, x2, width, source->w, self->w);
+    const Span rows = ClipRun(y1, y2, height, source->h, self->h);
+    if (columns.count == 0 || rows.count == 0) {
+        return;
+    }
+    // Within one bitmap, walk the rows away from the overlap.
+    const bool backwards = source->data == self->data && rows.destination > rows.source;
+    auto rowPair = [&](int j) {
+        const int k = backwards ? rows.count - 1 - j : j;
+        return std::make_pair(Row(*self, rows.destination + k), Row(*source, rows.source + k));
+    };
+
+    if (self->depth == 32 && source->depth != 32) {
+        const RowConverter convert = ConverterTo32(source->depth);
+        if (convert == nullptr) {
+            return;
+        }
+        const Pixel32* palette = source->palette != nullptr ? source->palette : GreyRamp();
+        for (int j = 0; j < rows.count; ++j) {
+            const auto [out, in] = rowPair(j);
+            convert(reinterpret_cast<Pixel32*>(out) + columns.destination, in, columns.source,
+                    columns.count, palette);
+        }
+        return;
+    }
+    if (self->depth == source->depth && self->depth % 8 == 0) {
+        const std::ptrdiff_t bytes = self->depth / 8;
+        for (int j = 0; j < rows.count; ++j) {
+            const auto [out, in] = rowPair(j);
+            std::memmove(out + columns.destination * bytes, in + columns.source * bytes,
+                         static_cast<std::size_t>(columns.count * bytes));
+        }
+        return;
+    }
+    if (self->depth == source->depth && IsPalettised(self->depth)) {
+        const bool leftwards = source->data == self->data && columns.destination > columns.source;
+        for (int j = 0; j < rows.count; ++j) {
+            const auto [out, in] = rowPair(j);
+            for (int i = 0; i < columns.count; ++i) {
+                const int k = leftwards ? columns.count - 1 - i : i;
+                StorePackedIndex(out, columns.destination + k, self->depth,
+                                 PackedIndex(in, columns.source + k, self->depth));
+            }
+        }
+        return;
+    }
+    if (IsDirectColour(self->depth) && IsDirectColour(source->depth)) {
+        for (int j = 0; j < rows.count; ++j) {
+            const auto [out, in] = rowPair(j);
+            for (int i = 0; i < columns.count; ++i) {
+                StorePixel(out, columns.destination + i, self->depth,
+                           LoadPixel(in, columns.source + i, source->depth));
+            }
+        }
+    }
+}
+
+void HOST_THISCALL Unsupported(const VBitmap*) {}
+
+bool HOST_THISCALL StretchBltNearestFast(const VBitmap* self, long x1, long y1, long dx, long dy,
+                                         const VBitmap* source, double x2, double y2, double dx1,
+                                         double dy1) {
+    return Stretch(self, x1, y1, dx, dy, source, x2, y2, dx1, dy1, false);
+}
+
+bool HOST_THISCALL StretchBltBilinearFast(const VBitmap* self, long x1, long y1, long dx, long dy,
+                                          const VBitmap* source, double x2, double y2, double dx1,
+                                          double dy1) {
+    return Stretch(self, x1, y1, dx, dy, source, x2, y2, dx1, dy1, true);
+}
+
+bool HOST_THISCALL RectFill(const VBitmap* self, long x1, long y1, long dx, long dy,
+                            std::uint32_t pixel) {
+    if (!Drawable(self) || (!IsDirectColour(self->depth) && self->depth != 8)) {
+        return false;
+    }
+    const Span columns = ClipRun(x1, dx == kWholeExtent ? Wide(self->w) : Wide(dx), self->w);
+    const Span rows = ClipRun(y1, dy == kWholeExtent ? Wide(self->h) : Wide(dy), self->h);
+    if (columns.count == 0 || rows.count == 0) {
+        return false;
+    }
+    for (int j = 0; j < rows.count; ++j) {
+        std::uint8_t* row = Row(*self, rows.destination + j);
+        switch (self->depth) {
+        case 32:
+            std::fill_n(reinterpret_cast<Pixel32*>(row) + columns.destination, columns.count,
+                        pixel);
+            break;
+        case 8:
+            std::memset(row + columns.destination, static_cast<int>(pixel & 0xFF),
+                        static_cast<std::size_t>(columns.count));
+            break;
+        default:
+            for (int i = 0; i < columns.count; ++i) {
+                const std::int64_t x = std::int64_t(columns.destination) + i;
+                if (self->depth == 24) {
+                    StorePixel(row, x, 24, pixel);
+                } else {
+                    row[x * 2] = static_cast<std::uint8_t>(pixel);
+                    row[x * 2 + 1] = static_cast<std::uint8_t>(pixel >> 8);
+                }
+            }
+            break;
+        }
+    }
+    return true;
+}
+
+const VBitmapOperations kOperations = {
+    &InitFromHeader,
+    &InitFromSize,
+    &MakeBitmapHeader,
+    &AlignTo4,
+    &AlignTo8,
+    &BitBlt,
+    &Unsupported,  // BitBltDither
+    &Unsupported,  // BitBlt565
+    &Unsupported,  // BitBltXlat1
+    &Unsupported,  // BitBltXlat3
+    &StretchBltNearestFast,
+    &StretchBltBilinearFast,
+    &RectFill,
+    &Unsupported,  // Histogram
+    &Unsupported,  // BitBltFromYUY2
+    &Unsupported,  // BitBltFromI420
+    &MakeBitmapHeaderNoPadding,
+};
+
+}  // namespace
+
+const VBitmapOperations& HostBitmapOperations() { return kOperations; }
+
+VBitmap MakeBitmap32(Pixel32* data, int w, int h, long pitch) {
+    VBitmap bitmap{};
+    bitmap.operations = &kOperations;
+    bitmap.data = data;
+    bitmap.depth = 32;
+    bitmap.w = w;
+    bitmap.h = h;
+    bitmap.pitch = pitch;
+    bitmap.modulo = pitch - 4L * w;
+    bitmap.size = (pitch < 0 ? -pitch : pitch) * h;
+    return bitmap;
+}
