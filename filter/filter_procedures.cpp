@@ -7,6 +7,7 @@
 #include "render/bitmap_objects.h"
 #include "render/random_generator.h"
 #include "source/avi_library.h"
+#include "source/handle_registry.h"
 
 namespace {
 
@@ -44,6 +45,7 @@ int HOST_CDECL StartProc(FilterActivation* activation, const FilterFunctions*) {
     // The object this replaces may still be in use by a block copy of the
     // record, so it is not released here.
     record.overlayBitmap = NewBitmapObject();
+    TrackBitmapObject(record.overlayBitmap, &ReleaseBitmapObject);
     record.randScale = kRandomScale;
     SeedRandom(static_cast<std::uint32_t>(std::time(nullptr)));
     NextRandom();

@@ -4,6 +4,7 @@
 #include "filter/filter_procedures.h"
 #include "render/bitmap_objects.h"
 #include "render/frame_compositor.h"
+#include "source/handle_registry.h"
 #include "ui/config_dialog.h"
 
 FilterDefinition g_filterDefinition = {
@@ -49,6 +50,9 @@ QUILLMERE_EXPORT int HOST_CDECL VirtualdubFilterModuleInit2(FilterModule* module
 
 QUILLMERE_EXPORT void HOST_CDECL VirtualdubFilterModuleDeinit(FilterModule*,
                                                               const FilterFunctions* functions) {
+    // Block copies of instance records may share handles until now; with
+    // the module going away none of them can be used any more.
+    ReleaseTrackedHandles();
     // A refused registration left nothing to remove, and a host must never
     // be handed a definition it has already dropped.
     if (g_registeredDefinition == nullptr) {

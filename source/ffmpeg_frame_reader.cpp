@@ -1,0 +1,258 @@
+#include "source/ffmpeg_frame_reader.h"
+
+#include <cstring>
+#include <utility>
+
+namespace {
+
+// Consecutive decoding errors after which a stream counts as undecodable
+// from where it stands (each error drops one packet, so the count also
+// bounds the work spent on a damaged stretch).
+constexpr int kMaxConsecutiveErrors = 64;
+// Earlier key frames tried when a seek lands past the wanted frame, before
+// starting over from the beginning of the file.
+constexpr int kSeekRetries = 2;
+// Scaling only converts pixel formats (sizes match), so the filter hardly
+// matters; accurate rounding keeps conversions exact where they can be.
+constexpr int kScalerFlags = SWS_BILINEAR | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT;
+
+}  // namespace
+
+std::unique_ptr<FfmpegFrameReader> FfmpegFrameReader::Open(
+    std::shared_ptr<const VideoStreamInfo> info) {
+    if (info == nullptr || !info->sizeAcceptable) {
+        return nullptr;
+    }
+    std::unique_ptr<FfmpegFrameReader> reader(new FfmpegFrameReader(std::move(info)));
+    if (!reader->OpenInput() || !reader->OpenDecoder()) {
+        return nullptr;
+    }
+    return reader;
+}
+
+FfmpegFrameReader::FfmpegFrameReader(std::shared_ptr<const VideoStreamInfo> info)
+    : info_(std::move(info)) {
+    const BITMAPINFOHEADER& format = info_->format;
+    recordPixelFormat_ = format.biBitCount == 32 ? AV_PIX_FMT_BGRA : AV_PIX_FMT_BGR24;
+    rowBytes_ = static_cast<long>(FrameRowBytes(format.biWidth, format.biBitCount));
+    recordBytes_ = sizeof(BITMAPINFOHEADER) + static_cast<std::size_t>(rowBytes_) *
+                                                  static_cast<std::size_t>(format.biHeight);
+}
+
+FfmpegFrameReader::~FfmpegFrameReader() {
+    DecodedFrameCache& cache = DecodedFrameCache::Instance();
+    cache.Unpin(handedOut_);
+    cache.Forget(this);
+    sws_freeContext(scaler_);
+    av_frame_free(&frame_);
+    av_packet_free(&packet_);
+    avcodec_free_context(&decoder_);
+}
+
+bool FfmpegFrameReader::OpenInput() {
+    input_ = OpenMediaFile(info_->path, false);
+    if (input_ != nullptr && static_cast<unsigned>(info_->streamIndex) >= input_->nb_streams) {
+        // Streams that show only once packets are read.
+        if (avformat_find_stream_info(input_.get(), nullptr) < 0) {
+            input_.reset();
+        }
+    }
+    if (input_ == nullptr || static_cast<unsigned>(info_->streamIndex) >= input_->nb_streams) {
+        input_.reset();
+        return false;
+    }
+    for (unsigned i = 0; i < input_->nb_streams; ++i) {
+        input_->streams[i]->discard =
+            static_cast<int>(i) == info_->streamIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    }
+    nextNumber_ = 0;
+    draining_ = false;
+    return true;
+}
+
+bool FfmpegFrameReader::OpenDecoder() {
+    const AVCodec* codec = avcodec_find_decoder(info_->codec->codec_id);
+    if (codec == nullptr) {
+        return false;
+    }
+    decoder_ = avcodec_alloc_context3(codec);
+    packet_ = av_packet_alloc();
+    frame_ = av_frame_alloc();
+    if (decoder_ == nullptr || packet_ == nullptr || frame_ == nullptr ||
+        avcodec_parameters_to_context(decoder_, info_->codec.get()) < 0) {
+        return false;
+    }
+    decoder_->pkt_timebase = input_->streams[info_->streamIndex]->time_base;
+    decoder_->thread_count = 0;  // as many as the machine has
+    return avcodec_open2(decoder_, codec, nullptr) == 0;
+}
+
+void FfmpegFrameReader::SeekTo(long keyIndex) {
+    avcodec_flush_buffers(decoder_);
+    draining_ = false;
+    if (keyIndex >= 0) {
+        const KeyFrame& key = info_->keyFrames[static_cast<std::size_t>(keyIndex)];
+        if (av_seek_frame(input_.get(), info_->streamIndex, key.seekTime, AVSEEK_FLAG_BACKWARD) >=
+            0) {
+            nextNumber_ = key.frame;
+            return;
+        }
+    }
+    // The start of the file is always reachable by opening it again.
+    if (!OpenInput()) {
+        nextNumber_ = -1;
+    }
+}
+
+bool FfmpegFrameReader::DecodeNext(long* number) {
+    if (input_ == nullptr) {
+        return false;
+    }
+    int errors = 0;
+    for (;;) {
+        const int received = avcodec_receive_frame(decoder_, frame_);
+        if (received == 0) {
+            const std::int64_t time = frame_->best_effort_timestamp;
+            // Timed frames are numbered by their time; untimed ones are
+            // counted on from the last key frame sought.
+            const bool counted = info_->numberedByDecodeOrder || time == AV_NOPTS_VALUE;
+            *number = counted ? nextNumber_ : info_->FrameAt(time);
+            return *number >= 0;
+        }
+        if (received == AVERROR_EOF) {
+            return false;
+        }
+        if (received != AVERROR(EAGAIN)) {
+            if (++errors > kMaxConsecutiveErrors) {
+                return false;
+            }
+            continue;
+        }
+        if (draining_) {
+            return false;
+        }
+        // The decoder wants input: the next packet of the stream, or the
+        // signal to give out what it still holds.
+        for (;;) {
+            if (av_read_frame(input_.get(), packet_) < 0) {
+                avcodec_send_packet(decoder_, nullptr);
+                draining_ = true;
+                break;
+            }
+            if (packet_->stream_index != info_->streamIndex ||
+                (packet_->flags & AV_PKT_FLAG_DISCARD) != 0) {
+                av_packet_unref(packet_);
+                continue;
+            }
+            const int sent = avcodec_send_packet(decoder_, packet_);
+            av_packet_unref(packet_);
+            if (sent < 0 && sent != AVERROR(EAGAIN) && ++errors > kMaxConsecutiveErrors) {
+                return false;
+            }
+            break;
+        }
+    }
+}
+
+DecodedFrameCache::Entry* FfmpegFrameReader::Store(long number) {
+    bool fresh = false;
+    DecodedFrameCache::Entry* entry =
+        DecodedFrameCache::Instance().Insert(this, number, recordBytes_, &fresh);
+    if (!fresh) {
+        return entry;
+    }
+    const BITMAPINFOHEADER& format = info_->format;
+    std::uint8_t* record = entry->bytes.data();
+    std::memcpy(record, &format, sizeof format);
+
+    scaler_ = sws_getCachedContext(scaler_, frame_->width, frame_->height,
+                                   static_cast<AVPixelFormat>(frame_->format), format.biWidth,
+                                   format.biHeight, recordPixelFormat_, kScalerFlags, nullptr,
+                                   nullptr, nullptr);
+    std::uint8_t* bits = record + sizeof format;
+    if (scaler_ == nullptr) {
+        std::memset(bits, 0, recordBytes_ - sizeof format);
+        return entry;
+    }
+    // Bottom-up rows: start at the last stored row and step backward.
+    std::uint8_t* planes[4] = {bits + static_cast<std::size_t>(rowBytes_) *
+                                          static_cast<std::size_t>(format.biHeight - 1),
+                               nullptr, nullptr, nullptr};
+    int strides[4] = {static_cast<int>(-rowBytes_), 0, 0, 0};
+    sws_scale(scaler_, frame_->data, frame_->linesize, 0, frame_->height, planes, strides);
+    // The padding at each row's end is part of the record; keep it defined.
+    const long pixelBytes = format.biWidth * (format.biBitCount / 8);
+    if (pixelBytes < rowBytes_) {
+        for (long row = 0; row < format.biHeight; ++row) {
+            std::memset(bits + row * rowBytes_ + pixelBytes, 0,
+                        static_cast<std::size_t>(rowBytes_ - pixelBytes));
+        }
+    }
+    return entry;
+}
+
+FfmpegFrameReader::Outcome FfmpegFrameReader::DecodeUntil(long number, long keepFrom,
+                                                         bool afterSeek) {
+    DecodedFrameCache& cache = DecodedFrameCache::Instance();
+    bool first = afterSeek;
+    long decoded = 0;
+    while (DecodeNext(&decoded)) {
+        if (first && decoded > number) {
+            nextNumber_ = decoded + 1;
+            return Outcome::Overshot;
+        }
+        first = false;
+        nextNumber_ = decoded + 1;
+        if (decoded == number) {
+            handedOut_ = Store(decoded);
+            return Outcome::Found;
+        }
+        if (decoded > number) {
+            // The wanted frame never came out: it cannot be decoded. The one
+            // that did is most likely asked for next.
+            cache.Unpin(Store(decoded));
+            return Outcome::Missing;
+        }
+        if (decoded >= keepFrom) {
+            cache.Unpin(Store(decoded));
+        }
+    }
+    nextNumber_ = -1;
+    return Outcome::Missing;
+}
+
+void* FfmpegFrameReader::Fetch(long number) {
+    DecodedFrameCache& cache = DecodedFrameCache::Instance();
+    cache.Unpin(handedOut_);
+    handedOut_ = nullptr;
+    if (number < 0 || number >= info_->length()) {
+        return nullptr;
+    }
+    if ((handedOut_ = cache.FindAndPin(this, number)) != nullptr) {
+        lastRequest_ = number;
+        return handedOut_->bytes.data();
+    }
+
+    const bool backward = lastRequest_ >= 0 && number < lastRequest_;
+    lastRequest_ = number;
+    long key = info_->KeyFrameBefore(number);
+    const long keyFrame = key >= 0 ? info_->keyFrames[static_cast<std::size_t>(key)].frame : 0;
+    // Stepping backward keeps the frames from the key frame on: they are the
+    // ones asked for next.
+    const long keepFrom = backward ? keyFrame : number;
+
+    const bool mustSeek = nextNumber_ < 0 || number < nextNumber_ || keyFrame > nextNumber_;
+    if (!mustSeek && DecodeUntil(number, keepFrom, false) != Outcome::Overshot) {
+        return handedOut_ != nullptr ? handedOut_->bytes.data() : nullptr;
+    }
+    for (int attempt = 0;; ++attempt) {
+        SeekTo(key);
+        const Outcome outcome = DecodeUntil(number, keepFrom, true);
+        if (outcome != Outcome::Overshot || key < 0) {
+            return handedOut_ != nullptr ? handedOut_->bytes.data() : nullptr;
+        }
+        // The seek landed past the frame (an imprecise index, or pictures
+        // that need an earlier key frame): go further back.
+        key = attempt < kSeekRetries ? key - 1 : -1;
+    }
+}

@@ -1,0 +1,64 @@
+// The FFmpeg backend's decompressing frame reader: frames by number as packed
+// device-independent bitmaps (header, then bottom-up rows padded to 4 bytes).
+//
+// Sequential requests decode forward. A request behind the decoder, or past
+// the next key frame, seeks to the key frame before it. A step backward also
+// keeps every frame decoded on the way from that key frame in the shared
+// frame cache, so playing a stream backward decodes each group of pictures
+// about once, as playing it forward does.
+#pragma once
+
+#include <memory>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libswscale/swscale.h>
+}
+
+#include "source/decoded_frame_cache.h"
+#include "source/ffmpeg_video_stream.h"
+
+class FfmpegFrameReader {
+public:
+    // Null when the stream cannot be decoded or its frames are too large.
+    static std::unique_ptr<FfmpegFrameReader> Open(std::shared_ptr<const VideoStreamInfo> info);
+    ~FfmpegFrameReader();
+    FfmpegFrameReader(const FfmpegFrameReader&) = delete;
+    FfmpegFrameReader& operator=(const FfmpegFrameReader&) = delete;
+
+    // The record of frame `number`, valid until the next Fetch; null outside
+    // the stream or when that frame cannot be decoded.
+    void* Fetch(long number);
+
+private:
+    explicit FfmpegFrameReader(std::shared_ptr<const VideoStreamInfo> info);
+    bool OpenInput();
+    bool OpenDecoder();
+
+    enum class Outcome { Found, Missing, Overshot };
+    // Seeks to key frame `keyIndex` (-1: back to the very start).
+    void SeekTo(long keyIndex);
+    // Decodes on until frame `number`, keeping frames from `keepFrom` on in
+    // the cache. `afterSeek` reports a first frame already past `number`.
+    Outcome DecodeUntil(long number, long keepFrom, bool afterSeek);
+    // Next decoded frame into frame_ and its number; false at the end.
+    bool DecodeNext(long* number);
+    // Converts frame_ into a pinned cache entry for frame `number`.
+    DecodedFrameCache::Entry* Store(long number);
+
+    std::shared_ptr<const VideoStreamInfo> info_;
+    FormatContext input_;
+    AVCodecContext* decoder_ = nullptr;
+    SwsContext* scaler_ = nullptr;
+    AVPacket* packet_ = nullptr;
+    AVFrame* frame_ = nullptr;
+    AVPixelFormat recordPixelFormat_ = AV_PIX_FMT_BGR24;
+    long rowBytes_ = 0;
+    std::size_t recordBytes_ = 0;
+    // Number of the frame the decoder delivers next; -1 when only a seek can
+    // tell (at the end of the stream or after a failure).
+    long nextNumber_ = -1;
+    bool draining_ = false;
+    long lastRequest_ = -1;
+    DecodedFrameCache::Entry* handedOut_ = nullptr;
+};

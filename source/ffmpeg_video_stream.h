@@ -1,0 +1,71 @@
+// What the FFmpeg backend knows about an opened file and its video stream.
+//
+// Opening a file probes it with libavformat. Asking for its video stream
+// reads the stream's packets once, without decoding them, to learn what the
+// AVI file library's callers rely on and containers do not always say: the
+// exact number of frames, the presentation time of every frame (which gives
+// each frame its number, whatever the first timestamp) and the key frames to
+// seek to.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+#include "host/win_types.h"
+
+// Frames larger than this in either direction, or whose record would pass the
+// byte limit, are refused before anything is allocated for them.
+constexpr int kMaxOverlayDimension = 16384;
+constexpr std::int64_t kMaxOverlayFrameBytes = std::int64_t{512} << 20;
+
+struct KeyFrame {
+    long frame;               // number of the frame it begins with
+    std::int64_t seekTime;    // timestamp to hand to the demuxer's seek
+};
+
+// Immutable once built; shared by the stream handles and frame readers of a file.
+struct VideoStreamInfo {
+    std::string path;
+    int streamIndex = -1;
+    AVRational timeBase{0, 1};
+    // Decoder parameters as probed; owned.
+    std::unique_ptr<AVCodecParameters, void (*)(AVCodecParameters*)> codec{nullptr, nullptr};
+    // Presentation times of all frames, ascending; index = frame number.
+    std::vector<std::int64_t> frameTimes;
+    std::vector<KeyFrame> keyFrames;  // ascending by frame
+    // Format of the frame records: size of the decoded picture, 24 or 32 bits.
+    BITMAPINFOHEADER format{};
+    bool sizeAcceptable = false;
+    // Some packets carried no presentation time: frames are numbered in
+    // decoding order and decoded frames are counted instead of timed.
+    bool numberedByDecodeOrder = false;
+
+    long length() const { return static_cast<long>(frameTimes.size()); }
+    // Number of the frame shown at `time`: the nearest frame time.
+    long FrameAt(std::int64_t time) const;
+    // The last key frame at or before `frame` (index into keyFrames), or -1.
+    long KeyFrameBefore(long frame) const;
+};
+
+struct FormatContextCloser {
+    void operator()(AVFormatContext* context) const;
+};
+using FormatContext = std::unique_ptr<AVFormatContext, FormatContextCloser>;
+
+// Opens `path` for demuxing; null when it is no regular readable media file.
+// With `probeStreams` the streams' parameters are learned as well.
+FormatContext OpenMediaFile(const std::string& path, bool probeStreams);
+
+// Learns the `number`-th video stream of an opened file (attached cover
+// pictures are no video), reading its packets. Null when there is none.
+std::shared_ptr<const VideoStreamInfo> ScanVideoStream(AVFormatContext* context,
+                                                       const std::string& path, long number);
+
+// The frame record layout: rows padded to 4 bytes.
+std::int64_t FrameRowBytes(std::int64_t width, int bitCount);

@@ -1,0 +1,181 @@
+#include "tests/source/test_clips.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <stdexcept>
+#include <unistd.h>
+
+#include "host/win_types.h"
+
+namespace {
+
+const std::vector<ClipKind> kClipKinds = {
+    {"raw24", ".avi", "-c:v rawvideo -pix_fmt bgr24 -flipped_raw_rgb 1", false, true},
+    {"raw24-topdown", ".avi", "-c:v rawvideo -pix_fmt bgr24", false, true},
+    {"raw32", ".avi", "-c:v rawvideo -pix_fmt bgra -flipped_raw_rgb 1", true, true},
+    {"pal8", ".avi", "-c:v rawvideo -pix_fmt pal8 -flipped_raw_rgb 1", false, false},
+    {"rgb555", ".avi", "-c:v rawvideo -pix_fmt rgb555le -flipped_raw_rgb 1", false, false},
+    {"cinepak", ".avi", "-c:v cinepak", false, false},
+    {"msvideo1", ".avi", "-c:v msvideo1", false, false},
+    {"mjpeg", ".avi", "-c:v mjpeg -q:v 2 -pix_fmt yuvj420p", false, false},
+    {"h264-mp4", ".mp4", "-c:v libx264 -preset veryfast -g 12 -bf 2 -pix_fmt yuv420p", false,
+     false},
+    {"h264-mkv", ".mkv", "-c:v libx264 -preset veryfast -g 12 -bf 2 -pix_fmt yuv420p", false,
+     false},
+};
+
+std::uint8_t Luma(int blue, int green, int red) {
+    return static_cast<std::uint8_t>((blue * 29 + green * 150 + red * 77) >> 8);
+}
+
+class Scratch {
+public:
+    Scratch() {
+        char pattern[] = "/tmp/quillmere-source-XXXXXX";
+        if (mkdtemp(pattern) == nullptr) {
+            std::perror("mkdtemp");
+            std::abort();
+        }
+        folder_ = pattern;
+    }
+    ~Scratch() { std::system(("rm -rf '" + folder_ + "'").c_str()); }
+    const std::string& folder() const { return folder_; }
+
+private:
+    std::string folder_;
+};
+
+}  // namespace
+
+const std::vector<ClipKind>& AllClipKinds() { return kClipKinds; }
+
+const ClipKind& ClipKindNamed(const std::string& name) {
+    for (const ClipKind& kind : kClipKinds) {
+        if (name == kind.name) {
+            return kind;
+        }
+    }
+    throw std::invalid_argument("no clip kind " + name);
+}
+
+std::vector<std::uint8_t> SourcePicture(int number, int width, int height, int bytesPerPixel) {
+    std::vector<std::uint8_t> picture(static_cast<std::size_t>(width) * height * bytesPerPixel);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            std::uint8_t* pixel = &picture[(static_cast<std::size_t>(y) * width + x) * bytesPerPixel];
+            const int bit = x / kNumberBlock;
+            if (y < kNumberBlock && bit < kNumberBits) {
+                const std::uint8_t level = ((number >> bit) & 1) != 0 ? 255 : 0;
+                pixel[0] = pixel[1] = pixel[2] = level;
+            } else {
+                // Smooth gradients that drift with the frame number, and a
+                // square that moves: content a codec must really code.
+                pixel[0] = static_cast<std::uint8_t>(x + 3 * number);
+                pixel[1] = static_cast<std::uint8_t>(2 * y + number);
+                const bool inSquare = ((x - 2 * number) & 63) < 24 && y > 40 && y < 80;
+                pixel[2] = inSquare ? 230 : static_cast<std::uint8_t>(x + y);
+            }
+            if (bytesPerPixel == 4) {
+                pixel[3] = static_cast<std::uint8_t>(x * 2 + number);
+            }
+        }
+    }
+    return picture;
+}
+
+int NumberInRecord(const void* record) {
+    BITMAPINFOHEADER header;
+    std::memcpy(&header, record, sizeof header);
+    const int bitCount = header.biBitCount;
+    if (bitCount != 16 && bitCount != 24 && bitCount != 32) {
+        return -1;
+    }
+    const bool topDown = header.biHeight < 0;
+    const long height = topDown ? -header.biHeight : header.biHeight;
+    const long rowBytes = (header.biWidth * bitCount / 8 + 3) & ~3L;
+    const auto* bits = static_cast<const std::uint8_t*>(record) + header.biSize;
+    if (header.biWidth < kNumberBits * kNumberBlock || height < kNumberBlock) {
+        return -1;
+    }
+    int number = 0;
+    for (int bit = 0; bit < kNumberBits; ++bit) {
+        long sum = 0;
+        int count = 0;
+        for (int y = 4; y < kNumberBlock - 4; ++y) {
+            const long storedRow = topDown ? y : height - 1 - y;
+            const std::uint8_t* row = bits + storedRow * rowBytes;
+            for (int x = bit * kNumberBlock + 4; x < (bit + 1) * kNumberBlock - 4; ++x) {
+                if (bitCount == 16) {
+                    std::uint16_t word;
+                    std::memcpy(&word, row + 2 * x, 2);
+                    sum += Luma((word & 31) << 3, ((word >> 5) & 31) << 3, ((word >> 10) & 31) << 3);
+                } else {
+                    const std::uint8_t* pixel = row + x * (bitCount / 8);
+                    sum += Luma(pixel[0], pixel[1], pixel[2]);
+                }
+                ++count;
+            }
+        }
+        const long mean = sum / count;
+        if (mean > 96 && mean < 160) {
+            return -1;  // neither black nor white: not a numbered frame
+        }
+        if (mean >= 160) {
+            number |= 1 << bit;
+        }
+    }
+    return number;
+}
+
+const std::string& ScratchFolder() {
+    static Scratch scratch;
+    return scratch.folder();
+}
+
+std::string ClipPath(const ClipKind& kind, int width, int height, int frames) {
+    static std::map<std::string, std::string> made;
+    std::ostringstream name;
+    name << kind.name << '-' << width << 'x' << height << '-' << frames << kind.extension;
+    const std::string key = name.str();
+    if (const auto found = made.find(key); found != made.end()) {
+        return found->second;
+    }
+    const std::string path = ScratchFolder() + "/" + key;
+    const int bytesPerPixel = kind.withAlpha ? 4 : 3;
+    std::ostringstream command;
+    command << "ffmpeg -nostdin -v error -y -f rawvideo -pix_fmt "
+            << (kind.withAlpha ? "bgra" : "bgr24") << " -s " << width << 'x' << height
+            << " -r 25 -i - " << kind.encoding << " '" << path << "'";
+    FILE* pipe = popen(command.str().c_str(), "w");
+    if (pipe == nullptr) {
+        std::perror("popen ffmpeg");
+        std::abort();
+    }
+    for (int number = 0; number < frames; ++number) {
+        const std::vector<std::uint8_t> picture = SourcePicture(number, width, height, bytesPerPixel);
+        std::fwrite(picture.data(), 1, picture.size(), pipe);
+    }
+    if (pclose(pipe) != 0) {
+        std::fprintf(stderr, "ffmpeg failed: %s\n", command.str().c_str());
+        std::abort();
+    }
+    made[key] = path;
+    return path;
+}
+
+std::string WriteScratchFile(const std::string& name, const std::string& bytes) {
+    const std::string path = ScratchFolder() + "/" + name;
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
