@@ -1,5 +1,16 @@
 #include "platform/window_system.h"
 
+#include <cstring>
+
+INT_PTR WindowSystem::RunModalDialog(HINSTANCE, int, HWND, DLGPROC, LPARAM) {
+    // What the platform reports when it cannot create the dialog.
+    return -1;
+}
+
+void WindowSystem::EndModalDialog(HWND, INT_PTR) {}
+void WindowSystem::SetDialogUserPointer(HWND, void*) {}
+void* WindowSystem::DialogUserPointer(HWND) { return nullptr; }
+HWND WindowSystem::ControlWindow(HWND, int) { return nullptr; }
 void WindowSystem::SetControlText(HWND, int, const char*) {}
 
 unsigned WindowSystem::GetControlText(HWND, int, char* buffer, int capacity) {
@@ -28,6 +39,18 @@ LRESULT WindowSystem::CallWindowProc(WNDPROC procedure, HWND window, UINT messag
 
 void WindowSystem::ConfineCursor(HWND, int, int, int, int) {}
 void WindowSystem::ReleaseCursor() {}
+HDC WindowSystem::AcquireDeviceContext(HWND) { return nullptr; }
+void WindowSystem::ReleaseDeviceContext(HWND, HDC) {}
+
+HDC WindowSystem::BeginPainting(HWND, PAINTSTRUCT* paint) {
+    std::memset(paint, 0, sizeof *paint);
+    return nullptr;
+}
+
+void WindowSystem::EndPainting(HWND, const PAINTSTRUCT*) {}
+void WindowSystem::UseTransparentBackground(HDC) {}
+void WindowSystem::UseTextColor(HDC, COLORREF) {}
+void WindowSystem::WriteText(HDC, int, int, const char*, int) {}
 BOOL WindowSystem::GetOpenFileName(OpenFileRequest*) { return 0; }
 BOOL WindowSystem::ChooseColor(ChooseColorRequest*) { return 0; }
 
