@@ -25,14 +25,15 @@ bool IsRegularFile(const std::string& path) {
 // the Windows library hands such frames on; 24 bits for everything else.
 int RecordBitCount(AVPixelFormat format) {
     const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(format);
-    if (descriptor == nullptr) {
+    // Palettes of AVI files carry no alpha, though FFmpeg marks every
+    // palettised format as able to.
+    if (descriptor == nullptr || (descriptor->flags & AV_PIX_FMT_FLAG_PAL) != 0) {
         return 24;
     }
     if ((descriptor->flags & AV_PIX_FMT_FLAG_ALPHA) != 0) {
         return 32;
     }
-    if ((descriptor->flags & AV_PIX_FMT_FLAG_RGB) != 0 &&
-        (descriptor->flags & AV_PIX_FMT_FLAG_PAL) == 0 && av_get_bits_per_pixel(descriptor) == 32) {
+    if ((descriptor->flags & AV_PIX_FMT_FLAG_RGB) != 0 && av_get_bits_per_pixel(descriptor) == 32) {
         return 32;
     }
     return 24;

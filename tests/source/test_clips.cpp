@@ -9,22 +9,32 @@
 #include <stdexcept>
 #include <unistd.h>
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include "host/win_types.h"
 
 namespace {
 
 const std::vector<ClipKind> kClipKinds = {
-    {"raw24", ".avi", "-c:v rawvideo -pix_fmt bgr24 -flipped_raw_rgb 1", false, true},
+    {"raw24", ".avi", "-c:v rawvideo -pix_fmt bgr24 -vf vflip -flipped_raw_rgb 1", false, true},
     {"raw24-topdown", ".avi", "-c:v rawvideo -pix_fmt bgr24", false, true},
-    {"raw32", ".avi", "-c:v rawvideo -pix_fmt bgra -flipped_raw_rgb 1", true, true},
-    {"pal8", ".avi", "-c:v rawvideo -pix_fmt pal8 -flipped_raw_rgb 1", false, false},
-    {"rgb555", ".avi", "-c:v rawvideo -pix_fmt rgb555le -flipped_raw_rgb 1", false, false},
+    {"raw32", ".avi", "-c:v rawvideo -pix_fmt bgra -vf vflip -flipped_raw_rgb 1", true, true},
+    {"pal8", ".avi", "-c:v rawvideo -pix_fmt pal8 -vf vflip -flipped_raw_rgb 1", false, false},
+    {"rgb555", ".avi", "-c:v rawvideo -pix_fmt rgb555le -vf vflip -flipped_raw_rgb 1", false, false},
     {"cinepak", ".avi", "-c:v cinepak", false, false},
     {"msvideo1", ".avi", "-c:v msvideo1", false, false},
     {"mjpeg", ".avi", "-c:v mjpeg -q:v 2 -pix_fmt yuvj420p", false, false},
     {"h264-mp4", ".mp4", "-c:v libx264 -preset veryfast -g 12 -bf 2 -pix_fmt yuv420p", false,
      false},
     {"h264-mkv", ".mkv", "-c:v libx264 -preset veryfast -g 12 -bf 2 -pix_fmt yuv420p", false,
+     false},
+    // Timestamps that do not begin at 0.
+    {"h264-mov-late", ".mov",
+     "-c:v libx264 -preset veryfast -g 12 -bf 2 -pix_fmt yuv420p -output_ts_offset 3", false,
+     false},
+    {"mjpeg-mkv-late", ".mkv", "-c:v mjpeg -q:v 2 -pix_fmt yuvj420p -output_ts_offset 7", false,
      false},
 };
 
@@ -179,3 +189,9 @@ std::string ReadFile(const std::string& path) {
     content << in.rdbuf();
     return content.str();
 }
+
+namespace {
+// FFmpeg's own warnings about the damaged files these tests make on purpose
+// would bury the test report.
+const bool g_quietFfmpeg = (av_log_set_level(AV_LOG_FATAL), true);
+}  // namespace
