@@ -1,6 +1,7 @@
 #include "filter/filter_procedures.h"
 
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "filter/filter_data.h"
@@ -64,18 +65,27 @@ void HOST_CDECL StringProc(const FilterActivation* activation, const FilterFunct
 bool HOST_CDECL FssProc(FilterActivation* activation, const FilterFunctions*, char* buffer,
                         int length) {
     const FilterData& record = RecordOf(*activation);
-    // snprintf never writes past `length` and always terminates; a buffer of
-    // no characters at all gets nothing.
-    if (buffer != nullptr && length > 0) {
-        std::snprintf(buffer, static_cast<std::size_t>(length), "Config(%d,%d,%d,%d)",
-                      record.maskLeft, record.maskTop, record.maskRight, record.maskBottom);
+    // Formatted in full first, then cut to the host's buffer and always
+    // terminated there: not every runtime's snprintf terminates a cut line.
+    char line[kScriptLineMaxLength + 1];
+    const int full = std::snprintf(line, sizeof line, "Config(%d,%d,%d,%d)", record.maskLeft,
+                                   record.maskTop, record.maskRight, record.maskBottom);
+    if (buffer != nullptr && length > 0 && full >= 0) {
+        const int kept = full < length ? full : length - 1;
+        std::memcpy(buffer, line, static_cast<std::size_t>(kept));
+        buffer[kept] = '\0';
     }
     return true;
 }
 
 void HOST_CDECL DeinitProc(FilterActivation*, const FilterFunctions*) {}
 
-void ScriptConfig(IScriptInterpreter*, void* data, CScriptValue* argv, int) {
+void ScriptConfig(IScriptInterpreter*, void* data, CScriptValue* argv, int argc) {
+    // The host checks the count against "0iiii"; a caller that does not
+    // gets no reads past its arguments.
+    if (data == nullptr || argv == nullptr || argc < kConfigArgumentCount) {
+        return;
+    }
     FilterData& record = RecordOf(*static_cast<const FilterActivation*>(data));
     record.maskLeft = argv[0].value.i;
     record.maskTop = argv[1].value.i;

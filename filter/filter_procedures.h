@@ -20,3 +20,7 @@ extern CScriptObject g_scriptObject;
 
 // The longest description line, without its terminator.
 constexpr int kDescriptionMaxLength = 52;
+// The longest script line, without its terminator.
+constexpr int kScriptLineMaxLength = 55;
+// Config takes the four mask corners.
+constexpr int kConfigArgumentCount = 4;
