@@ -108,9 +108,9 @@ std::optional<std::uint32_t> FindDirectoryEntry(ByteReader& reader, std::size_t 
 
 }  // namespace
 
-DialogTemplate ParseDialogTemplate(const std::vector<std::uint8_t>& bytes) {
+CompiledDialog ParseDialogTemplate(const std::vector<std::uint8_t>& bytes) {
     ByteReader reader(bytes);
-    DialogTemplate dialog;
+    CompiledDialog dialog;
     dialog.style = reader.U32();
     dialog.extendedStyle = reader.U32();
     const unsigned count = reader.U16();
@@ -127,7 +127,7 @@ DialogTemplate ParseDialogTemplate(const std::vector<std::uint8_t>& bytes) {
     }
     for (unsigned item = 0; item < count; ++item) {
         reader.AlignTo(4);
-        DialogControl control;
+        CompiledControl control;
         control.style = reader.U32();
         control.extendedStyle = reader.U32();
         control.x = reader.I16();

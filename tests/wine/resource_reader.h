@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-struct DialogControl {
+struct CompiledControl {
     std::uint32_t style = 0;
     std::uint32_t extendedStyle = 0;
     std::int16_t x = 0, y = 0, cx = 0, cy = 0;
@@ -20,7 +20,7 @@ struct DialogControl {
     std::uint16_t creationDataSize = 0;
 };
 
-struct DialogTemplate {
+struct CompiledDialog {
     std::uint32_t style = 0;
     std::uint32_t extendedStyle = 0;
     std::int16_t x = 0, y = 0, cx = 0, cy = 0;
@@ -29,11 +29,11 @@ struct DialogTemplate {
     std::string caption;
     std::uint16_t pointSize = 0;
     std::string fontName;
-    std::vector<DialogControl> controls;
+    std::vector<CompiledControl> controls;
 };
 
 // A classic DLGTEMPLATE with its items (not the extended form).
-DialogTemplate ParseDialogTemplate(const std::vector<std::uint8_t>& bytes);
+CompiledDialog ParseDialogTemplate(const std::vector<std::uint8_t>& bytes);
 
 // The bytes of dialog resource `id` (any language), or nothing.
 std::optional<std::vector<std::uint8_t>> FindDialogInResFile(

@@ -6,6 +6,23 @@ namespace {
 
 class Win32WindowSystem final : public WindowSystem {
 public:
+    INT_PTR RunModalDialog(HINSTANCE module, int resource, HWND parent, DLGPROC procedure,
+                           LPARAM parameter) override {
+        return DialogBoxParamA(module, MAKEINTRESOURCEA(resource), parent, procedure, parameter);
+    }
+
+    void EndModalDialog(HWND dialog, INT_PTR result) override { EndDialog(dialog, result); }
+
+    void SetDialogUserPointer(HWND dialog, void* pointer) override {
+        SetWindowLongA(dialog, DWL_USER, reinterpret_cast<LONG>(pointer));
+    }
+
+    void* DialogUserPointer(HWND dialog) override {
+        return reinterpret_cast<void*>(GetWindowLongA(dialog, DWL_USER));
+    }
+
+    HWND ControlWindow(HWND dialog, int control) override { return GetDlgItem(dialog, control); }
+
     void SetControlText(HWND dialog, int control, const char* text) override {
         SetDlgItemTextA(dialog, control, text);
     }
@@ -81,6 +98,24 @@ public:
     }
 
     void ReleaseCursor() override { ClipCursor(nullptr); }
+
+    HDC AcquireDeviceContext(HWND window) override { return GetDC(window); }
+
+    void ReleaseDeviceContext(HWND window, HDC context) override { ReleaseDC(window, context); }
+
+    HDC BeginPainting(HWND window, PAINTSTRUCT* paint) override {
+        return BeginPaint(window, paint);
+    }
+
+    void EndPainting(HWND window, const PAINTSTRUCT* paint) override { EndPaint(window, paint); }
+
+    void UseTransparentBackground(HDC context) override { SetBkMode(context, TRANSPARENT); }
+
+    void UseTextColor(HDC context, COLORREF color) override { SetTextColor(context, color); }
+
+    void WriteText(HDC context, int x, int y, const char* text, int length) override {
+        TextOutA(context, x, y, text, length);
+    }
 
     BOOL GetOpenFileName(OpenFileRequest* request) override { return GetOpenFileNameA(request); }
 
