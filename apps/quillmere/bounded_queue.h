@@ -1,0 +1,58 @@
+// A queue between two pipeline threads. Its bound comes from the pictures
+// in circulation: a stage can only push what it took from a pool of fixed
+// size, so memory stays fixed however long the video is.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+
+template <typename Item>
+class BoundedQueue {
+public:
+    void Push(Item item) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            items_.push_back(std::move(item));
+        }
+        ready_.notify_one();
+    }
+
+    // Waits for an item. False when the queue was closed and is empty, or
+    // was aborted.
+    bool Pop(Item& item) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        ready_.wait(lock, [this] { return aborted_ || closed_ || !items_.empty(); });
+        if (aborted_ || items_.empty()) {
+            return false;
+        }
+        item = std::move(items_.front());
+        items_.pop_front();
+        return true;
+    }
+
+    // No more items will come; Pop drains what is there, then fails.
+    void Close() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            closed_ = true;
+        }
+        ready_.notify_all();
+    }
+
+    // Stop at once: every waiting and later Pop fails.
+    void Abort() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            aborted_ = true;
+        }
+        ready_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::deque<Item> items_;
+    bool closed_ = false;
+    bool aborted_ = false;
+};

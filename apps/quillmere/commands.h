@@ -1,0 +1,9 @@
+// The runner's commands. Each returns the process's exit code on success
+// and throws UsageError or RunnerError on failure.
+#pragma once
+
+#include "apps/quillmere/command_line.h"
+
+int RunRender(const CommandLine& line);
+int RunFrame(const CommandLine& line);
+int RunDemo(const CommandLine& line);

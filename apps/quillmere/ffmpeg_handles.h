@@ -1,0 +1,37 @@
+// Owning handles for FFmpeg's objects, and its error codes as text.
+#pragma once
+
+#include <memory>
+#include <string>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/frame.h>
+#include <libswscale/swscale.h>
+}
+
+struct CodecContextDeleter {
+    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
+};
+struct FrameDeleter {
+    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
+};
+struct PacketDeleter {
+    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
+};
+struct ScaleContextDeleter {
+    void operator()(SwsContext* context) const { sws_freeContext(context); }
+};
+
+using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
+using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
+using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
+using ScaleContextPtr = std::unique_ptr<SwsContext, ScaleContextDeleter>;
+
+// av_frame_alloc and av_packet_alloc, failing loudly when memory runs out.
+FramePtr NewFrame();
+PacketPtr NewPacket();
+
+// "No such file or directory", "Invalid data found when processing input", ...
+std::string AvErrorText(int error);

@@ -1,0 +1,98 @@
+#include "apps/quillmere/filter_host.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+
+#include "apps/quillmere/picture.h"
+#include "apps/quillmere/runner_error.h"
+#include "apps/quillmere/video_reader.h"
+#include "filter/module_entry.h"
+#include "hostkit/host_services.h"
+#include "hostkit/script_line.h"
+#include "source/overlay_source.h"
+
+FilterModuleSession::FilterModuleSession() {
+    int version = 0;
+    int compatible = 0;
+    if (VirtualdubFilterModuleInit2(&module_, &HostFilterFunctions(), version, compatible) != 0) {
+        throw RunnerError("the filter module refused to register");
+    }
+    definition_ = FindRegisteredFilter(kFilterName);
+    if (definition_ == nullptr) {
+        VirtualdubFilterModuleDeinit(&module_, &HostFilterFunctions());
+        throw RunnerError(std::string("the filter module did not register '") + kFilterName +
+                          "'");
+    }
+}
+
+FilterModuleSession::~FilterModuleSession() {
+    VirtualdubFilterModuleDeinit(&module_, &HostFilterFunctions());
+}
+
+OverlayFilter::OverlayFilter(const FilterModuleSession& module, const OverlaySetup& setup)
+    : instance_(module.definition()) {
+    // The host copies instance records as blocks; the settings are such a
+    // block, prepared with the dialog's defaults and the command line.
+    std::memcpy(instance_.record(), &setup.settings, sizeof(FilterData));
+    if (!setup.scriptPath.empty()) {
+        ApplyScript(setup.scriptPath);
+    }
+    if (!setup.overlayPath.empty()) {
+        OpenOverlay(setup.overlayPath);
+    }
+}
+
+void OverlayFilter::ApplyScript(const std::string& path) {
+    std::ifstream file(path);
+    if (!file) {
+        throw RunnerError("cannot open '" + path + "': " + std::strerror(errno));
+    }
+    // The host's script keeps only the mask; a script that names nothing is
+    // no use here, so say so rather than render with an empty mask.
+    int calls = 0;
+    int lineNumber = 0;
+    std::string line;
+    while (std::getline(file, line)) {
+        ++lineNumber;
+        const std::size_t first = line.find_first_not_of(" \t\r");
+        if (first == std::string::npos || line[first] == '#') {
+            continue;
+        }
+        std::string problem;
+        if (!RunScriptLine(instance_.activation(), line, problem)) {
+            throw RunnerError("cannot use '" + path + "' line " + std::to_string(lineNumber) +
+                              ": " + problem);
+        }
+        ++calls;
+    }
+    if (file.bad()) {
+        throw RunnerError("cannot read '" + path + "': " + std::strerror(errno));
+    }
+    if (calls == 0) {
+        throw RunnerError("'" + path + "' holds no Config(l,t,r,b) line");
+    }
+}
+
+void OverlayFilter::OpenOverlay(const std::string& path) {
+    FilterData& settings = record();
+    if (path.size() >= sizeof settings.overlayPath) {
+        throw RunnerError("overlay path too long: '" + path + "'");
+    }
+    // The filter opens the overlay quietly and shows a failure only as a
+    // missing frame reader; learn the reason first, in words.
+    { VideoReader probe(path); }
+    std::memcpy(settings.overlayPath, path.c_str(), path.size() + 1);
+    OpenOverlayFile(settings.overlayPath, settings);
+    if (settings.frameGetter == nullptr) {
+        throw RunnerError("cannot read the overlay '" + path + "': its frames cannot be decoded");
+    }
+}
+
+void CopyIntoSource(const Picture& picture, ProcessingPass& pass) {
+    pass.LoadSource(reinterpret_cast<const Pixel32*>(picture.pixels.data()), picture.stride);
+}
+
+void CopyFromOutput(const ProcessingPass& pass, Picture& picture) {
+    pass.StoreOutput(reinterpret_cast<Pixel32*>(picture.pixels.data()), picture.stride);
+}

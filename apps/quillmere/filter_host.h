@@ -1,0 +1,58 @@
+// The runner's part as the filter's host: it loads the module (through its
+// entry point, with our host services), adds one instance of the filter,
+// writes the settings into its record and opens the overlay, as the host
+// and the configuration dialog would.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "filter/filter_data.h"
+#include "hostkit/processing_driver.h"
+
+class ProcessingPass;
+
+// The module, registered for the lifetime of the object.
+class FilterModuleSession {
+public:
+    FilterModuleSession();  // throws RunnerError when the filter cannot be registered
+    ~FilterModuleSession();
+    FilterModuleSession(const FilterModuleSession&) = delete;
+    FilterModuleSession& operator=(const FilterModuleSession&) = delete;
+
+    const FilterDefinition& definition() const { return *definition_; }
+
+private:
+    FilterModule module_{};
+    FilterDefinition* definition_ = nullptr;
+};
+
+struct OverlaySetup {
+    FilterData settings;        // the block copied into the instance record
+    std::string overlayPath;    // empty: no overlay (the mask is filled black)
+    std::string scriptPath;     // empty: no script; else its Config line sets the mask
+};
+
+// One configured instance of the filter. Throws RunnerError when the overlay
+// or the script cannot be read.
+class OverlayFilter {
+public:
+    OverlayFilter(const FilterModuleSession& module, const OverlaySetup& setup);
+    OverlayFilter(const OverlayFilter&) = delete;
+    OverlayFilter& operator=(const OverlayFilter&) = delete;
+
+    FilterInstance& instance() { return instance_; }
+    FilterData& record() { return instance_.recordAs<FilterData>(); }
+
+private:
+    void ApplyScript(const std::string& path);
+    void OpenOverlay(const std::string& path);
+
+    FilterInstance instance_;
+};
+
+// Copies a top-down picture into the pass's source bitmap, and the pass's
+// output back out.
+struct Picture;
+void CopyIntoSource(const Picture& picture, ProcessingPass& pass);
+void CopyFromOutput(const ProcessingPass& pass, Picture& picture);

@@ -1,0 +1,61 @@
+// quillmere: composites video files with the filter, playing the host's part.
+#include <cstdio>
+#include <exception>
+
+#include "apps/quillmere/command_line.h"
+#include "apps/quillmere/commands.h"
+#include "apps/quillmere/pending_output.h"
+#include "apps/quillmere/runner_error.h"
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+namespace {
+
+constexpr const char* kVersion = "0.1.0";
+
+int Report(const char* message, int code) {
+    std::fprintf(stderr, "quillmere: %s\n", message);
+    return code;
+}
+
+int Dispatch(const CommandLine& line) {
+    switch (line.command) {
+    case Command::Help:
+        std::fputs(HelpText().c_str(), stdout);
+        return kExitSuccess;
+    case Command::Version:
+        std::printf("quillmere %s\n", kVersion);
+        return kExitSuccess;
+    case Command::Render:
+        return RunRender(line);
+    case Command::Frame:
+        return RunFrame(line);
+    case Command::Demo:
+        return RunDemo(line);
+    }
+    return kExitFailure;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // FFmpeg's own chatter would bury our one-line reports.
+    av_log_set_level(AV_LOG_ERROR);
+    InstallInterruptHandlers();
+    try {
+        return Dispatch(ParseCommandLine(argc, argv));
+    } catch (const UsageError& error) {
+        return Report(error.what(), kExitUsage);
+    } catch (const RunnerError& error) {
+        if (InterruptSignal() != 0) {
+            return Report("interrupted; no output written", kExitSignalBase + InterruptSignal());
+        }
+        return Report(error.what(), kExitFailure);
+    } catch (const std::bad_alloc&) {
+        return Report("out of memory", kExitFailure);
+    } catch (const std::exception& error) {
+        return Report(error.what(), kExitFailure);
+    }
+}

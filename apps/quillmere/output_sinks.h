@@ -1,0 +1,41 @@
+// Where composited frames go: a video file, or one frame as a PNG.
+#pragma once
+
+#include <string>
+
+#include "apps/quillmere/frame_stream.h"
+#include "apps/quillmere/video_writer.h"
+
+class VideoSink : public FrameSink {
+public:
+    explicit VideoSink(VideoWriter& writer) : writer_(writer) {}
+    void Consume(const Picture& picture) override {
+        writer_.Write(picture.pixels.data(), picture.stride);
+    }
+    void Finish() override { writer_.Finish(); }
+
+private:
+    VideoWriter& writer_;
+};
+
+// Writes frame `frameNumber` as a PNG file and ignores the others.
+class PngSink : public FrameSink {
+public:
+    PngSink(std::string path, std::string displayName, long frameNumber)
+        : path_(std::move(path)), displayName_(std::move(displayName)),
+          frameNumber_(frameNumber) {}
+    void Consume(const Picture& picture) override {
+        if (picture.frameNumber == frameNumber_) {
+            WritePng(path_, displayName_, picture.pixels.data(), picture.stride, picture.width,
+                     picture.height);
+            written_ = true;
+        }
+    }
+    bool written() const { return written_; }
+
+private:
+    std::string path_;
+    std::string displayName_;
+    long frameNumber_;
+    bool written_ = false;
+};

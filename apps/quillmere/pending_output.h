@@ -1,0 +1,40 @@
+// An output file that appears under its name only when it is complete.
+//
+// The data goes to a new hidden file beside the requested one and is renamed
+// over it by Commit. Destroying an uncommitted output removes the temporary
+// file, and so does a second interrupt signal during a run (the first one
+// asks the job to stop, after which the destructors clean up).
+#pragma once
+
+#include <atomic>
+#include <string>
+
+class PendingOutput {
+public:
+    // Creates the temporary file; throws RunnerError when the folder cannot
+    // be written. A path that names an existing non-regular file (a device
+    // such as /dev/null, a pipe) is written in place.
+    explicit PendingOutput(const std::string& path);
+    ~PendingOutput();
+    PendingOutput(const PendingOutput&) = delete;
+    PendingOutput& operator=(const PendingOutput&) = delete;
+
+    const std::string& path() const { return path_; }
+    // Where to write the data until Commit.
+    const std::string& writePath() const { return writePath_; }
+    void Commit();
+
+private:
+    std::string path_;
+    std::string writePath_;
+    int slot_ = -1;  // registration for the signal handler
+    bool inPlace_ = false;
+    bool committed_ = false;
+};
+
+// Installs the SIGINT and SIGTERM handlers.
+void InstallInterruptHandlers();
+// The signal that asked the job to stop, or 0.
+int InterruptSignal();
+// Throws RunnerError ("interrupted") once a signal has asked the job to stop.
+void ThrowIfInterrupted();

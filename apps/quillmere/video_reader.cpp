@@ -1,0 +1,109 @@
+#include "apps/quillmere/video_reader.h"
+
+#include "apps/quillmere/runner_error.h"
+
+namespace {
+// Frame rate of a stream that states none.
+constexpr AVRational kFallbackFrameRate{25, 1};
+}  // namespace
+
+VideoReader::VideoReader(const std::string& path) : path_(path) {
+    int error = avformat_open_input(&format_, path.c_str(), nullptr, nullptr);
+    if (error < 0) {
+        throw RunnerError("cannot open '" + path + "': " + AvErrorText(error));
+    }
+    error = avformat_find_stream_info(format_, nullptr);
+    if (error < 0) {
+        throw RunnerError("cannot read '" + path + "': " + AvErrorText(error));
+    }
+    const AVCodec* codec = nullptr;
+    streamIndex_ = av_find_best_stream(format_, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+    if (streamIndex_ == AVERROR_STREAM_NOT_FOUND) {
+        throw RunnerError("'" + path + "' is not a video: it has no video stream");
+    }
+    if (streamIndex_ < 0 || codec == nullptr) {
+        throw RunnerError("cannot decode the video of '" + path + "': no decoder for it");
+    }
+    AVStream* stream = format_->streams[streamIndex_];
+    decoder_.reset(avcodec_alloc_context3(codec));
+    if (!decoder_) {
+        throw RunnerError("out of memory");
+    }
+    avcodec_parameters_to_context(decoder_.get(), stream->codecpar);
+    decoder_->thread_count = 0;  // as many as the machine has
+    error = avcodec_open2(decoder_.get(), codec, nullptr);
+    if (error < 0) {
+        throw RunnerError("cannot decode the video of '" + path + "': " + AvErrorText(error));
+    }
+    if (decoder_->width <= 0 || decoder_->height <= 0) {
+        throw RunnerError("'" + path + "' is not a video: its picture has no size");
+    }
+    if (stream->avg_frame_rate.num > 0 && stream->avg_frame_rate.den > 0) {
+        frameRate_ = stream->avg_frame_rate;
+    } else if (stream->r_frame_rate.num > 0 && stream->r_frame_rate.den > 0) {
+        frameRate_ = stream->r_frame_rate;
+    } else {
+        frameRate_ = kFallbackFrameRate;
+    }
+    if (stream->nb_frames > 0) {
+        frameCountHint_ = stream->nb_frames;
+    } else if (stream->duration > 0) {
+        frameCountHint_ = av_rescale_q(stream->duration, stream->time_base, av_inv_q(frameRate_));
+    } else if (format_->duration > 0) {
+        frameCountHint_ = av_rescale_q(format_->duration, AV_TIME_BASE_Q, av_inv_q(frameRate_));
+    }
+    packet_ = NewPacket();
+    frame_ = NewFrame();
+}
+
+VideoReader::~VideoReader() { avformat_close_input(&format_); }
+
+bool VideoReader::ReceiveFrame() {
+    av_frame_unref(frame_.get());
+    const int error = avcodec_receive_frame(decoder_.get(), frame_.get());
+    if (error == 0) {
+        return true;
+    }
+    if (error == AVERROR(EAGAIN)) {
+        return false;
+    }
+    if (error == AVERROR_EOF) {
+        finished_ = true;
+        return false;
+    }
+    throw RunnerError("cannot decode '" + path_ + "': " + AvErrorText(error));
+}
+
+const AVFrame* VideoReader::NextFrame() {
+    while (!finished_) {
+        if (ReceiveFrame()) {
+            return frame_.get();
+        }
+        if (finished_) {
+            break;
+        }
+        if (draining_) {
+            // The decoder asked for more input after the end was signalled.
+            finished_ = true;
+            break;
+        }
+        const int error = av_read_frame(format_, packet_.get());
+        if (error == AVERROR_EOF) {
+            draining_ = true;
+            avcodec_send_packet(decoder_.get(), nullptr);
+            continue;
+        }
+        if (error < 0) {
+            throw RunnerError("cannot read '" + path_ + "': " + AvErrorText(error));
+        }
+        if (packet_->stream_index == streamIndex_) {
+            const int sent = avcodec_send_packet(decoder_.get(), packet_.get());
+            if (sent < 0 && sent != AVERROR(EAGAIN)) {
+                av_packet_unref(packet_.get());
+                throw RunnerError("cannot decode '" + path_ + "': " + AvErrorText(sent));
+            }
+        }
+        av_packet_unref(packet_.get());
+    }
+    return nullptr;
+}

@@ -1,0 +1,240 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "apps/quillmere/command_line.h"
+#include "apps/quillmere/runner_error.h"
+
+namespace {
+
+CommandLine Parse(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), "quillmere");
+    std::vector<const char*> argv;
+    for (const std::string& argument : arguments) {
+        argv.push_back(argument.c_str());
+    }
+    return ParseCommandLine(static_cast<int>(argv.size()), argv.data());
+}
+
+std::vector<std::string> Render(std::vector<std::string> options) {
+    std::vector<std::string> arguments = {"render", "main.mkv", "-o", "out.mkv"};
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    return arguments;
+}
+
+struct ValidCase {
+    const char* name;
+    std::vector<std::string> arguments;
+    std::function<void(const CommandLine&)> check;
+};
+
+class ValidCommandLine : public testing::TestWithParam<ValidCase> {};
+
+TEST_P(ValidCommandLine, SetsWhatItSays) {
+    const ValidCase& test = GetParam();
+    GetParam().check(Parse(test.arguments));
+}
+
+const ValidCase kValidCases[] = {
+    {"DefaultsAreTheDialogsFirstOpening", Render({}),
+     [](const CommandLine& line) {
+         const FilterData& s = line.settings;
+         EXPECT_EQ(line.command, Command::Render);
+         EXPECT_EQ(line.input, "main.mkv");
+         EXPECT_EQ(line.output, "out.mkv");
+         EXPECT_EQ(s.borderOn, 0);
+         EXPECT_EQ(s.borderSize, 1);
+         EXPECT_EQ(s.borderColor, 0xFFFFFFu);
+         EXPECT_EQ(s.shadowOn, 0);
+         EXPECT_EQ(s.shadowSize, 20);
+         EXPECT_EQ(s.shadowPercent, 45);
+         EXPECT_EQ(s.shadowType, 3);
+         EXPECT_EQ(s.shadowShift, 7);
+         EXPECT_EQ(s.shadowColor, 0u);
+         EXPECT_EQ(s.defaultsApplied, 1);
+         EXPECT_EQ(s.fitToFrame + s.bilinear + s.repeatVideo + s.reverse + s.maintainBlack +
+                       s.useFrameRange + s.frameOffset,
+                   0);
+         EXPECT_FALSE(line.maskGiven);
+         EXPECT_FALSE(line.quiet);
+     }},
+    {"MaskCorners", Render({"--mask", "10,20,110,220"}),
+     [](const CommandLine& line) {
+         EXPECT_TRUE(line.maskGiven);
+         EXPECT_EQ(line.settings.maskLeft, 10);
+         EXPECT_EQ(line.settings.maskTop, 20);
+         EXPECT_EQ(line.settings.maskRight, 110);
+         EXPECT_EQ(line.settings.maskBottom, 220);
+     }},
+    {"MaskWidthAndHeight", Render({"--mask=10,20,w100,h50"}),
+     [](const CommandLine& line) {
+         EXPECT_EQ(line.settings.maskRight, 109);
+         EXPECT_EQ(line.settings.maskBottom, 69);
+     }},
+    {"MaskHeightBeforeWidthWithBlanks", Render({"--mask", "10 20 h50 w100"}),
+     [](const CommandLine& line) {
+         EXPECT_EQ(line.settings.maskRight, 109);
+         EXPECT_EQ(line.settings.maskBottom, 69);
+     }},
+    {"MaskNegativeAndUnordered", Render({"--mask", "-5, 0, -30, -40"}),
+     [](const CommandLine& line) {
+         EXPECT_EQ(line.settings.maskLeft, -5);
+         EXPECT_EQ(line.settings.maskRight, -30);
+         EXPECT_EQ(line.settings.maskBottom, -40);
+     }},
+    {"BorderTurnsOnWithItsSize", Render({"--border", "3", "--border-color", "ff0000"}),
+     [](const CommandLine& line) {
+         EXPECT_EQ(line.settings.borderOn, 1);
+         EXPECT_EQ(line.settings.borderSize, 3);
+         EXPECT_EQ(line.settings.borderColor, 0x0000FFu);  // red in the low byte
+     }},
+    {"BorderZeroIsOff", Render({"--border", "0"}),
+     [](const CommandLine& line) { EXPECT_EQ(line.settings.borderOn, 0); }},
+    {"ColourWithHashIsBlueGreenRedAsColorref", Render({"--shadow-color", "#123456"}),
+     [](const CommandLine& line) { EXPECT_EQ(line.settings.shadowColor, 0x563412u); }},
+    {"ShadowByNumber", Render({"--shadow", "0"}),
+     [](const CommandLine& line) {
+         EXPECT_EQ(line.settings.shadowOn, 1);
+         EXPECT_EQ(line.settings.shadowType, 0);
+     }},
+    {"ShadowByName", Render({"--shadow", "gradient-fixed", "--shadow-size", "12",
+                             "--shadow-percent", "100", "--shadow-shift", "-4"}),
+     [](const CommandLine& line) {
+         EXPECT_EQ(line.settings.shadowType, 4);
+         EXPECT_EQ(line.settings.shadowSize, 12);
+         EXPECT_EQ(line.settings.shadowPercent, 100);
+         EXPECT_EQ(line.settings.shadowShift, -4);
+     }},
+    {"EveryShadowName", Render({"--shadow", "flat-fixed"}),
+     [](const CommandLine& line) { EXPECT_EQ(line.settings.shadowType, 5); }},
+    {"RangeWithEnd", Render({"--range", "5-20"}),
+     [](const CommandLine& line) {
+         EXPECT_EQ(line.settings.useFrameRange, 1);
+         EXPECT_EQ(line.settings.rangeStart, 5);
+         EXPECT_EQ(line.settings.rangeEnd, 20);
+     }},
+    {"RangeOpenEnded", Render({"--range", "7"}),
+     [](const CommandLine& line) {
+         EXPECT_EQ(line.settings.rangeStart, 7);
+         EXPECT_EQ(line.settings.rangeEnd, 0);
+     }},
+    {"Flags", Render({"--fit", "--bilinear", "--repeat", "--reverse", "--maintain-black",
+                      "--offset", "-3", "-q"}),
+     [](const CommandLine& line) {
+         const FilterData& s = line.settings;
+         EXPECT_EQ(s.fitToFrame + s.bilinear + s.repeatVideo + s.reverse + s.maintainBlack, 5);
+         EXPECT_EQ(s.frameOffset, -3);
+         EXPECT_TRUE(line.quiet);
+     }},
+    {"OverlayScriptAndOptionsBeforeMain",
+     {"render", "--overlay", "o.avi", "--script", "s.txt", "main.avi", "--output", "x.mp4"},
+     [](const CommandLine& line) {
+         EXPECT_EQ(line.input, "main.avi");
+         EXPECT_EQ(line.overlayPath, "o.avi");
+         EXPECT_EQ(line.scriptPath, "s.txt");
+         EXPECT_EQ(line.output, "x.mp4");
+     }},
+    {"NullFormatNeedsNoOutput", {"render", "main.mkv", "--format", "null"},
+     [](const CommandLine& line) { EXPECT_EQ(line.format, "null"); }},
+    {"Frame", {"frame", "main.mkv", "--at", "12", "-o", "f.png", "--fit"},
+     [](const CommandLine& line) {
+         EXPECT_EQ(line.command, Command::Frame);
+         EXPECT_EQ(line.frameAt, 12);
+         EXPECT_EQ(line.settings.fitToFrame, 1);
+     }},
+    {"DemoDefaultFolder", {"demo"},
+     [](const CommandLine& line) {
+         EXPECT_EQ(line.command, Command::Demo);
+         EXPECT_EQ(line.output, "");
+     }},
+    {"DemoFolder", {"demo", "-o", "somewhere", "--quiet"},
+     [](const CommandLine& line) {
+         EXPECT_EQ(line.output, "somewhere");
+         EXPECT_TRUE(line.quiet);
+     }},
+    {"DashDashEndsOptions", {"render", "-o", "out.mkv", "--", "-odd-name.mkv"},
+     [](const CommandLine& line) { EXPECT_EQ(line.input, "-odd-name.mkv"); }},
+    {"Help", {"--help"},
+     [](const CommandLine& line) { EXPECT_EQ(line.command, Command::Help); }},
+    {"HelpAfterCommand", {"render", "--help"},
+     [](const CommandLine& line) { EXPECT_EQ(line.command, Command::Help); }},
+};
+
+INSTANTIATE_TEST_SUITE_P(Options, ValidCommandLine, testing::ValuesIn(kValidCases),
+                         [](const testing::TestParamInfo<ValidCase>& info) {
+                             return info.param.name;
+                         });
+
+struct InvalidCase {
+    const char* name;
+    std::vector<std::string> arguments;
+    const char* messagePart;  // what the one-line report must say
+};
+
+class InvalidCommandLine : public testing::TestWithParam<InvalidCase> {};
+
+TEST_P(InvalidCommandLine, IsRejectedWithAClearMessage) {
+    const InvalidCase& test = GetParam();
+    try {
+        Parse(test.arguments);
+        FAIL() << "accepted";
+    } catch (const UsageError& error) {
+        EXPECT_NE(std::string(error.what()).find(test.messagePart), std::string::npos)
+            << error.what();
+        EXPECT_EQ(std::string(error.what()).find('\n'), std::string::npos);
+    }
+}
+
+const InvalidCase kInvalidCases[] = {
+    {"NoCommand", {}, "no command"},
+    {"UnknownCommand", {"paint"}, "unknown command 'paint'"},
+    {"UnknownOption", Render({"--sparkle"}), "unknown option '--sparkle'"},
+    {"MaskThreeItems", Render({"--mask", "1,2,3"}), "invalid value '1,2,3' for --mask"},
+    {"MaskEmptyItem", Render({"--mask", "1,,3,4"}), "--mask"},
+    {"MaskWord", Render({"--mask", "1,2,x,4"}), "--mask"},
+    {"MaskUpperCaseWidth", Render({"--mask", "1,2,W10,4"}), "--mask"},
+    {"MaskNoRightEdge", Render({"--mask", "1,2,h10,4"}), "right edge"},
+    {"MaskZeroWidth", Render({"--mask", "1,2,w0,h4"}), "at least 1"},
+    {"MaskHuge", Render({"--mask", "0,0,3000000000,4"}), "--mask"},
+    {"MaskFarOut", Render({"--mask", "0,0,2000000,4"}), "within"},
+    {"ShadowNine", Render({"--shadow", "9"}), "invalid value '9' for --shadow"},
+    {"ShadowUnknownName", Render({"--shadow", "fuzzy"}), "gradient-random-fixed"},
+    {"BorderColourName", Render({"--border-color", "red"}),
+     "invalid value 'red' for --border-color"},
+    {"ColourTooShort", Render({"--shadow-color", "fff"}), "RRGGBB"},
+    {"ColourSigned", Render({"--shadow-color", "-12345"}), "RRGGBB"},
+    {"BorderNegative", Render({"--border", "-1"}), "--border"},
+    {"BorderNotANumber", Render({"--border", "2px"}), "an integer"},
+    {"PercentOver100", Render({"--shadow-percent", "101"}), "from 0 to 100"},
+    {"RangeBackwards", Render({"--range", "20-5"}), "--range"},
+    {"RangeEndingAtZero", Render({"--range", "0-0"}), "--range"},
+    {"RangeNegative", Render({"--range", "-3"}), "--range"},
+    {"OffsetOverflow", Render({"--offset", "99999999999"}), "--offset"},
+    {"MissingValue", Render({"--border"}), "needs a value"},
+    {"FlagWithValue", Render({"--fit=yes"}), "takes no value"},
+    {"MaskAndScript", Render({"--mask", "1,2,3,4", "--script", "s"}), "give one of them"},
+    {"RenderWithoutOutput", {"render", "main.mkv"}, "-o OUT"},
+    {"RenderWithoutMain", {"render", "-o", "x.mkv"}, "MAIN"},
+    {"TwoMains", {"render", "a.mkv", "b.mkv", "-o", "x.mkv"}, "unexpected argument 'b.mkv'"},
+    {"FrameWithoutAt", {"frame", "main.mkv", "-o", "f.png"}, "--at"},
+    {"FrameNegativeAt", {"frame", "main.mkv", "--at", "-1", "-o", "f.png"}, "--at"},
+    {"OptionOfAnotherCommand", {"demo", "--mask", "1,2,3,4"}, "does not apply to demo"},
+    {"AtOnRender", Render({"--at", "3"}), "does not apply to render"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Options, InvalidCommandLine, testing::ValuesIn(kInvalidCases),
+                         [](const testing::TestParamInfo<InvalidCase>& info) {
+                             return info.param.name;
+                         });
+
+TEST(HelpText, DocumentsEveryOptionAndStyleName) {
+    const std::string help = HelpText();
+    for (const char* word : {"--mask", "--border N", "--shadow STYLE", "--script", "--range",
+                             "--format", "gradient-random-fixed", "flat-fixed", "demo"}) {
+        EXPECT_NE(help.find(word), std::string::npos) << word;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,174 @@
+#include "tests/apps/runner_harness.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "apps/quillmere/command_line.h"
+#include "apps/quillmere/filter_host.h"
+#include "apps/quillmere/frame_stream.h"
+#include "apps/quillmere/video_writer.h"
+
+extern "C" {
+#include <libavutil/md5.h>
+}
+
+extern char** environ;
+
+ScratchFolder::ScratchFolder() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern =
+        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/quillmere-test-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("cannot create a scratch folder");
+    }
+    path_ = pattern;
+}
+
+ScratchFolder::~ScratchFolder() {
+    for (const std::string& name : Files()) {
+        std::remove((path_ + "/" + name).c_str());
+    }
+    rmdir(path_.c_str());
+}
+
+std::vector<std::string> ScratchFolder::Files() const {
+    std::vector<std::string> names;
+    if (DIR* folder = opendir(path_.c_str())) {
+        while (const dirent* entry = readdir(folder)) {
+            const std::string name = entry->d_name;
+            if (name != "." && name != "..") {
+                names.push_back(name);
+            }
+        }
+        closedir(folder);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void WriteSyntheticClip(const std::string& path, int width, int height, std::int64_t frames,
+                        ClipPattern pattern) {
+    SyntheticClip clip(width, height, frames, AVRational{25, 1}, pattern);
+    VideoWriter writer(path, path, OutputFormatForPath(path), width, height, clip.frameRate());
+    Picture picture(width, height);
+    while (clip.Next(&picture)) {
+        writer.Write(picture.pixels.data(), picture.stride);
+    }
+    writer.Finish();
+}
+
+RunResult RunQuillmere(const std::vector<std::string>& arguments) {
+    char errorPath[] = "/tmp/quillmere-stderr-XXXXXX";
+    const int errorFile = mkstemp(errorPath);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, errorFile, STDERR_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    std::vector<std::string> words = {QUILLMERE_PROGRAM};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+    pid_t child = 0;
+    RunResult result;
+    if (posix_spawn(&child, QUILLMERE_PROGRAM, &actions, nullptr, argv.data(), environ) == 0) {
+        int status = 0;
+        waitpid(child, &status, 0);
+        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    close(errorFile);
+    std::ifstream text(errorPath);
+    std::ostringstream content;
+    content << text.rdbuf();
+    result.errorText = content.str();
+    std::remove(errorPath);
+    return result;
+}
+
+std::vector<Picture> DecodeAll(const std::string& path) {
+    FileFrameSource source(path);
+    std::vector<Picture> frames;
+    Picture picture(source.width(), source.height());
+    while (source.Next(&picture)) {
+        frames.push_back(picture);
+    }
+    return frames;
+}
+
+std::vector<Picture> CompositeDirectly(const std::string& mainPath,
+                                       const std::vector<std::string>& options) {
+    std::vector<std::string> words = {"quillmere", "render", mainPath, "-o", "unused.mkv"};
+    words.insert(words.end(), options.begin(), options.end());
+    std::vector<const char*> argv;
+    for (const std::string& word : words) {
+        argv.push_back(word.c_str());
+    }
+    const CommandLine line = ParseCommandLine(static_cast<int>(argv.size()), argv.data());
+
+    FileFrameSource source(mainPath);
+    FilterModuleSession module;
+    OverlayFilter filter(module, OverlaySetup{line.settings, line.overlayPath, line.scriptPath});
+    ProcessingPass pass(filter.instance(), source.width(), source.height());
+    std::vector<Picture> frames;
+    Picture picture(source.width(), source.height());
+    for (long frameNumber = 0; source.Next(&picture); ++frameNumber) {
+        pass.LoadSource(reinterpret_cast<const Pixel32*>(picture.pixels.data()), picture.stride);
+        pass.RunFrame(frameNumber);
+        pass.StoreOutput(reinterpret_cast<Pixel32*>(picture.pixels.data()), picture.stride);
+        frames.push_back(picture);
+    }
+    pass.Finish();
+    return frames;
+}
+
+bool SameColors(const Picture& a, const Picture& b, std::string& where) {
+    if (a.width != b.width || a.height != b.height) {
+        where = "sizes differ";
+        return false;
+    }
+    for (int y = 0; y < a.height; ++y) {
+        const auto* rowA = reinterpret_cast<const std::uint32_t*>(a.row(y));
+        const auto* rowB = reinterpret_cast<const std::uint32_t*>(b.row(y));
+        for (int x = 0; x < a.width; ++x) {
+            if (((rowA[x] ^ rowB[x]) & 0xFFFFFFu) != 0) {
+                char text[96];
+                std::snprintf(text, sizeof text, "pixel (%d, %d): %06x against %06x", x, y,
+                              rowA[x] & 0xFFFFFFu, rowB[x] & 0xFFFFFFu);
+                where = text;
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+std::string ColorChecksum(const Picture& picture) {
+    std::vector<std::uint8_t> colors;
+    colors.reserve(static_cast<std::size_t>(picture.width) * picture.height * 3);
+    for (int y = 0; y < picture.height; ++y) {
+        const std::uint8_t* row = picture.row(y);
+        for (int x = 0; x < picture.width; ++x) {
+            colors.insert(colors.end(), row + 4 * x, row + 4 * x + 3);
+        }
+    }
+    std::uint8_t digest[16];
+    av_md5_sum(digest, colors.data(), static_cast<int>(colors.size()));
+    char text[33];
+    for (int index = 0; index < 16; ++index) {
+        std::snprintf(text + 2 * index, 3, "%02x", digest[index]);
+    }
+    return text;
+}

@@ -1,0 +1,53 @@
+// What the runner's tests share: clips made at test time, running the
+// program and reading back what it wrote.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "apps/quillmere/picture.h"
+#include "apps/quillmere/synthetic_clip.h"
+
+// A fresh folder under the system's temporary folder, removed with the object.
+class ScratchFolder {
+public:
+    ScratchFolder();
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+    const std::string& path() const { return path_; }
+    // Names of the files in the folder, sorted.
+    std::vector<std::string> Files() const;
+
+private:
+    std::string path_;
+};
+
+// Writes `frames` frames of a synthetic clip to `path` (the container and
+// codec follow the extension, as for the runner's output).
+void WriteSyntheticClip(const std::string& path, int width, int height, std::int64_t frames,
+                        ClipPattern pattern);
+
+struct RunResult {
+    int exitCode = -1;  // 128 + signal when the program died of a signal
+    std::string errorText;  // what it wrote on stderr
+};
+// Runs the built program with `arguments` and waits for it.
+RunResult RunQuillmere(const std::vector<std::string>& arguments);
+
+// Every frame of a video (or image) file, in the filter's pixel layout.
+std::vector<Picture> DecodeAll(const std::string& path);
+
+// The composite of every frame of `mainPath` made directly with the filter's
+// procedures (the host kit's processing pass), for the settings that the
+// runner would take from `options`.
+std::vector<Picture> CompositeDirectly(const std::string& mainPath,
+                                       const std::vector<std::string>& options);
+
+// Colour bytes equal (the fourth byte is not stored by the lossless output).
+bool SameColors(const Picture& a, const Picture& b, std::string& where);
+
+// An MD5 of the colour bytes of a picture, as 32 hex digits.
+std::string ColorChecksum(const Picture& picture);

@@ -1,0 +1,302 @@
+// Whole runs of the program on clips made at test time.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/apps/runner_harness.h"
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+namespace {
+
+constexpr int kMainWidth = 160;
+constexpr int kMainHeight = 120;
+constexpr std::int64_t kMainFrames = 30;
+constexpr int kOverlayWidth = 64;
+constexpr int kOverlayHeight = 48;
+constexpr std::int64_t kOverlayFrames = 12;
+
+class RunnerTest : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        av_log_set_level(AV_LOG_ERROR);
+        clips_ = new ScratchFolder;
+        WriteSyntheticClip(*clips_ / "main.mkv", kMainWidth, kMainHeight, kMainFrames,
+                           ClipPattern::Landscape);
+        WriteSyntheticClip(*clips_ / "main.mp4", kMainWidth, kMainHeight, kMainFrames,
+                           ClipPattern::Landscape);
+        WriteSyntheticClip(*clips_ / "overlay.avi", kOverlayWidth, kOverlayHeight,
+                           kOverlayFrames, ClipPattern::Checker);
+        std::ofstream(*clips_ / "notes.txt") << "not a video at all\n";
+    }
+    static void TearDownTestSuite() {
+        delete clips_;
+        clips_ = nullptr;
+    }
+    static std::string Clip(const std::string& name) { return *clips_ / name; }
+
+    // Options with the clip names put in.
+    static std::vector<std::string> WithClips(std::vector<std::string> options) {
+        for (std::string& option : options) {
+            if (option == "OVERLAY") {
+                option = Clip("overlay.avi");
+            }
+        }
+        return options;
+    }
+
+    ScratchFolder out_;
+    static ScratchFolder* clips_;
+};
+ScratchFolder* RunnerTest::clips_ = nullptr;
+
+struct CompositeCase {
+    const char* name;
+    const char* main;
+    std::vector<std::string> options;
+};
+
+// The deterministic settings: the random shadow styles (1 and 3) are seeded
+// from the clock and cannot be compared frame by frame.
+const CompositeCase kCompositeCases[] = {
+    {"CopyWithBorderAndGradientShadow", "main.mkv",
+     {"--overlay", "OVERLAY", "--mask", "20,10,w64,h48", "--border", "2", "--shadow",
+      "gradient"}},
+    {"NearestStretchFlatShadowRepeat", "main.mkv",
+     {"--overlay", "OVERLAY", "--mask", "10,10,w100,h70", "--fit", "--shadow", "0", "--repeat"}},
+    {"BilinearReverseNegativeShift", "main.mkv",
+     {"--overlay", "OVERLAY", "--mask", "10,10,w100,h70", "--fit", "--bilinear", "--border", "3",
+      "--border-color", "3366cc", "--shadow", "gradient-fixed", "--shadow-shift", "-5",
+      "--reverse", "--repeat"}},
+    {"RangeOffsetMaintainBlackColouredShadow", "main.mkv",
+     {"--overlay", "OVERLAY", "--mask", "30,30,w50,h40", "--range", "5-20", "--offset", "3",
+      "--maintain-black", "--shadow", "flat-fixed", "--shadow-color", "ff0000"}},
+    {"PlaceholderWithoutOverlay", "main.mkv", {"--mask", "5,5,60,40", "--border", "1"}},
+    {"YuvMainBilinear", "main.mp4",
+     {"--overlay", "OVERLAY", "--mask", "40,20,w80,h60", "--fit", "--bilinear", "--shadow", "2",
+      "--shadow-percent", "70"}},
+};
+
+class RenderCompare : public RunnerTest, public testing::WithParamInterface<CompositeCase> {};
+
+TEST_P(RenderCompare, EveryFrameEqualsTheFilterRunDirectly) {
+    const CompositeCase& test = GetParam();
+    const std::vector<std::string> options = WithClips(test.options);
+    std::vector<std::string> arguments = {"render", Clip(test.main), "-o", out_ / "out.mkv",
+                                          "--quiet"};
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    const RunResult run = RunQuillmere(arguments);
+    ASSERT_EQ(run.exitCode, 0) << run.errorText;
+    EXPECT_EQ(run.errorText, "");
+
+    const std::vector<Picture> rendered = DecodeAll(out_ / "out.mkv");
+    const std::vector<Picture> expected = CompositeDirectly(Clip(test.main), options);
+    ASSERT_EQ(rendered.size(), static_cast<std::size_t>(kMainFrames));
+    ASSERT_EQ(rendered.size(), expected.size());
+    for (std::size_t frame = 0; frame < rendered.size(); ++frame) {
+        std::string where;
+        EXPECT_TRUE(SameColors(rendered[frame], expected[frame], where))
+            << "frame " << frame << ": " << where;
+    }
+    EXPECT_EQ(out_.Files(), std::vector<std::string>{"out.mkv"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Settings, RenderCompare, testing::ValuesIn(kCompositeCases),
+                         [](const testing::TestParamInfo<CompositeCase>& info) {
+                             return info.param.name;
+                         });
+
+TEST_F(RunnerTest, FrameWritesThatOneCompositeAsPng) {
+    const std::vector<std::string> options =
+        WithClips({"--overlay", "OVERLAY", "--mask", "10,10,w100,h70", "--fit", "--border", "2"});
+    std::vector<std::string> arguments = {"frame", Clip("main.mkv"), "--at", "17",
+                                          "-o", out_ / "still.png"};
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    const RunResult run = RunQuillmere(arguments);
+    ASSERT_EQ(run.exitCode, 0) << run.errorText;
+
+    const std::vector<Picture> still = DecodeAll(out_ / "still.png");
+    const std::vector<Picture> expected = CompositeDirectly(Clip("main.mkv"), options);
+    ASSERT_EQ(still.size(), 1u);
+    std::string where;
+    EXPECT_TRUE(SameColors(still[0], expected[17], where)) << where;
+}
+
+TEST_F(RunnerTest, ScriptLineSetsTheMaskLikeTheMaskOption) {
+    std::ofstream(out_ / "job.script") << "# saved by the host\n  Config(12,8,90,70);\n";
+    const RunResult fromScript =
+        RunQuillmere({"render", Clip("main.mkv"), "-o", out_ / "script.mkv", "--script",
+                      out_ / "job.script", "--overlay", Clip("overlay.avi"), "--fit"});
+    const RunResult fromMask =
+        RunQuillmere({"render", Clip("main.mkv"), "-o", out_ / "mask.mkv", "--mask",
+                      "12,8,90,70", "--overlay", Clip("overlay.avi"), "--fit"});
+    ASSERT_EQ(fromScript.exitCode, 0) << fromScript.errorText;
+    ASSERT_EQ(fromMask.exitCode, 0) << fromMask.errorText;
+    const std::vector<Picture> a = DecodeAll(out_ / "script.mkv");
+    const std::vector<Picture> b = DecodeAll(out_ / "mask.mkv");
+    ASSERT_EQ(a.size(), b.size());
+    for (std::size_t frame = 0; frame < a.size(); ++frame) {
+        EXPECT_EQ(ColorChecksum(a[frame]), ColorChecksum(b[frame])) << "frame " << frame;
+    }
+}
+
+TEST_F(RunnerTest, OutputFollowsExtensionSizeAndRate) {
+    for (const char* name : {"out.mp4", "out.avi", "out.nut"}) {
+        const RunResult run = RunQuillmere({"render", Clip("main.mkv"), "-o", out_ / name});
+        ASSERT_EQ(run.exitCode, 0) << name << ": " << run.errorText;
+        const std::vector<Picture> frames = DecodeAll(out_ / name);
+        ASSERT_EQ(frames.size(), static_cast<std::size_t>(kMainFrames)) << name;
+        EXPECT_EQ(frames[0].width, kMainWidth);
+        EXPECT_EQ(frames[0].height, kMainHeight);
+    }
+}
+
+TEST_F(RunnerTest, NullFormatCompositesAndWritesNothing) {
+    const RunResult run = RunQuillmere({"render", Clip("main.mkv"), "--format", "null",
+                                        "--overlay", Clip("overlay.avi"), "--mask", "1,1,50,50"});
+    EXPECT_EQ(run.exitCode, 0) << run.errorText;
+    EXPECT_TRUE(out_.Files().empty());
+}
+
+TEST_F(RunnerTest, DemoWritesVideoAndStill) {
+    const RunResult run = RunQuillmere({"demo", "-o", out_ / "demo", "--quiet"});
+    ASSERT_EQ(run.exitCode, 0) << run.errorText;
+    const std::vector<Picture> video = DecodeAll(out_ / "demo/demo.mkv");
+    const std::vector<Picture> still = DecodeAll(out_ / "demo/demo.png");
+    ASSERT_FALSE(video.empty());
+    ASSERT_EQ(still.size(), 1u);
+    EXPECT_EQ(still[0].width, video[0].width);
+    std::remove((out_ / "demo/demo.mkv").c_str());
+    std::remove((out_ / "demo/demo.png").c_str());
+    EXPECT_EQ(rmdir((out_ / "demo").c_str()), 0) << "the demo left other files behind";
+}
+
+struct FailureCase {
+    const char* name;
+    std::vector<std::string> arguments;  // MAIN, OVERLAY, NOTES, OUT are put in
+    int exitCode;
+    const char* message;  // part of the one line on stderr
+};
+
+const FailureCase kFailureCases[] = {
+    {"MissingMain", {"render", "OUT/absent.mkv", "-o", "OUT/x.mkv"}, 1,
+     "cannot open 'OUT/absent.mkv': No such file or directory"},
+    {"MainNotAVideo", {"render", "NOTES", "-o", "OUT/x.mkv"}, 1, "notes.txt'"},
+    {"MissingOverlay", {"render", "MAIN", "-o", "OUT/x.mkv", "--overlay", "OUT/absent.avi"}, 1,
+     "cannot open 'OUT/absent.avi': No such file or directory"},
+    {"OverlayNotAVideo", {"render", "MAIN", "-o", "OUT/x.mkv", "--overlay", "NOTES"}, 1,
+     "notes.txt'"},
+    {"UnwritableOutput", {"render", "MAIN", "-o", "OUT/no/such/folder/x.mkv"}, 1,
+     "cannot write 'OUT/no/such/folder/x.mkv': No such file or directory"},
+    {"OutputIsAFolder", {"render", "MAIN", "-o", "OUT"}, 2, "cannot tell the output format"},
+    {"UnknownExtension", {"render", "MAIN", "-o", "OUT/x.gif"}, 2,
+     "cannot tell the output format from 'OUT/x.gif'"},
+    {"UnknownFormatName", {"render", "MAIN", "-o", "OUT/x.mkv", "--format", "webm"}, 2,
+     "unknown output format 'webm'"},
+    {"UnknownOption", {"render", "MAIN", "-o", "OUT/x.mkv", "--glow"}, 2,
+     "unknown option '--glow'"},
+    {"BadMask", {"render", "MAIN", "-o", "OUT/x.mkv", "--mask", "1,2,3"}, 2,
+     "invalid value '1,2,3' for --mask"},
+    {"BadShadow", {"render", "MAIN", "-o", "OUT/x.mkv", "--shadow", "9"}, 2,
+     "invalid value '9' for --shadow"},
+    {"BadColour", {"render", "MAIN", "-o", "OUT/x.mkv", "--border-color", "red"}, 2,
+     "invalid value 'red' for --border-color"},
+    {"FrameBeyondTheEnd", {"frame", "MAIN", "--at", "999", "-o", "OUT/x.png"}, 1,
+     "has no frame 999"},
+    {"ScriptWithoutConfig", {"render", "MAIN", "-o", "OUT/x.mkv", "--script", "NOTES"}, 1,
+     "notes.txt' line 1"},
+    {"OutputOverInput", {"render", "MAIN", "-o", "MAIN"}, 1, "is also an input"},
+};
+
+class RunnerFailure : public RunnerTest, public testing::WithParamInterface<FailureCase> {};
+
+TEST_P(RunnerFailure, ReportsOneLineExitsNonZeroAndLeavesNothing) {
+    const FailureCase& test = GetParam();
+    std::vector<std::string> arguments;
+    auto put = [&](std::string text) {
+        for (const auto& [word, value] :
+             {std::pair<std::string, std::string>{"MAIN", Clip("main.mkv")},
+              {"OVERLAY", Clip("overlay.avi")},
+              {"NOTES", Clip("notes.txt")},
+              {"OUT", out_.path()}}) {
+            for (std::size_t at = text.find(word); at != std::string::npos;
+                 at = text.find(word, at + value.size())) {
+                text.replace(at, word.size(), value);
+            }
+        }
+        return text;
+    };
+    for (const std::string& argument : test.arguments) {
+        arguments.push_back(put(argument));
+    }
+    const std::vector<std::string> clipsBefore = clips_->Files();
+    const RunResult run = RunQuillmere(arguments);
+    EXPECT_EQ(run.exitCode, test.exitCode) << run.errorText;
+    EXPECT_NE(run.errorText.find(put(test.message)), std::string::npos) << run.errorText;
+    EXPECT_EQ(run.errorText.rfind("quillmere: ", 0), 0u) << run.errorText;
+    EXPECT_EQ(std::count(run.errorText.begin(), run.errorText.end(), '\n'), 1)
+        << run.errorText;
+    EXPECT_TRUE(out_.Files().empty());
+    EXPECT_EQ(clips_->Files(), clipsBefore);
+}
+
+INSTANTIATE_TEST_SUITE_P(Errors, RunnerFailure, testing::ValuesIn(kFailureCases),
+                         [](const testing::TestParamInfo<FailureCase>& info) {
+                             return info.param.name;
+                         });
+
+class RunnerInterrupt : public RunnerTest, public testing::WithParamInterface<int> {};
+
+TEST_P(RunnerInterrupt, StopsAndRemovesThePartialOutput) {
+    // A job long enough to be caught in the middle: many frames into H.264.
+    const std::string longMain = out_ / "long.nut";
+    WriteSyntheticClip(longMain, 320, 240, 300, ClipPattern::Landscape);
+    const std::string output = out_ / "out.mp4";
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const int devNull = open("/dev/null", O_WRONLY);
+        dup2(devNull, STDERR_FILENO);
+        execl(QUILLMERE_PROGRAM, QUILLMERE_PROGRAM, "render", longMain.c_str(), "-o",
+              output.c_str(), "--overlay", Clip("overlay.avi").c_str(), "--mask", "1,1,99,99",
+              "--fit", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    // Wait until the output is being written: its temporary file exists.
+    bool started = false;
+    for (int attempt = 0; attempt < 2000 && !started; ++attempt) {
+        for (const std::string& name : out_.Files()) {
+            started = started || name.rfind(".out.mp4.part-", 0) == 0;
+        }
+        if (!started) {
+            usleep(5000);
+        }
+    }
+    ASSERT_TRUE(started);
+    kill(child, GetParam());
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 128 + GetParam());
+    EXPECT_EQ(out_.Files(), std::vector<std::string>{"long.nut"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, RunnerInterrupt, testing::Values(SIGINT, SIGTERM),
+                         [](const testing::TestParamInfo<int>& info) {
+                             return info.param == SIGINT ? "Sigint" : "Sigterm";
+                         });
+
+}  // namespace
