@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cstdint>
+#include <iterator>
+#include <ostream>
 #include <string>
 
 #include "fake_preview.h"
@@ -88,6 +90,10 @@ struct DrawPressCase {
     bool accepted;
     Mask mask;  // after the press
 };
+
+void PrintTo(const DrawPressCase& c, std::ostream* os) {
+    *os << "client (" << c.x << ", " << c.y << ")";
+}
 
 class DrawPressTest : public PreviewEditorTest,
                       public ::testing::WithParamInterface<DrawPressCase> {};
@@ -236,6 +242,10 @@ struct MovePressCase {
     int x, y;  // client point
 };
 
+void PrintTo(const MovePressCase& c, std::ostream* os) {
+    *os << "client (" << c.x << ", " << c.y << ")";
+}
+
 class MovePressMissTest : public PreviewEditorTest,
                           public ::testing::WithParamInterface<MovePressCase> {};
 
@@ -262,6 +272,8 @@ struct MoveReleaseCase {
     Mask released;
     const char* text;
 };
+
+void PrintTo(const MoveReleaseCase& c, std::ostream* os) { *os << c.text; }
 
 class MoveReleaseTest : public PreviewEditorTest,
                         public ::testing::WithParamInterface<MoveReleaseCase> {};

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <ostream>
 #include <string>
 
 #include "filter/filter_data.h"
@@ -16,6 +17,8 @@ struct NumberCase {
     const char* text;
     std::int32_t expected;
 };
+
+void PrintTo(const NumberCase& c, std::ostream* os) { *os << '"' << c.text << '"'; }
 
 class ReadNumberTest : public ::testing::TestWithParam<NumberCase> {};
 
@@ -45,6 +48,8 @@ struct PairCase {
     std::int32_t second;
 };
 
+void PrintTo(const PairCase& c, std::ostream* os) { *os << '"' << c.text << '"'; }
+
 class ReadNumberPairTest : public ::testing::TestWithParam<PairCase> {};
 
 TEST_P(ReadNumberPairTest, StopsAtTheFirstUnreadableItem) {
@@ -67,6 +72,8 @@ struct MaskCase {
     const char* text;
     std::int32_t left, top, right, bottom;
 };
+
+void PrintTo(const MaskCase& c, std::ostream* os) { *os << '"' << c.text << '"'; }
 
 constexpr std::int32_t kL = -11, kT = -22, kR = -33, kB = -44;  // the mask before the read
 
