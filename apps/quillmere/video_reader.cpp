@@ -1,15 +1,26 @@
 #include "apps/quillmere/video_reader.h"
 
+#include "apps/quillmere/pending_output.h"
 #include "apps/quillmere/runner_error.h"
 
 namespace {
+
+// Lets a signal end a read that waits on a slow file, a pipe or a network.
+int StopReading(void*) { return InterruptSignal() != 0 ? 1 : 0; }
+
 // Frame rate of a stream that states none.
 constexpr AVRational kFallbackFrameRate{25, 1};
 }  // namespace
 
 VideoReader::VideoReader(const std::string& path) : path_(path) {
+    format_ = avformat_alloc_context();
+    if (format_ == nullptr) {
+        throw RunnerError("out of memory");
+    }
+    format_->interrupt_callback = AVIOInterruptCB{&StopReading, nullptr};
     int error = avformat_open_input(&format_, path.c_str(), nullptr, nullptr);
     if (error < 0) {
+        ThrowIfInterrupted();
         throw RunnerError("cannot open '" + path + "': " + AvErrorText(error));
     }
     error = avformat_find_stream_info(format_, nullptr);
@@ -94,6 +105,7 @@ const AVFrame* VideoReader::NextFrame() {
             continue;
         }
         if (error < 0) {
+            ThrowIfInterrupted();
             throw RunnerError("cannot read '" + path_ + "': " + AvErrorText(error));
         }
         if (packet_->stream_index == streamIndex_) {

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 
@@ -19,6 +20,7 @@
 #include "apps/quillmere/video_writer.h"
 
 extern "C" {
+#include <libavutil/log.h>
 #include <libavutil/md5.h>
 }
 
@@ -65,6 +67,33 @@ void WriteSyntheticClip(const std::string& path, int width, int height, std::int
         writer.Write(picture.pixels.data(), picture.stride);
     }
     writer.Finish();
+}
+
+const ScratchFolder& TestClips() {
+    static const std::unique_ptr<ScratchFolder> clips = [] {
+        av_log_set_level(AV_LOG_ERROR);
+        auto folder = std::make_unique<ScratchFolder>();
+        WriteSyntheticClip(*folder / "main.mkv", kMainWidth, kMainHeight, kMainFrames,
+                           ClipPattern::Landscape);
+        WriteSyntheticClip(*folder / "main.mp4", kMainWidth, kMainHeight, kMainFrames,
+                           ClipPattern::Landscape);
+        WriteSyntheticClip(*folder / "overlay.avi", kOverlayWidth, kOverlayHeight,
+                           kOverlayFrames, ClipPattern::Checker);
+        std::ofstream(*folder / "notes.txt") << "not a video at all\n";
+        return folder;
+    }();
+    return *clips;
+}
+
+std::string Clip(const std::string& name) { return TestClips() / name; }
+
+std::vector<std::string> WithClips(std::vector<std::string> options) {
+    for (std::string& option : options) {
+        if (option == "OVERLAY") {
+            option = Clip("overlay.avi");
+        }
+    }
+    return options;
 }
 
 RunResult RunQuillmere(const std::vector<std::string>& arguments) {

@@ -25,6 +25,20 @@ private:
     std::string path_;
 };
 
+// The clips every test of the runner uses, made once per test program:
+// main.mkv (lossless), main.mp4 (4:2:0, lossy), overlay.avi (lossless) and
+// notes.txt (not a video).
+constexpr int kMainWidth = 160;
+constexpr int kMainHeight = 120;
+constexpr std::int64_t kMainFrames = 30;
+constexpr int kOverlayWidth = 64;
+constexpr int kOverlayHeight = 48;
+constexpr std::int64_t kOverlayFrames = 12;
+const ScratchFolder& TestClips();
+// The path of a clip, and option lists with OVERLAY replaced by its path.
+std::string Clip(const std::string& name);
+std::vector<std::string> WithClips(std::vector<std::string> options);
+
 // Writes `frames` frames of a synthetic clip to `path` (the container and
 // codec follow the extension, as for the runner's output).
 void WriteSyntheticClip(const std::string& path, int width, int height, std::int64_t frames,

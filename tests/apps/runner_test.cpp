@@ -16,52 +16,16 @@
 
 #include "tests/apps/runner_harness.h"
 
-extern "C" {
-#include <libavutil/log.h>
-}
 
 namespace {
 
-constexpr int kMainWidth = 160;
-constexpr int kMainHeight = 120;
-constexpr std::int64_t kMainFrames = 30;
-constexpr int kOverlayWidth = 64;
-constexpr int kOverlayHeight = 48;
-constexpr std::int64_t kOverlayFrames = 12;
-
 class RunnerTest : public testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        av_log_set_level(AV_LOG_ERROR);
-        clips_ = new ScratchFolder;
-        WriteSyntheticClip(*clips_ / "main.mkv", kMainWidth, kMainHeight, kMainFrames,
-                           ClipPattern::Landscape);
-        WriteSyntheticClip(*clips_ / "main.mp4", kMainWidth, kMainHeight, kMainFrames,
-                           ClipPattern::Landscape);
-        WriteSyntheticClip(*clips_ / "overlay.avi", kOverlayWidth, kOverlayHeight,
-                           kOverlayFrames, ClipPattern::Checker);
-        std::ofstream(*clips_ / "notes.txt") << "not a video at all\n";
-    }
-    static void TearDownTestSuite() {
-        delete clips_;
-        clips_ = nullptr;
-    }
-    static std::string Clip(const std::string& name) { return *clips_ / name; }
-
-    // Options with the clip names put in.
-    static std::vector<std::string> WithClips(std::vector<std::string> options) {
-        for (std::string& option : options) {
-            if (option == "OVERLAY") {
-                option = Clip("overlay.avi");
-            }
-        }
-        return options;
-    }
+    static void SetUpTestSuite() { TestClips(); }
+    static const ScratchFolder& clips() { return TestClips(); }
 
     ScratchFolder out_;
-    static ScratchFolder* clips_;
 };
-ScratchFolder* RunnerTest::clips_ = nullptr;
 
 struct CompositeCase {
     const char* name;
@@ -242,7 +206,7 @@ TEST_P(RunnerFailure, ReportsOneLineExitsNonZeroAndLeavesNothing) {
     for (const std::string& argument : test.arguments) {
         arguments.push_back(put(argument));
     }
-    const std::vector<std::string> clipsBefore = clips_->Files();
+    const std::vector<std::string> clipsBefore = clips().Files();
     const RunResult run = RunQuillmere(arguments);
     EXPECT_EQ(run.exitCode, test.exitCode) << run.errorText;
     EXPECT_NE(run.errorText.find(put(test.message)), std::string::npos) << run.errorText;
@@ -250,7 +214,7 @@ TEST_P(RunnerFailure, ReportsOneLineExitsNonZeroAndLeavesNothing) {
     EXPECT_EQ(std::count(run.errorText.begin(), run.errorText.end(), '\n'), 1)
         << run.errorText;
     EXPECT_TRUE(out_.Files().empty());
-    EXPECT_EQ(clips_->Files(), clipsBefore);
+    EXPECT_EQ(clips().Files(), clipsBefore);
 }
 
 INSTANTIATE_TEST_SUITE_P(Errors, RunnerFailure, testing::ValuesIn(kFailureCases),
