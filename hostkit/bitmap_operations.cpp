@@ -330,25 +330,82 @@ inline std::uint64_t LanesGreenAlpha(Pixel32 pixel) {
 
 constexpr std::uint64_t kLaneRounding = 0x0000800000008000ull;
 
-inline Pixel32 Blend(Pixel32 topLeft, Pixel32 topRight, Pixel32 bottomLeft,
-                     Pixel32 bottomRight, std::uint32_t across, std::uint32_t down) {
-    const std::uint32_t left = kWeightOne - across, up = kWeightOne - down;
-    const std::uint64_t topBR = LanesBlueRed(topLeft) * left + LanesBlueRed(topRight) * across;
-    const std::uint64_t bottomBR =
-        LanesBlueRed(bottomLeft) * left + LanesBlueRed(bottomRight) * across;
-    const std::uint64_t topGA =
-        LanesGreenAlpha(topLeft) * left + LanesGreenAlpha(topRight) * across;
-    const std::uint64_t bottomGA =
-        LanesGreenAlpha(bottomLeft) * left + LanesGreenAlpha(bottomRight) * across;
-    const std::uint64_t blueRed = topBR * up + bottomBR * down + kLaneRounding;
-    const std::uint64_t greenAlpha = topGA * up + bottomGA * down + kLaneRounding;
-    return Pixel32((blueRed >> 16) & 0xFF) | (Pixel32((greenAlpha >> 16) & 0xFF) << 8) |
-           (Pixel32((blueRed >> 48) & 0xFF) << 16) | (Pixel32((greenAlpha >> 48) & 0xFF) << 24);
+// One source row blended across at every destination column, exact (before
+// any rounding) in 16-bit lanes: the blue/red and green/alpha words of each
+// column.
+struct AcrossRow {
+    std::vector<std::uint64_t> blueRed;
+    std::vector<std::uint64_t> greenAlpha;
+    long sourceRow = -1;
+};
+
+void BlendAcross(AcrossRow& into, const Pixel32* row, const Sample* samples, int count,
+                 long sourceRow) {
+    std::uint64_t* blueRed = into.blueRed.data();
+    std::uint64_t* greenAlpha = into.greenAlpha.data();
+    for (int i = 0; i < count; ++i) {
+        const Sample& column = samples[i];
+        const Pixel32 left = row[column.index], right = row[column.next];
+        const auto across = static_cast<std::uint32_t>(column.weight);
+        const std::uint32_t stay = kWeightOne - across;
+        blueRed[i] = LanesBlueRed(left) * stay + LanesBlueRed(right) * across;
+        greenAlpha[i] = LanesGreenAlpha(left) * stay + LanesGreenAlpha(right) * across;
+    }
+    into.sourceRow = sourceRow;
 }
 
-std::vector<Sample>& ColumnScratch() {
-    thread_local std::vector<Sample> columns;
-    return columns;
+void BlendDown(Pixel32* out, const AcrossRow& upper, const AcrossRow& lower, int count,
+               std::uint32_t down) {
+    const std::uint32_t up = kWeightOne - down;
+    const std::uint64_t* upperBR = upper.blueRed.data();
+    const std::uint64_t* upperGA = upper.greenAlpha.data();
+    const std::uint64_t* lowerBR = lower.blueRed.data();
+    const std::uint64_t* lowerGA = lower.greenAlpha.data();
+    for (int i = 0; i < count; ++i) {
+        const std::uint64_t blueRed = upperBR[i] * up + lowerBR[i] * down + kLaneRounding;
+        const std::uint64_t greenAlpha = upperGA[i] * up + lowerGA[i] * down + kLaneRounding;
+        out[i] = Pixel32((blueRed >> 16) & 0xFF) | (Pixel32((greenAlpha >> 16) & 0xFF) << 8) |
+                 (Pixel32((blueRed >> 48) & 0xFF) << 16) |
+                 (Pixel32((greenAlpha >> 48) & 0xFF) << 24);
+    }
+}
+
+// Scratch of one thread's stretches, grown to the widest rectangle seen.
+struct StretchScratch {
+    std::vector<Sample> columns;
+    AcrossRow rows[2];
+
+    void Reserve(int count) {
+        const auto size = static_cast<std::size_t>(count);
+        if (columns.size() < size) {
+            columns.resize(size);
+            for (AcrossRow& row : rows) {
+                row.blueRed.resize(size);
+                row.greenAlpha.resize(size);
+            }
+        }
+        for (AcrossRow& row : rows) {
+            row.sourceRow = -1;
+        }
+    }
+    // The cached blend of `sourceRow`, computed now unless cached; `keep`
+    // is a row that must stay cached.
+    const AcrossRow& Across(const VBitmap& source, long sourceRow, long keep, int count) {
+        for (AcrossRow& row : rows) {
+            if (row.sourceRow == sourceRow) {
+                return row;
+            }
+        }
+        AcrossRow& slot = rows[0].sourceRow == keep ? rows[1] : rows[0];
+        BlendAcross(slot, reinterpret_cast<const Pixel32*>(Row(source, sourceRow)),
+                    columns.data(), count, sourceRow);
+        return slot;
+    }
+};
+
+StretchScratch& ThreadScratch() {
+    thread_local StretchScratch scratch;
+    return scratch;
 }
 
 bool Stretch(const VBitmap* self, long x1, long y1, long dx, long dy, const VBitmap* source,
@@ -374,35 +431,31 @@ bool Stretch(const VBitmap* self, long x1, long y1, long dx, long dy, const VBit
     const Wide firstColumn = Wide(columns.destination) - x1;
     const Wide firstRow = Wide(rows.destination) - y1;
 
-    std::vector<Sample>& table = ColumnScratch();
-    if (table.size() < static_cast<std::size_t>(columns.count)) {
-        table.resize(static_cast<std::size_t>(columns.count));
-    }
+    StretchScratch& scratch = ThreadScratch();
+    scratch.Reserve(columns.count);
+    Sample* samples = scratch.columns.data();
     for (int i = 0; i < columns.count; ++i) {
         const double centre = static_cast<double>(firstColumn + i) + 0.5;
-        table[i] = sampleAt(x2 + centre * stepX, source->w);
+        samples[i] = sampleAt(x2 + centre * stepX, source->w);
     }
-    const Sample* samples = table.data();
 
     for (int j = 0; j < rows.count; ++j) {
         const double centre = static_cast<double>(firstRow + j) + 0.5;
         const Sample row = sampleAt(y2 + centre * stepY, source->h);
         Pixel32* out = reinterpret_cast<Pixel32*>(Row(*self, rows.destination + j)) +
                        columns.destination;
-        const auto* upper = reinterpret_cast<const Pixel32*>(Row(*source, row.index));
         if (!bilinear) {
+            const auto* in = reinterpret_cast<const Pixel32*>(Row(*source, row.index));
             for (int i = 0; i < columns.count; ++i) {
-                out[i] = upper[samples[i].index];
+                out[i] = in[samples[i].index];
             }
             continue;
         }
-        const auto* lower = reinterpret_cast<const Pixel32*>(Row(*source, row.next));
-        const auto down = static_cast<std::uint32_t>(row.weight);
-        for (int i = 0; i < columns.count; ++i) {
-            const Sample& column = samples[i];
-            out[i] = Blend(upper[column.index], upper[column.next], lower[column.index],
-                           lower[column.next], static_cast<std::uint32_t>(column.weight), down);
-        }
+        // A row that takes no share of the next one needs only its own blend.
+        const long lowerRow = row.weight == 0 ? row.index : row.next;
+        const AcrossRow& upper = scratch.Across(*source, row.index, lowerRow, columns.count);
+        const AcrossRow& lower = scratch.Across(*source, lowerRow, row.index, columns.count);
+        BlendDown(out, upper, lower, columns.count, static_cast<std::uint32_t>(row.weight));
     }
     return true;
 }
