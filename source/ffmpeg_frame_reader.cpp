@@ -87,21 +87,46 @@ bool FfmpegFrameReader::OpenDecoder() {
     return avcodec_open2(decoder_, codec, nullptr) == 0;
 }
 
-void FfmpegFrameReader::SeekTo(long keyIndex) {
+bool FfmpegFrameReader::SeekTo(long keyIndex) {
     avcodec_flush_buffers(decoder_);
     draining_ = false;
+    if (pendingPacket_) {
+        av_packet_unref(packet_);
+        pendingPacket_ = false;
+    }
     if (keyIndex >= 0) {
         const KeyFrame& key = info_->keyFrames[static_cast<std::size_t>(keyIndex)];
-        if (av_seek_frame(input_.get(), info_->streamIndex, key.seekTime, AVSEEK_FLAG_BACKWARD) >=
-            0) {
-            nextNumber_ = key.frame;
-            return;
+        // Asked for the key frame's own time, a demuxer lands on it. (Asked
+        // to go backward from it, the MP4 demuxer goes back to the start.)
+        if (av_seek_frame(input_.get(), info_->streamIndex, key.seekTime, 0) < 0) {
+            nextNumber_ = -1;
+            return false;
         }
+        nextNumber_ = key.frame;
+        if (!ReadPacket()) {
+            nextNumber_ = -1;
+            return false;
+        }
+        pendingPacket_ = true;
+        return PacketFingerprint(*packet_) == key.fingerprint;
     }
     // The start of the file is always reachable by opening it again.
     if (!OpenInput()) {
         nextNumber_ = -1;
+        return false;
     }
+    return true;
+}
+
+bool FfmpegFrameReader::ReadPacket() {
+    while (av_read_frame(input_.get(), packet_) >= 0) {
+        if (packet_->stream_index == info_->streamIndex &&
+            (packet_->flags & AV_PKT_FLAG_DISCARD) == 0) {
+            return true;
+        }
+        av_packet_unref(packet_);
+    }
+    return false;
 }
 
 bool FfmpegFrameReader::DecodeNext(long* number) {
@@ -133,23 +158,16 @@ bool FfmpegFrameReader::DecodeNext(long* number) {
         }
         // The decoder wants input: the next packet of the stream, or the
         // signal to give out what it still holds.
-        for (;;) {
-            if (av_read_frame(input_.get(), packet_) < 0) {
-                avcodec_send_packet(decoder_, nullptr);
-                draining_ = true;
-                break;
-            }
-            if (packet_->stream_index != info_->streamIndex ||
-                (packet_->flags & AV_PKT_FLAG_DISCARD) != 0) {
-                av_packet_unref(packet_);
-                continue;
-            }
-            const int sent = avcodec_send_packet(decoder_, packet_);
-            av_packet_unref(packet_);
-            if (sent < 0 && sent != AVERROR(EAGAIN) && ++errors > kMaxConsecutiveErrors) {
-                return false;
-            }
-            break;
+        if (!pendingPacket_ && !ReadPacket()) {
+            avcodec_send_packet(decoder_, nullptr);
+            draining_ = true;
+            continue;
+        }
+        pendingPacket_ = false;
+        const int sent = avcodec_send_packet(decoder_, packet_);
+        av_packet_unref(packet_);
+        if (sent < 0 && sent != AVERROR(EAGAIN) && ++errors > kMaxConsecutiveErrors) {
+            return false;
         }
     }
 }
@@ -233,7 +251,9 @@ void* FfmpegFrameReader::Fetch(long number) {
         return handedOut_->bytes.data();
     }
 
-    const bool backward = lastRequest_ >= 0 && number < lastRequest_;
+    // The first request may well be the start of a backward run (reversed
+    // overlays begin at the last frame).
+    const bool backward = lastRequest_ < 0 || number < lastRequest_;
     lastRequest_ = number;
     long key = info_->KeyFrameBefore(number);
     const long keyFrame = key >= 0 ? info_->keyFrames[static_cast<std::size_t>(key)].frame : 0;
@@ -246,13 +266,16 @@ void* FfmpegFrameReader::Fetch(long number) {
         return handedOut_ != nullptr ? handedOut_->bytes.data() : nullptr;
     }
     for (int attempt = 0;; ++attempt) {
-        SeekTo(key);
-        const Outcome outcome = DecodeUntil(number, keepFrom, true);
-        if (outcome != Outcome::Overshot || key < 0) {
-            return handedOut_ != nullptr ? handedOut_->bytes.data() : nullptr;
+        // A seek that missed its key frame, or landed past the wanted frame
+        // (pictures that need an earlier key frame), goes further back, in
+        // the end to the start of the file.
+        const bool landed = SeekTo(key);
+        if (landed || key < 0) {
+            const Outcome outcome = DecodeUntil(number, keepFrom, true);
+            if (outcome != Outcome::Overshot || key < 0) {
+                return handedOut_ != nullptr ? handedOut_->bytes.data() : nullptr;
+            }
         }
-        // The seek landed past the frame (an imprecise index, or pictures
-        // that need an earlier key frame): go further back.
         key = attempt < kSeekRetries ? key - 1 : -1;
     }
 }

@@ -36,8 +36,11 @@ private:
     bool OpenDecoder();
 
     enum class Outcome { Found, Missing, Overshot };
-    // Seeks to key frame `keyIndex` (-1: back to the very start).
-    void SeekTo(long keyIndex);
+    // Seeks to key frame `keyIndex` (-1: back to the very start); false when
+    // the demuxer did not land on that key frame's packet.
+    bool SeekTo(long keyIndex);
+    // Reads the next packet of the stream into packet_; false at the end.
+    bool ReadPacket();
     // Decodes on until frame `number`, keeping frames from `keepFrom` on in
     // the cache. `afterSeek` reports a first frame already past `number`.
     Outcome DecodeUntil(long number, long keepFrom, bool afterSeek);
@@ -59,6 +62,8 @@ private:
     // tell (at the end of the stream or after a failure).
     long nextNumber_ = -1;
     bool draining_ = false;
+    // packet_ holds the packet a seek read to check where it landed.
+    bool pendingPacket_ = false;
     long lastRequest_ = -1;
     DecodedFrameCache::Entry* handedOut_ = nullptr;
 };

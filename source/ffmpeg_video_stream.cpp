@@ -14,7 +14,12 @@ struct ScannedPacket {
     std::int64_t presentation;
     std::int64_t seekTime;
     bool key;
+    std::uint64_t fingerprint;
 };
+
+// Leading bytes that a fingerprint covers: enough to tell neighbouring
+// frames apart, few enough to cost nothing.
+constexpr int kFingerprintBytes = 4096;
 
 bool IsRegularFile(const std::string& path) {
     struct stat status;
@@ -64,6 +69,20 @@ FormatContext OpenMediaFile(const std::string& path, bool probeStreams) {
         return nullptr;
     }
     return context;
+}
+
+std::uint64_t PacketFingerprint(const AVPacket& packet) {
+    // FNV-1a over the size and the leading bytes.
+    std::uint64_t hash = 14695981039346656037ull;
+    const auto mix = [&hash](std::uint64_t byte) { hash = (hash ^ byte) * 1099511628211ull; };
+    for (int shift = 0; shift < 32; shift += 8) {
+        mix((static_cast<std::uint32_t>(packet.size) >> shift) & 0xFF);
+    }
+    const int covered = std::min(packet.size, kFingerprintBytes);
+    for (int i = 0; i < covered; ++i) {
+        mix(packet.data[i]);
+    }
+    return hash;
 }
 
 long VideoStreamInfo::FrameAt(std::int64_t time) const {
@@ -134,8 +153,9 @@ std::shared_ptr<const VideoStreamInfo> ScanVideoStream(AVFormatContext* context,
         if (packet->stream_index == streamIndex && (packet->flags & AV_PKT_FLAG_DISCARD) == 0) {
             const std::int64_t decodeTime = packet->dts;
             everyPacketTimed = everyPacketTimed && packet->pts != AV_NOPTS_VALUE;
+            const bool key = (packet->flags & AV_PKT_FLAG_KEY) != 0;
             packets.push_back({packet->pts, decodeTime != AV_NOPTS_VALUE ? decodeTime : packet->pts,
-                               (packet->flags & AV_PKT_FLAG_KEY) != 0});
+                               key, key ? PacketFingerprint(*packet) : 0});
         }
         av_packet_unref(packet);
     }
@@ -154,7 +174,7 @@ std::shared_ptr<const VideoStreamInfo> ScanVideoStream(AVFormatContext* context,
         if (packets[i].key) {
             const long frame = everyPacketTimed ? info->FrameAt(packets[i].presentation)
                                                 : static_cast<long>(i);
-            info->keyFrames.push_back({frame, packets[i].seekTime});
+            info->keyFrames.push_back({frame, packets[i].seekTime, packets[i].fingerprint});
         }
     }
     std::sort(info->keyFrames.begin(), info->keyFrames.end(),

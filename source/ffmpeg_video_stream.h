@@ -27,7 +27,14 @@ constexpr std::int64_t kMaxOverlayFrameBytes = std::int64_t{512} << 20;
 struct KeyFrame {
     long frame;               // number of the frame it begins with
     std::int64_t seekTime;    // timestamp to hand to the demuxer's seek
+    // Recognises the key frame's packet after a seek: some demuxers (AVI
+    // files without an index) land on a neighbouring packet and label it
+    // with the wanted time.
+    std::uint64_t fingerprint;
 };
+
+// A cheap fingerprint of a packet: its size and leading bytes.
+std::uint64_t PacketFingerprint(const AVPacket& packet);
 
 // Immutable once built; shared by the stream handles and frame readers of a file.
 struct VideoStreamInfo {

@@ -380,7 +380,7 @@ TEST_F(FfmpegBackendTest, TruncatedFileGivesTheFramesItHolds) {
     for (long n = record_.overlayLength - 1; n >= 0; --n) {
         const int number = NumberAt(n);
         // The frame cut in two may be dropped, never misnumbered.
-        EXPECT_TRUE(number == n || (number == -2 && n == record_.overlayLength - 1)) << n;
+        EXPECT_TRUE(number == n || (number == -2 && n == record_.overlayLength - 1)) << n << " got " << number;
     }
 }
 
