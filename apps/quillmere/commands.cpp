@@ -120,7 +120,7 @@ void WriteClip(SyntheticClip& clip, const std::string& path, const std::string& 
     Picture picture(clip.width(), clip.height());
     while (clip.Next(&picture)) {
         ThrowIfInterrupted();
-        writer.Write(picture.pixels.data(), picture.stride);
+        writer.Write(picture.top(), picture.topDownStride());
     }
     writer.Finish();
 }

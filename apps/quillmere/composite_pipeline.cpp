@@ -20,6 +20,61 @@ namespace {
 constexpr int kPicturesPerSide = 3;
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 
+// Hands the pipeline's pictures to the processing pass. Like a host, the
+// runner points the activation's source and output bitmaps at its own frame
+// buffers, which have the pass's layout, so no frame is copied in or out;
+// should the layouts ever differ, the pass's own buffers are used through
+// copies instead.
+class FrameBuffers {
+public:
+    FrameBuffers(FilterInstance& instance, ProcessingPass& pass, const Picture& sample)
+        : source_(instance.activation().src->bitmap),
+          output_(instance.activation().dst->bitmap),
+          ownSource_(source_.data),
+          ownOutput_(output_.data),
+          pass_(pass) {
+        const bool separateOutput = (pass.paramResult() & kFilterParamSwapBuffers) != 0;
+        direct_ = separateOutput && Matches(source_, sample) && Matches(output_, sample);
+    }
+
+    // Runs the filter on `input`, leaving the composite in `output` (or, with
+    // no output, only in the pass).
+    void Run(long frameNumber, Picture& input, Picture* output) {
+        if (!direct_) {
+            CopyIntoSource(input, pass_);
+            pass_.RunFrame(frameNumber);
+            if (output != nullptr) {
+                CopyFromOutput(pass_, *output);
+            }
+            return;
+        }
+        source_.data = reinterpret_cast<Pixel32*>(input.pixels.data());
+        output_.data = output != nullptr ? reinterpret_cast<Pixel32*>(output->pixels.data())
+                                         : ownOutput_;
+        pass_.RunFrame(frameNumber);
+        Restore();
+    }
+
+    // Gives the pass its own buffers back.
+    void Restore() {
+        source_.data = ownSource_;
+        output_.data = ownOutput_;
+    }
+
+private:
+    static bool Matches(const VBitmap& bitmap, const Picture& picture) {
+        return bitmap.w == picture.width && bitmap.h == picture.height &&
+               bitmap.pitch == picture.pitch && bitmap.depth == 32;
+    }
+
+    VBitmap& source_;
+    VBitmap& output_;
+    Pixel32* const ownSource_;
+    Pixel32* const ownOutput_;
+    ProcessingPass& pass_;
+    bool direct_ = false;
+};
+
 class Pipeline {
 public:
     explicit Pipeline(const CompositeJob& job) : job_(job) {
@@ -118,24 +173,24 @@ private:
         const AVRational rate = source.frameRate();
         pass.SetMicrosecondsPerFrame(
             static_cast<long>(av_rescale(1000000, rate.den, rate.num)));
+        FrameBuffers buffers(*job_.instance, pass, *inputPictures_.front());
         Picture* input = nullptr;
         while (toFilter_.Pop(input)) {
-            CopyIntoSource(*input, pass);
             const long frameNumber = input->frameNumber;
+            Picture* output = nullptr;
+            if (!job_.sinks.empty() && !freeOutput_.Pop(output)) {
+                return;
+            }
+            buffers.Run(frameNumber, *input, output);
             freeInput_.Push(input);
-            pass.RunFrame(frameNumber);
-            if (job_.sinks.empty()) {
+            if (output == nullptr) {
                 ++done_;
                 continue;
             }
-            Picture* output = nullptr;
-            if (!freeOutput_.Pop(output)) {
-                return;
-            }
-            CopyFromOutput(pass, *output);
             output->frameNumber = frameNumber;
             toEncoder_.Push(output);
         }
+        buffers.Restore();
         pass.Finish();
         toEncoder_.Close();
     }

@@ -90,9 +90,9 @@ void OverlayFilter::OpenOverlay(const std::string& path) {
 }
 
 void CopyIntoSource(const Picture& picture, ProcessingPass& pass) {
-    pass.LoadSource(reinterpret_cast<const Pixel32*>(picture.pixels.data()), picture.stride);
+    pass.LoadSource(reinterpret_cast<const Pixel32*>(picture.top()), picture.topDownStride());
 }
 
 void CopyFromOutput(const ProcessingPass& pass, Picture& picture) {
-    pass.StoreOutput(reinterpret_cast<Pixel32*>(picture.pixels.data()), picture.stride);
+    pass.StoreOutput(reinterpret_cast<Pixel32*>(picture.top()), picture.topDownStride());
 }

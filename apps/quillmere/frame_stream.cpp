@@ -9,8 +9,8 @@ bool FileFrameSource::Next(Picture* picture) {
         return false;
     }
     if (picture != nullptr) {
-        std::uint8_t* planes[4] = {picture->pixels.data(), nullptr, nullptr, nullptr};
-        const int strides[4] = {picture->stride, 0, 0, 0};
+        std::uint8_t* planes[4] = {picture->top(), nullptr, nullptr, nullptr};
+        const int strides[4] = {picture->topDownStride(), 0, 0, 0};
         converter_.Convert(*frame, planes, strides);
     }
     return true;

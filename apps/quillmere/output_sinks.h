@@ -10,7 +10,7 @@ class VideoSink : public FrameSink {
 public:
     explicit VideoSink(VideoWriter& writer) : writer_(writer) {}
     void Consume(const Picture& picture) override {
-        writer_.Write(picture.pixels.data(), picture.stride);
+        writer_.Write(picture.top(), picture.topDownStride());
     }
     void Finish() override { writer_.Finish(); }
 
@@ -26,7 +26,7 @@ public:
           frameNumber_(frameNumber) {}
     void Consume(const Picture& picture) override {
         if (picture.frameNumber == frameNumber_) {
-            WritePng(path_, displayName_, picture.pixels.data(), picture.stride, picture.width,
+            WritePng(path_, displayName_, picture.top(), picture.topDownStride(), picture.width,
                      picture.height);
             written_ = true;
         }

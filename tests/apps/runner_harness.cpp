@@ -64,7 +64,7 @@ void WriteSyntheticClip(const std::string& path, int width, int height, std::int
     VideoWriter writer(path, path, OutputFormatForPath(path), width, height, clip.frameRate());
     Picture picture(width, height);
     while (clip.Next(&picture)) {
-        writer.Write(picture.pixels.data(), picture.stride);
+        writer.Write(picture.top(), picture.topDownStride());
     }
     writer.Finish();
 }
@@ -154,9 +154,9 @@ std::vector<Picture> CompositeDirectly(const std::string& mainPath,
     std::vector<Picture> frames;
     Picture picture(source.width(), source.height());
     for (long frameNumber = 0; source.Next(&picture); ++frameNumber) {
-        pass.LoadSource(reinterpret_cast<const Pixel32*>(picture.pixels.data()), picture.stride);
+        pass.LoadSource(reinterpret_cast<const Pixel32*>(picture.top()), picture.topDownStride());
         pass.RunFrame(frameNumber);
-        pass.StoreOutput(reinterpret_cast<Pixel32*>(picture.pixels.data()), picture.stride);
+        pass.StoreOutput(reinterpret_cast<Pixel32*>(picture.top()), picture.topDownStride());
         frames.push_back(picture);
     }
     pass.Finish();
