@@ -7,6 +7,10 @@
 #include <limits>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // Wide enough that the sum or difference of any two `long` arguments, and of
@@ -320,36 +324,53 @@ bool StretchExtent(long requested, double sourceExtent, Wide& extent) {
     return requested > 0;
 }
 
-// Bytes B and R of a pixel in the two 32-bit lanes of a word, and G and A.
-inline std::uint64_t LanesBlueRed(Pixel32 pixel) {
-    return (pixel & 0xFFu) | (std::uint64_t(pixel & 0xFF0000u) << 16);
-}
-inline std::uint64_t LanesGreenAlpha(Pixel32 pixel) {
-    return ((pixel >> 8) & 0xFFu) | (std::uint64_t(pixel & 0xFF000000u) << 8);
-}
 
-constexpr std::uint64_t kLaneRounding = 0x0000800000008000ull;
+constexpr int kPixelBytes = 4;
+constexpr std::uint32_t kRoundingDown = 1u << (2 * kWeightBits - 1);
 
 // One source row blended across at every destination column, exact (before
-// any rounding) in 16-bit lanes: the blue/red and green/alpha words of each
-// column.
+// any rounding): four 16-bit values per column, one per byte of the pixel
+// in the pixel's byte order. A byte times a weight of at most 256 fits.
 struct AcrossRow {
-    std::vector<std::uint64_t> blueRed;
-    std::vector<std::uint64_t> greenAlpha;
+    std::vector<std::uint16_t> values;
     long sourceRow = -1;
 };
 
 void BlendAcross(AcrossRow& into, const Pixel32* row, const Sample* samples, int count,
                  long sourceRow) {
-    std::uint64_t* blueRed = into.blueRed.data();
-    std::uint64_t* greenAlpha = into.greenAlpha.data();
-    for (int i = 0; i < count; ++i) {
+    std::uint16_t* out = into.values.data();
+    int i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 2 <= count; i += 2, out += 2 * kPixelBytes) {
+        const Sample& first = samples[i];
+        const Sample& second = samples[i + 1];
+        const __m128i left = _mm_unpacklo_epi8(
+            _mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int>(row[first.index])),
+                               _mm_cvtsi32_si128(static_cast<int>(row[second.index]))),
+            zero);
+        const __m128i right = _mm_unpacklo_epi8(
+            _mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int>(row[first.next])),
+                               _mm_cvtsi32_si128(static_cast<int>(row[second.next]))),
+            zero);
+        const auto a0 = static_cast<short>(first.weight), a1 = static_cast<short>(second.weight);
+        const __m128i across = _mm_set_epi16(a1, a1, a1, a1, a0, a0, a0, a0);
+        const __m128i stay = _mm_sub_epi16(_mm_set1_epi16(kWeightOne), across);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                         _mm_add_epi16(_mm_mullo_epi16(left, stay),
+                                       _mm_mullo_epi16(right, across)));
+    }
+#endif
+    for (; i < count; ++i, out += kPixelBytes) {
         const Sample& column = samples[i];
         const Pixel32 left = row[column.index], right = row[column.next];
         const auto across = static_cast<std::uint32_t>(column.weight);
         const std::uint32_t stay = kWeightOne - across;
-        blueRed[i] = LanesBlueRed(left) * stay + LanesBlueRed(right) * across;
-        greenAlpha[i] = LanesGreenAlpha(left) * stay + LanesGreenAlpha(right) * across;
+        for (int byte = 0; byte < kPixelBytes; ++byte) {
+            const int shift = 8 * byte;
+            out[byte] = static_cast<std::uint16_t>(((left >> shift) & 0xFF) * stay +
+                                                   ((right >> shift) & 0xFF) * across);
+        }
     }
     into.sourceRow = sourceRow;
 }
@@ -357,16 +378,44 @@ void BlendAcross(AcrossRow& into, const Pixel32* row, const Sample* samples, int
 void BlendDown(Pixel32* out, const AcrossRow& upper, const AcrossRow& lower, int count,
                std::uint32_t down) {
     const std::uint32_t up = kWeightOne - down;
-    const std::uint64_t* upperBR = upper.blueRed.data();
-    const std::uint64_t* upperGA = upper.greenAlpha.data();
-    const std::uint64_t* lowerBR = lower.blueRed.data();
-    const std::uint64_t* lowerGA = lower.greenAlpha.data();
-    for (int i = 0; i < count; ++i) {
-        const std::uint64_t blueRed = upperBR[i] * up + lowerBR[i] * down + kLaneRounding;
-        const std::uint64_t greenAlpha = upperGA[i] * up + lowerGA[i] * down + kLaneRounding;
-        out[i] = Pixel32((blueRed >> 16) & 0xFF) | (Pixel32((greenAlpha >> 16) & 0xFF) << 8) |
-                 (Pixel32((blueRed >> 48) & 0xFF) << 16) |
-                 (Pixel32((greenAlpha >> 48) & 0xFF) << 24);
+    const std::uint16_t* top = upper.values.data();
+    const std::uint16_t* bottom = lower.values.data();
+    int i = 0;
+#if defined(__SSE2__)
+    const __m128i upWeight = _mm_set1_epi16(static_cast<short>(up));
+    const __m128i downWeight = _mm_set1_epi16(static_cast<short>(down));
+    const __m128i rounding = _mm_set1_epi32(static_cast<int>(kRoundingDown));
+    for (; i + 2 <= count; i += 2) {
+        const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + i * kPixelBytes));
+        const __m128i b =
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(bottom + i * kPixelBytes));
+        // Exact 32-bit products from their low and high halves.
+        const __m128i tLow = _mm_mullo_epi16(t, upWeight), tHigh = _mm_mulhi_epu16(t, upWeight);
+        const __m128i bLow = _mm_mullo_epi16(b, downWeight);
+        const __m128i bHigh = _mm_mulhi_epu16(b, downWeight);
+        const __m128i first = _mm_srli_epi32(
+            _mm_add_epi32(_mm_add_epi32(_mm_unpacklo_epi16(tLow, tHigh),
+                                        _mm_unpacklo_epi16(bLow, bHigh)),
+                          rounding),
+            16);
+        const __m128i second = _mm_srli_epi32(
+            _mm_add_epi32(_mm_add_epi32(_mm_unpackhi_epi16(tLow, tHigh),
+                                        _mm_unpackhi_epi16(bLow, bHigh)),
+                          rounding),
+            16);
+        const __m128i words = _mm_packs_epi32(first, second);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(words, words));
+    }
+#endif
+    for (; i < count; ++i) {
+        Pixel32 pixel = 0;
+        for (int byte = 0; byte < kPixelBytes; ++byte) {
+            const std::uint32_t value =
+                (top[i * kPixelBytes + byte] * up + bottom[i * kPixelBytes + byte] * down +
+                 kRoundingDown) >> 16;
+            pixel |= value << (8 * byte);
+        }
+        out[i] = pixel;
     }
 }
 
@@ -380,8 +429,7 @@ struct StretchScratch {
         if (columns.size() < size) {
             columns.resize(size);
             for (AcrossRow& row : rows) {
-                row.blueRed.resize(size);
-                row.greenAlpha.resize(size);
+                row.values.resize(size * kPixelBytes);
             }
         }
         for (AcrossRow& row : rows) {
