@@ -36,6 +36,9 @@ public:
         const bool separateOutput = (pass.paramResult() & kFilterParamSwapBuffers) != 0;
         direct_ = separateOutput && Matches(source_, sample) && Matches(output_, sample);
     }
+    ~FrameBuffers() { Restore(); }
+    FrameBuffers(const FrameBuffers&) = delete;
+    FrameBuffers& operator=(const FrameBuffers&) = delete;
 
     // Runs the filter on `input`, leaving the composite in `output` (or, with
     // no output, only in the pass).
@@ -190,7 +193,6 @@ private:
             output->frameNumber = frameNumber;
             toEncoder_.Push(output);
         }
-        buffers.Restore();
         pass.Finish();
         toEncoder_.Close();
     }

@@ -79,6 +79,14 @@ const ScratchFolder& TestClips() {
                            ClipPattern::Landscape);
         WriteSyntheticClip(*folder / "overlay.avi", kOverlayWidth, kOverlayHeight,
                            kOverlayFrames, ClipPattern::Checker);
+        // The same overlay in 24 bits, which the overlay source hands on as
+        // 24-bit frames (the 32-bit clip stays 32-bit).
+        const std::string command = "ffmpeg -nostdin -v error -y -i '" + *folder / "overlay.avi" +
+                                    "' -c:v rawvideo -pix_fmt bgr24 '" +
+                                    *folder / "overlay24.avi" + "'";
+        if (std::system(command.c_str()) != 0) {
+            throw std::runtime_error("cannot make overlay24.avi with: " + command);
+        }
         std::ofstream(*folder / "notes.txt") << "not a video at all\n";
         return folder;
     }();
@@ -91,6 +99,8 @@ std::vector<std::string> WithClips(std::vector<std::string> options) {
     for (std::string& option : options) {
         if (option == "OVERLAY") {
             option = Clip("overlay.avi");
+        } else if (option == "OVERLAY24") {
+            option = Clip("overlay24.avi");
         }
     }
     return options;
@@ -125,6 +135,25 @@ RunResult RunQuillmere(const std::vector<std::string>& arguments) {
     result.errorText = content.str();
     std::remove(errorPath);
     return result;
+}
+
+VideoProperties ReadProperties(const std::string& path) {
+    AVFormatContext* format = nullptr;
+    VideoProperties properties;
+    if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) == 0) {
+        if (avformat_find_stream_info(format, nullptr) >= 0) {
+            const int index = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+            if (index >= 0) {
+                const AVStream* stream = format->streams[index];
+                properties.codec = avcodec_get_name(stream->codecpar->codec_id);
+                properties.width = stream->codecpar->width;
+                properties.height = stream->codecpar->height;
+                properties.frameRate = av_q2d(stream->avg_frame_rate);
+            }
+        }
+        avformat_close_input(&format);
+    }
+    return properties;
 }
 
 std::vector<Picture> DecodeAll(const std::string& path) {

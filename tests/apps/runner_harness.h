@@ -26,8 +26,9 @@ private:
 };
 
 // The clips every test of the runner uses, made once per test program:
-// main.mkv (lossless), main.mp4 (4:2:0, lossy), overlay.avi (lossless) and
-// notes.txt (not a video).
+// main.mkv (lossless), main.mp4 (4:2:0, lossy), overlay.avi (lossless,
+// 32-bit), overlay24.avi (the same, uncompressed 24-bit) and notes.txt (not
+// a video).
 constexpr int kMainWidth = 160;
 constexpr int kMainHeight = 120;
 constexpr std::int64_t kMainFrames = 30;
@@ -35,7 +36,8 @@ constexpr int kOverlayWidth = 64;
 constexpr int kOverlayHeight = 48;
 constexpr std::int64_t kOverlayFrames = 12;
 const ScratchFolder& TestClips();
-// The path of a clip, and option lists with OVERLAY replaced by its path.
+// The path of a clip, and option lists with OVERLAY and OVERLAY24 replaced
+// by the overlay clips' paths.
 std::string Clip(const std::string& name);
 std::vector<std::string> WithClips(std::vector<std::string> options);
 
@@ -50,6 +52,14 @@ struct RunResult {
 };
 // Runs the built program with `arguments` and waits for it.
 RunResult RunQuillmere(const std::vector<std::string>& arguments);
+
+struct VideoProperties {
+    std::string codec;
+    int width = 0;
+    int height = 0;
+    double frameRate = 0;
+};
+VideoProperties ReadProperties(const std::string& path);
 
 // Every frame of a video (or image) file, in the filter's pixel layout.
 std::vector<Picture> DecodeAll(const std::string& path);

@@ -48,6 +48,11 @@ const CompositeCase kCompositeCases[] = {
     {"RangeOffsetMaintainBlackColouredShadow", "main.mkv",
      {"--overlay", "OVERLAY", "--mask", "30,30,w50,h40", "--range", "5-20", "--offset", "3",
       "--maintain-black", "--shadow", "flat-fixed", "--shadow-color", "ff0000"}},
+    {"Overlay24BitStretchedWithBorder", "main.mkv",
+     {"--overlay", "OVERLAY24", "--mask", "10,10,w100,h70", "--fit", "--bilinear", "--border",
+      "2", "--shadow", "4"}},
+    {"Overlay24BitCopied", "main.mkv",
+     {"--overlay", "OVERLAY24", "--mask", "50,40,w80,h60", "--repeat"}},
     {"PlaceholderWithoutOverlay", "main.mkv", {"--mask", "5,5,60,40", "--border", "1"}},
     {"YuvMainBilinear", "main.mp4",
      {"--overlay", "OVERLAY", "--mask", "40,20,w80,h60", "--fit", "--bilinear", "--shadow", "2",
@@ -118,13 +123,31 @@ TEST_F(RunnerTest, ScriptLineSetsTheMaskLikeTheMaskOption) {
 }
 
 TEST_F(RunnerTest, OutputFollowsExtensionSizeAndRate) {
-    for (const char* name : {"out.mp4", "out.avi", "out.nut"}) {
-        const RunResult run = RunQuillmere({"render", Clip("main.mkv"), "-o", out_ / name});
-        ASSERT_EQ(run.exitCode, 0) << name << ": " << run.errorText;
-        const std::vector<Picture> frames = DecodeAll(out_ / name);
-        ASSERT_EQ(frames.size(), static_cast<std::size_t>(kMainFrames)) << name;
-        EXPECT_EQ(frames[0].width, kMainWidth);
-        EXPECT_EQ(frames[0].height, kMainHeight);
+    // An odd size too: H.264 in 4:2:0 needs even sizes and must not fail on it.
+    WriteSyntheticClip(out_ / "odd.nut", 75, 41, 8, ClipPattern::Checker);
+    struct Output {
+        const char* main;
+        const char* name;
+        const char* codec;
+        int width;
+        int height;
+    };
+    for (const Output& output : {Output{"main.mkv", "out.mp4", "h264", kMainWidth, kMainHeight},
+                                 Output{"main.mkv", "out.avi", "ffv1", kMainWidth, kMainHeight},
+                                 Output{"main.mkv", "out.nut", "ffv1", kMainWidth, kMainHeight},
+                                 Output{"odd.nut", "odd.mp4", "h264", 75, 41},
+                                 Output{"odd.nut", "odd.mkv", "ffv1", 75, 41}}) {
+        const std::string main = std::string(output.main) == "odd.nut" ? out_ / "odd.nut"
+                                                                       : Clip(output.main);
+        const RunResult run = RunQuillmere({"render", main, "-o", out_ / output.name,
+                                            "--mask", "2,2,w30,h20", "--border", "1"});
+        ASSERT_EQ(run.exitCode, 0) << output.name << ": " << run.errorText;
+        const VideoProperties written = ReadProperties(out_ / output.name);
+        EXPECT_EQ(written.codec, output.codec) << output.name;
+        EXPECT_EQ(written.width, output.width) << output.name;
+        EXPECT_EQ(written.height, output.height) << output.name;
+        EXPECT_EQ(written.frameRate, 25.0) << output.name;
+        EXPECT_EQ(DecodeAll(out_ / output.name).size(), DecodeAll(main).size()) << output.name;
     }
 }
 
