@@ -324,7 +324,6 @@ bool StretchExtent(long requested, double sourceExtent, Wide& extent) {
     return requested > 0;
 }
 
-
 constexpr int kPixelBytes = 4;
 constexpr std::uint32_t kRoundingDown = 1u << (2 * kWeightBits - 1);
 

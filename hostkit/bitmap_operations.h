@@ -60,8 +60,11 @@
 //   slots hold functions that do nothing. The filter never calls them.
 //
 // Threading: operations touch only the bitmaps they are given. The stretches
-// keep a column table per thread, grown when a wider rectangle comes, so a
-// call allocates nothing once the thread has seen its widest rectangle.
+// keep a column table and two rows of across-blended values per thread,
+// grown when a wider rectangle comes, so a call allocates nothing once the
+// thread has seen its widest rectangle. Each source row is blended across
+// once per call and reused for every destination row that needs it; the
+// blends are exact integers, so the SSE2 and plain paths give the same bytes.
 #pragma once
 
 #include "host/vbitmap.h"
