@@ -38,10 +38,6 @@ const std::vector<ClipKind> kClipKinds = {
      false},
 };
 
-std::uint8_t Luma(int blue, int green, int red) {
-    return static_cast<std::uint8_t>((blue * 29 + green * 150 + red * 77) >> 8);
-}
-
 class Scratch {
 public:
     Scratch() {
@@ -97,64 +93,12 @@ std::vector<std::uint8_t> SourcePicture(int number, int width, int height, int b
     return picture;
 }
 
-int NumberInRecord(const void* record) {
-    BITMAPINFOHEADER header;
-    std::memcpy(&header, record, sizeof header);
-    const int bitCount = header.biBitCount;
-    if (bitCount != 16 && bitCount != 24 && bitCount != 32) {
-        return -1;
-    }
-    const bool topDown = header.biHeight < 0;
-    const long height = topDown ? -header.biHeight : header.biHeight;
-    const long rowBytes = (header.biWidth * bitCount / 8 + 3) & ~3L;
-    const auto* bits = static_cast<const std::uint8_t*>(record) + header.biSize;
-    if (header.biWidth < kNumberBits * kNumberBlock || height < kNumberBlock) {
-        return -1;
-    }
-    int number = 0;
-    for (int bit = 0; bit < kNumberBits; ++bit) {
-        long sum = 0;
-        int count = 0;
-        for (int y = 4; y < kNumberBlock - 4; ++y) {
-            const long storedRow = topDown ? y : height - 1 - y;
-            const std::uint8_t* row = bits + storedRow * rowBytes;
-            for (int x = bit * kNumberBlock + 4; x < (bit + 1) * kNumberBlock - 4; ++x) {
-                if (bitCount == 16) {
-                    std::uint16_t word;
-                    std::memcpy(&word, row + 2 * x, 2);
-                    sum += Luma((word & 31) << 3, ((word >> 5) & 31) << 3, ((word >> 10) & 31) << 3);
-                } else {
-                    const std::uint8_t* pixel = row + x * (bitCount / 8);
-                    sum += Luma(pixel[0], pixel[1], pixel[2]);
-                }
-                ++count;
-            }
-        }
-        const long mean = sum / count;
-        if (mean > 96 && mean < 160) {
-            return -1;  // neither black nor white: not a numbered frame
-        }
-        if (mean >= 160) {
-            number |= 1 << bit;
-        }
-    }
-    return number;
-}
-
 const std::string& ScratchFolder() {
     static Scratch scratch;
     return scratch.folder();
 }
 
-std::string ClipPath(const ClipKind& kind, int width, int height, int frames) {
-    static std::map<std::string, std::string> made;
-    std::ostringstream name;
-    name << kind.name << '-' << width << 'x' << height << '-' << frames << kind.extension;
-    const std::string key = name.str();
-    if (const auto found = made.find(key); found != made.end()) {
-        return found->second;
-    }
-    const std::string path = ScratchFolder() + "/" + key;
+void MakeClip(const ClipKind& kind, const std::string& path, int width, int height, int frames) {
     const int bytesPerPixel = kind.withAlpha ? 4 : 3;
     std::ostringstream command;
     command << "ffmpeg -nostdin -v error -y -f rawvideo -pix_fmt "
@@ -173,6 +117,18 @@ std::string ClipPath(const ClipKind& kind, int width, int height, int frames) {
         std::fprintf(stderr, "ffmpeg failed: %s\n", command.str().c_str());
         std::abort();
     }
+}
+
+std::string ClipPath(const ClipKind& kind, int width, int height, int frames) {
+    static std::map<std::string, std::string> made;
+    std::ostringstream name;
+    name << kind.name << '-' << width << 'x' << height << '-' << frames << kind.extension;
+    const std::string key = name.str();
+    if (const auto found = made.find(key); found != made.end()) {
+        return found->second;
+    }
+    const std::string path = ScratchFolder() + "/" + key;
+    MakeClip(kind, path, width, height, frames);
     made[key] = path;
     return path;
 }

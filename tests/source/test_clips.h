@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/source/frame_numbers.h"
+
 struct ClipKind {
     const char* name;       // also the file name, with the extension
     const char* extension;  // ".avi", ".mp4", ...
@@ -23,16 +25,10 @@ const ClipKind& ClipKindNamed(const std::string& name);
 constexpr int kClipWidth = 160;
 constexpr int kClipHeight = 120;
 constexpr int kClipFrames = 40;
-constexpr int kNumberBits = 10;  // blocks across the top of the picture
-constexpr int kNumberBlock = 16;
 
 // The source picture of frame `number`, top-down, `bytesPerPixel` 3 (BGR) or
 // 4 (BGRA), rows packed.
 std::vector<std::uint8_t> SourcePicture(int number, int width, int height, int bytesPerPixel);
-
-// The number shown in a frame record (BITMAPINFOHEADER, then bottom-up or
-// top-down bits of 16, 24 or 32 bits per pixel); -1 when it is unreadable.
-int NumberInRecord(const void* record);
 
 // A scratch folder for the test program's run, removed at exit.
 const std::string& ScratchFolder();
@@ -41,6 +37,9 @@ const std::string& ScratchFolder();
 // `height`. Aborts the test program when ffmpeg fails.
 std::string ClipPath(const ClipKind& kind, int width = kClipWidth, int height = kClipHeight,
                      int frames = kClipFrames);
+
+// Makes a clip of `kind` at `path`.
+void MakeClip(const ClipKind& kind, const std::string& path, int width, int height, int frames);
 
 // Writes `bytes` to a new file in the scratch folder.
 std::string WriteScratchFile(const std::string& name, const std::string& bytes);
