@@ -2,24 +2,14 @@
 
 namespace {
 
-// A 32-bit linear congruential generator; a draw is bits 16-30 of the state.
-constexpr std::uint32_t kMultiplier = 214013u;
-constexpr std::uint32_t kIncrement = 2531011u;
-
 thread_local std::uint32_t t_state = 1;
 
 }  // namespace
 
-void SeedRandom(std::uint32_t seed) { t_state = seed; }
-
-std::int32_t NextRandom() {
-    t_state = t_state * kMultiplier + kIncrement;
-    return static_cast<std::int32_t>((t_state >> 16) & static_cast<std::uint32_t>(kRandomMaximum));
-}
-
-void DiscardRandom(std::uint64_t count) {
-    // Jump ahead in O(log count): compose the affine step x -> a*x + c with
-    // itself by repeated squaring.
+std::uint32_t RandomStep::Jump(std::uint32_t state, std::uint64_t count) {
+    // Compose the affine step x -> a*x + c with itself by repeated squaring.
+    // The state has 32 bits, so its period divides 2^32 and only the low 32
+    // bits of the count matter.
     std::uint32_t stepMultiplier = kMultiplier;
     std::uint32_t stepIncrement = kIncrement;
     std::uint32_t jumpMultiplier = 1;
@@ -33,5 +23,18 @@ void DiscardRandom(std::uint64_t count) {
         stepIncrement = (stepMultiplier + 1) * stepIncrement;
         stepMultiplier *= stepMultiplier;
     }
-    t_state = t_state * jumpMultiplier + jumpIncrement;
+    return state * jumpMultiplier + jumpIncrement;
 }
+
+void SeedRandom(std::uint32_t seed) { t_state = seed; }
+
+std::int32_t NextRandom() {
+    t_state = RandomStep::Advance(t_state);
+    return RandomStep::DrawOf(t_state);
+}
+
+void DiscardRandom(std::uint64_t count) { t_state = RandomStep::Jump(t_state, count); }
+
+RandomStream::RandomStream() : state_(t_state) {}
+
+RandomStream::~RandomStream() { t_state = state_; }
