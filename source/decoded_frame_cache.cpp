@@ -72,7 +72,7 @@ DecodedFrameCache::Entry* DecodedFrameCache::Insert(const void* owner, long fram
         reused->pins = 1;
         index_.emplace(key, reused);
     }
-    reused->bytes.resize(size);
+    reused->bytes.Resize(size);
     bytesInUse_ += reused->bytes.capacity();
     return &*reused;
 }

@@ -13,9 +13,33 @@
 #include <cstddef>
 #include <cstdint>
 #include <list>
+#include <memory>
 #include <mutex>
 #include <unordered_map>
-#include <vector>
+
+// Memory for one frame record. Unlike a vector it is not zero-filled when
+// it grows: every byte is written by the conversion that fills it.
+class FrameBuffer {
+public:
+    std::uint8_t* data() { return memory_.get(); }
+    const std::uint8_t* data() const { return memory_.get(); }
+    std::uint8_t& operator[](std::size_t index) { return memory_[index]; }
+    std::size_t size() const { return size_; }
+    std::size_t capacity() const { return capacity_; }
+    // Makes room for `size` bytes, keeping the memory when it is big enough.
+    void Resize(std::size_t size) {
+        if (size > capacity_) {
+            memory_.reset(new std::uint8_t[size]);
+            capacity_ = size;
+        }
+        size_ = size;
+    }
+
+private:
+    std::unique_ptr<std::uint8_t[]> memory_;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+};
 
 // Default budget of all cached frames together.
 constexpr std::size_t kDecodedFrameCacheLimit = std::size_t{256} << 20;
@@ -25,7 +49,7 @@ public:
     struct Entry {
         const void* owner = nullptr;
         long frame = 0;
-        std::vector<std::uint8_t> bytes;
+        FrameBuffer bytes;
         int pins = 0;
     };
 
