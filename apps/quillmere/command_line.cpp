@@ -30,6 +30,9 @@ struct OptionSpec {
     ApplyOption apply;
 };
 
+constexpr std::size_t kHelpColumn = 28;
+constexpr std::size_t kHelpWidth = 79;
+
 constexpr std::int64_t kInt32Min = INT32_MIN;
 constexpr std::int64_t kInt32Max = INT32_MAX;
 constexpr std::int64_t kPercentMax = 100;
@@ -283,14 +286,28 @@ std::string HelpText() {
         if (option.valueName != nullptr) {
             left += std::string(" ") + option.valueName;
         }
-        constexpr std::size_t kHelpColumn = 28;
         text << left;
         if (left.size() + 1 > kHelpColumn) {
             text << "\n" << std::string(kHelpColumn, ' ');
         } else {
             text << std::string(kHelpColumn - left.size(), ' ');
         }
-        text << option.help << "\n";
+        // Words wrapped to the terminal's customary width.
+        std::istringstream words(option.help);
+        std::size_t column = kHelpColumn;
+        std::string word;
+        bool first = true;
+        while (words >> word) {
+            if (!first && column + 1 + word.size() > kHelpWidth) {
+                text << "\n" << std::string(kHelpColumn, ' ');
+                column = kHelpColumn;
+                first = true;
+            }
+            text << (first ? "" : " ") << word;
+            column += (first ? 0 : 1) + word.size();
+            first = false;
+        }
+        text << "\n";
     }
     text << "\nShadow styles:\n";
     for (int style = 0; style < kShadowStyleCount; ++style) {

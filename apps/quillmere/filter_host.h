@@ -4,13 +4,12 @@
 // and the configuration dialog would.
 #pragma once
 
-#include <memory>
 #include <string>
 
 #include "filter/filter_data.h"
 #include "hostkit/processing_driver.h"
 
-class ProcessingPass;
+class Picture;
 
 // The module, registered for the lifetime of the object.
 class FilterModuleSession {
@@ -51,8 +50,7 @@ private:
     FilterInstance instance_;
 };
 
-// Copies a top-down picture into the pass's source bitmap, and the pass's
-// output back out.
-struct Picture;
+// Copies a picture into the pass's source bitmap, and the pass's output
+// back out.
 void CopyIntoSource(const Picture& picture, ProcessingPass& pass);
 void CopyFromOutput(const ProcessingPass& pass, Picture& picture);

@@ -70,10 +70,10 @@ std::vector<std::string> SplitMaskItems(const std::string& text) {
 }  // namespace
 
 const ShadowStyleName kShadowStyleNames[] = {
-    {"flat", "no gradient, shifted by the shadow size"},
-    {"gradient-random", "gradient with random variation, shifted by the shadow size"},
-    {"gradient", "gradient, shifted by the shadow size"},
-    {"gradient-random-fixed", "gradient with random variation, fixed shift"},
+    {"flat", "no gradient, shift = shadow size"},
+    {"gradient-random", "gradient, random variation, shift = shadow size"},
+    {"gradient", "gradient, shift = shadow size"},
+    {"gradient-random-fixed", "gradient, random variation, fixed shift"},
     {"gradient-fixed", "gradient, fixed shift"},
     {"flat-fixed", "no gradient, fixed shift"},
 };
