@@ -273,7 +273,10 @@ std::string HelpText() {
             "The output's container follows its extension: .mkv, .avi and .nut hold\n"
             "lossless FFV1, .mp4 and .mov hold H.264. '--format null' composites\n"
             "every frame and writes nothing (for timing). Frame rate and size follow\n"
-            "MAIN. Settings not given take the configuration dialog's defaults; the\n"
+            "MAIN. OUT is written under a temporary name and replaces an existing\n"
+            "file only once it is complete.\n"
+            "\n"
+            "Settings not given take the configuration dialog's defaults; the\n"
             "border and the shadow are drawn only when --border N (N > 0) or\n"
             "--shadow STYLE is given, and their other options only tune them.\n"
             "\nOptions:\n";

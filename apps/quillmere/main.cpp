@@ -41,8 +41,9 @@ int Dispatch(const CommandLine& line) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // FFmpeg's own chatter would bury our one-line reports.
-    av_log_set_level(AV_LOG_ERROR);
+    // Every failure is reported in one line of our own, with FFmpeg's reason
+    // in it; FFmpeg's own log lines would only bury it.
+    av_log_set_level(AV_LOG_QUIET);
     InstallInterruptHandlers();
     try {
         return Dispatch(ParseCommandLine(argc, argv));

@@ -245,6 +245,18 @@ INSTANTIATE_TEST_SUITE_P(Errors, RunnerFailure, testing::ValuesIn(kFailureCases)
                              return info.param.name;
                          });
 
+TEST_F(RunnerTest, AFailedRunLeavesAnEarlierOutputAsItWas) {
+    std::ofstream(out_ / "keep.mkv") << "an earlier render";
+    const RunResult run = RunQuillmere({"render", Clip("main.mkv"), "-o", out_ / "keep.mkv",
+                                        "--overlay", Clip("notes.txt")});
+    EXPECT_EQ(run.exitCode, 1);
+    std::ifstream kept(out_ / "keep.mkv");
+    std::string content;
+    std::getline(kept, content);
+    EXPECT_EQ(content, "an earlier render");
+    EXPECT_EQ(out_.Files(), std::vector<std::string>{"keep.mkv"});
+}
+
 class RunnerInterrupt : public RunnerTest, public testing::WithParamInterface<int> {};
 
 TEST_P(RunnerInterrupt, StopsAndRemovesThePartialOutput) {
