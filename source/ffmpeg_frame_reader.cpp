@@ -16,6 +16,28 @@ constexpr int kSeekRetries = 2;
 // matters; accurate rounding keeps conversions exact where they can be.
 constexpr int kScalerFlags = SWS_BILINEAR | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT;
 
+// The full-range ("J") YUV formats that JPEG decoders report are the plain
+// formats with full range; naming them so keeps the scaler from warning.
+AVPixelFormat FullRangeAlias(AVPixelFormat format, bool* fullRange) {
+    struct Alias {
+        AVPixelFormat jpeg;
+        AVPixelFormat plain;
+    };
+    static const Alias kAliases[] = {
+        {AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUV420P}, {AV_PIX_FMT_YUVJ422P, AV_PIX_FMT_YUV422P},
+        {AV_PIX_FMT_YUVJ444P, AV_PIX_FMT_YUV444P}, {AV_PIX_FMT_YUVJ440P, AV_PIX_FMT_YUV440P},
+        {AV_PIX_FMT_YUVJ411P, AV_PIX_FMT_YUV411P},
+    };
+    for (const Alias& alias : kAliases) {
+        if (alias.jpeg == format) {
+            *fullRange = true;
+            return alias.plain;
+        }
+    }
+    *fullRange = false;
+    return format;
+}
+
 }  // namespace
 
 std::unique_ptr<FfmpegFrameReader> FfmpegFrameReader::Open(
@@ -172,6 +194,34 @@ bool FfmpegFrameReader::DecodeNext(long* number) {
     }
 }
 
+bool FfmpegFrameReader::PrepareScaler() {
+    ScalerInput input;
+    input.width = frame_->width;
+    input.height = frame_->height;
+    input.format = FullRangeAlias(static_cast<AVPixelFormat>(frame_->format), &input.fullRange);
+    input.fullRange = input.fullRange || frame_->color_range == AVCOL_RANGE_JPEG;
+    input.colorspace = frame_->colorspace;
+    if (scaler_ != nullptr && input == scalerInput_) {
+        return true;
+    }
+    sws_freeContext(scaler_);
+    const BITMAPINFOHEADER& format = info_->format;
+    scaler_ = sws_getContext(input.width, input.height, static_cast<AVPixelFormat>(input.format),
+                             format.biWidth, format.biHeight, recordPixelFormat_, kScalerFlags,
+                             nullptr, nullptr, nullptr);
+    if (scaler_ == nullptr) {
+        return false;
+    }
+    // The source's own matrix and range (the scaler's numbering of matrices
+    // is FFmpeg's, and an untagged source gets its default); RGB out is
+    // always full range.
+    const int* coefficients = sws_getCoefficients(input.colorspace);
+    sws_setColorspaceDetails(scaler_, coefficients, input.fullRange ? 1 : 0,
+                             sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
+    scalerInput_ = input;
+    return true;
+}
+
 DecodedFrameCache::Entry* FfmpegFrameReader::Store(long number) {
     bool fresh = false;
     DecodedFrameCache::Entry* entry =
@@ -183,12 +233,8 @@ DecodedFrameCache::Entry* FfmpegFrameReader::Store(long number) {
     std::uint8_t* record = entry->bytes.data();
     std::memcpy(record, &format, sizeof format);
 
-    scaler_ = sws_getCachedContext(scaler_, frame_->width, frame_->height,
-                                   static_cast<AVPixelFormat>(frame_->format), format.biWidth,
-                                   format.biHeight, recordPixelFormat_, kScalerFlags, nullptr,
-                                   nullptr, nullptr);
     std::uint8_t* bits = record + sizeof format;
-    if (scaler_ == nullptr) {
+    if (!PrepareScaler()) {
         std::memset(bits, 0, recordBytes_ - sizeof format);
         return entry;
     }

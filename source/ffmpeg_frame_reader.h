@@ -53,6 +53,20 @@ private:
     FormatContext input_;
     AVCodecContext* decoder_ = nullptr;
     SwsContext* scaler_ = nullptr;
+    // What scaler_ was made for: source size, pixel format, range and matrix.
+    struct ScalerInput {
+        int width = 0;
+        int height = 0;
+        int format = AV_PIX_FMT_NONE;
+        bool fullRange = false;
+        int colorspace = AVCOL_SPC_UNSPECIFIED;
+        bool operator==(const ScalerInput& other) const {
+            return width == other.width && height == other.height && format == other.format &&
+                   fullRange == other.fullRange && colorspace == other.colorspace;
+        }
+    } scalerInput_;
+    // A converter for frame_ into the record's format; false when none can be made.
+    bool PrepareScaler();
     AVPacket* packet_ = nullptr;
     AVFrame* frame_ = nullptr;
     AVPixelFormat recordPixelFormat_ = AV_PIX_FMT_BGR24;

@@ -255,20 +255,6 @@ TEST_F(FfmpegBackendTest, ReleasingFileAndStreamLeavesTheReaderWorking) {
 
 // --- Bad input ---------------------------------------------------------------
 
-std::string CorruptedMjpeg(long damagedFrame) {
-    std::string bytes = ReadFile(ClipPath(ClipKindNamed("mjpeg")));
-    // The frames' chunks follow one another in the movie list in frame order.
-    std::string::size_type at = bytes.find("movi");
-    for (long n = 0; n <= damagedFrame; ++n) {
-        at = bytes.find("00dc", at + 4);
-    }
-    std::uint32_t size;
-    std::memcpy(&size, &bytes[at + 4], 4);
-    std::fill(bytes.begin() + static_cast<long>(at) + 8,
-              bytes.begin() + static_cast<long>(at + 8 + size), '\0');
-    return WriteScratchFile("corrupt-" + std::to_string(damagedFrame) + ".avi", bytes);
-}
-
 std::string AbsurdlySizedRaw() {
     std::string bytes = ReadFile(ClipPath(ClipKindNamed("raw24")));
     const std::int32_t absurd = 100000;
@@ -349,7 +335,7 @@ INSTANTIATE_TEST_SUITE_P(Files, BadInputTable, ::testing::ValuesIn(kBadInputs),
                          });
 
 TEST_F(FfmpegBackendTest, CorruptedFrameGivesNoFrameAndItsNeighboursStillCome) {
-    OpenOverlayFile(CorruptedMjpeg(20).c_str(), record_);
+    OpenOverlayFile(CorruptedMjpegClip(20).c_str(), record_);
     ASSERT_NE(record_.frameGetter, nullptr);
     EXPECT_EQ(record_.overlayLength, kClipFrames);
     for (long n = 0; n < kClipFrames; ++n) {
@@ -363,7 +349,7 @@ TEST_F(FfmpegBackendTest, CorruptedFrameGivesNoFrameAndItsNeighboursStillCome) {
 }
 
 TEST_F(FfmpegBackendTest, CorruptedFirstFrame) {
-    OpenOverlayFile(CorruptedMjpeg(0).c_str(), record_);
+    OpenOverlayFile(CorruptedMjpegClip(0).c_str(), record_);
     ASSERT_NE(record_.frameGetter, nullptr);
     EXPECT_EQ(NumberAt(0), -2);
     EXPECT_EQ(NumberAt(1), 1);

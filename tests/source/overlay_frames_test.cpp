@@ -155,18 +155,6 @@ INSTANTIATE_TEST_SUITE_P(Settings, FrameSelection, ::testing::ValuesIn(kSelectio
                              return std::string(info.param.name);
                          });
 
-std::string CorruptedClip() {
-    // Frame 20's data zeroed in place.
-    std::string bytes = ReadFile(ClipPath(ClipKindNamed("mjpeg")));
-    std::string::size_type at = bytes.find("movi");
-    for (int n = 0; n <= 20; ++n) at = bytes.find("00dc", at + 4);
-    std::uint32_t size;
-    std::memcpy(&size, &bytes[at + 4], 4);
-    std::fill(bytes.begin() + static_cast<long>(at) + 8,
-              bytes.begin() + static_cast<long>(at + 8 + size), '\0');
-    return WriteScratchFile("run-corrupt.avi", bytes);
-}
-
 struct Retry {
     const char* name;
     int repeat;
@@ -188,7 +176,7 @@ class UndecodableFrame : public OverlayFramesTest, public ::testing::WithParamIn
 
 TEST_P(UndecodableFrame, FallsBackAsTheRunProcedureSays) {
     const Retry& retry = GetParam();
-    Open(CorruptedClip());
+    Open(CorruptedMjpegClip(20));
     record().repeatVideo = retry.repeat;
     record().reverse = retry.reverse;
     record().maintainBlack = retry.maintainBlack;

@@ -1,5 +1,6 @@
 #include "tests/source/test_clips.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -151,3 +152,17 @@ namespace {
 // would bury the test report.
 const bool g_quietFfmpeg = (av_log_set_level(AV_LOG_FATAL), true);
 }  // namespace
+
+std::string CorruptedMjpegClip(long damagedFrame) {
+    std::string bytes = ReadFile(ClipPath(ClipKindNamed("mjpeg")));
+    // The frames' chunks follow one another in the movie list in frame order.
+    std::string::size_type at = bytes.find("movi");
+    for (long n = 0; n <= damagedFrame; ++n) {
+        at = bytes.find("00dc", at + 4);
+    }
+    std::uint32_t size;
+    std::memcpy(&size, &bytes[at + 4], 4);
+    std::fill(bytes.begin() + static_cast<long>(at) + 8,
+              bytes.begin() + static_cast<long>(at + 8 + size), '\0');
+    return WriteScratchFile("mjpeg-damaged-" + std::to_string(damagedFrame) + ".avi", bytes);
+}

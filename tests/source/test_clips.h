@@ -44,3 +44,6 @@ void MakeClip(const ClipKind& kind, const std::string& path, int width, int heig
 // Writes `bytes` to a new file in the scratch folder.
 std::string WriteScratchFile(const std::string& name, const std::string& bytes);
 std::string ReadFile(const std::string& path);
+
+// The MJPEG clip with the data of frame `damagedFrame` zeroed in place.
+std::string CorruptedMjpegClip(long damagedFrame);
