@@ -3,7 +3,7 @@
 # 1920x1080 main clip with a 640x360 overlay stretched bilinearly into a
 # 960x540 mask at (480, 270), 200 frames, lossless inputs, output discarded
 # (the runner's '--format null', FFmpeg's null muxer). Whole-process wall
-# time, the best of several runs each, and the ratio.
+# time (and CPU time), the best of several runs each, and the ratios.
 #
 #   scripts/bench-runner.sh [--runs N] [--frames N] [--input raw|ffv1]
 #
@@ -39,7 +39,6 @@ case "$input" in
 esac
 main="$work/main.$ext"
 overlay="$work/overlay.$ext"
-echo "bench: making $frames frames of 1920x1080 and 640x360 clips ($input)" >&2
 ffmpeg -v error -f lavfi -i "testsrc2=size=1920x1080:rate=25" -frames:v "$frames" \
   "${codec[@]}" "$main"
 ffmpeg -v error -f lavfi -i "mandelbrot=size=640x360:rate=25" -frames:v "$frames" \
@@ -50,27 +49,33 @@ runner_job=("$runner" render "$main" --format null --overlay "$overlay"
 ffmpeg_job=(ffmpeg -v error -nostdin -i "$main" -i "$overlay" -filter_complex
             "[1]scale=960:540:flags=bilinear[o];[0][o]overlay=480:270" -f null -)
 
-# Best wall time of $runs runs of a command, in seconds.
+# The run with the best wall time of $runs runs of a command: "wall cpu" in
+# seconds, cpu being user plus system time of all its threads. On a machine
+# shared with other work the wall times wander; the CPU times much less.
 best_time() {
-  local best="" start end elapsed
+  local best_wall="" best_cpu="" wall user system
+  local TIMEFORMAT='%R %U %S'
   for ((run = 0; run < runs; run++)); do
-    start=$(date +%s%N)
-    "$@" >/dev/null
-    end=$(date +%s%N)
-    elapsed=$(( (end - start) / 1000000 ))
-    if [[ -z "$best" || "$elapsed" -lt "$best" ]]; then best=$elapsed; fi
+    read -r wall user system < <({ time "$@" >/dev/null 2>&1; } 2>&1)
+    if [[ -z "$best_wall" ]] || awk -v a="$wall" -v b="$best_wall" 'BEGIN { exit !(a < b) }'; then
+      best_wall=$wall
+      best_cpu=$(awk -v u="$user" -v s="$system" 'BEGIN { printf "%.3f", u + s }')
+    fi
   done
-  printf '%d.%03d' $((best / 1000)) $((best % 1000))
+  echo "$best_wall $best_cpu"
 }
 
 # Warm the page cache so both sides read from memory.
 cat "$main" "$overlay" >/dev/null
 
-runner_seconds=$(best_time "${runner_job[@]}")
-ffmpeg_seconds=$(best_time "${ffmpeg_job[@]}")
-ratio=$(awk -v a="$ffmpeg_seconds" -v b="$runner_seconds" 'BEGIN { printf "%.2f", a / b }')
+read -r runner_wall runner_cpu < <(best_time "${runner_job[@]}")
+read -r ffmpeg_wall ffmpeg_cpu < <(best_time "${ffmpeg_job[@]}")
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+fps() { awk -v s="$1" -v f="$frames" 'BEGIN { printf "%.1f", f / s }'; }
 
 echo "job: $frames frames 1920x1080 ($input), 640x360 overlay bilinear into 960x540, output discarded"
-echo "quillmere: ${runner_seconds} s  ($(awk -v f="$frames" -v s="$runner_seconds" 'BEGIN { printf "%.1f", f / s }') fps)"
-echo "ffmpeg:    ${ffmpeg_seconds} s  ($(awk -v f="$frames" -v s="$ffmpeg_seconds" 'BEGIN { printf "%.1f", f / s }') fps)"
-echo "ratio:     quillmere is ${ratio}x as fast (best of $runs runs each, $(nproc) cores)"
+echo "quillmere: ${runner_wall} s wall ($(fps "$runner_wall") fps), ${runner_cpu} s CPU"
+echo "ffmpeg:    ${ffmpeg_wall} s wall ($(fps "$ffmpeg_wall") fps), ${ffmpeg_cpu} s CPU"
+echo "ratio:     quillmere is $(ratio "$ffmpeg_wall" "$runner_wall")x as fast in wall time," \
+     "$(ratio "$ffmpeg_cpu" "$runner_cpu")x in CPU time (best of $runs runs each," \
+     "$(nproc) cores, load $(cut -d' ' -f1 /proc/loadavg))"
