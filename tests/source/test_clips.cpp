@@ -5,9 +5,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <unistd.h>
 
 extern "C" {
@@ -120,16 +122,46 @@ void MakeClip(const ClipKind& kind, const std::string& path, int width, int heig
     }
 }
 
+// Clips are kept between test programs in the build folder when it names
+// one, so that each of the many test processes need not encode them again.
+std::string ClipFolder() {
+#ifdef QUILLMERE_CLIP_CACHE
+    static const std::string folder = [] {
+        const std::string cache = QUILLMERE_CLIP_CACHE;
+        ::mkdir(cache.c_str(), 0755);
+        return cache;
+    }();
+    return folder;
+#else
+    return ScratchFolder();
+#endif
+}
+
 std::string ClipPath(const ClipKind& kind, int width, int height, int frames) {
     static std::map<std::string, std::string> made;
+    // The options are part of the name: a clip made with other options is
+    // another clip.
     std::ostringstream name;
-    name << kind.name << '-' << width << 'x' << height << '-' << frames << kind.extension;
+    name << kind.name << '-' << width << 'x' << height << '-' << frames << '-' << std::hex
+         << std::hash<std::string>()(std::string(kind.encoding) + (kind.withAlpha ? "a" : ""))
+         << kind.extension;
     const std::string key = name.str();
     if (const auto found = made.find(key); found != made.end()) {
         return found->second;
     }
-    const std::string path = ScratchFolder() + "/" + key;
-    MakeClip(kind, path, width, height, frames);
+    const std::string path = ClipFolder() + "/" + key;
+    struct stat status;
+    if (::stat(path.c_str(), &status) != 0) {
+        // Made under a name of its own and renamed when complete, so that a
+        // test program running beside this one never reads half a clip.
+        const std::string partial =
+            path + ".partial-" + std::to_string(::getpid()) + kind.extension;
+        MakeClip(kind, partial, width, height, frames);
+        if (std::rename(partial.c_str(), path.c_str()) != 0) {
+            std::perror("rename clip");
+            std::abort();
+        }
+    }
     made[key] = path;
     return path;
 }
