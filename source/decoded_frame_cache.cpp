@@ -85,6 +85,17 @@ void DecodedFrameCache::Unpin(Entry* entry) {
     --entry->pins;
 }
 
+void DecodedFrameCache::Drop(Entry* entry) {
+    std::lock_guard<std::mutex> hold(lock_);
+    const auto found = index_.find(Key{entry->owner, entry->frame});
+    if (found == index_.end()) {
+        return;
+    }
+    bytesInUse_ -= found->second->bytes.capacity();
+    entries_.erase(found->second);
+    index_.erase(found);
+}
+
 void DecodedFrameCache::Forget(const void* owner) {
     std::lock_guard<std::mutex> hold(lock_);
     for (auto entry = entries_.begin(); entry != entries_.end();) {

@@ -63,6 +63,9 @@ public:
     // used unpinned entries.
     Entry* Insert(const void* owner, long frame, std::size_t size, bool* fresh);
     void Unpin(Entry* entry);
+    // Removes an entry that turned out to hold no frame; it must be pinned
+    // once, by the caller.
+    void Drop(Entry* entry);
     // Drops every entry of `owner` (its reader is closing); none may be pinned.
     void Forget(const void* owner);
 

@@ -235,8 +235,9 @@ DecodedFrameCache::Entry* FfmpegFrameReader::Store(long number) {
 
     std::uint8_t* bits = record + sizeof format;
     if (!PrepareScaler()) {
-        std::memset(bits, 0, recordBytes_ - sizeof format);
-        return entry;
+        // A picture that cannot be converted counts as one that cannot be decoded.
+        DecodedFrameCache::Instance().Drop(entry);
+        return nullptr;
     }
     // Bottom-up rows: start at the last stored row and step backward.
     std::uint8_t* planes[4] = {bits + static_cast<std::size_t>(rowBytes_) *

@@ -46,7 +46,8 @@ private:
     Outcome DecodeUntil(long number, long keepFrom, bool afterSeek);
     // Next decoded frame into frame_ and its number; false at the end.
     bool DecodeNext(long* number);
-    // Converts frame_ into a pinned cache entry for frame `number`.
+    // Converts frame_ into a pinned cache entry for frame `number`; null
+    // when it cannot be converted.
     DecodedFrameCache::Entry* Store(long number);
 
     std::shared_ptr<const VideoStreamInfo> info_;

@@ -115,6 +115,16 @@ TEST_F(DecodedFrameCacheTest, ForgetDropsOneReadersFramesOnly) {
     EXPECT_EQ(cache_.bytesInUse(), kFrameBytes);
 }
 
+TEST_F(DecodedFrameCacheTest, DroppedEntryIsGoneWithItsBytes) {
+    Put(kReaderA, 1);
+    bool fresh = false;
+    DecodedFrameCache::Entry* entry = cache_.Insert(kReaderA, 2, kFrameBytes, &fresh);
+    cache_.Drop(entry);
+    EXPECT_FALSE(Has(kReaderA, 2));
+    EXPECT_TRUE(Has(kReaderA, 1));
+    EXPECT_EQ(cache_.bytesInUse(), kFrameBytes);
+}
+
 TEST_F(DecodedFrameCacheTest, ShrinkingTheBudgetEvictsAtOnce) {
     Put(kReaderA, 0);
     Put(kReaderA, 1);
