@@ -1,5 +1,6 @@
 #include "source/ffmpeg_frame_reader.h"
 
+#include <atomic>
 #include <cstring>
 #include <utility>
 
@@ -38,7 +39,11 @@ AVPixelFormat FullRangeAlias(AVPixelFormat format, bool* fullRange) {
     return format;
 }
 
+std::atomic<long> g_decodedPictures{0};
+
 }  // namespace
+
+long FfmpegFrameReader::DecodedPictureCount() { return g_decodedPictures.load(); }
 
 std::unique_ptr<FfmpegFrameReader> FfmpegFrameReader::Open(
     std::shared_ptr<const VideoStreamInfo> info) {
@@ -159,6 +164,7 @@ bool FfmpegFrameReader::DecodeNext(long* number) {
     for (;;) {
         const int received = avcodec_receive_frame(decoder_, frame_);
         if (received == 0) {
+            g_decodedPictures.fetch_add(1, std::memory_order_relaxed);
             const std::int64_t time = frame_->best_effort_timestamp;
             // Timed frames are numbered by their time; untimed ones are
             // counted on from the last key frame sought.

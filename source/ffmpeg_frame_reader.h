@@ -30,6 +30,10 @@ public:
     // the stream or when that frame cannot be decoded.
     void* Fetch(long number);
 
+    // Pictures decoded by all readers so far: what playing in some order
+    // costs, counted rather than timed.
+    static long DecodedPictureCount();
+
 private:
     explicit FfmpegFrameReader(std::shared_ptr<const VideoStreamInfo> info);
     bool OpenInput();

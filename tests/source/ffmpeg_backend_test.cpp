@@ -18,6 +18,7 @@ extern "C" {
 #include "filter/filter_data.h"
 #include "source/avi_library.h"
 #include "source/decoded_frame_cache.h"
+#include "source/ffmpeg_frame_reader.h"
 #include "source/handle_registry.h"
 #include "source/overlay_source.h"
 #include "tests/source/recording_window_system.h"
@@ -203,6 +204,40 @@ INSTANTIATE_TEST_SUITE_P(Clips, EveryClipKind, ::testing::ValuesIn(AllClipKinds(
                              std::replace(name.begin(), name.end(), '-', '_');
                              return name;
                          });
+
+struct PlaybackCost {
+    const char* clip;
+    bool reversed;
+    long mostPicturesPerFrame;  // decoded pictures allowed per frame shown, in tenths
+};
+
+class DecodingCost : public FfmpegBackendTest,
+                     public ::testing::WithParamInterface<PlaybackCost> {};
+
+// Playing an inter-coded clip backward must not decode a group of pictures
+// per frame shown: about one picture per frame, as forward.
+TEST_P(DecodingCost, StaysAboutOnePicturePerFrame) {
+    const PlaybackCost& cost = GetParam();
+    OpenOverlayFile(ClipPath(ClipKindNamed(cost.clip)).c_str(), record_);
+    ASSERT_NE(record_.frameGetter, nullptr);
+    const long before = FfmpegFrameReader::DecodedPictureCount();
+    for (long i = 0; i < kClipFrames; ++i) {
+        const long n = cost.reversed ? kClipFrames - 1 - i : i;
+        ASSERT_EQ(NumberAt(n), n);
+    }
+    const long decoded = FfmpegFrameReader::DecodedPictureCount() - before;
+    EXPECT_LE(decoded * 10, kClipFrames * cost.mostPicturesPerFrame) << decoded << " pictures";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Playback, DecodingCost,
+    ::testing::Values(PlaybackCost{"h264-mp4", false, 10}, PlaybackCost{"h264-mp4", true, 12},
+                      PlaybackCost{"h264-mkv", true, 12}, PlaybackCost{"mjpeg", true, 10}),
+    [](const ::testing::TestParamInfo<PlaybackCost>& info) {
+        std::string name = std::string(info.param.clip) + (info.param.reversed ? "_reversed" : "_forward");
+        std::replace(name.begin(), name.end(), '-', '_');
+        return name;
+    });
 
 TEST_F(FfmpegBackendTest, ReversedPlaybackStaysExactWithATinyCache) {
     // Room for three frames: every backward step must decode again.
