@@ -277,6 +277,8 @@ int main(int argc, char** argv) {
         Usage();
         return kExitUsage;
     }
+    // Every line reaches the tests even when a run is cut short.
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
     const std::string command = argv[2];
     RunOptions options;
     const bool refuse = argc > 3 && std::strcmp(argv[3], "--refuse") == 0;
