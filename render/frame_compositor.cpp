@@ -115,6 +115,14 @@ void CopySourceFrame(const VBitmap& source, const VBitmap& output) {
         static_cast<std::ptrdiff_t>(output.w) * kBytesPerPixel + output.modulo;
     const char* from = reinterpret_cast<const char*>(source.data);
     char* to = reinterpret_cast<char*>(output.data);
+    if (sourceStep == static_cast<std::ptrdiff_t>(rowBytes) &&
+        outputStep == static_cast<std::ptrdiff_t>(rowBytes)) {
+        // Rows without padding follow each other in both bitmaps, so the
+        // walk covers one block; copied whole, it lets the copy stream past
+        // the cache instead of reading every output line in first.
+        std::memcpy(to, from, rowBytes * static_cast<std::size_t>(height));
+        return;
+    }
     for (int row = 0; row < height; ++row) {
         std::memcpy(to, from, rowBytes);
         from += sourceStep;

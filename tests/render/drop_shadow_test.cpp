@@ -464,6 +464,9 @@ TEST(DropShadow, ExtremeArgumentsStayInsideTheFrame) {
     frames.source.FillWith(Grey(120));
     int drawn = 0;
     for (std::int32_t big : values) {
+        // The value negated as 32-bit arithmetic wraps (INT_MIN stays).
+        const std::int32_t flipped =
+            static_cast<std::int32_t>(0u - static_cast<std::uint32_t>(big));
         for (int style = 0; style < kShadowStyleCount; ++style) {
             const std::int32_t argumentSets[][9] = {
                 {big, 4, 20, 10, 6, style, 45, 7, 0},
@@ -475,7 +478,7 @@ TEST(DropShadow, ExtremeArgumentsStayInsideTheFrame) {
                 {4, 4, 20, 10, 6, style, 45, big, 0},
                 {4, 4, 20, 10, 6, style, 45, 7, big},
                 {big, big, big, big, big, style, big, big, big},
-                {-big, big, INT_MAX, INT_MAX, 30, style, 45, -big, big},
+                {flipped, big, INT_MAX, INT_MAX, 30, style, 45, flipped, big},
             };
             for (const auto& a : argumentSets) {
                 frames.output.CopyPictureFrom(frames.source);

@@ -135,13 +135,45 @@ struct Compositor : ::testing::Test {
 
 // ---------------------------------------------------------------- source copy
 
-TEST_F(Compositor, CopiesTheSourceRowByRowAcrossDifferentModulos) {
-    frames.record.editing = 1;
-    SetMask(-100, -100, -90, -90);  // an outline wholly outside
-    EXPECT_EQ(frames.RunFrame(0), 0);
-    EXPECT_TRUE(frames.output.SamePicture(frames.source));
-    EXPECT_TRUE(frames.output.GuardsIntact());
+struct CopyLayout {
+    int sourcePadding, outputPadding;
+    bool sourceTopDown, outputTopDown;
+};
+
+class SourceCopy : public ::testing::TestWithParam<CopyLayout> {};
+
+// Rows with and without padding, stored either way up: the output picture
+// is the source picture and nothing around it changes.
+TEST_P(SourceCopy, CopiesThePictureWhateverTheRowLayout) {
+    const CopyLayout& layout = GetParam();
+    GuardedBitmap source(37, 21, layout.sourcePadding, 2, layout.sourceTopDown);
+    GuardedBitmap output(37, 21, layout.outputPadding, 2, layout.outputTopDown);
+    source.Fill(Pattern);
+    output.FillWith(kBackground);
+    FilterData record{};
+    record.editing = 1;  // the outline lies wholly outside
+    record.maskLeft = record.maskTop = -50;
+    record.maskRight = record.maskBottom = -40;
+    FilterStateInfo state{};
+    FilterActivation activation{};
+    activation.filter_data = &record;
+    activation.src = &source.frame();
+    activation.dst = &output.frame();
+    activation.pfsi = &state;
+    EXPECT_EQ(RunProc(&activation, nullptr), 0);
+    EXPECT_TRUE(output.SamePicture(source));
+    EXPECT_TRUE(output.GuardsIntact());
+    EXPECT_TRUE(source.GuardsIntact());
 }
+
+INSTANTIATE_TEST_SUITE_P(Layouts, SourceCopy,
+                         ::testing::Values(CopyLayout{0, 0, false, false},
+                                           CopyLayout{0, 2, false, false},
+                                           CopyLayout{3, 0, false, false},
+                                           CopyLayout{3, 5, false, false},
+                                           CopyLayout{0, 0, true, false},
+                                           CopyLayout{0, 0, true, true},
+                                           CopyLayout{1, 0, false, true}));
 
 // ---------------------------------------------------------------- editing outline
 
