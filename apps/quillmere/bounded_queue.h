@@ -31,6 +31,17 @@ public:
         return true;
     }
 
+    // Takes an item if one is there, without waiting.
+    bool TryPop(Item& item) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (aborted_ || items_.empty()) {
+            return false;
+        }
+        item = std::move(items_.front());
+        items_.pop_front();
+        return true;
+    }
+
     // No more items will come; Pop drains what is there, then fails.
     void Close() {
         {

@@ -137,6 +137,9 @@ const OptionSpec kOptions[] = {
      [](CommandLine& line, const std::string&, const std::string& value) {
          line.format = value;
      }},
+    {"--no-audio", nullptr, nullptr, kRender,
+     "leave out the main video's audio (by default it is copied unchanged)",
+     [](CommandLine& line, const std::string&, const std::string&) { line.noAudio = true; }},
     {"--quiet", "-q", nullptr, kAll, "no progress display",
      [](CommandLine& line, const std::string&, const std::string&) { line.quiet = true; }},
 };
@@ -273,8 +276,8 @@ std::string HelpText() {
             "The output's container follows its extension: .mkv, .avi and .nut hold\n"
             "lossless FFV1, .mp4 and .mov hold H.264. '--format null' composites\n"
             "every frame and writes nothing (for timing). Frame rate and size follow\n"
-            "MAIN. OUT is written under a temporary name and replaces an existing\n"
-            "file only once it is complete.\n"
+            "MAIN, and its audio is copied over unchanged. OUT is written under a\n"
+            "temporary name and replaces an existing file only once it is complete.\n"
             "\n"
             "Settings not given take the configuration dialog's defaults; the\n"
             "border and the shadow are drawn only when --border N (N > 0) or\n"

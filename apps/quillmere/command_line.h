@@ -18,6 +18,7 @@ struct CommandLine {
     std::string format;       // --format: container by name instead of by extension
     std::int64_t frameAt = -1;  // --at (frame)
     bool quiet = false;
+    bool noAudio = false;     // --no-audio: leave the main video's audio out
     // Every filter setting, starting from the dialog's first-open defaults.
     FilterData settings;
     bool maskGiven = false;

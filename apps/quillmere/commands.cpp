@@ -144,11 +144,17 @@ int RunRender(const CommandLine& line) {
     CompositeJob job;
     if (!discard) {
         CheckNotAnInput(line.output, {line.input, line.overlayPath, line.scriptPath});
+        AudioPassthrough audio;
+        if (!line.noAudio) {
+            audio.streams = source.reader().audioStreams();
+            audio.videoStartSeconds = source.reader().videoStartSeconds();
+        }
         pending.emplace(line.output);
         writer.emplace(pending->writePath(), line.output, *format, source.width(),
-                       source.height(), source.frameRate());
+                       source.height(), source.frameRate(), audio);
         sink.emplace(*writer);
         job.sinks.push_back(&*sink);
+        job.carryAudio = !audio.streams.empty();
     }
     Progress progress("quillmere", source.frameCountHint(), !line.quiet && StderrIsTerminal());
     job.source = &source;

@@ -94,6 +94,11 @@ public:
     }
 
     std::int64_t Run() {
+        if (job_.carryAudio && !job_.sinks.empty()) {
+            job_.source->SetAudioHandler([this](PacketPtr packet, int audioIndex) {
+                audio_.Push(AudioPacket{std::move(packet), audioIndex});
+            });
+        }
         std::thread decoder([this] { Guard([this] { Decode(); }); });
         std::thread filter([this] { Guard([this] { Filter(); }); });
         std::thread encoder;
@@ -106,6 +111,7 @@ public:
         if (encoder.joinable()) {
             encoder.join();
         }
+        job_.source->SetAudioHandler(nullptr);
         if (Failed()) {
             std::rethrow_exception(error_);
         }
@@ -137,6 +143,7 @@ private:
              {&freeInput_, &toFilter_, &freeOutput_, &toEncoder_}) {
             queue->Abort();
         }
+        audio_.Abort();
     }
 
     void StageEnded() {
@@ -197,9 +204,21 @@ private:
         toEncoder_.Close();
     }
 
+    // Audio read so far goes out before the next frame; the muxer
+    // interleaves the two by time.
+    void PassAudio() {
+        AudioPacket audio;
+        while (audio_.TryPop(audio)) {
+            for (FrameSink* sink : job_.sinks) {
+                sink->ConsumeAudio(*audio.packet, audio.audioIndex);
+            }
+        }
+    }
+
     void Encode() {
         Picture* picture = nullptr;
         while (toEncoder_.Pop(picture)) {
+            PassAudio();
             for (FrameSink* sink : job_.sinks) {
                 sink->Consume(*picture);
             }
@@ -209,6 +228,7 @@ private:
         // A queue that ended because of a failure elsewhere leaves the
         // output incomplete: it must not be finished as if it were whole.
         if (!Failed()) {
+            PassAudio();
             for (FrameSink* sink : job_.sinks) {
                 sink->Finish();
             }
@@ -244,6 +264,11 @@ private:
     BoundedQueue<Picture*> toFilter_;
     BoundedQueue<Picture*> freeOutput_;
     BoundedQueue<Picture*> toEncoder_;
+    struct AudioPacket {
+        PacketPtr packet;
+        int audioIndex = 0;
+    };
+    BoundedQueue<AudioPacket> audio_;
     std::atomic<std::int64_t> done_{0};
     std::mutex errorMutex_;
     std::exception_ptr error_;

@@ -24,6 +24,21 @@ struct ScaleContextDeleter {
     void operator()(SwsContext* context) const { sws_freeContext(context); }
 };
 
+struct InputContextCloser {
+    void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
+};
+// Closes the output file if it is open, then frees the context.
+struct OutputContextCloser {
+    void operator()(AVFormatContext* context) const {
+        if (context->pb != nullptr && !(context->oformat->flags & AVFMT_NOFILE)) {
+            avio_closep(&context->pb);
+        }
+        avformat_free_context(context);
+    }
+};
+
+using InputContextPtr = std::unique_ptr<AVFormatContext, InputContextCloser>;
+using OutputContextPtr = std::unique_ptr<AVFormatContext, OutputContextCloser>;
 using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
 using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;

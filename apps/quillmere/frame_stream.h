@@ -20,12 +20,17 @@ public:
     // Puts the next frame into `picture`; with no picture the frame is
     // passed over without conversion. False after the last frame.
     virtual bool Next(Picture* picture) = 0;
+    // Audio to carry over: the handler receives its packets as Next reads
+    // them. Sources without audio never call it.
+    virtual void SetAudioHandler(VideoReader::AudioHandler) {}
 };
 
 class FrameSink {
 public:
     virtual ~FrameSink() = default;
     virtual void Consume(const Picture& picture) = 0;
+    // A packet of the main video's audio stream `audioIndex`, in read order.
+    virtual void ConsumeAudio(AVPacket&, int /*audioIndex*/) {}
     // After the last frame: complete the output.
     virtual void Finish() {}
 };
@@ -39,6 +44,10 @@ public:
     AVRational frameRate() const override { return reader_.frameRate(); }
     std::int64_t frameCountHint() const override { return reader_.frameCountHint(); }
     bool Next(Picture* picture) override;
+    void SetAudioHandler(VideoReader::AudioHandler handler) override {
+        reader_.SetAudioHandler(std::move(handler));
+    }
+    const VideoReader& reader() const { return reader_; }
 
 private:
     VideoReader reader_;

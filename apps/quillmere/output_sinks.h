@@ -12,6 +12,9 @@ public:
     void Consume(const Picture& picture) override {
         writer_.Write(picture.top(), picture.topDownStride());
     }
+    void ConsumeAudio(AVPacket& packet, int audioIndex) override {
+        writer_.WriteAudio(packet, audioIndex);
+    }
     void Finish() override { writer_.Finish(); }
 
 private:

@@ -13,22 +13,24 @@ constexpr AVRational kFallbackFrameRate{25, 1};
 }  // namespace
 
 VideoReader::VideoReader(const std::string& path) : path_(path) {
-    format_ = avformat_alloc_context();
-    if (format_ == nullptr) {
+    AVFormatContext* opening = avformat_alloc_context();
+    if (opening == nullptr) {
         throw RunnerError("out of memory");
     }
-    format_->interrupt_callback = AVIOInterruptCB{&StopReading, nullptr};
-    int error = avformat_open_input(&format_, path.c_str(), nullptr, nullptr);
+    opening->interrupt_callback = AVIOInterruptCB{&StopReading, nullptr};
+    // On failure the open frees the context itself.
+    int error = avformat_open_input(&opening, path.c_str(), nullptr, nullptr);
     if (error < 0) {
         ThrowIfInterrupted();
         throw RunnerError("cannot open '" + path + "': " + AvErrorText(error));
     }
-    error = avformat_find_stream_info(format_, nullptr);
+    format_.reset(opening);
+    error = avformat_find_stream_info(format_.get(), nullptr);
     if (error < 0) {
         throw RunnerError("cannot read '" + path + "': " + AvErrorText(error));
     }
     const AVCodec* codec = nullptr;
-    streamIndex_ = av_find_best_stream(format_, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+    streamIndex_ = av_find_best_stream(format_.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
     if (streamIndex_ == AVERROR_STREAM_NOT_FOUND) {
         throw RunnerError("'" + path + "' is not a video: it has no video stream");
     }
@@ -63,11 +65,24 @@ VideoReader::VideoReader(const std::string& path) : path_(path) {
     } else if (format_->duration > 0) {
         frameCountHint_ = av_rescale_q(format_->duration, AV_TIME_BASE_Q, av_inv_q(frameRate_));
     }
+    audioIndexOfStream_.assign(format_->nb_streams, -1);
+    for (unsigned index = 0; index < format_->nb_streams; ++index) {
+        const AVStream* candidate = format_->streams[index];
+        if (candidate->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+            audioIndexOfStream_[index] = static_cast<int>(audioStreams_.size());
+            audioStreams_.push_back(candidate);
+        }
+    }
     packet_ = NewPacket();
     frame_ = NewFrame();
 }
 
-VideoReader::~VideoReader() { avformat_close_input(&format_); }
+double VideoReader::videoStartSeconds() const {
+    const AVStream* stream = format_->streams[streamIndex_];
+    return stream->start_time == AV_NOPTS_VALUE ? 0.0
+                                                : static_cast<double>(stream->start_time) *
+                                                      av_q2d(stream->time_base);
+}
 
 bool VideoReader::ReceiveFrame() {
     av_frame_unref(frame_.get());
@@ -98,7 +113,7 @@ const AVFrame* VideoReader::NextFrame() {
             finished_ = true;
             break;
         }
-        const int error = av_read_frame(format_, packet_.get());
+        const int error = av_read_frame(format_.get(), packet_.get());
         if (error == AVERROR_EOF) {
             draining_ = true;
             avcodec_send_packet(decoder_.get(), nullptr);
@@ -107,6 +122,15 @@ const AVFrame* VideoReader::NextFrame() {
         if (error < 0) {
             ThrowIfInterrupted();
             throw RunnerError("cannot read '" + path_ + "': " + AvErrorText(error));
+        }
+        const int audioIndex = packet_->stream_index < static_cast<int>(audioIndexOfStream_.size())
+                                   ? audioIndexOfStream_[packet_->stream_index]
+                                   : -1;
+        if (audioIndex >= 0 && audioHandler_) {
+            PacketPtr audio = NewPacket();
+            av_packet_move_ref(audio.get(), packet_.get());
+            audioHandler_(std::move(audio), audioIndex);
+            continue;
         }
         if (packet_->stream_index == streamIndex_) {
             const int sent = avcodec_send_packet(decoder_.get(), packet_.get());

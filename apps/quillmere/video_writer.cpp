@@ -90,13 +90,17 @@ const OutputFormat& OutputFormatByName(const std::string& muxer) {
 
 VideoWriter::VideoWriter(const std::string& path, const std::string& displayName,
                          const OutputFormat& format, int width, int height,
-                         AVRational frameRate)
-    : displayName_(displayName), converter_(width, height, format.pixelFormat) {
+                         AVRational frameRate, const AudioPassthrough& audio)
+    : displayName_(displayName),
+      videoStartSeconds_(audio.videoStartSeconds),
+      converter_(width, height, format.pixelFormat) {
     const std::string failure = "cannot write '" + displayName + "': ";
-    int error = avformat_alloc_output_context2(&muxer_, nullptr, format.muxer, path.c_str());
-    if (error < 0 || muxer_ == nullptr) {
+    AVFormatContext* muxer = nullptr;
+    int error = avformat_alloc_output_context2(&muxer, nullptr, format.muxer, path.c_str());
+    if (error < 0 || muxer == nullptr) {
         throw RunnerError(failure + AvErrorText(error));
     }
+    muxer_.reset(muxer);
     const AVCodec* codec = avcodec_find_encoder_by_name(format.encoder);
     if (codec == nullptr) {
         throw RunnerError(failure + "this FFmpeg has no " + format.encoder + " encoder");
@@ -132,24 +136,45 @@ VideoWriter::VideoWriter(const std::string& path, const std::string& displayName
                           std::to_string(width) + "x" + std::to_string(height) + ": " +
                           AvErrorText(error));
     }
-    stream_ = avformat_new_stream(muxer_, nullptr);
+    stream_ = avformat_new_stream(muxer_.get(), nullptr);
     if (stream_ == nullptr) {
         throw RunnerError("out of memory");
     }
     stream_->time_base = encoder_->time_base;
     stream_->avg_frame_rate = frameRate;
     avcodec_parameters_from_context(stream_->codecpar, encoder_.get());
+    for (const AVStream* input : audio.streams) {
+        const AVCodecID codec = input->codecpar->codec_id;
+        if (avformat_query_codec(muxer_->oformat, codec, FF_COMPLIANCE_NORMAL) == 0) {
+            throw RunnerError(failure + "the " + format.extension + " container cannot hold the " +
+                              avcodec_get_name(codec) +
+                              " audio of the main video (use .mkv, or --no-audio to leave it out)");
+        }
+        AVStream* output = avformat_new_stream(muxer_.get(), nullptr);
+        if (output == nullptr) {
+            throw RunnerError("out of memory");
+        }
+        avcodec_parameters_copy(output->codecpar, input->codecpar);
+        output->codecpar->codec_tag = 0;  // the container chooses its own tag
+        output->time_base = input->time_base;
+        audio_.push_back(AudioStream{output, input->time_base, 0});
+    }
     if (!(muxer_->oformat->flags & AVFMT_NOFILE)) {
         error = avio_open(&muxer_->pb, path.c_str(), AVIO_FLAG_WRITE);
         if (error < 0) {
             throw RunnerError(failure + AvErrorText(error));
         }
     }
-    error = avformat_write_header(muxer_, nullptr);
+    error = avformat_write_header(muxer_.get(), nullptr);
     if (error < 0) {
         throw RunnerError(failure + AvErrorText(error));
     }
     headerWritten_ = true;
+    // The muxer may have chosen other time bases.
+    for (AudioStream& stream : audio_) {
+        stream.startOffset = static_cast<std::int64_t>(
+            videoStartSeconds_ / av_q2d(stream.output->time_base) + 0.5);
+    }
 
     frame_ = NewFrame();
     frame_->format = encoder_->pix_fmt;
@@ -160,15 +185,6 @@ VideoWriter::VideoWriter(const std::string& path, const std::string& displayName
         throw RunnerError("out of memory");
     }
     packet_ = NewPacket();
-}
-
-VideoWriter::~VideoWriter() {
-    if (muxer_ != nullptr) {
-        if (muxer_->pb != nullptr && !(muxer_->oformat->flags & AVFMT_NOFILE)) {
-            avio_closep(&muxer_->pb);
-        }
-        avformat_free_context(muxer_);
-    }
 }
 
 void VideoWriter::Write(const std::uint8_t* pixels, int stride) {
@@ -186,6 +202,23 @@ void VideoWriter::Write(const std::uint8_t* pixels, int stride) {
     Drain();
 }
 
+void VideoWriter::WriteAudio(AVPacket& packet, int audioIndex) {
+    const AudioStream& stream = audio_.at(static_cast<std::size_t>(audioIndex));
+    av_packet_rescale_ts(&packet, stream.inputTimeBase, stream.output->time_base);
+    if (packet.pts != AV_NOPTS_VALUE) {
+        packet.pts -= stream.startOffset;
+    }
+    if (packet.dts != AV_NOPTS_VALUE) {
+        packet.dts -= stream.startOffset;
+    }
+    packet.stream_index = stream.output->index;
+    packet.pos = -1;
+    const int error = av_interleaved_write_frame(muxer_.get(), &packet);
+    if (error < 0) {
+        throw RunnerError("cannot write '" + displayName_ + "': " + AvErrorText(error));
+    }
+}
+
 void VideoWriter::Drain() {
     for (;;) {
         int error = avcodec_receive_packet(encoder_.get(), packet_.get());
@@ -197,7 +230,7 @@ void VideoWriter::Drain() {
         }
         av_packet_rescale_ts(packet_.get(), encoder_->time_base, stream_->time_base);
         packet_->stream_index = stream_->index;
-        error = av_interleaved_write_frame(muxer_, packet_.get());
+        error = av_interleaved_write_frame(muxer_.get(), packet_.get());
         if (error < 0) {
             throw RunnerError("cannot write '" + displayName_ + "': " + AvErrorText(error));
         }
@@ -214,7 +247,7 @@ void VideoWriter::Finish() {
         throw RunnerError("cannot encode '" + displayName_ + "': " + AvErrorText(error));
     }
     Drain();
-    error = av_write_trailer(muxer_);
+    error = av_write_trailer(muxer_.get());
     if (error < 0) {
         throw RunnerError("cannot write '" + displayName_ + "': " + AvErrorText(error));
     }

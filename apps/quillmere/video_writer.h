@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "apps/quillmere/ffmpeg_handles.h"
 #include "apps/quillmere/frame_converter.h"
@@ -22,19 +23,28 @@ struct OutputFormat {
 const OutputFormat& OutputFormatForPath(const std::string& path);
 const OutputFormat& OutputFormatByName(const std::string& muxer);
 
+// Audio carried over unchanged from the main video.
+struct AudioPassthrough {
+    std::vector<const AVStream*> streams;  // the main video's audio streams
+    double videoStartSeconds = 0;          // the main's first frame becomes time 0
+};
+
 class VideoWriter {
 public:
     // Writes to `path` (the file is created or truncated); `displayName` is
     // the name used in messages. Throws RunnerError when the file cannot be
-    // written or the encoder refuses the size.
+    // written, the encoder refuses the size or the container cannot hold
+    // one of the audio streams.
     VideoWriter(const std::string& path, const std::string& displayName,
-                const OutputFormat& format, int width, int height, AVRational frameRate);
-    ~VideoWriter();
+                const OutputFormat& format, int width, int height, AVRational frameRate,
+                const AudioPassthrough& audio = {});
     VideoWriter(const VideoWriter&) = delete;
     VideoWriter& operator=(const VideoWriter&) = delete;
 
     // Encodes one top-down picture in the filter's pixel layout.
     void Write(const std::uint8_t* pixels, int stride);
+    // Writes a packet of audio stream `audioIndex` (of AudioPassthrough).
+    void WriteAudio(AVPacket& packet, int audioIndex);
     // Flushes the encoder and completes the file.
     void Finish();
 
@@ -42,8 +52,15 @@ private:
     void Drain();
 
     std::string displayName_;
-    AVFormatContext* muxer_ = nullptr;
+    OutputContextPtr muxer_;
     AVStream* stream_ = nullptr;
+    struct AudioStream {
+        AVStream* output;
+        AVRational inputTimeBase;
+        std::int64_t startOffset;  // in the output stream's time base, set once it is known
+    };
+    std::vector<AudioStream> audio_;
+    double videoStartSeconds_ = 0;
     CodecContextPtr encoder_;
     FramePtr frame_;
     PacketPtr packet_;

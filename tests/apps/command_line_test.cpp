@@ -121,8 +121,9 @@ const ValidCase kValidCases[] = {
          EXPECT_EQ(line.settings.rangeEnd, 0);
      }},
     {"Flags", Render({"--fit", "--bilinear", "--repeat", "--reverse", "--maintain-black",
-                      "--offset", "-3", "-q"}),
+                      "--offset", "-3", "-q", "--no-audio"}),
      [](const CommandLine& line) {
+         EXPECT_TRUE(line.noAudio);
          const FilterData& s = line.settings;
          EXPECT_EQ(s.fitToFrame + s.bilinear + s.repeatVideo + s.reverse + s.maintainBlack, 5);
          EXPECT_EQ(s.frameOffset, -3);

@@ -69,6 +69,28 @@ void WriteSyntheticClip(const std::string& path, int width, int height, std::int
     writer.Finish();
 }
 
+void RunFfmpeg(const std::string& arguments) {
+    const std::string command = "ffmpeg -nostdin -v error -y " + arguments;
+    if (std::system(command.c_str()) != 0) {
+        throw std::runtime_error("ffmpeg failed: " + command);
+    }
+}
+
+std::string AudioChecksum(const std::string& path) {
+    const std::string command =
+        "ffmpeg -nostdin -v error -i '" + path + "' -map 0:a -f md5 - 2>/dev/null";
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), &pclose);
+    char line[128] = {};
+    if (!pipe || std::fgets(line, sizeof line, pipe.get()) == nullptr) {
+        return "";
+    }
+    std::string text = line;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+        text.pop_back();
+    }
+    return text;
+}
+
 const ScratchFolder& TestClips() {
     static const std::unique_ptr<ScratchFolder> clips = [] {
         av_log_set_level(AV_LOG_ERROR);
@@ -81,12 +103,13 @@ const ScratchFolder& TestClips() {
                            kOverlayFrames, ClipPattern::Checker);
         // The same overlay in 24 bits, which the overlay source hands on as
         // 24-bit frames (the 32-bit clip stays 32-bit).
-        const std::string command = "ffmpeg -nostdin -v error -y -i '" + *folder / "overlay.avi" +
-                                    "' -c:v rawvideo -pix_fmt bgr24 '" +
-                                    *folder / "overlay24.avi" + "'";
-        if (std::system(command.c_str()) != 0) {
-            throw std::runtime_error("cannot make overlay24.avi with: " + command);
-        }
+        RunFfmpeg("-i '" + *folder / "overlay.avi" + "' -c:v rawvideo -pix_fmt bgr24 '" +
+                  *folder / "overlay24.avi" + "'");
+        RunFfmpeg("-f lavfi -i testsrc2=size=96x64:rate=25 -f lavfi "
+                  "-i sine=frequency=440:sample_rate=48000 -t 1.2 -c:v ffv1 -c:a pcm_s16le '" +
+                  *folder / "main-audio.mkv" + "'");
+        RunFfmpeg("-f lavfi -i sine=frequency=440:sample_rate=8000 -t 0.5 '" +
+                  *folder / "sound.wav" + "'");
         std::ofstream(*folder / "notes.txt") << "not a video at all\n";
         return folder;
     }();

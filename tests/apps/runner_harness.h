@@ -27,8 +27,9 @@ private:
 
 // The clips every test of the runner uses, made once per test program:
 // main.mkv (lossless), main.mp4 (4:2:0, lossy), overlay.avi (lossless,
-// 32-bit), overlay24.avi (the same, uncompressed 24-bit) and notes.txt (not
-// a video).
+// 32-bit), overlay24.avi (the same, uncompressed 24-bit), main-audio.mkv (a
+// small video with PCM audio), sound.wav (audio only) and notes.txt (not a
+// video).
 constexpr int kMainWidth = 160;
 constexpr int kMainHeight = 120;
 constexpr std::int64_t kMainFrames = 30;
@@ -45,6 +46,13 @@ std::vector<std::string> WithClips(std::vector<std::string> options);
 // codec follow the extension, as for the runner's output).
 void WriteSyntheticClip(const std::string& path, int width, int height, std::int64_t frames,
                         ClipPattern pattern);
+
+// Runs the ffmpeg program with `arguments` (quoted for the shell); throws
+// when it fails.
+void RunFfmpeg(const std::string& arguments);
+// The MD5 of a file's decoded audio as ffmpeg's md5 muxer gives it ("" when
+// it has none).
+std::string AudioChecksum(const std::string& path);
 
 struct RunResult {
     int exitCode = -1;  // 128 + signal when the program died of a signal

@@ -151,6 +151,25 @@ TEST_F(RunnerTest, OutputFollowsExtensionSizeAndRate) {
     }
 }
 
+TEST_F(RunnerTest, AudioIsCarriedOverUnchanged) {
+    for (const char* name : {"out.mkv", "out.avi"}) {
+        const RunResult run = RunQuillmere({"render", Clip("main-audio.mkv"), "-o", out_ / name,
+                                            "--mask", "4,4,w40,h30", "--border", "2"});
+        ASSERT_EQ(run.exitCode, 0) << name << ": " << run.errorText;
+        const std::string audio = AudioChecksum(out_ / name);
+        EXPECT_FALSE(audio.empty()) << name;
+        EXPECT_EQ(audio, AudioChecksum(Clip("main-audio.mkv"))) << name;
+        EXPECT_EQ(DecodeAll(out_ / name).size(), DecodeAll(Clip("main-audio.mkv")).size());
+    }
+}
+
+TEST_F(RunnerTest, NoAudioLeavesTheAudioOut) {
+    const RunResult run =
+        RunQuillmere({"render", Clip("main-audio.mkv"), "-o", out_ / "out.mp4", "--no-audio"});
+    ASSERT_EQ(run.exitCode, 0) << run.errorText;
+    EXPECT_EQ(AudioChecksum(out_ / "out.mp4"), "");
+}
+
 TEST_F(RunnerTest, NullFormatCompositesAndWritesNothing) {
     const RunResult run = RunQuillmere({"render", Clip("main.mkv"), "--format", "null",
                                         "--overlay", Clip("overlay.avi"), "--mask", "1,1,50,50"});
@@ -182,6 +201,10 @@ const FailureCase kFailureCases[] = {
     {"MissingMain", {"render", "OUT/absent.mkv", "-o", "OUT/x.mkv"}, 1,
      "cannot open 'OUT/absent.mkv': No such file or directory"},
     {"MainNotAVideo", {"render", "NOTES", "-o", "OUT/x.mkv"}, 1, "notes.txt'"},
+    {"MainWithoutVideo", {"render", "SOUND", "-o", "OUT/x.mkv"}, 1,
+     "'SOUND' is not a video: it has no video stream"},
+    {"OverlayWithoutVideo", {"render", "MAIN", "-o", "OUT/x.mkv", "--overlay", "SOUND"}, 1,
+     "'SOUND' is not a video: it has no video stream"},
     {"MissingOverlay", {"render", "MAIN", "-o", "OUT/x.mkv", "--overlay", "OUT/absent.avi"}, 1,
      "cannot open 'OUT/absent.avi': No such file or directory"},
     {"OverlayNotAVideo", {"render", "MAIN", "-o", "OUT/x.mkv", "--overlay", "NOTES"}, 1,
@@ -206,6 +229,8 @@ const FailureCase kFailureCases[] = {
     {"ScriptWithoutConfig", {"render", "MAIN", "-o", "OUT/x.mkv", "--script", "NOTES"}, 1,
      "notes.txt' line 1"},
     {"OutputOverInput", {"render", "MAIN", "-o", "MAIN"}, 1, "is also an input"},
+    {"AudioTheContainerCannotHold", {"render", "AUDIO", "-o", "OUT/x.mp4"}, 1,
+     "the .mp4 container cannot hold the pcm_s16le audio of the main video"},
 };
 
 class RunnerFailure : public RunnerTest, public testing::WithParamInterface<FailureCase> {};
@@ -213,18 +238,30 @@ class RunnerFailure : public RunnerTest, public testing::WithParamInterface<Fail
 TEST_P(RunnerFailure, ReportsOneLineExitsNonZeroAndLeavesNothing) {
     const FailureCase& test = GetParam();
     std::vector<std::string> arguments;
-    auto put = [&](std::string text) {
-        for (const auto& [word, value] :
-             {std::pair<std::string, std::string>{"MAIN", Clip("main.mkv")},
-              {"OVERLAY", Clip("overlay.avi")},
-              {"NOTES", Clip("notes.txt")},
-              {"OUT", out_.path()}}) {
-            for (std::size_t at = text.find(word); at != std::string::npos;
-                 at = text.find(word, at + value.size())) {
-                text.replace(at, word.size(), value);
+    // One pass over the text, so a path put in is never searched again.
+    const std::vector<std::pair<std::string, std::string>> values = {
+        {"MAIN", Clip("main.mkv")},
+        {"NOTES", Clip("notes.txt")},
+        {"AUDIO", Clip("main-audio.mkv")},
+        {"SOUND", Clip("sound.wav")},
+        {"OUT", out_.path()}};
+    auto put = [&](const std::string& text) {
+        std::string result;
+        for (std::size_t at = 0; at < text.size();) {
+            bool replaced = false;
+            for (const auto& [word, value] : values) {
+                if (text.compare(at, word.size(), word) == 0) {
+                    result += value;
+                    at += word.size();
+                    replaced = true;
+                    break;
+                }
+            }
+            if (!replaced) {
+                result += text[at++];
             }
         }
-        return text;
+        return result;
     };
     for (const std::string& argument : test.arguments) {
         arguments.push_back(put(argument));
