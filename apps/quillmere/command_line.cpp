@@ -1,5 +1,6 @@
 #include "apps/quillmere/command_line.h"
 
+#include <cctype>
 #include <cstring>
 #include <sstream>
 
@@ -256,6 +257,15 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
         }
         if (line.output.empty()) {
             throw UsageError("frame needs an output file (-o OUT.png)");
+        }
+        const std::size_t dot = line.output.find_last_of('.');
+        std::string extension = dot == std::string::npos ? "" : line.output.substr(dot);
+        for (char& c : extension) {
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+        if (extension != ".png" || line.output.find('/', dot) != std::string::npos) {
+            throw UsageError("frame writes a PNG picture: name the output OUT.png, not '" +
+                             line.output + "'");
         }
     }
     if (line.maskGiven && !line.scriptPath.empty()) {

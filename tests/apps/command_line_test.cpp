@@ -139,7 +139,7 @@ const ValidCase kValidCases[] = {
      }},
     {"NullFormatNeedsNoOutput", {"render", "main.mkv", "--format", "null"},
      [](const CommandLine& line) { EXPECT_EQ(line.format, "null"); }},
-    {"Frame", {"frame", "main.mkv", "--at", "12", "-o", "f.png", "--fit"},
+    {"Frame", {"frame", "main.mkv", "--at", "12", "-o", "dir.x/f.PNG", "--fit"},
      [](const CommandLine& line) {
          EXPECT_EQ(line.command, Command::Frame);
          EXPECT_EQ(line.frameAt, 12);
@@ -221,6 +221,7 @@ const InvalidCase kInvalidCases[] = {
     {"TwoMains", {"render", "a.mkv", "b.mkv", "-o", "x.mkv"}, "unexpected argument 'b.mkv'"},
     {"FrameWithoutAt", {"frame", "main.mkv", "-o", "f.png"}, "--at"},
     {"FrameNegativeAt", {"frame", "main.mkv", "--at", "-1", "-o", "f.png"}, "--at"},
+    {"FrameNotPng", {"frame", "main.mkv", "--at", "1", "-o", "f.jpg"}, "name the output OUT.png"},
     {"OptionOfAnotherCommand", {"demo", "--mask", "1,2,3,4"}, "does not apply to demo"},
     {"AtOnRender", Render({"--at", "3"}), "does not apply to render"},
 };
