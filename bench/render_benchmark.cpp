@@ -8,6 +8,7 @@
 #include <cstring>
 #include <map>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -155,17 +156,24 @@ BENCHMARK(RunProcBilinear32BitOverlay)->Unit(benchmark::kMillisecond);
 BENCHMARK(RunProcBilinear24BitOverlay)->Unit(benchmark::kMillisecond);
 
 // Reports as the console does, and keeps each benchmark's time per frame
-// for the ratios.
+// for the ratios: the median when repetitions are asked for, else the one run.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration && run.iterations > 0) {
-                millisecondsPerFrame_[run.benchmark_name()] =
+            const std::string& name = run.run_name.function_name;
+            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            const bool single = run.run_type == Run::RT_Iteration && run.iterations > 0 &&
+                                medians_.count(name) == 0;
+            if (median || single) {
+                millisecondsPerFrame_[name] =
                     run.GetAdjustedRealTime() *
                     benchmark::GetTimeUnitMultiplier(benchmark::kMillisecond) /
                     benchmark::GetTimeUnitMultiplier(run.time_unit);
+            }
+            if (median) {
+                medians_.insert(name);
             }
         }
     }
@@ -186,6 +194,7 @@ public:
 
 private:
     std::map<std::string, double> millisecondsPerFrame_;
+    std::set<std::string> medians_;
 };
 
 }  // namespace

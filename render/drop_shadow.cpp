@@ -143,26 +143,99 @@ struct ComputedLevels {
     }
 };
 
-// Everything one call needs to shade, fixed before the first pixel.
+// Shaders turn a band position's level index into its output pixel.
+
+// Works each level and each byte out per pixel: for levels that random
+// variation moves, and for bands too wide to table their bytes.
+template <bool kColour, bool kRandom, class Levels>
+class LevelShader {
+public:
+    LevelShader(Levels levels, const ShadowColour& colour, RandomStream* random)
+        : levels_(levels), colour_(colour), random_(random),
+          variations_(kRandom ? LevelVariations() : nullptr) {}
+
+    Pixel32 operator()(Pixel32 source, Pixel32 output, std::int64_t index) {
+        float level = levels_(index);
+        if (kRandom) {
+            level = ClampShadowLevel(
+                static_cast<float>(static_cast<double>(level) - variations_[random_->Next()]));
+        }
+        return Shade<kColour>(source, output, level, colour_);
+    }
+    void Skip(std::uint64_t positions) {
+        if (kRandom) {
+            random_->Discard(positions);
+        }
+    }
+
+private:
+    Levels levels_;
+    ShadowColour colour_;
+    RandomStream* random_;
+    const double* variations_;
+};
+
+// Every byte that one level can give, worked out once per call by Shade's
+// own arithmetic.
+struct ShadeRow {
+    std::uint8_t scaled[256];  // a source byte times the level
+    std::uint8_t colour[3];    // (1 - level) of each colour channel, blue first
+};
+
+void FillShadeRow(ShadeRow& row, float level, const ShadowColour& colour, bool withColour) {
+    const double m = level;
+    for (std::uint32_t value = 0; value < 256; ++value) {
+        row.scaled[value] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(value * m));
+    }
+    for (int byte = 0; byte < 3; ++byte) {
+        row.colour[byte] = withColour ? static_cast<std::uint8_t>(static_cast<std::uint32_t>(
+                                            (1.0 - m) * colour.channel[byte]))
+                                      : 0;
+    }
+}
+
+// Looks bytes up in rows of ShadeRow by level index; a flat band has one row.
+template <bool kFlat>
+class TabledShader {
+public:
+    explicit TabledShader(const ShadeRow* rows) : rows_(rows) {}
+
+    Pixel32 operator()(Pixel32 source, Pixel32 output, std::int64_t index) const {
+        const ShadeRow& row = rows_[kFlat ? 0 : index];
+        Pixel32 result = output & kUntouchedByte;
+        for (int byte = 0; byte < 3; ++byte) {
+            const int bit = 8 * byte;
+            const std::uint32_t value = row.scaled[(source >> bit) & 0xFFu] + row.colour[byte];
+            result |= (value & 0xFFu) << bit;
+        }
+        return result;
+    }
+    void Skip(std::uint64_t) const {}
+
+private:
+    const ShadeRow* rows_;
+};
+
+// Bands of styles without random variation table the bytes of their levels
+// up to this size; the table lives on the stack for the call.
+constexpr std::int32_t kShadeTableLargestSize = 64;
+
+// Everything one call needs to reach its pixels, fixed before the first one.
 struct ShadeTarget {
     const VBitmap* source;
     const VBitmap* output;
     std::int64_t width;
     std::int64_t height;
-    ShadowColour colour;
 };
 
-// Walks bands of one style. Only positions inside the frame are visited; the
-// draws that the skipped positions would have taken are discarded in one
-// jump, so the random sequence, and every varied level, stays what a walk
-// over all positions gives.
-template <bool kGradient, bool kRandom, bool kColour, class Levels>
+// Walks bands. Only positions inside the frame are visited; the draws that
+// the skipped positions would have taken are discarded in one jump, so the
+// random sequence, and every varied level, stays what a walk over all
+// positions gives.
+template <class Shader>
 class BandPainter {
 public:
-    BandPainter(const ShadeTarget& target, float flatLevel, Levels levels,
-                RandomStream* random)
-        : target_(target), flatLevel_(flatLevel), levels_(levels), random_(random),
-          variations_(kRandom ? LevelVariations() : nullptr) {}
+    BandPainter(const ShadeTarget& target, Shader& shader) : target_(target), shader_(shader) {}
 
     template <class IndexRule>
     void Paint(const BandGeometry& band, IndexRule index) {
@@ -187,7 +260,7 @@ public:
             lastColumn = std::min(band.lastColumn, band.columnOrigin);
         }
         if (firstRow > lastRow || firstColumn > lastColumn) {
-            Skip(rowCount * rowLength);
+            shader_.Skip(rowCount * rowLength);
             return;
         }
 
@@ -198,42 +271,19 @@ public:
             const std::int64_t y = band.rowOrigin + j;
             const Pixel32* from = PictureRow(*target_.source, static_cast<long>(y));
             Pixel32* to = PictureRow(*target_.output, static_cast<long>(y));
-            Skip(pending + skippedBefore);
+            shader_.Skip(pending + skippedBefore);
             for (std::int64_t k = firstColumn; k <= lastColumn; ++k) {
                 const std::int64_t x = band.columnOrigin + band.columnStep * k;
-                const float level = LevelAt(index(j, k));
-                to[x] = Shade<kColour>(from[x], to[x], level, target_.colour);
+                to[x] = shader_(from[x], to[x], index(j, k));
             }
             pending = skippedAfter;
         }
-        Skip(pending + static_cast<std::uint64_t>(firstRow) * rowLength);
+        shader_.Skip(pending + static_cast<std::uint64_t>(firstRow) * rowLength);
     }
 
 private:
-    float LevelAt(std::int64_t index) {
-        if (!kGradient) {
-            return flatLevel_;
-        }
-        const float level = levels_(index);
-        if (!kRandom) {
-            return level;
-        }
-        const float varied = static_cast<float>(static_cast<double>(level) -
-                                                variations_[random_->Next()]);
-        return ClampShadowLevel(varied);
-    }
-
-    void Skip(std::uint64_t positions) {
-        if (kRandom) {
-            random_->Discard(positions);
-        }
-    }
-
     const ShadeTarget& target_;
-    float flatLevel_;
-    Levels levels_;
-    RandomStream* random_;
-    const double* variations_;
+    Shader& shader_;
 };
 
 // The bands of one shadow, ready to paint.
@@ -244,8 +294,9 @@ struct ShadowBands {
     bool sides;  // left and top bands: only with a negative shift
 };
 
-template <class Painter>
-void PaintBands(Painter& painter, const ShadowBands& bands) {
+template <class Shader>
+void PaintBands(const ShadeTarget& target, const ShadowBands& bands, Shader& shader) {
+    BandPainter<Shader> painter(target, shader);
     painter.Paint(bands.right, SideBandIndex{bands.size});
     painter.Paint(bands.bottom, BottomBandIndex{bands.size, bands.bottomReach});
     if (bands.sides) {
@@ -254,30 +305,41 @@ void PaintBands(Painter& painter, const ShadowBands& bands) {
     }
 }
 
-template <bool kGradient, bool kRandom, bool kColour, class Levels>
-void PaintWith(const ShadeTarget& target, const ShadowBands& bands, float flatLevel,
-               Levels levels) {
-    if (kRandom) {
-        RandomStream random;
-        BandPainter<kGradient, kRandom, kColour, Levels> painter(target, flatLevel, levels,
-                                                                &random);
-        PaintBands(painter, bands);
+template <bool kRandom, class Levels>
+void PaintWithLevels(const ShadeTarget& target, const ShadowBands& bands, Levels levels,
+                     const ShadowColour& colour, bool withColour, RandomStream* random) {
+    if (withColour) {
+        LevelShader<true, kRandom, Levels> shader(levels, colour, random);
+        PaintBands(target, bands, shader);
     } else {
-        BandPainter<kGradient, kRandom, kColour, Levels> painter(target, flatLevel, levels,
-                                                                nullptr);
-        PaintBands(painter, bands);
+        LevelShader<false, kRandom, Levels> shader(levels, colour, random);
+        PaintBands(target, bands, shader);
     }
 }
 
-template <bool kColour>
+// Picks the shader of a style once per call, so nothing per pixel branches
+// on the settings.
 void PaintStyle(const ShadeTarget& target, const ShadowBands& bands, const ShadowStyle& style,
-                float start, float step) {
+                float start, float step, const ShadowColour& colour, bool withColour) {
     if (!style.gradient) {
-        PaintWith<false, false, kColour>(target, bands, ClampShadowLevel(start),
-                                         TabledLevels{nullptr});
+        ShadeRow row;
+        FillShadeRow(row, ClampShadowLevel(start), colour, withColour);
+        TabledShader<true> shader(&row);
+        PaintBands(target, bands, shader);
+        return;
+    }
+    if (!style.randomVariation && bands.size <= kShadeTableLargestSize) {
+        ShadeRow rows[kShadeTableLargestSize + 1];
+        for (std::int64_t index = 0; index <= bands.size; ++index) {
+            FillShadeRow(rows[index], ClampShadowLevel(ShadowLevel(index, start, step)), colour,
+                         withColour);
+        }
+        TabledShader<false> shader(rows);
+        PaintBands(target, bands, shader);
         return;
     }
     const bool random = style.randomVariation;
+    RandomStream stream;
     if (bands.size <= kLevelTableLargestSize) {
         std::array<float, kLevelTableLargestSize + 1> table;
         for (std::int64_t index = 0; index <= bands.size; ++index) {
@@ -285,14 +347,18 @@ void PaintStyle(const ShadeTarget& target, const ShadowBands& bands, const Shado
             table[index] = random ? level : ClampShadowLevel(level);
         }
         if (random) {
-            PaintWith<true, true, kColour>(target, bands, start, TabledLevels{table.data()});
+            PaintWithLevels<true>(target, bands, TabledLevels{table.data()}, colour, withColour,
+                                  &stream);
         } else {
-            PaintWith<true, false, kColour>(target, bands, start, TabledLevels{table.data()});
+            PaintWithLevels<false>(target, bands, TabledLevels{table.data()}, colour, withColour,
+                                   nullptr);
         }
     } else if (random) {
-        PaintWith<true, true, kColour>(target, bands, start, ComputedLevels<false>{start, step});
+        PaintWithLevels<true>(target, bands, ComputedLevels<false>{start, step}, colour,
+                              withColour, &stream);
     } else {
-        PaintWith<true, false, kColour>(target, bands, start, ComputedLevels<true>{start, step});
+        PaintWithLevels<false>(target, bands, ComputedLevels<true>{start, step}, colour,
+                               withColour, nullptr);
     }
 }
 
@@ -383,14 +449,10 @@ std::int32_t DrawShadowWide(std::int64_t x, std::int64_t y, std::int64_t W, std:
     // The two bitmaps have one size; the smaller bounds keep a mismatch harmless.
     target.width = std::max(0, std::min(source.w, output.w));
     target.height = std::max(0, std::min(source.h, output.h));
-    target.colour = ShadowColourOf(record.shadowColor);
 
     const float start = ShadowStartLevel(P);
     const float step = ShadowLevelStep(start, S);
-    if (record.shadowColor != 0) {
-        PaintStyle<true>(target, bands, rule, start, step);
-    } else {
-        PaintStyle<false>(target, bands, rule, start, step);
-    }
+    PaintStyle(target, bands, rule, start, step, ShadowColourOf(record.shadowColor),
+               record.shadowColor != 0);
     return 1;
 }

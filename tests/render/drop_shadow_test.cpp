@@ -453,6 +453,7 @@ INSTANTIATE_TEST_SUITE_P(
         WalkCase{"GradientColour", 3, 3, 25, 20, 11, 2, 45, 7, 0, 0x000080FF},
         WalkCase{"GradientNegativeShift", 12, 12, 18, 14, 8, 4, 45, -5, -1, 0},
         WalkCase{"FlatNegativeShift", 12, 12, 18, 14, 8, 5, 20, -9, 2, 0x00123456},
+        WalkCase{"WideGradientColour", -3, -3, 20, 15, 100, 4, 45, -90, 0, 0x00203040},
         WalkCase{"BigSizeOnTheFly", 2, 2, 20, 15, 1500, 3, 45, -1400, 0, 0},
         WalkCase{"BigSizeGradient", -3, -3, 20, 15, 2000, 4, 45, -1990, 0, 0}),
     [](const ::testing::TestParamInfo<WalkCase>& info) { return std::string(info.param.name); });
