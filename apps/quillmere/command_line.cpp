@@ -22,7 +22,7 @@ enum CommandMask : unsigned {
 using ApplyOption = void (*)(CommandLine& line, const std::string& option,
                              const std::string& value);
 
-struct OptionSpec {
+struct OptionRow {
     const char* name;
     const char* shortName;  // or null
     const char* valueName;  // null for a flag
@@ -38,7 +38,7 @@ constexpr std::int64_t kInt32Min = INT32_MIN;
 constexpr std::int64_t kInt32Max = INT32_MAX;
 constexpr std::int64_t kPercentMax = 100;
 
-const OptionSpec kOptions[] = {
+const OptionRow kOptions[] = {
     {"--output", "-o", "PATH", kAll,
      "output file (render, frame) or folder (demo, default demo-output)",
      [](CommandLine& line, const std::string&, const std::string& value) {
@@ -145,21 +145,21 @@ const OptionSpec kOptions[] = {
      [](CommandLine& line, const std::string&, const std::string&) { line.quiet = true; }},
 };
 
-struct CommandSpec {
+struct CommandRow {
     const char* name;
     Command command;
     unsigned mask;
     int positionals;  // how many input files it takes
 };
 
-const CommandSpec kCommands[] = {
+const CommandRow kCommands[] = {
     {"render", Command::Render, kRender, 1},
     {"frame", Command::Frame, kFrame, 1},
     {"demo", Command::Demo, kDemo, 0},
 };
 
-const OptionSpec* FindOption(const std::string& name) {
-    for (const OptionSpec& option : kOptions) {
+const OptionRow* FindOption(const std::string& name) {
+    for (const OptionRow& option : kOptions) {
         if (name == option.name || (option.shortName != nullptr && name == option.shortName)) {
             return &option;
         }
@@ -185,10 +185,10 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
         line.command = Command::Version;
         return line;
     }
-    const CommandSpec* command = nullptr;
-    for (const CommandSpec& spec : kCommands) {
-        if (first == spec.name) {
-            command = &spec;
+    const CommandRow* command = nullptr;
+    for (const CommandRow& row : kCommands) {
+        if (first == row.name) {
+            command = &row;
         }
     }
     if (command == nullptr) {
@@ -223,7 +223,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
             argument.resize(equals);
             inlineValue = true;
         }
-        const OptionSpec* option = FindOption(argument);
+        const OptionRow* option = FindOption(argument);
         if (option == nullptr) {
             throw UsageError("unknown option '" + argument + "'");
         }
@@ -293,7 +293,7 @@ std::string HelpText() {
             "border and the shadow are drawn only when --border N (N > 0) or\n"
             "--shadow STYLE is given, and their other options only tune them.\n"
             "\nOptions:\n";
-    for (const OptionSpec& option : kOptions) {
+    for (const OptionRow& option : kOptions) {
         std::string left = "  ";
         if (option.shortName != nullptr) {
             left += std::string(option.shortName) + ", ";
