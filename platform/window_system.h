@@ -14,7 +14,15 @@
 #include "host/win_types.h"
 #include "platform/chooser_requests.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+// <windows.h> makes these names macros for their "A" functions. Left in
+// place, they would rename the methods below to CallWindowProcA and so on,
+// and a Windows implementation calling CallWindowProcA from inside its
+// CallWindowProc would call itself forever. The methods keep their own names.
+#undef CallWindowProc
+#undef GetOpenFileName
+#undef ChooseColor
+#else
 // What <windows.h> provides to the Windows build, with the same values.
 #define CALLBACK
 
