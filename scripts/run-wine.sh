@@ -14,6 +14,12 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineboot -i >/dev/null 2>&1 || true
   wineserver -w || true
 fi
+if [ ! -f "$WINEPREFIX/.windows-unmanaged" ]; then
+  # There is no window manager on the virtual display: windows that wait for
+  # one to withdraw them stall for seconds each time they close.
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 &&
+    wineserver -w && touch "$WINEPREFIX/.windows-unmanaged" || true
+fi
 if [ -n "${DISPLAY:-}" ]; then
   exec wine "$@"
 fi

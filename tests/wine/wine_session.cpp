@@ -26,7 +26,8 @@ constexpr int kHostTimeoutSeconds = 120;
 constexpr const char* kOverlayPicture =
     "color=c=black:s=64x48:r=10,format=rgb24,"
     "geq=r='if(lt(Y,24),16+24*N,0)':g='if(lt(Y,24),16+24*N,0)':b='if(lt(Y,24),16+24*N,200)'";
-constexpr const char* kMainPicture = "color=c=0x604020:s=320x240:r=10";
+constexpr const char* kMainPicture =
+    "color=c=black:s=320x240:r=10,format=rgb24,geq=r=96:g=64:b=32";
 
 struct VideoRecipe {
     const char* name;
