@@ -99,7 +99,9 @@ TEST(ModuleExports, VdfImportsOnlyWindowsSystemLibraries) {
     for (const std::string& library : summary.imports) {
         EXPECT_TRUE(kSystemLibraries.count(library)) << "unexpected import " << library;
     }
-    for (const char* needed : {"kernel32.dll", "avifil32.dll"}) {
+    // The real dialog, colour samples, choosers and overlay reader are in.
+    for (const char* needed :
+         {"kernel32.dll", "user32.dll", "gdi32.dll", "comdlg32.dll", "avifil32.dll"}) {
         EXPECT_TRUE(summary.imports.count(needed)) << "missing import " << needed;
     }
 }

@@ -395,7 +395,7 @@ TEST(DialogUnderWine, ScreenshotOfTheOpenDialog) {
                      "ready:" + WineSession::WindowsPath(ready),
                      "await:" + WineSession::WindowsPath(taken), "ok"});
     bool shown = false;
-    for (int wait = 0; wait < 600 && !shown; ++wait) {
+    while (!shown && !wine->HostEnded()) {
         shown = std::ifstream(ready).good();
         if (!shown) {
             usleep(100000);

@@ -220,14 +220,27 @@ void WineSession::StartHost(const std::vector<std::string>& arguments) {
         _exit(127);
     }
     backgroundProcess_ = child;
+    backgroundStatus_ = -1;
+}
+
+bool WineSession::HostEnded() {
+    if (backgroundProcess_ > 0 && backgroundStatus_ < 0) {
+        int status = 0;
+        if (waitpid(backgroundProcess_, &status, WNOHANG) == backgroundProcess_) {
+            backgroundStatus_ = status;
+        }
+    }
+    return backgroundStatus_ >= 0;
 }
 
 HostResult WineSession::FinishHost() {
-    int status = 0;
-    if (backgroundProcess_ <= 0 || waitpid(backgroundProcess_, &status, 0) < 0) {
+    int status = backgroundStatus_;
+    if (backgroundProcess_ <= 0 ||
+        (status < 0 && waitpid(backgroundProcess_, &status, 0) < 0)) {
         return Parse(-1, "");
     }
     backgroundProcess_ = -1;
+    backgroundStatus_ = -1;
     const int exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     std::string output = ReadWholeFile(backgroundOutput_);
     if (exitCode != 0) {

@@ -33,6 +33,8 @@ public:
     // The same, started in the background: Finish waits for it.
     void StartHost(const std::vector<std::string>& arguments);
     HostResult FinishHost();
+    // Whether the host started in the background has ended already.
+    bool HostEnded();
 
     // Runs a program on the session's display; its exit code.
     int RunOnDisplay(const std::string& command);
@@ -55,4 +57,5 @@ private:
     int displayProcess_ = -1;
     std::string backgroundOutput_;
     int backgroundProcess_ = -1;
+    int backgroundStatus_ = -1;  // set once the background host has been reaped
 };
