@@ -216,6 +216,13 @@ bool DialogAutomation::RunStep(const std::string& step) {
         PostMessageA(dialog, WM_CLOSE, 0, 0);
         return true;
     }
+    if (verb == "escape") {
+        // A key press goes to the focused control; the dialog's own message
+        // loop turns Escape into Cancel.
+        HWND focus = GetFocus();
+        PostMessageA(focus != nullptr ? focus : dialog, WM_KEYDOWN, VK_ESCAPE, 0);
+        return true;
+    }
     if (verb == "click") {
         const int id = std::atoi(argument.c_str());
         HWND control = GetDlgItem(dialog, id);

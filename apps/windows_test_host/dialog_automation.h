@@ -17,7 +17,7 @@
 //   ready:PATH        create PATH (tells a waiting script the dialog is up)
 //   await:PATH        wait until PATH exists
 //   sleep:MS          wait
-//   ok  cancel  close the dialog's OK, Cancel, or its close box
+//   ok  cancel  close  escape   OK, Cancel, the close box, the Escape key
 #pragma once
 
 #include <string>

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <string>
 #include <vector>
@@ -293,7 +294,12 @@ int main(int argc, char** argv) {
     LoadedModule module;
     int exitCode = kExitFailure;
     if (LoadModule(argv[1], module)) {
-        exitCode = command == "register" ? Register(module, refuse) : Run(module, options);
+        try {
+            exitCode = command == "register" ? Register(module, refuse) : Run(module, options);
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "%s\n", error.what());
+            exitCode = kExitFailure;
+        }
     }
     std::fflush(stdout);
     // The module's overlay handles live to the end of the process; the

@@ -1,6 +1,7 @@
 #include "apps/windows_test_host/test_preview.h"
 
 #include <cstdio>
+#include <exception>
 
 namespace {
 
@@ -92,16 +93,28 @@ TestPreview::TestPreview(FilterInstance& instance, MainVideo& video, long curren
 
 TestPreview::~TestPreview() { Close(); }
 
+// The preview's methods are called from inside the module: nothing may be
+// thrown back through it. A pass that cannot run leaves the preview blank.
 void TestPreview::StartPass() {
-    pass_ = std::make_unique<ProcessingPass>(instance_, video_.width(), video_.height());
+    try {
+        pass_ = std::make_unique<ProcessingPass>(instance_, video_.width(), video_.height());
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "preview: %s\n", error.what());
+        pass_.reset();
+    }
 }
 
 void TestPreview::Render() {
     if (!pass_) {
         return;
     }
-    video_.ReadFrame(currentFrame_, pass_->source().bitmap);
-    pass_->RunFrame(currentFrame_);
+    try {
+        video_.ReadFrame(currentFrame_, pass_->source().bitmap);
+        pass_->RunFrame(currentFrame_);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "preview: %s\n", error.what());
+        pass_.reset();
+    }
 }
 
 void TestPreview::Open(HWND) {
@@ -193,16 +206,28 @@ long TestPreview::SampleFrames() {
     if (sampleCallback_ == nullptr) {
         return 0;
     }
-    ProcessingPass pass(instance_, video_.width(), video_.height());
+    // One pass at a time runs on an instance: the preview's own pass ends
+    // for the sampling and starts again afterwards.
+    const bool wasRunning = pass_ != nullptr;
+    pass_.reset();
     long sampled = 0;
-    for (long frame = 0; frame < video_.length(); ++frame) {
-        if (!video_.ReadFrame(frame, pass.source().bitmap)) {
-            break;
+    try {
+        ProcessingPass pass(instance_, video_.width(), video_.height());
+        for (long frame = 0; frame < video_.length(); ++frame) {
+            if (!video_.ReadFrame(frame, pass.source().bitmap)) {
+                break;
+            }
+            pass.RunFrame(frame);
+            sampleCallback_(const_cast<VFBitmap*>(&pass.output()), frame, video_.length(),
+                            sampleData_);
+            ++sampled;
         }
-        pass.RunFrame(frame);
-        sampleCallback_(const_cast<VFBitmap*>(&pass.output()), frame, video_.length(),
-                        sampleData_);
-        ++sampled;
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "preview: %s\n", error.what());
+    }
+    if (wasRunning) {
+        StartPass();
+        Render();
     }
     return sampled;
 }

@@ -198,7 +198,7 @@ TEST_P(DialogEndingTest, EndsWithOneAndKeepsTheChanges) {
     EXPECT_EQ(result.Value("close-notices"), 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Buttons, DialogEndingTest, ::testing::Values("cancel", "close"));
+INSTANTIATE_TEST_SUITE_P(Buttons, DialogEndingTest, ::testing::Values("cancel", "close", "escape"));
 
 TEST(DialogUnderWine, WorksWithoutAPreview) {
     REQUIRE_WINE(wine);
