@@ -210,18 +210,10 @@ int Process(FilterInstance& instance, MainVideo& video, const RunOptions& option
     return 0;
 }
 
-int Run(LoadedModule& module, const RunOptions& options) {
-    int version = 0;
-    int compatible = 0;
-    if (module.init(&module.record, &HostFilterFunctions(), version, compatible) != 0) {
-        std::fprintf(stderr, "the module's filter was not registered\n");
-        return kExitFailure;
-    }
-    FilterDefinition* definition = FindRegisteredFilter(kFilterName);
-    if (definition == nullptr) {
-        std::fprintf(stderr, "no filter named %s\n", kFilterName);
-        return kExitFailure;
-    }
+// One instance of the registered filter: configured through the dialog when
+// there are steps, then run over the main video when there is an output
+// folder. The instance is gone before the module is unloaded, as in the host.
+int ConfigureAndProcess(const FilterDefinition& definition, const RunOptions& options) {
     std::unique_ptr<MainVideo> video =
         options.mainPath.empty()
             ? GeneratedMainVideo(options.width, options.height,
@@ -231,15 +223,15 @@ int Run(LoadedModule& module, const RunOptions& options) {
         return kExitFailure;
     }
 
-    FilterInstance instance(*definition);
+    FilterInstance instance(definition);
     int exitCode = 0;
     if (!options.steps.empty()) {
         TestPreview preview(instance, *video, options.previewFrame);
         instance.activation().ifp = options.withPreview ? preview.Interface() : nullptr;
         DialogAutomation automation(options.steps, &preview);
         automation.Start();
-        const int result = definition->configProc(&instance.activation(), &HostFilterFunctions(),
-                                                  nullptr);
+        const int result = definition.configProc(&instance.activation(), &HostFilterFunctions(),
+                                                 nullptr);
         std::printf("config-result %d\n", result);
         std::printf("redraws %d\npreview-open-at-end %d\n", preview.RedrawCount(),
                     preview.IsOpen() ? 1 : 0);
@@ -259,7 +251,23 @@ int Run(LoadedModule& module, const RunOptions& options) {
     if (exitCode == 0 && !options.outputFolder.empty()) {
         exitCode = Process(instance, *video, options);
     }
-    std::fflush(stdout);
+    return exitCode;
+}
+
+int Run(LoadedModule& module, const RunOptions& options) {
+    int version = 0;
+    int compatible = 0;
+    if (module.init(&module.record, &HostFilterFunctions(), version, compatible) != 0) {
+        std::fprintf(stderr, "the module's filter was not registered\n");
+        return kExitFailure;
+    }
+    const FilterDefinition* definition = FindRegisteredFilter(kFilterName);
+    int exitCode = kExitFailure;
+    if (definition == nullptr) {
+        std::fprintf(stderr, "no filter named %s\n", kFilterName);
+    } else {
+        exitCode = ConfigureAndProcess(*definition, options);
+    }
     module.deinit(&module.record, &HostFilterFunctions());
     return exitCode;
 }
