@@ -391,7 +391,10 @@ TEST(DialogUnderWine, ScreenshotOfTheOpenDialog) {
     const std::string ready = folder + "/dialog-ready";
     const std::string taken = folder + "/screenshot-taken";
     const std::string screenshot = folder + "/dialog.png";
-    wine->StartHost({"run", "--size", "320x240", "click:1030", "click:1020", "type:1015=40 30 200 150",
+    const std::string overlay = WineSession::TestVideo("overlay_raw");
+    wine->StartHost({"run", "--size", "320x240", "click:1030", "click:1020",
+                     "type:1015=40 30 200 150", "click:1013",
+                     "file:" + WineSession::WindowsPath(overlay), "click:1006", "click:1029",
                      "ready:" + WineSession::WindowsPath(ready),
                      "await:" + WineSession::WindowsPath(taken), "ok"});
     bool shown = false;
