@@ -1,10 +1,10 @@
 // The window system of the Windows build: every request is the platform call
 // of the same meaning, made for real.
 //
-// <windows.h> maps several of the seam's method names onto the platform's
-// ANSI functions (CallWindowProc becomes CallWindowProcA, and so on), so
-// inside this class an unqualified call would find the method itself and
-// recurse forever: every platform call is made through the global scope.
+// The seam's methods share names with platform functions and with the
+// macros <windows.h> defines for them (CallWindowProc, GetOpenFileName,
+// ChooseColor); inside this class an unqualified call could find a method
+// instead and recurse forever, so every platform call names the global scope.
 #include "platform/window_system.h"
 
 namespace {
