@@ -212,14 +212,35 @@ TEST(DialogUnderWine, WorksWithoutAPreview) {
     EXPECT_EQ(result.Field("shadowSize"), 9);
 }
 
-TEST(DialogUnderWine, ColourChooserConfirmedAndCancelled) {
+TEST(DialogUnderWine, ChoosersConfirmedAndCancelled) {
     REQUIRE_WINE(wine);
     const HostResult result = RunDialog(
         *wine, {"click:1020", "click:1022", "color:255,0,0", "click:1030", "click:1035",
-                "chooser-cancel", "ok"});
+                "chooser-cancel", "click:1013", "chooser-cancel", "state:1012", "ok"});
     ASSERT_EQ(result.exitCode, 0) << result.output;
     EXPECT_EQ(result.Field("borderColor"), 0x0000FF);  // pure red as a COLORREF
     EXPECT_EQ(result.Field("shadowColor"), 0);
+    EXPECT_EQ(result.Field("overlayOpen"), 0);
+    EXPECT_EQ(result.State(1012, "text"), "");
+}
+
+// A chosen file that is no video: its path is shown and kept, nothing opens,
+// and the overlay's length and size keep what they showed.
+TEST(DialogUnderWine, ChosenFileThatIsNoVideo) {
+    REQUIRE_WINE(wine);
+    const std::string folder = WineSession::ScratchFolder("not-a-video");
+    const std::string path = folder + "/notes.avi";
+    std::ofstream(path) << "these are notes, not frames\n";
+    const HostResult result =
+        RunDialog(*wine, {"click:1013", "file:" + WineSession::WindowsPath(path), "state:1012",
+                          "state:1027", "state:1028", "ok"});
+    ASSERT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_EQ(result.Field("overlayOpen"), 0);
+    EXPECT_EQ(result.State(1012, "text"), WineSession::WindowsPath(path));
+    EXPECT_EQ(result.State(1027, "text"), "0");
+    EXPECT_EQ(result.State(1028, "text"), "0 x 0");
+    EXPECT_NE(result.output.find("record overlayPath=" + WineSession::WindowsPath(path)),
+              std::string::npos);
 }
 
 // The mask editor on the real preview window: left-button messages posted
@@ -293,6 +314,7 @@ struct ProcessingCase {
     const char* overlay;
     bool fit;
     bool bilinear;
+    bool reverse;  // with repeat: output frame k shows overlay frame 7 - k
     int tolerance;  // of the lossy codecs
     // The mask, and a point of the overlay's top (grey) and bottom (blue) half.
     int left, top, right, bottom;
@@ -300,13 +322,15 @@ struct ProcessingCase {
 };
 
 void PrintTo(const ProcessingCase& test, std::ostream* out) {
-    *out << test.overlay << (test.fit ? " fit" : " copy");
+    *out << test.overlay << (test.fit ? " fit" : " copy") << (test.reverse ? " reversed" : "");
 }
 
 std::string CaseName(const ::testing::TestParamInfo<ProcessingCase>& info) {
     return std::string(info.param.overlay) + (info.param.fit ? "_fit" : "_copy") +
-           (info.param.bilinear ? "_bilinear" : "");
+           (info.param.bilinear ? "_bilinear" : "") + (info.param.reverse ? "_reversed" : "");
 }
+
+constexpr int kOverlayFrames = 8;
 
 class ProcessingUnderWine : public ::testing::TestWithParam<ProcessingCase> {};
 
@@ -334,13 +358,17 @@ TEST_P(ProcessingUnderWine, OverlayFramesLandInTheMask) {
     if (test.bilinear) {
         arguments.push_back("click:1029");
     }
+    if (test.reverse) {
+        arguments.push_back("click:1026");
+        arguments.push_back("click:1018");
+    }
     arguments.push_back("ok");
     const HostResult result = wine->RunHost(arguments);
     ASSERT_EQ(result.exitCode, 0) << result.output;
     EXPECT_EQ(result.Field("overlayOpen"), 1);
     EXPECT_EQ(result.Field("overlayWidth"), 64);
     EXPECT_EQ(result.Field("overlayHeight"), 48);
-    EXPECT_EQ(result.Field("overlayLength"), 8);
+    EXPECT_EQ(result.Field("overlayLength"), kOverlayFrames);
     EXPECT_EQ(result.State(1012, "text"), WineSession::WindowsPath(overlay));
     EXPECT_EQ(result.State(1027, "text"), "8");
     EXPECT_EQ(result.State(1028, "text"), "64 x 48");
@@ -352,8 +380,9 @@ TEST_P(ProcessingUnderWine, OverlayFramesLandInTheMask) {
         const BmpImage image(output + "/frame_000" + std::to_string(frame) + ".bmp");
         ASSERT_EQ(image.width(), 320);
         ASSERT_EQ(image.height(), 240);
-        // Overlay frame n is grey 16 + 24 n on top: frame k shows frame k.
-        const int grey = 16 + 24 * frame;
+        // Overlay frame n is grey 16 + 24 n on top.
+        const int shown = test.reverse ? kOverlayFrames - 1 - frame : frame;
+        const int grey = 16 + 24 * shown;
         const Rgb top = image.At(test.greyX, test.greyY);
         EXPECT_TRUE(Near(top.red, grey, test.tolerance) && Near(top.green, grey, test.tolerance) &&
                     Near(top.blue, grey, test.tolerance))
@@ -376,11 +405,15 @@ INSTANTIATE_TEST_SUITE_P(
     Codecs, ProcessingUnderWine,
     ::testing::Values(
         // Copied 1:1 into a 64 x 48 mask at (16, 16).
-        ProcessingCase{"overlay_raw", false, false, 0, 16, 16, 80, 64, 48, 26, 48, 54},
+        ProcessingCase{"overlay_raw", false, false, false, 0, 16, 16, 80, 64, 48, 26, 48, 54},
         // Stretched twice over into a 128 x 96 mask at (100, 20).
-        ProcessingCase{"overlay_cinepak", true, true, 14, 100, 20, 228, 116, 164, 40, 164, 96},
-        ProcessingCase{"overlay_msvideo1", true, false, 14, 100, 20, 228, 116, 164, 40, 164,
-                       96}),
+        ProcessingCase{"overlay_cinepak", true, true, false, 14, 100, 20, 228, 116, 164, 40,
+                       164, 96},
+        ProcessingCase{"overlay_msvideo1", true, false, false, 14, 100, 20, 228, 116, 164, 40,
+                       164, 96},
+        // Frames fetched by number from the end backwards.
+        ProcessingCase{"overlay_cinepak", false, false, true, 14, 16, 16, 80, 64, 48, 26, 48,
+                       54}),
     CaseName);
 
 // The dialog on the virtual screen, captured from outside the program while
