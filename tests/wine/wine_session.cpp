@@ -107,6 +107,15 @@ HostResult Parse(int exitCode, const std::string& output) {
     return result;
 }
 
+void StopWineServer() {
+    if (fs::exists(QUILLMERE_WINE_PREFIX)) {
+        std::system(("WINEPREFIX=" + Quote(QUILLMERE_WINE_PREFIX) +
+                     " wineserver -k >/dev/null 2>&1; WINEPREFIX=" +
+                     Quote(QUILLMERE_WINE_PREFIX) + " wineserver -w >/dev/null 2>&1")
+                        .c_str());
+    }
+}
+
 std::unique_ptr<WineSession>& Instance() {
     static std::unique_ptr<WineSession> session;
     return session;
@@ -145,6 +154,9 @@ WineSession* WineSession::Get() {
             !OnPath("wine") || !OnPath("Xvfb")) {
             return nullptr;
         }
+        // A server left by an earlier test may still talk to a display that
+        // is gone; this session's programs start with a server of their own.
+        StopWineServer();
         session.reset(new WineSession);
         if (!session->StartDisplay()) {
             session.reset();
@@ -184,8 +196,7 @@ bool WineSession::StartDisplay() {
 
 WineSession::~WineSession() {
     // The prefix's server would otherwise outlive the display it talks to.
-    std::system(("WINEPREFIX=" + Quote(QUILLMERE_WINE_PREFIX) + " wineserver -k >/dev/null 2>&1")
-                    .c_str());
+    StopWineServer();
     if (displayProcess_ > 0) {
         kill(displayProcess_, SIGTERM);
         waitpid(displayProcess_, nullptr, 0);
