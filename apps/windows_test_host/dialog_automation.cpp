@@ -157,6 +157,12 @@ bool DialogAutomation::RunStep(const std::string& step) {
         }
         return true;
     }
+    if (verb == "capture") {
+        if (preview_ == nullptr || !preview_->CaptureClientArea(argument)) {
+            Fail(step, "no preview window to capture");
+        }
+        return true;
+    }
     if (verb == "down" || verb == "move" || verb == "up") {
         int x = 0, y = 0;
         HWND window = FindWindowA(nullptr, kPreviewTitle);

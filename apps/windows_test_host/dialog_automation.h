@@ -13,6 +13,7 @@
 //   chooser-cancel    cancel whichever chooser is open
 //   down:X,Y  move:X,Y  up:X,Y   left-button messages posted to "Filter Preview"
 //   save:PATH         write the preview's shown frame as BMP
+//   capture:PATH      write what the preview window's client area shows as BMP
 //   redraws           print how many redraws the filter has asked for
 //   ready:PATH        create PATH (tells a waiting script the dialog is up)
 //   await:PATH        wait until PATH exists

@@ -236,6 +236,50 @@ bool TestPreview::SaveShownFrame(const std::string& path) const {
     return pass_ && WriteBmp(path, pass_->output().bitmap);
 }
 
+bool TestPreview::CaptureClientArea(const std::string& path) const {
+    if (!IsOpen()) {
+        return false;
+    }
+    RECT client;
+    GetClientRect(window_, &client);
+    const int width = client.right - client.left;
+    const int height = client.bottom - client.top;
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;  // top-down
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HDC windowContext = GetDC(window_);
+    HDC memoryContext = CreateCompatibleDC(windowContext);
+    HBITMAP capture = CreateDIBSection(windowContext, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    bool written = false;
+    if (memoryContext != nullptr && capture != nullptr) {
+        HGDIOBJ previous = SelectObject(memoryContext, capture);
+        BitBlt(memoryContext, 0, 0, width, height, windowContext, 0, 0, SRCCOPY);
+        GdiFlush();
+        // The capture is top-down: the bitmap's rows run the other way.
+        VBitmap picture{};
+        picture.data = static_cast<Pixel32*>(bits) + static_cast<std::ptrdiff_t>(height - 1) * width;
+        picture.depth = 32;
+        picture.w = width;
+        picture.h = height;
+        picture.pitch = -static_cast<long>(width) * 4;
+        written = WriteBmp(path, picture);
+        SelectObject(memoryContext, previous);
+    }
+    if (capture != nullptr) {
+        DeleteObject(capture);
+    }
+    if (memoryContext != nullptr) {
+        DeleteDC(memoryContext);
+    }
+    ReleaseDC(window_, windowContext);
+    return written;
+}
+
 void TestPreview::Paint(HWND window) {
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);

@@ -28,6 +28,8 @@ public:
     int CloseNotices() const { return closeNotices_; }
     // The last output frame shown, written as BMP; false when none is shown.
     bool SaveShownFrame(const std::string& path) const;
+    // What the window's client area shows on screen, written as BMP.
+    bool CaptureClientArea(const std::string& path) const;
 
     void Open(HWND owner);
     void Close();

@@ -249,10 +249,14 @@ TEST(MaskEditorUnderWine, DrawDragAndReleaseWriteTheMaskField) {
     REQUIRE_WINE(wine);
     const std::string folder = WineSession::ScratchFolder("mask-draw");
     const std::string dragFrame = folder + "/drag.bmp";
+    const std::string shownFrame = folder + "/shown.bmp";
+    const std::string screen = folder + "/screen.bmp";
     const HostResult result = RunDialog(
-        *wine, {"down:104,84", "move:74,54", "move:44,24", "save:" + WineSession::WindowsPath(dragFrame),
-                "state:1007", "state:1009", "state:1024", "state:1015", "up:44,24",
-                "state:1015", "state:1008", "state:1010", "ok"});
+        *wine, {"down:104,84", "move:74,54", "move:44,24",
+                "save:" + WineSession::WindowsPath(dragFrame), "state:1007", "state:1009",
+                "state:1024", "state:1015", "up:44,24", "state:1015", "state:1008", "state:1010",
+                "save:" + WineSession::WindowsPath(shownFrame),
+                "capture:" + WineSession::WindowsPath(screen), "ok"});
     ASSERT_EQ(result.exitCode, 0) << result.output;
     EXPECT_EQ(result.Field("maskLeft"), 40);
     EXPECT_EQ(result.Field("maskTop"), 20);
@@ -276,6 +280,25 @@ TEST(MaskEditorUnderWine, DrawDragAndReleaseWriteTheMaskField) {
     }
     const Rgb inside = frame.At(70, 50);
     EXPECT_LT(inside.red + inside.green + inside.blue, 3 * 255);
+
+    // After the release the window shows the filter's full output with its
+    // top-left pixel at client point (4, 4), where the editor expects it.
+    const BmpImage shown(shownFrame);
+    const BmpImage onScreen(screen);
+    ASSERT_EQ(onScreen.width(), 320 + 8);
+    ASSERT_EQ(onScreen.height(), 240 + 8);
+    for (auto [x, y] : {std::pair{0, 0}, {319, 0}, {0, 239}, {319, 239}, {70, 50}, {41, 21}}) {
+        const Rgb wanted = shown.At(x, y);
+        const Rgb actual = onScreen.At(x + 4, y + 4);
+        EXPECT_EQ(actual.red, wanted.red) << x << "," << y;
+        EXPECT_EQ(actual.green, wanted.green) << x << "," << y;
+        EXPECT_EQ(actual.blue, wanted.blue) << x << "," << y;
+    }
+    const Rgb margin = onScreen.At(2, 2);
+    const Rgb corner = shown.At(0, 0);
+    EXPECT_FALSE(margin.red == corner.red && margin.green == corner.green &&
+                 margin.blue == corner.blue)
+        << "the picture must start at (4, 4), not before";
 }
 
 TEST(MaskEditorUnderWine, MoveModeShiftsTheMaskAndClampsAtRelease) {
