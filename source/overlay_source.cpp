@@ -1,5 +1,7 @@
 #include "source/overlay_source.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -109,7 +111,10 @@ void OpenOverlayFile(const char* path, FilterData& record) {
             // picture is as tall as its magnitude, which is what the dialog
             // shows and what Keep Aspect scales by.
             const std::int32_t height = ReadInt32At(frame, kHeaderHeightOffset);
-            record.overlayHeight = height < 0 ? -height : height;
+            // An absurd INT32_MIN cannot be negated in 32 bits; it saturates.
+            const std::int64_t magnitude = height < 0 ? -std::int64_t{height} : height;
+            record.overlayHeight =
+                static_cast<std::int32_t>(std::min<std::int64_t>(magnitude, INT32_MAX));
         }
     }
 

@@ -239,6 +239,12 @@ TEST_F(OverlaySourceTest, TopDownFrameGivesThePictureHeight) {
     EXPECT_EQ(windows_.texts[std::make_pair(kDialog, kOverlaySizeControl)], "320 x 240");
 }
 
+TEST_F(OverlaySourceTest, LowestHeightSaturatesInsteadOfOverflowing) {
+    g_script.frameHeight = INT32_MIN;
+    OpenOverlayFile("clip.avi", record_);
+    EXPECT_EQ(record_.overlayHeight, INT32_MAX);
+}
+
 TEST_F(OverlaySourceTest, EveryOpenedHandleIsReleasedAtUnloadOnlyNewestFirst) {
     OpenOverlayFile("first.avi", record_);
     OpenOverlayFile("second.avi", record_);
