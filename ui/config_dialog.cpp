@@ -319,10 +319,7 @@ void Initialise(HWND dialog, FilterData& record) {
     record.dialogDC = windows.AcquireDeviceContext(dialog);
 
     if (record.defaultsApplied == 0) {
-        for (const FieldDefault& field : kFirstOpenDefaults) {
-            std::memcpy(reinterpret_cast<unsigned char*>(&record) + field.offset, &field.value,
-                        sizeof field.value);
-        }
+        ApplyFirstOpenDefaults(record);
     }
 
     windows.SetChecked(dialog, IDC_MOVE, record.moveMode != 0);
@@ -378,6 +375,13 @@ FilterData* RecordOfDialog(HWND dialog) {
 }
 
 }  // namespace
+
+void ApplyFirstOpenDefaults(FilterData& record) {
+    for (const FieldDefault& field : kFirstOpenDefaults) {
+        std::memcpy(reinterpret_cast<unsigned char*>(&record) + field.offset, &field.value,
+                    sizeof field.value);
+    }
+}
 
 void PaintColorSwatches(HDC context, const FilterData& record, int which) {
     if (which < 0 || which >= static_cast<int>(std::size(kColorSwatches))) {

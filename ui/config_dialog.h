@@ -11,6 +11,12 @@ constexpr const char* kDrawStatusText =
 constexpr const char* kMoveStatusText =
     "Left click on the mask, and drag to move it in the preview window.";
 
+// Writes the values the dialog gives a record the first time it opens it
+// (border white, 1 pixel; shadow style 3, size 20, 45 %, shift 7, black) and
+// marks the record as having them. Programs without the dialog start from
+// these too.
+void ApplyFirstOpenDefaults(FilterData& record);
+
 // 0 when the dialog ended with OK, 1 with Cancel, else what the platform
 // reported when the dialog could not be shown.
 int HOST_CDECL ConfigProc(FilterActivation* activation, const FilterFunctions* functions,

@@ -7,17 +7,9 @@
 
 #include "apps/quillmere/runner_error.h"
 #include "render/drop_shadow.h"
+#include "ui/config_dialog.h"
 
 namespace {
-
-// What the dialog writes when it first opens a record.
-constexpr COLORREF kDefaultBorderColor = 0xFFFFFF;
-constexpr std::int32_t kDefaultBorderSize = 1;
-constexpr std::int32_t kDefaultShadowSize = 20;
-constexpr std::int32_t kDefaultShadowPercent = 45;
-constexpr std::int32_t kDefaultShadowType = 3;
-constexpr std::int32_t kDefaultShadowShift = 7;
-constexpr COLORREF kDefaultShadowColor = 0x000000;
 
 [[noreturn]] void Reject(const std::string& option, const std::string& text,
                          const std::string& expected) {
@@ -82,15 +74,7 @@ static_assert(sizeof(kShadowStyleNames) / sizeof(kShadowStyleNames[0]) == kShado
 
 FilterData DialogDefaultSettings() {
     FilterData settings{};
-    settings.borderColor = kDefaultBorderColor;
-    settings.borderSize = kDefaultBorderSize;
-    settings.defaultsApplied = 1;
-    settings.shadowOn = 0;
-    settings.shadowSize = kDefaultShadowSize;
-    settings.shadowPercent = kDefaultShadowPercent;
-    settings.shadowType = kDefaultShadowType;
-    settings.shadowShift = kDefaultShadowShift;
-    settings.shadowColor = kDefaultShadowColor;
+    ApplyFirstOpenDefaults(settings);
     return settings;
 }
 
