@@ -1,0 +1,150 @@
+// 32-bit BGRA back to planar Y'CbCr: luma per pixel, chroma from the box
+// average of its block's pixels, each written only where its pixels changed.
+#include <algorithm>
+
+#include "convert/conversion_kernels.h"
+#include "convert/row_access.h"
+
+namespace {
+
+template <typename Acc>
+inline Acc Clamp(Acc value, Acc maximum) {
+    return std::min<Acc>(std::max<Acc>(value, 0), maximum);
+}
+
+// The block's rows: pixel rows of the rect, the last one repeated where the
+// frame's bottom edge cuts a block; each padded on the right by repeating its
+// last pixel where the frame's right edge cuts a block.
+template <int kRows>
+struct BlockRows {
+    std::uint32_t pixels[kRows][kKernelChunk];
+    std::uint32_t changed[kRows][kKernelChunk];
+};
+
+template <typename Sample, typename Acc, int kShiftX, int kShiftY>
+void BgraToYuv(const ConversionPlan& plan, const std::uint8_t* pixels, std::ptrdiff_t stride,
+               const std::uint8_t* original, std::ptrdiff_t originalStride, PictureRect rect,
+               std::uint8_t* const planes[4], const int linesizes[4]) {
+    constexpr int kStepX = 1 << kShiftX;
+    constexpr int kRows = 1 << kShiftY;
+    const RgbToYuvCoefficients& c = plan.toYuv;
+    const Acc maximum = static_cast<Acc>((1 << plan.layout.depth) - 1);
+    const int lumaShift = c.lumaShift, chromaShift = c.chromaShift;
+    const Acc lumaFromRed = static_cast<Acc>(c.lumaFromRed);
+    const Acc lumaFromGreen = static_cast<Acc>(c.lumaFromGreen);
+    const Acc lumaFromBlue = static_cast<Acc>(c.lumaFromBlue);
+    const Acc lumaBias = static_cast<Acc>(c.lumaBias);
+    const Acc cbFromRed = static_cast<Acc>(c.cbFromRed), cbFromGreen = static_cast<Acc>(c.cbFromGreen);
+    const Acc cbFromBlue = static_cast<Acc>(c.cbFromBlue), crFromRed = static_cast<Acc>(c.crFromRed);
+    const Acc crFromGreen = static_cast<Acc>(c.crFromGreen), crFromBlue = static_cast<Acc>(c.crFromBlue);
+    const Acc chromaBias = static_cast<Acc>(c.chromaBias);
+    const bool hasChroma = plan.layout.family == LayoutFamily::PlanarYuv;
+
+    BlockRows<kRows> block;
+    std::uint32_t originalPixels[kKernelChunk];
+    for (int blockTop = rect.y; blockTop < rect.bottom(); blockTop += kRows) {
+        const int rowsInRect = std::min(kRows, rect.bottom() - blockTop);
+        for (int chunkStart = rect.x; chunkStart < rect.right(); chunkStart += kKernelChunk) {
+            const int count = std::min(kKernelChunk, rect.right() - chunkStart);
+            const int blocks = (count + kStepX - 1) >> kShiftX;
+            const int padded = blocks << kShiftX;
+            const std::ptrdiff_t pixelOffset = static_cast<std::ptrdiff_t>(chunkStart - rect.x) * 4;
+            bool anyChanged = false;
+            for (int r = 0; r < kRows; ++r) {
+                const int sourceRow = blockTop - rect.y + std::min(r, rowsInRect - 1);
+                LoadPixels(pixels + sourceRow * stride + pixelOffset, count, block.pixels[r]);
+                if (original != nullptr) {
+                    LoadPixels(original + sourceRow * originalStride + pixelOffset, count,
+                               originalPixels);
+                    anyChanged = MarkChangedPixels(block.pixels[r], originalPixels, count,
+                                                   block.changed[r]) || anyChanged;
+                } else {
+                    std::fill(block.changed[r], block.changed[r] + count, ~0u);
+                    anyChanged = true;
+                }
+                for (int i = count; i < padded; ++i) {
+                    block.pixels[r][i] = block.pixels[r][count - 1];
+                    block.changed[r][i] = block.changed[r][count - 1];
+                }
+            }
+            if (!anyChanged) {
+                continue;
+            }
+
+            for (int r = 0; r < rowsInRect; ++r) {
+                std::uint8_t* lumaRow = RowOf(planes[0], linesizes[0], blockTop + r);
+                Sample luma[kKernelChunk];
+                LoadSamples(lumaRow, chunkStart, count, luma);
+                const std::uint32_t* rowPixels = block.pixels[r];
+                const std::uint32_t* rowChanged = block.changed[r];
+                for (int i = 0; i < count; ++i) {
+                    const std::uint32_t pixel = rowPixels[i];
+                    const Acc value = (lumaFromRed * RedOf(pixel) + lumaFromGreen * GreenOf(pixel) +
+                                       lumaFromBlue * BlueOf(pixel) + lumaBias) >> lumaShift;
+                    luma[i] = rowChanged[i] != 0 ? static_cast<Sample>(Clamp(value, maximum)) : luma[i];
+                }
+                StoreSamples(luma, chunkStart, count, lumaRow);
+            }
+            if (!hasChroma) {
+                continue;
+            }
+
+            const int chromaRow = blockTop >> kShiftY;
+            const int firstBlock = chunkStart >> kShiftX;
+            std::uint8_t* cbRow = RowOf(planes[1], linesizes[1], chromaRow);
+            std::uint8_t* crRow = RowOf(planes[2], linesizes[2], chromaRow);
+            Sample cb[kKernelChunk];
+            Sample cr[kKernelChunk];
+            LoadSamples(cbRow, firstBlock, blocks, cb);
+            LoadSamples(crRow, firstBlock, blocks, cr);
+            for (int b = 0; b < blocks; ++b) {
+                Acc red = 0, green = 0, blue = 0;
+                std::uint32_t changed = 0;
+                for (int r = 0; r < kRows; ++r) {
+                    for (int phase = 0; phase < kStepX; ++phase) {
+                        const std::uint32_t pixel = block.pixels[r][b * kStepX + phase];
+                        red += RedOf(pixel);
+                        green += GreenOf(pixel);
+                        blue += BlueOf(pixel);
+                        changed |= block.changed[r][b * kStepX + phase];
+                    }
+                }
+                const Acc blueDifference =
+                    (cbFromRed * red + cbFromGreen * green + cbFromBlue * blue + chromaBias) >> chromaShift;
+                const Acc redDifference =
+                    (crFromRed * red + crFromGreen * green + crFromBlue * blue + chromaBias) >> chromaShift;
+                cb[b] = changed != 0 ? static_cast<Sample>(Clamp(blueDifference, maximum)) : cb[b];
+                cr[b] = changed != 0 ? static_cast<Sample>(Clamp(redDifference, maximum)) : cr[b];
+            }
+            StoreSamples(cb, firstBlock, blocks, cbRow);
+            StoreSamples(cr, firstBlock, blocks, crRow);
+        }
+    }
+}
+
+template <typename Sample, typename Acc, int kShiftY>
+FromBgraKernel SelectForShiftX(int shiftX) {
+    switch (shiftX) {
+        case 0: return &BgraToYuv<Sample, Acc, 0, kShiftY>;
+        case 1: return &BgraToYuv<Sample, Acc, 1, kShiftY>;
+        default: return &BgraToYuv<Sample, Acc, 2, kShiftY>;
+    }
+}
+
+template <typename Sample, typename Acc>
+FromBgraKernel SelectForShifts(int shiftX, int shiftY) {
+    return shiftY == 0 ? SelectForShiftX<Sample, Acc, 0>(shiftX)
+                       : SelectForShiftX<Sample, Acc, 1>(shiftX);
+}
+
+}  // namespace
+
+FromBgraKernel SelectBgraToYuv(const ConversionPlan& plan) {
+    const int shiftX = plan.layout.chromaShiftX, shiftY = plan.layout.chromaShiftY;
+    if (plan.layout.bytesPerSample == 1) {
+        return plan.narrowToYuv ? SelectForShifts<std::uint8_t, std::int32_t>(shiftX, shiftY)
+                                : SelectForShifts<std::uint8_t, std::int64_t>(shiftX, shiftY);
+    }
+    return plan.narrowToYuv ? SelectForShifts<std::uint16_t, std::int32_t>(shiftX, shiftY)
+                            : SelectForShifts<std::uint16_t, std::int64_t>(shiftX, shiftY);
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "convert/conversion_plan.h"
+#include "convert/picture_rect.h"
+
+// The per-picture work of each layout family, picked once per stream.
+// Rects are inside the frame; for the BGRA -> picture direction they are on
+// the chroma grid. Pixels are 32-bit words: blue, green, red, alpha bytes.
+
+using ToBgraKernel = void (*)(const ConversionPlan& plan, const std::uint8_t* const planes[4],
+                              const int linesizes[4], PictureRect rect, std::uint8_t* out,
+                              std::ptrdiff_t outStride);
+using FromBgraKernel = void (*)(const ConversionPlan& plan, const std::uint8_t* pixels,
+                                std::ptrdiff_t stride, const std::uint8_t* original,
+                                std::ptrdiff_t originalStride, PictureRect rect,
+                                std::uint8_t* const planes[4], const int linesizes[4]);
+
+ToBgraKernel SelectYuvToBgra(const ConversionPlan& plan);
+FromBgraKernel SelectBgraToYuv(const ConversionPlan& plan);
+ToBgraKernel SelectRgbToBgra(const ConversionPlan& plan);
+FromBgraKernel SelectBgraToRgb(const ConversionPlan& plan);
+ToBgraKernel SelectGrayToBgra(const ConversionPlan& plan);
+FromBgraKernel SelectBgraToGray(const ConversionPlan& plan);

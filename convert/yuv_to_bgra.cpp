@@ -1,0 +1,156 @@
+// Planar Y'CbCr (+ alpha) to 32-bit BGRA: chroma interpolated linearly where
+// its samples sit, then one fixed-point matrix product per pixel.
+#include <algorithm>
+
+#include "convert/conversion_kernels.h"
+#include "convert/row_access.h"
+
+namespace {
+
+// Chroma samples one row needs around a chunk: one spare column each side.
+constexpr int kSpareColumns = 2;
+
+// One chroma plane's row interpolated vertically, for the chroma columns
+// firstColumn .. firstColumn + columns - 1; columns outside the plane repeat
+// its edge samples.
+template <typename Sample>
+void BlendRows(const std::uint8_t* rowFirst, const std::uint8_t* rowSecond, int weightFirst,
+               int weightSecond, int firstColumn, int columns, int planeColumns,
+               std::int32_t* blended) {
+    const int inside = std::max(firstColumn, 0);
+    const int insideEnd = std::min(firstColumn + columns, planeColumns);
+    const int count = insideEnd - inside;
+    Sample first[kKernelChunk + kSpareColumns];
+    Sample second[kKernelChunk + kSpareColumns];
+    LoadSamples(rowFirst, inside, count, first);
+    LoadSamples(rowSecond, inside, count, second);
+    std::int32_t* target = blended + (inside - firstColumn);
+    for (int i = 0; i < count; ++i) {
+        target[i] = weightFirst * first[i] + weightSecond * second[i];
+    }
+    for (int i = 0; i < inside - firstColumn; ++i) {
+        blended[i] = target[0];
+    }
+    for (int i = insideEnd - firstColumn; i < columns; ++i) {
+        blended[i] = target[count - 1];
+    }
+}
+
+// Horizontal interpolation: pixel phase p of block b takes the blended
+// columns b + 1 + offset and the next (index 0 is the spare column).
+template <int kShiftX>
+void SpreadColumns(const std::int32_t* blended, const ChromaTap* taps, int blocks,
+                   std::int32_t* line) {
+    constexpr int kStep = 1 << kShiftX;
+    int offset[kStep], weightFirst[kStep], weightSecond[kStep];
+    for (int phase = 0; phase < kStep; ++phase) {
+        offset[phase] = 1 + taps[phase].offset;
+        weightFirst[phase] = taps[phase].weightFirst;
+        weightSecond[phase] = taps[phase].weightSecond;
+    }
+    for (int block = 0; block < blocks; ++block) {
+        for (int phase = 0; phase < kStep; ++phase) {
+            const std::int32_t* source = blended + block + offset[phase];
+            line[block * kStep + phase] =
+                weightFirst[phase] * source[0] + weightSecond[phase] * source[1];
+        }
+    }
+}
+
+template <typename Acc>
+inline std::uint32_t ToEightBits(Acc value, int shift) {
+    const Acc shifted = value >> shift;
+    return static_cast<std::uint32_t>(std::min<Acc>(std::max<Acc>(shifted, 0), 255));
+}
+
+template <typename Sample, typename Acc, int kShiftX>
+void YuvToBgra(const ConversionPlan& plan, const std::uint8_t* const planes[4],
+               const int linesizes[4], PictureRect rect, std::uint8_t* out,
+               std::ptrdiff_t outStride) {
+    constexpr int kStep = 1 << kShiftX;
+    const YuvToRgbCoefficients& c = plan.toRgb;
+    const int shift = c.shift;
+    const Acc luma = static_cast<Acc>(c.luma);
+    const Acc crToRed = static_cast<Acc>(c.crToRed), cbToGreen = static_cast<Acc>(c.cbToGreen);
+    const Acc crToGreen = static_cast<Acc>(c.crToGreen), cbToBlue = static_cast<Acc>(c.cbToBlue);
+    const Acc redBias = static_cast<Acc>(c.redBias), greenBias = static_cast<Acc>(c.greenBias);
+    const Acc blueBias = static_cast<Acc>(c.blueBias);
+    const bool hasAlpha = plan.layout.hasAlpha;
+    const std::uint8_t* alphaTable = plan.componentToEightBits.data();
+    const int alignedStart = rect.x & ~(kStep - 1);
+
+    for (int row = 0; row < rect.height; ++row) {
+        const int y = rect.y + row;
+        const ChromaRowTap& rowTap = plan.rowTaps[static_cast<std::size_t>(y)];
+        const std::uint8_t* lumaRow = RowOf(planes[0], linesizes[0], y);
+        const std::uint8_t* cbFirst = RowOf(planes[1], linesizes[1], rowTap.rowFirst);
+        const std::uint8_t* cbSecond = RowOf(planes[1], linesizes[1], rowTap.rowSecond);
+        const std::uint8_t* crFirst = RowOf(planes[2], linesizes[2], rowTap.rowFirst);
+        const std::uint8_t* crSecond = RowOf(planes[2], linesizes[2], rowTap.rowSecond);
+        std::uint8_t* outRow = out + static_cast<std::ptrdiff_t>(row) * outStride;
+
+        for (int chunkStart = alignedStart; chunkStart < rect.right(); chunkStart += kKernelChunk) {
+            const int chunkEnd = std::min(chunkStart + kKernelChunk, rect.right());
+            const int firstBlock = chunkStart >> kShiftX;
+            const int blocks = ((chunkEnd - 1) >> kShiftX) - firstBlock + 1;
+            std::int32_t blendedCb[kKernelChunk + kSpareColumns];
+            std::int32_t blendedCr[kKernelChunk + kSpareColumns];
+            BlendRows<Sample>(cbFirst, cbSecond, rowTap.weightFirst, rowTap.weightSecond,
+                              firstBlock - 1, blocks + kSpareColumns, plan.chromaWidth, blendedCb);
+            BlendRows<Sample>(crFirst, crSecond, rowTap.weightFirst, rowTap.weightSecond,
+                              firstBlock - 1, blocks + kSpareColumns, plan.chromaWidth, blendedCr);
+            std::int32_t cbLine[kKernelChunk];
+            std::int32_t crLine[kKernelChunk];
+            SpreadColumns<kShiftX>(blendedCb, plan.horizontalTaps.data(), blocks, cbLine);
+            SpreadColumns<kShiftX>(blendedCr, plan.horizontalTaps.data(), blocks, crLine);
+
+            const int first = std::max(chunkStart, rect.x);
+            const int count = chunkEnd - first;
+            const std::int32_t* cb = cbLine + (first - chunkStart);
+            const std::int32_t* cr = crLine + (first - chunkStart);
+            Sample lumaSamples[kKernelChunk];
+            LoadSamples(lumaRow, first, count, lumaSamples);
+            std::uint32_t pixels[kKernelChunk];
+            for (int i = 0; i < count; ++i) {
+                const Acc lumaTerm = luma * static_cast<Acc>(lumaSamples[i]);
+                const Acc blueChroma = static_cast<Acc>(cb[i]);
+                const Acc redChroma = static_cast<Acc>(cr[i]);
+                const std::uint32_t red = ToEightBits<Acc>(lumaTerm + crToRed * redChroma + redBias, shift);
+                const std::uint32_t green = ToEightBits<Acc>(
+                    lumaTerm + cbToGreen * blueChroma + crToGreen * redChroma + greenBias, shift);
+                const std::uint32_t blue = ToEightBits<Acc>(lumaTerm + cbToBlue * blueChroma + blueBias, shift);
+                pixels[i] = kOpaque | red << 16 | green << 8 | blue;
+            }
+            if (hasAlpha) {
+                Sample alpha[kKernelChunk];
+                LoadSamples(RowOf(planes[3], linesizes[3], y), first, count, alpha);
+                for (int i = 0; i < count; ++i) {
+                    pixels[i] = (pixels[i] & kColorBits) |
+                                static_cast<std::uint32_t>(alphaTable[alpha[i]]) << kAlphaShift;
+                }
+            }
+            StorePixels(pixels, count, outRow + static_cast<std::ptrdiff_t>(first - rect.x) * 4);
+        }
+    }
+}
+
+template <typename Sample, typename Acc>
+ToBgraKernel SelectForShift(int shiftX) {
+    switch (shiftX) {
+        case 0: return &YuvToBgra<Sample, Acc, 0>;
+        case 1: return &YuvToBgra<Sample, Acc, 1>;
+        default: return &YuvToBgra<Sample, Acc, 2>;
+    }
+}
+
+}  // namespace
+
+ToBgraKernel SelectYuvToBgra(const ConversionPlan& plan) {
+    const int shiftX = plan.layout.chromaShiftX;
+    if (plan.layout.bytesPerSample == 1) {
+        return plan.narrowToRgb ? SelectForShift<std::uint8_t, std::int32_t>(shiftX)
+                                : SelectForShift<std::uint8_t, std::int64_t>(shiftX);
+    }
+    return plan.narrowToRgb ? SelectForShift<std::uint16_t, std::int32_t>(shiftX)
+                            : SelectForShift<std::uint16_t, std::int64_t>(shiftX);
+}
