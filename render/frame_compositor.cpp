@@ -188,14 +188,6 @@ void UpdateFrameNumbers(FilterData& record, long hostFrame) {
     record.overlayFrameCounter = counter;
 }
 
-bool OutsideFrameRange(const FilterData& record) {
-    if (record.useFrameRange == 0) {
-        return false;
-    }
-    return record.currentFrame < record.rangeStart ||
-           (record.rangeEnd != 0 && record.currentFrame > record.rangeEnd);
-}
-
 std::int64_t OverlayFrameNumber(const FilterData& record) {
     const std::int64_t position =
         static_cast<std::int64_t>(record.overlayFrameCounter) + record.frameOffset;
@@ -293,6 +285,13 @@ void DrawOverlayFrame(const VBitmap& output, FilterData& record, const Mask& mas
 
 }  // namespace
 
+bool FrameOutsideRange(const FilterData& record, std::int32_t frame) {
+    if (record.useFrameRange == 0) {
+        return false;
+    }
+    return frame < record.rangeStart || (record.rangeEnd != 0 && frame > record.rangeEnd);
+}
+
 void FillClippedRect(const FilterActivation& activation, std::int32_t x, std::int32_t y,
                      std::int32_t dx, std::int32_t dy, std::uint32_t pixel) {
     const VBitmap& output = activation.dst->bitmap;
@@ -315,7 +314,7 @@ int HOST_CDECL RunProc(const FilterActivation* activation, const FilterFunctions
         DrawPlaceholder(*activation, record, mask);
         return 0;
     }
-    if (OutsideFrameRange(record)) {
+    if (FrameOutsideRange(record, record.currentFrame)) {
         return 0;
     }
     BITMAPINFOHEADER* frame = FetchOverlayFrame(record);

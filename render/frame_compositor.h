@@ -11,6 +11,9 @@ struct FilterData;
 
 int HOST_CDECL RunProc(const FilterActivation* activation, const FilterFunctions* functions);
 
+// True when a frame range is set and output frame `frame` lies outside it.
+bool FrameOutsideRange(const FilterData& record, std::int32_t frame);
+
 // Fills a rectangle of the activation's output bitmap with one pixel value,
 // clipped to the bitmap. dx or dy of -1 stand for the bitmap's width or height.
 void FillClippedRect(const FilterActivation& activation, std::int32_t x, std::int32_t y,

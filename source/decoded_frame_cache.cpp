@@ -38,6 +38,19 @@ DecodedFrameCache::Entry* DecodedFrameCache::Insert(const void* owner, long fram
     }
     *fresh = true;
 
+    if (!spares_.empty() && bytesInUse_ + size <= limit_) {
+        // A retired entry's buffer, when there is one.
+        entries_.splice(entries_.begin(), spares_, spares_.begin());
+        const Recency::iterator spare = entries_.begin();
+        spare->owner = owner;
+        spare->frame = frame;
+        spare->pins = 1;
+        index_.emplace(key, spare);
+        spare->bytes.Resize(size);
+        bytesInUse_ += spare->bytes.capacity();
+        return &*spare;
+    }
+
     // Evict until the new frame fits; the last entry evicted is reused for it
     // (its bytes no longer count while it is being reused).
     Recency::iterator reused = entries_.end();
@@ -83,6 +96,29 @@ void DecodedFrameCache::Unpin(Entry* entry) {
     }
     std::lock_guard<std::mutex> hold(lock_);
     --entry->pins;
+}
+
+void DecodedFrameCache::Retire(Entry* entry) {
+    if (entry == nullptr) {
+        return;
+    }
+    std::lock_guard<std::mutex> hold(lock_);
+    if (--entry->pins > 0) {
+        return;
+    }
+    const auto found = index_.find(Key{entry->owner, entry->frame});
+    if (found == index_.end()) {
+        return;
+    }
+    const Recency::iterator retired = found->second;
+    index_.erase(found);
+    bytesInUse_ -= retired->bytes.capacity();
+    if (spares_.size() < kSpareFrameBuffers) {
+        spares_.splice(spares_.begin(), entries_, retired);
+        retired->owner = nullptr;
+    } else {
+        entries_.erase(retired);
+    }
 }
 
 void DecodedFrameCache::Drop(Entry* entry) {

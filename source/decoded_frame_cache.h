@@ -41,6 +41,10 @@ private:
     std::size_t capacity_ = 0;
 };
 
+// Buffers of retired entries kept for reuse: one per reader playing forward
+// is what steady play needs.
+constexpr std::size_t kSpareFrameBuffers = 4;
+
 // Default budget of all cached frames together.
 constexpr std::size_t kDecodedFrameCacheLimit = std::size_t{256} << 20;
 
@@ -66,6 +70,10 @@ public:
     // Removes an entry that turned out to hold no frame; it must be pinned
     // once, by the caller.
     void Drop(Entry* entry);
+    // Unpins an entry whose frame will not be asked for again soon: it
+    // leaves the cache, and its buffer is kept aside for the next Insert, so
+    // playing forward neither fills the cache nor allocates per frame.
+    void Retire(Entry* entry);
     // Drops every entry of `owner` (its reader is closing); none may be pinned.
     void Forget(const void* owner);
 
@@ -94,6 +102,7 @@ private:
 
     mutable std::mutex lock_;
     Recency entries_;
+    Recency spares_;  // retired entries, whose buffers the next inserts reuse
     std::unordered_map<Key, Recency::iterator, KeyHash> index_;
     std::size_t limit_ = kDecodedFrameCacheLimit;
     std::size_t bytesInUse_ = 0;

@@ -41,6 +41,16 @@ AVPixelFormat FullRangeAlias(AVPixelFormat format, bool* fullRange) {
 
 std::atomic<long> g_decodedPictures{0};
 
+// The matrix of a picture whose stream names none: what players assume.
+constexpr int kHighDefinitionLines = 720;
+AVColorSpace MatrixOrDefault(AVColorSpace tagged, int height) {
+    if (tagged != AVCOL_SPC_UNSPECIFIED && tagged != AVCOL_SPC_RESERVED &&
+        tagged != AVCOL_SPC_RGB) {
+        return tagged;
+    }
+    return height >= kHighDefinitionLines ? AVCOL_SPC_BT709 : AVCOL_SPC_BT470BG;
+}
+
 }  // namespace
 
 long FfmpegFrameReader::DecodedPictureCount() { return g_decodedPictures.load(); }
@@ -219,13 +229,45 @@ bool FfmpegFrameReader::PrepareScaler() {
         return false;
     }
     // The source's own matrix and range (the scaler's numbering of matrices
-    // is FFmpeg's, and an untagged source gets its default); RGB out is
+    // is FFmpeg's; an untagged source gets what players assume); RGB out is
     // always full range.
-    const int* coefficients = sws_getCoefficients(input.colorspace);
+    const int* coefficients =
+        sws_getCoefficients(MatrixOrDefault(static_cast<AVColorSpace>(input.colorspace),
+                                            input.height));
     sws_setColorspaceDetails(scaler_, coefficients, input.fullRange ? 1 : 0,
                              sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
     scalerInput_ = input;
     return true;
+}
+
+const PictureConverter* FfmpegFrameReader::PrepareConverter() {
+    if (info_->format.biBitCount != 32) {
+        return nullptr;
+    }
+    ScalerInput input;
+    input.width = frame_->width;
+    input.height = frame_->height;
+    input.format = frame_->format;
+    input.fullRange = frame_->color_range == AVCOL_RANGE_JPEG;
+    input.colorspace = frame_->colorspace;
+    input.chromaLocation = frame_->chroma_location;
+    if (input == converterInput_ && (converter_ != nullptr || converterUnusable_)) {
+        return converter_.get();
+    }
+    converter_.reset();
+    converterInput_ = input;
+    const AVPixelFormat format = static_cast<AVPixelFormat>(frame_->format);
+    converterUnusable_ =
+        input.width != info_->format.biWidth || input.height != info_->format.biHeight ||
+        !PictureConverter::Handles(format) ||
+        !PictureConverter::HandlesColorspace(MatrixOrDefault(frame_->colorspace, input.height));
+    if (!converterUnusable_) {
+        converter_ = std::make_unique<PictureConverter>(format, frame_->colorspace,
+                                                        frame_->color_range,
+                                                        frame_->chroma_location, input.width,
+                                                        input.height);
+    }
+    return converter_.get();
 }
 
 DecodedFrameCache::Entry* FfmpegFrameReader::Store(long number) {
@@ -240,6 +282,15 @@ DecodedFrameCache::Entry* FfmpegFrameReader::Store(long number) {
     std::memcpy(record, &format, sizeof format);
 
     std::uint8_t* bits = record + sizeof format;
+    if (const PictureConverter* converter = PrepareConverter()) {
+        // Bottom-up rows: the top row is the last one stored.
+        converter->ToBgra(frame_->data, frame_->linesize,
+                          PictureRect{0, 0, frame_->width, frame_->height},
+                          bits + static_cast<std::size_t>(rowBytes_) *
+                                     static_cast<std::size_t>(format.biHeight - 1),
+                          -rowBytes_);
+        return entry;
+    }
     if (!PrepareScaler()) {
         // A picture that cannot be converted counts as one that cannot be decoded.
         DecodedFrameCache::Instance().Drop(entry);
@@ -292,10 +343,25 @@ FfmpegFrameReader::Outcome FfmpegFrameReader::DecodeUntil(long number, long keep
     return Outcome::Missing;
 }
 
+void FfmpegFrameReader::ReleaseHandedOut(long nextRequest) {
+    if (handedOut_ == nullptr) {
+        return;
+    }
+    DecodedFrameCache& cache = DecodedFrameCache::Instance();
+    // Playing forward, the frame behind is not asked for again until play
+    // starts over, which decodes it again as cheaply; keeping every frame
+    // would only fill memory.
+    if (nextRequest > lastRequest_ && handedOut_->frame == lastRequest_) {
+        cache.Retire(handedOut_);
+    } else {
+        cache.Unpin(handedOut_);
+    }
+    handedOut_ = nullptr;
+}
+
 void* FfmpegFrameReader::Fetch(long number) {
     DecodedFrameCache& cache = DecodedFrameCache::Instance();
-    cache.Unpin(handedOut_);
-    handedOut_ = nullptr;
+    ReleaseHandedOut(number);
     if (number < 0 || number >= info_->length()) {
         return nullptr;
     }

@@ -15,6 +15,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "convert/picture_converter.h"
 #include "source/decoded_frame_cache.h"
 #include "source/ffmpeg_video_stream.h"
 
@@ -65,13 +66,24 @@ private:
         int format = AV_PIX_FMT_NONE;
         bool fullRange = false;
         int colorspace = AVCOL_SPC_UNSPECIFIED;
+        int chromaLocation = AVCHROMA_LOC_UNSPECIFIED;
         bool operator==(const ScalerInput& other) const {
             return width == other.width && height == other.height && format == other.format &&
-                   fullRange == other.fullRange && colorspace == other.colorspace;
+                   fullRange == other.fullRange && colorspace == other.colorspace &&
+                   chromaLocation == other.chromaLocation;
         }
     } scalerInput_;
     // A converter for frame_ into the record's format; false when none can be made.
     bool PrepareScaler();
+    // The exact converter for frame_, when it handles the frame's format and
+    // the records are 32-bit; null otherwise (swscale converts instead).
+    const PictureConverter* PrepareConverter();
+    std::unique_ptr<PictureConverter> converter_;
+    ScalerInput converterInput_;
+    bool converterUnusable_ = false;
+    // Hands back the record handed out last: kept in the cache when play may
+    // come back to it, dropped when playing on forward.
+    void ReleaseHandedOut(long nextRequest);
     AVPacket* packet_ = nullptr;
     AVFrame* frame_ = nullptr;
     AVPixelFormat recordPixelFormat_ = AV_PIX_FMT_BGR24;

@@ -1,6 +1,7 @@
 #include "source/ffmpeg_video_stream.h"
 
 #include <algorithm>
+#include <atomic>
 #include <sys/stat.h>
 
 extern "C" {
@@ -26,9 +27,14 @@ bool IsRegularFile(const std::string& path) {
     return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
 }
 
+std::atomic<bool> g_wideRecords{false};
+
 // 32-bit records for sources that carry alpha or are 32-bit RGB already, as
 // the Windows library hands such frames on; 24 bits for everything else.
 int RecordBitCount(AVPixelFormat format) {
+    if (g_wideRecords.load()) {
+        return 32;
+    }
     const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(format);
     // Palettes of AVI files carry no alpha, though FFmpeg marks every
     // palettised format as able to.
@@ -45,6 +51,8 @@ int RecordBitCount(AVPixelFormat format) {
 }
 
 }  // namespace
+
+void UseWideFrameRecords(bool wide) { g_wideRecords.store(wide); }
 
 void FormatContextCloser::operator()(AVFormatContext* context) const {
     avformat_close_input(&context);

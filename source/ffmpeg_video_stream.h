@@ -74,5 +74,11 @@ FormatContext OpenMediaFile(const std::string& path, bool probeStreams);
 std::shared_ptr<const VideoStreamInfo> ScanVideoStream(AVFormatContext* context,
                                                        const std::string& path, long number);
 
+// Records are 24-bit for sources without alpha, as the Windows AVI library
+// hands such frames on. A host of our own may ask for 32-bit records for
+// every source: the filter then copies or stretches them without a
+// conversion of its own. Affects streams scanned afterwards.
+void UseWideFrameRecords(bool wide);
+
 // The frame record layout: rows padded to 4 bytes.
 std::int64_t FrameRowBytes(std::int64_t width, int bitCount);

@@ -141,6 +141,13 @@ const OptionRow kOptions[] = {
     {"--no-audio", nullptr, nullptr, kRender,
      "leave out the main video's audio (by default it is copied unchanged)",
      [](CommandLine& line, const std::string&, const std::string&) { line.noAudio = true; }},
+    {"--rgb-output", nullptr, nullptr, kCompositing,
+     "convert the whole main picture to the filter's 8-bit RGB and write exactly what the "
+     "filter made (by default only the overlay's area is converted and the rest of the "
+     "picture is kept as it was)",
+     [](CommandLine& line, const std::string&, const std::string&) {
+         line.filterPixels = true;
+     }},
     {"--quiet", "-q", nullptr, kAll, "no progress display",
      [](CommandLine& line, const std::string&, const std::string&) { line.quiet = true; }},
 };
@@ -285,9 +292,11 @@ std::string HelpText() {
             "\n"
             "The output's container follows its extension: .mkv, .avi and .nut hold\n"
             "lossless FFV1, .mp4 and .mov hold H.264. '--format null' composites\n"
-            "every frame and writes nothing (for timing). Frame rate and size follow\n"
-            "MAIN, and its audio is copied over unchanged. OUT is written under a\n"
-            "temporary name and replaces an existing file only once it is complete.\n"
+            "every frame and writes nothing (for timing). Size, pixel format, depth,\n"
+            "colour, frame times, aspect and rotation follow MAIN, and its audio is\n"
+            "copied over unchanged; outside the overlay's area every sample is kept\n"
+            "as it was. OUT is written under a temporary name and replaces an\n"
+            "existing file only once it is complete.\n"
             "\n"
             "Settings not given take the configuration dialog's defaults; the\n"
             "border and the shadow are drawn only when --border N (N > 0) or\n"

@@ -19,6 +19,7 @@ struct CommandLine {
     std::int64_t frameAt = -1;  // --at (frame)
     bool quiet = false;
     bool noAudio = false;     // --no-audio: leave the main video's audio out
+    bool filterPixels = false;  // --rgb-output: the whole picture in the filter's pixels
     // Every filter setting, starting from the dialog's first-open defaults.
     FilterData settings;
     bool maskGiven = false;

@@ -115,12 +115,13 @@ void MakeFolder(const std::string& path) {
 }
 
 void WriteClip(SyntheticClip& clip, const std::string& path, const std::string& name) {
-    VideoWriter writer(path, name, OutputFormatByName("avi"), clip.width(), clip.height(),
-                       clip.frameRate());
-    Picture picture(clip.width(), clip.height());
-    while (clip.Next(&picture)) {
+    VideoWriter writer(path, name, OutputFormatByName("avi"), clip.format());
+    FramePtr frame = NewFrame();
+    long number = 0;
+    while (clip.Next(*frame, number)) {
         ThrowIfInterrupted();
-        writer.Write(picture.top(), picture.topDownStride());
+        writer.Write(*frame);
+        av_frame_unref(frame.get());
     }
     writer.Finish();
 }
@@ -134,7 +135,7 @@ int RunRender(const CommandLine& line) {
         format = line.format.empty() ? &OutputFormatForPath(line.output)
                                      : &OutputFormatByName(line.format);
     }
-    FileFrameSource source(line.input);
+    FileFrameSource source(line.input, line.filterPixels);
     FilterModuleSession module;
     OverlayFilter filter(module, SetupFrom(line));
 
@@ -150,8 +151,8 @@ int RunRender(const CommandLine& line) {
             audio.videoStartSeconds = source.reader().videoStartSeconds();
         }
         pending.emplace(line.output);
-        writer.emplace(pending->writePath(), line.output, *format, source.width(),
-                       source.height(), source.frameRate(), audio);
+        writer.emplace(pending->writePath(), line.output, *format, source.format(),
+                       CarriedOver{source.stream(), source.container()}, audio);
         sink.emplace(*writer);
         job.sinks.push_back(&*sink);
         job.carryAudio = !audio.streams.empty();
@@ -170,7 +171,7 @@ int RunRender(const CommandLine& line) {
 }
 
 int RunFrame(const CommandLine& line) {
-    FileFrameSource source(line.input);
+    FileFrameSource source(line.input, line.filterPixels);
     FilterModuleSession module;
     OverlayFilter filter(module, SetupFrom(line));
     CheckNotAnInput(line.output, {line.input, line.overlayPath, line.scriptPath});
@@ -211,7 +212,7 @@ int RunDemo(const CommandLine& line) {
     PendingOutput pendingVideo(videoPath);
     PendingOutput pendingStill(stillPath);
     VideoWriter writer(pendingVideo.writePath(), videoPath, OutputFormatForPath(videoPath),
-                       main.width(), main.height(), main.frameRate());
+                       main.format());
     VideoSink videoSink(writer);
     PngSink stillSink(pendingStill.writePath(), stillPath, kDemoStillFrame);
     Progress progress("quillmere demo", kDemoFrames, !line.quiet && StderrIsTerminal());

@@ -7,89 +7,26 @@
 #include <mutex>
 #include <thread>
 
+#include "apps/quillmere/area_compositor.h"
 #include "apps/quillmere/bounded_queue.h"
-#include "apps/quillmere/filter_host.h"
 #include "apps/quillmere/pending_output.h"
 #include "apps/quillmere/progress.h"
 #include "apps/quillmere/runner_error.h"
 
 namespace {
 
-// Pictures in circulation on each side of the filter: enough for every
-// stage to work while the next one works, and a little slack.
-constexpr int kPicturesPerSide = 3;
+// Frames in circulation: enough for every stage to work while the next
+// one works, and a little slack. Their buffers are the decoder's; this
+// bounds how many the pipeline holds at once.
+constexpr int kFramesInFlight = 4;
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
-
-// Hands the pipeline's pictures to the processing pass. Like a host, the
-// runner points the activation's source and output bitmaps at its own frame
-// buffers, which have the pass's layout, so no frame is copied in or out;
-// should the layouts ever differ, the pass's own buffers are used through
-// copies instead.
-class FrameBuffers {
-public:
-    FrameBuffers(FilterInstance& instance, ProcessingPass& pass, const Picture& sample)
-        : source_(instance.activation().src->bitmap),
-          output_(instance.activation().dst->bitmap),
-          ownSource_(source_.data),
-          ownOutput_(output_.data),
-          pass_(pass) {
-        const bool separateOutput = (pass.paramResult() & kFilterParamSwapBuffers) != 0;
-        direct_ = separateOutput && Matches(source_, sample) && Matches(output_, sample);
-    }
-    ~FrameBuffers() { Restore(); }
-    FrameBuffers(const FrameBuffers&) = delete;
-    FrameBuffers& operator=(const FrameBuffers&) = delete;
-
-    // Runs the filter on `input`, leaving the composite in `output` (or, with
-    // no output, only in the pass).
-    void Run(long frameNumber, Picture& input, Picture* output) {
-        if (!direct_) {
-            CopyIntoSource(input, pass_);
-            pass_.RunFrame(frameNumber);
-            if (output != nullptr) {
-                CopyFromOutput(pass_, *output);
-            }
-            return;
-        }
-        source_.data = reinterpret_cast<Pixel32*>(input.pixels.data());
-        output_.data = output != nullptr ? reinterpret_cast<Pixel32*>(output->pixels.data())
-                                         : ownOutput_;
-        pass_.RunFrame(frameNumber);
-        Restore();
-    }
-
-    // Gives the pass its own buffers back.
-    void Restore() {
-        source_.data = ownSource_;
-        output_.data = ownOutput_;
-    }
-
-private:
-    static bool Matches(const VBitmap& bitmap, const Picture& picture) {
-        return bitmap.w == picture.width && bitmap.h == picture.height &&
-               bitmap.pitch == picture.pitch && bitmap.depth == 32;
-    }
-
-    VBitmap& source_;
-    VBitmap& output_;
-    Pixel32* const ownSource_;
-    Pixel32* const ownOutput_;
-    ProcessingPass& pass_;
-    bool direct_ = false;
-};
 
 class Pipeline {
 public:
     explicit Pipeline(const CompositeJob& job) : job_(job) {
-        const int width = job.source->width();
-        const int height = job.source->height();
-        for (int index = 0; index < kPicturesPerSide; ++index) {
-            inputPictures_.emplace_back(std::make_unique<Picture>(width, height));
-            freeInput_.Push(inputPictures_.back().get());
-            if (!job.sinks.empty()) {
-                outputPictures_.emplace_back(std::make_unique<Picture>(width, height));
-                freeOutput_.Push(outputPictures_.back().get());
-            }
+        for (int index = 0; index < kFramesInFlight; ++index) {
+            frames_.push_back(NewFrame());
+            free_.Push(Slot{frames_.back().get(), 0});
         }
     }
 
@@ -139,8 +76,7 @@ private:
                 error_ = error;
             }
         }
-        for (BoundedQueue<Picture*>* queue :
-             {&freeInput_, &toFilter_, &freeOutput_, &toEncoder_}) {
+        for (BoundedQueue<Slot>* queue : {&free_, &toFilter_, &toEncoder_}) {
             queue->Abort();
         }
         audio_.Abort();
@@ -155,52 +91,48 @@ private:
     }
 
     void Decode() {
-        long frameNumber = 0;
-        for (; job_.lastFrame < 0 || frameNumber <= job_.lastFrame; ++frameNumber) {
+        if (job_.firstFrame > 0) {
+            job_.source->SkipTowards(job_.firstFrame);
+        }
+        for (;;) {
             ThrowIfInterrupted();
-            if (frameNumber < job_.firstFrame) {
-                if (!job_.source->Next(nullptr)) {
-                    break;
-                }
-                continue;
-            }
-            Picture* picture = nullptr;
-            if (!freeInput_.Pop(picture)) {
+            Slot slot;
+            if (!free_.Pop(slot)) {
                 return;
             }
-            if (!job_.source->Next(picture)) {
+            long number = 0;
+            if (!job_.source->Next(*slot.frame, number)) {
                 break;
             }
-            picture->frameNumber = frameNumber;
-            toFilter_.Push(picture);
+            if (job_.lastFrame >= 0 && number > job_.lastFrame) {
+                av_frame_unref(slot.frame);
+                break;
+            }
+            if (number < job_.firstFrame) {
+                // Decoded on the way to the first frame wanted.
+                av_frame_unref(slot.frame);
+                free_.Push(slot);
+                continue;
+            }
+            slot.number = number;
+            toFilter_.Push(slot);
         }
         toFilter_.Close();
     }
 
     void Filter() {
-        const FrameSource& source = *job_.source;
-        ProcessingPass pass(*job_.instance, source.width(), source.height());
-        const AVRational rate = source.frameRate();
-        pass.SetMicrosecondsPerFrame(
-            static_cast<long>(av_rescale(1000000, rate.den, rate.num)));
-        FrameBuffers buffers(*job_.instance, pass, *inputPictures_.front());
-        Picture* input = nullptr;
-        while (toFilter_.Pop(input)) {
-            const long frameNumber = input->frameNumber;
-            Picture* output = nullptr;
-            if (!job_.sinks.empty() && !freeOutput_.Pop(output)) {
-                return;
-            }
-            buffers.Run(frameNumber, *input, output);
-            freeInput_.Push(input);
-            if (output == nullptr) {
+        AreaCompositor compositor(*job_.instance, job_.source->format());
+        Slot slot;
+        while (toFilter_.Pop(slot)) {
+            compositor.Composite(*slot.frame, slot.number);
+            if (job_.sinks.empty()) {
+                av_frame_unref(slot.frame);
+                free_.Push(slot);
                 ++done_;
                 continue;
             }
-            output->frameNumber = frameNumber;
-            toEncoder_.Push(output);
+            toEncoder_.Push(slot);
         }
-        pass.Finish();
         toEncoder_.Close();
     }
 
@@ -216,14 +148,16 @@ private:
     }
 
     void Encode() {
-        Picture* picture = nullptr;
-        while (toEncoder_.Pop(picture)) {
-            PassAudio();
+        Slot slot;
+        while (toEncoder_.Pop(slot)) {
             for (FrameSink* sink : job_.sinks) {
-                sink->Consume(*picture);
+                sink->Consume(*slot.frame, slot.number);
             }
-            freeOutput_.Push(picture);
+            av_frame_unref(slot.frame);
+            free_.Push(slot);
             ++done_;
+            // After the frame: the first one opens the output.
+            PassAudio();
         }
         // A queue that ended because of a failure elsewhere leaves the
         // output incomplete: it must not be finished as if it were whole.
@@ -257,13 +191,17 @@ private:
         }
     }
 
+    // A frame on its way, with its number.
+    struct Slot {
+        AVFrame* frame = nullptr;
+        long number = 0;
+    };
+
     const CompositeJob& job_;
-    std::vector<std::unique_ptr<Picture>> inputPictures_;
-    std::vector<std::unique_ptr<Picture>> outputPictures_;
-    BoundedQueue<Picture*> freeInput_;
-    BoundedQueue<Picture*> toFilter_;
-    BoundedQueue<Picture*> freeOutput_;
-    BoundedQueue<Picture*> toEncoder_;
+    std::vector<FramePtr> frames_;
+    BoundedQueue<Slot> free_;
+    BoundedQueue<Slot> toFilter_;
+    BoundedQueue<Slot> toEncoder_;
     struct AudioPacket {
         PacketPtr packet;
         int audioIndex = 0;

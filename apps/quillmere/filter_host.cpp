@@ -4,15 +4,18 @@
 #include <cstring>
 #include <fstream>
 
-#include "apps/quillmere/picture.h"
 #include "apps/quillmere/runner_error.h"
 #include "apps/quillmere/video_reader.h"
 #include "filter/module_entry.h"
 #include "hostkit/host_services.h"
 #include "hostkit/script_line.h"
+#include "source/ffmpeg_video_stream.h"
 #include "source/overlay_source.h"
 
 FilterModuleSession::FilterModuleSession() {
+    // Overlay frames in the filter's own 32-bit pixels, converted once
+    // with their stream's matrix.
+    UseWideFrameRecords(true);
     int version = 0;
     int compatible = 0;
     if (VirtualdubFilterModuleInit2(&module_, &HostFilterFunctions(), version, compatible) != 0) {
@@ -87,12 +90,4 @@ void OverlayFilter::OpenOverlay(const std::string& path) {
     if (settings.frameGetter == nullptr) {
         throw RunnerError("cannot read the overlay '" + path + "': its frames cannot be decoded");
     }
-}
-
-void CopyIntoSource(const Picture& picture, ProcessingPass& pass) {
-    pass.LoadSource(reinterpret_cast<const Pixel32*>(picture.top()), picture.topDownStride());
-}
-
-void CopyFromOutput(const ProcessingPass& pass, Picture& picture) {
-    pass.StoreOutput(reinterpret_cast<Pixel32*>(picture.top()), picture.topDownStride());
 }

@@ -9,8 +9,6 @@
 #include "filter/filter_data.h"
 #include "hostkit/processing_driver.h"
 
-class Picture;
-
 // The module, registered for the lifetime of the object.
 class FilterModuleSession {
 public:
@@ -50,7 +48,3 @@ private:
     FilterInstance instance_;
 };
 
-// Copies a picture into the pass's source bitmap, and the pass's output
-// back out.
-void CopyIntoSource(const Picture& picture, ProcessingPass& pass);
-void CopyFromOutput(const ProcessingPass& pass, Picture& picture);

@@ -7,67 +7,83 @@ extern "C" {
 }
 
 namespace {
-// Only the main video can need scaling (a stream that changes size midway);
-// everything else is a format change at one size.
-constexpr int kScaleFlags = SWS_BILINEAR;
+
+// Only a main video that changes size midway is scaled; everything else is
+// a format change at one size, made as exactly as swscale can.
+constexpr int kScaleFlags = SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT |
+                            SWS_FULL_CHR_H_INP | SWS_BITEXACT;
+constexpr int kPlayersHighDefinitionLines = 720;
 
 // Decoders still hand out the deprecated full-range YUV formats; swscale
 // wants the plain format with the range stated separately.
-AVPixelFormat PlainFormat(AVPixelFormat format, bool& fullRange) {
+AVPixelFormat PlainFormat(AVPixelFormat format) {
     switch (format) {
-    case AV_PIX_FMT_YUVJ420P: fullRange = true; return AV_PIX_FMT_YUV420P;
-    case AV_PIX_FMT_YUVJ422P: fullRange = true; return AV_PIX_FMT_YUV422P;
-    case AV_PIX_FMT_YUVJ444P: fullRange = true; return AV_PIX_FMT_YUV444P;
-    case AV_PIX_FMT_YUVJ440P: fullRange = true; return AV_PIX_FMT_YUV440P;
+    case AV_PIX_FMT_YUVJ420P: return AV_PIX_FMT_YUV420P;
+    case AV_PIX_FMT_YUVJ422P: return AV_PIX_FMT_YUV422P;
+    case AV_PIX_FMT_YUVJ444P: return AV_PIX_FMT_YUV444P;
+    case AV_PIX_FMT_YUVJ440P: return AV_PIX_FMT_YUV440P;
+    case AV_PIX_FMT_YUVJ411P: return AV_PIX_FMT_YUV411P;
     default: return format;
     }
 }
+
+bool IsRgb(AVPixelFormat format) {
+    const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(format);
+    return descriptor != nullptr && (descriptor->flags & AV_PIX_FMT_FLAG_RGB) != 0;
+}
+
 }  // namespace
 
-FrameConverter::FrameConverter(int width, int height, AVPixelFormat outputFormat)
-    : width_(width), height_(height), outputFormat_(outputFormat) {}
+AVColorSpace MatrixOf(AVColorSpace tagged, int height) {
+    if (tagged != AVCOL_SPC_UNSPECIFIED && tagged != AVCOL_SPC_RESERVED &&
+        tagged != AVCOL_SPC_RGB) {
+        return tagged;
+    }
+    return height >= kPlayersHighDefinitionLines ? AVCOL_SPC_BT709 : AVCOL_SPC_BT470BG;
+}
 
-SwsContext* FrameConverter::ContextFor(int width, int height, AVPixelFormat inputFormat,
-                                       AVPixelFormat outputFormat) {
+bool FullRangeOf(AVPixelFormat format, AVColorRange tagged) {
+    return tagged == AVCOL_RANGE_JPEG || PlainFormat(format) != format;
+}
+
+void FrameConverter::Convert(const AVFrame& input, AVPixelFormat format, int width, int height,
+                             AVFrame& output) {
+    const AVPixelFormat inputFormat = PlainFormat(static_cast<AVPixelFormat>(input.format));
     SwsContext* context =
-        sws_getCachedContext(context_.release(), width, height, inputFormat, width_, height_,
-                             outputFormat, kScaleFlags, nullptr, nullptr, nullptr);
+        sws_getCachedContext(context_.release(), input.width, input.height, inputFormat, width,
+                             height, PlainFormat(format), kScaleFlags, nullptr, nullptr, nullptr);
     context_.reset(context);
     if (context == nullptr) {
         throw RunnerError(std::string("cannot convert pictures from ") +
-                          av_get_pix_fmt_name(inputFormat) + " to " +
-                          av_get_pix_fmt_name(outputFormat));
+                          av_get_pix_fmt_name(static_cast<AVPixelFormat>(input.format)) +
+                          " to " + av_get_pix_fmt_name(format));
     }
-    return context;
-}
+    const AVColorSpace matrix = MatrixOf(input.colorspace, input.height);
+    const bool inputFull = IsRgb(inputFormat) ||
+                           FullRangeOf(static_cast<AVPixelFormat>(input.format), input.color_range);
+    const bool outputFull = IsRgb(format) || FullRangeOf(format, input.color_range);
+    const int* coefficients = sws_getCoefficients(matrix);
+    sws_setColorspaceDetails(context, coefficients, inputFull ? 1 : 0, coefficients,
+                             outputFull ? 1 : 0, 0, 1 << 16, 1 << 16);
 
-void FrameConverter::Convert(const AVFrame& input, std::uint8_t* const planes[],
-                             const int strides[]) {
-    bool fullRange = input.color_range == AVCOL_RANGE_JPEG;
-    const AVPixelFormat format = PlainFormat(static_cast<AVPixelFormat>(input.format), fullRange);
-    SwsContext* context = ContextFor(input.width, input.height, format, outputFormat_);
-    if (fullRange) {
-        int* inverseTable = nullptr;
-        int* table = nullptr;
-        int sourceRange = 0;
-        int destinationRange = 0;
-        int brightness = 0;
-        int contrast = 0;
-        int saturation = 0;
-        if (sws_getColorspaceDetails(context, &inverseTable, &sourceRange, &table,
-                                     &destinationRange, &brightness, &contrast,
-                                     &saturation) >= 0) {
-            sws_setColorspaceDetails(context, inverseTable, 1, table, destinationRange,
-                                     brightness, contrast, saturation);
+    const bool reusable = output.format == format && output.width == width &&
+                          output.height == height && av_frame_is_writable(&output) != 0;
+    if (!reusable) {
+        av_frame_unref(&output);
+        output.format = format;
+        output.width = width;
+        output.height = height;
+        if (av_frame_get_buffer(&output, 0) < 0) {
+            throw RunnerError("out of memory");
         }
     }
-    sws_scale(context, input.data, input.linesize, 0, input.height, planes, strides);
-}
-
-void FrameConverter::ConvertPacked(const std::uint8_t* pixels, int stride, AVPixelFormat format,
-                                   AVFrame& output) {
-    SwsContext* context = ContextFor(width_, height_, format, outputFormat_);
-    const std::uint8_t* planes[4] = {pixels, nullptr, nullptr, nullptr};
-    const int strides[4] = {stride, 0, 0, 0};
-    sws_scale(context, planes, strides, 0, height_, output.data, output.linesize);
+    if (av_frame_copy_props(&output, &input) < 0) {
+        throw RunnerError("out of memory");
+    }
+    if (IsRgb(format)) {
+        output.colorspace = AVCOL_SPC_RGB;
+        output.color_range = AVCOL_RANGE_JPEG;
+    }
+    sws_scale(context, input.data, input.linesize, 0, input.height, output.data,
+              output.linesize);
 }

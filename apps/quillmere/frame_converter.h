@@ -1,32 +1,29 @@
-// Picture conversion between the decoder's, the filter's and the encoder's
-// pixel formats (libswscale), at one fixed output size.
+// Whole-picture conversion with libswscale, for the few conversions the
+// pipeline's own converter does not make: pixel formats it does not carry,
+// a size that changes midway, an encoder that cannot take the main's
+// format. The picture's own matrix and range are used, with accurate
+// rounding; the converter is kept between frames.
 #pragma once
-
-#include <cstdint>
 
 #include "apps/quillmere/ffmpeg_handles.h"
 
 class FrameConverter {
 public:
-    FrameConverter(int width, int height, AVPixelFormat outputFormat);
-
-    // Converts a decoded frame (any size and format) into the output planes.
-    // A negative stride writes the rows bottom-up.
-    void Convert(const AVFrame& input, std::uint8_t* const planes[], const int strides[]);
-    // Converts one packed picture of the output size (e.g. the filter's BGRA)
-    // into `output`, whose format and size must match the converter's.
-    void ConvertPacked(const std::uint8_t* pixels, int stride, AVPixelFormat format,
-                       AVFrame& output);
+    // Converts `input` into `output`, giving it `format` and the size
+    // `width` x `height` and keeping its colour description. `output`'s
+    // buffers are reused when they fit and nothing else holds them.
+    void Convert(const AVFrame& input, AVPixelFormat format, int width, int height,
+                 AVFrame& output);
 
 private:
-    SwsContext* ContextFor(int width, int height, AVPixelFormat inputFormat,
-                           AVPixelFormat outputFormat);
-
-    int width_;
-    int height_;
-    AVPixelFormat outputFormat_;
     ScaleContextPtr context_;
 };
 
 // The filter's pixel layout: 32-bit words, blue in the low byte.
 constexpr AVPixelFormat kFilterPixelFormat = AV_PIX_FMT_BGRA;
+
+// The matrix a picture's YUV samples were made with: its own tag, else what
+// players assume (BT.709 from 720 lines up, BT.601 below).
+AVColorSpace MatrixOf(AVColorSpace tagged, int height);
+// Full range for the full-range ("J") formats and tagged pictures.
+bool FullRangeOf(AVPixelFormat format, AVColorRange tagged);

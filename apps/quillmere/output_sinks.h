@@ -3,15 +3,14 @@
 
 #include <string>
 
+#include "apps/quillmere/frame_picture.h"
 #include "apps/quillmere/frame_stream.h"
 #include "apps/quillmere/video_writer.h"
 
 class VideoSink : public FrameSink {
 public:
     explicit VideoSink(VideoWriter& writer) : writer_(writer) {}
-    void Consume(const Picture& picture) override {
-        writer_.Write(picture.top(), picture.topDownStride());
-    }
+    void Consume(const AVFrame& frame, long) override { writer_.Write(frame); }
     void ConsumeAudio(AVPacket& packet, int audioIndex) override {
         writer_.WriteAudio(packet, audioIndex);
     }
@@ -27,8 +26,9 @@ public:
     PngSink(std::string path, std::string displayName, long frameNumber)
         : path_(std::move(path)), displayName_(std::move(displayName)),
           frameNumber_(frameNumber) {}
-    void Consume(const Picture& picture) override {
-        if (picture.frameNumber == frameNumber_) {
+    void Consume(const AVFrame& frame, long number) override {
+        if (number == frameNumber_) {
+            const Picture picture = PictureOfFrame(frame);
             WritePng(path_, displayName_, picture.top(), picture.topDownStride(), picture.width,
                      picture.height);
             written_ = true;

@@ -1,6 +1,7 @@
 #include "apps/quillmere/synthetic_clip.h"
 
 #include <cstring>
+#include <new>
 #include <string>
 
 namespace {
@@ -94,17 +95,38 @@ void DrawNumber(Picture& picture, long number, int x, int y, int scale, std::uin
 
 SyntheticClip::SyntheticClip(int width, int height, std::int64_t frameCount,
                              AVRational frameRate, ClipPattern pattern)
-    : width_(width), height_(height), frameCount_(frameCount), frameRate_(frameRate),
-      pattern_(pattern) {}
+    : width_(width), height_(height), frameCount_(frameCount), pattern_(pattern),
+      picture_(width, height) {
+    format_.width = width;
+    format_.height = height;
+    format_.pixelFormat = AV_PIX_FMT_BGR0;
+    format_.colorspace = AVCOL_SPC_RGB;
+    format_.range = AVCOL_RANGE_JPEG;
+    format_.frameRate = frameRate;
+    format_.timeBase = av_inv_q(frameRate);
+}
 
-bool SyntheticClip::Next(Picture* picture) {
+bool SyntheticClip::Next(AVFrame& frame, long& number) {
     if (next_ >= frameCount_) {
         return false;
     }
-    if (picture != nullptr) {
-        Draw(next_, *picture);
+    Draw(next_, picture_);
+    frame.format = format_.pixelFormat;
+    frame.width = width_;
+    frame.height = height_;
+    if (av_frame_get_buffer(&frame, 0) < 0) {
+        throw std::bad_alloc();
     }
-    ++next_;
+    const std::size_t rowBytes = static_cast<std::size_t>(width_) * 4;
+    for (int y = 0; y < height_; ++y) {
+        std::memcpy(frame.data[0] + static_cast<std::ptrdiff_t>(y) * frame.linesize[0],
+                    picture_.row(y), rowBytes);
+    }
+    frame.colorspace = format_.colorspace;
+    frame.color_range = format_.range;
+    frame.pts = next_;
+    frame.best_effort_timestamp = next_;
+    number = next_++;
     return true;
 }
 

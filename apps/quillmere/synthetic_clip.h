@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "apps/quillmere/frame_stream.h"
+#include "apps/quillmere/picture.h"
 
 enum class ClipPattern {
     Landscape,  // soft diagonal bands drifting right, a bouncing disc
@@ -16,11 +17,11 @@ class SyntheticClip : public FrameSource {
 public:
     SyntheticClip(int width, int height, std::int64_t frameCount, AVRational frameRate,
                   ClipPattern pattern);
-    int width() const override { return width_; }
-    int height() const override { return height_; }
-    AVRational frameRate() const override { return frameRate_; }
+    // Frames in the filter's own pixels (blue, green, red, an unused byte),
+    // timed at the clip's rate from 0.
+    const VideoFormat& format() const override { return format_; }
     std::int64_t frameCountHint() const override { return frameCount_; }
-    bool Next(Picture* picture) override;
+    bool Next(AVFrame& frame, long& number) override;
 
     // Draws frame `frameNumber` into `picture`.
     void Draw(long frameNumber, Picture& picture) const;
@@ -29,8 +30,9 @@ private:
     int width_;
     int height_;
     std::int64_t frameCount_;
-    AVRational frameRate_;
     ClipPattern pattern_;
+    VideoFormat format_;
+    Picture picture_;
     long next_ = 0;
 };
 

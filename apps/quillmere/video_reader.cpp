@@ -100,7 +100,17 @@ bool VideoReader::ReceiveFrame() {
     throw RunnerError("cannot decode '" + path_ + "': " + AvErrorText(error));
 }
 
-const AVFrame* VideoReader::NextFrame() {
+bool VideoReader::SeekBefore(std::int64_t time) {
+    if (av_seek_frame(format_.get(), streamIndex_, time, AVSEEK_FLAG_BACKWARD) < 0) {
+        return false;
+    }
+    avcodec_flush_buffers(decoder_.get());
+    draining_ = false;
+    finished_ = false;
+    return true;
+}
+
+AVFrame* VideoReader::NextFrame() {
     while (!finished_) {
         if (ReceiveFrame()) {
             return frame_.get();

@@ -33,8 +33,17 @@ public:
     void SetAudioHandler(AudioHandler handler) { audioHandler_ = std::move(handler); }
 
     // The next decoded frame, or null after the last one. The frame is valid
-    // until the next call. Throws RunnerError when the data is unreadable.
-    const AVFrame* NextFrame();
+    // until the next call; the caller may take its buffers (move the
+    // reference out). Throws RunnerError when the data is unreadable.
+    AVFrame* NextFrame();
+
+    // Moves to the last key frame at or before `time` (in the video
+    // stream's time base), so that the next frames decoded lead up to it.
+    // False when the file cannot seek; the position is then unchanged.
+    bool SeekBefore(std::int64_t time);
+
+    const AVStream& videoStream() const { return *format_->streams[streamIndex_]; }
+    const AVFormatContext& container() const { return *format_; }
 
 private:
     bool ReceiveFrame();

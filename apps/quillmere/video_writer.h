@@ -9,13 +9,15 @@
 
 #include "apps/quillmere/ffmpeg_handles.h"
 #include "apps/quillmere/frame_converter.h"
+#include "apps/quillmere/frame_stream.h"
+#include "apps/quillmere/video_format.h"
 
-// One supported container and the codec the runner writes into it.
+// One supported container and the codec the runner writes into it. The
+// pixel format follows the main video wherever the encoder can take it.
 struct OutputFormat {
     const char* extension;  // with the dot
     const char* muxer;      // libavformat's name
     const char* encoder;    // libavcodec's name
-    AVPixelFormat pixelFormat;
     const char* description;
 };
 
@@ -29,26 +31,44 @@ struct AudioPassthrough {
     double videoStartSeconds = 0;          // the main's first frame becomes time 0
 };
 
+// What the output carries over from the main video besides its pictures:
+// the video stream's tags and rotation, the file's tags and chapters.
+struct CarriedOver {
+    const AVStream* stream = nullptr;
+    const AVFormatContext* container = nullptr;
+};
+
 class VideoWriter {
 public:
-    // Writes to `path` (the file is created or truncated); `displayName` is
-    // the name used in messages. Throws RunnerError when the file cannot be
-    // written, the encoder refuses the size or the container cannot hold
-    // one of the audio streams.
+    // Writes frames of `video` to `path` (the file is created or
+    // truncated); `displayName` is the name used in messages. What the
+    // container or encoder cannot keep (a pixel format, an odd size) is
+    // changed to the nearest it can, and said once through `notice`.
+    // Throws RunnerError when the file cannot be written, the encoder
+    // refuses the pictures or the container cannot hold one of the audio
+    // streams.
     VideoWriter(const std::string& path, const std::string& displayName,
-                const OutputFormat& format, int width, int height, AVRational frameRate,
-                const AudioPassthrough& audio = {});
+                const OutputFormat& format, const VideoFormat& video,
+                const CarriedOver& carried = {}, const AudioPassthrough& audio = {},
+                NoticeHandler notice = &PrintNotice);
     VideoWriter(const VideoWriter&) = delete;
     VideoWriter& operator=(const VideoWriter&) = delete;
 
-    // Encodes one top-down picture in the filter's pixel layout.
-    void Write(const std::uint8_t* pixels, int stride);
+    // Encodes one frame of the format given at the start.
+    void Write(const AVFrame& frame);
     // Writes a packet of audio stream `audioIndex` (of AudioPassthrough).
     void WriteAudio(AVPacket& packet, int audioIndex);
     // Flushes the encoder and completes the file.
     void Finish();
 
+    // The pixel format and size the encoder writes.
+    AVPixelFormat encodedFormat() const { return encoder_->pix_fmt; }
+    int encodedWidth() const { return encoder_->width; }
+    int encodedHeight() const { return encoder_->height; }
+
 private:
+    void ChooseEncoderPicture(const AVCodec& codec, const VideoFormat& video);
+    void CarryOver(const CarriedOver& carried, const VideoFormat& video);
     void Drain();
 
     std::string displayName_;
@@ -62,10 +82,16 @@ private:
     std::vector<AudioStream> audio_;
     double videoStartSeconds_ = 0;
     CodecContextPtr encoder_;
-    FramePtr frame_;
+    FramePtr frame_;  // the frame handed to the encoder
     PacketPtr packet_;
     FrameConverter converter_;
-    std::int64_t nextTimestamp_ = 0;
+    NoticeHandler notice_;
+    VideoFormat video_;
+    bool convert_ = false;  // the encoder takes another pixel format or size
+    bool crop_ = false;     // the encoder takes the picture one row or column smaller
+    bool renumber_ = false; // the container keeps a constant rate: count frames
+    std::int64_t frameCount_ = 0;
+    std::int64_t lastTimestamp_ = AV_NOPTS_VALUE;
     bool headerWritten_ = false;
     bool finished_ = false;
 };

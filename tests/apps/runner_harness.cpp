@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -16,6 +18,7 @@
 
 #include "apps/quillmere/command_line.h"
 #include "apps/quillmere/filter_host.h"
+#include "apps/quillmere/frame_picture.h"
 #include "apps/quillmere/frame_stream.h"
 #include "apps/quillmere/video_writer.h"
 
@@ -61,10 +64,13 @@ std::vector<std::string> ScratchFolder::Files() const {
 void WriteSyntheticClip(const std::string& path, int width, int height, std::int64_t frames,
                         ClipPattern pattern) {
     SyntheticClip clip(width, height, frames, AVRational{25, 1}, pattern);
-    VideoWriter writer(path, path, OutputFormatForPath(path), width, height, clip.frameRate());
-    Picture picture(width, height);
-    while (clip.Next(&picture)) {
-        writer.Write(picture.top(), picture.topDownStride());
+    VideoWriter writer(path, path, OutputFormatForPath(path), clip.format(), {}, {},
+                       [](const std::string&) {});
+    FramePtr frame = NewFrame();
+    long number = 0;
+    while (clip.Next(*frame, number)) {
+        writer.Write(*frame);
+        av_frame_unref(frame.get());
     }
     writer.Finish();
 }
@@ -180,11 +186,13 @@ VideoProperties ReadProperties(const std::string& path) {
 }
 
 std::vector<Picture> DecodeAll(const std::string& path) {
-    FileFrameSource source(path);
+    FileFrameSource source(path, false, [](const std::string&) {});
     std::vector<Picture> frames;
-    Picture picture(source.width(), source.height());
-    while (source.Next(&picture)) {
-        frames.push_back(picture);
+    FramePtr frame = NewFrame();
+    long number = 0;
+    while (source.Next(*frame, number)) {
+        frames.push_back(PictureOfFrame(*frame));
+        av_frame_unref(frame.get());
     }
     return frames;
 }
@@ -199,13 +207,16 @@ std::vector<Picture> CompositeDirectly(const std::string& mainPath,
     }
     const CommandLine line = ParseCommandLine(static_cast<int>(argv.size()), argv.data());
 
-    FileFrameSource source(mainPath);
+    const std::vector<Picture> inputs = DecodeAll(mainPath);
     FilterModuleSession module;
     OverlayFilter filter(module, OverlaySetup{line.settings, line.overlayPath, line.scriptPath});
-    ProcessingPass pass(filter.instance(), source.width(), source.height());
+    if (inputs.empty()) {
+        return {};
+    }
+    ProcessingPass pass(filter.instance(), inputs.front().width, inputs.front().height);
     std::vector<Picture> frames;
-    Picture picture(source.width(), source.height());
-    for (long frameNumber = 0; source.Next(&picture); ++frameNumber) {
+    for (long frameNumber = 0; frameNumber < static_cast<long>(inputs.size()); ++frameNumber) {
+        Picture picture = inputs[static_cast<std::size_t>(frameNumber)];
         pass.LoadSource(reinterpret_cast<const Pixel32*>(picture.top()), picture.topDownStride());
         pass.RunFrame(frameNumber);
         pass.StoreOutput(reinterpret_cast<Pixel32*>(picture.top()), picture.topDownStride());
@@ -234,6 +245,24 @@ bool SameColors(const Picture& a, const Picture& b, std::string& where) {
         }
     }
     return true;
+}
+
+double Psnr(const Picture& a, const Picture& b) {
+    double squares = 0;
+    long count = 0;
+    for (int y = 0; y < a.height && y < b.height; ++y) {
+        for (int x = 0; x < a.width && x < b.width; ++x) {
+            for (int channel = 0; channel < 3; ++channel) {
+                const double difference = double(a.row(y)[4 * x + channel]) - b.row(y)[4 * x + channel];
+                squares += difference * difference;
+                ++count;
+            }
+        }
+    }
+    if (squares == 0) {
+        return std::numeric_limits<double>::infinity();
+    }
+    return 10.0 * std::log10(255.0 * 255.0 * count / squares);
 }
 
 std::string ColorChecksum(const Picture& picture) {

@@ -80,6 +80,9 @@ std::vector<Picture> CompositeDirectly(const std::string& mainPath,
 
 // Colour bytes equal (the fourth byte is not stored by the lossless output).
 bool SameColors(const Picture& a, const Picture& b, std::string& where);
+// Peak signal-to-noise ratio of b against a over blue, green and red, in dB
+// (infinity when equal).
+double Psnr(const Picture& a, const Picture& b);
 
 // An MD5 of the colour bytes of a picture, as 32 hex digits.
 std::string ColorChecksum(const Picture& picture);
