@@ -25,6 +25,28 @@ const AVPixelFormat kCarriedFallbacks[] = {
 // Whole frames in the filter's own pixels: blue, green, red and an unused byte.
 constexpr AVPixelFormat kFilterPixelsFormat = AV_PIX_FMT_BGR0;
 
+// The deprecated full-range formats are the plain ones with the range
+// stated; frames are relabelled so that encoders take them as they are.
+AVPixelFormat PlainYuvFormat(AVPixelFormat format) {
+    switch (format) {
+    case AV_PIX_FMT_YUVJ420P: return AV_PIX_FMT_YUV420P;
+    case AV_PIX_FMT_YUVJ422P: return AV_PIX_FMT_YUV422P;
+    case AV_PIX_FMT_YUVJ444P: return AV_PIX_FMT_YUV444P;
+    case AV_PIX_FMT_YUVJ440P: return AV_PIX_FMT_YUV440P;
+    case AV_PIX_FMT_YUVJ411P: return AV_PIX_FMT_YUV411P;
+    default: return format;
+    }
+}
+
+void RelabelFullRange(AVFrame& frame) {
+    const AVPixelFormat format = static_cast<AVPixelFormat>(frame.format);
+    const AVPixelFormat plain = PlainYuvFormat(format);
+    if (plain != format) {
+        frame.format = plain;
+        frame.color_range = AVCOL_RANGE_JPEG;
+    }
+}
+
 bool Carried(AVPixelFormat format, AVColorSpace colorspace) {
     return PictureConverter::Handles(format) && PictureConverter::HandlesColorspace(colorspace);
 }
@@ -73,12 +95,18 @@ FileFrameSource::FileFrameSource(const std::string& path, bool asFilterPixels,
     }
     first_ = NewFrame();
     av_frame_move_ref(first_.get(), decoded);
+    RelabelFullRange(*first_);
     TakePictureFormat(*first_, format_);
     format_.startTime = stream.start_time != AV_NOPTS_VALUE ? stream.start_time
                         : first_->best_effort_timestamp != AV_NOPTS_VALUE
                             ? first_->best_effort_timestamp
                             : 0;
     if (convertAll_) {
+        if (Carried(format_.pixelFormat, MatrixOf(format_.colorspace, format_.height))) {
+            filterPixels_ = std::make_unique<PictureConverter>(
+                format_.pixelFormat, format_.colorspace, format_.range, format_.chromaLocation,
+                format_.width, format_.height);
+        }
         format_.pixelFormat = kFilterPixelsFormat;
         format_.colorspace = AVCOL_SPC_RGB;
         format_.range = AVCOL_RANGE_JPEG;
@@ -118,6 +146,25 @@ long FileFrameSource::NumberOf(const AVFrame& frame) const {
 }
 
 void FileFrameSource::Deliver(AVFrame& decoded, AVFrame& frame) {
+    RelabelFullRange(decoded);
+    if (filterPixels_ != nullptr && decoded.width == format_.width &&
+        decoded.height == format_.height &&
+        decoded.format == filterPixels_->format()) {
+        // The same conversion the filter's area gets, over the whole frame.
+        frame.format = kFilterPixelsFormat;
+        frame.width = decoded.width;
+        frame.height = decoded.height;
+        if (av_frame_get_buffer(&frame, 0) < 0 || av_frame_copy_props(&frame, &decoded) < 0) {
+            throw RunnerError("out of memory");
+        }
+        filterPixels_->ToBgra(decoded.data, decoded.linesize,
+                              PictureRect{0, 0, decoded.width, decoded.height}, frame.data[0],
+                              frame.linesize[0]);
+        frame.colorspace = AVCOL_SPC_RGB;
+        frame.color_range = AVCOL_RANGE_JPEG;
+        av_frame_unref(&decoded);
+        return;
+    }
     if (convertAll_ || !MatchesPicture(decoded, format_)) {
         if (!convertAll_ && !noticedChange_) {
             notice_("the main video changes its pictures midway (" +

@@ -10,6 +10,9 @@
 #include "apps/quillmere/frame_converter.h"
 #include "apps/quillmere/video_format.h"
 #include "apps/quillmere/video_reader.h"
+#include "convert/picture_converter.h"
+
+#include <memory>
 
 class FrameSource {
 public:
@@ -82,6 +85,7 @@ private:
     NoticeHandler notice_;
     FramePtr first_;           // decoded at open to learn the format; delivered first
     FrameConverter converter_;  // for frames that need converting
+    std::unique_ptr<PictureConverter> filterPixels_;  // whole frames to the filter's pixels
     bool convertAll_ = false;
     bool noticedChange_ = false;
     bool numberByTime_ = false;  // after a jump, numbers come from timestamps

@@ -61,6 +61,9 @@ const CompositeCase kCompositeCases[] = {
      {"--overlay", "OVERLAY", "--mask", "40,20,w80,h60", "--fit", "--bilinear", "--shadow", "2",
       "--shadow-percent", "70"},
      28.0},
+    {"YuvMainWholeInFilterPixels", "main.mp4",
+     {"--overlay", "OVERLAY", "--mask", "40,20,w80,h60", "--fit", "--bilinear", "--shadow", "2",
+      "--rgb-output"}},
 };
 
 class RenderCompare : public RunnerTest, public testing::WithParamInterface<CompositeCase> {};
