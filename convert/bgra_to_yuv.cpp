@@ -139,12 +139,13 @@ FromBgraKernel SelectForShifts(int shiftX, int shiftY) {
 
 }  // namespace
 
-FromBgraKernel SelectBgraToYuv(const ConversionPlan& plan) {
+FromBgraKernel SelectBgraToYuv(const ConversionPlan& plan, KernelChoice choice) {
     const int shiftX = plan.layout.chromaShiftX, shiftY = plan.layout.chromaShiftY;
+    const bool narrow = plan.narrowToYuv && choice == KernelChoice::Fastest;
     if (plan.layout.bytesPerSample == 1) {
-        return plan.narrowToYuv ? SelectForShifts<std::uint8_t, std::int32_t>(shiftX, shiftY)
+        return narrow ? SelectForShifts<std::uint8_t, std::int32_t>(shiftX, shiftY)
                                 : SelectForShifts<std::uint8_t, std::int64_t>(shiftX, shiftY);
     }
-    return plan.narrowToYuv ? SelectForShifts<std::uint16_t, std::int32_t>(shiftX, shiftY)
+    return narrow ? SelectForShifts<std::uint16_t, std::int32_t>(shiftX, shiftY)
                             : SelectForShifts<std::uint16_t, std::int64_t>(shiftX, shiftY);
 }

@@ -18,8 +18,13 @@ using FromBgraKernel = void (*)(const ConversionPlan& plan, const std::uint8_t* 
                                 std::ptrdiff_t originalStride, PictureRect rect,
                                 std::uint8_t* const planes[4], const int linesizes[4]);
 
-ToBgraKernel SelectYuvToBgra(const ConversionPlan& plan);
-FromBgraKernel SelectBgraToYuv(const ConversionPlan& plan);
+// Fastest: the narrowest arithmetic that is exact for the stream and any
+// specialised kernel; Reference: the plain 64-bit kernels, which the tests
+// hold the fastest ones to, byte for byte.
+enum class KernelChoice { Fastest, Reference };
+
+ToBgraKernel SelectYuvToBgra(const ConversionPlan& plan, KernelChoice choice);
+FromBgraKernel SelectBgraToYuv(const ConversionPlan& plan, KernelChoice choice);
 ToBgraKernel SelectRgbToBgra(const ConversionPlan& plan);
 FromBgraKernel SelectBgraToRgb(const ConversionPlan& plan);
 ToBgraKernel SelectGrayToBgra(const ConversionPlan& plan);

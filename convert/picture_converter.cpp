@@ -32,8 +32,8 @@ PictureConverter::PictureConverter(AVPixelFormat format, AVColorSpace colorspace
       plan_(BuildConversionPlan(format, colorspace, range, location, frameWidth, frameHeight)) {
     switch (plan_.layout.family) {
         case LayoutFamily::PlanarYuv:
-            toBgra_ = SelectYuvToBgra(plan_);
-            fromBgra_ = SelectBgraToYuv(plan_);
+            toBgra_ = SelectYuvToBgra(plan_, KernelChoice::Fastest);
+            fromBgra_ = SelectBgraToYuv(plan_, KernelChoice::Fastest);
             break;
         case LayoutFamily::Gray:
             toBgra_ = SelectGrayToBgra(plan_);

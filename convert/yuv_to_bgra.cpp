@@ -145,12 +145,13 @@ ToBgraKernel SelectForShift(int shiftX) {
 
 }  // namespace
 
-ToBgraKernel SelectYuvToBgra(const ConversionPlan& plan) {
+ToBgraKernel SelectYuvToBgra(const ConversionPlan& plan, KernelChoice choice) {
     const int shiftX = plan.layout.chromaShiftX;
+    const bool narrow = plan.narrowToRgb && choice == KernelChoice::Fastest;
     if (plan.layout.bytesPerSample == 1) {
-        return plan.narrowToRgb ? SelectForShift<std::uint8_t, std::int32_t>(shiftX)
+        return narrow ? SelectForShift<std::uint8_t, std::int32_t>(shiftX)
                                 : SelectForShift<std::uint8_t, std::int64_t>(shiftX);
     }
-    return plan.narrowToRgb ? SelectForShift<std::uint16_t, std::int32_t>(shiftX)
+    return narrow ? SelectForShift<std::uint16_t, std::int32_t>(shiftX)
                             : SelectForShift<std::uint16_t, std::int64_t>(shiftX);
 }
