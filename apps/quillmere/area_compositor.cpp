@@ -10,6 +10,8 @@
 namespace {
 
 constexpr int kPixelBytes = 4;
+// The host's rows are padded to 8 bytes (see ProcessingPass).
+constexpr long kRowAlignment = 8;
 constexpr std::int64_t kMicrosecondsPerSecond = 1000000;
 
 bool FitsInt32(std::int64_t value) {
@@ -26,13 +28,23 @@ int BitmapStart(int areaStart, std::int32_t corner1, std::int32_t corner2) {
     return movable ? areaStart : 0;
 }
 
+// Bitmap memory: the pixels of `height` rows `pitch` bytes apart.
+void SizeFor(std::vector<Pixel32>& pixels, long pitch, int height) {
+    const std::size_t count =
+        static_cast<std::size_t>(pitch / kPixelBytes) * static_cast<std::size_t>(height);
+    if (pixels.size() != count) {
+        pixels.assign(count, 0);
+    }
+}
+
 }  // namespace
 
 AreaCompositor::AreaCompositor(FilterInstance& instance, const VideoFormat& format)
     : instance_(instance),
       record_(instance.recordAs<FilterData>()),
-      savedMask_{record_.maskLeft, record_.maskTop, record_.maskRight, record_.maskBottom} {
-    const ChangedArea changed = ChangedAreaOf(record_, format.width, format.height);
+      settings_(record_),
+      frameRate_(format.frameRate) {
+    const ChangedArea changed = ChangedAreaOf(settings_, format.width, format.height);
     if (changed.empty()) {
         return;
     }
@@ -47,47 +59,122 @@ AreaCompositor::AreaCompositor(FilterInstance& instance, const VideoFormat& form
         static_cast<int>(changed.left), static_cast<int>(changed.top),
         static_cast<int>(changed.right - changed.left),
         static_cast<int>(changed.bottom - changed.top)});
-    bitmapLeft_ = BitmapStart(area_.x, record_.maskLeft, record_.maskRight);
-    bitmapTop_ = BitmapStart(area_.y, record_.maskTop, record_.maskBottom);
-    const int width = area_.x + area_.width - bitmapLeft_;
-    const int height = area_.y + area_.height - bitmapTop_;
+    bitmapLeft_ = BitmapStart(area_.x, settings_.maskLeft, settings_.maskRight);
+    bitmapTop_ = BitmapStart(area_.y, settings_.maskTop, settings_.maskBottom);
+    bitmapWidth_ = area_.x + area_.width - bitmapLeft_;
+    bitmapHeight_ = area_.y + area_.height - bitmapTop_;
+    sourcePitch_ = (static_cast<long>(bitmapWidth_) * kPixelBytes + kRowAlignment - 1) /
+                   kRowAlignment * kRowAlignment;
+}
 
+AreaCompositor::~AreaCompositor() {
+    pass_.reset();
+    if (maskMoved_) {
+        record_.maskLeft = settings_.maskLeft;
+        record_.maskTop = settings_.maskTop;
+        record_.maskRight = settings_.maskRight;
+        record_.maskBottom = settings_.maskBottom;
+    }
+}
+
+void AreaCompositor::Start() {
+    if (!converter_ || pass_) {
+        return;
+    }
     record_.maskLeft -= bitmapLeft_;
     record_.maskRight -= bitmapLeft_;
     record_.maskTop -= bitmapTop_;
     record_.maskBottom -= bitmapTop_;
-    try {
-        pass_ = std::make_unique<ProcessingPass>(instance_, width, height);
-    } catch (...) {
-        record_.maskLeft = savedMask_[0];
-        record_.maskTop = savedMask_[1];
-        record_.maskRight = savedMask_[2];
-        record_.maskBottom = savedMask_[3];
-        throw;
-    }
-    const AVRational rate = format.frameRate;
-    if (rate.num > 0 && rate.den > 0) {
-        pass_->SetMicrosecondsPerFrame(
-            static_cast<long>(av_rescale(kMicrosecondsPerSecond, rate.den, rate.num)));
+    maskMoved_ = true;
+    pass_ = std::make_unique<ProcessingPass>(instance_, bitmapWidth_, bitmapHeight_);
+    if (pass_->source().bitmap.pitch != sourcePitch_) {
+        throw RunnerError("the processing pass laid out its frames unexpectedly");
     }
     separateOutput_ = (pass_->paramResult() & kFilterParamSwapBuffers) != 0;
+    if (frameRate_.num > 0 && frameRate_.den > 0) {
+        pass_->SetMicrosecondsPerFrame(
+            static_cast<long>(av_rescale(kMicrosecondsPerSecond, frameRate_.den, frameRate_.num)));
+    }
 }
 
-AreaCompositor::~AreaCompositor() {
+void AreaCompositor::Finish() {
     if (pass_) {
         pass_->Finish();
     }
-    record_.maskLeft = savedMask_[0];
-    record_.maskTop = savedMask_[1];
-    record_.maskRight = savedMask_[2];
-    record_.maskBottom = savedMask_[3];
 }
 
-std::uint8_t* AreaCompositor::AreaTopLeft(const VBitmap& bitmap) const {
-    const int row = bitmap.h - 1 - (area_.y - bitmapTop_);
-    return reinterpret_cast<std::uint8_t*>(bitmap.data) +
-           static_cast<std::ptrdiff_t>(row) * bitmap.pitch +
+std::ptrdiff_t AreaCompositor::AreaOffset(long pitch, int height) const {
+    const int row = height - 1 - (area_.y - bitmapTop_);
+    return static_cast<std::ptrdiff_t>(row) * pitch +
            static_cast<std::ptrdiff_t>(area_.x - bitmapLeft_) * kPixelBytes;
+}
+
+void AreaCompositor::Load(const AVFrame& frame, long number, AreaBuffers& buffers) const {
+    buffers.loaded = converter_ != nullptr &&
+                     !FrameLeftUntouched(settings_, static_cast<std::int32_t>(number));
+    if (!buffers.loaded) {
+        return;
+    }
+    SizeFor(buffers.source, sourcePitch_, bitmapHeight_);
+    auto* bytes = reinterpret_cast<std::uint8_t*>(buffers.source.data());
+    converter_->ToBgra(frame.data, frame.linesize, area_,
+                       bytes + AreaOffset(sourcePitch_, bitmapHeight_), -sourcePitch_);
+}
+
+void AreaCompositor::Run(AreaBuffers& buffers, long number) {
+    if (!buffers.loaded) {
+        return;
+    }
+    FilterActivation& activation = instance_.activation();
+    VBitmap& source = activation.src->bitmap;
+    VBitmap& output = activation.dst->bitmap;
+    Pixel32* const ownSource = source.data;
+    Pixel32* const ownOutput = output.data;
+    source.data = buffers.source.data();
+    if (separateOutput_) {
+        SizeFor(buffers.output, output.pitch, bitmapHeight_);
+        output.data = buffers.output.data();
+    } else {
+        output.data = source.data;
+    }
+    try {
+        pass_->RunFrame(number);
+    } catch (...) {
+        source.data = ownSource;
+        output.data = ownOutput;
+        throw;
+    }
+    source.data = ownSource;
+    output.data = ownOutput;
+}
+
+void AreaCompositor::Store(AVFrame& frame, const AreaBuffers& buffers) {
+    if (!buffers.loaded) {
+        return;
+    }
+    MakeWritable(frame);
+    const auto* source = reinterpret_cast<const std::uint8_t*>(buffers.source.data()) +
+                         AreaOffset(sourcePitch_, bitmapHeight_);
+    if (!separateOutput_) {
+        // The filter worked in place: nothing to compare with, every pixel goes back.
+        converter_->FromBgra(source, -sourcePitch_, nullptr, 0, area_, frame.data,
+                             frame.linesize);
+        return;
+    }
+    const long outputPitch = static_cast<long>(buffers.output.size() /
+                                               static_cast<std::size_t>(bitmapHeight_)) *
+                             kPixelBytes;
+    const auto* output = reinterpret_cast<const std::uint8_t*>(buffers.output.data()) +
+                         AreaOffset(outputPitch, bitmapHeight_);
+    converter_->FromBgra(output, -outputPitch, source, -sourcePitch_, area_, frame.data,
+                         frame.linesize);
+}
+
+void AreaCompositor::Composite(AVFrame& frame, long number) {
+    Start();
+    Load(frame, number, ownBuffers_);
+    Run(ownBuffers_, number);
+    Store(frame, ownBuffers_);
 }
 
 void AreaCompositor::MakeWritable(AVFrame& frame) {
@@ -121,21 +208,4 @@ void AreaCompositor::MakeWritable(AVFrame& frame) {
     if (av_frame_ref(&frame, spare) < 0) {
         throw RunnerError("out of memory");
     }
-}
-
-void AreaCompositor::Composite(AVFrame& frame, long number) {
-    if (!pass_ || FrameLeftUntouched(record_, static_cast<std::int32_t>(number))) {
-        return;
-    }
-    const VBitmap& source = pass_->source().bitmap;
-    const VBitmap& output = pass_->output().bitmap;
-    std::uint8_t* sourceArea = AreaTopLeft(source);
-    converter_->ToBgra(frame.data, frame.linesize, area_, sourceArea, -source.pitch);
-    pass_->RunFrame(number);
-    MakeWritable(frame);
-    // Without an output buffer of its own the filter worked in place, and
-    // there is nothing to compare with: every pixel goes back.
-    const std::uint8_t* original = separateOutput_ ? sourceArea : nullptr;
-    converter_->FromBgra(AreaTopLeft(output), -output.pitch, original, -source.pitch, area_,
-                         frame.data, frame.linesize);
 }

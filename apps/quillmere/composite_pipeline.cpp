@@ -23,10 +23,12 @@ constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 
 class Pipeline {
 public:
-    explicit Pipeline(const CompositeJob& job) : job_(job) {
+    explicit Pipeline(const CompositeJob& job)
+        : job_(job), compositor_(*job.instance, job.source->format()) {
+        buffers_.resize(kFramesInFlight);
         for (int index = 0; index < kFramesInFlight; ++index) {
             frames_.push_back(NewFrame());
-            free_.Push(Slot{frames_.back().get(), 0});
+            free_.Push(Slot{frames_.back().get(), 0, &buffers_[static_cast<std::size_t>(index)]});
         }
     }
 
@@ -115,17 +117,19 @@ private:
                 continue;
             }
             slot.number = number;
+            compositor_.Load(*slot.frame, number, *slot.area);
             toFilter_.Push(slot);
         }
         toFilter_.Close();
     }
 
     void Filter() {
-        AreaCompositor compositor(*job_.instance, job_.source->format());
+        compositor_.Start();
         Slot slot;
         while (toFilter_.Pop(slot)) {
-            compositor.Composite(*slot.frame, slot.number);
+            compositor_.Run(*slot.area, slot.number);
             if (job_.sinks.empty()) {
+                compositor_.Store(*slot.frame, *slot.area);
                 av_frame_unref(slot.frame);
                 free_.Push(slot);
                 ++done_;
@@ -133,6 +137,7 @@ private:
             }
             toEncoder_.Push(slot);
         }
+        compositor_.Finish();
         toEncoder_.Close();
     }
 
@@ -150,6 +155,7 @@ private:
     void Encode() {
         Slot slot;
         while (toEncoder_.Pop(slot)) {
+            compositor_.Store(*slot.frame, *slot.area);
             for (FrameSink* sink : job_.sinks) {
                 sink->Consume(*slot.frame, slot.number);
             }
@@ -195,9 +201,14 @@ private:
     struct Slot {
         AVFrame* frame = nullptr;
         long number = 0;
+        AreaBuffers* area = nullptr;
     };
 
     const CompositeJob& job_;
+    // Converts areas on the decoder's thread, runs the filter on its own and
+    // converts back on the encoder's.
+    AreaCompositor compositor_;
+    std::vector<AreaBuffers> buffers_;
     std::vector<FramePtr> frames_;
     BoundedQueue<Slot> free_;
     BoundedQueue<Slot> toFilter_;

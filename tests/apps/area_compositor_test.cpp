@@ -136,6 +136,7 @@ TEST_P(AreaEquivalence, EqualsTheWholeFrameRunAndLeavesTheRestAlone) {
     PictureRect area;
     {
         AreaCompositor compositor(filter.instance(), clip.format());
+        compositor.Start();
         SeedRandom(kSeed);
         area = compositor.area();
         FramePtr frame = NewFrame();
