@@ -76,8 +76,9 @@ const OptionRow kOptions[] = {
          line.settings.borderSize = ParseInteger(option, value, 0, kCoordinateLimit);
          line.settings.borderOn = line.settings.borderSize > 0 ? 1 : 0;
      }},
-    {"--border-color", nullptr, "RRGGBB", kCompositing,
-     "border colour (default ffffff); the border itself needs --border",
+    {"--border-color", nullptr, "COLOR", kCompositing,
+     "border colour as RRGGBB, #RRGGBB, 0xRRGGBB or a CSS name (default ffffff, white); "
+     "the border itself needs --border",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.settings.borderColor = ParseColor(option, value);
      }},
@@ -102,8 +103,9 @@ const OptionRow kOptions[] = {
          line.settings.shadowShift =
              ParseInteger(option, value, -kCoordinateLimit, kCoordinateLimit);
      }},
-    {"--shadow-color", nullptr, "RRGGBB", kCompositing,
-     "colour mixed into the shadow (default 000000: darkening only)",
+    {"--shadow-color", nullptr, "COLOR", kCompositing,
+     "colour mixed into the shadow, spelt as for --border-color (default 000000: darkening "
+     "only)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.settings.shadowColor = ParseColor(option, value);
      }},
