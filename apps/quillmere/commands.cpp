@@ -164,7 +164,7 @@ int RunRender(const CommandLine& line) {
         throw RunnerError("'" + line.input + "' holds no frames");
     }
     if (pending) {
-        pending->Commit();
+        pending->Commit(true);
     }
     return kExitSuccess;
 }
@@ -187,7 +187,7 @@ int RunFrame(const CommandLine& line) {
         throw RunnerError("'" + line.input + "' has no frame " + std::to_string(line.frameAt) +
                           " (frames count from 0)");
     }
-    pending.Commit();
+    pending.Commit(true);
     return kExitSuccess;
 }
 
@@ -221,8 +221,8 @@ int RunDemo(const CommandLine& line) {
     job.sinks = {&videoSink, &stillSink};
     job.progress = &progress;
     const std::int64_t frames = RunComposite(job);
-    pendingVideo.Commit();
-    pendingStill.Commit();
+    pendingVideo.Commit(true);
+    pendingStill.Commit(true);
     if (!line.quiet) {
         std::printf("quillmere: wrote %s (%lld frames, %dx%d) and %s (frame %ld)\n",
                     videoPath.c_str(), static_cast<long long>(frames), kDemoWidth, kDemoHeight,
