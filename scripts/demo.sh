@@ -7,4 +7,4 @@ scripts/setup.sh
 
 cmake --preset default >/dev/null
 cmake --build --preset default --target quillmere
-build/native/apps/quillmere demo -o "${1:-demo-output}"
+build/native/apps/quillmere demo -y -o "${1:-demo-output}"

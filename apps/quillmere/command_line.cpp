@@ -31,6 +31,13 @@ struct OptionRow {
     ApplyOption apply;
 };
 
+void SetOverwrite(CommandLine& line, OverwritePolicy policy) {
+    if (line.overwrite != OverwritePolicy::Ask && line.overwrite != policy) {
+        throw UsageError("-y and -n contradict each other; give one of them");
+    }
+    line.overwrite = policy;
+}
+
 constexpr std::size_t kHelpColumn = 28;
 constexpr std::size_t kHelpWidth = 79;
 
@@ -43,6 +50,17 @@ const OptionRow kOptions[] = {
      "output file (render, frame) or folder (demo, default demo-output)",
      [](CommandLine& line, const std::string&, const std::string& value) {
          line.output = value;
+     }},
+    {"--overwrite", "-y", nullptr, kAll,
+     "replace an existing output without asking",
+     [](CommandLine& line, const std::string&, const std::string&) {
+         SetOverwrite(line, OverwritePolicy::Always);
+     }},
+    {"--no-overwrite", "-n", nullptr, kAll,
+     "never replace an existing output: stop with exit status 1 instead (without -y or -n a "
+     "terminal is asked, and elsewhere an existing output is kept)",
+     [](CommandLine& line, const std::string&, const std::string&) {
+         SetOverwrite(line, OverwritePolicy::Never);
      }},
     {"--overlay", nullptr, "FILE", kCompositing,
      "the video laid into the mask (without it the mask is filled black)",
@@ -289,7 +307,8 @@ std::string HelpText() {
             "lossless FFV1, .mp4 and .mov hold H.264. '--format null' composites\n"
             "every frame and writes nothing (for timing). Frame rate and size follow\n"
             "MAIN, and its audio is copied over unchanged. OUT is written under a\n"
-            "temporary name and replaces an existing file only once it is complete.\n"
+            "temporary name and replaces an existing file only once it is complete,\n"
+            "and only with -y or after a yes on the terminal.\n"
             "\n"
             "Settings not given take the configuration dialog's defaults; the\n"
             "border and the shadow are drawn only when --border N (N > 0) or\n"

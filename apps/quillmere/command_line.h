@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "apps/quillmere/overwrite_check.h"
 #include "filter/filter_data.h"
 
 enum class Command { Help, Version, Render, Frame, Demo };
@@ -13,6 +14,7 @@ struct CommandLine {
     Command command = Command::Help;
     std::string input;        // the main video (render, frame)
     std::string output;       // -o: output file, or the demo's folder
+    OverwritePolicy overwrite = OverwritePolicy::Ask;  // -y, -n
     std::string overlayPath;  // --overlay
     std::string scriptPath;   // --script
     std::string format;       // --format: container by name instead of by extension

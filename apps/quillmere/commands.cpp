@@ -12,6 +12,7 @@
 #include "apps/quillmere/composite_pipeline.h"
 #include "apps/quillmere/filter_host.h"
 #include "apps/quillmere/output_sinks.h"
+#include "apps/quillmere/overwrite_check.h"
 #include "apps/quillmere/pending_output.h"
 #include "apps/quillmere/progress.h"
 #include "apps/quillmere/runner_error.h"
@@ -138,12 +139,14 @@ int RunRender(const CommandLine& line) {
     FilterModuleSession module;
     OverlayFilter filter(module, SetupFrom(line));
 
+    bool mayReplace = false;
     std::optional<PendingOutput> pending;
     std::optional<VideoWriter> writer;
     std::optional<VideoSink> sink;
     CompositeJob job;
     if (!discard) {
         CheckNotAnInput(line.output, {line.input, line.overlayPath, line.scriptPath});
+        mayReplace = ConfirmOverwrite(line.output, line.overwrite);
         AudioPassthrough audio;
         if (!line.noAudio) {
             audio.streams = source.reader().audioStreams();
@@ -164,7 +167,7 @@ int RunRender(const CommandLine& line) {
         throw RunnerError("'" + line.input + "' holds no frames");
     }
     if (pending) {
-        pending->Commit(true);
+        pending->Commit(mayReplace);
     }
     return kExitSuccess;
 }
@@ -174,6 +177,7 @@ int RunFrame(const CommandLine& line) {
     FilterModuleSession module;
     OverlayFilter filter(module, SetupFrom(line));
     CheckNotAnInput(line.output, {line.input, line.overlayPath, line.scriptPath});
+    const bool mayReplace = ConfirmOverwrite(line.output, line.overwrite);
     PendingOutput pending(line.output);
     PngSink sink(pending.writePath(), line.output, static_cast<long>(line.frameAt));
     CompositeJob job;
@@ -187,7 +191,7 @@ int RunFrame(const CommandLine& line) {
         throw RunnerError("'" + line.input + "' has no frame " + std::to_string(line.frameAt) +
                           " (frames count from 0)");
     }
-    pending.Commit(true);
+    pending.Commit(mayReplace);
     return kExitSuccess;
 }
 
@@ -196,6 +200,8 @@ int RunDemo(const CommandLine& line) {
     MakeFolder(folder);
     const std::string videoPath = folder + "/demo.mkv";
     const std::string stillPath = folder + "/demo.png";
+    const bool mayReplaceVideo = ConfirmOverwrite(videoPath, line.overwrite);
+    const bool mayReplaceStill = ConfirmOverwrite(stillPath, line.overwrite);
 
     TemporaryFile overlayFile(".avi");
     SyntheticClip overlayClip(kDemoOverlayWidth, kDemoOverlayHeight, kDemoOverlayFrames,
@@ -221,8 +227,8 @@ int RunDemo(const CommandLine& line) {
     job.sinks = {&videoSink, &stillSink};
     job.progress = &progress;
     const std::int64_t frames = RunComposite(job);
-    pendingVideo.Commit(true);
-    pendingStill.Commit(true);
+    pendingVideo.Commit(mayReplaceVideo);
+    pendingStill.Commit(mayReplaceStill);
     if (!line.quiet) {
         std::printf("quillmere: wrote %s (%lld frames, %dx%d) and %s (frame %ld)\n",
                     videoPath.c_str(), static_cast<long long>(frames), kDemoWidth, kDemoHeight,

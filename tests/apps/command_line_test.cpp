@@ -224,6 +224,7 @@ const InvalidCase kInvalidCases[] = {
     {"FrameNotPng", {"frame", "main.mkv", "--at", "1", "-o", "f.jpg"}, "name the output OUT.png"},
     {"OptionOfAnotherCommand", {"demo", "--mask", "1,2,3,4"}, "does not apply to demo"},
     {"AtOnRender", Render({"--at", "3"}), "does not apply to render"},
+    {"YesAndNo", Render({"-y", "-n"}), "-y and -n contradict each other"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Options, InvalidCommandLine, testing::ValuesIn(kInvalidCases),

@@ -285,7 +285,7 @@ INSTANTIATE_TEST_SUITE_P(Errors, RunnerFailure, testing::ValuesIn(kFailureCases)
 TEST_F(RunnerTest, AFailedRunLeavesAnEarlierOutputAsItWas) {
     std::ofstream(out_ / "keep.mkv") << "an earlier render";
     const RunResult run = RunQuillmere({"render", Clip("main.mkv"), "-o", out_ / "keep.mkv",
-                                        "--overlay", Clip("notes.txt")});
+                                        "-y", "--overlay", Clip("notes.txt")});
     EXPECT_EQ(run.exitCode, 1);
     std::ifstream kept(out_ / "keep.mkv");
     std::string content;
