@@ -1,6 +1,7 @@
 #include "apps/quillmere/command_line.h"
 
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 
@@ -30,6 +31,19 @@ struct OptionRow {
     const char* help;
     ApplyOption apply;
 };
+
+// A period in seconds: a plain decimal number, more than 0, at most an hour.
+double ParseSeconds(const std::string& option, const std::string& text) {
+    constexpr double kLongestPeriod = 3600;
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || end != text.c_str() + text.size() || !(value > 0) ||
+        value > kLongestPeriod || std::isspace(static_cast<unsigned char>(text[0])) != 0) {
+        throw UsageError("invalid value '" + text + "' for " + option +
+                         ": expected seconds, more than 0 and at most 3600");
+    }
+    return value;
+}
 
 void SetOverwrite(CommandLine& line, OverwritePolicy policy) {
     if (line.overwrite != OverwritePolicy::Ask && line.overwrite != policy) {
@@ -161,8 +175,21 @@ const OptionRow kOptions[] = {
     {"--no-audio", nullptr, nullptr, kRender,
      "leave out the main video's audio (by default it is copied unchanged)",
      [](CommandLine& line, const std::string&, const std::string&) { line.noAudio = true; }},
-    {"--quiet", "-q", nullptr, kAll, "no progress display",
+    {"--quiet", "-q", nullptr, kAll, "no progress display and no closing summary line",
      [](CommandLine& line, const std::string&, const std::string&) { line.quiet = true; }},
+    {"--progress", nullptr, "FILE", kRender | kDemo,
+     "also write progress to FILE ('-': standard output) as key=value lines frame=, fps=, "
+     "out_time_us=, out_time=, speed=, each block closed by progress=continue and the last "
+     "by progress=end",
+     [](CommandLine& line, const std::string&, const std::string& value) {
+         line.progressPath = value;
+     }},
+    {"--stats-period", nullptr, "SECONDS", kRender | kDemo,
+     "time between progress lines when standard error is no terminal (default 5) and "
+     "between --progress blocks (default 0.5)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.statsPeriod = ParseSeconds(option, value);
+     }},
 };
 
 struct CommandRow {

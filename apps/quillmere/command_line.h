@@ -20,6 +20,8 @@ struct CommandLine {
     std::string format;       // --format: container by name instead of by extension
     std::int64_t frameAt = -1;  // --at (frame)
     bool quiet = false;
+    std::string progressPath;  // --progress: key=value blocks to this file, '-' stdout
+    double statsPeriod = 0;    // --stats-period in seconds; 0: the defaults
     bool noAudio = false;     // --no-audio: leave the main video's audio out
     // Every filter setting, starting from the dialog's first-open defaults.
     FilterData settings;

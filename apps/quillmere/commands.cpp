@@ -15,6 +15,8 @@
 #include "apps/quillmere/overwrite_check.h"
 #include "apps/quillmere/pending_output.h"
 #include "apps/quillmere/progress.h"
+#include "apps/quillmere/progress_report.h"
+#include "apps/quillmere/run_summary.h"
 #include "apps/quillmere/runner_error.h"
 #include "apps/quillmere/synthetic_clip.h"
 #include "apps/quillmere/video_writer.h"
@@ -40,6 +42,14 @@ void CheckNotAnInput(const std::string& output, const std::vector<std::string>& 
             throw RunnerError("output '" + output + "' is also an input; choose another name");
         }
     }
+}
+
+ProgressOptions ProgressSetupFrom(const CommandLine& line, const ProgressReportFile& report) {
+    ProgressOptions options;
+    options.display = ChooseDisplay(line.quiet);
+    options.report = report.stream();
+    options.periodSeconds = line.statsPeriod;
+    return options;
 }
 
 // The demo's clips and settings.
@@ -159,15 +169,26 @@ int RunRender(const CommandLine& line) {
         job.sinks.push_back(&*sink);
         job.carryAudio = !audio.streams.empty();
     }
-    Progress progress("quillmere", source.frameCountHint(), !line.quiet && StderrIsTerminal());
+    ProgressReportFile report(line.progressPath);
+    const double frameRate = av_q2d(source.frameRate());
+    Progress progress("quillmere", source.frameCountHint(), frameRate,
+                      ProgressSetupFrom(line, report));
     job.source = &source;
     job.instance = &filter.instance();
     job.progress = &progress;
-    if (RunComposite(job) == 0) {
+    const std::int64_t frames = RunComposite(job);
+    if (frames == 0) {
         throw RunnerError("'" + line.input + "' holds no frames");
     }
     if (pending) {
         pending->Commit(mayReplace);
+    }
+    if (!line.quiet) {
+        const std::string written = discard ? "" : line.output;
+        std::fprintf(stderr, "%s\n",
+                     RenderSummary(frames, frameRate, progress.elapsedSeconds(), written,
+                                   discard ? -1 : FileSize(line.output))
+                         .c_str());
     }
     return kExitSuccess;
 }
@@ -180,10 +201,13 @@ int RunFrame(const CommandLine& line) {
     const bool mayReplace = ConfirmOverwrite(line.output, line.overwrite);
     PendingOutput pending(line.output);
     PngSink sink(pending.writePath(), line.output, static_cast<long>(line.frameAt));
+    // Timing only: one frame needs no progress display.
+    Progress progress("quillmere", 0, av_q2d(source.frameRate()), ProgressOptions{});
     CompositeJob job;
     job.source = &source;
     job.instance = &filter.instance();
     job.sinks.push_back(&sink);
+    job.progress = &progress;
     job.firstFrame = static_cast<long>(line.frameAt);
     job.lastFrame = static_cast<long>(line.frameAt);
     RunComposite(job);
@@ -192,6 +216,12 @@ int RunFrame(const CommandLine& line) {
                           " (frames count from 0)");
     }
     pending.Commit(mayReplace);
+    if (!line.quiet) {
+        std::fprintf(stderr, "%s\n",
+                     FrameSummary(line.frameAt, progress.elapsedSeconds(), line.output,
+                                  FileSize(line.output))
+                         .c_str());
+    }
     return kExitSuccess;
 }
 
@@ -220,7 +250,9 @@ int RunDemo(const CommandLine& line) {
                        main.width(), main.height(), main.frameRate());
     VideoSink videoSink(writer);
     PngSink stillSink(pendingStill.writePath(), stillPath, kDemoStillFrame);
-    Progress progress("quillmere demo", kDemoFrames, !line.quiet && StderrIsTerminal());
+    ProgressReportFile report(line.progressPath);
+    Progress progress("quillmere demo", kDemoFrames, av_q2d(kDemoFrameRate),
+                      ProgressSetupFrom(line, report));
     CompositeJob job;
     job.source = &main;
     job.instance = &filter.instance();

@@ -129,15 +129,28 @@ std::vector<std::string> WithClips(std::vector<std::string> options) {
     return options;
 }
 
+namespace {
+// The content of a file, which is then removed.
+std::string TakeText(const char* path) {
+    std::ifstream text(path);
+    std::ostringstream content;
+    content << text.rdbuf();
+    std::remove(path);
+    return content.str();
+}
+}  // namespace
+
 RunResult RunQuillmere(const std::vector<std::string>& arguments) {
     char errorPath[] = "/tmp/quillmere-stderr-XXXXXX";
+    char outputPath[] = "/tmp/quillmere-stdout-XXXXXX";
     const int errorFile = mkstemp(errorPath);
+    const int outputFile = mkstemp(outputPath);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, errorFile, STDERR_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, outputFile, STDOUT_FILENO);
     // No terminal on standard input: the program never waits for an answer.
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     std::vector<std::string> words = {QUILLMERE_PROGRAM};
     words.insert(words.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
@@ -148,17 +161,13 @@ RunResult RunQuillmere(const std::vector<std::string>& arguments) {
     pid_t child = 0;
     RunResult result;
     if (posix_spawn(&child, QUILLMERE_PROGRAM, &actions, nullptr, argv.data(), environ) == 0) {
-        int status = 0;
-        waitpid(child, &status, 0);
-        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        result.exitCode = WaitForExit(child);
     }
     posix_spawn_file_actions_destroy(&actions);
     close(errorFile);
-    std::ifstream text(errorPath);
-    std::ostringstream content;
-    content << text.rdbuf();
-    result.errorText = content.str();
-    std::remove(errorPath);
+    close(outputFile);
+    result.errorText = TakeText(errorPath);
+    result.outputText = TakeText(outputPath);
     return result;
 }
 
