@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <sstream>
 
 #include "apps/quillmere/filter_settings.h"
@@ -18,6 +19,8 @@ enum CommandMask : unsigned {
     kDemo = 1u << 2,
     kCompositing = kRender | kFrame,
     kAll = kRender | kFrame | kDemo,
+    // Also stands alone, in place of a command: quillmere --help.
+    kStandalone = 1u << 3,
 };
 
 using ApplyOption = void (*)(CommandLine& line, const std::string& option,
@@ -60,6 +63,14 @@ constexpr std::int64_t kInt32Max = INT32_MAX;
 constexpr std::int64_t kPercentMax = 100;
 
 const OptionRow kOptions[] = {
+    {"--help", "-h", nullptr, kAll | kStandalone, "show this help and exit",
+     [](CommandLine& line, const std::string&, const std::string&) {
+         line.command = Command::Help;
+     }},
+    {"--version", nullptr, nullptr, kAll | kStandalone, "show the version and exit",
+     [](CommandLine& line, const std::string&, const std::string&) {
+         line.command = Command::Version;
+     }},
     {"--output", "-o", "PATH", kAll,
      "output file (render, frame) or folder (demo, default demo-output)",
      [](CommandLine& line, const std::string&, const std::string& value) {
@@ -196,13 +207,41 @@ struct CommandRow {
     const char* name;
     Command command;
     unsigned mask;
-    int positionals;  // how many input files it takes
+    int positionals;       // how many input files it takes
+    const char* synopsis;  // what follows the command's name
+    const char* summary;
 };
 
 const CommandRow kCommands[] = {
-    {"render", Command::Render, kRender, 1},
-    {"frame", Command::Frame, kFrame, 1},
-    {"demo", Command::Demo, kDemo, 0},
+    {"render", Command::Render, kRender, 1, "MAIN -o OUT [options]",
+     "composite every frame of MAIN into the video OUT"},
+    {"frame", Command::Frame, kFrame, 1, "MAIN --at N -o OUT.png [options]",
+     "composite frame N of MAIN into the picture OUT.png"},
+    {"demo", Command::Demo, kDemo, 0, "[-o DIR]",
+     "render the built-in demo into DIR (demo.mkv and demo.png; default demo-output)"},
+};
+
+// What the help and the manual page say before the options.
+const char* const kDescription[] = {
+    "The output's container follows its extension: .mkv, .avi and .nut hold lossless FFV1, "
+    ".mp4 and .mov hold H.264. '--format null' composites every frame and writes nothing "
+    "(for timing). Frame rate and size follow MAIN, and its audio is copied over unchanged.",
+    "OUT is written to a hidden part file beside it and takes its name only once complete; "
+    "an existing OUT is replaced only with -y or after a yes on the terminal, and -n never "
+    "replaces it.",
+    "Settings not given take the defaults that the filter's configuration dialog (its "
+    "settings dialog in the plug-in host) shows when first opened; the border and the shadow "
+    "are drawn only when --border N (N > 0) or --shadow STYLE is given, and their other "
+    "options only tune them. A host script is the plug-in host's processing script, in which "
+    "the filter saves its mask as a line Config(l,t,r,b); --script reads the mask from it.",
+};
+
+const ExitStatusDoc kExitStatuses[] = {
+    {"0", "done"},
+    {"1", "the job failed, or an existing output was kept"},
+    {"2", "a bad command line"},
+    {"128+N", "stopped by signal N: 129 SIGHUP, 130 SIGINT, 131 SIGQUIT, 143 SIGTERM "
+              "(nothing is left under the output name)"},
 };
 
 const OptionRow* FindOption(const std::string& name) {
@@ -224,12 +263,13 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
         throw UsageError("no command given (try 'quillmere --help')");
     }
     const std::string first = argv[1];
-    if (first == "--help" || first == "-h" || first == "help") {
+    if (first == "help") {
         line.command = Command::Help;
         return line;
     }
-    if (first == "--version") {
-        line.command = Command::Version;
+    if (const OptionRow* option = FindOption(first);
+        option != nullptr && (option->commands & kStandalone) != 0) {
+        option->apply(line, option->name, "");
         return line;
     }
     const CommandRow* command = nullptr;
@@ -257,10 +297,6 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
         if (argument == "--") {
             optionsEnded = true;
             continue;
-        }
-        if (argument == "--help" || argument == "-h") {
-            line.command = Command::Help;
-            return line;
         }
         std::string value;
         bool inlineValue = false;
@@ -290,6 +326,9 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
             value = argv[++index];
         }
         option->apply(line, option->name, value);
+        if ((option->commands & kStandalone) != 0) {
+            return line;  // --help or --version: the rest of the line does not matter
+        }
     }
 
     if (positionals < command->positionals) {
@@ -321,26 +360,91 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
     return line;
 }
 
+std::vector<CommandDoc> CommandDocs() {
+    std::vector<CommandDoc> commands;
+    for (const CommandRow& row : kCommands) {
+        commands.push_back(CommandDoc{row.name, row.synopsis, row.summary});
+    }
+    return commands;
+}
+
+std::vector<OptionDoc> OptionDocs() {
+    std::vector<OptionDoc> options;
+    for (const OptionRow& row : kOptions) {
+        OptionDoc option;
+        option.name = row.name;
+        option.shortName = row.shortName != nullptr ? row.shortName : "";
+        option.valueName = row.valueName != nullptr ? row.valueName : "";
+        option.help = row.help;
+        option.standalone = (row.commands & kStandalone) != 0;
+        for (const CommandRow& command : kCommands) {
+            if ((row.commands & command.mask) != 0) {
+                option.commands.emplace_back(command.name);
+            }
+        }
+        options.push_back(std::move(option));
+    }
+    return options;
+}
+
+std::vector<std::string> DescriptionParagraphs() {
+    return std::vector<std::string>(std::begin(kDescription), std::end(kDescription));
+}
+
+std::vector<ExitStatusDoc> ExitStatusDocs() {
+    return std::vector<ExitStatusDoc>(std::begin(kExitStatuses), std::end(kExitStatuses));
+}
+
+namespace {
+
+// Words of `text` wrapped to the terminal's customary width, every line
+// after the first indented to `indent`; `column` is where the text starts.
+void WriteWrapped(std::ostringstream& out, const std::string& text, std::size_t indent,
+                  std::size_t column) {
+    std::istringstream words(text);
+    std::string word;
+    bool first = true;
+    while (words >> word) {
+        if (!first && column + 1 + word.size() > kHelpWidth) {
+            out << "\n" << std::string(indent, ' ');
+            column = indent;
+            first = true;
+        }
+        out << (first ? "" : " ") << word;
+        column += (first ? 0 : 1) + word.size();
+        first = false;
+    }
+    out << "\n";
+}
+
+// "  LEFT      text wrapped at the help column".
+void WriteEntry(std::ostringstream& out, const std::string& left, const std::string& text) {
+    out << left;
+    if (left.size() + 1 > kHelpColumn) {
+        out << "\n" << std::string(kHelpColumn, ' ');
+    } else {
+        out << std::string(kHelpColumn - left.size(), ' ');
+    }
+    WriteWrapped(out, text, kHelpColumn, kHelpColumn);
+}
+
+}  // namespace
+
 std::string HelpText() {
     std::ostringstream text;
-    text << "Usage:\n"
-            "  quillmere render MAIN -o OUT [options]   composite MAIN into OUT\n"
-            "  quillmere frame MAIN --at N -o OUT.png [options]\n"
-            "                                           one composited frame as PNG\n"
-            "  quillmere demo [-o DIR]                  render the built-in demo into DIR\n"
-            "                                           (demo.mkv and demo.png)\n"
-            "\n"
-            "The output's container follows its extension: .mkv, .avi and .nut hold\n"
-            "lossless FFV1, .mp4 and .mov hold H.264. '--format null' composites\n"
-            "every frame and writes nothing (for timing). Frame rate and size follow\n"
-            "MAIN, and its audio is copied over unchanged. OUT is written under a\n"
-            "temporary name and replaces an existing file only once it is complete,\n"
-            "and only with -y or after a yes on the terminal.\n"
-            "\n"
-            "Settings not given take the configuration dialog's defaults; the\n"
-            "border and the shadow are drawn only when --border N (N > 0) or\n"
-            "--shadow STYLE is given, and their other options only tune them.\n"
-            "\nOptions:\n";
+    text << "Usage:\n";
+    for (const CommandRow& command : kCommands) {
+        text << "  quillmere " << command.name << " " << command.synopsis << "\n";
+    }
+    text << "  quillmere --help | --version\n\nCommands:\n";
+    for (const CommandRow& command : kCommands) {
+        WriteEntry(text, std::string("  ") + command.name, command.summary);
+    }
+    for (const char* paragraph : kDescription) {
+        text << "\n";
+        WriteWrapped(text, paragraph, 0, 0);
+    }
+    text << "\nOptions:\n";
     for (const OptionRow& option : kOptions) {
         std::string left = "  ";
         if (option.shortName != nullptr) {
@@ -350,28 +454,7 @@ std::string HelpText() {
         if (option.valueName != nullptr) {
             left += std::string(" ") + option.valueName;
         }
-        text << left;
-        if (left.size() + 1 > kHelpColumn) {
-            text << "\n" << std::string(kHelpColumn, ' ');
-        } else {
-            text << std::string(kHelpColumn - left.size(), ' ');
-        }
-        // Words wrapped to the terminal's customary width.
-        std::istringstream words(option.help);
-        std::size_t column = kHelpColumn;
-        std::string word;
-        bool first = true;
-        while (words >> word) {
-            if (!first && column + 1 + word.size() > kHelpWidth) {
-                text << "\n" << std::string(kHelpColumn, ' ');
-                column = kHelpColumn;
-                first = true;
-            }
-            text << (first ? "" : " ") << word;
-            column += (first ? 0 : 1) + word.size();
-            first = false;
-        }
-        text << "\n";
+        WriteEntry(text, left, option.help);
     }
     text << "\nShadow styles:\n";
     for (int style = 0; style < kShadowStyleCount; ++style) {
@@ -379,7 +462,12 @@ std::string HelpText() {
         text << std::string(24 - std::strlen(kShadowStyleNames[style].name), ' ')
              << kShadowStyleNames[style].summary << "\n";
     }
-    text << "\nExit status: 0 done, 1 the job failed, 2 bad command line,\n"
-            "130/143 interrupted (nothing is left under the output name).\n";
+    text << "\nColours: RRGGBB, #RRGGBB or 0xRRGGBB in hexadecimal, or one of the 148\n"
+            "CSS colour names (white, black, red, navy, rebeccapurple, ...).\n";
+    text << "\nExit status:\n";
+    for (const ExitStatusDoc& status : kExitStatuses) {
+        WriteEntry(text, std::string("  ") + status.code, status.meaning);
+    }
+    text << "\nSee also: man quillmere\n";
     return text.str();
 }

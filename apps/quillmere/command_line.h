@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "apps/quillmere/overwrite_check.h"
 #include "filter/filter_data.h"
@@ -35,6 +36,31 @@ CommandLine ParseCommandLine(int argc, const char* const* argv);
 
 // The text of `quillmere --help`, generated from the option table.
 std::string HelpText();
+
+// The commands and options as documentation shows them: the help, the
+// manual page and the shell completions all come from the one table.
+struct CommandDoc {
+    std::string name;      // render
+    std::string synopsis;  // MAIN -o OUT [options]
+    std::string summary;
+};
+struct OptionDoc {
+    std::string name;       // --mask
+    std::string shortName;  // -o, or empty
+    std::string valueName;  // L,T,R,B; empty for a flag
+    std::string help;
+    std::vector<std::string> commands;  // the commands it applies to
+    bool standalone = false;            // also in place of a command (--help)
+};
+struct ExitStatusDoc {
+    const char* code;
+    const char* meaning;
+};
+std::vector<CommandDoc> CommandDocs();
+std::vector<OptionDoc> OptionDocs();
+// What the runner does, paragraph by paragraph.
+std::vector<std::string> DescriptionParagraphs();
+std::vector<ExitStatusDoc> ExitStatusDocs();
 
 // The container name that means "composite, then discard the frames".
 constexpr const char* kNullFormat = "null";

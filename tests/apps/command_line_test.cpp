@@ -60,6 +60,26 @@ const ValidCase kValidCases[] = {
          EXPECT_FALSE(line.maskGiven);
          EXPECT_FALSE(line.quiet);
      }},
+    {"VersionAlone", {"--version"},
+     [](const CommandLine& line) { EXPECT_EQ(line.command, Command::Version); }},
+    {"HelpShortAlone", {"-h"},
+     [](const CommandLine& line) { EXPECT_EQ(line.command, Command::Help); }},
+    {"HelpAfterACommandWithoutItsArguments", {"frame", "--help"},
+     [](const CommandLine& line) { EXPECT_EQ(line.command, Command::Help); }},
+    {"VersionAfterOptions", Render({"--border", "2", "--version"}),
+     [](const CommandLine& line) { EXPECT_EQ(line.command, Command::Version); }},
+    {"OverwriteAsksByDefault", Render({}),
+     [](const CommandLine& line) { EXPECT_EQ(line.overwrite, OverwritePolicy::Ask); }},
+    {"OverwriteYes", Render({"-y"}),
+     [](const CommandLine& line) { EXPECT_EQ(line.overwrite, OverwritePolicy::Always); }},
+    {"OverwriteNeverLong", Render({"--no-overwrite", "-n"}),
+     [](const CommandLine& line) { EXPECT_EQ(line.overwrite, OverwritePolicy::Never); }},
+    {"ProgressToStandardOutputEveryTwoSeconds",
+     Render({"--progress", "-", "--stats-period", "2.5"}),
+     [](const CommandLine& line) {
+         EXPECT_EQ(line.progressPath, "-");
+         EXPECT_EQ(line.statsPeriod, 2.5);
+     }},
     {"MaskCorners", Render({"--mask", "10,20,110,220"}),
      [](const CommandLine& line) {
          EXPECT_TRUE(line.maskGiven);
@@ -225,6 +245,11 @@ const InvalidCase kInvalidCases[] = {
     {"OptionOfAnotherCommand", {"demo", "--mask", "1,2,3,4"}, "does not apply to demo"},
     {"AtOnRender", Render({"--at", "3"}), "does not apply to render"},
     {"YesAndNo", Render({"-y", "-n"}), "-y and -n contradict each other"},
+    {"StatsPeriodZero", Render({"--stats-period", "0"}), "--stats-period"},
+    {"StatsPeriodWord", Render({"--stats-period", "soon"}), "expected seconds"},
+    {"StatsPeriodNotANumber", Render({"--stats-period", "nan"}), "expected seconds"},
+    {"ProgressOnFrame", {"frame", "m.mkv", "--at", "1", "-o", "f.png", "--progress", "-"},
+     "does not apply to frame"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Options, InvalidCommandLine, testing::ValuesIn(kInvalidCases),
