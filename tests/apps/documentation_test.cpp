@@ -173,16 +173,43 @@ INSTANTIATE_TEST_SUITE_P(
                  {"--shadow-size", "--shadow-percent", "--shadow-shift", "--shadow-color"}}),
     [](const testing::TestParamInfo<BashCase>& info) { return info.param.name; });
 
-TEST(Documentation, ZshCompletionNamesEveryOptionAndParses) {
-    const std::string script = ReadFile(QUILLMERE_ZSH_COMPLETION);
-    ASSERT_FALSE(script.empty());
-    EXPECT_EQ(script.rfind("#compdef quillmere\n", 0), 0u);
-    for (const std::string& name : AllSpellings()) {
-        EXPECT_NE(script.find("'" + name + "["), std::string::npos) << name;
+// The options zsh's completion hands to _arguments for a command: the
+// script runs with _arguments replaced by a stand-in that prints its specs.
+std::set<std::string> ZshOptionsFor(const std::string& command) {
+    const CommandOutput output = RunShell(
+        "zsh -f -c '_arguments() { print -rl -- \"$@\" }; words=(quillmere " + command +
+        " -); CURRENT=3; source " + QUILLMERE_ZSH_COMPLETION + "'");
+    std::set<std::string> options;
+    std::istringstream lines(output.text);
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t bracket = line.find('[');
+        if (line.rfind("-", 0) == 0 && bracket != std::string::npos) {
+            options.insert(line.substr(0, bracket));
+        }
     }
+    return options;
+}
+
+TEST(Documentation, ZshCompletesEveryOptionOfEachCommand) {
+    const std::string script = ReadFile(QUILLMERE_ZSH_COMPLETION);
+    EXPECT_EQ(script.rfind("#compdef quillmere\n", 0), 0u);
     const CommandOutput syntax =
         RunShell(std::string("zsh -n '") + QUILLMERE_ZSH_COMPLETION + "'");
     EXPECT_EQ(syntax.status, 0) << syntax.text;
+    for (const CommandDoc& command : CommandDocs()) {
+        std::set<std::string> expected;
+        for (const OptionDoc& option : OptionDocs()) {
+            for (const std::string& name : option.commands) {
+                if (name == command.name) {
+                    expected.insert(option.name);
+                    if (!option.shortName.empty()) {
+                        expected.insert(option.shortName);
+                    }
+                }
+            }
+        }
+        EXPECT_EQ(ZshOptionsFor(command.name), expected) << command.name;
+    }
 }
 
 }  // namespace
