@@ -160,10 +160,14 @@ PendingOutput::PendingOutput(const std::string& path) : path_(path) {
         if (descriptor < 0) {
             throw RunnerError("cannot write '" + path + "': " + std::strerror(errno));
         }
+        // A file system without locks leaves the part file unlocked; the
+        // run goes on all the same.
+        while (flock(descriptor, LOCK_EX) != 0 && errno == EINTR) {
+        }
         // Another run's clean-up may have taken the new file for an
         // abandoned one between its creation and the lock: then the name
         // no longer leads to this file, and a fresh one is made.
-        if (flock(descriptor, LOCK_EX) == 0 && SameFile(descriptor, pattern)) {
+        if (SameFile(descriptor, pattern)) {
             fchmod(descriptor, CreationMode());
             lock_ = descriptor;
             writePath_ = pattern;
