@@ -3,6 +3,7 @@
 // parser, which knows most of the same names.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "apps/quillmere/css_colors.h"
@@ -26,6 +27,8 @@ struct SpellingCase {
 std::uint32_t AsColorref(std::uint32_t rgb) {
     return ((rgb >> 16) & 0xFF) | (rgb & 0xFF00) | ((rgb & 0xFF) << 16);
 }
+
+void PrintTo(const SpellingCase& test, std::ostream* out) { *out << test.name; }
 
 class ColorSpelling : public testing::TestWithParam<SpellingCase> {};
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <fstream>
 #include <memory>
+#include <ostream>
 #include <set>
 #include <sstream>
 #include <string>
@@ -150,6 +151,8 @@ struct BashCase {
     std::vector<std::string> words;
     std::set<std::string> offers;
 };
+
+void PrintTo(const BashCase& test, std::ostream* out) { *out << test.name; }
 
 class BashCompletion : public testing::TestWithParam<BashCase> {};
 

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <fstream>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -91,6 +92,8 @@ struct OverwriteCase {
     bool asked;
     const char* message;  // part of what the run shows
 };
+
+void PrintTo(const OverwriteCase& test, std::ostream* out) { *out << test.name; }
 
 class Overwrite : public testing::TestWithParam<OverwriteCase> {
 protected:

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <csignal>
 #include <fstream>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,8 @@ struct LeftoverCase {
     bool heldByALiveRun;
     bool removed;
 };
+
+void PrintTo(const LeftoverCase& test, std::ostream* out) { *out << test.name; }
 
 class Leftover : public PartFiles, public testing::WithParamInterface<LeftoverCase> {};
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "apps/quillmere/progress.h"
 #include "apps/quillmere/progress_report.h"
 #include "apps/quillmere/run_summary.h"
@@ -45,6 +47,8 @@ struct PlainCase {
     const char* expected;
 };
 
+void PrintTo(const PlainCase& test, std::ostream* out) { *out << test.name; }
+
 class PlainProgressLine : public testing::TestWithParam<PlainCase> {};
 
 TEST_P(PlainProgressLine, ShowsFramesRateTimeAndSpeed) {
@@ -77,6 +81,8 @@ struct BlockCase {
     const char* expected;
 };
 
+void PrintTo(const BlockCase& test, std::ostream* out) { *out << test.name; }
+
 class ProgressBlockText : public testing::TestWithParam<BlockCase> {};
 
 TEST_P(ProgressBlockText, HoldsTheKeysInOrder) {
@@ -105,6 +111,8 @@ struct SizeCase {
     std::int64_t bytes;
     const char* expected;
 };
+
+void PrintTo(const SizeCase& test, std::ostream* out) { *out << test.bytes << " bytes"; }
 
 class ReadableSizeText : public testing::TestWithParam<SizeCase> {};
 

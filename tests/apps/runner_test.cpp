@@ -10,6 +10,7 @@
 #include <csignal>
 #include <fstream>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -298,6 +299,8 @@ struct SignalCase {
     const char* name;
     int signal;
 };
+
+void PrintTo(const SignalCase& test, std::ostream* out) { *out << test.name; }
 
 class RunnerInterrupt : public RunnerTest, public testing::WithParamInterface<SignalCase> {};
 
