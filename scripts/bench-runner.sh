@@ -106,7 +106,7 @@ for name in "${cases[@]}"; do
   cat "$main" "$overlay" >/dev/null  # both sides read from memory
   rm -f "$work/runner.mkv" "$work/runner.mp4"
   read -r rw rc rm < <(measure "$runner" render "$main" "${runner_out[@]}" --overlay "$overlay" \
-    --mask 480,270,w960,h540 --fit --bilinear --quiet)
+    --mask 480,270,w960,h540 --fit --bilinear --quiet -y)
   read -r fw fc fm < <(measure ffmpeg -v error -nostdin -i "$main" -i "$overlay" \
     -filter_complex "[1]scale=960:540:flags=bilinear[o];[0][o]overlay=480:270:shortest=1[v]" \
     -map "[v]" "${ffmpeg_out[@]}")

@@ -1,15 +1,34 @@
 #!/usr/bin/env bash
-# Installs every Debian package that the build, the tests and the runner
-# need, skipping what is already there. Run as root on Debian 12.
+# Installs the Debian packages that one of the project's commands needs,
+# skipping what is already there. Run as root on Debian 12.
+#
+#   scripts/setup.sh demo   building and running the runner (scripts/demo.sh)
+#   scripts/setup.sh test   all that, and what the whole test suite needs
+#                           (scripts/test.sh): GoogleTest, Google Benchmark,
+#                           the ffmpeg program, the MinGW-w64 cross compiler,
+#                           32-bit Wine with Xvfb, and the tools that check
+#                           the manual page, the completions and the package
 set -euo pipefail
 
-packages=(
+profile=${1:-test}
+
+demo_packages=(
   build-essential cmake pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev
-  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
+  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
+)
+test_packages=(
+  "${demo_packages[@]}"
+  libgtest-dev libgmock-dev libbenchmark-dev ffmpeg
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386 xvfb xauth imagemagick
+  groff-base zsh file dpkg-dev
 )
+
+case "$profile" in
+  demo) packages=("${demo_packages[@]}") ;;
+  test) packages=("${test_packages[@]}") ;;
+  *) echo "usage: $0 [demo|test]" >&2; exit 2 ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do
@@ -20,7 +39,8 @@ done
 
 if ((${#missing[@]})); then
   echo "setup: installing ${missing[*]}" >&2
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  if [[ " ${missing[*]} " == *":i386 "* ]] &&
+     ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
   fi
   export DEBIAN_FRONTEND=noninteractive

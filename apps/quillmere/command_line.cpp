@@ -1,7 +1,9 @@
 #include "apps/quillmere/command_line.h"
 
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <sstream>
 
 #include "apps/quillmere/filter_settings.h"
@@ -17,6 +19,8 @@ enum CommandMask : unsigned {
     kDemo = 1u << 2,
     kCompositing = kRender | kFrame,
     kAll = kRender | kFrame | kDemo,
+    // Also stands alone, in place of a command: quillmere --help.
+    kStandalone = 1u << 3,
 };
 
 using ApplyOption = void (*)(CommandLine& line, const std::string& option,
@@ -31,6 +35,26 @@ struct OptionRow {
     ApplyOption apply;
 };
 
+// A period in seconds: a plain decimal number, more than 0, at most an hour.
+double ParseSeconds(const std::string& option, const std::string& text) {
+    constexpr double kLongestPeriod = 3600;
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || end != text.c_str() + text.size() || !(value > 0) ||
+        value > kLongestPeriod || std::isspace(static_cast<unsigned char>(text[0])) != 0) {
+        throw UsageError("invalid value '" + text + "' for " + option +
+                         ": expected seconds, more than 0 and at most 3600");
+    }
+    return value;
+}
+
+void SetOverwrite(CommandLine& line, OverwritePolicy policy) {
+    if (line.overwrite != OverwritePolicy::Ask && line.overwrite != policy) {
+        throw UsageError("-y and -n contradict each other; give one of them");
+    }
+    line.overwrite = policy;
+}
+
 constexpr std::size_t kHelpColumn = 28;
 constexpr std::size_t kHelpWidth = 79;
 
@@ -39,10 +63,29 @@ constexpr std::int64_t kInt32Max = INT32_MAX;
 constexpr std::int64_t kPercentMax = 100;
 
 const OptionRow kOptions[] = {
+    {"--help", "-h", nullptr, kAll | kStandalone, "show this help and exit",
+     [](CommandLine& line, const std::string&, const std::string&) {
+         line.command = Command::Help;
+     }},
+    {"--version", nullptr, nullptr, kAll | kStandalone, "show the version and exit",
+     [](CommandLine& line, const std::string&, const std::string&) {
+         line.command = Command::Version;
+     }},
     {"--output", "-o", "PATH", kAll,
      "output file (render, frame) or folder (demo, default demo-output)",
      [](CommandLine& line, const std::string&, const std::string& value) {
          line.output = value;
+     }},
+    {"--overwrite", "-y", nullptr, kAll,
+     "replace an existing output without asking",
+     [](CommandLine& line, const std::string&, const std::string&) {
+         SetOverwrite(line, OverwritePolicy::Always);
+     }},
+    {"--no-overwrite", "-n", nullptr, kAll,
+     "never replace an existing output: stop with exit status 1 instead (without -y or -n a "
+     "terminal is asked, and elsewhere an existing output is kept)",
+     [](CommandLine& line, const std::string&, const std::string&) {
+         SetOverwrite(line, OverwritePolicy::Never);
      }},
     {"--overlay", nullptr, "FILE", kCompositing,
      "the video laid into the mask (without it the mask is filled black)",
@@ -76,8 +119,9 @@ const OptionRow kOptions[] = {
          line.settings.borderSize = ParseInteger(option, value, 0, kCoordinateLimit);
          line.settings.borderOn = line.settings.borderSize > 0 ? 1 : 0;
      }},
-    {"--border-color", nullptr, "RRGGBB", kCompositing,
-     "border colour (default ffffff); the border itself needs --border",
+    {"--border-color", nullptr, "COLOR", kCompositing,
+     "border colour as RRGGBB, #RRGGBB, 0xRRGGBB or a CSS name (default ffffff, white); "
+     "the border itself needs --border",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.settings.borderColor = ParseColor(option, value);
      }},
@@ -102,8 +146,9 @@ const OptionRow kOptions[] = {
          line.settings.shadowShift =
              ParseInteger(option, value, -kCoordinateLimit, kCoordinateLimit);
      }},
-    {"--shadow-color", nullptr, "RRGGBB", kCompositing,
-     "colour mixed into the shadow (default 000000: darkening only)",
+    {"--shadow-color", nullptr, "COLOR", kCompositing,
+     "colour mixed into the shadow, spelt as for --border-color (default 000000: darkening "
+     "only)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.settings.shadowColor = ParseColor(option, value);
      }},
@@ -148,21 +193,65 @@ const OptionRow kOptions[] = {
      [](CommandLine& line, const std::string&, const std::string&) {
          line.filterPixels = true;
      }},
-    {"--quiet", "-q", nullptr, kAll, "no progress display",
+    {"--quiet", "-q", nullptr, kAll, "nothing on standard error but errors: no progress display, no notes on what the "
+     "output could not keep, no closing summary line",
      [](CommandLine& line, const std::string&, const std::string&) { line.quiet = true; }},
+    {"--progress", nullptr, "FILE", kRender | kDemo,
+     "also write progress to FILE ('-': standard output) as key=value lines frame=, fps=, "
+     "out_time_us=, out_time=, speed=, each block closed by progress=continue and the last "
+     "by progress=end",
+     [](CommandLine& line, const std::string&, const std::string& value) {
+         line.progressPath = value;
+     }},
+    {"--stats-period", nullptr, "SECONDS", kRender | kDemo,
+     "time between progress lines when standard error is no terminal (default 5) and "
+     "between --progress blocks (default 0.5)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.statsPeriod = ParseSeconds(option, value);
+     }},
 };
 
 struct CommandRow {
     const char* name;
     Command command;
     unsigned mask;
-    int positionals;  // how many input files it takes
+    int positionals;       // how many input files it takes
+    const char* synopsis;  // what follows the command's name
+    const char* summary;
 };
 
 const CommandRow kCommands[] = {
-    {"render", Command::Render, kRender, 1},
-    {"frame", Command::Frame, kFrame, 1},
-    {"demo", Command::Demo, kDemo, 0},
+    {"render", Command::Render, kRender, 1, "MAIN -o OUT [options]",
+     "composite every frame of MAIN into the video OUT"},
+    {"frame", Command::Frame, kFrame, 1, "MAIN --at N -o OUT.png [options]",
+     "composite frame N of MAIN into the picture OUT.png"},
+    {"demo", Command::Demo, kDemo, 0, "[-o DIR]",
+     "render the built-in demo into DIR (demo.mkv and demo.png; default demo-output)"},
+};
+
+// What the help and the manual page say before the options.
+const char* const kDescription[] = {
+    "The output's container follows its extension: .mkv, .avi and .nut hold lossless FFV1, "
+    ".mp4 and .mov hold H.264. '--format null' composites every frame and writes nothing "
+    "(for timing). Size, pixel format, depth, colour, frame times, aspect and rotation "
+    "follow MAIN, and its audio is copied over unchanged; outside the area the overlay, "
+    "its border and its shadow cover, every sample is kept exactly as it was.",
+    "OUT is written to a hidden part file beside it and takes its name only once complete; "
+    "an existing OUT is replaced only with -y or after a yes on the terminal, and -n never "
+    "replaces it.",
+    "Settings not given take the defaults that the filter's configuration dialog (its "
+    "settings dialog in the plug-in host) shows when first opened; the border and the shadow "
+    "are drawn only when --border N (N > 0) or --shadow STYLE is given, and their other "
+    "options only tune them. A host script is the plug-in host's processing script, in which "
+    "the filter saves its mask as a line Config(l,t,r,b); --script reads the mask from it.",
+};
+
+const ExitStatusDoc kExitStatuses[] = {
+    {"0", "done"},
+    {"1", "the job failed, or an existing output was kept"},
+    {"2", "a bad command line"},
+    {"128+N", "stopped by signal N: 129 SIGHUP, 130 SIGINT, 131 SIGQUIT, 143 SIGTERM "
+              "(nothing is left under the output name)"},
 };
 
 const OptionRow* FindOption(const std::string& name) {
@@ -184,12 +273,13 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
         throw UsageError("no command given (try 'quillmere --help')");
     }
     const std::string first = argv[1];
-    if (first == "--help" || first == "-h" || first == "help") {
+    if (first == "help") {
         line.command = Command::Help;
         return line;
     }
-    if (first == "--version") {
-        line.command = Command::Version;
+    if (const OptionRow* option = FindOption(first);
+        option != nullptr && (option->commands & kStandalone) != 0) {
+        option->apply(line, option->name, "");
         return line;
     }
     const CommandRow* command = nullptr;
@@ -217,10 +307,6 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
         if (argument == "--") {
             optionsEnded = true;
             continue;
-        }
-        if (argument == "--help" || argument == "-h") {
-            line.command = Command::Help;
-            return line;
         }
         std::string value;
         bool inlineValue = false;
@@ -250,6 +336,9 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
             value = argv[++index];
         }
         option->apply(line, option->name, value);
+        if ((option->commands & kStandalone) != 0) {
+            return line;  // --help or --version: the rest of the line does not matter
+        }
     }
 
     if (positionals < command->positionals) {
@@ -281,27 +370,91 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
     return line;
 }
 
+std::vector<CommandDoc> CommandDocs() {
+    std::vector<CommandDoc> commands;
+    for (const CommandRow& row : kCommands) {
+        commands.push_back(CommandDoc{row.name, row.synopsis, row.summary});
+    }
+    return commands;
+}
+
+std::vector<OptionDoc> OptionDocs() {
+    std::vector<OptionDoc> options;
+    for (const OptionRow& row : kOptions) {
+        OptionDoc option;
+        option.name = row.name;
+        option.shortName = row.shortName != nullptr ? row.shortName : "";
+        option.valueName = row.valueName != nullptr ? row.valueName : "";
+        option.help = row.help;
+        option.standalone = (row.commands & kStandalone) != 0;
+        for (const CommandRow& command : kCommands) {
+            if ((row.commands & command.mask) != 0) {
+                option.commands.emplace_back(command.name);
+            }
+        }
+        options.push_back(std::move(option));
+    }
+    return options;
+}
+
+std::vector<std::string> DescriptionParagraphs() {
+    return std::vector<std::string>(std::begin(kDescription), std::end(kDescription));
+}
+
+std::vector<ExitStatusDoc> ExitStatusDocs() {
+    return std::vector<ExitStatusDoc>(std::begin(kExitStatuses), std::end(kExitStatuses));
+}
+
+namespace {
+
+// Words of `text` wrapped to the terminal's customary width, every line
+// after the first indented to `indent`; `column` is where the text starts.
+void WriteWrapped(std::ostringstream& out, const std::string& text, std::size_t indent,
+                  std::size_t column) {
+    std::istringstream words(text);
+    std::string word;
+    bool first = true;
+    while (words >> word) {
+        if (!first && column + 1 + word.size() > kHelpWidth) {
+            out << "\n" << std::string(indent, ' ');
+            column = indent;
+            first = true;
+        }
+        out << (first ? "" : " ") << word;
+        column += (first ? 0 : 1) + word.size();
+        first = false;
+    }
+    out << "\n";
+}
+
+// "  LEFT      text wrapped at the help column".
+void WriteEntry(std::ostringstream& out, const std::string& left, const std::string& text) {
+    out << left;
+    if (left.size() + 1 > kHelpColumn) {
+        out << "\n" << std::string(kHelpColumn, ' ');
+    } else {
+        out << std::string(kHelpColumn - left.size(), ' ');
+    }
+    WriteWrapped(out, text, kHelpColumn, kHelpColumn);
+}
+
+}  // namespace
+
 std::string HelpText() {
     std::ostringstream text;
-    text << "Usage:\n"
-            "  quillmere render MAIN -o OUT [options]   composite MAIN into OUT\n"
-            "  quillmere frame MAIN --at N -o OUT.png [options]\n"
-            "                                           one composited frame as PNG\n"
-            "  quillmere demo [-o DIR]                  render the built-in demo into DIR\n"
-            "                                           (demo.mkv and demo.png)\n"
-            "\n"
-            "The output's container follows its extension: .mkv, .avi and .nut hold\n"
-            "lossless FFV1, .mp4 and .mov hold H.264. '--format null' composites\n"
-            "every frame and writes nothing (for timing). Size, pixel format, depth,\n"
-            "colour, frame times, aspect and rotation follow MAIN, and its audio is\n"
-            "copied over unchanged; outside the overlay's area every sample is kept\n"
-            "as it was. OUT is written under a temporary name and replaces an\n"
-            "existing file only once it is complete.\n"
-            "\n"
-            "Settings not given take the configuration dialog's defaults; the\n"
-            "border and the shadow are drawn only when --border N (N > 0) or\n"
-            "--shadow STYLE is given, and their other options only tune them.\n"
-            "\nOptions:\n";
+    text << "Usage:\n";
+    for (const CommandRow& command : kCommands) {
+        text << "  quillmere " << command.name << " " << command.synopsis << "\n";
+    }
+    text << "  quillmere --help | --version\n\nCommands:\n";
+    for (const CommandRow& command : kCommands) {
+        WriteEntry(text, std::string("  ") + command.name, command.summary);
+    }
+    for (const char* paragraph : kDescription) {
+        text << "\n";
+        WriteWrapped(text, paragraph, 0, 0);
+    }
+    text << "\nOptions:\n";
     for (const OptionRow& option : kOptions) {
         std::string left = "  ";
         if (option.shortName != nullptr) {
@@ -311,28 +464,7 @@ std::string HelpText() {
         if (option.valueName != nullptr) {
             left += std::string(" ") + option.valueName;
         }
-        text << left;
-        if (left.size() + 1 > kHelpColumn) {
-            text << "\n" << std::string(kHelpColumn, ' ');
-        } else {
-            text << std::string(kHelpColumn - left.size(), ' ');
-        }
-        // Words wrapped to the terminal's customary width.
-        std::istringstream words(option.help);
-        std::size_t column = kHelpColumn;
-        std::string word;
-        bool first = true;
-        while (words >> word) {
-            if (!first && column + 1 + word.size() > kHelpWidth) {
-                text << "\n" << std::string(kHelpColumn, ' ');
-                column = kHelpColumn;
-                first = true;
-            }
-            text << (first ? "" : " ") << word;
-            column += (first ? 0 : 1) + word.size();
-            first = false;
-        }
-        text << "\n";
+        WriteEntry(text, left, option.help);
     }
     text << "\nShadow styles:\n";
     for (int style = 0; style < kShadowStyleCount; ++style) {
@@ -340,7 +472,12 @@ std::string HelpText() {
         text << std::string(24 - std::strlen(kShadowStyleNames[style].name), ' ')
              << kShadowStyleNames[style].summary << "\n";
     }
-    text << "\nExit status: 0 done, 1 the job failed, 2 bad command line,\n"
-            "130/143 interrupted (nothing is left under the output name).\n";
+    text << "\nColours: RRGGBB, #RRGGBB or 0xRRGGBB in hexadecimal, or one of the 148\n"
+            "CSS colour names (white, black, red, navy, rebeccapurple, ...).\n";
+    text << "\nExit status:\n";
+    for (const ExitStatusDoc& status : kExitStatuses) {
+        WriteEntry(text, std::string("  ") + status.code, status.meaning);
+    }
+    text << "\nSee also: man quillmere\n";
     return text.str();
 }

@@ -4,7 +4,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "apps/quillmere/overwrite_check.h"
 #include "filter/filter_data.h"
 
 enum class Command { Help, Version, Render, Frame, Demo };
@@ -13,11 +15,14 @@ struct CommandLine {
     Command command = Command::Help;
     std::string input;        // the main video (render, frame)
     std::string output;       // -o: output file, or the demo's folder
+    OverwritePolicy overwrite = OverwritePolicy::Ask;  // -y, -n
     std::string overlayPath;  // --overlay
     std::string scriptPath;   // --script
     std::string format;       // --format: container by name instead of by extension
     std::int64_t frameAt = -1;  // --at (frame)
     bool quiet = false;
+    std::string progressPath;  // --progress: key=value blocks to this file, '-' stdout
+    double statsPeriod = 0;    // --stats-period in seconds; 0: the defaults
     bool noAudio = false;     // --no-audio: leave the main video's audio out
     bool filterPixels = false;  // --rgb-output: the whole picture in the filter's pixels
     // Every filter setting, starting from the dialog's first-open defaults.
@@ -32,6 +37,31 @@ CommandLine ParseCommandLine(int argc, const char* const* argv);
 
 // The text of `quillmere --help`, generated from the option table.
 std::string HelpText();
+
+// The commands and options as documentation shows them: the help, the
+// manual page and the shell completions all come from the one table.
+struct CommandDoc {
+    std::string name;      // render
+    std::string synopsis;  // MAIN -o OUT [options]
+    std::string summary;
+};
+struct OptionDoc {
+    std::string name;       // --mask
+    std::string shortName;  // -o, or empty
+    std::string valueName;  // L,T,R,B; empty for a flag
+    std::string help;
+    std::vector<std::string> commands;  // the commands it applies to
+    bool standalone = false;            // also in place of a command (--help)
+};
+struct ExitStatusDoc {
+    const char* code;
+    const char* meaning;
+};
+std::vector<CommandDoc> CommandDocs();
+std::vector<OptionDoc> OptionDocs();
+// What the runner does, paragraph by paragraph.
+std::vector<std::string> DescriptionParagraphs();
+std::vector<ExitStatusDoc> ExitStatusDocs();
 
 // The container name that means "composite, then discard the frames".
 constexpr const char* kNullFormat = "null";

@@ -12,8 +12,11 @@
 #include "apps/quillmere/composite_pipeline.h"
 #include "apps/quillmere/filter_host.h"
 #include "apps/quillmere/output_sinks.h"
+#include "apps/quillmere/overwrite_check.h"
 #include "apps/quillmere/pending_output.h"
 #include "apps/quillmere/progress.h"
+#include "apps/quillmere/progress_report.h"
+#include "apps/quillmere/run_summary.h"
 #include "apps/quillmere/runner_error.h"
 #include "apps/quillmere/synthetic_clip.h"
 #include "apps/quillmere/video_writer.h"
@@ -39,6 +42,22 @@ void CheckNotAnInput(const std::string& output, const std::vector<std::string>& 
             throw RunnerError("output '" + output + "' is also an input; choose another name");
         }
     }
+}
+
+void IgnoreNotice(const std::string&) {}
+
+// What the runner changes without being asked is said on stderr, unless the
+// user asked for quiet.
+NoticeHandler NoticesFor(const CommandLine& line) {
+    return line.quiet ? &IgnoreNotice : &PrintNotice;
+}
+
+ProgressOptions ProgressSetupFrom(const CommandLine& line, const ProgressReportFile& report) {
+    ProgressOptions options;
+    options.display = ChooseDisplay(line.quiet);
+    options.report = report.stream();
+    options.periodSeconds = line.statsPeriod;
+    return options;
 }
 
 // The demo's clips and settings.
@@ -135,16 +154,18 @@ int RunRender(const CommandLine& line) {
         format = line.format.empty() ? &OutputFormatForPath(line.output)
                                      : &OutputFormatByName(line.format);
     }
-    FileFrameSource source(line.input, line.filterPixels);
+    FileFrameSource source(line.input, line.filterPixels, NoticesFor(line));
     FilterModuleSession module;
     OverlayFilter filter(module, SetupFrom(line));
 
+    bool mayReplace = false;
     std::optional<PendingOutput> pending;
     std::optional<VideoWriter> writer;
     std::optional<VideoSink> sink;
     CompositeJob job;
     if (!discard) {
         CheckNotAnInput(line.output, {line.input, line.overlayPath, line.scriptPath});
+        mayReplace = ConfirmOverwrite(line.output, line.overwrite);
         AudioPassthrough audio;
         if (!line.noAudio) {
             audio.streams = source.reader().audioStreams();
@@ -152,35 +173,51 @@ int RunRender(const CommandLine& line) {
         }
         pending.emplace(line.output);
         writer.emplace(pending->writePath(), line.output, *format, source.format(),
-                       CarriedOver{source.stream(), source.container()}, audio);
+                       CarriedOver{source.stream(), source.container()}, audio,
+                       NoticesFor(line));
         sink.emplace(*writer);
         job.sinks.push_back(&*sink);
         job.carryAudio = !audio.streams.empty();
     }
-    Progress progress("quillmere", source.frameCountHint(), !line.quiet && StderrIsTerminal());
+    ProgressReportFile report(line.progressPath);
+    const double frameRate = av_q2d(source.frameRate());
+    Progress progress("quillmere", source.frameCountHint(), frameRate,
+                      ProgressSetupFrom(line, report));
     job.source = &source;
     job.instance = &filter.instance();
     job.progress = &progress;
-    if (RunComposite(job) == 0) {
+    const std::int64_t frames = RunComposite(job);
+    if (frames == 0) {
         throw RunnerError("'" + line.input + "' holds no frames");
     }
     if (pending) {
-        pending->Commit();
+        pending->Commit(mayReplace);
+    }
+    if (!line.quiet) {
+        const std::string written = discard ? "" : line.output;
+        std::fprintf(stderr, "%s\n",
+                     RenderSummary(frames, frameRate, progress.elapsedSeconds(), written,
+                                   discard ? -1 : FileSize(line.output))
+                         .c_str());
     }
     return kExitSuccess;
 }
 
 int RunFrame(const CommandLine& line) {
-    FileFrameSource source(line.input, line.filterPixels);
+    FileFrameSource source(line.input, line.filterPixels, NoticesFor(line));
     FilterModuleSession module;
     OverlayFilter filter(module, SetupFrom(line));
     CheckNotAnInput(line.output, {line.input, line.overlayPath, line.scriptPath});
+    const bool mayReplace = ConfirmOverwrite(line.output, line.overwrite);
     PendingOutput pending(line.output);
     PngSink sink(pending.writePath(), line.output, static_cast<long>(line.frameAt));
+    // Timing only: one frame needs no progress display.
+    Progress progress("quillmere", 0, av_q2d(source.frameRate()), ProgressOptions{});
     CompositeJob job;
     job.source = &source;
     job.instance = &filter.instance();
     job.sinks.push_back(&sink);
+    job.progress = &progress;
     job.firstFrame = static_cast<long>(line.frameAt);
     job.lastFrame = static_cast<long>(line.frameAt);
     RunComposite(job);
@@ -188,7 +225,13 @@ int RunFrame(const CommandLine& line) {
         throw RunnerError("'" + line.input + "' has no frame " + std::to_string(line.frameAt) +
                           " (frames count from 0)");
     }
-    pending.Commit();
+    pending.Commit(mayReplace);
+    if (!line.quiet) {
+        std::fprintf(stderr, "%s\n",
+                     FrameSummary(line.frameAt, progress.elapsedSeconds(), line.output,
+                                  FileSize(line.output))
+                         .c_str());
+    }
     return kExitSuccess;
 }
 
@@ -197,6 +240,8 @@ int RunDemo(const CommandLine& line) {
     MakeFolder(folder);
     const std::string videoPath = folder + "/demo.mkv";
     const std::string stillPath = folder + "/demo.png";
+    const bool mayReplaceVideo = ConfirmOverwrite(videoPath, line.overwrite);
+    const bool mayReplaceStill = ConfirmOverwrite(stillPath, line.overwrite);
 
     TemporaryFile overlayFile(".avi");
     SyntheticClip overlayClip(kDemoOverlayWidth, kDemoOverlayHeight, kDemoOverlayFrames,
@@ -215,15 +260,17 @@ int RunDemo(const CommandLine& line) {
                        main.format());
     VideoSink videoSink(writer);
     PngSink stillSink(pendingStill.writePath(), stillPath, kDemoStillFrame);
-    Progress progress("quillmere demo", kDemoFrames, !line.quiet && StderrIsTerminal());
+    ProgressReportFile report(line.progressPath);
+    Progress progress("quillmere demo", kDemoFrames, av_q2d(kDemoFrameRate),
+                      ProgressSetupFrom(line, report));
     CompositeJob job;
     job.source = &main;
     job.instance = &filter.instance();
     job.sinks = {&videoSink, &stillSink};
     job.progress = &progress;
     const std::int64_t frames = RunComposite(job);
-    pendingVideo.Commit();
-    pendingStill.Commit();
+    pendingVideo.Commit(mayReplaceVideo);
+    pendingStill.Commit(mayReplaceStill);
     if (!line.quiet) {
         std::printf("quillmere: wrote %s (%lld frames, %dx%d) and %s (frame %ld)\n",
                     videoPath.c_str(), static_cast<long long>(frames), kDemoWidth, kDemoHeight,

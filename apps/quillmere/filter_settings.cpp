@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "apps/quillmere/css_colors.h"
 #include "apps/quillmere/runner_error.h"
 #include "render/drop_shadow.h"
 #include "ui/config_dialog.h"
@@ -148,16 +149,24 @@ void ParseMask(const std::string& option, const std::string& text, FilterData& s
 }
 
 COLORREF ParseColor(const std::string& option, const std::string& text) {
-    std::string digits = text;
-    if (!digits.empty() && digits[0] == '#') {
-        digits.erase(0, 1);
-    }
-    constexpr std::size_t kHexDigits = 6;
     unsigned value = 0;
-    const char* last = digits.data() + digits.size();
-    auto [end, error] = std::from_chars(digits.data(), last, value, 16);
-    if (digits.size() != kHexDigits || error != std::errc() || end != last) {
-        Reject(option, text, "a colour as RRGGBB in hexadecimal");
+    if (const NamedColor* named = FindCssColor(text)) {
+        value = named->rgb;
+    } else {
+        std::string digits = text;
+        if (digits.size() > 1 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+            digits.erase(0, 2);
+        } else if (!digits.empty() && digits[0] == '#') {
+            digits.erase(0, 1);
+        }
+        constexpr std::size_t kHexDigits = 6;
+        const char* last = digits.data() + digits.size();
+        auto [end, error] = std::from_chars(digits.data(), last, value, 16);
+        if (digits.size() != kHexDigits || error != std::errc() || end != last) {
+            Reject(option, text,
+                   "a colour as RRGGBB, #RRGGBB or 0xRRGGBB in hexadecimal, or a CSS colour "
+                   "name such as white");
+        }
     }
     const unsigned red = (value >> 16) & 0xFF;
     const unsigned green = (value >> 8) & 0xFF;

@@ -26,7 +26,8 @@ extern const ShadowStyleName kShadowStyleNames[];
 // "L,T,R,B", where R may be "wWIDTH" or "hHEIGHT" and B likewise, as in the
 // dialog's mask text (blanks also separate). Writes the four corners.
 void ParseMask(const std::string& option, const std::string& text, FilterData& settings);
-// "RRGGBB" (red, green, blue; an optional leading '#') as a COLORREF.
+// "RRGGBB" (red, green, blue in hexadecimal, optionally led by '#' or "0x")
+// or a CSS colour name, as a COLORREF.
 COLORREF ParseColor(const std::string& option, const std::string& text);
 // A style index 0-5 or a style's name.
 std::int32_t ParseShadowStyle(const std::string& option, const std::string& text);

@@ -13,7 +13,7 @@ extern "C" {
 
 namespace {
 
-constexpr const char* kVersion = "0.1.0";
+constexpr const char* kVersion = QUILLMERE_VERSION;
 
 int Report(const char* message, int code) {
     std::fprintf(stderr, "quillmere: %s\n", message);

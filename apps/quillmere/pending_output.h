@@ -1,9 +1,12 @@
 // An output file that appears under its name only when it is complete.
 //
-// The data goes to a new hidden file beside the requested one and is renamed
-// over it by Commit. Destroying an uncommitted output removes the temporary
-// file, and so does a second interrupt signal during a run (the first one
-// asks the job to stop, after which the destructors clean up).
+// The data goes to a new hidden part file beside the requested one,
+// ".NAME.part-XXXXXX", and is renamed over it by Commit. Destroying an
+// uncommitted output removes the part file, and so does a second interrupt
+// signal during a run (the first one asks the job to stop, after which the
+// destructors clean up). The run holds a lock (flock) on its part file; a
+// part file of the same output that no run holds was left by a killed run,
+// and the next run to that output removes it.
 #pragma once
 
 #include <atomic>
@@ -22,17 +25,20 @@ public:
     const std::string& path() const { return path_; }
     // Where to write the data until Commit.
     const std::string& writePath() const { return writePath_; }
-    void Commit();
+    // Moves the data under the output's name. Without `mayReplace` a file
+    // that has turned up under that name meanwhile stays, and Commit throws.
+    void Commit(bool mayReplace);
 
 private:
     std::string path_;
     std::string writePath_;
     int slot_ = -1;  // registration for the signal handler
+    int lock_ = -1;  // the part file, held open with its lock
     bool inPlace_ = false;
     bool committed_ = false;
 };
 
-// Installs the SIGINT and SIGTERM handlers.
+// Installs the handlers of SIGINT, SIGTERM, SIGHUP and SIGQUIT.
 void InstallInterruptHandlers();
 // The signal that asked the job to stop, or 0.
 int InterruptSignal();

@@ -60,6 +60,26 @@ const ValidCase kValidCases[] = {
          EXPECT_FALSE(line.maskGiven);
          EXPECT_FALSE(line.quiet);
      }},
+    {"VersionAlone", {"--version"},
+     [](const CommandLine& line) { EXPECT_EQ(line.command, Command::Version); }},
+    {"HelpShortAlone", {"-h"},
+     [](const CommandLine& line) { EXPECT_EQ(line.command, Command::Help); }},
+    {"HelpAfterACommandWithoutItsArguments", {"frame", "--help"},
+     [](const CommandLine& line) { EXPECT_EQ(line.command, Command::Help); }},
+    {"VersionAfterOptions", Render({"--border", "2", "--version"}),
+     [](const CommandLine& line) { EXPECT_EQ(line.command, Command::Version); }},
+    {"OverwriteAsksByDefault", Render({}),
+     [](const CommandLine& line) { EXPECT_EQ(line.overwrite, OverwritePolicy::Ask); }},
+    {"OverwriteYes", Render({"-y"}),
+     [](const CommandLine& line) { EXPECT_EQ(line.overwrite, OverwritePolicy::Always); }},
+    {"OverwriteNeverLong", Render({"--no-overwrite", "-n"}),
+     [](const CommandLine& line) { EXPECT_EQ(line.overwrite, OverwritePolicy::Never); }},
+    {"ProgressToStandardOutputEveryTwoSeconds",
+     Render({"--progress", "-", "--stats-period", "2.5"}),
+     [](const CommandLine& line) {
+         EXPECT_EQ(line.progressPath, "-");
+         EXPECT_EQ(line.statsPeriod, 2.5);
+     }},
     {"MaskCorners", Render({"--mask", "10,20,110,220"}),
      [](const CommandLine& line) {
          EXPECT_TRUE(line.maskGiven);
@@ -202,8 +222,8 @@ const InvalidCase kInvalidCases[] = {
     {"MaskFarOut", Render({"--mask", "0,0,2000000,4"}), "within"},
     {"ShadowNine", Render({"--shadow", "9"}), "invalid value '9' for --shadow"},
     {"ShadowUnknownName", Render({"--shadow", "fuzzy"}), "gradient-random-fixed"},
-    {"BorderColourName", Render({"--border-color", "red"}),
-     "invalid value 'red' for --border-color"},
+    {"BorderColourUnknownName", Render({"--border-color", "reddish"}),
+     "invalid value 'reddish' for --border-color"},
     {"ColourTooShort", Render({"--shadow-color", "fff"}), "RRGGBB"},
     {"ColourSigned", Render({"--shadow-color", "-12345"}), "RRGGBB"},
     {"BorderNegative", Render({"--border", "-1"}), "--border"},
@@ -224,6 +244,12 @@ const InvalidCase kInvalidCases[] = {
     {"FrameNotPng", {"frame", "main.mkv", "--at", "1", "-o", "f.jpg"}, "name the output OUT.png"},
     {"OptionOfAnotherCommand", {"demo", "--mask", "1,2,3,4"}, "does not apply to demo"},
     {"AtOnRender", Render({"--at", "3"}), "does not apply to render"},
+    {"YesAndNo", Render({"-y", "-n"}), "-y and -n contradict each other"},
+    {"StatsPeriodZero", Render({"--stats-period", "0"}), "--stats-period"},
+    {"StatsPeriodWord", Render({"--stats-period", "soon"}), "expected seconds"},
+    {"StatsPeriodNotANumber", Render({"--stats-period", "nan"}), "expected seconds"},
+    {"ProgressOnFrame", {"frame", "m.mkv", "--at", "1", "-o", "f.png", "--progress", "-"},
+     "does not apply to frame"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Options, InvalidCommandLine, testing::ValuesIn(kInvalidCases),

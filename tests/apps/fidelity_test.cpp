@@ -470,8 +470,8 @@ TEST_F(FidelityTest, OddSizedMainInMp4IsCroppedNotMadeFourFourFour) {
     RunFfmpeg("-f rawvideo -pix_fmt yuv420p -s 75x41 -r 25 -i '" + out_ / "odd.yuv" +
               "' -c:v ffv1 '" + yuv420 + "'");
     std::remove((out_ / "odd.yuv").c_str());
-    const RunResult cropped = RunQuillmere({"render", yuv420, "-o", out_ / "odd420.mp4",
-                                            "--quiet", "--mask", "2,2,w20,h10"});
+    const RunResult cropped =
+        RunQuillmere({"render", yuv420, "-o", out_ / "odd420.mp4", "--mask", "2,2,w20,h10"});
     ASSERT_EQ(cropped.exitCode, 0) << cropped.errorText;
     const DecodedVideo small = Decode(out_ / "odd420.mp4");
     EXPECT_EQ(small.format, AV_PIX_FMT_YUV420P);

@@ -135,13 +135,28 @@ std::vector<std::string> WithClips(std::vector<std::string> options) {
     return options;
 }
 
+namespace {
+// The content of a file, which is then removed.
+std::string TakeText(const char* path) {
+    std::ifstream text(path);
+    std::ostringstream content;
+    content << text.rdbuf();
+    std::remove(path);
+    return content.str();
+}
+}  // namespace
+
 RunResult RunQuillmere(const std::vector<std::string>& arguments) {
     char errorPath[] = "/tmp/quillmere-stderr-XXXXXX";
+    char outputPath[] = "/tmp/quillmere-stdout-XXXXXX";
     const int errorFile = mkstemp(errorPath);
+    const int outputFile = mkstemp(outputPath);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, errorFile, STDERR_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, outputFile, STDOUT_FILENO);
+    // No terminal on standard input: the program never waits for an answer.
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     std::vector<std::string> words = {QUILLMERE_PROGRAM};
     words.insert(words.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
@@ -152,18 +167,58 @@ RunResult RunQuillmere(const std::vector<std::string>& arguments) {
     pid_t child = 0;
     RunResult result;
     if (posix_spawn(&child, QUILLMERE_PROGRAM, &actions, nullptr, argv.data(), environ) == 0) {
-        int status = 0;
-        waitpid(child, &status, 0);
-        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        result.exitCode = WaitForExit(child);
     }
     posix_spawn_file_actions_destroy(&actions);
     close(errorFile);
-    std::ifstream text(errorPath);
-    std::ostringstream content;
-    content << text.rdbuf();
-    result.errorText = content.str();
-    std::remove(errorPath);
+    close(outputFile);
+    result.errorText = TakeText(errorPath);
+    result.outputText = TakeText(outputPath);
     return result;
+}
+
+pid_t StartQuillmere(const std::vector<std::string>& arguments) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    std::vector<std::string> words = {QUILLMERE_PROGRAM};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+    pid_t child = -1;
+    if (posix_spawn(&child, QUILLMERE_PROGRAM, &actions, nullptr, argv.data(), environ) != 0) {
+        child = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    return child;
+}
+
+bool WaitForFileStartingWith(const ScratchFolder& folder, const std::string& prefix) {
+    // Polls; the bound only keeps a broken run from hanging the test.
+    constexpr int kAttempts = 6000;
+    constexpr useconds_t kPause = 5000;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        for (const std::string& name : folder.Files()) {
+            if (name.rfind(prefix, 0) == 0) {
+                return true;
+            }
+        }
+        usleep(kPause);
+    }
+    return false;
+}
+
+int WaitForExit(pid_t child) {
+    int status = 0;
+    if (waitpid(child, &status, 0) != child) {
+        return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 VideoProperties ReadProperties(const std::string& path) {

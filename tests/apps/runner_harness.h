@@ -2,6 +2,8 @@
 // program and reading back what it wrote.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -57,9 +59,19 @@ std::string AudioChecksum(const std::string& path);
 struct RunResult {
     int exitCode = -1;  // 128 + signal when the program died of a signal
     std::string errorText;  // what it wrote on stderr
+    std::string outputText;  // what it wrote on stdout
 };
 // Runs the built program with `arguments` and waits for it.
 RunResult RunQuillmere(const std::vector<std::string>& arguments);
+
+// Starts the built program with `arguments`, its stderr and stdout sent to
+// /dev/null, and returns at once with its process id.
+pid_t StartQuillmere(const std::vector<std::string>& arguments);
+// Waits until a file whose name starts with `prefix` appears in `folder`
+// (true), or gives up after a long while (false).
+bool WaitForFileStartingWith(const ScratchFolder& folder, const std::string& prefix);
+// The exit code of a child as RunResult gives it.
+int WaitForExit(pid_t child);
 
 struct VideoProperties {
     std::string codec;

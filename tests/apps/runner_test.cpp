@@ -10,6 +10,7 @@
 #include <csignal>
 #include <fstream>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -236,8 +237,8 @@ const FailureCase kFailureCases[] = {
      "invalid value '1,2,3' for --mask"},
     {"BadShadow", {"render", "MAIN", "-o", "OUT/x.mkv", "--shadow", "9"}, 2,
      "invalid value '9' for --shadow"},
-    {"BadColour", {"render", "MAIN", "-o", "OUT/x.mkv", "--border-color", "red"}, 2,
-     "invalid value 'red' for --border-color"},
+    {"BadColour", {"render", "MAIN", "-o", "OUT/x.mkv", "--border-color", "reddish"}, 2,
+     "invalid value 'reddish' for --border-color"},
     {"FrameBeyondTheEnd", {"frame", "MAIN", "--at", "999", "-o", "OUT/x.png"}, 1,
      "has no frame 999"},
     {"ScriptWithoutConfig", {"render", "MAIN", "-o", "OUT/x.mkv", "--script", "NOTES"}, 1,
@@ -299,7 +300,7 @@ INSTANTIATE_TEST_SUITE_P(Errors, RunnerFailure, testing::ValuesIn(kFailureCases)
 TEST_F(RunnerTest, AFailedRunLeavesAnEarlierOutputAsItWas) {
     std::ofstream(out_ / "keep.mkv") << "an earlier render";
     const RunResult run = RunQuillmere({"render", Clip("main.mkv"), "-o", out_ / "keep.mkv",
-                                        "--overlay", Clip("notes.txt")});
+                                        "-y", "--overlay", Clip("notes.txt")});
     EXPECT_EQ(run.exitCode, 1);
     std::ifstream kept(out_ / "keep.mkv");
     std::string content;
@@ -308,45 +309,38 @@ TEST_F(RunnerTest, AFailedRunLeavesAnEarlierOutputAsItWas) {
     EXPECT_EQ(out_.Files(), std::vector<std::string>{"keep.mkv"});
 }
 
-class RunnerInterrupt : public RunnerTest, public testing::WithParamInterface<int> {};
+struct SignalCase {
+    const char* name;
+    int signal;
+};
+
+void PrintTo(const SignalCase& test, std::ostream* out) { *out << test.name; }
+
+class RunnerInterrupt : public RunnerTest, public testing::WithParamInterface<SignalCase> {};
 
 TEST_P(RunnerInterrupt, StopsAndRemovesThePartialOutput) {
     // A job long enough to be caught in the middle: many frames into H.264.
     const std::string longMain = out_ / "long.nut";
     WriteSyntheticClip(longMain, 320, 240, 300, ClipPattern::Landscape);
-    const std::string output = out_ / "out.mp4";
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        const int devNull = open("/dev/null", O_WRONLY);
-        dup2(devNull, STDERR_FILENO);
-        execl(QUILLMERE_PROGRAM, QUILLMERE_PROGRAM, "render", longMain.c_str(), "-o",
-              output.c_str(), "--overlay", Clip("overlay.avi").c_str(), "--mask", "1,1,99,99",
-              "--fit", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    // Wait until the output is being written: its temporary file exists.
-    bool started = false;
-    for (int attempt = 0; attempt < 2000 && !started; ++attempt) {
-        for (const std::string& name : out_.Files()) {
-            started = started || name.rfind(".out.mp4.part-", 0) == 0;
-        }
-        if (!started) {
-            usleep(5000);
-        }
-    }
-    ASSERT_TRUE(started);
-    kill(child, GetParam());
-    int status = 0;
-    waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 128 + GetParam());
+    const pid_t child =
+        StartQuillmere({"render", longMain, "-o", out_ / "out.mp4", "--overlay",
+                        Clip("overlay.avi"), "--mask", "1,1,99,99", "--fit"});
+    ASSERT_GT(child, 0);
+    // Wait until the output is being written: its part file exists.
+    ASSERT_TRUE(WaitForFileStartingWith(out_, ".out.mp4.part-"));
+    kill(child, GetParam().signal);
+    EXPECT_EQ(WaitForExit(child), 128 + GetParam().signal);
     EXPECT_EQ(out_.Files(), std::vector<std::string>{"long.nut"});
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, RunnerInterrupt, testing::Values(SIGINT, SIGTERM),
-                         [](const testing::TestParamInfo<int>& info) {
-                             return info.param == SIGINT ? "Sigint" : "Sigterm";
+// Ctrl-C, kill, a closed terminal, Ctrl-\.
+INSTANTIATE_TEST_SUITE_P(Signals, RunnerInterrupt,
+                         testing::Values(SignalCase{"Sigint", SIGINT},
+                                         SignalCase{"Sigterm", SIGTERM},
+                                         SignalCase{"Sighup", SIGHUP},
+                                         SignalCase{"Sigquit", SIGQUIT}),
+                         [](const testing::TestParamInfo<SignalCase>& info) {
+                             return info.param.name;
                          });
 
 }  // namespace
