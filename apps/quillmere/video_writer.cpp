@@ -8,6 +8,7 @@
 
 extern "C" {
 #include <libavutil/avstring.h>
+#include <libavutil/display.h>
 #include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 }
@@ -210,6 +211,15 @@ void VideoWriter::CarryOver(const CarriedOver& carried, const VideoFormat& video
         const std::uint8_t* matrix = av_stream_get_side_data(
             carried.stream, AV_PKT_DATA_DISPLAYMATRIX, &size);
         if (matrix != nullptr && size > 0) {
+            const char* muxer = muxer_->oformat->name;
+            if (std::strstr(muxer, "mp4") == nullptr && std::strstr(muxer, "mov") == nullptr) {
+                char degrees[32];
+                std::snprintf(degrees, sizeof degrees, "%g",
+                              -av_display_rotation_get(reinterpret_cast<const std::int32_t*>(matrix)));
+                notice_("the main video's rotation (" + std::string(degrees) +
+                        " degrees) cannot be recorded in '" + displayName_ +
+                        "' (.mp4 and .mov can); it will show unturned");
+            }
             std::uint8_t* copy = av_stream_new_side_data(stream_, AV_PKT_DATA_DISPLAYMATRIX, size);
             if (copy == nullptr) {
                 throw RunnerError("out of memory");
