@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "convert/conversion_kernels.h"
+#include "convert/matrix_rows.h"
 #include "convert/row_access.h"
 
 namespace {
@@ -21,7 +22,9 @@ struct BlockRows {
     std::uint32_t changed[kRows][kKernelChunk];
 };
 
-template <typename Sample, typename Acc, int kShiftX, int kShiftY>
+// kLanes: the stream's coefficients fit 16-bit lanes, and luma (and chroma
+// of blocks two pixels wide) go through the SIMD matrix rows.
+template <typename Sample, typename Acc, int kShiftX, int kShiftY, bool kLanes>
 void BgraToYuv(const ConversionPlan& plan, const std::uint8_t* pixels, std::ptrdiff_t stride,
                const std::uint8_t* original, std::ptrdiff_t originalStride, PictureRect rect,
                std::uint8_t* const planes[4], const int linesizes[4]) {
@@ -39,6 +42,7 @@ void BgraToYuv(const ConversionPlan& plan, const std::uint8_t* pixels, std::ptrd
     const Acc crFromGreen = static_cast<Acc>(c.crFromGreen), crFromBlue = static_cast<Acc>(c.crFromBlue);
     const Acc chromaBias = static_cast<Acc>(c.chromaBias);
     const bool hasChroma = plan.layout.family == LayoutFamily::PlanarYuv;
+    const LaneToYuv lanes = LaneCoefficients(plan.toYuv, plan.layout.depth);
 
     BlockRows<kRows> block;
     std::uint32_t originalPixels[kKernelChunk];
@@ -77,6 +81,11 @@ void BgraToYuv(const ConversionPlan& plan, const std::uint8_t* pixels, std::ptrd
                 LoadSamples(lumaRow, chunkStart, count, luma);
                 const std::uint32_t* rowPixels = block.pixels[r];
                 const std::uint32_t* rowChanged = block.changed[r];
+                if constexpr (kLanes) {
+                    BgraRowToLumaSse2(rowPixels, rowChanged, count, lanes, luma);
+                    StoreSamples(luma, chunkStart, count, lumaRow);
+                    continue;
+                }
                 for (int i = 0; i < count; ++i) {
                     const std::uint32_t pixel = rowPixels[i];
                     const Acc value = (lumaFromRed * RedOf(pixel) + lumaFromGreen * GreenOf(pixel) +
@@ -97,6 +106,15 @@ void BgraToYuv(const ConversionPlan& plan, const std::uint8_t* pixels, std::ptrd
             Sample cr[kKernelChunk];
             LoadSamples(cbRow, firstBlock, blocks, cb);
             LoadSamples(crRow, firstBlock, blocks, cr);
+            if constexpr (kLanes && kShiftX == 1) {
+                const bool twoRows = kRows == 2;
+                BgraPairsToChromaSse2(block.pixels[0], twoRows ? block.pixels[kRows - 1] : nullptr,
+                                      block.changed[0], twoRows ? block.changed[kRows - 1] : nullptr,
+                                      blocks, lanes, cb, cr);
+                StoreSamples(cb, firstBlock, blocks, cbRow);
+                StoreSamples(cr, firstBlock, blocks, crRow);
+                continue;
+            }
             for (int b = 0; b < blocks; ++b) {
                 Acc red = 0, green = 0, blue = 0;
                 std::uint32_t changed = 0;
@@ -122,19 +140,19 @@ void BgraToYuv(const ConversionPlan& plan, const std::uint8_t* pixels, std::ptrd
     }
 }
 
-template <typename Sample, typename Acc, int kShiftY>
+template <typename Sample, typename Acc, int kShiftY, bool kLanes>
 FromBgraKernel SelectForShiftX(int shiftX) {
     switch (shiftX) {
-        case 0: return &BgraToYuv<Sample, Acc, 0, kShiftY>;
-        case 1: return &BgraToYuv<Sample, Acc, 1, kShiftY>;
-        default: return &BgraToYuv<Sample, Acc, 2, kShiftY>;
+        case 0: return &BgraToYuv<Sample, Acc, 0, kShiftY, kLanes>;
+        case 1: return &BgraToYuv<Sample, Acc, 1, kShiftY, kLanes>;
+        default: return &BgraToYuv<Sample, Acc, 2, kShiftY, kLanes>;
     }
 }
 
-template <typename Sample, typename Acc>
+template <typename Sample, typename Acc, bool kLanes>
 FromBgraKernel SelectForShifts(int shiftX, int shiftY) {
-    return shiftY == 0 ? SelectForShiftX<Sample, Acc, 0>(shiftX)
-                       : SelectForShiftX<Sample, Acc, 1>(shiftX);
+    return shiftY == 0 ? SelectForShiftX<Sample, Acc, 0, kLanes>(shiftX)
+                       : SelectForShiftX<Sample, Acc, 1, kLanes>(shiftX);
 }
 
 }  // namespace
@@ -143,9 +161,9 @@ FromBgraKernel SelectBgraToYuv(const ConversionPlan& plan, KernelChoice choice) 
     const int shiftX = plan.layout.chromaShiftX, shiftY = plan.layout.chromaShiftY;
     const bool narrow = plan.narrowToYuv && choice == KernelChoice::Fastest;
     if (plan.layout.bytesPerSample == 1) {
-        return narrow ? SelectForShifts<std::uint8_t, std::int32_t>(shiftX, shiftY)
-                                : SelectForShifts<std::uint8_t, std::int64_t>(shiftX, shiftY);
+        return narrow ? SelectForShifts<std::uint8_t, std::int32_t, true>(shiftX, shiftY)
+                      : SelectForShifts<std::uint8_t, std::int64_t, false>(shiftX, shiftY);
     }
-    return narrow ? SelectForShifts<std::uint16_t, std::int32_t>(shiftX, shiftY)
-                            : SelectForShifts<std::uint16_t, std::int64_t>(shiftX, shiftY);
+    return narrow ? SelectForShifts<std::uint16_t, std::int32_t, true>(shiftX, shiftY)
+                  : SelectForShifts<std::uint16_t, std::int64_t, false>(shiftX, shiftY);
 }

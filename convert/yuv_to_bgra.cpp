@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "convert/conversion_kernels.h"
+#include "convert/matrix_rows.h"
 #include "convert/row_access.h"
 
 namespace {
@@ -13,10 +14,10 @@ constexpr int kSpareColumns = 2;
 // One chroma plane's row interpolated vertically, for the chroma columns
 // firstColumn .. firstColumn + columns - 1; columns outside the plane repeat
 // its edge samples.
-template <typename Sample>
+template <typename Sample, typename Value>
 void BlendRows(const std::uint8_t* rowFirst, const std::uint8_t* rowSecond, int weightFirst,
                int weightSecond, int firstColumn, int columns, int planeColumns,
-               std::int32_t* blended) {
+               Value* blended) {
     const int inside = std::max(firstColumn, 0);
     const int insideEnd = std::min(firstColumn + columns, planeColumns);
     const int count = insideEnd - inside;
@@ -24,9 +25,9 @@ void BlendRows(const std::uint8_t* rowFirst, const std::uint8_t* rowSecond, int 
     Sample second[kKernelChunk + kSpareColumns];
     LoadSamples(rowFirst, inside, count, first);
     LoadSamples(rowSecond, inside, count, second);
-    std::int32_t* target = blended + (inside - firstColumn);
+    Value* target = blended + (inside - firstColumn);
     for (int i = 0; i < count; ++i) {
-        target[i] = weightFirst * first[i] + weightSecond * second[i];
+        target[i] = static_cast<Value>(weightFirst * first[i] + weightSecond * second[i]);
     }
     for (int i = 0; i < inside - firstColumn; ++i) {
         blended[i] = target[0];
@@ -37,10 +38,11 @@ void BlendRows(const std::uint8_t* rowFirst, const std::uint8_t* rowSecond, int 
 }
 
 // Horizontal interpolation: pixel phase p of block b takes the blended
-// columns b + 1 + offset and the next (index 0 is the spare column).
-template <int kShiftX>
-void SpreadColumns(const std::int32_t* blended, const ChromaTap* taps, int blocks,
-                   std::int32_t* line) {
+// columns b + 1 + offset and the next (index 0 is the spare column); the
+// result shifted left by `inputShift`.
+template <int kShiftX, typename Value>
+void SpreadColumns(const Value* blended, const ChromaTap* taps, int blocks, int inputShift,
+                   Value* line) {
     constexpr int kStep = 1 << kShiftX;
     int offset[kStep], weightFirst[kStep], weightSecond[kStep];
     for (int phase = 0; phase < kStep; ++phase) {
@@ -50,9 +52,9 @@ void SpreadColumns(const std::int32_t* blended, const ChromaTap* taps, int block
     }
     for (int block = 0; block < blocks; ++block) {
         for (int phase = 0; phase < kStep; ++phase) {
-            const std::int32_t* source = blended + block + offset[phase];
-            line[block * kStep + phase] =
-                weightFirst[phase] * source[0] + weightSecond[phase] * source[1];
+            const Value* source = blended + block + offset[phase];
+            line[block * kStep + phase] = static_cast<Value>(
+                (weightFirst[phase] * source[0] + weightSecond[phase] * source[1]) << inputShift);
         }
     }
 }
@@ -101,8 +103,8 @@ void YuvToBgra(const ConversionPlan& plan, const std::uint8_t* const planes[4],
                               firstBlock - 1, blocks + kSpareColumns, plan.chromaWidth, blendedCr);
             std::int32_t cbLine[kKernelChunk];
             std::int32_t crLine[kKernelChunk];
-            SpreadColumns<kShiftX>(blendedCb, plan.horizontalTaps.data(), blocks, cbLine);
-            SpreadColumns<kShiftX>(blendedCr, plan.horizontalTaps.data(), blocks, crLine);
+            SpreadColumns<kShiftX>(blendedCb, plan.horizontalTaps.data(), blocks, 0, cbLine);
+            SpreadColumns<kShiftX>(blendedCr, plan.horizontalTaps.data(), blocks, 0, crLine);
 
             const int first = std::max(chunkStart, rect.x);
             const int count = chunkEnd - first;
@@ -134,6 +136,78 @@ void YuvToBgra(const ConversionPlan& plan, const std::uint8_t* const planes[4],
     }
 }
 
+// The same conversion in 16-bit lanes (streams whose plan allows them):
+// luma and interpolated chroma widened to 14 bits, then the SIMD matrix row.
+template <typename Sample, int kShiftX>
+void YuvToBgraLanes(const ConversionPlan& plan, const std::uint8_t* const planes[4],
+                    const int linesizes[4], PictureRect rect, std::uint8_t* out,
+                    std::ptrdiff_t outStride) {
+    constexpr int kStep = 1 << kShiftX;
+    const LaneToRgb lanes = LaneCoefficients(plan.toRgb);
+    const int lumaShift = plan.toRgb.lumaInputShift;
+    const int chromaShift = plan.toRgb.chromaInputShift;
+    const bool hasAlpha = plan.layout.hasAlpha;
+    const std::uint8_t* alphaTable = plan.componentToEightBits.data();
+    const int alignedStart = rect.x & ~(kStep - 1);
+
+    for (int row = 0; row < rect.height; ++row) {
+        const int y = rect.y + row;
+        const ChromaRowTap& rowTap = plan.rowTaps[static_cast<std::size_t>(y)];
+        const std::uint8_t* lumaRow = RowOf(planes[0], linesizes[0], y);
+        const std::uint8_t* cbFirst = RowOf(planes[1], linesizes[1], rowTap.rowFirst);
+        const std::uint8_t* cbSecond = RowOf(planes[1], linesizes[1], rowTap.rowSecond);
+        const std::uint8_t* crFirst = RowOf(planes[2], linesizes[2], rowTap.rowFirst);
+        const std::uint8_t* crSecond = RowOf(planes[2], linesizes[2], rowTap.rowSecond);
+        std::uint8_t* outRow = out + static_cast<std::ptrdiff_t>(row) * outStride;
+
+        for (int chunkStart = alignedStart; chunkStart < rect.right(); chunkStart += kKernelChunk) {
+            const int chunkEnd = std::min(chunkStart + kKernelChunk, rect.right());
+            const int firstBlock = chunkStart >> kShiftX;
+            const int blocks = ((chunkEnd - 1) >> kShiftX) - firstBlock + 1;
+            std::int16_t blendedCb[kKernelChunk + kSpareColumns];
+            std::int16_t blendedCr[kKernelChunk + kSpareColumns];
+            BlendRows<Sample>(cbFirst, cbSecond, rowTap.weightFirst, rowTap.weightSecond,
+                              firstBlock - 1, blocks + kSpareColumns, plan.chromaWidth, blendedCb);
+            BlendRows<Sample>(crFirst, crSecond, rowTap.weightFirst, rowTap.weightSecond,
+                              firstBlock - 1, blocks + kSpareColumns, plan.chromaWidth, blendedCr);
+            std::int16_t cbLine[kKernelChunk];
+            std::int16_t crLine[kKernelChunk];
+            SpreadColumns<kShiftX>(blendedCb, plan.horizontalTaps.data(), blocks, chromaShift, cbLine);
+            SpreadColumns<kShiftX>(blendedCr, plan.horizontalTaps.data(), blocks, chromaShift, crLine);
+
+            const int first = std::max(chunkStart, rect.x);
+            const int count = chunkEnd - first;
+            Sample lumaSamples[kKernelChunk];
+            LoadSamples(lumaRow, first, count, lumaSamples);
+            std::int16_t luma[kKernelChunk];
+            for (int i = 0; i < count; ++i) {
+                luma[i] = static_cast<std::int16_t>(lumaSamples[i] << lumaShift);
+            }
+            std::uint32_t pixels[kKernelChunk];
+            YuvRowToBgraSse2(luma, cbLine + (first - chunkStart), crLine + (first - chunkStart),
+                             count, lanes, pixels);
+            if (hasAlpha) {
+                Sample alpha[kKernelChunk];
+                LoadSamples(RowOf(planes[3], linesizes[3], y), first, count, alpha);
+                for (int i = 0; i < count; ++i) {
+                    pixels[i] = (pixels[i] & kColorBits) |
+                                static_cast<std::uint32_t>(alphaTable[alpha[i]]) << kAlphaShift;
+                }
+            }
+            StorePixels(pixels, count, outRow + static_cast<std::ptrdiff_t>(first - rect.x) * 4);
+        }
+    }
+}
+
+template <typename Sample>
+ToBgraKernel SelectLanesForShift(int shiftX) {
+    switch (shiftX) {
+        case 0: return &YuvToBgraLanes<Sample, 0>;
+        case 1: return &YuvToBgraLanes<Sample, 1>;
+        default: return &YuvToBgraLanes<Sample, 2>;
+    }
+}
+
 template <typename Sample, typename Acc>
 ToBgraKernel SelectForShift(int shiftX) {
     switch (shiftX) {
@@ -147,11 +221,10 @@ ToBgraKernel SelectForShift(int shiftX) {
 
 ToBgraKernel SelectYuvToBgra(const ConversionPlan& plan, KernelChoice choice) {
     const int shiftX = plan.layout.chromaShiftX;
-    const bool narrow = plan.narrowToRgb && choice == KernelChoice::Fastest;
-    if (plan.layout.bytesPerSample == 1) {
-        return narrow ? SelectForShift<std::uint8_t, std::int32_t>(shiftX)
-                                : SelectForShift<std::uint8_t, std::int64_t>(shiftX);
+    if (plan.narrowToRgb && choice == KernelChoice::Fastest) {
+        return plan.layout.bytesPerSample == 1 ? SelectLanesForShift<std::uint8_t>(shiftX)
+                                               : SelectLanesForShift<std::uint16_t>(shiftX);
     }
-    return narrow ? SelectForShift<std::uint16_t, std::int32_t>(shiftX)
-                            : SelectForShift<std::uint16_t, std::int64_t>(shiftX);
+    return plan.layout.bytesPerSample == 1 ? SelectForShift<std::uint8_t, std::int64_t>(shiftX)
+                                           : SelectForShift<std::uint16_t, std::int64_t>(shiftX);
 }

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <cstdint>
+
+#include "convert/conversion_plan.h"
+
+// The matrix products of one row in 16-bit lanes, for streams whose plan
+// allows them (narrowToRgb / narrowToYuv). Each has a plain version, the
+// reference, and an SSE2 version that gives the same bytes.
+
+// Y'CbCr -> R'G'B' with the coefficients shifted down by their input shifts.
+struct LaneToRgb {
+    std::int16_t luma, crToRed, cbToGreen, crToGreen, cbToBlue;
+    std::int32_t redBias, greenBias, blueBias;
+    int shift;
+};
+LaneToRgb LaneCoefficients(const YuvToRgbCoefficients& coefficients);
+
+// R'G'B' -> Y'CbCr: luma per pixel, chroma per block sums, clamped to
+// [0, maximum].
+struct LaneToYuv {
+    std::int16_t lumaFromRed, lumaFromGreen, lumaFromBlue;
+    std::int32_t lumaBias;
+    int lumaShift;
+    std::int16_t cbFromRed, cbFromGreen, cbFromBlue, crFromRed, crFromGreen, crFromBlue;
+    std::int32_t chromaBias;
+    int chromaShift;
+    int maximum;
+};
+LaneToYuv LaneCoefficients(const RgbToYuvCoefficients& coefficients, int depth);
+
+// Inputs: luma and interpolated chroma, already shifted left by their input
+// shifts (at most 14 bits). Output: opaque 32-bit BGRA pixels.
+using YuvRowToBgra = void (*)(const std::int16_t* luma, const std::int16_t* cb,
+                              const std::int16_t* cr, int count, const LaneToRgb& c,
+                              std::uint32_t* pixels);
+void YuvRowToBgraPlain(const std::int16_t* luma, const std::int16_t* cb, const std::int16_t* cr,
+                       int count, const LaneToRgb& c, std::uint32_t* pixels);
+void YuvRowToBgraSse2(const std::int16_t* luma, const std::int16_t* cb, const std::int16_t* cr,
+                      int count, const LaneToRgb& c, std::uint32_t* pixels);
+
+// Luma of each pixel, stored where `changed` is non-zero (others keep what
+// `luma` holds).
+template <typename Sample>
+using BgraRowToLuma = void (*)(const std::uint32_t* pixels, const std::uint32_t* changed,
+                               int count, const LaneToYuv& c, Sample* luma);
+template <typename Sample>
+void BgraRowToLumaPlain(const std::uint32_t* pixels, const std::uint32_t* changed, int count,
+                        const LaneToYuv& c, Sample* luma);
+template <typename Sample>
+void BgraRowToLumaSse2(const std::uint32_t* pixels, const std::uint32_t* changed, int count,
+                       const LaneToYuv& c, Sample* luma);
+
+// Chroma of blocks two pixels wide and one or two rows high (`second` null
+// for one row): `blocks` blocks from 2 * blocks pixels of each row, stored
+// where any pixel of the block changed.
+template <typename Sample>
+using BgraPairsToChroma = void (*)(const std::uint32_t* first, const std::uint32_t* second,
+                                   const std::uint32_t* firstChanged,
+                                   const std::uint32_t* secondChanged, int blocks,
+                                   const LaneToYuv& c, Sample* cb, Sample* cr);
+template <typename Sample>
+void BgraPairsToChromaPlain(const std::uint32_t* first, const std::uint32_t* second,
+                            const std::uint32_t* firstChanged, const std::uint32_t* secondChanged,
+                            int blocks, const LaneToYuv& c, Sample* cb, Sample* cr);
+template <typename Sample>
+void BgraPairsToChromaSse2(const std::uint32_t* first, const std::uint32_t* second,
+                           const std::uint32_t* firstChanged, const std::uint32_t* secondChanged,
+                           int blocks, const LaneToYuv& c, Sample* cb, Sample* cr);
