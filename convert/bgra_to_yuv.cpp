@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "convert/conversion_kernels.h"
-#include "convert/matrix_rows.h"
+#include "convert/lane_rows.h"
 #include "convert/row_access.h"
 
 namespace {

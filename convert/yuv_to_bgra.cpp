@@ -1,9 +1,10 @@
 // Planar Y'CbCr (+ alpha) to 32-bit BGRA: chroma interpolated linearly where
 // its samples sit, then one fixed-point matrix product per pixel.
 #include <algorithm>
+#include <type_traits>
 
 #include "convert/conversion_kernels.h"
-#include "convert/matrix_rows.h"
+#include "convert/lane_rows.h"
 #include "convert/row_access.h"
 
 namespace {
@@ -26,8 +27,12 @@ void BlendRows(const std::uint8_t* rowFirst, const std::uint8_t* rowSecond, int 
     LoadSamples(rowFirst, inside, count, first);
     LoadSamples(rowSecond, inside, count, second);
     Value* target = blended + (inside - firstColumn);
-    for (int i = 0; i < count; ++i) {
-        target[i] = static_cast<Value>(weightFirst * first[i] + weightSecond * second[i]);
+    if constexpr (std::is_same_v<Value, std::int16_t>) {
+        BlendRowsSse2(first, second, weightFirst, weightSecond, count, target);
+    } else {
+        for (int i = 0; i < count; ++i) {
+            target[i] = static_cast<Value>(weightFirst * first[i] + weightSecond * second[i]);
+        }
     }
     for (int i = 0; i < inside - firstColumn; ++i) {
         blended[i] = target[0];
@@ -44,17 +49,26 @@ template <int kShiftX, typename Value>
 void SpreadColumns(const Value* blended, const ChromaTap* taps, int blocks, int inputShift,
                    Value* line) {
     constexpr int kStep = 1 << kShiftX;
-    int offset[kStep], weightFirst[kStep], weightSecond[kStep];
+    // One pass per phase over contiguous columns, so that each vectorises.
     for (int phase = 0; phase < kStep; ++phase) {
-        offset[phase] = 1 + taps[phase].offset;
-        weightFirst[phase] = taps[phase].weightFirst;
-        weightSecond[phase] = taps[phase].weightSecond;
-    }
-    for (int block = 0; block < blocks; ++block) {
-        for (int phase = 0; phase < kStep; ++phase) {
-            const Value* source = blended + block + offset[phase];
-            line[block * kStep + phase] = static_cast<Value>(
-                (weightFirst[phase] * source[0] + weightSecond[phase] * source[1]) << inputShift);
+        const Value* source = blended + 1 + taps[phase].offset;
+        const int weightFirst = taps[phase].weightFirst;
+        const int weightSecond = taps[phase].weightSecond;
+        Value* target = line + phase;
+        if constexpr (kStep == 1) {
+            for (int block = 0; block < blocks; ++block) {
+                target[block] = static_cast<Value>(
+                    (weightFirst * source[block] + weightSecond * source[block + 1]) << inputShift);
+            }
+        } else {
+            Value phaseValues[kKernelChunk];
+            for (int block = 0; block < blocks; ++block) {
+                phaseValues[block] = static_cast<Value>(
+                    (weightFirst * source[block] + weightSecond * source[block + 1]) << inputShift);
+            }
+            for (int block = 0; block < blocks; ++block) {
+                target[block * kStep] = phaseValues[block];
+            }
         }
     }
 }
@@ -172,8 +186,15 @@ void YuvToBgraLanes(const ConversionPlan& plan, const std::uint8_t* const planes
                               firstBlock - 1, blocks + kSpareColumns, plan.chromaWidth, blendedCr);
             std::int16_t cbLine[kKernelChunk];
             std::int16_t crLine[kKernelChunk];
-            SpreadColumns<kShiftX>(blendedCb, plan.horizontalTaps.data(), blocks, chromaShift, cbLine);
-            SpreadColumns<kShiftX>(blendedCr, plan.horizontalTaps.data(), blocks, chromaShift, crLine);
+            if constexpr (kShiftX == 1) {
+                SpreadPairsSse2(blendedCb + 1, plan.horizontalTaps.data(), blocks, chromaShift, cbLine);
+                SpreadPairsSse2(blendedCr + 1, plan.horizontalTaps.data(), blocks, chromaShift, crLine);
+            } else {
+                SpreadColumns<kShiftX>(blendedCb, plan.horizontalTaps.data(), blocks, chromaShift,
+                                       cbLine);
+                SpreadColumns<kShiftX>(blendedCr, plan.horizontalTaps.data(), blocks, chromaShift,
+                                       crLine);
+            }
 
             const int first = std::max(chunkStart, rect.x);
             const int count = chunkEnd - first;

@@ -4,9 +4,10 @@
 
 #include "convert/conversion_plan.h"
 
-// The matrix products of one row in 16-bit lanes, for streams whose plan
-// allows them (narrowToRgb / narrowToYuv). Each has a plain version, the
-// reference, and an SSE2 version that gives the same bytes.
+// The per-row work in 16-bit lanes, for streams whose plan allows them
+// (narrowToRgb / narrowToYuv): chroma interpolation and the matrix products.
+// Each has a plain version, the reference, and an SSE2 version that gives
+// the same bytes.
 
 // Y'CbCr -> R'G'B' with the coefficients shifted down by their input shifts.
 struct LaneToRgb {
@@ -67,3 +68,20 @@ template <typename Sample>
 void BgraPairsToChromaSse2(const std::uint32_t* first, const std::uint32_t* second,
                            const std::uint32_t* firstChanged, const std::uint32_t* secondChanged,
                            int blocks, const LaneToYuv& c, Sample* cb, Sample* cr);
+
+// Vertical chroma interpolation: first * weightFirst + second * weightSecond
+// for `count` samples (the weights at most 1 << 3, the results within 15 bits).
+template <typename Sample>
+void BlendRowsPlain(const Sample* first, const Sample* second, int weightFirst, int weightSecond,
+                    int count, std::int16_t* blended);
+template <typename Sample>
+void BlendRowsSse2(const Sample* first, const Sample* second, int weightFirst, int weightSecond,
+                   int count, std::int16_t* blended);
+
+// Horizontal chroma interpolation for blocks two pixels wide: pixel phase p
+// of block b is (source[b + offset_p] * weightFirst_p + source[b + offset_p + 1]
+// * weightSecond_p) << inputShift, `source` pointing at block 0's column.
+void SpreadPairsPlain(const std::int16_t* source, const ChromaTap* taps, int blocks,
+                      int inputShift, std::int16_t* line);
+void SpreadPairsSse2(const std::int16_t* source, const ChromaTap* taps, int blocks,
+                     int inputShift, std::int16_t* line);

@@ -1,5 +1,5 @@
 // The plain matrix rows: the reference the SIMD rows are held to.
-#include "convert/matrix_rows.h"
+#include "convert/lane_rows.h"
 
 #include <algorithm>
 
@@ -96,6 +96,30 @@ void BgraPairsToChromaPlain(const std::uint32_t* first, const std::uint32_t* sec
     }
 }
 
+template <typename Sample>
+void BlendRowsPlain(const Sample* first, const Sample* second, int weightFirst, int weightSecond,
+                    int count, std::int16_t* blended) {
+    for (int i = 0; i < count; ++i) {
+        blended[i] = static_cast<std::int16_t>(weightFirst * first[i] + weightSecond * second[i]);
+    }
+}
+
+void SpreadPairsPlain(const std::int16_t* source, const ChromaTap* taps, int blocks,
+                      int inputShift, std::int16_t* line) {
+    for (int b = 0; b < blocks; ++b) {
+        for (int phase = 0; phase < 2; ++phase) {
+            const ChromaTap& tap = taps[phase];
+            const std::int16_t* at = source + b + tap.offset;
+            line[2 * b + phase] = static_cast<std::int16_t>(
+                (tap.weightFirst * at[0] + tap.weightSecond * at[1]) << inputShift);
+        }
+    }
+}
+
+template void BlendRowsPlain<std::uint8_t>(const std::uint8_t*, const std::uint8_t*, int, int, int,
+                                           std::int16_t*);
+template void BlendRowsPlain<std::uint16_t>(const std::uint16_t*, const std::uint16_t*, int, int,
+                                            int, std::int16_t*);
 template void BgraRowToLumaPlain<std::uint8_t>(const std::uint32_t*, const std::uint32_t*, int,
                                                const LaneToYuv&, std::uint8_t*);
 template void BgraRowToLumaPlain<std::uint16_t>(const std::uint32_t*, const std::uint32_t*, int,

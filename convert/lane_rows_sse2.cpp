@@ -1,7 +1,7 @@
 // The matrix rows in SSE2: 16-bit multiply-adds (pmaddwd) into 32-bit sums,
 // saturating packs for the clamping. Same bytes as the plain rows; the
 // remainder of a row that fills no whole vector goes through them.
-#include "convert/matrix_rows.h"
+#include "convert/lane_rows.h"
 
 #if defined(__SSE2__)
 
@@ -221,7 +221,75 @@ void BgraPairsToChromaSse2(const std::uint32_t* first, const std::uint32_t* seco
                            blocks - b, c, cb + b, cr + b);
 }
 
+namespace {
+
+__m128i LoadEight(const std::uint8_t* samples) {
+    return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(samples)),
+                             _mm_setzero_si128());
+}
+
+__m128i LoadEight(const std::uint16_t* samples) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples));
+}
+
+}  // namespace
+
+template <typename Sample>
+void BlendRowsSse2(const Sample* first, const Sample* second, int weightFirst, int weightSecond,
+                   int count, std::int16_t* blended) {
+    const __m128i firstWeight = _mm_set1_epi16(static_cast<std::int16_t>(weightFirst));
+    const __m128i secondWeight = _mm_set1_epi16(static_cast<std::int16_t>(weightSecond));
+    int i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const __m128i sum = _mm_add_epi16(_mm_mullo_epi16(LoadEight(first + i), firstWeight),
+                                          _mm_mullo_epi16(LoadEight(second + i), secondWeight));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(blended + i), sum);
+    }
+    BlendRowsPlain(first + i, second + i, weightFirst, weightSecond, count - i, blended + i);
+}
+
+void SpreadPairsSse2(const std::int16_t* source, const ChromaTap* taps, int blocks,
+                     int inputShift, std::int16_t* line) {
+    const std::int16_t* even = source + taps[0].offset;
+    const std::int16_t* odd = source + taps[1].offset;
+    const __m128i evenFirst = _mm_set1_epi16(static_cast<std::int16_t>(taps[0].weightFirst));
+    const __m128i evenSecond = _mm_set1_epi16(static_cast<std::int16_t>(taps[0].weightSecond));
+    const __m128i oddFirst = _mm_set1_epi16(static_cast<std::int16_t>(taps[1].weightFirst));
+    const __m128i oddSecond = _mm_set1_epi16(static_cast<std::int16_t>(taps[1].weightSecond));
+    const __m128i shift = _mm_cvtsi32_si128(inputShift);
+    const auto load = [](const std::int16_t* at) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    };
+    int b = 0;
+    for (; b + 8 <= blocks; b += 8) {
+        const __m128i evenValues = _mm_sll_epi16(
+            _mm_add_epi16(_mm_mullo_epi16(load(even + b), evenFirst),
+                          _mm_mullo_epi16(load(even + b + 1), evenSecond)),
+            shift);
+        const __m128i oddValues = _mm_sll_epi16(
+            _mm_add_epi16(_mm_mullo_epi16(load(odd + b), oddFirst),
+                          _mm_mullo_epi16(load(odd + b + 1), oddSecond)),
+            shift);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(line + 2 * b),
+                         _mm_unpacklo_epi16(evenValues, oddValues));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(line + 2 * b + 8),
+                         _mm_unpackhi_epi16(evenValues, oddValues));
+    }
+    SpreadPairsPlain(source + b, taps, blocks - b, inputShift, line + 2 * b);
+}
+
 #else  // no SSE2: the plain rows
+
+template <typename Sample>
+void BlendRowsSse2(const Sample* first, const Sample* second, int weightFirst, int weightSecond,
+                   int count, std::int16_t* blended) {
+    BlendRowsPlain(first, second, weightFirst, weightSecond, count, blended);
+}
+
+void SpreadPairsSse2(const std::int16_t* source, const ChromaTap* taps, int blocks,
+                     int inputShift, std::int16_t* line) {
+    SpreadPairsPlain(source, taps, blocks, inputShift, line);
+}
 
 void YuvRowToBgraSse2(const std::int16_t* luma, const std::int16_t* cb, const std::int16_t* cr,
                       int count, const LaneToRgb& c, std::uint32_t* pixels) {
@@ -243,6 +311,10 @@ void BgraPairsToChromaSse2(const std::uint32_t* first, const std::uint32_t* seco
 
 #endif
 
+template void BlendRowsSse2<std::uint8_t>(const std::uint8_t*, const std::uint8_t*, int, int, int,
+                                          std::int16_t*);
+template void BlendRowsSse2<std::uint16_t>(const std::uint16_t*, const std::uint16_t*, int, int,
+                                           int, std::int16_t*);
 template void BgraRowToLumaSse2<std::uint8_t>(const std::uint32_t*, const std::uint32_t*, int,
                                               const LaneToYuv&, std::uint8_t*);
 template void BgraRowToLumaSse2<std::uint16_t>(const std::uint32_t*, const std::uint32_t*, int,
