@@ -50,10 +50,10 @@ void YuvRowToBgraPlain(const std::int16_t* luma, const std::int16_t* cb, const s
 }
 
 template <typename Sample>
-void BgraRowToLumaPlain(const std::uint32_t* pixels, const std::uint32_t* changed, int count,
+void BgraRowToLumaPlain(const std::uint8_t* pixels, const std::uint32_t* changed, int count,
                         const LaneToYuv& c, Sample* luma) {
     for (int i = 0; i < count; ++i) {
-        const std::uint32_t pixel = pixels[i];
+        const std::uint32_t pixel = PixelAt(pixels, i);
         const std::int32_t value = (c.lumaFromRed * RedOf(pixel) + c.lumaFromGreen * GreenOf(pixel) +
                                     c.lumaFromBlue * BlueOf(pixel) + c.lumaBias) >> c.lumaShift;
         if (changed[i] != 0) {
@@ -63,7 +63,7 @@ void BgraRowToLumaPlain(const std::uint32_t* pixels, const std::uint32_t* change
 }
 
 template <typename Sample>
-void BgraPairsToChromaPlain(const std::uint32_t* first, const std::uint32_t* second,
+void BgraPairsToChromaPlain(const std::uint8_t* first, const std::uint8_t* second,
                             const std::uint32_t* firstChanged, const std::uint32_t* secondChanged,
                             int blocks, const LaneToYuv& c, Sample* cb, Sample* cr) {
     for (int b = 0; b < blocks; ++b) {
@@ -71,14 +71,16 @@ void BgraPairsToChromaPlain(const std::uint32_t* first, const std::uint32_t* sec
         std::uint32_t changed = 0;
         for (int phase = 0; phase < 2; ++phase) {
             const int i = 2 * b + phase;
-            red += RedOf(first[i]);
-            green += GreenOf(first[i]);
-            blue += BlueOf(first[i]);
+            const std::uint32_t above = PixelAt(first, i);
+            red += RedOf(above);
+            green += GreenOf(above);
+            blue += BlueOf(above);
             changed |= firstChanged[i];
             if (second != nullptr) {
-                red += RedOf(second[i]);
-                green += GreenOf(second[i]);
-                blue += BlueOf(second[i]);
+                const std::uint32_t below = PixelAt(second, i);
+                red += RedOf(below);
+                green += GreenOf(below);
+                blue += BlueOf(below);
                 changed |= secondChanged[i];
             }
         }
@@ -120,14 +122,14 @@ template void BlendRowsPlain<std::uint8_t>(const std::uint8_t*, const std::uint8
                                            std::int16_t*);
 template void BlendRowsPlain<std::uint16_t>(const std::uint16_t*, const std::uint16_t*, int, int,
                                             int, std::int16_t*);
-template void BgraRowToLumaPlain<std::uint8_t>(const std::uint32_t*, const std::uint32_t*, int,
+template void BgraRowToLumaPlain<std::uint8_t>(const std::uint8_t*, const std::uint32_t*, int,
                                                const LaneToYuv&, std::uint8_t*);
-template void BgraRowToLumaPlain<std::uint16_t>(const std::uint32_t*, const std::uint32_t*, int,
+template void BgraRowToLumaPlain<std::uint16_t>(const std::uint8_t*, const std::uint32_t*, int,
                                                 const LaneToYuv&, std::uint16_t*);
-template void BgraPairsToChromaPlain<std::uint8_t>(const std::uint32_t*, const std::uint32_t*,
+template void BgraPairsToChromaPlain<std::uint8_t>(const std::uint8_t*, const std::uint8_t*,
                                                    const std::uint32_t*, const std::uint32_t*, int,
                                                    const LaneToYuv&, std::uint8_t*, std::uint8_t*);
-template void BgraPairsToChromaPlain<std::uint16_t>(const std::uint32_t*, const std::uint32_t*,
+template void BgraPairsToChromaPlain<std::uint16_t>(const std::uint8_t*, const std::uint8_t*,
                                                     const std::uint32_t*, const std::uint32_t*,
                                                     int, const LaneToYuv&, std::uint16_t*,
                                                     std::uint16_t*);

@@ -40,32 +40,27 @@ void YuvRowToBgraPlain(const std::int16_t* luma, const std::int16_t* cb, const s
 void YuvRowToBgraSse2(const std::int16_t* luma, const std::int16_t* cb, const std::int16_t* cr,
                       int count, const LaneToRgb& c, std::uint32_t* pixels);
 
-// Luma of each pixel, stored where `changed` is non-zero (others keep what
-// `luma` holds).
+// Pixels are rows of 32-bit BGRA at any alignment; `changed` holds 0 or
+// all ones per pixel.
+
+// Luma of each pixel, stored where `changed` is set (others keep what `luma`
+// holds).
 template <typename Sample>
-using BgraRowToLuma = void (*)(const std::uint32_t* pixels, const std::uint32_t* changed,
-                               int count, const LaneToYuv& c, Sample* luma);
-template <typename Sample>
-void BgraRowToLumaPlain(const std::uint32_t* pixels, const std::uint32_t* changed, int count,
+void BgraRowToLumaPlain(const std::uint8_t* pixels, const std::uint32_t* changed, int count,
                         const LaneToYuv& c, Sample* luma);
 template <typename Sample>
-void BgraRowToLumaSse2(const std::uint32_t* pixels, const std::uint32_t* changed, int count,
+void BgraRowToLumaSse2(const std::uint8_t* pixels, const std::uint32_t* changed, int count,
                        const LaneToYuv& c, Sample* luma);
 
 // Chroma of blocks two pixels wide and one or two rows high (`second` null
 // for one row): `blocks` blocks from 2 * blocks pixels of each row, stored
 // where any pixel of the block changed.
 template <typename Sample>
-using BgraPairsToChroma = void (*)(const std::uint32_t* first, const std::uint32_t* second,
-                                   const std::uint32_t* firstChanged,
-                                   const std::uint32_t* secondChanged, int blocks,
-                                   const LaneToYuv& c, Sample* cb, Sample* cr);
-template <typename Sample>
-void BgraPairsToChromaPlain(const std::uint32_t* first, const std::uint32_t* second,
+void BgraPairsToChromaPlain(const std::uint8_t* first, const std::uint8_t* second,
                             const std::uint32_t* firstChanged, const std::uint32_t* secondChanged,
                             int blocks, const LaneToYuv& c, Sample* cb, Sample* cr);
 template <typename Sample>
-void BgraPairsToChromaSse2(const std::uint32_t* first, const std::uint32_t* second,
+void BgraPairsToChromaSse2(const std::uint8_t* first, const std::uint8_t* second,
                            const std::uint32_t* firstChanged, const std::uint32_t* secondChanged,
                            int blocks, const LaneToYuv& c, Sample* cb, Sample* cr);
 

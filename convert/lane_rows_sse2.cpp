@@ -107,15 +107,16 @@ void StoreLuma(__m128i values, __m128i mask, int maximum, std::uint16_t* luma) {
 }  // namespace
 
 template <typename Sample>
-void BgraRowToLumaSse2(const std::uint32_t* pixels, const std::uint32_t* changed, int count,
+void BgraRowToLumaSse2(const std::uint8_t* pixels, const std::uint32_t* changed, int count,
                        const LaneToYuv& c, Sample* luma) {
     const __m128i weights = PixelWeights(c.lumaFromBlue, c.lumaFromGreen, c.lumaFromRed);
     const __m128i bias = _mm_set1_epi32(c.lumaBias);
     const __m128i shift = _mm_cvtsi32_si128(c.lumaShift);
     int i = 0;
     for (; i + 8 <= count; i += 8) {
-        const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + i));
-        const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + i + 4));
+        const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + 4 * i));
+        const __m128i second =
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + 4 * i + 16));
         const __m128i values = _mm_packs_epi32(LumaOfFour(first, weights, bias, shift),
                                                LumaOfFour(second, weights, bias, shift));
         const __m128i mask =
@@ -123,14 +124,14 @@ void BgraRowToLumaSse2(const std::uint32_t* pixels, const std::uint32_t* changed
                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(changed + i + 4)));
         StoreLuma(values, mask, c.maximum, luma + i);
     }
-    BgraRowToLumaPlain(pixels + i, changed + i, count - i, c, luma + i);
+    BgraRowToLumaPlain(pixels + 4 * i, changed + i, count - i, c, luma + i);
 }
 
 namespace {
 
 // Component sums (blue, green, red, alpha words) of two blocks of two
 // pixels: the four pixels' words, plus the row below's if there is one.
-__m128i PairSums(__m128i first, const std::uint32_t* second, bool hasSecond) {
+__m128i PairSums(__m128i first, const std::uint8_t* second, bool hasSecond) {
     const __m128i zero = _mm_setzero_si128();
     __m128i low = _mm_unpacklo_epi8(first, zero);
     __m128i high = _mm_unpackhi_epi8(first, zero);
@@ -185,7 +186,7 @@ void StoreChroma(__m128i values, __m128i mask, int maximum, std::uint16_t* cb, s
 }  // namespace
 
 template <typename Sample>
-void BgraPairsToChromaSse2(const std::uint32_t* first, const std::uint32_t* second,
+void BgraPairsToChromaSse2(const std::uint8_t* first, const std::uint8_t* second,
                            const std::uint32_t* firstChanged, const std::uint32_t* secondChanged,
                            int blocks, const LaneToYuv& c, Sample* cb, Sample* cr) {
     const __m128i cbWeights = PixelWeights(c.cbFromBlue, c.cbFromGreen, c.cbFromRed);
@@ -196,12 +197,13 @@ void BgraPairsToChromaSse2(const std::uint32_t* first, const std::uint32_t* seco
     int b = 0;
     for (; b + 4 <= blocks; b += 4) {
         const int i = 2 * b;
+        const std::ptrdiff_t byte = static_cast<std::ptrdiff_t>(i) * 4;
         const __m128i firstSums =
-            PairSums(_mm_loadu_si128(reinterpret_cast<const __m128i*>(first + i)),
-                     hasSecond ? second + i : nullptr, hasSecond);
+            PairSums(_mm_loadu_si128(reinterpret_cast<const __m128i*>(first + byte)),
+                     hasSecond ? second + byte : nullptr, hasSecond);
         const __m128i secondSums =
-            PairSums(_mm_loadu_si128(reinterpret_cast<const __m128i*>(first + i + 4)),
-                     hasSecond ? second + i + 4 : nullptr, hasSecond);
+            PairSums(_mm_loadu_si128(reinterpret_cast<const __m128i*>(first + byte + 16)),
+                     hasSecond ? second + byte + 16 : nullptr, hasSecond);
         const __m128i blue = _mm_sra_epi32(
             _mm_add_epi32(SumLanePairs(_mm_madd_epi16(firstSums, cbWeights),
                                        _mm_madd_epi16(secondSums, cbWeights)),
@@ -216,7 +218,7 @@ void BgraPairsToChromaSse2(const std::uint32_t* first, const std::uint32_t* seco
         StoreChroma(_mm_packs_epi32(blue, red), _mm_packs_epi32(masks, masks), c.maximum, cb + b,
                     cr + b);
     }
-    BgraPairsToChromaPlain(first + 2 * b, hasSecond ? second + 2 * b : nullptr,
+    BgraPairsToChromaPlain(first + 8 * b, hasSecond ? second + 8 * b : nullptr,
                            firstChanged + 2 * b, hasSecond ? secondChanged + 2 * b : nullptr,
                            blocks - b, c, cb + b, cr + b);
 }
@@ -297,13 +299,13 @@ void YuvRowToBgraSse2(const std::int16_t* luma, const std::int16_t* cb, const st
 }
 
 template <typename Sample>
-void BgraRowToLumaSse2(const std::uint32_t* pixels, const std::uint32_t* changed, int count,
+void BgraRowToLumaSse2(const std::uint8_t* pixels, const std::uint32_t* changed, int count,
                        const LaneToYuv& c, Sample* luma) {
     BgraRowToLumaPlain(pixels, changed, count, c, luma);
 }
 
 template <typename Sample>
-void BgraPairsToChromaSse2(const std::uint32_t* first, const std::uint32_t* second,
+void BgraPairsToChromaSse2(const std::uint8_t* first, const std::uint8_t* second,
                            const std::uint32_t* firstChanged, const std::uint32_t* secondChanged,
                            int blocks, const LaneToYuv& c, Sample* cb, Sample* cr) {
     BgraPairsToChromaPlain(first, second, firstChanged, secondChanged, blocks, c, cb, cr);
@@ -315,14 +317,14 @@ template void BlendRowsSse2<std::uint8_t>(const std::uint8_t*, const std::uint8_
                                           std::int16_t*);
 template void BlendRowsSse2<std::uint16_t>(const std::uint16_t*, const std::uint16_t*, int, int,
                                            int, std::int16_t*);
-template void BgraRowToLumaSse2<std::uint8_t>(const std::uint32_t*, const std::uint32_t*, int,
+template void BgraRowToLumaSse2<std::uint8_t>(const std::uint8_t*, const std::uint32_t*, int,
                                               const LaneToYuv&, std::uint8_t*);
-template void BgraRowToLumaSse2<std::uint16_t>(const std::uint32_t*, const std::uint32_t*, int,
+template void BgraRowToLumaSse2<std::uint16_t>(const std::uint8_t*, const std::uint32_t*, int,
                                                const LaneToYuv&, std::uint16_t*);
-template void BgraPairsToChromaSse2<std::uint8_t>(const std::uint32_t*, const std::uint32_t*,
+template void BgraPairsToChromaSse2<std::uint8_t>(const std::uint8_t*, const std::uint8_t*,
                                                   const std::uint32_t*, const std::uint32_t*, int,
                                                   const LaneToYuv&, std::uint8_t*, std::uint8_t*);
-template void BgraPairsToChromaSse2<std::uint16_t>(const std::uint32_t*, const std::uint32_t*,
+template void BgraPairsToChromaSse2<std::uint16_t>(const std::uint8_t*, const std::uint8_t*,
                                                    const std::uint32_t*, const std::uint32_t*, int,
                                                    const LaneToYuv&, std::uint16_t*,
                                                    std::uint16_t*);

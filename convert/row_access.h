@@ -52,6 +52,24 @@ inline bool MarkChangedPixels(const std::uint32_t* pixels, const std::uint32_t* 
     return any != 0;
 }
 
+// Pixel `index` of a row of 32-bit BGRA pixels at any alignment.
+inline std::uint32_t PixelAt(const std::uint8_t* pixels, int index) {
+    std::uint32_t pixel;
+    std::memcpy(&pixel, pixels + static_cast<std::ptrdiff_t>(index) * 4, sizeof pixel);
+    return pixel;
+}
+
+inline bool MarkChangedPixels(const std::uint8_t* pixels, const std::uint8_t* original, int count,
+                              std::uint32_t* changed) {
+    std::uint32_t any = 0;
+    for (int i = 0; i < count; ++i) {
+        const std::uint32_t difference = (PixelAt(pixels, i) ^ PixelAt(original, i)) & kColorBits;
+        changed[i] = difference != 0 ? ~0u : 0u;
+        any |= difference;
+    }
+    return any != 0;
+}
+
 inline int BlueOf(std::uint32_t pixel) { return static_cast<int>(pixel & 0xFF); }
 inline int GreenOf(std::uint32_t pixel) { return static_cast<int>((pixel >> 8) & 0xFF); }
 inline int RedOf(std::uint32_t pixel) { return static_cast<int>((pixel >> 16) & 0xFF); }
