@@ -2,6 +2,7 @@
 #include "convert/lane_rows.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "convert/row_access.h"
 
@@ -38,14 +39,15 @@ inline std::uint32_t ClampToByte(std::int32_t value) {
 }  // namespace
 
 void YuvRowToBgraPlain(const std::int16_t* luma, const std::int16_t* cb, const std::int16_t* cr,
-                       int count, const LaneToRgb& c, std::uint32_t* pixels) {
+                       int count, const LaneToRgb& c, std::uint8_t* pixels) {
     for (int i = 0; i < count; ++i) {
         const std::int32_t y = c.luma * luma[i];
         const std::uint32_t red = ClampToByte((y + c.crToRed * cr[i] + c.redBias) >> c.shift);
         const std::uint32_t green =
             ClampToByte((y + c.cbToGreen * cb[i] + c.crToGreen * cr[i] + c.greenBias) >> c.shift);
         const std::uint32_t blue = ClampToByte((y + c.cbToBlue * cb[i] + c.blueBias) >> c.shift);
-        pixels[i] = kOpaque | red << 16 | green << 8 | blue;
+        const std::uint32_t pixel = kOpaque | red << 16 | green << 8 | blue;
+        std::memcpy(pixels + static_cast<std::ptrdiff_t>(i) * 4, &pixel, sizeof pixel);
     }
 }
 

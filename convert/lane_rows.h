@@ -31,14 +31,11 @@ struct LaneToYuv {
 LaneToYuv LaneCoefficients(const RgbToYuvCoefficients& coefficients, int depth);
 
 // Inputs: luma and interpolated chroma, already shifted left by their input
-// shifts (at most 14 bits). Output: opaque 32-bit BGRA pixels.
-using YuvRowToBgra = void (*)(const std::int16_t* luma, const std::int16_t* cb,
-                              const std::int16_t* cr, int count, const LaneToRgb& c,
-                              std::uint32_t* pixels);
+// shifts (at most 14 bits). Output: opaque 32-bit BGRA pixels at any alignment.
 void YuvRowToBgraPlain(const std::int16_t* luma, const std::int16_t* cb, const std::int16_t* cr,
-                       int count, const LaneToRgb& c, std::uint32_t* pixels);
+                       int count, const LaneToRgb& c, std::uint8_t* pixels);
 void YuvRowToBgraSse2(const std::int16_t* luma, const std::int16_t* cb, const std::int16_t* cr,
-                      int count, const LaneToRgb& c, std::uint32_t* pixels);
+                      int count, const LaneToRgb& c, std::uint8_t* pixels);
 
 // Pixels are rows of 32-bit BGRA at any alignment; `changed` holds 0 or
 // all ones per pixel.

@@ -39,7 +39,7 @@ __m128i Select(__m128i mask, __m128i chosen, __m128i otherwise) {
 }  // namespace
 
 void YuvRowToBgraSse2(const std::int16_t* luma, const std::int16_t* cb, const std::int16_t* cr,
-                      int count, const LaneToRgb& c, std::uint32_t* pixels) {
+                      int count, const LaneToRgb& c, std::uint8_t* pixels) {
     const __m128i zero = _mm_setzero_si128();
     const __m128i opaque = _mm_set1_epi8(-1);
     const __m128i lumaRed = Pair(c.luma, c.crToRed);
@@ -72,11 +72,13 @@ void YuvRowToBgraSse2(const std::int16_t* luma, const std::int16_t* cb, const st
         const __m128i blue8 = _mm_packus_epi16(_mm_packs_epi32(blue[0], blue[1]), zero);
         const __m128i blueGreen = _mm_unpacklo_epi8(blue8, green8);
         const __m128i redAlpha = _mm_unpacklo_epi8(red8, opaque);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(pixels + i), _mm_unpacklo_epi16(blueGreen, redAlpha));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(pixels + i + 4),
+        std::uint8_t* target = pixels + static_cast<std::ptrdiff_t>(i) * 4;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(target), _mm_unpacklo_epi16(blueGreen, redAlpha));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(target + 16),
                          _mm_unpackhi_epi16(blueGreen, redAlpha));
     }
-    YuvRowToBgraPlain(luma + i, cb + i, cr + i, count - i, c, pixels + i);
+    YuvRowToBgraPlain(luma + i, cb + i, cr + i, count - i, c,
+                      pixels + static_cast<std::ptrdiff_t>(i) * 4);
 }
 
 namespace {
@@ -294,7 +296,7 @@ void SpreadPairsSse2(const std::int16_t* source, const ChromaTap* taps, int bloc
 }
 
 void YuvRowToBgraSse2(const std::int16_t* luma, const std::int16_t* cb, const std::int16_t* cr,
-                      int count, const LaneToRgb& c, std::uint32_t* pixels) {
+                      int count, const LaneToRgb& c, std::uint8_t* pixels) {
     YuvRowToBgraPlain(luma, cb, cr, count, c, pixels);
 }
 

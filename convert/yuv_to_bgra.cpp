@@ -204,18 +204,16 @@ void YuvToBgraLanes(const ConversionPlan& plan, const std::uint8_t* const planes
             for (int i = 0; i < count; ++i) {
                 luma[i] = static_cast<std::int16_t>(lumaSamples[i] << lumaShift);
             }
-            std::uint32_t pixels[kKernelChunk];
+            std::uint8_t* target = outRow + static_cast<std::ptrdiff_t>(first - rect.x) * 4;
             YuvRowToBgraSse2(luma, cbLine + (first - chunkStart), crLine + (first - chunkStart),
-                             count, lanes, pixels);
+                             count, lanes, target);
             if (hasAlpha) {
                 Sample alpha[kKernelChunk];
                 LoadSamples(RowOf(planes[3], linesizes[3], y), first, count, alpha);
                 for (int i = 0; i < count; ++i) {
-                    pixels[i] = (pixels[i] & kColorBits) |
-                                static_cast<std::uint32_t>(alphaTable[alpha[i]]) << kAlphaShift;
+                    target[4 * i + 3] = alphaTable[alpha[i]];
                 }
             }
-            StorePixels(pixels, count, outRow + static_cast<std::ptrdiff_t>(first - rect.x) * 4);
         }
     }
 }

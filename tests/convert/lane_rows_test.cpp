@@ -20,7 +20,6 @@ extern "C" {
 namespace {
 
 constexpr int kLength = 203;  // whole vectors and a remainder
-constexpr int kMisalignment = 1;
 
 struct LaneCase {
     AVPixelFormat format;
@@ -41,15 +40,17 @@ std::vector<LaneCase> LaneCases() {
     return cases;
 }
 
-// A buffer of `count` values starting `kMisalignment` bytes past an aligned start.
-template <typename T>
+// A buffer of `count` values off the 16-byte grid: one element past an
+// aligned start (the kernels' scratch rows are only naturally aligned), or
+// one byte for pixel rows, which may lie anywhere.
+template <typename T, int kOffset = sizeof(T)>
 class Misaligned {
 public:
     explicit Misaligned(int count)
-        : bytes_(static_cast<std::size_t>(count) * sizeof(T) + kMisalignment + 16, 0) {}
-    T* data() { return reinterpret_cast<T*>(bytes_.data() + kMisalignment); }
+        : bytes_(static_cast<std::size_t>(count) * sizeof(T) + kOffset + 16, 0) {}
+    T* data() { return reinterpret_cast<T*>(bytes_.data() + kOffset); }
     const std::vector<std::uint8_t>& bytes() const { return bytes_; }
-    std::uint8_t* raw() { return bytes_.data() + kMisalignment; }
+    std::uint8_t* raw() { return bytes_.data() + kOffset; }
 
 private:
     std::vector<std::uint8_t> bytes_;
@@ -85,16 +86,16 @@ TEST_P(LaneRows, YuvToBgraMatchesPlain) {
         Put<std::int16_t>(cb.raw(), i, static_cast<std::int16_t>(random_() % chromaLimit));
         Put<std::int16_t>(cr.raw(), i, static_cast<std::int16_t>(random_() % chromaLimit));
     }
-    Misaligned<std::uint32_t> plain(kLength), simd(kLength);
-    YuvRowToBgraPlain(luma.data(), cb.data(), cr.data(), kLength, c, plain.data());
-    YuvRowToBgraSse2(luma.data(), cb.data(), cr.data(), kLength, c, simd.data());
+    Misaligned<std::uint32_t, 1> plain(kLength), simd(kLength);
+    YuvRowToBgraPlain(luma.data(), cb.data(), cr.data(), kLength, c, plain.raw());
+    YuvRowToBgraSse2(luma.data(), cb.data(), cr.data(), kLength, c, simd.raw());
     EXPECT_EQ(plain.bytes(), simd.bytes());
 }
 
 template <typename Sample>
 void CheckBgraToYuvRows(const ConversionPlan& plan, std::mt19937& random) {
     const LaneToYuv c = LaneCoefficients(plan.toYuv, plan.layout.depth);
-    Misaligned<std::uint32_t> first(kLength), second(kLength);
+    Misaligned<std::uint32_t, 1> first(kLength), second(kLength);
     for (std::size_t i = 0; i < static_cast<std::size_t>(kLength) * 4; ++i) {
         first.raw()[i] = static_cast<std::uint8_t>(random());
         second.raw()[i] = static_cast<std::uint8_t>(random());
