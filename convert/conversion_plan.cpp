@@ -13,8 +13,9 @@ namespace {
 // precision: the rounding of the coefficients then moves no result by more
 // than 1/40 of a code value.
 constexpr int kToRgbGuardBits = 6;
-// Fraction bits of the R'G'B' -> Y'CbCr coefficients (8-bit inputs, three
-// terms): the same 1/40 of a code value at any depth.
+// Fraction bits of the R'G'B' -> Y'CbCr coefficients for 8-bit samples (8-bit
+// inputs, three terms: within 1/40 of a code value); deeper samples get one
+// more per bit, so that the error shrinks with the code value.
 constexpr int kToYuvFractionBits = 14;
 // Largest depth + chroma weight bits whose Y'CbCr -> R'G'B' inputs fit 14
 // bits, and whose sums stay below 2^31 (|value| < 1024 code values times
@@ -208,7 +209,8 @@ void PlanToYuv(ConversionPlan& plan, const LumaWeights& weights, const RangeScal
     const int blockBits = plan.layout.chromaShiftX + plan.layout.chromaShiftY;
 
     plan.narrowToYuv = plan.layout.depth <= kNarrowToYuvDepthLimit;
-    int chromaFractionBits = kToYuvFractionBits;
+    // Deeper samples get as many more fraction bits (64-bit sums).
+    int chromaFractionBits = kToYuvFractionBits + plan.layout.depth - 8;
     if (plan.narrowToYuv) {
         // Coefficients filling 16-bit lanes for the SIMD multiply-add.
         c.lumaShift = ShiftFittingSixteenBits(std::max({kr, kg, kb}) * lumaUnit);
@@ -216,7 +218,7 @@ void PlanToYuv(ConversionPlan& plan, const LumaWeights& weights, const RangeScal
             std::max({std::abs(cbFromRed), std::abs(cbFromGreen), cbFromBlue, crFromRed,
                       std::abs(crFromGreen), std::abs(crFromBlue)}));
     } else {
-        c.lumaShift = kToYuvFractionBits;
+        c.lumaShift = chromaFractionBits;
     }
     const double lumaOne = std::ldexp(1.0, c.lumaShift);
     c.lumaFromRed = Round(kr * lumaUnit * lumaOne);
