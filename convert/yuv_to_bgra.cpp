@@ -73,14 +73,16 @@ void SpreadColumns(const Value* blended, const ChromaTap* taps, int blocks, int 
     }
 }
 
-template <typename Acc>
+// The reference conversion, in 64-bit sums: any depth and subsampling.
+using Acc = std::int64_t;
+
 inline std::uint32_t ToEightBits(Acc value, int shift) {
     const Acc shifted = value >> shift;
     return static_cast<std::uint32_t>(std::min<Acc>(std::max<Acc>(shifted, 0), 255));
 }
 
-template <typename Sample, typename Acc, int kShiftX>
-void YuvToBgra(const ConversionPlan& plan, const std::uint8_t* const planes[4],
+template <typename Sample, int kShiftX>
+void YuvToBgraWide(const ConversionPlan& plan, const std::uint8_t* const planes[4],
                const int linesizes[4], PictureRect rect, std::uint8_t* out,
                std::ptrdiff_t outStride) {
     constexpr int kStep = 1 << kShiftX;
@@ -131,10 +133,10 @@ void YuvToBgra(const ConversionPlan& plan, const std::uint8_t* const planes[4],
                 const Acc lumaTerm = luma * static_cast<Acc>(lumaSamples[i]);
                 const Acc blueChroma = static_cast<Acc>(cb[i]);
                 const Acc redChroma = static_cast<Acc>(cr[i]);
-                const std::uint32_t red = ToEightBits<Acc>(lumaTerm + crToRed * redChroma + redBias, shift);
-                const std::uint32_t green = ToEightBits<Acc>(
+                const std::uint32_t red = ToEightBits(lumaTerm + crToRed * redChroma + redBias, shift);
+                const std::uint32_t green = ToEightBits(
                     lumaTerm + cbToGreen * blueChroma + crToGreen * redChroma + greenBias, shift);
-                const std::uint32_t blue = ToEightBits<Acc>(lumaTerm + cbToBlue * blueChroma + blueBias, shift);
+                const std::uint32_t blue = ToEightBits(lumaTerm + cbToBlue * blueChroma + blueBias, shift);
                 pixels[i] = kOpaque | red << 16 | green << 8 | blue;
             }
             if (hasAlpha) {
@@ -227,12 +229,12 @@ ToBgraKernel SelectLanesForShift(int shiftX) {
     }
 }
 
-template <typename Sample, typename Acc>
-ToBgraKernel SelectForShift(int shiftX) {
+template <typename Sample>
+ToBgraKernel SelectWideForShift(int shiftX) {
     switch (shiftX) {
-        case 0: return &YuvToBgra<Sample, Acc, 0>;
-        case 1: return &YuvToBgra<Sample, Acc, 1>;
-        default: return &YuvToBgra<Sample, Acc, 2>;
+        case 0: return &YuvToBgraWide<Sample, 0>;
+        case 1: return &YuvToBgraWide<Sample, 1>;
+        default: return &YuvToBgraWide<Sample, 2>;
     }
 }
 
@@ -244,6 +246,6 @@ ToBgraKernel SelectYuvToBgra(const ConversionPlan& plan, KernelChoice choice) {
         return plan.layout.bytesPerSample == 1 ? SelectLanesForShift<std::uint8_t>(shiftX)
                                                : SelectLanesForShift<std::uint16_t>(shiftX);
     }
-    return plan.layout.bytesPerSample == 1 ? SelectForShift<std::uint8_t, std::int64_t>(shiftX)
-                                           : SelectForShift<std::uint16_t, std::int64_t>(shiftX);
+    return plan.layout.bytesPerSample == 1 ? SelectWideForShift<std::uint8_t>(shiftX)
+                                           : SelectWideForShift<std::uint16_t>(shiftX);
 }
