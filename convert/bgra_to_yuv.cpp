@@ -90,13 +90,13 @@ void BgraToYuv(const ConversionPlan& plan, const std::uint8_t* pixels, std::ptrd
 
             for (int r = 0; r < rowsInRect; ++r) {
                 std::uint8_t* lumaRow = RowOf(planes[0], linesizes[0], blockTop + r);
-                Sample luma[kKernelChunk];
-                LoadSamples(lumaRow, chunkStart, count, luma);
                 if constexpr (kLanes) {
-                    BgraRowToLumaSse2(rowPixels[r], rowChanged[r], count, lanes, luma);
-                    StoreSamples(luma, chunkStart, count, lumaRow);
+                    BgraRowToLumaSse2<Sample>(rowPixels[r], rowChanged[r], count, lanes,
+                                              lumaRow + chunkStart * sizeof(Sample));
                     continue;
                 }
+                Sample luma[kKernelChunk];
+                LoadSamples(lumaRow, chunkStart, count, luma);
                 for (int i = 0; i < count; ++i) {
                     const std::uint32_t pixel = PixelAt(rowPixels[r], i);
                     const Acc value = (lumaFromRed * RedOf(pixel) + lumaFromGreen * GreenOf(pixel) +
@@ -113,19 +113,18 @@ void BgraToYuv(const ConversionPlan& plan, const std::uint8_t* pixels, std::ptrd
             const int firstBlock = chunkStart >> kShiftX;
             std::uint8_t* cbRow = RowOf(planes[1], linesizes[1], chromaRow);
             std::uint8_t* crRow = RowOf(planes[2], linesizes[2], chromaRow);
+            if constexpr (kLanes && kShiftX == 1) {
+                const bool twoRows = kRows == 2;
+                BgraPairsToChromaSse2<Sample>(
+                    rowPixels[0], twoRows ? rowPixels[kRows - 1] : nullptr, rowChanged[0],
+                    twoRows ? rowChanged[kRows - 1] : nullptr, blocks, lanes,
+                    cbRow + firstBlock * sizeof(Sample), crRow + firstBlock * sizeof(Sample));
+                continue;
+            }
             Sample cb[kKernelChunk];
             Sample cr[kKernelChunk];
             LoadSamples(cbRow, firstBlock, blocks, cb);
             LoadSamples(crRow, firstBlock, blocks, cr);
-            if constexpr (kLanes && kShiftX == 1) {
-                const bool twoRows = kRows == 2;
-                BgraPairsToChromaSse2(rowPixels[0], twoRows ? rowPixels[kRows - 1] : nullptr,
-                                      rowChanged[0], twoRows ? rowChanged[kRows - 1] : nullptr,
-                                      blocks, lanes, cb, cr);
-                StoreSamples(cb, firstBlock, blocks, cbRow);
-                StoreSamples(cr, firstBlock, blocks, crRow);
-                continue;
-            }
             for (int b = 0; b < blocks; ++b) {
                 Acc red = 0, green = 0, blue = 0;
                 std::uint32_t changed = 0;

@@ -53,13 +53,13 @@ void YuvRowToBgraPlain(const std::int16_t* luma, const std::int16_t* cb, const s
 
 template <typename Sample>
 void BgraRowToLumaPlain(const std::uint8_t* pixels, const std::uint32_t* changed, int count,
-                        const LaneToYuv& c, Sample* luma) {
+                        const LaneToYuv& c, std::uint8_t* luma) {
     for (int i = 0; i < count; ++i) {
         const std::uint32_t pixel = PixelAt(pixels, i);
         const std::int32_t value = (c.lumaFromRed * RedOf(pixel) + c.lumaFromGreen * GreenOf(pixel) +
                                     c.lumaFromBlue * BlueOf(pixel) + c.lumaBias) >> c.lumaShift;
         if (changed[i] != 0) {
-            luma[i] = static_cast<Sample>(std::min(std::max(value, 0), c.maximum));
+            PutSample(luma, i, static_cast<Sample>(std::min(std::max(value, 0), c.maximum)));
         }
     }
 }
@@ -67,7 +67,7 @@ void BgraRowToLumaPlain(const std::uint8_t* pixels, const std::uint32_t* changed
 template <typename Sample>
 void BgraPairsToChromaPlain(const std::uint8_t* first, const std::uint8_t* second,
                             const std::uint32_t* firstChanged, const std::uint32_t* secondChanged,
-                            int blocks, const LaneToYuv& c, Sample* cb, Sample* cr) {
+                            int blocks, const LaneToYuv& c, std::uint8_t* cb, std::uint8_t* cr) {
     for (int b = 0; b < blocks; ++b) {
         std::int32_t red = 0, green = 0, blue = 0;
         std::uint32_t changed = 0;
@@ -95,8 +95,8 @@ void BgraPairsToChromaPlain(const std::uint8_t* first, const std::uint8_t* secon
         const std::int32_t redDifference =
             (c.crFromRed * red + c.crFromGreen * green + c.crFromBlue * blue + c.chromaBias) >>
             c.chromaShift;
-        cb[b] = static_cast<Sample>(std::min(std::max(blueDifference, 0), c.maximum));
-        cr[b] = static_cast<Sample>(std::min(std::max(redDifference, 0), c.maximum));
+        PutSample(cb, b, static_cast<Sample>(std::min(std::max(blueDifference, 0), c.maximum)));
+        PutSample(cr, b, static_cast<Sample>(std::min(std::max(redDifference, 0), c.maximum)));
     }
 }
 
@@ -127,11 +127,11 @@ template void BlendRowsPlain<std::uint16_t>(const std::uint16_t*, const std::uin
 template void BgraRowToLumaPlain<std::uint8_t>(const std::uint8_t*, const std::uint32_t*, int,
                                                const LaneToYuv&, std::uint8_t*);
 template void BgraRowToLumaPlain<std::uint16_t>(const std::uint8_t*, const std::uint32_t*, int,
-                                                const LaneToYuv&, std::uint16_t*);
+                                                const LaneToYuv&, std::uint8_t*);
 template void BgraPairsToChromaPlain<std::uint8_t>(const std::uint8_t*, const std::uint8_t*,
                                                    const std::uint32_t*, const std::uint32_t*, int,
                                                    const LaneToYuv&, std::uint8_t*, std::uint8_t*);
 template void BgraPairsToChromaPlain<std::uint16_t>(const std::uint8_t*, const std::uint8_t*,
                                                     const std::uint32_t*, const std::uint32_t*,
-                                                    int, const LaneToYuv&, std::uint16_t*,
-                                                    std::uint16_t*);
+                                                    int, const LaneToYuv&, std::uint8_t*,
+                                                    std::uint8_t*);

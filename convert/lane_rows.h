@@ -37,17 +37,18 @@ void YuvRowToBgraPlain(const std::int16_t* luma, const std::int16_t* cb, const s
 void YuvRowToBgraSse2(const std::int16_t* luma, const std::int16_t* cb, const std::int16_t* cr,
                       int count, const LaneToRgb& c, std::uint8_t* pixels);
 
-// Pixels are rows of 32-bit BGRA at any alignment; `changed` holds 0 or
-// all ones per pixel.
+// Pixels are rows of 32-bit BGRA and samples rows of `Sample`, both at any
+// alignment (the plane rows themselves); `changed` holds 0 or all ones per
+// pixel.
 
 // Luma of each pixel, stored where `changed` is set (others keep what `luma`
 // holds).
 template <typename Sample>
 void BgraRowToLumaPlain(const std::uint8_t* pixels, const std::uint32_t* changed, int count,
-                        const LaneToYuv& c, Sample* luma);
+                        const LaneToYuv& c, std::uint8_t* luma);
 template <typename Sample>
 void BgraRowToLumaSse2(const std::uint8_t* pixels, const std::uint32_t* changed, int count,
-                       const LaneToYuv& c, Sample* luma);
+                       const LaneToYuv& c, std::uint8_t* luma);
 
 // Chroma of blocks two pixels wide and one or two rows high (`second` null
 // for one row): `blocks` blocks from 2 * blocks pixels of each row, stored
@@ -55,11 +56,11 @@ void BgraRowToLumaSse2(const std::uint8_t* pixels, const std::uint32_t* changed,
 template <typename Sample>
 void BgraPairsToChromaPlain(const std::uint8_t* first, const std::uint8_t* second,
                             const std::uint32_t* firstChanged, const std::uint32_t* secondChanged,
-                            int blocks, const LaneToYuv& c, Sample* cb, Sample* cr);
+                            int blocks, const LaneToYuv& c, std::uint8_t* cb, std::uint8_t* cr);
 template <typename Sample>
 void BgraPairsToChromaSse2(const std::uint8_t* first, const std::uint8_t* second,
                            const std::uint32_t* firstChanged, const std::uint32_t* secondChanged,
-                           int blocks, const LaneToYuv& c, Sample* cb, Sample* cr);
+                           int blocks, const LaneToYuv& c, std::uint8_t* cb, std::uint8_t* cr);
 
 // Vertical chroma interpolation: first * weightFirst + second * weightSecond
 // for `count` samples (the weights at most 1 << 3, the results within 15 bits).

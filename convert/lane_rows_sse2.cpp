@@ -92,14 +92,14 @@ __m128i LumaOfFour(__m128i pixels, __m128i weights, __m128i bias, __m128i shift)
 }
 
 // Eight 16-bit values clamped to the sample range, stored where `mask` is set.
-void StoreLuma(__m128i values, __m128i mask, int /*maximum*/, std::uint8_t* luma) {
+void StoreLuma(__m128i values, __m128i mask, int /*maximum*/, std::uint8_t* luma, std::uint8_t) {
     const __m128i bytes = _mm_packus_epi16(values, values);
     const __m128i byteMask = _mm_packs_epi16(mask, mask);
     const __m128i old = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(luma));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(luma), Select(byteMask, bytes, old));
 }
 
-void StoreLuma(__m128i values, __m128i mask, int maximum, std::uint16_t* luma) {
+void StoreLuma(__m128i values, __m128i mask, int maximum, std::uint8_t* luma, std::uint16_t) {
     const __m128i clamped = _mm_min_epi16(_mm_max_epi16(values, _mm_setzero_si128()),
                                           _mm_set1_epi16(static_cast<std::int16_t>(maximum)));
     const __m128i old = _mm_loadu_si128(reinterpret_cast<const __m128i*>(luma));
@@ -110,7 +110,7 @@ void StoreLuma(__m128i values, __m128i mask, int maximum, std::uint16_t* luma) {
 
 template <typename Sample>
 void BgraRowToLumaSse2(const std::uint8_t* pixels, const std::uint32_t* changed, int count,
-                       const LaneToYuv& c, Sample* luma) {
+                       const LaneToYuv& c, std::uint8_t* luma) {
     const __m128i weights = PixelWeights(c.lumaFromBlue, c.lumaFromGreen, c.lumaFromRed);
     const __m128i bias = _mm_set1_epi32(c.lumaBias);
     const __m128i shift = _mm_cvtsi32_si128(c.lumaShift);
@@ -124,9 +124,10 @@ void BgraRowToLumaSse2(const std::uint8_t* pixels, const std::uint32_t* changed,
         const __m128i mask =
             _mm_packs_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(changed + i)),
                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(changed + i + 4)));
-        StoreLuma(values, mask, c.maximum, luma + i);
+        StoreLuma(values, mask, c.maximum, luma + i * sizeof(Sample), Sample{});
     }
-    BgraRowToLumaPlain(pixels + 4 * i, changed + i, count - i, c, luma + i);
+    BgraRowToLumaPlain<Sample>(pixels + 4 * i, changed + i, count - i, c,
+                               luma + i * sizeof(Sample));
 }
 
 namespace {
@@ -162,7 +163,8 @@ __m128i BlockMasks(const std::uint32_t* firstChanged, const std::uint32_t* secon
 }
 
 // Four Cb then four Cr (16-bit, unclamped) stored where their block changed.
-void StoreChroma(__m128i values, __m128i mask, int /*maximum*/, std::uint8_t* cb, std::uint8_t* cr) {
+void StoreChroma(__m128i values, __m128i mask, int /*maximum*/, std::uint8_t* cb, std::uint8_t* cr,
+                 std::uint8_t) {
     const __m128i bytes = _mm_packus_epi16(values, values);
     std::int32_t oldCb, oldCr;
     std::memcpy(&oldCb, cb, 4);
@@ -175,7 +177,8 @@ void StoreChroma(__m128i values, __m128i mask, int /*maximum*/, std::uint8_t* cb
     std::memcpy(cr, &newCr, 4);
 }
 
-void StoreChroma(__m128i values, __m128i mask, int maximum, std::uint16_t* cb, std::uint16_t* cr) {
+void StoreChroma(__m128i values, __m128i mask, int maximum, std::uint8_t* cb, std::uint8_t* cr,
+                 std::uint16_t) {
     const __m128i clamped = _mm_min_epi16(_mm_max_epi16(values, _mm_setzero_si128()),
                                           _mm_set1_epi16(static_cast<std::int16_t>(maximum)));
     const __m128i old = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cb)),
@@ -190,7 +193,7 @@ void StoreChroma(__m128i values, __m128i mask, int maximum, std::uint16_t* cb, s
 template <typename Sample>
 void BgraPairsToChromaSse2(const std::uint8_t* first, const std::uint8_t* second,
                            const std::uint32_t* firstChanged, const std::uint32_t* secondChanged,
-                           int blocks, const LaneToYuv& c, Sample* cb, Sample* cr) {
+                           int blocks, const LaneToYuv& c, std::uint8_t* cb, std::uint8_t* cr) {
     const __m128i cbWeights = PixelWeights(c.cbFromBlue, c.cbFromGreen, c.cbFromRed);
     const __m128i crWeights = PixelWeights(c.crFromBlue, c.crFromGreen, c.crFromRed);
     const __m128i bias = _mm_set1_epi32(c.chromaBias);
@@ -217,12 +220,12 @@ void BgraPairsToChromaSse2(const std::uint8_t* first, const std::uint8_t* second
                           bias),
             shift);
         const __m128i masks = BlockMasks(firstChanged + i, hasSecond ? secondChanged + i : nullptr);
-        StoreChroma(_mm_packs_epi32(blue, red), _mm_packs_epi32(masks, masks), c.maximum, cb + b,
-                    cr + b);
+        StoreChroma(_mm_packs_epi32(blue, red), _mm_packs_epi32(masks, masks), c.maximum,
+                    cb + b * sizeof(Sample), cr + b * sizeof(Sample), Sample{});
     }
-    BgraPairsToChromaPlain(first + 8 * b, hasSecond ? second + 8 * b : nullptr,
-                           firstChanged + 2 * b, hasSecond ? secondChanged + 2 * b : nullptr,
-                           blocks - b, c, cb + b, cr + b);
+    BgraPairsToChromaPlain<Sample>(first + 8 * b, hasSecond ? second + 8 * b : nullptr,
+                                   firstChanged + 2 * b, hasSecond ? secondChanged + 2 * b : nullptr,
+                                   blocks - b, c, cb + b * sizeof(Sample), cr + b * sizeof(Sample));
 }
 
 namespace {
@@ -302,15 +305,15 @@ void YuvRowToBgraSse2(const std::int16_t* luma, const std::int16_t* cb, const st
 
 template <typename Sample>
 void BgraRowToLumaSse2(const std::uint8_t* pixels, const std::uint32_t* changed, int count,
-                       const LaneToYuv& c, Sample* luma) {
-    BgraRowToLumaPlain(pixels, changed, count, c, luma);
+                       const LaneToYuv& c, std::uint8_t* luma) {
+    BgraRowToLumaPlain<Sample>(pixels, changed, count, c, luma);
 }
 
 template <typename Sample>
 void BgraPairsToChromaSse2(const std::uint8_t* first, const std::uint8_t* second,
                            const std::uint32_t* firstChanged, const std::uint32_t* secondChanged,
-                           int blocks, const LaneToYuv& c, Sample* cb, Sample* cr) {
-    BgraPairsToChromaPlain(first, second, firstChanged, secondChanged, blocks, c, cb, cr);
+                           int blocks, const LaneToYuv& c, std::uint8_t* cb, std::uint8_t* cr) {
+    BgraPairsToChromaPlain<Sample>(first, second, firstChanged, secondChanged, blocks, c, cb, cr);
 }
 
 #endif
@@ -322,11 +325,11 @@ template void BlendRowsSse2<std::uint16_t>(const std::uint16_t*, const std::uint
 template void BgraRowToLumaSse2<std::uint8_t>(const std::uint8_t*, const std::uint32_t*, int,
                                               const LaneToYuv&, std::uint8_t*);
 template void BgraRowToLumaSse2<std::uint16_t>(const std::uint8_t*, const std::uint32_t*, int,
-                                               const LaneToYuv&, std::uint16_t*);
+                                               const LaneToYuv&, std::uint8_t*);
 template void BgraPairsToChromaSse2<std::uint8_t>(const std::uint8_t*, const std::uint8_t*,
                                                   const std::uint32_t*, const std::uint32_t*, int,
                                                   const LaneToYuv&, std::uint8_t*, std::uint8_t*);
 template void BgraPairsToChromaSse2<std::uint16_t>(const std::uint8_t*, const std::uint8_t*,
                                                    const std::uint32_t*, const std::uint32_t*, int,
-                                                   const LaneToYuv&, std::uint16_t*,
-                                                   std::uint16_t*);
+                                                   const LaneToYuv&, std::uint8_t*,
+                                                   std::uint8_t*);

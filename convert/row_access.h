@@ -31,6 +31,12 @@ void StoreSamples(const Sample* source, int first, int count, std::uint8_t* row)
                 static_cast<std::size_t>(count) * sizeof(Sample));
 }
 
+// Sample `index` of a row at any alignment.
+template <typename Sample>
+void PutSample(std::uint8_t* row, int index, Sample value) {
+    std::memcpy(row + static_cast<std::ptrdiff_t>(index) * sizeof(Sample), &value, sizeof value);
+}
+
 inline void LoadPixels(const std::uint8_t* row, int count, std::uint32_t* destination) {
     std::memcpy(destination, row, static_cast<std::size_t>(count) * sizeof(std::uint32_t));
 }

@@ -106,28 +106,28 @@ void CheckBgraToYuvRows(const ConversionPlan& plan, std::mt19937& random) {
         secondChanged[static_cast<std::size_t>(i)] = random() % 3 == 0 ? ~0u : 0u;
     }
     // The samples already there, which unchanged pixels keep.
-    Misaligned<Sample> startLuma(kLength), startCb(kLength), startCr(kLength);
+    Misaligned<Sample, 1> startLuma(kLength), startCb(kLength), startCr(kLength);
     for (int i = 0; i < kLength; ++i) {
         Put<Sample>(startLuma.raw(), i, static_cast<Sample>(random() % (c.maximum + 1)));
         Put<Sample>(startCb.raw(), i, static_cast<Sample>(random() % (c.maximum + 1)));
         Put<Sample>(startCr.raw(), i, static_cast<Sample>(random() % (c.maximum + 1)));
     }
 
-    Misaligned<Sample> plainLuma(startLuma), simdLuma(startLuma);
-    BgraRowToLumaPlain(first.raw(), firstChanged.data(), kLength, c, plainLuma.data());
-    BgraRowToLumaSse2(first.raw(), firstChanged.data(), kLength, c, simdLuma.data());
+    Misaligned<Sample, 1> plainLuma(startLuma), simdLuma(startLuma);
+    BgraRowToLumaPlain<Sample>(first.raw(), firstChanged.data(), kLength, c, plainLuma.raw());
+    BgraRowToLumaSse2<Sample>(first.raw(), firstChanged.data(), kLength, c, simdLuma.raw());
     EXPECT_EQ(plainLuma.bytes(), simdLuma.bytes()) << "luma";
     EXPECT_NE(plainLuma.bytes(), startLuma.bytes()) << "luma written nowhere";
 
     const int blocks = kLength / 2;
     for (const bool twoRows : {false, true}) {
-        Misaligned<Sample> plainCb(startCb), plainCr(startCr), simdCb(startCb), simdCr(startCr);
+        Misaligned<Sample, 1> plainCb(startCb), plainCr(startCr), simdCb(startCb), simdCr(startCr);
         const std::uint8_t* below = twoRows ? second.raw() : nullptr;
         const std::uint32_t* belowChanged = twoRows ? secondChanged.data() : nullptr;
-        BgraPairsToChromaPlain(first.raw(), below, firstChanged.data(), belowChanged, blocks, c,
-                               plainCb.data(), plainCr.data());
-        BgraPairsToChromaSse2(first.raw(), below, firstChanged.data(), belowChanged, blocks, c,
-                              simdCb.data(), simdCr.data());
+        BgraPairsToChromaPlain<Sample>(first.raw(), below, firstChanged.data(), belowChanged,
+                                       blocks, c, plainCb.raw(), plainCr.raw());
+        BgraPairsToChromaSse2<Sample>(first.raw(), below, firstChanged.data(), belowChanged,
+                                      blocks, c, simdCb.raw(), simdCr.raw());
         EXPECT_EQ(plainCb.bytes(), simdCb.bytes()) << "cb, two rows " << twoRows;
         EXPECT_EQ(plainCr.bytes(), simdCr.bytes()) << "cr, two rows " << twoRows;
     }
