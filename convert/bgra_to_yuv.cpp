@@ -1,8 +1,11 @@
 // 32-bit BGRA back to planar Y'CbCr: luma per pixel, chroma from the box
 // average of its block's pixels, each written only where its pixels changed.
 #include <algorithm>
+#include <array>
+#include <cstring>
 
 #include "convert/conversion_kernels.h"
+#include "convert/lane_rows.h"
 #include "convert/row_access.h"
 
 namespace {
@@ -12,16 +15,19 @@ inline Acc Clamp(Acc value, Acc maximum) {
     return std::min<Acc>(std::max<Acc>(value, 0), maximum);
 }
 
-// The block's rows: pixel rows of the rect, the last one repeated where the
-// frame's bottom edge cuts a block; each padded on the right by repeating its
-// last pixel where the frame's right edge cuts a block.
-template <int kRows>
-struct BlockRows {
-    std::uint32_t pixels[kRows][kKernelChunk];
-    std::uint32_t changed[kRows][kKernelChunk];
-};
+// Every pixel counts as changed when there is no original to compare with.
+const std::uint32_t* AllChanged() {
+    static const std::array<std::uint32_t, kKernelChunk> all = [] {
+        std::array<std::uint32_t, kKernelChunk> marks{};
+        marks.fill(~0u);
+        return marks;
+    }();
+    return all.data();
+}
 
-template <typename Sample, typename Acc, int kShiftX, int kShiftY>
+// kLanes: the stream's coefficients fit 16-bit lanes, and luma (and chroma
+// of blocks two pixels wide) go through the SIMD lane rows.
+template <typename Sample, typename Acc, int kShiftX, int kShiftY, bool kLanes>
 void BgraToYuv(const ConversionPlan& plan, const std::uint8_t* pixels, std::ptrdiff_t stride,
                const std::uint8_t* original, std::ptrdiff_t originalStride, PictureRect rect,
                std::uint8_t* const planes[4], const int linesizes[4]) {
@@ -39,9 +45,15 @@ void BgraToYuv(const ConversionPlan& plan, const std::uint8_t* pixels, std::ptrd
     const Acc crFromGreen = static_cast<Acc>(c.crFromGreen), crFromBlue = static_cast<Acc>(c.crFromBlue);
     const Acc chromaBias = static_cast<Acc>(c.chromaBias);
     const bool hasChroma = plan.layout.family == LayoutFamily::PlanarYuv;
+    const LaneToYuv lanes = LaneCoefficients(plan.toYuv, plan.layout.depth);
 
-    BlockRows<kRows> block;
-    std::uint32_t originalPixels[kKernelChunk];
+    // Each block row's pixels are read where they lie. Where the frame's
+    // bottom edge cuts a block its last row stands in for the missing one;
+    // where the right edge cuts one, a copy padded with its last pixel does.
+    const std::uint8_t* rowPixels[kRows];
+    const std::uint32_t* rowChanged[kRows];
+    std::uint32_t changedMarks[kRows][kKernelChunk];
+    std::uint8_t paddedPixels[kRows][kKernelChunk * 4];
     for (int blockTop = rect.y; blockTop < rect.bottom(); blockTop += kRows) {
         const int rowsInRect = std::min(kRows, rect.bottom() - blockTop);
         for (int chunkStart = rect.x; chunkStart < rect.right(); chunkStart += kKernelChunk) {
@@ -49,22 +61,27 @@ void BgraToYuv(const ConversionPlan& plan, const std::uint8_t* pixels, std::ptrd
             const int blocks = (count + kStepX - 1) >> kShiftX;
             const int padded = blocks << kShiftX;
             const std::ptrdiff_t pixelOffset = static_cast<std::ptrdiff_t>(chunkStart - rect.x) * 4;
-            bool anyChanged = false;
+            bool anyChanged = original == nullptr;
             for (int r = 0; r < kRows; ++r) {
                 const int sourceRow = blockTop - rect.y + std::min(r, rowsInRect - 1);
-                LoadPixels(pixels + sourceRow * stride + pixelOffset, count, block.pixels[r]);
+                rowPixels[r] = pixels + sourceRow * stride + pixelOffset;
+                rowChanged[r] = AllChanged();
                 if (original != nullptr) {
-                    LoadPixels(original + sourceRow * originalStride + pixelOffset, count,
-                               originalPixels);
-                    anyChanged = MarkChangedPixels(block.pixels[r], originalPixels, count,
-                                                   block.changed[r]) || anyChanged;
-                } else {
-                    std::fill(block.changed[r], block.changed[r] + count, ~0u);
-                    anyChanged = true;
+                    anyChanged = MarkChangedPixels(rowPixels[r],
+                                                   original + sourceRow * originalStride + pixelOffset,
+                                                   count, changedMarks[r]) || anyChanged;
+                    rowChanged[r] = changedMarks[r];
                 }
-                for (int i = count; i < padded; ++i) {
-                    block.pixels[r][i] = block.pixels[r][count - 1];
-                    block.changed[r][i] = block.changed[r][count - 1];
+                if (padded > count) {
+                    std::memcpy(paddedPixels[r], rowPixels[r], static_cast<std::size_t>(count) * 4);
+                    for (int i = count; i < padded; ++i) {
+                        std::memcpy(paddedPixels[r] + 4 * i, rowPixels[r] + 4 * (count - 1), 4);
+                        changedMarks[r][i] = rowChanged[r][count - 1];
+                    }
+                    rowPixels[r] = paddedPixels[r];
+                    if (original != nullptr) {
+                        rowChanged[r] = changedMarks[r];
+                    }
                 }
             }
             if (!anyChanged) {
@@ -73,15 +90,18 @@ void BgraToYuv(const ConversionPlan& plan, const std::uint8_t* pixels, std::ptrd
 
             for (int r = 0; r < rowsInRect; ++r) {
                 std::uint8_t* lumaRow = RowOf(planes[0], linesizes[0], blockTop + r);
+                if constexpr (kLanes) {
+                    BgraRowToLumaSse2<Sample>(rowPixels[r], rowChanged[r], count, lanes,
+                                              lumaRow + chunkStart * sizeof(Sample));
+                    continue;
+                }
                 Sample luma[kKernelChunk];
                 LoadSamples(lumaRow, chunkStart, count, luma);
-                const std::uint32_t* rowPixels = block.pixels[r];
-                const std::uint32_t* rowChanged = block.changed[r];
                 for (int i = 0; i < count; ++i) {
-                    const std::uint32_t pixel = rowPixels[i];
+                    const std::uint32_t pixel = PixelAt(rowPixels[r], i);
                     const Acc value = (lumaFromRed * RedOf(pixel) + lumaFromGreen * GreenOf(pixel) +
                                        lumaFromBlue * BlueOf(pixel) + lumaBias) >> lumaShift;
-                    luma[i] = rowChanged[i] != 0 ? static_cast<Sample>(Clamp(value, maximum)) : luma[i];
+                    luma[i] = rowChanged[r][i] != 0 ? static_cast<Sample>(Clamp(value, maximum)) : luma[i];
                 }
                 StoreSamples(luma, chunkStart, count, lumaRow);
             }
@@ -93,6 +113,14 @@ void BgraToYuv(const ConversionPlan& plan, const std::uint8_t* pixels, std::ptrd
             const int firstBlock = chunkStart >> kShiftX;
             std::uint8_t* cbRow = RowOf(planes[1], linesizes[1], chromaRow);
             std::uint8_t* crRow = RowOf(planes[2], linesizes[2], chromaRow);
+            if constexpr (kLanes && kShiftX == 1) {
+                const bool twoRows = kRows == 2;
+                BgraPairsToChromaSse2<Sample>(
+                    rowPixels[0], twoRows ? rowPixels[kRows - 1] : nullptr, rowChanged[0],
+                    twoRows ? rowChanged[kRows - 1] : nullptr, blocks, lanes,
+                    cbRow + firstBlock * sizeof(Sample), crRow + firstBlock * sizeof(Sample));
+                continue;
+            }
             Sample cb[kKernelChunk];
             Sample cr[kKernelChunk];
             LoadSamples(cbRow, firstBlock, blocks, cb);
@@ -102,11 +130,11 @@ void BgraToYuv(const ConversionPlan& plan, const std::uint8_t* pixels, std::ptrd
                 std::uint32_t changed = 0;
                 for (int r = 0; r < kRows; ++r) {
                     for (int phase = 0; phase < kStepX; ++phase) {
-                        const std::uint32_t pixel = block.pixels[r][b * kStepX + phase];
+                        const std::uint32_t pixel = PixelAt(rowPixels[r], b * kStepX + phase);
                         red += RedOf(pixel);
                         green += GreenOf(pixel);
                         blue += BlueOf(pixel);
-                        changed |= block.changed[r][b * kStepX + phase];
+                        changed |= rowChanged[r][b * kStepX + phase];
                     }
                 }
                 const Acc blueDifference =
@@ -122,19 +150,19 @@ void BgraToYuv(const ConversionPlan& plan, const std::uint8_t* pixels, std::ptrd
     }
 }
 
-template <typename Sample, typename Acc, int kShiftY>
+template <typename Sample, typename Acc, int kShiftY, bool kLanes>
 FromBgraKernel SelectForShiftX(int shiftX) {
     switch (shiftX) {
-        case 0: return &BgraToYuv<Sample, Acc, 0, kShiftY>;
-        case 1: return &BgraToYuv<Sample, Acc, 1, kShiftY>;
-        default: return &BgraToYuv<Sample, Acc, 2, kShiftY>;
+        case 0: return &BgraToYuv<Sample, Acc, 0, kShiftY, kLanes>;
+        case 1: return &BgraToYuv<Sample, Acc, 1, kShiftY, kLanes>;
+        default: return &BgraToYuv<Sample, Acc, 2, kShiftY, kLanes>;
     }
 }
 
-template <typename Sample, typename Acc>
+template <typename Sample, typename Acc, bool kLanes>
 FromBgraKernel SelectForShifts(int shiftX, int shiftY) {
-    return shiftY == 0 ? SelectForShiftX<Sample, Acc, 0>(shiftX)
-                       : SelectForShiftX<Sample, Acc, 1>(shiftX);
+    return shiftY == 0 ? SelectForShiftX<Sample, Acc, 0, kLanes>(shiftX)
+                       : SelectForShiftX<Sample, Acc, 1, kLanes>(shiftX);
 }
 
 }  // namespace
@@ -143,9 +171,9 @@ FromBgraKernel SelectBgraToYuv(const ConversionPlan& plan, KernelChoice choice) 
     const int shiftX = plan.layout.chromaShiftX, shiftY = plan.layout.chromaShiftY;
     const bool narrow = plan.narrowToYuv && choice == KernelChoice::Fastest;
     if (plan.layout.bytesPerSample == 1) {
-        return narrow ? SelectForShifts<std::uint8_t, std::int32_t>(shiftX, shiftY)
-                                : SelectForShifts<std::uint8_t, std::int64_t>(shiftX, shiftY);
+        return narrow ? SelectForShifts<std::uint8_t, std::int32_t, true>(shiftX, shiftY)
+                      : SelectForShifts<std::uint8_t, std::int64_t, false>(shiftX, shiftY);
     }
-    return narrow ? SelectForShifts<std::uint16_t, std::int32_t>(shiftX, shiftY)
-                            : SelectForShifts<std::uint16_t, std::int64_t>(shiftX, shiftY);
+    return narrow ? SelectForShifts<std::uint16_t, std::int32_t, true>(shiftX, shiftY)
+                  : SelectForShifts<std::uint16_t, std::int64_t, false>(shiftX, shiftY);
 }

@@ -13,14 +13,19 @@ namespace {
 // precision: the rounding of the coefficients then moves no result by more
 // than 1/40 of a code value.
 constexpr int kToRgbGuardBits = 6;
-// Fraction bits of the R'G'B' -> Y'CbCr coefficients (8-bit inputs, three
-// terms): the same 1/40 of a code value at any depth.
+// Fraction bits of the R'G'B' -> Y'CbCr coefficients for 8-bit samples (8-bit
+// inputs, three terms: within 1/40 of a code value); deeper samples get one
+// more per bit, so that the error shrinks with the code value.
 constexpr int kToYuvFractionBits = 14;
-// Largest depth + chroma weight bits whose Y'CbCr -> R'G'B' sums stay below
-// 2^31 (|value| < 1024 code values times 2^shift).
+// Largest depth + chroma weight bits whose Y'CbCr -> R'G'B' inputs fit 14
+// bits, and whose sums stay below 2^31 (|value| < 1024 code values times
+// 2^shift).
 constexpr int kNarrowToRgbLimit = 14;
-// Largest depth whose block sums for chroma stay below 2^31.
-constexpr int kNarrowToYuvDepthLimit = 12;
+// Largest depth whose coefficients keep 14 fraction bits' precision when
+// they fit 16-bit lanes.
+constexpr int kNarrowToYuvDepthLimit = 10;
+constexpr int kInt16Max = 32767;
+constexpr int kMaximumShift = 30;
 constexpr double kEightBitMax = 255.0;
 
 // Where chroma samples sit in their block: horizontally at the left pixel
@@ -125,52 +130,112 @@ void PlanChroma(ConversionPlan& plan, const Siting& siting) {
     }
 }
 
+// Largest shift that keeps round(magnitude * 2^shift) within a signed
+// 16-bit lane.
+int ShiftFittingSixteenBits(double magnitude) {
+    int shift = 0;
+    while (shift < kMaximumShift && std::llround(magnitude * std::ldexp(1.0, shift + 1)) <= kInt16Max) {
+        ++shift;
+    }
+    return shift;
+}
+
 void PlanToRgb(ConversionPlan& plan, const LumaWeights& weights, const RangeScales& scales) {
     const double kr = weights.kr, kb = weights.kb, kg = 1.0 - kr - kb;
+    const int depth = plan.layout.depth;
     const int chromaBits = plan.horizontalWeightBits + plan.verticalWeightBits;
     YuvToRgbCoefficients& c = plan.toRgb;
-    c.shift = plan.layout.depth + chromaBits + kToRgbGuardBits;
-    const double one = std::ldexp(1.0, c.shift);
-    const double chromaUnit = kEightBitMax / scales.chromaScale * one / std::ldexp(1.0, chromaBits);
-    c.luma = Round(kEightBitMax / scales.lumaScale * one);
-    c.crToRed = Round(2 * (1 - kr) * chromaUnit);
-    c.cbToGreen = Round(-2 * kb * (1 - kb) / kg * chromaUnit);
-    c.crToGreen = Round(-2 * kr * (1 - kr) / kg * chromaUnit);
-    c.cbToBlue = Round(2 * (1 - kb) * chromaUnit);
+    // Real coefficients per unit of the kernels' inputs: the luma sample and
+    // the interpolated chroma (1 << chromaBits times a sample).
+    const double luma = kEightBitMax / scales.lumaScale;
+    const double chroma = kEightBitMax / scales.chromaScale / std::ldexp(1.0, chromaBits);
+    const double crToRed = 2 * (1 - kr) * chroma;
+    const double cbToGreen = -2 * kb * (1 - kb) / kg * chroma;
+    const double crToGreen = -2 * kr * (1 - kr) / kg * chroma;
+    const double cbToBlue = 2 * (1 - kb) * chroma;
+
+    plan.narrowToRgb = depth + chromaBits <= kNarrowToRgbLimit;
+    if (plan.narrowToRgb) {
+        // Inputs widened to 14 bits and coefficients filling 16-bit lanes:
+        // the products fit the SIMD multiply-add and stay as precise as
+        // the wide sums (under 1/50 of a code value).
+        c.lumaInputShift = kNarrowToRgbLimit - depth;
+        c.chromaInputShift = kNarrowToRgbLimit - depth - chromaBits;
+        const double lumaScale = std::ldexp(1.0, -c.lumaInputShift);
+        const double chromaScale = std::ldexp(1.0, -c.chromaInputShift);
+        const double largest =
+            std::max({luma * lumaScale, std::abs(crToRed) * chromaScale,
+                      std::abs(cbToGreen) * chromaScale, std::abs(crToGreen) * chromaScale,
+                      std::abs(cbToBlue) * chromaScale});
+        c.shift = ShiftFittingSixteenBits(largest);
+        const double one = std::ldexp(1.0, c.shift);
+        c.luma = Round(luma * lumaScale * one) << c.lumaInputShift;
+        c.crToRed = Round(crToRed * chromaScale * one) << c.chromaInputShift;
+        c.cbToGreen = Round(cbToGreen * chromaScale * one) * (1 << c.chromaInputShift);
+        c.crToGreen = Round(crToGreen * chromaScale * one) * (1 << c.chromaInputShift);
+        c.cbToBlue = Round(cbToBlue * chromaScale * one) << c.chromaInputShift;
+    } else {
+        c.shift = depth + chromaBits + kToRgbGuardBits;
+        const double one = std::ldexp(1.0, c.shift);
+        c.luma = Round(luma * one);
+        c.crToRed = Round(crToRed * one);
+        c.cbToGreen = Round(cbToGreen * one);
+        c.crToGreen = Round(crToGreen * one);
+        c.cbToBlue = Round(cbToBlue * one);
+    }
     const std::int64_t lumaOffset = Round(scales.lumaOffset);
     const std::int64_t chromaOffset = Round(scales.chromaOffset) << chromaBits;
     const std::int64_t half = std::int64_t{1} << (c.shift - 1);
     c.redBias = half - c.luma * lumaOffset - c.crToRed * chromaOffset;
     c.greenBias = half - c.luma * lumaOffset - (c.cbToGreen + c.crToGreen) * chromaOffset;
     c.blueBias = half - c.luma * lumaOffset - c.cbToBlue * chromaOffset;
-    plan.narrowToRgb = plan.layout.depth + chromaBits <= kNarrowToRgbLimit;
 }
 
 void PlanToYuv(ConversionPlan& plan, const LumaWeights& weights, const RangeScales& scales) {
     const double kr = weights.kr, kb = weights.kb, kg = 1.0 - kr - kb;
     RgbToYuvCoefficients& c = plan.toYuv;
-    c.lumaShift = kToYuvFractionBits;
-    const double one = std::ldexp(1.0, kToYuvFractionBits);
-    const double lumaUnit = scales.lumaScale / kEightBitMax * one;
-    c.lumaFromRed = Round(kr * lumaUnit);
-    c.lumaFromGreen = Round(kg * lumaUnit);
-    c.lumaFromBlue = Round(kb * lumaUnit);
+    // Per unit of an 8-bit component (luma) or of a block's sum (chroma).
+    const double lumaUnit = scales.lumaScale / kEightBitMax;
+    const double chromaUnit = scales.chromaScale / kEightBitMax;
+    const double cbFromRed = -kr / (2 * (1 - kb)) * chromaUnit;
+    const double cbFromGreen = -kg / (2 * (1 - kb)) * chromaUnit;
+    const double cbFromBlue = 0.5 * chromaUnit;
+    const double crFromRed = 0.5 * chromaUnit;
+    const double crFromGreen = -kg / (2 * (1 - kr)) * chromaUnit;
+    const double crFromBlue = -kb / (2 * (1 - kr)) * chromaUnit;
+    // The chroma coefficients apply to sums over a block of 2^blockBits
+    // pixels, so the shift takes the block's size out: the average at full
+    // precision.
+    const int blockBits = plan.layout.chromaShiftX + plan.layout.chromaShiftY;
+
+    plan.narrowToYuv = plan.layout.depth <= kNarrowToYuvDepthLimit;
+    // Deeper samples get as many more fraction bits (64-bit sums).
+    int chromaFractionBits = kToYuvFractionBits + plan.layout.depth - 8;
+    if (plan.narrowToYuv) {
+        // Coefficients filling 16-bit lanes for the SIMD multiply-add.
+        c.lumaShift = ShiftFittingSixteenBits(std::max({kr, kg, kb}) * lumaUnit);
+        chromaFractionBits = ShiftFittingSixteenBits(
+            std::max({std::abs(cbFromRed), std::abs(cbFromGreen), cbFromBlue, crFromRed,
+                      std::abs(crFromGreen), std::abs(crFromBlue)}));
+    } else {
+        c.lumaShift = chromaFractionBits;
+    }
+    const double lumaOne = std::ldexp(1.0, c.lumaShift);
+    c.lumaFromRed = Round(kr * lumaUnit * lumaOne);
+    c.lumaFromGreen = Round(kg * lumaUnit * lumaOne);
+    c.lumaFromBlue = Round(kb * lumaUnit * lumaOne);
     c.lumaBias = (Round(scales.lumaOffset) << c.lumaShift) + (std::int64_t{1} << (c.lumaShift - 1));
 
-    // The coefficients apply to sums over a block of 2^blockBits pixels, so
-    // the shift takes the block's size out: the average at full precision.
-    const int blockBits = plan.layout.chromaShiftX + plan.layout.chromaShiftY;
-    c.chromaShift = kToYuvFractionBits + blockBits;
-    const double chromaUnit = scales.chromaScale / kEightBitMax * one;
-    c.cbFromRed = Round(-kr / (2 * (1 - kb)) * chromaUnit);
-    c.cbFromGreen = Round(-kg / (2 * (1 - kb)) * chromaUnit);
-    c.cbFromBlue = Round(0.5 * chromaUnit);
-    c.crFromRed = Round(0.5 * chromaUnit);
-    c.crFromGreen = Round(-kg / (2 * (1 - kr)) * chromaUnit);
-    c.crFromBlue = Round(-kb / (2 * (1 - kr)) * chromaUnit);
+    c.chromaShift = chromaFractionBits + blockBits;
+    const double chromaOne = std::ldexp(1.0, chromaFractionBits);
+    c.cbFromRed = Round(cbFromRed * chromaOne);
+    c.cbFromGreen = Round(cbFromGreen * chromaOne);
+    c.cbFromBlue = Round(cbFromBlue * chromaOne);
+    c.crFromRed = Round(crFromRed * chromaOne);
+    c.crFromGreen = Round(crFromGreen * chromaOne);
+    c.crFromBlue = Round(crFromBlue * chromaOne);
     c.chromaBias =
         (Round(scales.chromaOffset) << c.chromaShift) + (std::int64_t{1} << (c.chromaShift - 1));
-    plan.narrowToYuv = plan.layout.depth <= kNarrowToYuvDepthLimit;
 }
 
 void PlanTables(ConversionPlan& plan, const RangeScales& scales) {

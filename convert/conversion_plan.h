@@ -35,8 +35,14 @@ struct ChromaRowTap {
 
 // Y'CbCr to 8-bit R'G'B': value = (coefficients . samples + bias) >> shift,
 // chroma taken as interpolated (scaled by 1 << (horizontal + vertical weight bits)).
+//
+// Where the stream allows 16-bit lanes (narrowToRgb), each coefficient is a
+// multiple of 1 << its input shift: the SIMD kernels multiply the inputs
+// shifted left by that much with the coefficients shifted right, exactly the
+// same products.
 struct YuvToRgbCoefficients {
     int shift = 0;
+    int lumaInputShift = 0, chromaInputShift = 0;
     std::int64_t luma = 0;
     std::int64_t crToRed = 0, cbToGreen = 0, crToGreen = 0, cbToBlue = 0;
     std::int64_t redBias = 0, greenBias = 0, blueBias = 0;
@@ -44,7 +50,8 @@ struct YuvToRgbCoefficients {
 
 // 8-bit R'G'B' to Y'CbCr at the stream's depth. Luma per pixel:
 // (lumaFrom . rgb + lumaBias) >> lumaShift. Chroma from the sums of R, G, B
-// over a block: (cbFrom . sums + chromaBias) >> chromaShift.
+// over a block: (cbFrom . sums + chromaBias) >> chromaShift. Where the
+// stream allows 16-bit lanes (narrowToYuv), every coefficient fits one.
 struct RgbToYuvCoefficients {
     int lumaShift = 0;
     std::int64_t lumaFromRed = 0, lumaFromGreen = 0, lumaFromBlue = 0, lumaBias = 0;
@@ -69,7 +76,8 @@ struct ConversionPlan {
     std::vector<std::uint8_t> componentToEightBits;
     std::vector<std::uint8_t> grayToEightBits;
     std::array<std::uint16_t, 256> eightBitsToComponent{};
-    // Whether the int32 kernels are exact for this depth and subsampling.
+    // Whether 16-bit lanes (and 32-bit sums) are exact for this depth and
+    // subsampling.
     bool narrowToRgb = true;
     bool narrowToYuv = true;
 };

@@ -31,6 +31,12 @@ void StoreSamples(const Sample* source, int first, int count, std::uint8_t* row)
                 static_cast<std::size_t>(count) * sizeof(Sample));
 }
 
+// Sample `index` of a row at any alignment.
+template <typename Sample>
+void PutSample(std::uint8_t* row, int index, Sample value) {
+    std::memcpy(row + static_cast<std::ptrdiff_t>(index) * sizeof(Sample), &value, sizeof value);
+}
+
 inline void LoadPixels(const std::uint8_t* row, int count, std::uint32_t* destination) {
     std::memcpy(destination, row, static_cast<std::size_t>(count) * sizeof(std::uint32_t));
 }
@@ -46,6 +52,24 @@ inline bool MarkChangedPixels(const std::uint32_t* pixels, const std::uint32_t* 
     std::uint32_t any = 0;
     for (int i = 0; i < count; ++i) {
         const std::uint32_t difference = (pixels[i] ^ original[i]) & kColorBits;
+        changed[i] = difference != 0 ? ~0u : 0u;
+        any |= difference;
+    }
+    return any != 0;
+}
+
+// Pixel `index` of a row of 32-bit BGRA pixels at any alignment.
+inline std::uint32_t PixelAt(const std::uint8_t* pixels, int index) {
+    std::uint32_t pixel;
+    std::memcpy(&pixel, pixels + static_cast<std::ptrdiff_t>(index) * 4, sizeof pixel);
+    return pixel;
+}
+
+inline bool MarkChangedPixels(const std::uint8_t* pixels, const std::uint8_t* original, int count,
+                              std::uint32_t* changed) {
+    std::uint32_t any = 0;
+    for (int i = 0; i < count; ++i) {
+        const std::uint32_t difference = (PixelAt(pixels, i) ^ PixelAt(original, i)) & kColorBits;
         changed[i] = difference != 0 ? ~0u : 0u;
         any |= difference;
     }

@@ -1,8 +1,10 @@
 // Planar Y'CbCr (+ alpha) to 32-bit BGRA: chroma interpolated linearly where
 // its samples sit, then one fixed-point matrix product per pixel.
 #include <algorithm>
+#include <type_traits>
 
 #include "convert/conversion_kernels.h"
+#include "convert/lane_rows.h"
 #include "convert/row_access.h"
 
 namespace {
@@ -13,10 +15,10 @@ constexpr int kSpareColumns = 2;
 // One chroma plane's row interpolated vertically, for the chroma columns
 // firstColumn .. firstColumn + columns - 1; columns outside the plane repeat
 // its edge samples.
-template <typename Sample>
+template <typename Sample, typename Value>
 void BlendRows(const std::uint8_t* rowFirst, const std::uint8_t* rowSecond, int weightFirst,
                int weightSecond, int firstColumn, int columns, int planeColumns,
-               std::int32_t* blended) {
+               Value* blended) {
     const int inside = std::max(firstColumn, 0);
     const int insideEnd = std::min(firstColumn + columns, planeColumns);
     const int count = insideEnd - inside;
@@ -24,9 +26,13 @@ void BlendRows(const std::uint8_t* rowFirst, const std::uint8_t* rowSecond, int 
     Sample second[kKernelChunk + kSpareColumns];
     LoadSamples(rowFirst, inside, count, first);
     LoadSamples(rowSecond, inside, count, second);
-    std::int32_t* target = blended + (inside - firstColumn);
-    for (int i = 0; i < count; ++i) {
-        target[i] = weightFirst * first[i] + weightSecond * second[i];
+    Value* target = blended + (inside - firstColumn);
+    if constexpr (std::is_same_v<Value, std::int16_t>) {
+        BlendRowsSse2(first, second, weightFirst, weightSecond, count, target);
+    } else {
+        for (int i = 0; i < count; ++i) {
+            target[i] = static_cast<Value>(weightFirst * first[i] + weightSecond * second[i]);
+        }
     }
     for (int i = 0; i < inside - firstColumn; ++i) {
         blended[i] = target[0];
@@ -37,34 +43,46 @@ void BlendRows(const std::uint8_t* rowFirst, const std::uint8_t* rowSecond, int 
 }
 
 // Horizontal interpolation: pixel phase p of block b takes the blended
-// columns b + 1 + offset and the next (index 0 is the spare column).
-template <int kShiftX>
-void SpreadColumns(const std::int32_t* blended, const ChromaTap* taps, int blocks,
-                   std::int32_t* line) {
+// columns b + 1 + offset and the next (index 0 is the spare column); the
+// result shifted left by `inputShift`.
+template <int kShiftX, typename Value>
+void SpreadColumns(const Value* blended, const ChromaTap* taps, int blocks, int inputShift,
+                   Value* line) {
     constexpr int kStep = 1 << kShiftX;
-    int offset[kStep], weightFirst[kStep], weightSecond[kStep];
+    // One pass per phase over contiguous columns, so that each vectorises.
     for (int phase = 0; phase < kStep; ++phase) {
-        offset[phase] = 1 + taps[phase].offset;
-        weightFirst[phase] = taps[phase].weightFirst;
-        weightSecond[phase] = taps[phase].weightSecond;
-    }
-    for (int block = 0; block < blocks; ++block) {
-        for (int phase = 0; phase < kStep; ++phase) {
-            const std::int32_t* source = blended + block + offset[phase];
-            line[block * kStep + phase] =
-                weightFirst[phase] * source[0] + weightSecond[phase] * source[1];
+        const Value* source = blended + 1 + taps[phase].offset;
+        const int weightFirst = taps[phase].weightFirst;
+        const int weightSecond = taps[phase].weightSecond;
+        Value* target = line + phase;
+        if constexpr (kStep == 1) {
+            for (int block = 0; block < blocks; ++block) {
+                target[block] = static_cast<Value>(
+                    (weightFirst * source[block] + weightSecond * source[block + 1]) << inputShift);
+            }
+        } else {
+            Value phaseValues[kKernelChunk];
+            for (int block = 0; block < blocks; ++block) {
+                phaseValues[block] = static_cast<Value>(
+                    (weightFirst * source[block] + weightSecond * source[block + 1]) << inputShift);
+            }
+            for (int block = 0; block < blocks; ++block) {
+                target[block * kStep] = phaseValues[block];
+            }
         }
     }
 }
 
-template <typename Acc>
+// The reference conversion, in 64-bit sums: any depth and subsampling.
+using Acc = std::int64_t;
+
 inline std::uint32_t ToEightBits(Acc value, int shift) {
     const Acc shifted = value >> shift;
     return static_cast<std::uint32_t>(std::min<Acc>(std::max<Acc>(shifted, 0), 255));
 }
 
-template <typename Sample, typename Acc, int kShiftX>
-void YuvToBgra(const ConversionPlan& plan, const std::uint8_t* const planes[4],
+template <typename Sample, int kShiftX>
+void YuvToBgraWide(const ConversionPlan& plan, const std::uint8_t* const planes[4],
                const int linesizes[4], PictureRect rect, std::uint8_t* out,
                std::ptrdiff_t outStride) {
     constexpr int kStep = 1 << kShiftX;
@@ -101,8 +119,8 @@ void YuvToBgra(const ConversionPlan& plan, const std::uint8_t* const planes[4],
                               firstBlock - 1, blocks + kSpareColumns, plan.chromaWidth, blendedCr);
             std::int32_t cbLine[kKernelChunk];
             std::int32_t crLine[kKernelChunk];
-            SpreadColumns<kShiftX>(blendedCb, plan.horizontalTaps.data(), blocks, cbLine);
-            SpreadColumns<kShiftX>(blendedCr, plan.horizontalTaps.data(), blocks, crLine);
+            SpreadColumns<kShiftX>(blendedCb, plan.horizontalTaps.data(), blocks, 0, cbLine);
+            SpreadColumns<kShiftX>(blendedCr, plan.horizontalTaps.data(), blocks, 0, crLine);
 
             const int first = std::max(chunkStart, rect.x);
             const int count = chunkEnd - first;
@@ -115,10 +133,10 @@ void YuvToBgra(const ConversionPlan& plan, const std::uint8_t* const planes[4],
                 const Acc lumaTerm = luma * static_cast<Acc>(lumaSamples[i]);
                 const Acc blueChroma = static_cast<Acc>(cb[i]);
                 const Acc redChroma = static_cast<Acc>(cr[i]);
-                const std::uint32_t red = ToEightBits<Acc>(lumaTerm + crToRed * redChroma + redBias, shift);
-                const std::uint32_t green = ToEightBits<Acc>(
+                const std::uint32_t red = ToEightBits(lumaTerm + crToRed * redChroma + redBias, shift);
+                const std::uint32_t green = ToEightBits(
                     lumaTerm + cbToGreen * blueChroma + crToGreen * redChroma + greenBias, shift);
-                const std::uint32_t blue = ToEightBits<Acc>(lumaTerm + cbToBlue * blueChroma + blueBias, shift);
+                const std::uint32_t blue = ToEightBits(lumaTerm + cbToBlue * blueChroma + blueBias, shift);
                 pixels[i] = kOpaque | red << 16 | green << 8 | blue;
             }
             if (hasAlpha) {
@@ -134,12 +152,89 @@ void YuvToBgra(const ConversionPlan& plan, const std::uint8_t* const planes[4],
     }
 }
 
-template <typename Sample, typename Acc>
-ToBgraKernel SelectForShift(int shiftX) {
+// The same conversion in 16-bit lanes (streams whose plan allows them):
+// luma and interpolated chroma widened to 14 bits, then the SIMD matrix row.
+template <typename Sample, int kShiftX>
+void YuvToBgraLanes(const ConversionPlan& plan, const std::uint8_t* const planes[4],
+                    const int linesizes[4], PictureRect rect, std::uint8_t* out,
+                    std::ptrdiff_t outStride) {
+    constexpr int kStep = 1 << kShiftX;
+    const LaneToRgb lanes = LaneCoefficients(plan.toRgb);
+    const int lumaShift = plan.toRgb.lumaInputShift;
+    const int chromaShift = plan.toRgb.chromaInputShift;
+    const bool hasAlpha = plan.layout.hasAlpha;
+    const std::uint8_t* alphaTable = plan.componentToEightBits.data();
+    const int alignedStart = rect.x & ~(kStep - 1);
+
+    for (int row = 0; row < rect.height; ++row) {
+        const int y = rect.y + row;
+        const ChromaRowTap& rowTap = plan.rowTaps[static_cast<std::size_t>(y)];
+        const std::uint8_t* lumaRow = RowOf(planes[0], linesizes[0], y);
+        const std::uint8_t* cbFirst = RowOf(planes[1], linesizes[1], rowTap.rowFirst);
+        const std::uint8_t* cbSecond = RowOf(planes[1], linesizes[1], rowTap.rowSecond);
+        const std::uint8_t* crFirst = RowOf(planes[2], linesizes[2], rowTap.rowFirst);
+        const std::uint8_t* crSecond = RowOf(planes[2], linesizes[2], rowTap.rowSecond);
+        std::uint8_t* outRow = out + static_cast<std::ptrdiff_t>(row) * outStride;
+
+        for (int chunkStart = alignedStart; chunkStart < rect.right(); chunkStart += kKernelChunk) {
+            const int chunkEnd = std::min(chunkStart + kKernelChunk, rect.right());
+            const int firstBlock = chunkStart >> kShiftX;
+            const int blocks = ((chunkEnd - 1) >> kShiftX) - firstBlock + 1;
+            std::int16_t blendedCb[kKernelChunk + kSpareColumns];
+            std::int16_t blendedCr[kKernelChunk + kSpareColumns];
+            BlendRows<Sample>(cbFirst, cbSecond, rowTap.weightFirst, rowTap.weightSecond,
+                              firstBlock - 1, blocks + kSpareColumns, plan.chromaWidth, blendedCb);
+            BlendRows<Sample>(crFirst, crSecond, rowTap.weightFirst, rowTap.weightSecond,
+                              firstBlock - 1, blocks + kSpareColumns, plan.chromaWidth, blendedCr);
+            std::int16_t cbLine[kKernelChunk];
+            std::int16_t crLine[kKernelChunk];
+            if constexpr (kShiftX == 1) {
+                SpreadPairsSse2(blendedCb + 1, plan.horizontalTaps.data(), blocks, chromaShift, cbLine);
+                SpreadPairsSse2(blendedCr + 1, plan.horizontalTaps.data(), blocks, chromaShift, crLine);
+            } else {
+                SpreadColumns<kShiftX>(blendedCb, plan.horizontalTaps.data(), blocks, chromaShift,
+                                       cbLine);
+                SpreadColumns<kShiftX>(blendedCr, plan.horizontalTaps.data(), blocks, chromaShift,
+                                       crLine);
+            }
+
+            const int first = std::max(chunkStart, rect.x);
+            const int count = chunkEnd - first;
+            Sample lumaSamples[kKernelChunk];
+            LoadSamples(lumaRow, first, count, lumaSamples);
+            std::int16_t luma[kKernelChunk];
+            for (int i = 0; i < count; ++i) {
+                luma[i] = static_cast<std::int16_t>(lumaSamples[i] << lumaShift);
+            }
+            std::uint8_t* target = outRow + static_cast<std::ptrdiff_t>(first - rect.x) * 4;
+            YuvRowToBgraSse2(luma, cbLine + (first - chunkStart), crLine + (first - chunkStart),
+                             count, lanes, target);
+            if (hasAlpha) {
+                Sample alpha[kKernelChunk];
+                LoadSamples(RowOf(planes[3], linesizes[3], y), first, count, alpha);
+                for (int i = 0; i < count; ++i) {
+                    target[4 * i + 3] = alphaTable[alpha[i]];
+                }
+            }
+        }
+    }
+}
+
+template <typename Sample>
+ToBgraKernel SelectLanesForShift(int shiftX) {
     switch (shiftX) {
-        case 0: return &YuvToBgra<Sample, Acc, 0>;
-        case 1: return &YuvToBgra<Sample, Acc, 1>;
-        default: return &YuvToBgra<Sample, Acc, 2>;
+        case 0: return &YuvToBgraLanes<Sample, 0>;
+        case 1: return &YuvToBgraLanes<Sample, 1>;
+        default: return &YuvToBgraLanes<Sample, 2>;
+    }
+}
+
+template <typename Sample>
+ToBgraKernel SelectWideForShift(int shiftX) {
+    switch (shiftX) {
+        case 0: return &YuvToBgraWide<Sample, 0>;
+        case 1: return &YuvToBgraWide<Sample, 1>;
+        default: return &YuvToBgraWide<Sample, 2>;
     }
 }
 
@@ -147,11 +242,10 @@ ToBgraKernel SelectForShift(int shiftX) {
 
 ToBgraKernel SelectYuvToBgra(const ConversionPlan& plan, KernelChoice choice) {
     const int shiftX = plan.layout.chromaShiftX;
-    const bool narrow = plan.narrowToRgb && choice == KernelChoice::Fastest;
-    if (plan.layout.bytesPerSample == 1) {
-        return narrow ? SelectForShift<std::uint8_t, std::int32_t>(shiftX)
-                                : SelectForShift<std::uint8_t, std::int64_t>(shiftX);
+    if (plan.narrowToRgb && choice == KernelChoice::Fastest) {
+        return plan.layout.bytesPerSample == 1 ? SelectLanesForShift<std::uint8_t>(shiftX)
+                                               : SelectLanesForShift<std::uint16_t>(shiftX);
     }
-    return narrow ? SelectForShift<std::uint16_t, std::int32_t>(shiftX)
-                            : SelectForShift<std::uint16_t, std::int64_t>(shiftX);
+    return plan.layout.bytesPerSample == 1 ? SelectWideForShift<std::uint8_t>(shiftX)
+                                           : SelectWideForShift<std::uint16_t>(shiftX);
 }

@@ -192,3 +192,53 @@ INSTANTIATE_TEST_SUITE_P(EveryFormat, WriteBack, ::testing::ValuesIn(AllHandledF
                          });
 
 }  // namespace
+
+namespace {
+
+// Frames smaller than a chroma block or a vector: the round trip through
+// unchanged pixels keeps every sample, and nothing outside the planes moves.
+struct TinyCase {
+    AVPixelFormat format;
+    int width, height;
+};
+
+class TinyFrames : public ::testing::TestWithParam<TinyCase> {};
+
+TEST_P(TinyFrames, UnchangedRoundTripKeepsEverySample) {
+    const TinyCase& c = GetParam();
+    const PictureConverter converter(c.format, AVCOL_SPC_BT709, AVCOL_RANGE_MPEG,
+                                     AVCHROMA_LOC_CENTER, c.width, c.height);
+    std::mt19937 random(29);
+    TestPicture picture(c.format, c.width, c.height);
+    picture.FillRandom(random);
+    const TestPicture before(picture);
+    const PictureRect frame{0, 0, c.width, c.height};
+    std::vector<std::uint8_t> original(static_cast<std::size_t>(c.width * c.height * 4));
+    converter.ToBgra(picture.planes(), picture.linesizes(), frame, original.data(), c.width * 4);
+    converter.FromBgra(original.data(), c.width * 4, original.data(), c.width * 4, frame,
+                       picture.planes(), picture.linesizes());
+    EXPECT_TRUE(picture.DifferencesFrom(before).empty());
+    converter.FromBgra(original.data(), c.width * 4, nullptr, 0, frame, picture.planes(),
+                       picture.linesizes());
+    EXPECT_TRUE(picture.GuardsIntact());
+}
+
+std::vector<TinyCase> TinyCases() {
+    std::vector<TinyCase> cases;
+    for (AVPixelFormat format : {AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV420P10LE, AV_PIX_FMT_YUV422P,
+                                 AV_PIX_FMT_YUV411P, AV_PIX_FMT_YUV440P, AV_PIX_FMT_YUV444P16LE}) {
+        for (const auto& [width, height] : {std::pair{1, 1}, {1, 5}, {5, 1}, {3, 3}, {9, 2}}) {
+            cases.push_back({format, width, height});
+        }
+    }
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(SmallerThanABlock, TinyFrames, ::testing::ValuesIn(TinyCases()),
+                         [](const ::testing::TestParamInfo<TinyCase>& info) {
+                             return FormatName(info.param.format) + "_" +
+                                    std::to_string(info.param.width) + "x" +
+                                    std::to_string(info.param.height);
+                         });
+
+}  // namespace
