@@ -14,6 +14,7 @@
 #include "apps/quillmere/output_sinks.h"
 #include "apps/quillmere/pending_output.h"
 #include "apps/quillmere/progress.h"
+#include "apps/quillmere/run_settings.h"
 #include "apps/quillmere/runner_error.h"
 #include "apps/quillmere/synthetic_clip.h"
 #include "apps/quillmere/video_writer.h"
@@ -23,6 +24,50 @@ namespace {
 OverlaySetup SetupFrom(const CommandLine& line) {
     return OverlaySetup{line.settings, line.overlayPath, line.scriptPath};
 }
+
+MainVideo MainVideoOf(const CommandLine& line, const FrameSource& source) {
+    MainVideo main;
+    main.shape = ProbePictureShape(line.input);
+    // The decoder's size is the one the frames have.
+    main.shape.width = source.width();
+    main.shape.height = source.height();
+    main.frameRate = source.frameRate();
+    return main;
+}
+
+// What the runner adds to the filter for one run: the overlay's frames
+// adapted (timing, stills, a filtered scaler) and, for an overlay with
+// alpha or an opacity, the blending bitmap operations.
+class AdaptedFilter {
+public:
+    AdaptedFilter(const CommandLine& line, const MainVideo& main)
+        : library_(AdaptationFor(line, main)), filter_(module_, SetupFrom(line)) {
+        // A script's mask is known only once the filter has read it.
+        if (!line.scriptPath.empty()) {
+            RequireVisibleMask(filter_.record(), main.shape, "'" + line.scriptPath + "'");
+        }
+        if (line.scaler != OverlayScaler::Filter) {
+            const FilterData& record = filter_.record();
+            library_.ScaleTo(record.maskRight - record.maskLeft,
+                             record.maskBottom - record.maskTop);
+        }
+        if (const std::optional<BlendSettings> blend = BlendFor(line)) {
+            blending_.emplace(*blend);
+        }
+    }
+
+    FilterInstance& instance() { return filter_.instance(); }
+    const VBitmapOperations* outputOperations() const {
+        return blending_ ? &blending_->table : nullptr;
+    }
+
+private:
+    // Declared first: the module releases the overlay's handles through it.
+    AdaptedOverlayLibrary library_;
+    FilterModuleSession module_;
+    OverlayFilter filter_;
+    std::optional<BlendingBitmapOperations> blending_;
+};
 
 // Refuses an output that is one of the inputs: renaming over it would lose
 // the input.
@@ -127,16 +172,17 @@ void WriteClip(SyntheticClip& clip, const std::string& path, const std::string& 
 
 }  // namespace
 
-int RunRender(const CommandLine& line) {
+int RunRender(const CommandLine& commandLine) {
+    FileFrameSource source(commandLine.input);
+    const MainVideo main = MainVideoOf(commandLine, source);
+    const CommandLine line = PrepareRun(commandLine, main);
     const bool discard = line.format == kNullFormat;
     const OutputFormat* format = nullptr;
     if (!discard) {
         format = line.format.empty() ? &OutputFormatForPath(line.output)
                                      : &OutputFormatByName(line.format);
     }
-    FileFrameSource source(line.input);
-    FilterModuleSession module;
-    OverlayFilter filter(module, SetupFrom(line));
+    AdaptedFilter filter(line, main);
 
     std::optional<PendingOutput> pending;
     std::optional<VideoWriter> writer;
@@ -159,6 +205,7 @@ int RunRender(const CommandLine& line) {
     Progress progress("quillmere", source.frameCountHint(), !line.quiet && StderrIsTerminal());
     job.source = &source;
     job.instance = &filter.instance();
+    job.outputOperations = filter.outputOperations();
     job.progress = &progress;
     if (RunComposite(job) == 0) {
         throw RunnerError("'" + line.input + "' holds no frames");
@@ -169,16 +216,18 @@ int RunRender(const CommandLine& line) {
     return kExitSuccess;
 }
 
-int RunFrame(const CommandLine& line) {
-    FileFrameSource source(line.input);
-    FilterModuleSession module;
-    OverlayFilter filter(module, SetupFrom(line));
+int RunFrame(const CommandLine& commandLine) {
+    FileFrameSource source(commandLine.input);
+    const MainVideo main = MainVideoOf(commandLine, source);
+    const CommandLine line = PrepareRun(commandLine, main);
+    AdaptedFilter filter(line, main);
     CheckNotAnInput(line.output, {line.input, line.overlayPath, line.scriptPath});
     PendingOutput pending(line.output);
     PngSink sink(pending.writePath(), line.output, static_cast<long>(line.frameAt));
     CompositeJob job;
     job.source = &source;
     job.instance = &filter.instance();
+    job.outputOperations = filter.outputOperations();
     job.sinks.push_back(&sink);
     job.firstFrame = static_cast<long>(line.frameAt);
     job.lastFrame = static_cast<long>(line.frameAt);
@@ -228,5 +277,27 @@ int RunDemo(const CommandLine& line) {
                     videoPath.c_str(), static_cast<long long>(frames), kDemoWidth, kDemoHeight,
                     stillPath.c_str(), kDemoStillFrame);
     }
+    return kExitSuccess;
+}
+
+int RunPlace(const CommandLine& line) {
+    const PictureShape main = ProbePictureShape(line.input);
+    const MaskCorners mask = PlacedMask(line, main);
+    FilterData settings = line.settings;
+    settings.maskLeft = static_cast<std::int32_t>(mask.left);
+    settings.maskTop = static_cast<std::int32_t>(mask.top);
+    settings.maskRight = static_cast<std::int32_t>(mask.right);
+    settings.maskBottom = static_cast<std::int32_t>(mask.bottom);
+    RequireVisibleMask(settings, main, "the placement");
+    std::printf("mask %lld,%lld,%lld,%lld: the overlay %lldx%lld at %lld,%lld on %dx%d "
+                "(stretched to fit)\n",
+                static_cast<long long>(mask.left), static_cast<long long>(mask.top),
+                static_cast<long long>(mask.right), static_cast<long long>(mask.bottom),
+                static_cast<long long>(mask.width()), static_cast<long long>(mask.height()),
+                static_cast<long long>(mask.left), static_cast<long long>(mask.top), main.width,
+                main.height);
+    std::printf("Config(%lld,%lld,%lld,%lld)\n", static_cast<long long>(mask.left),
+                static_cast<long long>(mask.top), static_cast<long long>(mask.right),
+                static_cast<long long>(mask.bottom));
     return kExitSuccess;
 }

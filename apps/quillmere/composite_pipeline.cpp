@@ -180,6 +180,9 @@ private:
     void Filter() {
         const FrameSource& source = *job_.source;
         ProcessingPass pass(*job_.instance, source.width(), source.height());
+        if (job_.outputOperations != nullptr) {
+            job_.instance->activation().dst->bitmap.operations = job_.outputOperations;
+        }
         const AVRational rate = source.frameRate();
         pass.SetMicrosecondsPerFrame(
             static_cast<long>(av_rescale(1000000, rate.den, rate.num)));

@@ -132,10 +132,12 @@ std::vector<std::string> WithClips(std::vector<std::string> options) {
 RunResult RunQuillmere(const std::vector<std::string>& arguments) {
     char errorPath[] = "/tmp/quillmere-stderr-XXXXXX";
     const int errorFile = mkstemp(errorPath);
+    char outputPath[] = "/tmp/quillmere-stdout-XXXXXX";
+    const int outputFile = mkstemp(outputPath);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, errorFile, STDERR_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, outputFile, STDOUT_FILENO);
     std::vector<std::string> words = {QUILLMERE_PROGRAM};
     words.insert(words.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
@@ -152,11 +154,16 @@ RunResult RunQuillmere(const std::vector<std::string>& arguments) {
     }
     posix_spawn_file_actions_destroy(&actions);
     close(errorFile);
-    std::ifstream text(errorPath);
-    std::ostringstream content;
-    content << text.rdbuf();
-    result.errorText = content.str();
-    std::remove(errorPath);
+    close(outputFile);
+    const auto readAndRemove = [](const char* path) {
+        std::ifstream text(path);
+        std::ostringstream content;
+        content << text.rdbuf();
+        std::remove(path);
+        return content.str();
+    };
+    result.errorText = readAndRemove(errorPath);
+    result.outputText = readAndRemove(outputPath);
     return result;
 }
 

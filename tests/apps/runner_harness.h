@@ -57,6 +57,7 @@ std::string AudioChecksum(const std::string& path);
 struct RunResult {
     int exitCode = -1;  // 128 + signal when the program died of a signal
     std::string errorText;  // what it wrote on stderr
+    std::string outputText;  // what it wrote on stdout
 };
 // Runs the built program with `arguments` and waits for it.
 RunResult RunQuillmere(const std::vector<std::string>& arguments);

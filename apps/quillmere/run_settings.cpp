@@ -1,0 +1,79 @@
+#include "apps/quillmere/run_settings.h"
+
+#include "apps/quillmere/runner_error.h"
+
+namespace {
+
+std::string CornersText(const MaskCorners& mask) {
+    return std::to_string(mask.left) + "," + std::to_string(mask.top) + "," +
+           std::to_string(mask.right) + "," + std::to_string(mask.bottom);
+}
+
+}  // namespace
+
+bool PlacesOverlay(const CommandLine& line) {
+    return line.placement.given() || (!line.maskGiven && line.scriptPath.empty());
+}
+
+MaskCorners PlacedMask(const CommandLine& line, const PictureShape& main) {
+    double aspect = static_cast<double>(main.width) / main.height;
+    if (!line.overlayPath.empty()) {
+        aspect = AspectInMainPixels(ProbePictureShape(line.overlayPath), main);
+    }
+    return ResolvePlacement(line.placement, main.width, main.height, aspect);
+}
+
+void RequireVisibleMask(const FilterData& settings, const PictureShape& main,
+                        const std::string& origin) {
+    const MaskCorners mask{settings.maskLeft, settings.maskTop, settings.maskRight,
+                           settings.maskBottom};
+    const std::string reason = WhyMaskDrawsNothing(mask, main.width, main.height);
+    if (!reason.empty()) {
+        throw UsageError("the mask " + CornersText(mask) + " from " + origin +
+                         " draws nothing: " + reason);
+    }
+}
+
+CommandLine PrepareRun(const CommandLine& line, const MainVideo& main) {
+    CommandLine run = line;
+    ResolveTimedOptions(run, main.frameRate);
+    if (PlacesOverlay(run)) {
+        const MaskCorners mask = PlacedMask(run, main.shape);
+        run.settings.maskLeft = static_cast<std::int32_t>(mask.left);
+        run.settings.maskTop = static_cast<std::int32_t>(mask.top);
+        run.settings.maskRight = static_cast<std::int32_t>(mask.right);
+        run.settings.maskBottom = static_cast<std::int32_t>(mask.bottom);
+        run.settings.fitToFrame = 1;
+        RequireVisibleMask(run.settings, main.shape,
+                           line.placement.given() ? "the placement" : "the default placement");
+    } else if (run.maskGiven) {
+        RequireVisibleMask(run.settings, main.shape, "--mask");
+    }
+    if (run.scaler != OverlayScaler::Filter && run.settings.fitToFrame == 0) {
+        throw UsageError("--scaler scales the overlay to the mask: give a placement or --fit");
+    }
+    return run;
+}
+
+OverlayAdaptation AdaptationFor(const CommandLine& line, const MainVideo& main) {
+    OverlayAdaptation adaptation;
+    adaptation.timing = line.timing;
+    adaptation.mainRate = main.frameRate;
+    adaptation.scaler = line.scaler;
+    return adaptation;
+}
+
+std::optional<BlendSettings> BlendFor(const CommandLine& line) {
+    if (line.overlayPath.empty()) {
+        return std::nullopt;
+    }
+    BlendSettings blend;
+    blend.useSourceAlpha =
+        line.alpha != AlphaMode::Ignore && ProbePictureShape(line.overlayPath).hasAlpha;
+    blend.premultiplied = line.alpha == AlphaMode::Premultiplied;
+    blend.opacity = OpacityFromPercent(line.opacityPercent);
+    if (!blend.useSourceAlpha && line.opacityPercent == 100) {
+        return std::nullopt;
+    }
+    return blend;
+}

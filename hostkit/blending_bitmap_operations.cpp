@@ -1,0 +1,207 @@
+#include "hostkit/blending_bitmap_operations.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <type_traits>
+#include <vector>
+
+#include "hostkit/bitmap_operations.h"
+
+namespace {
+
+static_assert(std::is_standard_layout<BlendingBitmapOperations>::value,
+              "the slots reach the settings from the table's address");
+
+constexpr long kWholeExtent = -1;
+constexpr std::uint32_t kOpaque = 255;
+constexpr std::uint32_t kAlphaShift = 24;
+constexpr std::uint32_t kColourMask = 0x00FFFFFF;
+constexpr int kPercent = 100;
+
+// x / 255 rounded to the nearest integer, exact for 0 <= x <= 255 * 255
+// (and beyond, to well past 255 * 255 * 2), without a division.
+inline std::uint32_t DivideBy255(std::uint32_t x) {
+    x += 128;
+    return (x + (x >> 8)) >> 8;
+}
+
+const BlendSettings& SettingsOf(const VBitmap* self) {
+    return reinterpret_cast<const BlendingBitmapOperations*>(self->operations)->settings;
+}
+
+const VBitmapOperations& Plain() { return HostBitmapOperations(); }
+
+std::uint8_t* RowOf(const VBitmap& bitmap, long y) {
+    return reinterpret_cast<std::uint8_t*>(bitmap.data) +
+           static_cast<std::ptrdiff_t>(bitmap.h - 1 - y) * bitmap.pitch;
+}
+
+// Per-thread pictures: the source made premultiplied, and what the plain
+// operation draws before it is blended in.
+struct Scratch {
+    std::vector<Pixel32> source;
+    std::vector<Pixel32> layer;
+};
+Scratch& ThreadScratch() {
+    thread_local Scratch scratch;
+    return scratch;
+}
+
+// The source as premultiplied 32-bit pixels with the opacity applied: any
+// depth the plain BitBlt converts, alpha in the top byte.
+VBitmap PremultipliedSource(const VBitmap& source, const BlendSettings& settings) {
+    std::vector<Pixel32>& pixels = ThreadScratch().source;
+    const std::size_t count = static_cast<std::size_t>(source.w) * source.h;
+    if (pixels.size() < count) {
+        pixels.resize(count);
+    }
+    VBitmap copy = MakeBitmap32(pixels.data(), source.w, source.h, 4L * source.w);
+    Plain().BitBlt(&copy, 0, 0, &source, 0, 0, kWholeExtent, kWholeExtent);
+    const std::uint32_t opacity = static_cast<std::uint32_t>(settings.opacity);
+    for (std::size_t i = 0; i < count; ++i) {
+        const Pixel32 pixel = pixels[i];
+        const std::uint32_t stored = settings.useSourceAlpha ? pixel >> kAlphaShift : kOpaque;
+        const std::uint32_t alpha = DivideBy255(stored * opacity);
+        // Straight colour is scaled by the pixel's alpha; premultiplied
+        // colour already carries it and takes only the opacity.
+        const std::uint32_t scale =
+            settings.premultiplied && settings.useSourceAlpha ? opacity : alpha;
+        const std::uint32_t blue = DivideBy255((pixel & 0xFF) * scale);
+        const std::uint32_t green = DivideBy255(((pixel >> 8) & 0xFF) * scale);
+        const std::uint32_t red = DivideBy255(((pixel >> 16) & 0xFF) * scale);
+        pixels[i] = (alpha << kAlphaShift) | (red << 16) | (green << 8) | blue;
+    }
+    return copy;
+}
+
+// The destination rectangle an operation may draw into, clipped to the
+// destination; empty when it draws nothing there.
+struct Area {
+    long left = 0;
+    long top = 0;
+    long width = 0;
+    long height = 0;
+};
+
+Area ClipToDestination(const VBitmap& destination, std::int64_t x, std::int64_t y,
+                       std::int64_t width, std::int64_t height) {
+    const std::int64_t left = std::max<std::int64_t>(x, 0);
+    const std::int64_t top = std::max<std::int64_t>(y, 0);
+    const std::int64_t right = std::min<std::int64_t>(x + width, destination.w);
+    const std::int64_t bottom = std::min<std::int64_t>(y + height, destination.h);
+    if (width <= 0 || height <= 0 || right <= left || bottom <= top) {
+        return {};
+    }
+    return {static_cast<long>(left), static_cast<long>(top), static_cast<long>(right - left),
+            static_cast<long>(bottom - top)};
+}
+
+// A transparent layer over `area`, for the plain operation to draw into.
+VBitmap ClearLayer(const Area& area) {
+    std::vector<Pixel32>& pixels = ThreadScratch().layer;
+    const std::size_t count = static_cast<std::size_t>(area.width) * area.height;
+    if (pixels.size() < count) {
+        pixels.resize(count);
+    }
+    std::fill_n(pixels.begin(), count, Pixel32{0});
+    return MakeBitmap32(pixels.data(), static_cast<int>(area.width),
+                        static_cast<int>(area.height), 4L * area.width);
+}
+
+// Lays the premultiplied layer over the destination's `area`. Where the
+// plain operation drew nothing the layer is transparent and the
+// destination stays exactly as it was.
+void LayOver(const VBitmap& destination, const Area& area, const VBitmap& layer) {
+    for (long row = 0; row < area.height; ++row) {
+        Pixel32* out = reinterpret_cast<Pixel32*>(RowOf(destination, area.top + row)) + area.left;
+        const Pixel32* in = reinterpret_cast<const Pixel32*>(RowOf(layer, row));
+        for (long column = 0; column < area.width; ++column) {
+            const Pixel32 over = in[column];
+            const std::uint32_t remaining = kOpaque - (over >> kAlphaShift);
+            const Pixel32 under = out[column];
+            std::uint32_t blended = under & ~kColourMask;
+            for (int shift = 0; shift < 24; shift += 8) {
+                const std::uint32_t value = ((over >> shift) & 0xFF) +
+                                            DivideBy255(((under >> shift) & 0xFF) * remaining);
+                blended |= std::min<std::uint32_t>(value, 0xFF) << shift;
+            }
+            out[column] = blended;
+        }
+    }
+}
+
+void HOST_THISCALL BlendBitBlt(const VBitmap* self, long x2, long y2, const VBitmap* source,
+                               long x1, long y1, long dx, long dy) {
+    if (self == nullptr || source == nullptr || self->depth != 32 || source->w <= 0 ||
+        source->h <= 0) {
+        Plain().BitBlt(self, x2, y2, source, x1, y1, dx, dy);
+        return;
+    }
+    const std::int64_t width = dx == kWholeExtent ? source->w : dx;
+    const std::int64_t height = dy == kWholeExtent ? source->h : dy;
+    const Area area = ClipToDestination(*self, x2, y2, width, height);
+    if (area.width == 0) {
+        return;
+    }
+    const VBitmap premultiplied = PremultipliedSource(*source, SettingsOf(self));
+    VBitmap layer = ClearLayer(area);
+    Plain().BitBlt(&layer, x2 - area.left, y2 - area.top, &premultiplied, x1, y1, dx, dy);
+    LayOver(*self, area, layer);
+}
+
+bool BlendStretch(const VBitmap* self, long x1, long y1, long dx, long dy, const VBitmap* source,
+                  double x2, double y2, double dx1, double dy1, VBitmapOperations::Stretch plain) {
+    if (self == nullptr || source == nullptr || self->depth != 32 || source->depth != 32 ||
+        source->w <= 0 || source->h <= 0) {
+        return plain(self, x1, y1, dx, dy, source, x2, y2, dx1, dy1);
+    }
+    const auto extent = [](long requested, double sourceExtent) -> std::int64_t {
+        if (requested != kWholeExtent) {
+            return requested;
+        }
+        return std::isfinite(sourceExtent) ? static_cast<std::int64_t>(std::nearbyint(
+                                                 std::min(std::max(sourceExtent, 0.0), 2e9)))
+                                           : 0;
+    };
+    const Area area = ClipToDestination(*self, x1, y1, extent(dx, dx1), extent(dy, dy1));
+    if (area.width == 0) {
+        return false;
+    }
+    const VBitmap premultiplied = PremultipliedSource(*source, SettingsOf(self));
+    VBitmap layer = ClearLayer(area);
+    // Shifted with the layer, the rectangle keeps its mapping onto the source.
+    if (!plain(&layer, x1 - area.left, y1 - area.top, dx, dy, &premultiplied, x2, y2, dx1, dy1)) {
+        return false;
+    }
+    LayOver(*self, area, layer);
+    return true;
+}
+
+bool HOST_THISCALL BlendStretchNearest(const VBitmap* self, long x1, long y1, long dx, long dy,
+                                       const VBitmap* source, double x2, double y2, double dx1,
+                                       double dy1) {
+    return BlendStretch(self, x1, y1, dx, dy, source, x2, y2, dx1, dy1,
+                        Plain().StretchBltNearestFast);
+}
+
+bool HOST_THISCALL BlendStretchBilinear(const VBitmap* self, long x1, long y1, long dx, long dy,
+                                        const VBitmap* source, double x2, double y2, double dx1,
+                                        double dy1) {
+    return BlendStretch(self, x1, y1, dx, dy, source, x2, y2, dx1, dy1,
+                        Plain().StretchBltBilinearFast);
+}
+
+}  // namespace
+
+BlendingBitmapOperations::BlendingBitmapOperations(const BlendSettings& blend)
+    : table(HostBitmapOperations()), settings(blend) {
+    table.BitBlt = &BlendBitBlt;
+    table.StretchBltNearestFast = &BlendStretchNearest;
+    table.StretchBltBilinearFast = &BlendStretchBilinear;
+}
+
+int OpacityFromPercent(int percent) {
+    const int clamped = std::min(std::max(percent, 0), kPercent);
+    return (clamped * static_cast<int>(kOpaque) + kPercent / 2) / kPercent;
+}
