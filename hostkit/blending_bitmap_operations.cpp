@@ -48,8 +48,9 @@ Scratch& ThreadScratch() {
     return scratch;
 }
 
-// The source as premultiplied 32-bit pixels with the opacity applied: any
-// depth the plain BitBlt converts, alpha in the top byte.
+// The source as premultiplied 32-bit pixels, alpha in the top byte: any
+// depth the plain BitBlt converts. The opacity is applied when the layer is
+// laid over, so that its rounding adds nothing here.
 VBitmap PremultipliedSource(const VBitmap& source, const BlendSettings& settings) {
     std::vector<Pixel32>& pixels = ThreadScratch().source;
     const std::size_t count = static_cast<std::size_t>(source.w) * source.h;
@@ -58,18 +59,21 @@ VBitmap PremultipliedSource(const VBitmap& source, const BlendSettings& settings
     }
     VBitmap copy = MakeBitmap32(pixels.data(), source.w, source.h, 4L * source.w);
     Plain().BitBlt(&copy, 0, 0, &source, 0, 0, kWholeExtent, kWholeExtent);
-    const std::uint32_t opacity = static_cast<std::uint32_t>(settings.opacity);
+    if (!settings.useSourceAlpha) {
+        for (std::size_t i = 0; i < count; ++i) {
+            pixels[i] |= kOpaque << kAlphaShift;
+        }
+        return copy;
+    }
+    if (settings.premultiplied) {
+        return copy;
+    }
     for (std::size_t i = 0; i < count; ++i) {
         const Pixel32 pixel = pixels[i];
-        const std::uint32_t stored = settings.useSourceAlpha ? pixel >> kAlphaShift : kOpaque;
-        const std::uint32_t alpha = DivideBy255(stored * opacity);
-        // Straight colour is scaled by the pixel's alpha; premultiplied
-        // colour already carries it and takes only the opacity.
-        const std::uint32_t scale =
-            settings.premultiplied && settings.useSourceAlpha ? opacity : alpha;
-        const std::uint32_t blue = DivideBy255((pixel & 0xFF) * scale);
-        const std::uint32_t green = DivideBy255(((pixel >> 8) & 0xFF) * scale);
-        const std::uint32_t red = DivideBy255(((pixel >> 16) & 0xFF) * scale);
+        const std::uint32_t alpha = pixel >> kAlphaShift;
+        const std::uint32_t blue = DivideBy255((pixel & 0xFF) * alpha);
+        const std::uint32_t green = DivideBy255(((pixel >> 8) & 0xFF) * alpha);
+        const std::uint32_t red = DivideBy255(((pixel >> 16) & 0xFF) * alpha);
         pixels[i] = (alpha << kAlphaShift) | (red << 16) | (green << 8) | blue;
     }
     return copy;
@@ -109,21 +113,34 @@ VBitmap ClearLayer(const Area& area) {
                         static_cast<int>(area.height), 4L * area.width);
 }
 
-// Lays the premultiplied layer over the destination's `area`. Where the
-// plain operation drew nothing the layer is transparent and the
-// destination stays exactly as it was.
-void LayOver(const VBitmap& destination, const Area& area, const VBitmap& layer) {
+// x / (255 * 255) rounded to the nearest integer, for x up to twice 255^3,
+// by a multiplication: the factor exceeds 2^32 / 65025 by so little that
+// the result is off only where x / 65025 lies within 1e-4 of a half.
+inline std::uint32_t DivideBy65025(std::uint64_t x) {
+    constexpr std::uint64_t kReciprocal = 66052;  // ceil(2^32 / 65025)
+    return static_cast<std::uint32_t>(((x + 32512) * kReciprocal) >> 32);
+}
+
+// Lays the premultiplied layer over the destination's `area` at `opacity`:
+//     D' = (C * opacity * 255 + D * (255 * 255 - A * opacity)) / (255 * 255)
+// with one rounding. Where the plain operation drew nothing the layer is
+// transparent and the destination stays exactly as it was.
+void LayOver(const VBitmap& destination, const Area& area, const VBitmap& layer, int opacity) {
+    constexpr std::uint32_t kWhole = kOpaque * kOpaque;
+    const std::uint32_t colourWeight = static_cast<std::uint32_t>(opacity) * kOpaque;
     for (long row = 0; row < area.height; ++row) {
         Pixel32* out = reinterpret_cast<Pixel32*>(RowOf(destination, area.top + row)) + area.left;
         const Pixel32* in = reinterpret_cast<const Pixel32*>(RowOf(layer, row));
         for (long column = 0; column < area.width; ++column) {
             const Pixel32 over = in[column];
-            const std::uint32_t remaining = kOpaque - (over >> kAlphaShift);
+            const std::uint32_t underWeight =
+                kWhole - (over >> kAlphaShift) * static_cast<std::uint32_t>(opacity);
             const Pixel32 under = out[column];
             std::uint32_t blended = under & ~kColourMask;
             for (int shift = 0; shift < 24; shift += 8) {
-                const std::uint32_t value = ((over >> shift) & 0xFF) +
-                                            DivideBy255(((under >> shift) & 0xFF) * remaining);
+                const std::uint32_t value =
+                    DivideBy65025(std::uint64_t{(over >> shift) & 0xFF} * colourWeight +
+                                  std::uint64_t{(under >> shift) & 0xFF} * underWeight);
                 blended |= std::min<std::uint32_t>(value, 0xFF) << shift;
             }
             out[column] = blended;
@@ -147,7 +164,7 @@ void HOST_THISCALL BlendBitBlt(const VBitmap* self, long x2, long y2, const VBit
     const VBitmap premultiplied = PremultipliedSource(*source, SettingsOf(self));
     VBitmap layer = ClearLayer(area);
     Plain().BitBlt(&layer, x2 - area.left, y2 - area.top, &premultiplied, x1, y1, dx, dy);
-    LayOver(*self, area, layer);
+    LayOver(*self, area, layer, SettingsOf(self).opacity);
 }
 
 bool BlendStretch(const VBitmap* self, long x1, long y1, long dx, long dy, const VBitmap* source,
@@ -174,7 +191,7 @@ bool BlendStretch(const VBitmap* self, long x1, long y1, long dx, long dy, const
     if (!plain(&layer, x1 - area.left, y1 - area.top, dx, dy, &premultiplied, x2, y2, dx1, dy1)) {
         return false;
     }
-    LayOver(*self, area, layer);
+    LayOver(*self, area, layer, SettingsOf(self).opacity);
     return true;
 }
 

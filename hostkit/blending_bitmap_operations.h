@@ -3,11 +3,11 @@
 // under the real host, and the filter's own tests, keep the plain copy).
 //
 // BitBlt, StretchBltNearestFast and StretchBltBilinearFast blend the source
-// over the destination instead of copying it: with A the source pixel's top
-// byte (255 when the source's alpha is not used) scaled by the opacity, and
-// C its colour bytes, each destination colour byte D becomes
-//     C * A / 255 + D * (255 - A) / 255     (straight alpha)
-//     C * opacity + D * (255 - A) / 255     (premultiplied alpha)
+// over the destination instead of copying it. With a the source pixel's top
+// byte (1 when the source's alpha is not used) and o the opacity, both as
+// fractions of 255, C a source colour byte and D the destination's:
+//     D' = C * a * o + D * (1 - a * o)     (straight alpha)
+//     D' = C * o     + D * (1 - a * o)     (premultiplied alpha)
 // rounded to the nearest value. The stretches interpolate colour weighted by
 // alpha (they work on premultiplied pixels), so a transparent pixel's stored
 // colour never bleeds into its neighbours. Clipping, the mapping of the
