@@ -224,6 +224,17 @@ const InvalidCase kInvalidCases[] = {
     {"FrameNotPng", {"frame", "main.mkv", "--at", "1", "-o", "f.jpg"}, "name the output OUT.png"},
     {"OptionOfAnotherCommand", {"demo", "--mask", "1,2,3,4"}, "does not apply to demo"},
     {"AtOnRender", Render({"--at", "3"}), "does not apply to render"},
+    {"AtMalformedTime", {"frame", "main.mkv", "--at", "1:75", "-o", "f.png"}, "a time (12.5s"},
+    {"RangeMalformedTime", Render({"--range", "1s-x"}), "--range"},
+    {"OffsetMalformedTime", Render({"--offset", "1.5m"}), "--offset"},
+    {"TimingUnknown", Render({"--overlay-timing", "slow"}), "one of time, frames"},
+    {"AlphaUnknown", Render({"--alpha", "on"}), "one of straight, premultiplied, ignore"},
+    {"OpacityOver100", Render({"--opacity", "101"}), "from 0 to 100"},
+    {"ScalerUnknown", Render({"--scaler", "sinc"}), "nearest, bilinear, area, bicubic, lanczos"},
+    {"PositionUnknown", Render({"--position", "middle"}), "bottom-right"},
+    {"PlaceWithoutMain", {"place"}, "MAIN"},
+    {"PlaceTakesNoMask", {"place", "main.mkv", "--mask", "1,2,3,4"}, "does not apply to place"},
+    {"SizeAndMask", Render({"--size", "50%", "--mask", "1,2,3,4"}), "give one of them"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Options, InvalidCommandLine, testing::ValuesIn(kInvalidCases),
