@@ -66,11 +66,30 @@ VBitmap PremultipliedSource(const VBitmap& source, const BlendSettings& settings
         return copy;
     }
     if (settings.premultiplied) {
+        // A colour above its alpha is no premultiplied colour; held to it,
+        // the blend cannot overflow a byte.
+        for (std::size_t i = 0; i < count; ++i) {
+            const Pixel32 pixel = pixels[i];
+            const std::uint32_t alpha = pixel >> kAlphaShift;
+            const std::uint32_t blue = std::min(pixel & 0xFF, alpha);
+            const std::uint32_t green = std::min((pixel >> 8) & 0xFF, alpha);
+            const std::uint32_t red = std::min((pixel >> 16) & 0xFF, alpha);
+            pixels[i] = (alpha << kAlphaShift) | (red << 16) | (green << 8) | blue;
+        }
         return copy;
     }
     for (std::size_t i = 0; i < count; ++i) {
         const Pixel32 pixel = pixels[i];
         const std::uint32_t alpha = pixel >> kAlphaShift;
+        // Most pixels of a picture with alpha are wholly opaque or wholly
+        // transparent; neither needs the products.
+        if (alpha == kOpaque) {
+            continue;
+        }
+        if (alpha == 0) {
+            pixels[i] = 0;
+            continue;
+        }
         const std::uint32_t blue = DivideBy255((pixel & 0xFF) * alpha);
         const std::uint32_t green = DivideBy255(((pixel >> 8) & 0xFF) * alpha);
         const std::uint32_t red = DivideBy255(((pixel >> 16) & 0xFF) * alpha);
@@ -113,6 +132,41 @@ VBitmap ClearLayer(const Area& area) {
                         static_cast<int>(area.height), 4L * area.width);
 }
 
+// Two bytes at once (bits 0-7 and 16-23 of `pair`) times `factor` / 255,
+// each rounded to the nearest integer as DivideBy255 rounds it.
+inline std::uint32_t ScalePair(std::uint32_t pair, std::uint32_t factor) {
+    constexpr std::uint32_t kLowBytes = 0x00FF00FF;
+    constexpr std::uint32_t kHalves = 0x00800080;
+    std::uint32_t product = pair * factor + kHalves;
+    return ((product + ((product >> 8) & kLowBytes)) >> 8) & kLowBytes;
+}
+
+// At full opacity: D' = C + D * (255 - A) / 255, with C premultiplied (never
+// above A, so no byte carries into the next). Two colour bytes per product.
+void LayOverFully(const VBitmap& destination, const Area& area, const VBitmap& layer) {
+    constexpr std::uint32_t kLowBytes = 0x00FF00FF;
+    for (long row = 0; row < area.height; ++row) {
+        Pixel32* out = reinterpret_cast<Pixel32*>(RowOf(destination, area.top + row)) + area.left;
+        const Pixel32* in = reinterpret_cast<const Pixel32*>(RowOf(layer, row));
+        for (long column = 0; column < area.width; ++column) {
+            const Pixel32 over = in[column];
+            const std::uint32_t remaining = kOpaque - (over >> kAlphaShift);
+            // Most pixels are wholly transparent or wholly opaque.
+            if (remaining == kOpaque) {
+                continue;
+            }
+            const Pixel32 under = out[column];
+            if (remaining == 0) {
+                out[column] = (under & ~kColourMask) | (over & kColourMask);
+                continue;
+            }
+            const std::uint32_t blueRed = ScalePair(under & kLowBytes, remaining);
+            const std::uint32_t green = ScalePair((under >> 8) & 0xFF, remaining);
+            out[column] = (under & ~kColourMask) + ((over & kColourMask) + blueRed + (green << 8));
+        }
+    }
+}
+
 // x / (255 * 255) rounded to the nearest integer, for x up to twice 255^3,
 // by a multiplication: the factor exceeds 2^32 / 65025 by so little that
 // the result is off only where x / 65025 lies within 1e-4 of a half.
@@ -121,11 +175,11 @@ inline std::uint32_t DivideBy65025(std::uint64_t x) {
     return static_cast<std::uint32_t>(((x + 32512) * kReciprocal) >> 32);
 }
 
-// Lays the premultiplied layer over the destination's `area` at `opacity`:
+// Below full opacity:
 //     D' = (C * opacity * 255 + D * (255 * 255 - A * opacity)) / (255 * 255)
-// with one rounding. Where the plain operation drew nothing the layer is
-// transparent and the destination stays exactly as it was.
-void LayOver(const VBitmap& destination, const Area& area, const VBitmap& layer, int opacity) {
+// with one rounding, so the opacity's own rounding adds no error.
+void LayOverFaded(const VBitmap& destination, const Area& area, const VBitmap& layer,
+                  int opacity) {
     constexpr std::uint32_t kWhole = kOpaque * kOpaque;
     const std::uint32_t colourWeight = static_cast<std::uint32_t>(opacity) * kOpaque;
     for (long row = 0; row < area.height; ++row) {
@@ -135,6 +189,9 @@ void LayOver(const VBitmap& destination, const Area& area, const VBitmap& layer,
             const Pixel32 over = in[column];
             const std::uint32_t underWeight =
                 kWhole - (over >> kAlphaShift) * static_cast<std::uint32_t>(opacity);
+            if (underWeight == kWhole) {
+                continue;
+            }
             const Pixel32 under = out[column];
             std::uint32_t blended = under & ~kColourMask;
             for (int shift = 0; shift < 24; shift += 8) {
@@ -145,6 +202,17 @@ void LayOver(const VBitmap& destination, const Area& area, const VBitmap& layer,
             }
             out[column] = blended;
         }
+    }
+}
+
+// Lays the premultiplied layer over the destination's `area`. Where the
+// plain operation drew nothing the layer is transparent and the
+// destination stays exactly as it was.
+void LayOver(const VBitmap& destination, const Area& area, const VBitmap& layer, int opacity) {
+    if (opacity >= static_cast<int>(kOpaque)) {
+        LayOverFully(destination, area, layer);
+    } else {
+        LayOverFaded(destination, area, layer, opacity);
     }
 }
 
