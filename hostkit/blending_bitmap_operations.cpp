@@ -120,16 +120,23 @@ Area ClipToDestination(const VBitmap& destination, std::int64_t x, std::int64_t 
             static_cast<long>(bottom - top)};
 }
 
-// A transparent layer over `area`, for the plain operation to draw into.
-VBitmap ClearLayer(const Area& area) {
+// A layer over `area` for the plain operation to draw into.
+VBitmap LayerOver(const Area& area) {
     std::vector<Pixel32>& pixels = ThreadScratch().layer;
     const std::size_t count = static_cast<std::size_t>(area.width) * area.height;
     if (pixels.size() < count) {
         pixels.resize(count);
     }
-    std::fill_n(pixels.begin(), count, Pixel32{0});
     return MakeBitmap32(pixels.data(), static_cast<int>(area.width),
                         static_cast<int>(area.height), 4L * area.width);
+}
+
+// The same, transparent: a copy may leave parts of it untouched (where the
+// source ends), and there the destination must stay as it is.
+VBitmap ClearLayer(const Area& area) {
+    VBitmap layer = LayerOver(area);
+    std::fill_n(layer.data, static_cast<std::size_t>(area.width) * area.height, Pixel32{0});
+    return layer;
 }
 
 // Two bytes at once (bits 0-7 and 16-23 of `pair`) times `factor` / 255,
@@ -254,7 +261,9 @@ bool BlendStretch(const VBitmap* self, long x1, long y1, long dx, long dy, const
         return false;
     }
     const VBitmap premultiplied = PremultipliedSource(*source, SettingsOf(self));
-    VBitmap layer = ClearLayer(area);
+    // The stretch writes every pixel of the clipped rectangle, which is the
+    // layer: it needs no clearing first.
+    VBitmap layer = LayerOver(area);
     // Shifted with the layer, the rectangle keeps its mapping onto the source.
     if (!plain(&layer, x1 - area.left, y1 - area.top, dx, dy, &premultiplied, x2, y2, dx1, dy1)) {
         return false;
