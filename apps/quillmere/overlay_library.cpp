@@ -107,7 +107,7 @@ void* StreamGetFrame(FrameGetterHandle reader, long position) {
                 adaptation.scaledWidth > 0 && adaptation.scaledHeight > 0) {
                 state.prescaler = std::make_unique<OverlayPrescaler>(
                     adaptation.scaledWidth, adaptation.scaledHeight,
-                    SwsFlagsOf(adaptation.scaler));
+                    SwsFlagsOf(adaptation.scaler), adaptation.premultiplyBeforeScaling);
             }
             prescaler = state.prescaler.get();
         }

@@ -20,6 +20,9 @@ struct OverlayAdaptation {
     OverlayScaler scaler = OverlayScaler::Filter;
     int scaledWidth = 0;   // with a filtered scaler: the mask's size (0: not yet known)
     int scaledHeight = 0;
+    // With a filtered scaler: scale 32-bit frames premultiplied by their
+    // alpha (for an overlay blended by straight alpha).
+    bool premultiplyBeforeScaling = false;
 };
 
 // Puts the adapted library in place for the object's lifetime (the one in

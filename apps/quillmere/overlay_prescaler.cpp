@@ -18,8 +18,8 @@ AVPixelFormat FormatOf(int bitCount) {
 
 }  // namespace
 
-OverlayPrescaler::OverlayPrescaler(int width, int height, int swsFlags)
-    : width_(width), height_(height), flags_(swsFlags) {}
+OverlayPrescaler::OverlayPrescaler(int width, int height, int swsFlags, bool premultiplyAlpha)
+    : width_(width), height_(height), flags_(swsFlags), premultiplyAlpha_(premultiplyAlpha) {}
 
 void* OverlayPrescaler::Scale(const void* record) {
     BITMAPINFOHEADER header;
@@ -45,6 +45,19 @@ void* OverlayPrescaler::Scale(const void* record) {
     // record from its last stored row, with a negative stride.
     const std::int64_t sourceRow = RowBytes(header.biWidth, bitCount);
     const auto* sourceBits = static_cast<const std::uint8_t*>(record) + header.biSize;
+    if (premultiplyAlpha_ && bitCount == 32) {
+        const std::size_t bytes = static_cast<std::size_t>(sourceRow * sourceHeight);
+        premultiplied_.resize(bytes);
+        for (std::size_t i = 0; i < bytes; i += 4) {
+            const unsigned alpha = sourceBits[i + 3];
+            for (std::size_t byte = 0; byte < 3; ++byte) {
+                const unsigned product = sourceBits[i + byte] * alpha + 128;
+                premultiplied_[i + byte] = static_cast<std::uint8_t>((product + (product >> 8)) >> 8);
+            }
+            premultiplied_[i + 3] = static_cast<std::uint8_t>(alpha);
+        }
+        sourceBits = premultiplied_.data();
+    }
     const std::uint8_t* sourceTop =
         header.biHeight > 0 ? sourceBits + sourceRow * (sourceHeight - 1) : sourceBits;
     const int sourceStride = static_cast<int>(header.biHeight > 0 ? -sourceRow : sourceRow);

@@ -60,6 +60,10 @@ OverlayAdaptation AdaptationFor(const CommandLine& line, const MainVideo& main) 
     adaptation.timing = line.timing;
     adaptation.mainRate = main.frameRate;
     adaptation.scaler = line.scaler;
+    const std::optional<BlendSettings> blend = BlendFor(line);
+    adaptation.premultiplyBeforeScaling = line.scaler != OverlayScaler::Filter && blend &&
+                                          blend->useSourceAlpha &&
+                                          line.alpha == AlphaMode::Straight;
     return adaptation;
 }
 
@@ -70,7 +74,10 @@ std::optional<BlendSettings> BlendFor(const CommandLine& line) {
     BlendSettings blend;
     blend.useSourceAlpha =
         line.alpha != AlphaMode::Ignore && ProbePictureShape(line.overlayPath).hasAlpha;
-    blend.premultiplied = line.alpha == AlphaMode::Premultiplied;
+    // Frames that a filtered scaler has scaled come premultiplied (see
+    // AdaptationFor).
+    blend.premultiplied =
+        line.alpha == AlphaMode::Premultiplied || line.scaler != OverlayScaler::Filter;
     blend.opacity = OpacityFromPercent(line.opacityPercent);
     if (!blend.useSourceAlpha && line.opacityPercent == 100) {
         return std::nullopt;

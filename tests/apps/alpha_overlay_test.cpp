@@ -3,6 +3,7 @@
 // blend formula computed here; transparency over the shadow; --alpha ignore.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -142,5 +143,49 @@ TEST_F(AlphaOverlay, IgnoreCopiesTheStoredColourOpaque) {
     EXPECT_EQ(pixel[1], kGreen);
     EXPECT_EQ(pixel[2], kRed);
 }
+
+}  // namespace
+
+namespace {
+
+// A white disc whose transparent surroundings store black, scaled 4x down
+// over a white main: weighted by alpha, every output pixel stays white.
+// Scaling straight colour would darken the disc's rim with the black that
+// only transparent pixels hold.
+class AlphaEdgeScaled : public testing::TestWithParam<const char*> {
+protected:
+    ScratchFolder folder_;
+};
+
+TEST_P(AlphaEdgeScaled, ShowsNoDarkFringe) {
+    const std::string disc = folder_ / "disc.png";
+    const std::string main = folder_ / "white.mkv";
+    RunFfmpeg("-f lavfi -i \"color=c=black:s=640x360:d=0.04,format=rgba,geq="
+              "r='255*lt(hypot(X-320,Y-180),150)':g='255*lt(hypot(X-320,Y-180),150)':"
+              "b='255*lt(hypot(X-320,Y-180),150)':a='255*lt(hypot(X-320,Y-180),150)'\" "
+              "-frames:v 1 '" + disc + "'");
+    RunFfmpeg("-f lavfi -i color=c=white:s=320x180:r=25:d=0.2 -c:v ffv1 '" + main + "'");
+    const std::string output = folder_ / "out.png";
+    const RunResult run = RunQuillmere({"frame", main, "--at", "0", "-o", output, "--overlay",
+                                        disc, "--position", "center", "--size", "160",
+                                        "--scaler", GetParam()});
+    ASSERT_EQ(run.exitCode, 0) << run.errorText;
+    const Picture picture = DecodeAll(output).at(0);
+    int darkest = 255;
+    for (int y = 0; y < picture.height; ++y) {
+        for (int x = 0; x < picture.width; ++x) {
+            for (int byte = 0; byte < 3; ++byte) {
+                darkest = std::min<int>(darkest, picture.row(y)[4 * x + byte]);
+            }
+        }
+    }
+    EXPECT_GE(darkest, 252);
+}
+
+INSTANTIATE_TEST_SUITE_P(Scalers, AlphaEdgeScaled,
+                         testing::Values("nearest", "bilinear", "area", "bicubic", "lanczos"),
+                         [](const testing::TestParamInfo<const char*>& info) {
+                             return std::string(info.param);
+                         });
 
 }  // namespace
