@@ -226,8 +226,9 @@ const OptionRow kOptions[] = {
          line.times.offset = ParseFrameOrTime(option, value, true, kInt32Min, kInt32Max);
      }},
     {"--overlay-timing", nullptr, "MODE", kCompositing,
-     "time (default): each main frame shows the overlay picture of its time; frames: "
-     "overlay frames are counted frame for frame, as the plug-in does",
+     "time (default): each main frame shows the overlay picture of its time, and a "
+     "still picture shows throughout; frames: overlay frames are counted frame for "
+     "frame, as the plug-in counts them",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.timing = static_cast<OverlayTiming>(ParseChoice(option, value, kTimingChoices));
      }},
@@ -440,7 +441,7 @@ std::string HelpText() {
     std::ostringstream text;
     text << "Usage:\n"
             "  quillmere render MAIN -o OUT [options]   composite MAIN into OUT\n"
-            "  quillmere frame MAIN --at N -o OUT.png [options]\n"
+            "  quillmere frame MAIN --at N|TIME -o OUT.png [options]\n"
             "                                           one composited frame as PNG\n"
             "  quillmere demo [-o DIR]                  render the built-in demo into DIR\n"
             "                                           (demo.mkv and demo.png)\n"

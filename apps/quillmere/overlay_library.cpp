@@ -47,10 +47,15 @@ int SwsFlagsOf(OverlayScaler scaler) {
 std::shared_ptr<const OverlayTimeline> TimelineOf(AviStreamHandle stream) {
     const long length = Platform().StreamLength(stream);
     const std::shared_ptr<const VideoStreamInfo> info = FfmpegStreamInfo(stream);
-    // Frames numbered by decoding order carry no times to go by.
-    if (g_state->adaptation.timing == OverlayTiming::Frames || info == nullptr ||
-        info->numberedByDecodeOrder) {
+    // Frame for frame is the plug-in's counting, stills included (shown on
+    // the first frame only).
+    if (g_state->adaptation.timing == OverlayTiming::Frames) {
         return std::make_shared<OverlayTimeline>(OverlayTimeline::FrameForFrame(length));
+    }
+    // Frames numbered by decoding order carry no times to go by.
+    if (info == nullptr || info->numberedByDecodeOrder) {
+        return std::make_shared<OverlayTimeline>(length == 1 ? OverlayTimeline::Still()
+                                                             : OverlayTimeline::FrameForFrame(length));
     }
     return std::make_shared<OverlayTimeline>(OverlayTimeline::ByTime(
         info->frameTimes, info->timeBase, info->lastFrameDuration, g_state->adaptation.mainRate));

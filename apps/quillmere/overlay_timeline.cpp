@@ -8,14 +8,23 @@ extern "C" {
 
 OverlayTimeline OverlayTimeline::FrameForFrame(long length) {
     OverlayTimeline timeline;
-    timeline.still_ = length == 1;
-    timeline.length_ = timeline.still_ ? kStillLength : std::max(length, 0L);
+    timeline.length_ = std::max(length, 0L);
+    return timeline;
+}
+
+OverlayTimeline OverlayTimeline::Still() {
+    OverlayTimeline timeline;
+    timeline.still_ = true;
+    timeline.length_ = kStillLength;
     return timeline;
 }
 
 OverlayTimeline OverlayTimeline::ByTime(std::vector<std::int64_t> frameTimes, AVRational timeBase,
                                         std::int64_t lastFrameDuration, AVRational mainRate) {
-    if (frameTimes.size() <= 1 || timeBase.num <= 0 || timeBase.den <= 0 || mainRate.num <= 0 ||
+    if (frameTimes.size() == 1) {
+        return Still();
+    }
+    if (frameTimes.empty() || timeBase.num <= 0 || timeBase.den <= 0 || mainRate.num <= 0 ||
         mainRate.den <= 0) {
         return FrameForFrame(static_cast<long>(frameTimes.size()));
     }

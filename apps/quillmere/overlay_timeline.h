@@ -18,12 +18,15 @@ extern "C" {
 
 class OverlayTimeline {
 public:
-    // Frame for frame: main frame n shows overlay frame n (of `length`),
-    // except that a single picture is still a still.
+    // Frame for frame, as the plug-in counts: main frame n shows overlay
+    // frame n (of `length`).
     static OverlayTimeline FrameForFrame(long length);
+    // One picture shown at every frame.
+    static OverlayTimeline Still();
     // By time, from the overlay's presentation times (ascending, in
     // `timeBase` units), how long its last frame is shown (0: unknown, the
-    // mean frame spacing is taken) and the main video's frame rate.
+    // mean frame spacing is taken) and the main video's frame rate. A single
+    // frame makes a still.
     static OverlayTimeline ByTime(std::vector<std::int64_t> frameTimes, AVRational timeBase,
                                   std::int64_t lastFrameDuration, AVRational mainRate);
 

@@ -62,7 +62,7 @@ INSTANTIATE_TEST_SUITE_P(Table, Timeline, testing::ValuesIn(kTimelineCases),
 
 TEST(TimelineStill, OnePictureIsShownAtEveryFrameWithoutEnd) {
     for (const OverlayTimeline& still :
-         {OverlayTimeline::ByTime({0}, {1, 25}, 1, {25, 1}), OverlayTimeline::FrameForFrame(1)}) {
+         {OverlayTimeline::ByTime({0}, {1, 25}, 1, {25, 1}), OverlayTimeline::Still()}) {
         EXPECT_TRUE(still.isStill());
         EXPECT_EQ(still.length(), OverlayTimeline::kStillLength);
         EXPECT_EQ(still.OverlayFrameFor(0), 0);
@@ -76,6 +76,11 @@ TEST(TimelineFrameForFrame, CountsTheOverlaysOwnFrames) {
     EXPECT_EQ(timeline.length(), 12);
     EXPECT_EQ(timeline.OverlayFrameFor(7), 7);
     EXPECT_EQ(timeline.OverlayFrameFor(12), -1);
+    // A single picture too, as the plug-in counts: on the first frame only.
+    const OverlayTimeline single = OverlayTimeline::FrameForFrame(1);
+    EXPECT_FALSE(single.isStill());
+    EXPECT_EQ(single.OverlayFrameFor(0), 0);
+    EXPECT_EQ(single.OverlayFrameFor(1), -1);
 }
 
 }  // namespace

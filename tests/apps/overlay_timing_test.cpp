@@ -232,3 +232,27 @@ INSTANTIATE_TEST_SUITE_P(Formats, AnimatedOverlay, testing::Values("gif", "apng"
                          });
 
 }  // namespace
+
+namespace {
+
+// Frame for frame is the plug-in's counting for a still too: its one
+// picture on the first frame, the main after it.
+TEST(StillFrameForFrame, ShowsOnTheFirstFrameOnly) {
+    ScratchFolder folder;
+    const std::string still = folder / "still.png";
+    RunFfmpeg("-f lavfi -i \"color=c=black:s=32x32:d=0.04,format=gbrp,geq=r=30:g=200:b=10\" "
+              "-frames:v 1 '" + still + "'");
+    const RunResult run =
+        RunQuillmere({"render", Clip("main.mkv"), "-o", folder / "out.mkv", "--quiet",
+                      "--overlay", still, "--mask", "8,8,w32,h32", "--overlay-timing", "frames"});
+    ASSERT_EQ(run.exitCode, 0) << run.errorText;
+    const std::vector<Picture> frames = DecodeAll(folder / "out.mkv");
+    const std::vector<Picture> main = DecodeAll(Clip("main.mkv"));
+    ASSERT_EQ(frames.size(), main.size());
+    EXPECT_EQ(PixelAt(frames[0], 20, 20).green, 200);
+    for (std::size_t n = 1; n < frames.size(); ++n) {
+        EXPECT_EQ(PixelAt(frames[n], 20, 20).green, PixelAt(main[n], 20, 20).green) << n;
+    }
+}
+
+}  // namespace
