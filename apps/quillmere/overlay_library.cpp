@@ -13,6 +13,10 @@ namespace {
 struct ReaderState {
     std::shared_ptr<const OverlayTimeline> timeline;
     std::unique_ptr<OverlayPrescaler> prescaler;
+    // The frame scaled last and its record: a still, or an overlay slower
+    // than the main, asks for one frame many times in a row.
+    long scaledFrame = -1;
+    void* scaledRecord = nullptr;
 };
 
 // The adaptation in place and what it keeps per stream and per reader. The
@@ -99,6 +103,7 @@ FrameGetterHandle StreamGetFrameOpen(AviStreamHandle stream, BITMAPINFOHEADER* w
 void* StreamGetFrame(FrameGetterHandle reader, long position) {
     const OverlayTimeline* timeline = nullptr;
     OverlayPrescaler* prescaler = nullptr;
+    ReaderState* scaling = nullptr;
     if (g_state != nullptr) {
         std::lock_guard<std::mutex> hold(g_state->lock);
         const auto found = g_state->readers.find(reader);
@@ -115,14 +120,24 @@ void* StreamGetFrame(FrameGetterHandle reader, long position) {
                     SwsFlagsOf(adaptation.scaler), adaptation.premultiplyBeforeScaling);
             }
             prescaler = state.prescaler.get();
+            scaling = &state;
         }
     }
     const long frame = timeline != nullptr ? timeline->OverlayFrameFor(position) : position;
     if (frame < 0) {
         return nullptr;
     }
+    if (prescaler == nullptr) {
+        return Platform().StreamGetFrame(reader, frame);
+    }
+    // Only the thread that runs the filter fetches once the mask is known.
+    if (frame == scaling->scaledFrame && scaling->scaledRecord != nullptr) {
+        return scaling->scaledRecord;
+    }
     void* record = Platform().StreamGetFrame(reader, frame);
-    return record != nullptr && prescaler != nullptr ? prescaler->Scale(record) : record;
+    scaling->scaledRecord = record != nullptr ? prescaler->Scale(record) : nullptr;
+    scaling->scaledFrame = frame;
+    return scaling->scaledRecord;
 }
 
 long StreamLength(AviStreamHandle stream) {
@@ -179,5 +194,7 @@ void AdaptedOverlayLibrary::ScaleTo(int width, int height) {
     g_state->adaptation.scaledHeight = height;
     for (auto& reader : g_state->readers) {
         reader.second.prescaler.reset();
+        reader.second.scaledRecord = nullptr;
+        reader.second.scaledFrame = -1;
     }
 }
