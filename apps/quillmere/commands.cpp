@@ -284,10 +284,7 @@ int RunPlace(const CommandLine& line) {
     const PictureShape main = ProbePictureShape(line.input);
     const MaskCorners mask = PlacedMask(line, main);
     FilterData settings = line.settings;
-    settings.maskLeft = static_cast<std::int32_t>(mask.left);
-    settings.maskTop = static_cast<std::int32_t>(mask.top);
-    settings.maskRight = static_cast<std::int32_t>(mask.right);
-    settings.maskBottom = static_cast<std::int32_t>(mask.bottom);
+    SetMask(mask, settings);
     RequireVisibleMask(settings, main, "the placement");
     std::printf("mask %lld,%lld,%lld,%lld: the overlay %lldx%lld at %lld,%lld on %dx%d "
                 "(stretched to fit)\n",

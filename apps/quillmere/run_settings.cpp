@@ -34,15 +34,18 @@ void RequireVisibleMask(const FilterData& settings, const PictureShape& main,
     }
 }
 
+void SetMask(const MaskCorners& mask, FilterData& settings) {
+    settings.maskLeft = static_cast<std::int32_t>(mask.left);
+    settings.maskTop = static_cast<std::int32_t>(mask.top);
+    settings.maskRight = static_cast<std::int32_t>(mask.right);
+    settings.maskBottom = static_cast<std::int32_t>(mask.bottom);
+}
+
 CommandLine PrepareRun(const CommandLine& line, const MainVideo& main) {
     CommandLine run = line;
     ResolveTimedOptions(run, main.frameRate);
     if (PlacesOverlay(run)) {
-        const MaskCorners mask = PlacedMask(run, main.shape);
-        run.settings.maskLeft = static_cast<std::int32_t>(mask.left);
-        run.settings.maskTop = static_cast<std::int32_t>(mask.top);
-        run.settings.maskRight = static_cast<std::int32_t>(mask.right);
-        run.settings.maskBottom = static_cast<std::int32_t>(mask.bottom);
+        SetMask(PlacedMask(run, main.shape), run.settings);
         run.settings.fitToFrame = 1;
         RequireVisibleMask(run.settings, main.shape,
                            line.placement.given() ? "the placement" : "the default placement");

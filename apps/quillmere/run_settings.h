@@ -26,6 +26,9 @@ bool PlacesOverlay(const CommandLine& line);
 // (its display aspect) or, without one, for a placeholder of the main's shape.
 MaskCorners PlacedMask(const CommandLine& line, const PictureShape& main);
 
+// Writes the corners into the settings' mask.
+void SetMask(const MaskCorners& mask, FilterData& settings);
+
 // The line with times resolved and, when it places the overlay, the mask
 // and the stretch set. Throws UsageError when the mask draws nothing.
 CommandLine PrepareRun(const CommandLine& line, const MainVideo& main);
