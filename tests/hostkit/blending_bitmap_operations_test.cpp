@@ -19,7 +19,16 @@ struct Canvas {
     Canvas(int w, int h) : pixels(static_cast<std::size_t>(w) * h) {
         bitmap = MakeBitmap32(pixels.data(), w, h, 4L * w);
     }
-    Pixel32& at(int x, int y) { return pixels[static_cast<std::size_t>(bitmap.h - 1 - y) * bitmap.w + x]; }
+    // A copy draws on its own pixels.
+    Canvas(const Canvas& other) : pixels(other.pixels), bitmap(other.bitmap) {
+        bitmap.data = pixels.data();
+    }
+    Canvas& operator=(const Canvas&) = delete;
+    Pixel32& at(int x, int y) { return pixels[Index(x, y)]; }
+    Pixel32 at(int x, int y) const { return pixels[Index(x, y)]; }
+    std::size_t Index(int x, int y) const {
+        return static_cast<std::size_t>(bitmap.h - 1 - y) * bitmap.w + x;
+    }
     std::vector<Pixel32> pixels;
     VBitmap bitmap;
 };
@@ -75,7 +84,7 @@ TEST_P(BlendedCopy, FollowsTheBlendFormulaWithinOneCodeValue) {
     destination.bitmap.operations->BitBlt(&destination.bitmap, 5, 6, &source.bitmap, 0, 0, -1, -1);
     for (int y = 0; y < 40; ++y) {
         for (int x = 0; x < 50; ++x) {
-            Canvas& was = const_cast<Canvas&>(before);
+            const Canvas& was = before;
             const Pixel32 result = destination.at(x, y);
             const bool inside = x >= 5 && x < 5 + 37 && y >= 6 && y < 6 + 23;
             if (!inside) {
@@ -142,7 +151,6 @@ TEST_P(OpaqueGeometry, EqualsThePlainOperations) {
     Canvas plain(40, 30);
     FillRandom(plain, random);
     Canvas blended = plain;
-    blended.bitmap.data = blended.pixels.data();
     const BlendingBitmapOperations blending(BlendSettings{});
     blended.bitmap.operations = &blending.table;
     for (const char* operation : {"copy", "nearest", "bilinear"}) {
