@@ -25,14 +25,22 @@ OverlaySetup SetupFrom(const CommandLine& line) {
     return OverlaySetup{line.settings, line.overlayPath, line.scriptPath};
 }
 
-MainVideo MainVideoOf(const CommandLine& line, const FrameSource& source) {
-    MainVideo main;
-    main.shape = ProbePictureShape(line.input);
+RunInputs ProbeInputs(const CommandLine& line) {
+    RunInputs inputs;
+    inputs.main = ProbePictureShape(line.input);
+    if (!line.overlayPath.empty()) {
+        inputs.overlay = ProbePictureShape(line.overlayPath);
+    }
+    return inputs;
+}
+
+RunInputs InputsOf(const CommandLine& line, const FrameSource& source) {
+    RunInputs inputs = ProbeInputs(line);
     // The decoder's size is the one the frames have.
-    main.shape.width = source.width();
-    main.shape.height = source.height();
-    main.frameRate = source.frameRate();
-    return main;
+    inputs.main.width = source.width();
+    inputs.main.height = source.height();
+    inputs.mainRate = source.frameRate();
+    return inputs;
 }
 
 // What the runner adds to the filter for one run: the overlay's frames
@@ -40,18 +48,18 @@ MainVideo MainVideoOf(const CommandLine& line, const FrameSource& source) {
 // alpha or an opacity, the blending bitmap operations.
 class AdaptedFilter {
 public:
-    AdaptedFilter(const CommandLine& line, const MainVideo& main)
-        : library_(AdaptationFor(line, main)), filter_(module_, SetupFrom(line)) {
+    AdaptedFilter(const CommandLine& line, const RunInputs& inputs)
+        : library_(AdaptationFor(line, inputs)), filter_(module_, SetupFrom(line)) {
         // A script's mask is known only once the filter has read it.
         if (!line.scriptPath.empty()) {
-            RequireVisibleMask(filter_.record(), main.shape, "'" + line.scriptPath + "'");
+            RequireVisibleMask(filter_.record(), inputs.main, "'" + line.scriptPath + "'");
         }
         if (line.scaler != OverlayScaler::Filter) {
             const FilterData& record = filter_.record();
             library_.ScaleTo(record.maskRight - record.maskLeft,
                              record.maskBottom - record.maskTop);
         }
-        if (const std::optional<BlendSettings> blend = BlendFor(line)) {
+        if (const std::optional<BlendSettings> blend = BlendFor(line, inputs)) {
             blending_.emplace(*blend);
         }
     }
@@ -174,15 +182,15 @@ void WriteClip(SyntheticClip& clip, const std::string& path, const std::string& 
 
 int RunRender(const CommandLine& commandLine) {
     FileFrameSource source(commandLine.input);
-    const MainVideo main = MainVideoOf(commandLine, source);
-    const CommandLine line = PrepareRun(commandLine, main);
+    const RunInputs inputs = InputsOf(commandLine, source);
+    const CommandLine line = PrepareRun(commandLine, inputs);
     const bool discard = line.format == kNullFormat;
     const OutputFormat* format = nullptr;
     if (!discard) {
         format = line.format.empty() ? &OutputFormatForPath(line.output)
                                      : &OutputFormatByName(line.format);
     }
-    AdaptedFilter filter(line, main);
+    AdaptedFilter filter(line, inputs);
 
     std::optional<PendingOutput> pending;
     std::optional<VideoWriter> writer;
@@ -218,9 +226,9 @@ int RunRender(const CommandLine& commandLine) {
 
 int RunFrame(const CommandLine& commandLine) {
     FileFrameSource source(commandLine.input);
-    const MainVideo main = MainVideoOf(commandLine, source);
-    const CommandLine line = PrepareRun(commandLine, main);
-    AdaptedFilter filter(line, main);
+    const RunInputs inputs = InputsOf(commandLine, source);
+    const CommandLine line = PrepareRun(commandLine, inputs);
+    AdaptedFilter filter(line, inputs);
     CheckNotAnInput(line.output, {line.input, line.overlayPath, line.scriptPath});
     PendingOutput pending(line.output);
     PngSink sink(pending.writePath(), line.output, static_cast<long>(line.frameAt));
@@ -281,8 +289,9 @@ int RunDemo(const CommandLine& line) {
 }
 
 int RunPlace(const CommandLine& line) {
-    const PictureShape main = ProbePictureShape(line.input);
-    const MaskCorners mask = PlacedMask(line, main);
+    const RunInputs inputs = ProbeInputs(line);
+    const PictureShape& main = inputs.main;
+    const MaskCorners mask = PlacedMask(line, inputs);
     FilterData settings = line.settings;
     SetMask(mask, settings);
     RequireVisibleMask(settings, main, "the placement");

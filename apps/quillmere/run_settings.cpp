@@ -15,11 +15,10 @@ bool PlacesOverlay(const CommandLine& line) {
     return line.placement.given() || (!line.maskGiven && line.scriptPath.empty());
 }
 
-MaskCorners PlacedMask(const CommandLine& line, const PictureShape& main) {
-    double aspect = static_cast<double>(main.width) / main.height;
-    if (!line.overlayPath.empty()) {
-        aspect = AspectInMainPixels(ProbePictureShape(line.overlayPath), main);
-    }
+MaskCorners PlacedMask(const CommandLine& line, const RunInputs& inputs) {
+    const PictureShape& main = inputs.main;
+    const double aspect = inputs.overlay ? AspectInMainPixels(*inputs.overlay, main)
+                                         : static_cast<double>(main.width) / main.height;
     return ResolvePlacement(line.placement, main.width, main.height, aspect);
 }
 
@@ -41,16 +40,16 @@ void SetMask(const MaskCorners& mask, FilterData& settings) {
     settings.maskBottom = static_cast<std::int32_t>(mask.bottom);
 }
 
-CommandLine PrepareRun(const CommandLine& line, const MainVideo& main) {
+CommandLine PrepareRun(const CommandLine& line, const RunInputs& inputs) {
     CommandLine run = line;
-    ResolveTimedOptions(run, main.frameRate);
+    ResolveTimedOptions(run, inputs.mainRate);
     if (PlacesOverlay(run)) {
-        SetMask(PlacedMask(run, main.shape), run.settings);
+        SetMask(PlacedMask(run, inputs), run.settings);
         run.settings.fitToFrame = 1;
-        RequireVisibleMask(run.settings, main.shape,
+        RequireVisibleMask(run.settings, inputs.main,
                            line.placement.given() ? "the placement" : "the default placement");
     } else if (run.maskGiven) {
-        RequireVisibleMask(run.settings, main.shape, "--mask");
+        RequireVisibleMask(run.settings, inputs.main, "--mask");
     }
     if (run.scaler != OverlayScaler::Filter && run.settings.fitToFrame == 0) {
         throw UsageError("--scaler scales the overlay to the mask: give a placement or --fit");
@@ -58,25 +57,24 @@ CommandLine PrepareRun(const CommandLine& line, const MainVideo& main) {
     return run;
 }
 
-OverlayAdaptation AdaptationFor(const CommandLine& line, const MainVideo& main) {
+OverlayAdaptation AdaptationFor(const CommandLine& line, const RunInputs& inputs) {
     OverlayAdaptation adaptation;
     adaptation.timing = line.timing;
-    adaptation.mainRate = main.frameRate;
+    adaptation.mainRate = inputs.mainRate;
     adaptation.scaler = line.scaler;
-    const std::optional<BlendSettings> blend = BlendFor(line);
+    const std::optional<BlendSettings> blend = BlendFor(line, inputs);
     adaptation.premultiplyBeforeScaling = line.scaler != OverlayScaler::Filter && blend &&
                                           blend->useSourceAlpha &&
                                           line.alpha == AlphaMode::Straight;
     return adaptation;
 }
 
-std::optional<BlendSettings> BlendFor(const CommandLine& line) {
-    if (line.overlayPath.empty()) {
+std::optional<BlendSettings> BlendFor(const CommandLine& line, const RunInputs& inputs) {
+    if (!inputs.overlay) {
         return std::nullopt;
     }
     BlendSettings blend;
-    blend.useSourceAlpha =
-        line.alpha != AlphaMode::Ignore && ProbePictureShape(line.overlayPath).hasAlpha;
+    blend.useSourceAlpha = line.alpha != AlphaMode::Ignore && inputs.overlay->hasAlpha;
     // Frames that a filtered scaler has scaled come premultiplied (see
     // AdaptationFor).
     blend.premultiplied =

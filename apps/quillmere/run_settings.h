@@ -11,27 +11,28 @@
 #include "apps/quillmere/picture_shape.h"
 #include "hostkit/blending_bitmap_operations.h"
 
-// The main video as a run sees it: its pixel size and sample aspect, and
-// its frame rate.
-struct MainVideo {
-    PictureShape shape;
-    AVRational frameRate{25, 1};
+// The pictures of a run, each probed once: the main video (its pixel size,
+// sample aspect and frame rate) and the overlay, if there is one.
+struct RunInputs {
+    PictureShape main;
+    AVRational mainRate{25, 1};
+    std::optional<PictureShape> overlay;
 };
 
 // Whether the run places the overlay (by the options or by default) rather
 // than taking the mask from --mask or --script.
 bool PlacesOverlay(const CommandLine& line);
 
-// The mask a placement gives on `main`, for the overlay at `line.overlayPath`
-// (its display aspect) or, without one, for a placeholder of the main's shape.
-MaskCorners PlacedMask(const CommandLine& line, const PictureShape& main);
+// The mask a placement gives on the main picture, for the overlay (its
+// display aspect) or, without one, for a placeholder of the main's shape.
+MaskCorners PlacedMask(const CommandLine& line, const RunInputs& inputs);
 
 // Writes the corners into the settings' mask.
 void SetMask(const MaskCorners& mask, FilterData& settings);
 
 // The line with times resolved and, when it places the overlay, the mask
 // and the stretch set. Throws UsageError when the mask draws nothing.
-CommandLine PrepareRun(const CommandLine& line, const MainVideo& main);
+CommandLine PrepareRun(const CommandLine& line, const RunInputs& inputs);
 
 // Throws UsageError saying why `settings`' mask draws nothing on `main`;
 // `origin` names where the mask came from ("--mask", "the script", ...).
@@ -40,8 +41,8 @@ void RequireVisibleMask(const FilterData& settings, const PictureShape& main,
 
 // How the overlay's frames are adapted for this run (the scaled size is
 // set once the mask is known).
-OverlayAdaptation AdaptationFor(const CommandLine& line, const MainVideo& main);
+OverlayAdaptation AdaptationFor(const CommandLine& line, const RunInputs& inputs);
 
 // How the overlay is laid over the frame: none when it is simply copied (no
 // alpha to use, full opacity), as the plug-in copies it.
-std::optional<BlendSettings> BlendFor(const CommandLine& line);
+std::optional<BlendSettings> BlendFor(const CommandLine& line, const RunInputs& inputs);
