@@ -13,6 +13,7 @@
 
 #include "source/ffmpeg_frame_reader.h"
 #include "source/ffmpeg_video_stream.h"
+#include "source/ffmpeg_stream_info.h"
 #include "source/platform_avi_library.h"
 
 struct AviFileObject {
@@ -128,3 +129,7 @@ const AviLibrary kFfmpegAviLibrary = {
 }  // namespace
 
 const AviLibrary& PlatformAviLibrary() { return kFfmpegAviLibrary; }
+
+std::shared_ptr<const VideoStreamInfo> FfmpegStreamInfo(AviStreamHandle stream) {
+    return stream != nullptr ? stream->info : nullptr;
+}

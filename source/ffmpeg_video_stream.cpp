@@ -14,6 +14,7 @@ namespace {
 struct ScannedPacket {
     std::int64_t presentation;
     std::int64_t seekTime;
+    std::int64_t duration;
     bool key;
     std::uint64_t fingerprint;
 };
@@ -163,7 +164,7 @@ std::shared_ptr<const VideoStreamInfo> ScanVideoStream(AVFormatContext* context,
             everyPacketTimed = everyPacketTimed && packet->pts != AV_NOPTS_VALUE;
             const bool key = (packet->flags & AV_PKT_FLAG_KEY) != 0;
             packets.push_back({packet->pts, decodeTime != AV_NOPTS_VALUE ? decodeTime : packet->pts,
-                               key, key ? PacketFingerprint(*packet) : 0});
+                               packet->duration, key, key ? PacketFingerprint(*packet) : 0});
         }
         av_packet_unref(packet);
     }
@@ -178,6 +179,12 @@ std::shared_ptr<const VideoStreamInfo> ScanVideoStream(AVFormatContext* context,
         info->frameTimes.push_back(packets[i].presentation);
     }
     std::sort(info->frameTimes.begin(), info->frameTimes.end());
+    if (everyPacketTimed && !packets.empty()) {
+        const auto last = std::max_element(
+            packets.begin(), packets.end(),
+            [](const ScannedPacket& a, const ScannedPacket& b) { return a.presentation < b.presentation; });
+        info->lastFrameDuration = std::max<std::int64_t>(last->duration, 0);
+    }
     for (std::size_t i = 0; i < packets.size(); ++i) {
         if (packets[i].key) {
             const long frame = everyPacketTimed ? info->FrameAt(packets[i].presentation)

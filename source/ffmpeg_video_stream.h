@@ -45,6 +45,8 @@ struct VideoStreamInfo {
     std::unique_ptr<AVCodecParameters, void (*)(AVCodecParameters*)> codec{nullptr, nullptr};
     // Presentation times of all frames, ascending; index = frame number.
     std::vector<std::int64_t> frameTimes;
+    // How long the last frame is shown, in timeBase units (0: not stated).
+    std::int64_t lastFrameDuration = 0;
     std::vector<KeyFrame> keyFrames;  // ascending by frame
     // Format of the frame records: size of the decoded picture, 24 or 32 bits.
     BITMAPINFOHEADER format{};

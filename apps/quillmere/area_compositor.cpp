@@ -77,7 +77,7 @@ AreaCompositor::~AreaCompositor() {
     }
 }
 
-void AreaCompositor::Start() {
+void AreaCompositor::Start(const VBitmapOperations* outputOperations) {
     if (!converter_ || pass_) {
         return;
     }
@@ -91,6 +91,9 @@ void AreaCompositor::Start() {
         throw RunnerError("the processing pass laid out its frames unexpectedly");
     }
     separateOutput_ = (pass_->paramResult() & kFilterParamSwapBuffers) != 0;
+    if (outputOperations != nullptr) {
+        instance_.activation().dst->bitmap.operations = outputOperations;
+    }
     if (frameRate_.num > 0 && frameRate_.den > 0) {
         pass_->SetMicrosecondsPerFrame(
             static_cast<long>(av_rescale(kMicrosecondsPerSecond, frameRate_.den, frameRate_.num)));

@@ -44,8 +44,9 @@ public:
     AreaCompositor& operator=(const AreaCompositor&) = delete;
 
     // Starts the processing pass, with the instance's mask moved by the
-    // area's offset; Run must be called on this thread.
-    void Start();
+    // area's offset; Run must be called on this thread. `outputOperations`
+    // (null: the host's plain ones) serve the output bitmap.
+    void Start(const VBitmapOperations* outputOperations = nullptr);
     // Converts the area of output frame `number` into `buffers`, when the
     // filter can change anything on that frame.
     void Load(const AVFrame& frame, long number, AreaBuffers& buffers) const;

@@ -17,10 +17,12 @@ enum CommandMask : unsigned {
     kRender = 1u << 0,
     kFrame = 1u << 1,
     kDemo = 1u << 2,
+    kPlace = 1u << 3,
     kCompositing = kRender | kFrame,
+    kPlacing = kRender | kFrame | kPlace,
     kAll = kRender | kFrame | kDemo,
     // Also stands alone, in place of a command: quillmere --help.
-    kStandalone = 1u << 3,
+    kStandalone = 1u << 4,
 };
 
 using ApplyOption = void (*)(CommandLine& line, const std::string& option,
@@ -62,6 +64,51 @@ constexpr std::int64_t kInt32Min = INT32_MIN;
 constexpr std::int64_t kInt32Max = INT32_MAX;
 constexpr std::int64_t kPercentMax = 100;
 
+// A value that holds any of these is a time, not a frame number.
+bool LooksLikeTime(const std::string& value) {
+    return value.find_first_of(":.s") != std::string::npos;
+}
+
+struct NamedChoice {
+    const char* name;
+    int value;
+};
+
+template <std::size_t Count>
+int ParseChoice(const std::string& option, const std::string& text,
+                const NamedChoice (&choices)[Count]) {
+    std::string names;
+    for (const NamedChoice& choice : choices) {
+        if (text == choice.name) {
+            return choice.value;
+        }
+        names += names.empty() ? "" : ", ";
+        names += choice.name;
+    }
+    throw UsageError("invalid value '" + text + "' for " + option + ": expected one of " + names);
+}
+
+const NamedChoice kTimingChoices[] = {
+    {"time", static_cast<int>(OverlayTiming::ByTime)},
+    {"frames", static_cast<int>(OverlayTiming::Frames)},
+};
+const NamedChoice kAlphaChoices[] = {
+    {"straight", static_cast<int>(AlphaMode::Straight)},
+    {"premultiplied", static_cast<int>(AlphaMode::Premultiplied)},
+    {"ignore", static_cast<int>(AlphaMode::Ignore)},
+};
+// nearest and bilinear are the filter's own stretches; the others scale
+// beforehand. The value -1 and -2 stand for the two stretches.
+constexpr int kNearestStretch = -1;
+constexpr int kBilinearStretch = -2;
+const NamedChoice kScalerChoices[] = {
+    {"nearest", kNearestStretch},
+    {"bilinear", kBilinearStretch},
+    {"area", static_cast<int>(OverlayScaler::Area)},
+    {"bicubic", static_cast<int>(OverlayScaler::Bicubic)},
+    {"lanczos", static_cast<int>(OverlayScaler::Lanczos)},
+};
+
 const OptionRow kOptions[] = {
     {"--help", "-h", nullptr, kAll | kStandalone, "show this help and exit",
      [](CommandLine& line, const std::string&, const std::string&) {
@@ -87,7 +134,7 @@ const OptionRow kOptions[] = {
      [](CommandLine& line, const std::string&, const std::string&) {
          SetOverwrite(line, OverwritePolicy::Never);
      }},
-    {"--overlay", nullptr, "FILE", kCompositing,
+    {"--overlay", nullptr, "FILE", kPlacing,
      "the video laid into the mask (without it the mask is filled black)",
      [](CommandLine& line, const std::string&, const std::string& value) {
          line.overlayPath = value;
@@ -97,6 +144,23 @@ const OptionRow kOptions[] = {
      [](CommandLine& line, const std::string& option, const std::string& value) {
          ParseMask(option, value, line.settings);
          line.maskGiven = true;
+     }},
+    {"--position", nullptr, "ANCHOR", kPlacing,
+     "place the overlay at an anchor: top-left, top, top-right, left, center, right, "
+     "bottom-left, bottom, bottom-right (default bottom-right)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.placement.anchor = ParseAnchor(option, value);
+     }},
+    {"--margin", nullptr, "N[%]", kPlacing,
+     "distance from the anchored edges, in pixels or % of the main's width (default 2%)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.placement.margin = ParsePlacementLength(option, value);
+     }},
+    {"--size", nullptr, "W|xH|WxH", kPlacing,
+     "overlay size in pixels or % of the main's width/height; with one dimension the "
+     "overlay keeps its display aspect (default 33.3%: a third of the width)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         ParsePlacementSize(option, value, line.placement);
      }},
     {"--script", nullptr, "FILE", kCompositing,
      "take the mask from a host script line Config(l,t,r,b) in FILE",
@@ -112,6 +176,27 @@ const OptionRow kOptions[] = {
      "stretch with bilinear sampling instead of nearest neighbour (with --fit)",
      [](CommandLine& line, const std::string&, const std::string&) {
          line.settings.bilinear = 1;
+     }},
+    {"--scaler", nullptr, "NAME", kCompositing,
+     "how the overlay is scaled to the mask (placement or --fit): nearest, bilinear "
+     "(the filter's own), or area, bicubic, lanczos (filtered, for sharp downscales)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         const int choice = ParseChoice(option, value, kScalerChoices);
+         line.scaler = choice < 0 ? OverlayScaler::Filter : static_cast<OverlayScaler>(choice);
+         if (choice < 0) {
+             line.settings.bilinear = choice == kBilinearStretch ? 1 : 0;
+         }
+     }},
+    {"--alpha", nullptr, "MODE", kCompositing,
+     "the overlay's alpha channel: straight (default), premultiplied, or ignore "
+     "(copy the overlay opaque, as the plug-in does)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.alpha = static_cast<AlphaMode>(ParseChoice(option, value, kAlphaChoices));
+     }},
+    {"--opacity", nullptr, "P", kCompositing,
+     "fade the whole overlay to P% (0-100, default 100) over what lies under it",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.opacityPercent = ParseInteger(option, value, 0, kPercentMax);
      }},
     {"--border", nullptr, "N", kCompositing,
      "draw a border N pixels wide around the mask (0: no border)",
@@ -153,13 +238,44 @@ const OptionRow kOptions[] = {
          line.settings.shadowColor = ParseColor(option, value);
      }},
     {"--range", nullptr, "START[-END]", kCompositing,
-     "overlay only on output frames START to END (no END: to the last frame)",
+     "overlay only on output frames START to END (no END: to the last frame); "
+     "frames or times (12.5s, 1:02.5, 0:01:02.500)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
-         ParseFrameRange(option, value, line.settings);
+         if (!LooksLikeTime(value)) {
+             ParseFrameRange(option, value, line.settings);
+             line.times.rangeStart = FrameOrTime::Frames(line.settings.rangeStart);
+             line.times.rangeEnd.reset();
+             if (value.find('-') != std::string::npos) {
+                 line.times.rangeEnd = FrameOrTime::Frames(line.settings.rangeEnd);
+             }
+             return;
+         }
+         const std::size_t dash = value.find('-');
+         line.times.rangeStart =
+             ParseFrameOrTime(option, value.substr(0, dash), false, 0, kInt32Max);
+         line.times.rangeEnd.reset();
+         if (dash != std::string::npos) {
+             line.times.rangeEnd =
+                 ParseFrameOrTime(option, value.substr(dash + 1), false, 0, kInt32Max);
+         }
+         line.settings.useFrameRange = 1;
      }},
-    {"--offset", nullptr, "N", kCompositing, "overlay frames to skip at its start",
+    {"--offset", nullptr, "N", kCompositing,
+     "overlay frames (or a time, counted in main frames) to skip at its start",
      [](CommandLine& line, const std::string& option, const std::string& value) {
-         line.settings.frameOffset = ParseInteger(option, value, kInt32Min, kInt32Max);
+         if (!LooksLikeTime(value)) {
+             line.settings.frameOffset = ParseInteger(option, value, kInt32Min, kInt32Max);
+             line.times.offset = FrameOrTime::Frames(line.settings.frameOffset);
+             return;
+         }
+         line.times.offset = ParseFrameOrTime(option, value, true, kInt32Min, kInt32Max);
+     }},
+    {"--overlay-timing", nullptr, "MODE", kCompositing,
+     "time (default): each main frame shows the overlay picture of its time, and a "
+     "still picture shows throughout; frames: overlay frames are counted frame for "
+     "frame, as the plug-in counts them",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.timing = static_cast<OverlayTiming>(ParseChoice(option, value, kTimingChoices));
      }},
     {"--repeat", nullptr, nullptr, kCompositing, "start the overlay again when it runs out",
      [](CommandLine& line, const std::string&, const std::string&) {
@@ -174,9 +290,14 @@ const OptionRow kOptions[] = {
      [](CommandLine& line, const std::string&, const std::string&) {
          line.settings.maintainBlack = 1;
      }},
-    {"--at", nullptr, "N", kFrame, "the output frame to composite (from 0)",
+    {"--at", nullptr, "N|TIME", kFrame, "the output frame to composite (from 0), or its time",
      [](CommandLine& line, const std::string& option, const std::string& value) {
-         line.frameAt = ParseInteger(option, value, 0, kInt32Max);
+         if (!LooksLikeTime(value)) {
+             line.frameAt = ParseInteger(option, value, 0, kInt32Max);
+             line.times.at = FrameOrTime::Frames(line.frameAt);
+             return;
+         }
+         line.times.at = ParseFrameOrTime(option, value, false, 0, kInt32Max);
      }},
     {"--format", nullptr, "NAME", kRender,
      "container by name instead of by extension; 'null' composites and discards",
@@ -227,6 +348,10 @@ const CommandRow kCommands[] = {
      "composite frame N of MAIN into the picture OUT.png"},
     {"demo", Command::Demo, kDemo, 0, "[-o DIR]",
      "render the built-in demo into DIR (demo.mkv and demo.png; default demo-output)"},
+    {"place", Command::Place, kPlace, 1,
+     "MAIN [--overlay FILE] [--position ANCHOR] [--margin N] [--size WxH]",
+     "print the mask a placement gives on MAIN and the plug-in host's script line "
+     "Config(l,t,r,b) for it"},
 };
 
 // What the help and the manual page say before the options.
@@ -244,6 +369,12 @@ const char* const kDescription[] = {
     "are drawn only when --border N (N > 0) or --shadow STYLE is given, and their other "
     "options only tune them. A host script is the plug-in host's processing script, in which "
     "the filter saves its mask as a line Config(l,t,r,b); --script reads the mask from it.",
+    "Placement: without --mask, --script or a placement option, the overlay goes "
+    "bottom-right, a third of the main's width wide with its display aspect kept, 2% of the "
+    "main's width from the edges, stretched to fit (without --overlay a black placeholder of "
+    "the main's shape stands in). A mask that draws nothing (empty, inverted, off the frame) "
+    "is refused. A still picture (PNG, JPEG, ...) is shown for the whole clip; other overlays "
+    "play at their own timing, and an alpha channel is blended.",
 };
 
 const ExitStatusDoc kExitStatuses[] = {
@@ -348,8 +479,8 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
         throw UsageError("render needs an output file (-o OUT)");
     }
     if (line.command == Command::Frame) {
-        if (line.frameAt < 0) {
-            throw UsageError("frame needs the frame number (--at N)");
+        if (!line.times.at) {
+            throw UsageError("frame needs the frame number or time (--at N)");
         }
         if (line.output.empty()) {
             throw UsageError("frame needs an output file (-o OUT.png)");
@@ -367,7 +498,48 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
     if (line.maskGiven && !line.scriptPath.empty()) {
         throw UsageError("--mask and --script both set the mask; give one of them");
     }
+    if (line.placement.given() && (line.maskGiven || !line.scriptPath.empty())) {
+        throw UsageError(std::string("--position, --margin and --size place the overlay, and ") +
+                         (line.maskGiven ? "--mask" : "--script") +
+                         " sets the mask too; give one of them");
+    }
     return line;
+}
+
+void ResolveTimedOptions(CommandLine& line, AVRational rate) {
+    const auto inFrames = [rate](const FrameOrTime& value) { return value.FrameAt(rate); };
+    if (line.times.at && line.times.at->isTime()) {
+        const std::int64_t frame = inFrames(*line.times.at);
+        if (frame > kInt32Max) {
+            throw UsageError("--at lies beyond the last frame a video can have");
+        }
+        line.frameAt = frame;
+    }
+    const bool rangeTimed = (line.times.rangeStart && line.times.rangeStart->isTime()) ||
+                            (line.times.rangeEnd && line.times.rangeEnd->isTime());
+    if (rangeTimed) {
+        const std::int64_t start = inFrames(*line.times.rangeStart);
+        const std::int64_t end = line.times.rangeEnd ? inFrames(*line.times.rangeEnd) : 0;
+        if (start > kInt32Max || end > kInt32Max) {
+            throw UsageError("--range lies beyond the last frame a video can have");
+        }
+        if (line.times.rangeEnd && (end < start || end == 0)) {
+            throw UsageError("--range ends at frame " + std::to_string(end) +
+                             (end == 0 ? ", but a range must end after frame 0"
+                                       : ", before it starts (frame " +
+                                             std::to_string(start) + ")"));
+        }
+        line.settings.useFrameRange = 1;
+        line.settings.rangeStart = static_cast<std::int32_t>(start);
+        line.settings.rangeEnd = static_cast<std::int32_t>(end);
+    }
+    if (line.times.offset && line.times.offset->isTime()) {
+        const std::int64_t offset = inFrames(*line.times.offset);
+        if (offset < kInt32Min || offset > kInt32Max) {
+            throw UsageError("--offset is longer than a video can be");
+        }
+        line.settings.frameOffset = static_cast<std::int32_t>(offset);
+    }
 }
 
 std::vector<CommandDoc> CommandDocs() {

@@ -3,13 +3,38 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "apps/quillmere/overwrite_check.h"
+#include "apps/quillmere/frame_time.h"
+#include "apps/quillmere/placement.h"
 #include "filter/filter_data.h"
 
-enum class Command { Help, Version, Render, Frame, Demo };
+enum class Command { Help, Version, Render, Frame, Demo, Place };
+
+// How overlay frames are matched to main frames.
+enum class OverlayTiming {
+    ByTime,  // the overlay picture showing at the main frame's time
+    Frames,  // frame for frame, as the plug-in counts
+};
+
+// How an overlay's alpha channel is read.
+enum class AlphaMode { Straight, Premultiplied, Ignore };
+
+// Who scales the overlay into the mask: the filter's own stretch (nearest
+// or bilinear, by settings.bilinear), or a filtered scaler beforehand.
+enum class OverlayScaler { Filter, Area, Bicubic, Lanczos };
+
+// Options that may be given as a time; resolved once the main's frame rate
+// is known (see ResolveTimedOptions).
+struct TimedOptions {
+    std::optional<FrameOrTime> at;
+    std::optional<FrameOrTime> rangeStart;
+    std::optional<FrameOrTime> rangeEnd;
+    std::optional<FrameOrTime> offset;
+};
 
 struct CommandLine {
     Command command = Command::Help;
@@ -19,7 +44,7 @@ struct CommandLine {
     std::string overlayPath;  // --overlay
     std::string scriptPath;   // --script
     std::string format;       // --format: container by name instead of by extension
-    std::int64_t frameAt = -1;  // --at (frame)
+    std::int64_t frameAt = -1;  // --at (frame), once resolved
     bool quiet = false;
     std::string progressPath;  // --progress: key=value blocks to this file, '-' stdout
     double statsPeriod = 0;    // --stats-period in seconds; 0: the defaults
@@ -28,12 +53,23 @@ struct CommandLine {
     // Every filter setting, starting from the dialog's first-open defaults.
     FilterData settings;
     bool maskGiven = false;
+    PlacementRequest placement;  // --position, --margin, --size
+    TimedOptions times;          // as given; frame numbers are also in settings
+    OverlayTiming timing = OverlayTiming::ByTime;
+    AlphaMode alpha = AlphaMode::Straight;
+    int opacityPercent = 100;
+    OverlayScaler scaler = OverlayScaler::Filter;
 
     CommandLine();
 };
 
 // Throws UsageError for anything it cannot use.
 CommandLine ParseCommandLine(int argc, const char* const* argv);
+
+// Writes the times of --at, --range and --offset as frames of a main video
+// at `rate` into `line` (settings and frameAt). Throws UsageError for a
+// range that, in frames, ends before it starts.
+void ResolveTimedOptions(CommandLine& line, AVRational rate);
 
 // The text of `quillmere --help`, generated from the option table.
 std::string HelpText();

@@ -17,6 +17,7 @@
 #include "apps/quillmere/progress.h"
 #include "apps/quillmere/progress_report.h"
 #include "apps/quillmere/run_summary.h"
+#include "apps/quillmere/run_settings.h"
 #include "apps/quillmere/runner_error.h"
 #include "apps/quillmere/synthetic_clip.h"
 #include "apps/quillmere/video_writer.h"
@@ -26,6 +27,58 @@ namespace {
 OverlaySetup SetupFrom(const CommandLine& line) {
     return OverlaySetup{line.settings, line.overlayPath, line.scriptPath};
 }
+
+RunInputs ProbeInputs(const CommandLine& line) {
+    RunInputs inputs;
+    inputs.main = ProbePictureShape(line.input);
+    if (!line.overlayPath.empty()) {
+        inputs.overlay = ProbePictureShape(line.overlayPath);
+    }
+    return inputs;
+}
+
+RunInputs InputsOf(const CommandLine& line, const FrameSource& source) {
+    RunInputs inputs = ProbeInputs(line);
+    // The decoder's size is the one the frames have.
+    inputs.main.width = source.width();
+    inputs.main.height = source.height();
+    inputs.mainRate = source.frameRate();
+    return inputs;
+}
+
+// What the runner adds to the filter for one run: the overlay's frames
+// adapted (timing, stills, a filtered scaler) and, for an overlay with
+// alpha or an opacity, the blending bitmap operations.
+class AdaptedFilter {
+public:
+    AdaptedFilter(const CommandLine& line, const RunInputs& inputs)
+        : library_(AdaptationFor(line, inputs)), filter_(module_, SetupFrom(line)) {
+        // A script's mask is known only once the filter has read it.
+        if (!line.scriptPath.empty()) {
+            RequireVisibleMask(filter_.record(), inputs.main, "'" + line.scriptPath + "'");
+        }
+        if (line.scaler != OverlayScaler::Filter) {
+            const FilterData& record = filter_.record();
+            library_.ScaleTo(record.maskRight - record.maskLeft,
+                             record.maskBottom - record.maskTop);
+        }
+        if (const std::optional<BlendSettings> blend = BlendFor(line, inputs)) {
+            blending_.emplace(*blend);
+        }
+    }
+
+    FilterInstance& instance() { return filter_.instance(); }
+    const VBitmapOperations* outputOperations() const {
+        return blending_ ? &blending_->table : nullptr;
+    }
+
+private:
+    // Declared first: the module releases the overlay's handles through it.
+    AdaptedOverlayLibrary library_;
+    FilterModuleSession module_;
+    OverlayFilter filter_;
+    std::optional<BlendingBitmapOperations> blending_;
+};
 
 // Refuses an output that is one of the inputs: renaming over it would lose
 // the input.
@@ -147,16 +200,17 @@ void WriteClip(SyntheticClip& clip, const std::string& path, const std::string& 
 
 }  // namespace
 
-int RunRender(const CommandLine& line) {
+int RunRender(const CommandLine& commandLine) {
+    FileFrameSource source(commandLine.input, commandLine.filterPixels, NoticesFor(commandLine));
+    const RunInputs inputs = InputsOf(commandLine, source);
+    const CommandLine line = PrepareRun(commandLine, inputs);
     const bool discard = line.format == kNullFormat;
     const OutputFormat* format = nullptr;
     if (!discard) {
         format = line.format.empty() ? &OutputFormatForPath(line.output)
                                      : &OutputFormatByName(line.format);
     }
-    FileFrameSource source(line.input, line.filterPixels, NoticesFor(line));
-    FilterModuleSession module;
-    OverlayFilter filter(module, SetupFrom(line));
+    AdaptedFilter filter(line, inputs);
 
     bool mayReplace = false;
     std::optional<PendingOutput> pending;
@@ -185,6 +239,7 @@ int RunRender(const CommandLine& line) {
                       ProgressSetupFrom(line, report));
     job.source = &source;
     job.instance = &filter.instance();
+    job.outputOperations = filter.outputOperations();
     job.progress = &progress;
     const std::int64_t frames = RunComposite(job);
     if (frames == 0) {
@@ -203,10 +258,11 @@ int RunRender(const CommandLine& line) {
     return kExitSuccess;
 }
 
-int RunFrame(const CommandLine& line) {
-    FileFrameSource source(line.input, line.filterPixels, NoticesFor(line));
-    FilterModuleSession module;
-    OverlayFilter filter(module, SetupFrom(line));
+int RunFrame(const CommandLine& commandLine) {
+    FileFrameSource source(commandLine.input, commandLine.filterPixels, NoticesFor(commandLine));
+    const RunInputs inputs = InputsOf(commandLine, source);
+    const CommandLine line = PrepareRun(commandLine, inputs);
+    AdaptedFilter filter(line, inputs);
     CheckNotAnInput(line.output, {line.input, line.overlayPath, line.scriptPath});
     const bool mayReplace = ConfirmOverwrite(line.output, line.overwrite);
     PendingOutput pending(line.output);
@@ -216,6 +272,7 @@ int RunFrame(const CommandLine& line) {
     CompositeJob job;
     job.source = &source;
     job.instance = &filter.instance();
+    job.outputOperations = filter.outputOperations();
     job.sinks.push_back(&sink);
     job.progress = &progress;
     job.firstFrame = static_cast<long>(line.frameAt);
@@ -276,5 +333,25 @@ int RunDemo(const CommandLine& line) {
                     videoPath.c_str(), static_cast<long long>(frames), kDemoWidth, kDemoHeight,
                     stillPath.c_str(), kDemoStillFrame);
     }
+    return kExitSuccess;
+}
+
+int RunPlace(const CommandLine& line) {
+    const RunInputs inputs = ProbeInputs(line);
+    const PictureShape& main = inputs.main;
+    const MaskCorners mask = PlacedMask(line, inputs);
+    FilterData settings = line.settings;
+    SetMask(mask, settings);
+    RequireVisibleMask(settings, main, "the placement");
+    std::printf("mask %lld,%lld,%lld,%lld: the overlay %lldx%lld at %lld,%lld on %dx%d "
+                "(stretched to fit)\n",
+                static_cast<long long>(mask.left), static_cast<long long>(mask.top),
+                static_cast<long long>(mask.right), static_cast<long long>(mask.bottom),
+                static_cast<long long>(mask.width()), static_cast<long long>(mask.height()),
+                static_cast<long long>(mask.left), static_cast<long long>(mask.top), main.width,
+                main.height);
+    std::printf("Config(%lld,%lld,%lld,%lld)\n", static_cast<long long>(mask.left),
+                static_cast<long long>(mask.top), static_cast<long long>(mask.right),
+                static_cast<long long>(mask.bottom));
     return kExitSuccess;
 }

@@ -7,3 +7,5 @@
 int RunRender(const CommandLine& line);
 int RunFrame(const CommandLine& line);
 int RunDemo(const CommandLine& line);
+// Prints the mask a placement gives on MAIN and the script line for it.
+int RunPlace(const CommandLine& line);

@@ -124,7 +124,7 @@ private:
     }
 
     void Filter() {
-        compositor_.Start();
+        compositor_.Start(job_.outputOperations);
         Slot slot;
         while (toFilter_.Pop(slot)) {
             compositor_.Run(*slot.area, slot.number);

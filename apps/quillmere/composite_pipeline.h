@@ -23,6 +23,8 @@ struct CompositeJob {
     long lastFrame = -1;            // the last frame to composite; -1: to the end
     Progress* progress = nullptr;   // null: no progress display
     bool carryAudio = false;        // hand the source's audio packets to the sinks
+    // The bitmap operations of the output frame (null: the host's plain ones).
+    const VBitmapOperations* outputOperations = nullptr;
 };
 
 // Returns the number of frames composited. Throws the first error of any

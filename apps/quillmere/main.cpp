@@ -34,6 +34,8 @@ int Dispatch(const CommandLine& line) {
         return RunFrame(line);
     case Command::Demo:
         return RunDemo(line);
+    case Command::Place:
+        return RunPlace(line);
     }
     return kExitFailure;
 }

@@ -250,6 +250,17 @@ const InvalidCase kInvalidCases[] = {
     {"StatsPeriodNotANumber", Render({"--stats-period", "nan"}), "expected seconds"},
     {"ProgressOnFrame", {"frame", "m.mkv", "--at", "1", "-o", "f.png", "--progress", "-"},
      "does not apply to frame"},
+    {"AtMalformedTime", {"frame", "main.mkv", "--at", "1:75", "-o", "f.png"}, "a time (12.5s"},
+    {"RangeMalformedTime", Render({"--range", "1s-x"}), "--range"},
+    {"OffsetMalformedTime", Render({"--offset", "1.5m"}), "--offset"},
+    {"TimingUnknown", Render({"--overlay-timing", "slow"}), "one of time, frames"},
+    {"AlphaUnknown", Render({"--alpha", "on"}), "one of straight, premultiplied, ignore"},
+    {"OpacityOver100", Render({"--opacity", "101"}), "from 0 to 100"},
+    {"ScalerUnknown", Render({"--scaler", "sinc"}), "nearest, bilinear, area, bicubic, lanczos"},
+    {"PositionUnknown", Render({"--position", "middle"}), "bottom-right"},
+    {"PlaceWithoutMain", {"place"}, "MAIN"},
+    {"PlaceTakesNoMask", {"place", "main.mkv", "--mask", "1,2,3,4"}, "does not apply to place"},
+    {"SizeAndMask", Render({"--size", "50%", "--mask", "1,2,3,4"}), "give one of them"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Options, InvalidCommandLine, testing::ValuesIn(kInvalidCases),

@@ -71,7 +71,9 @@ class RenderCompare : public RunnerTest, public testing::WithParamInterface<Comp
 
 TEST_P(RenderCompare, EveryFrameEqualsTheFilterRunDirectly) {
     const CompositeCase& test = GetParam();
-    const std::vector<std::string> options = WithClips(test.options);
+    // Parity with the plug-in: its frame-for-frame counting.
+    std::vector<std::string> options = WithClips(test.options);
+    options.insert(options.end(), {"--overlay-timing", "frames"});
     std::vector<std::string> arguments = {"render", Clip(test.main), "-o", out_ / "out.mkv",
                                           "--quiet"};
     arguments.insert(arguments.end(), options.begin(), options.end());
