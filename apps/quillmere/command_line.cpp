@@ -8,6 +8,7 @@
 
 #include "apps/quillmere/filter_settings.h"
 #include "apps/quillmere/runner_error.h"
+#include "apps/quillmere/video_writer.h"
 #include "render/drop_shadow.h"
 
 namespace {
@@ -61,6 +62,17 @@ constexpr std::size_t kHelpWidth = 79;
 constexpr std::int64_t kInt32Min = INT32_MIN;
 constexpr std::int64_t kInt32Max = INT32_MAX;
 constexpr std::int64_t kPercentMax = 100;
+// More encoder threads than any encoder here makes use of.
+constexpr std::int64_t kMaxEncoderThreads = 1024;
+
+std::pair<std::string, std::string> ParseKeyValue(const std::string& option,
+                                                  const std::string& text) {
+    const std::size_t equals = text.find('=');
+    if (equals == std::string::npos || equals == 0) {
+        throw UsageError("invalid value '" + text + "' for " + option + ": expected KEY=VALUE");
+    }
+    return {text.substr(0, equals), text.substr(equals + 1)};
+}
 
 const OptionRow kOptions[] = {
     {"--help", "-h", nullptr, kAll | kStandalone, "show this help and exit",
@@ -186,6 +198,33 @@ const OptionRow kOptions[] = {
     {"--no-audio", nullptr, nullptr, kRender,
      "leave out the main video's audio (by default it is copied unchanged)",
      [](CommandLine& line, const std::string&, const std::string&) { line.noAudio = true; }},
+    {"--codec", nullptr, "NAME", kRender,
+     "encode the video with codec or encoder NAME (default: the container's own); the "
+     "choices for each container are listed below",
+     [](CommandLine& line, const std::string&, const std::string& value) {
+         line.encoding.codec = value;
+     }},
+    {"--crf", nullptr, "N", kRender,
+     "constant quality of encoders that have it (H.264 and HEVC: 0-51, lower is better; "
+     "default 18 for H.264)",
+     [](CommandLine& line, const std::string&, const std::string& value) {
+         line.encoding.crf = value;
+     }},
+    {"--preset", nullptr, "NAME", kRender,
+     "the encoder's speed preset (H.264 and HEVC: ultrafast to veryslow, default medium)",
+     [](CommandLine& line, const std::string&, const std::string& value) {
+         line.encoding.preset = value;
+     }},
+    {"--threads", nullptr, "N", kRender, "encoder threads (default 0: as many as the machine has)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.encoding.threads = ParseInteger(option, value, 0, kMaxEncoderThreads);
+     }},
+    {"--encoder-option", nullptr, "KEY=VALUE", kRender,
+     "pass an option to the encoder as FFmpeg names it (g=50, x264-params=...); may be "
+     "repeated; an option the encoder does not know is an error",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.encoding.options.push_back(ParseKeyValue(option, value));
+     }},
     {"--rgb-output", nullptr, nullptr, kCompositing,
      "convert the whole main picture to the filter's 8-bit RGB and write exactly what the "
      "filter made (by default only the overlay's area is converted and the rest of the "
@@ -232,10 +271,11 @@ const CommandRow kCommands[] = {
 // What the help and the manual page say before the options.
 const char* const kDescription[] = {
     "The output's container follows its extension: .mkv, .avi and .nut hold lossless FFV1, "
-    ".mp4 and .mov hold H.264. '--format null' composites every frame and writes nothing "
-    "(for timing). Size, pixel format, depth, colour, frame times, aspect and rotation "
-    "follow MAIN, and its audio is copied over unchanged; outside the area the overlay, "
-    "its border and its shadow cover, every sample is kept exactly as it was.",
+    ".mp4 and .mov hold H.264, unless --codec names another. '--format null' composites "
+    "every frame and writes nothing (for timing). Size, pixel format, depth, colour, frame "
+    "times, aspect and rotation follow MAIN, and its audio is copied over "
+    "unchanged; outside the area the overlay, its border and its shadow cover, every sample "
+    "is kept exactly as it was.",
     "OUT is written to a hidden part file beside it and takes its name only once complete; "
     "an existing OUT is replaced only with -y or after a yes on the terminal, and -n never "
     "replaces it.",
@@ -474,6 +514,11 @@ std::string HelpText() {
     }
     text << "\nColours: RRGGBB, #RRGGBB or 0xRRGGBB in hexadecimal, or one of the 148\n"
             "CSS colour names (white, black, red, navy, rebeccapurple, ...).\n";
+    text << "\nCodecs (--codec) this FFmpeg writes into each container, its own first:\n";
+    for (const OutputFormat& format : OutputFormats()) {
+        WriteEntry(text, std::string("  ") + format.extension + " " + format.muxer,
+                   CodecChoices(format));
+    }
     text << "\nExit status:\n";
     for (const ExitStatusDoc& status : kExitStatuses) {
         WriteEntry(text, std::string("  ") + status.code, status.meaning);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "apps/quillmere/encoder_choice.h"
 #include "apps/quillmere/overwrite_check.h"
 #include "filter/filter_data.h"
 
@@ -24,6 +25,7 @@ struct CommandLine {
     std::string progressPath;  // --progress: key=value blocks to this file, '-' stdout
     double statsPeriod = 0;    // --stats-period in seconds; 0: the defaults
     bool noAudio = false;     // --no-audio: leave the main video's audio out
+    EncoderRequest encoding;  // --codec, --crf, --preset, --threads, --encoder-option
     bool filterPixels = false;  // --rgb-output: the whole picture in the filter's pixels
     // Every filter setting, starting from the dialog's first-open defaults.
     FilterData settings;

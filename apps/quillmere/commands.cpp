@@ -153,6 +153,7 @@ int RunRender(const CommandLine& line) {
     if (!discard) {
         format = line.format.empty() ? &OutputFormatForPath(line.output)
                                      : &OutputFormatByName(line.format);
+        ChooseEncoder(*format, line.encoding);  // a mistake there is the command line's
     }
     FileFrameSource source(line.input, line.filterPixels, NoticesFor(line));
     FilterModuleSession module;
@@ -174,7 +175,7 @@ int RunRender(const CommandLine& line) {
         pending.emplace(line.output);
         writer.emplace(pending->writePath(), line.output, *format, source.format(),
                        CarriedOver{source.stream(), source.container()}, audio,
-                       NoticesFor(line));
+                       NoticesFor(line), line.encoding);
         sink.emplace(*writer);
         job.sinks.push_back(&*sink);
         job.carryAudio = !audio.streams.empty();

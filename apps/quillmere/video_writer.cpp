@@ -16,7 +16,7 @@ namespace {
 
 // Lossless FFV1 keeps the composite exactly, in the main video's own pixel
 // format; H.264 for the containers that players expect it in.
-const OutputFormat kOutputFormats[] = {
+const std::vector<OutputFormat> kOutputFormats = {
     {".mkv", "matroska", "ffv1", "Matroska, lossless FFV1"},
     {".avi", "avi", "ffv1", "AVI, lossless FFV1"},
     {".nut", "nut", "ffv1", "NUT, lossless FFV1"},
@@ -78,9 +78,6 @@ std::string PixelFormatName(AVPixelFormat format) {
     return name != nullptr ? name : "?";
 }
 
-// H.264's quality setting: visually lossless for most material.
-constexpr const char* kH264Quality = "18";
-
 std::string KnownFormats() {
     std::string list;
     for (const OutputFormat& format : kOutputFormats) {
@@ -115,6 +112,8 @@ void WriteAll(const std::string& path, const std::string& displayName, const std
 }
 
 }  // namespace
+
+const std::vector<OutputFormat>& OutputFormats() { return kOutputFormats; }
 
 const OutputFormat& OutputFormatForPath(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
@@ -248,7 +247,7 @@ void VideoWriter::CarryOver(const CarriedOver& carried, const VideoFormat& video
 VideoWriter::VideoWriter(const std::string& path, const std::string& displayName,
                          const OutputFormat& format, const VideoFormat& video,
                          const CarriedOver& carried, const AudioPassthrough& audio,
-                         NoticeHandler notice)
+                         NoticeHandler notice, const EncoderRequest& encoding)
     : displayName_(displayName),
       videoStartSeconds_(audio.videoStartSeconds),
       notice_(notice),
@@ -260,10 +259,7 @@ VideoWriter::VideoWriter(const std::string& path, const std::string& displayName
         throw RunnerError(failure + AvErrorText(error));
     }
     muxer_.reset(muxer);
-    const AVCodec* codec = avcodec_find_encoder_by_name(format.encoder);
-    if (codec == nullptr) {
-        throw RunnerError(failure + "this FFmpeg has no " + format.encoder + " encoder");
-    }
+    const AVCodec* codec = &ChooseEncoder(format, encoding);
     encoder_.reset(avcodec_alloc_context3(codec));
     if (!encoder_) {
         throw RunnerError("out of memory");
@@ -274,20 +270,13 @@ VideoWriter::VideoWriter(const std::string& path, const std::string& displayName
     renumber_ = std::strcmp(format.muxer, "avi") == 0;
     encoder_->time_base = renumber_ ? av_inv_q(video.frameRate) : video.timeBase;
     encoder_->framerate = video.frameRate;
-    encoder_->thread_count = 0;
-    if (std::strcmp(format.encoder, "libx264") == 0) {
-        av_opt_set(encoder_->priv_data, "crf", kH264Quality, 0);
-    } else {
-        // FFV1 version 3 codes slices in parallel and checks each with a CRC.
-        av_opt_set_int(encoder_->priv_data, "slicecrc", 1, 0);
-        encoder_->level = 3;
-    }
+    ConfigureEncoder(*encoder_, *codec, encoding);
     if (muxer_->oformat->flags & AVFMT_GLOBALHEADER) {
         encoder_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     }
     error = avcodec_open2(encoder_.get(), codec, nullptr);
     if (error < 0) {
-        throw RunnerError(failure + "the " + format.encoder + " encoder refused " +
+        throw RunnerError(failure + "the " + codec->name + " encoder refused " +
                           std::to_string(encoder_->width) + "x" +
                           std::to_string(encoder_->height) + " " +
                           PixelFormatName(encoder_->pix_fmt) + ": " + AvErrorText(error));
@@ -301,10 +290,10 @@ VideoWriter::VideoWriter(const std::string& path, const std::string& displayName
     avcodec_parameters_from_context(stream_->codecpar, encoder_.get());
     CarryOver(carried, video);
     for (const AVStream* input : audio.streams) {
-        const AVCodecID codec = input->codecpar->codec_id;
-        if (avformat_query_codec(muxer_->oformat, codec, FF_COMPLIANCE_NORMAL) == 0) {
+        const AVCodecID inputCodec = input->codecpar->codec_id;
+        if (avformat_query_codec(muxer_->oformat, inputCodec, FF_COMPLIANCE_NORMAL) == 0) {
             throw RunnerError(failure + "the " + format.extension + " container cannot hold the " +
-                              avcodec_get_name(codec) +
+                              avcodec_get_name(inputCodec) +
                               " audio of the main video (use .mkv, or --no-audio to leave it out)");
         }
         AVStream* output = avformat_new_stream(muxer_.get(), nullptr);

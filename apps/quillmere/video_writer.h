@@ -7,19 +7,24 @@
 #include <string>
 #include <vector>
 
+#include "apps/quillmere/encoder_choice.h"
 #include "apps/quillmere/ffmpeg_handles.h"
 #include "apps/quillmere/frame_converter.h"
 #include "apps/quillmere/frame_stream.h"
 #include "apps/quillmere/video_format.h"
 
-// One supported container and the codec the runner writes into it. The
-// pixel format follows the main video wherever the encoder can take it.
+// One supported container and the codec the runner writes into it unless
+// asked for another. The pixel format follows the main video wherever the
+// encoder can take it.
 struct OutputFormat {
     const char* extension;  // with the dot
     const char* muxer;      // libavformat's name
     const char* encoder;    // libavcodec's name
     const char* description;
 };
+
+// Every supported container, in the order the help lists them.
+const std::vector<OutputFormat>& OutputFormats();
 
 // The row of a known extension or muxer name; throws UsageError otherwise.
 const OutputFormat& OutputFormatForPath(const std::string& path);
@@ -46,11 +51,11 @@ public:
     // changed to the nearest it can, and said once through `notice`.
     // Throws RunnerError when the file cannot be written, the encoder
     // refuses the pictures or the container cannot hold one of the audio
-    // streams.
+    // streams, and UsageError for an encoder request that cannot be met.
     VideoWriter(const std::string& path, const std::string& displayName,
                 const OutputFormat& format, const VideoFormat& video,
                 const CarriedOver& carried = {}, const AudioPassthrough& audio = {},
-                NoticeHandler notice = &PrintNotice);
+                NoticeHandler notice = &PrintNotice, const EncoderRequest& encoding = {});
     VideoWriter(const VideoWriter&) = delete;
     VideoWriter& operator=(const VideoWriter&) = delete;
 
