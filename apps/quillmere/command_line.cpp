@@ -64,6 +64,7 @@ constexpr std::int64_t kInt32Max = INT32_MAX;
 constexpr std::int64_t kPercentMax = 100;
 // More encoder threads than any encoder here makes use of.
 constexpr std::int64_t kMaxEncoderThreads = 1024;
+constexpr std::int64_t kMaxStreamNumber = 1 << 16;
 
 std::pair<std::string, std::string> ParseKeyValue(const std::string& option,
                                                   const std::string& text) {
@@ -84,7 +85,8 @@ const OptionRow kOptions[] = {
          line.command = Command::Version;
      }},
     {"--output", "-o", "PATH", kAll,
-     "output file (render, frame) or folder (demo, default demo-output)",
+     "output file (render, frame) or folder (demo, default demo-output); '-' writes the "
+     "render to standard output (with --format matroska or nut)",
      [](CommandLine& line, const std::string&, const std::string& value) {
          line.output = value;
      }},
@@ -198,6 +200,20 @@ const OptionRow kOptions[] = {
     {"--no-audio", nullptr, nullptr, kRender,
      "leave out the main video's audio (by default it is copied unchanged)",
      [](CommandLine& line, const std::string&, const std::string&) { line.noAudio = true; }},
+    {"--no-subtitles", nullptr, nullptr, kRender,
+     "leave out the main video's subtitles (by default they are copied unchanged)",
+     [](CommandLine& line, const std::string&, const std::string&) { line.noSubtitles = true; }},
+    {"--video-stream", nullptr, "N", kCompositing,
+     "composite the main video's video stream N, counted from 0 (default: the one the file "
+     "marks as default, else the first)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.videoStream = ParseInteger(option, value, 0, kMaxStreamNumber);
+     }},
+    {"--overlay-stream", nullptr, "N", kCompositing,
+     "lay in the overlay's video stream N, counted from 0 (default as for --video-stream)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.overlayStream = ParseInteger(option, value, 0, kMaxStreamNumber);
+     }},
     {"--codec", nullptr, "NAME", kRender,
      "encode the video with codec or encoder NAME (default: the container's own); the "
      "choices for each container are listed below",
@@ -273,7 +289,7 @@ const char* const kDescription[] = {
     "The output's container follows its extension: .mkv, .avi and .nut hold lossless FFV1, "
     ".mp4 and .mov hold H.264, unless --codec names another. '--format null' composites "
     "every frame and writes nothing (for timing). Size, pixel format, depth, colour, frame "
-    "times, aspect and rotation follow MAIN, and its audio is copied over "
+    "times, aspect and rotation follow MAIN, and its audio and subtitles are copied over "
     "unchanged; outside the area the overlay, its border and its shadow cover, every sample "
     "is kept exactly as it was.",
     "OUT is written to a hidden part file beside it and takes its name only once complete; "
@@ -386,6 +402,15 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
     }
     if (line.command == Command::Render && line.output.empty() && line.format != kNullFormat) {
         throw UsageError("render needs an output file (-o OUT)");
+    }
+    if (line.command == Command::Render && line.output == kStandardOutputName) {
+        if (line.format.empty()) {
+            throw UsageError("writing to standard output (-o -) needs --format, e.g. --format "
+                             "matroska or --format nut");
+        }
+        if (line.progressPath == kStandardOutputName) {
+            throw UsageError("standard output holds the video (-o -); send --progress to a file");
+        }
     }
     if (line.command == Command::Frame) {
         if (line.frameAt < 0) {
