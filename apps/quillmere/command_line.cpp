@@ -214,8 +214,8 @@ const OptionRow kOptions[] = {
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.overlayStream = ParseInteger(option, value, 0, kMaxStreamNumber);
      }},
-    {"--codec", nullptr, "NAME", kRender,
-     "encode the video with codec or encoder NAME (default: the container's own); the "
+    {"--codec", nullptr, "CODEC", kRender,
+     "encode the video with codec or encoder CODEC (default: the container's own); the "
      "choices for each container are listed below",
      [](CommandLine& line, const std::string&, const std::string& value) {
          line.encoding.codec = value;
@@ -226,7 +226,7 @@ const OptionRow kOptions[] = {
      [](CommandLine& line, const std::string&, const std::string& value) {
          line.encoding.crf = value;
      }},
-    {"--preset", nullptr, "NAME", kRender,
+    {"--preset", nullptr, "PRESET", kRender,
      "the encoder's speed preset (H.264 and HEVC: ultrafast to veryslow, default medium)",
      [](CommandLine& line, const std::string&, const std::string& value) {
          line.encoding.preset = value;

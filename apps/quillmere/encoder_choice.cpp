@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <set>
 
 #include "apps/quillmere/runner_error.h"
 #include "apps/quillmere/video_writer.h"
@@ -155,7 +156,7 @@ std::vector<std::string> PresetNames(const AVCodecContext& context, const AVCode
     }
     for (const char* encoder : kFreeTextPresetEncoders) {
         if (names.empty() && std::strcmp(codec.name, encoder) == 0) {
-            names.assign(std::begin(kX264FamilyPresets), std::end(kX264FamilyPresets));
+            names = X264FamilyPresetNames();
         }
     }
     return names;
@@ -192,6 +193,23 @@ std::string CodecChoices(const OutputFormat& format) {
                                                             : " (" + JoinNames(encoderNames) + ")"));
     }
     return JoinNames(choices);
+}
+
+std::vector<std::string> AllCodecNames() {
+    std::set<std::string> names;
+    for (const OutputFormat& format : OutputFormats()) {
+        for (const std::vector<const AVCodec*>& encoders : EncodersByCodec(format)) {
+            names.insert(avcodec_get_name(encoders.front()->id));
+            for (const AVCodec* encoder : encoders) {
+                names.insert(encoder->name);
+            }
+        }
+    }
+    return std::vector<std::string>(names.begin(), names.end());
+}
+
+std::vector<std::string> X264FamilyPresetNames() {
+    return std::vector<std::string>(std::begin(kX264FamilyPresets), std::end(kX264FamilyPresets));
 }
 
 const AVCodec& ChooseEncoder(const OutputFormat& format, const EncoderRequest& request) {

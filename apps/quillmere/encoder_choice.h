@@ -25,6 +25,12 @@ struct EncoderRequest {
 // --codec takes: "ffv1, h264 (libx264), hevc (libx265), ...".
 std::string CodecChoices(const OutputFormat& format);
 
+// Every name --codec takes for some container, sorted: codec and encoder
+// names. For shell completion.
+std::vector<std::string> AllCodecNames();
+// The presets of the x264 family (x264, x265), fastest first.
+std::vector<std::string> X264FamilyPresetNames();
+
 // The encoder for `request` in `format`, with every setting of the request
 // tried on it. Throws UsageError naming the valid choices for an unknown
 // codec or preset, and naming an option the encoder does not know.
