@@ -215,8 +215,8 @@ const OptionRow kOptions[] = {
          line.overlayStream = ParseInteger(option, value, 0, kMaxStreamNumber);
      }},
     {"--codec", nullptr, "CODEC", kRender,
-     "encode the video with codec or encoder CODEC (default: the container's own); the "
-     "choices for each container are listed below",
+     "encode the video with codec or encoder CODEC (default: the container's own); "
+     "'quillmere --help' lists the choices this FFmpeg has for each container",
      [](CommandLine& line, const std::string&, const std::string& value) {
          line.encoding.codec = value;
      }},

@@ -1,7 +1,7 @@
 #include "apps/quillmere/encoder_choice.h"
 
 #include <algorithm>
-#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <set>
