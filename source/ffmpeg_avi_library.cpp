@@ -51,13 +51,14 @@ long FileOpen(AviFileHandle* file, const char* path, unsigned mode) {
 
 long FileGetStream(AviFileHandle file, AviStreamHandle* stream, std::uint32_t type, long number) {
     *stream = nullptr;
-    // Only the first video stream is offered: one pass over the packets
-    // learns it, and the module asks for nothing else.
+    // Only the first video stream is offered (or the one a host of our own
+    // chose): one pass over the packets learns it, and the module asks for
+    // nothing else.
     if (file == nullptr || type != kStreamTypeVideo || number != 0) {
         return kFailed;
     }
     if (file->firstVideo == nullptr && file->context != nullptr) {
-        file->firstVideo = ScanVideoStream(file->context.get(), file->path, 0);
+        file->firstVideo = ScanVideoStream(file->context.get(), file->path, OfferedVideoStream());
         file->context.reset();
     }
     if (file->firstVideo == nullptr) {

@@ -29,6 +29,7 @@ bool IsRegularFile(const std::string& path) {
 }
 
 std::atomic<bool> g_wideRecords{false};
+std::atomic<long> g_offeredVideoStream{0};
 
 // 32-bit records for sources that carry alpha or are 32-bit RGB already, as
 // the Windows library hands such frames on; 24 bits for everything else.
@@ -54,6 +55,47 @@ int RecordBitCount(AVPixelFormat format) {
 }  // namespace
 
 void UseWideFrameRecords(bool wide) { g_wideRecords.store(wide); }
+
+void OfferVideoStream(long number) { g_offeredVideoStream.store(number); }
+long OfferedVideoStream() { return g_offeredVideoStream.load(); }
+
+namespace {
+
+bool IsVideo(const AVStream& stream) {
+    return stream.codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+           (stream.disposition & AV_DISPOSITION_ATTACHED_PIC) == 0;
+}
+
+}  // namespace
+
+long CountVideoStreams(const AVFormatContext* context) {
+    long count = 0;
+    for (unsigned i = 0; i < context->nb_streams; ++i) {
+        count += IsVideo(*context->streams[i]) ? 1 : 0;
+    }
+    return count;
+}
+
+int FindVideoStream(const AVFormatContext* context, long number) {
+    int first = -1;
+    long seen = 0;
+    for (unsigned i = 0; i < context->nb_streams; ++i) {
+        const AVStream& stream = *context->streams[i];
+        if (!IsVideo(stream)) {
+            continue;
+        }
+        if (number == kDefaultVideoStream && (stream.disposition & AV_DISPOSITION_DEFAULT) != 0) {
+            return static_cast<int>(i);
+        }
+        if (first < 0) {
+            first = static_cast<int>(i);
+        }
+        if (seen++ == number) {
+            return static_cast<int>(i);
+        }
+    }
+    return number == kDefaultVideoStream ? first : -1;
+}
 
 void FormatContextCloser::operator()(AVFormatContext* context) const {
     avformat_close_input(&context);
@@ -120,19 +162,7 @@ long VideoStreamInfo::KeyFrameBefore(long frame) const {
 
 std::shared_ptr<const VideoStreamInfo> ScanVideoStream(AVFormatContext* context,
                                                        const std::string& path, long number) {
-    int streamIndex = -1;
-    long seen = 0;
-    for (unsigned i = 0; i < context->nb_streams; ++i) {
-        const AVStream* stream = context->streams[i];
-        if (stream->codecpar->codec_type != AVMEDIA_TYPE_VIDEO ||
-            (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0) {
-            continue;
-        }
-        if (seen++ == number) {
-            streamIndex = static_cast<int>(i);
-            break;
-        }
-    }
+    const int streamIndex = FindVideoStream(context, number);
     if (streamIndex < 0) {
         return nullptr;
     }

@@ -71,6 +71,22 @@ using FormatContext = std::unique_ptr<AVFormatContext, FormatContextCloser>;
 // With `probeStreams` the streams' parameters are learned as well.
 FormatContext OpenMediaFile(const std::string& path, bool probeStreams);
 
+// A caller that names no video stream gets the one the file marks as its
+// default, else the first.
+constexpr long kDefaultVideoStream = -1;
+// The number of video streams of an opened file (attached cover pictures
+// are no video).
+long CountVideoStreams(const AVFormatContext* context);
+// The index in the file of its `number`-th video stream, counted from 0 (or
+// of kDefaultVideoStream); -1 when there is none.
+int FindVideoStream(const AVFormatContext* context, long number);
+
+// The video stream offered as a file's first (the first, unless a host of
+// our own chooses another or kDefaultVideoStream). Affects files opened
+// afterwards.
+void OfferVideoStream(long number);
+long OfferedVideoStream();
+
 // Learns the `number`-th video stream of an opened file (attached cover
 // pictures are no video), reading its packets. Null when there is none.
 std::shared_ptr<const VideoStreamInfo> ScanVideoStream(AVFormatContext* context,

@@ -8,6 +8,7 @@
 
 #include "apps/quillmere/filter_settings.h"
 #include "apps/quillmere/runner_error.h"
+#include "apps/quillmere/video_writer.h"
 #include "render/drop_shadow.h"
 
 namespace {
@@ -63,6 +64,18 @@ constexpr std::size_t kHelpWidth = 79;
 constexpr std::int64_t kInt32Min = INT32_MIN;
 constexpr std::int64_t kInt32Max = INT32_MAX;
 constexpr std::int64_t kPercentMax = 100;
+// More encoder threads than any encoder here makes use of.
+constexpr std::int64_t kMaxEncoderThreads = 1024;
+constexpr std::int64_t kMaxStreamNumber = 1 << 16;
+
+std::pair<std::string, std::string> ParseKeyValue(const std::string& option,
+                                                  const std::string& text) {
+    const std::size_t equals = text.find('=');
+    if (equals == std::string::npos || equals == 0) {
+        throw UsageError("invalid value '" + text + "' for " + option + ": expected KEY=VALUE");
+    }
+    return {text.substr(0, equals), text.substr(equals + 1)};
+}
 
 // A value that holds any of these is a time, not a frame number.
 bool LooksLikeTime(const std::string& value) {
@@ -119,7 +132,8 @@ const OptionRow kOptions[] = {
          line.command = Command::Version;
      }},
     {"--output", "-o", "PATH", kAll,
-     "output file (render, frame) or folder (demo, default demo-output)",
+     "output file (render, frame) or folder (demo, default demo-output); '-' writes the "
+     "render to standard output (with --format matroska or nut)",
      [](CommandLine& line, const std::string&, const std::string& value) {
          line.output = value;
      }},
@@ -307,6 +321,47 @@ const OptionRow kOptions[] = {
     {"--no-audio", nullptr, nullptr, kRender,
      "leave out the main video's audio (by default it is copied unchanged)",
      [](CommandLine& line, const std::string&, const std::string&) { line.noAudio = true; }},
+    {"--no-subtitles", nullptr, nullptr, kRender,
+     "leave out the main video's subtitles (by default they are copied unchanged)",
+     [](CommandLine& line, const std::string&, const std::string&) { line.noSubtitles = true; }},
+    {"--video-stream", nullptr, "N", kCompositing,
+     "composite the main video's video stream N, counted from 0 (default: the one the file "
+     "marks as default, else the first)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.videoStream = ParseInteger(option, value, 0, kMaxStreamNumber);
+     }},
+    {"--overlay-stream", nullptr, "N", kCompositing,
+     "lay in the overlay's video stream N, counted from 0 (default as for --video-stream)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.overlayStream = ParseInteger(option, value, 0, kMaxStreamNumber);
+     }},
+    {"--codec", nullptr, "CODEC", kRender,
+     "encode the video with codec or encoder CODEC (default: the container's own); "
+     "'quillmere --help' lists the choices this FFmpeg has for each container",
+     [](CommandLine& line, const std::string&, const std::string& value) {
+         line.encoding.codec = value;
+     }},
+    {"--crf", nullptr, "N", kRender,
+     "constant quality of encoders that have it (H.264 and HEVC: 0-51, lower is better; "
+     "default 18 for H.264)",
+     [](CommandLine& line, const std::string&, const std::string& value) {
+         line.encoding.crf = value;
+     }},
+    {"--preset", nullptr, "PRESET", kRender,
+     "the encoder's speed preset (H.264 and HEVC: ultrafast to veryslow, default medium)",
+     [](CommandLine& line, const std::string&, const std::string& value) {
+         line.encoding.preset = value;
+     }},
+    {"--threads", nullptr, "N", kRender, "encoder threads (default 0: as many as the machine has)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.encoding.threads = ParseInteger(option, value, 0, kMaxEncoderThreads);
+     }},
+    {"--encoder-option", nullptr, "KEY=VALUE", kRender,
+     "pass an option to the encoder as FFmpeg names it (g=50, x264-params=...); may be "
+     "repeated; an option the encoder does not know is an error",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.encoding.options.push_back(ParseKeyValue(option, value));
+     }},
     {"--rgb-output", nullptr, nullptr, kCompositing,
      "convert the whole main picture to the filter's 8-bit RGB and write exactly what the "
      "filter made (by default only the overlay's area is converted and the rest of the "
@@ -357,10 +412,11 @@ const CommandRow kCommands[] = {
 // What the help and the manual page say before the options.
 const char* const kDescription[] = {
     "The output's container follows its extension: .mkv, .avi and .nut hold lossless FFV1, "
-    ".mp4 and .mov hold H.264. '--format null' composites every frame and writes nothing "
-    "(for timing). Size, pixel format, depth, colour, frame times, aspect and rotation "
-    "follow MAIN, and its audio is copied over unchanged; outside the area the overlay, "
-    "its border and its shadow cover, every sample is kept exactly as it was.",
+    ".mp4 and .mov hold H.264, unless --codec names another. '--format null' composites "
+    "every frame and writes nothing (for timing). Size, pixel format, depth, colour, frame "
+    "times, aspect and rotation follow MAIN, and its audio and subtitles are copied over "
+    "unchanged; outside the area the overlay, its border and its shadow cover, every sample "
+    "is kept exactly as it was.",
     "OUT is written to a hidden part file beside it and takes its name only once complete; "
     "an existing OUT is replaced only with -y or after a yes on the terminal, and -n never "
     "replaces it.",
@@ -477,6 +533,15 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
     }
     if (line.command == Command::Render && line.output.empty() && line.format != kNullFormat) {
         throw UsageError("render needs an output file (-o OUT)");
+    }
+    if (line.command == Command::Render && line.output == kStandardOutputName) {
+        if (line.format.empty()) {
+            throw UsageError("writing to standard output (-o -) needs --format, e.g. --format "
+                             "matroska or --format nut");
+        }
+        if (line.progressPath == kStandardOutputName) {
+            throw UsageError("standard output holds the video (-o -); send --progress to a file");
+        }
     }
     if (line.command == Command::Frame) {
         if (!line.times.at) {
@@ -646,6 +711,11 @@ std::string HelpText() {
     }
     text << "\nColours: RRGGBB, #RRGGBB or 0xRRGGBB in hexadecimal, or one of the 148\n"
             "CSS colour names (white, black, red, navy, rebeccapurple, ...).\n";
+    text << "\nCodecs (--codec) this FFmpeg writes into each container, its own first:\n";
+    for (const OutputFormat& format : OutputFormats()) {
+        WriteEntry(text, std::string("  ") + format.extension + " " + format.muxer,
+                   CodecChoices(format));
+    }
     text << "\nExit status:\n";
     for (const ExitStatusDoc& status : kExitStatuses) {
         WriteEntry(text, std::string("  ") + status.code, status.meaning);

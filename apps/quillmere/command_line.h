@@ -7,10 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "apps/quillmere/encoder_choice.h"
 #include "apps/quillmere/overwrite_check.h"
 #include "apps/quillmere/frame_time.h"
 #include "apps/quillmere/placement.h"
 #include "filter/filter_data.h"
+#include "source/ffmpeg_video_stream.h"
 
 enum class Command { Help, Version, Render, Frame, Demo, Place };
 
@@ -49,6 +51,10 @@ struct CommandLine {
     std::string progressPath;  // --progress: key=value blocks to this file, '-' stdout
     double statsPeriod = 0;    // --stats-period in seconds; 0: the defaults
     bool noAudio = false;     // --no-audio: leave the main video's audio out
+    bool noSubtitles = false;  // --no-subtitles: leave the main video's subtitles out
+    long videoStream = kDefaultVideoStream;    // --video-stream: the main's, from 0
+    long overlayStream = kDefaultVideoStream;  // --overlay-stream
+    EncoderRequest encoding;  // --codec, --crf, --preset, --threads, --encoder-option
     bool filterPixels = false;  // --rgb-output: the whole picture in the filter's pixels
     // Every filter setting, starting from the dialog's first-open defaults.
     FilterData settings;
@@ -101,3 +107,5 @@ std::vector<ExitStatusDoc> ExitStatusDocs();
 
 // The container name that means "composite, then discard the frames".
 constexpr const char* kNullFormat = "null";
+// The output name that means standard output.
+constexpr const char* kStandardOutputName = "-";

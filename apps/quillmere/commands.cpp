@@ -25,7 +25,7 @@
 namespace {
 
 OverlaySetup SetupFrom(const CommandLine& line) {
-    return OverlaySetup{line.settings, line.overlayPath, line.scriptPath};
+    return OverlaySetup{line.settings, line.overlayPath, line.scriptPath, line.overlayStream};
 }
 
 RunInputs ProbeInputs(const CommandLine& line) {
@@ -79,6 +79,38 @@ private:
     OverlayFilter filter_;
     std::optional<BlendingBitmapOperations> blending_;
 };
+
+// The main video's audio and subtitle streams the render keeps.
+std::vector<const AVStream*> StreamsToCarry(const CommandLine& line, const VideoReader& reader) {
+    std::vector<const AVStream*> kept;
+    for (const AVStream* stream : reader.carriableStreams()) {
+        const bool subtitles = stream->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE;
+        if (subtitles ? !line.noSubtitles : !line.noAudio) {
+            kept.push_back(stream);
+        }
+    }
+    return kept;
+}
+
+// Standard output cannot go back to complete what a container writes last.
+void CheckPipeable(const OutputFormat& format) {
+    if (!format.needsSeekableOutput) {
+        return;
+    }
+    std::string pipeable;
+    for (const OutputFormat& candidate : OutputFormats()) {
+        if (!candidate.needsSeekableOutput) {
+            pipeable += std::string(pipeable.empty() ? "" : " or ") + candidate.muxer;
+        }
+    }
+    throw UsageError(std::string("the ") + format.muxer +
+                     " container must be completed by going back in the file, which standard "
+                     "output (-o -) cannot do; use --format " + pipeable);
+}
+
+// libavformat's name for standard output.
+constexpr const char* kStandardOutputUrl = "pipe:1";
+constexpr const char* kStandardOutputDisplayName = "standard output";
 
 // Refuses an output that is one of the inputs: renaming over it would lose
 // the input.
@@ -201,14 +233,24 @@ void WriteClip(SyntheticClip& clip, const std::string& path, const std::string& 
 }  // namespace
 
 int RunRender(const CommandLine& commandLine) {
-    FileFrameSource source(commandLine.input, commandLine.filterPixels, NoticesFor(commandLine));
+    FileFrameSource source(commandLine.input, commandLine.filterPixels, NoticesFor(commandLine),
+                           commandLine.videoStream);
     const RunInputs inputs = InputsOf(commandLine, source);
     const CommandLine line = PrepareRun(commandLine, inputs);
     const bool discard = line.format == kNullFormat;
+    const bool toStandardOutput = !discard && line.output == kStandardOutputName;
     const OutputFormat* format = nullptr;
     if (!discard) {
         format = line.format.empty() ? &OutputFormatForPath(line.output)
                                      : &OutputFormatByName(line.format);
+        if (toStandardOutput) {
+            CheckPipeable(*format);
+            if (isatty(STDOUT_FILENO) != 0) {
+                throw UsageError("standard output is a terminal: send the video (-o -) into a "
+                                 "pipe or a file");
+            }
+        }
+        ChooseEncoder(*format, line.encoding);  // a mistake there is the command line's
     }
     AdaptedFilter filter(line, inputs);
 
@@ -218,20 +260,24 @@ int RunRender(const CommandLine& commandLine) {
     std::optional<VideoSink> sink;
     CompositeJob job;
     if (!discard) {
-        CheckNotAnInput(line.output, {line.input, line.overlayPath, line.scriptPath});
-        mayReplace = ConfirmOverwrite(line.output, line.overwrite);
-        AudioPassthrough audio;
-        if (!line.noAudio) {
-            audio.streams = source.reader().audioStreams();
-            audio.videoStartSeconds = source.reader().videoStartSeconds();
+        StreamPassthrough passthrough;
+        passthrough.streams = StreamsToCarry(line, source.reader());
+        passthrough.videoStartSeconds = source.reader().videoStartSeconds();
+        std::string writePath = kStandardOutputUrl;
+        std::string displayName = kStandardOutputDisplayName;
+        if (!toStandardOutput) {
+            CheckNotAnInput(line.output, {line.input, line.overlayPath, line.scriptPath});
+            mayReplace = ConfirmOverwrite(line.output, line.overwrite);
+            pending.emplace(line.output);
+            writePath = pending->writePath();
+            displayName = line.output;
         }
-        pending.emplace(line.output);
-        writer.emplace(pending->writePath(), line.output, *format, source.format(),
-                       CarriedOver{source.stream(), source.container()}, audio,
-                       NoticesFor(line));
+        writer.emplace(writePath, displayName, *format, source.format(),
+                       CarriedOver{source.stream(), source.container()}, passthrough,
+                       NoticesFor(line), line.encoding);
         sink.emplace(*writer);
         job.sinks.push_back(&*sink);
-        job.carryAudio = !audio.streams.empty();
+        job.carriedStreams = passthrough.streams;
     }
     ProgressReportFile report(line.progressPath);
     const double frameRate = av_q2d(source.frameRate());
@@ -249,17 +295,20 @@ int RunRender(const CommandLine& commandLine) {
         pending->Commit(mayReplace);
     }
     if (!line.quiet) {
-        const std::string written = discard ? "" : line.output;
+        const bool sized = !discard && !toStandardOutput;
+        const std::string written = discard ? "" : toStandardOutput ? kStandardOutputDisplayName
+                                                                    : line.output;
         std::fprintf(stderr, "%s\n",
                      RenderSummary(frames, frameRate, progress.elapsedSeconds(), written,
-                                   discard ? -1 : FileSize(line.output))
+                                   sized ? FileSize(line.output) : -1)
                          .c_str());
     }
     return kExitSuccess;
 }
 
 int RunFrame(const CommandLine& commandLine) {
-    FileFrameSource source(commandLine.input, commandLine.filterPixels, NoticesFor(commandLine));
+    FileFrameSource source(commandLine.input, commandLine.filterPixels, NoticesFor(commandLine),
+                           commandLine.videoStream);
     const RunInputs inputs = InputsOf(commandLine, source);
     const CommandLine line = PrepareRun(commandLine, inputs);
     AdaptedFilter filter(line, inputs);

@@ -33,10 +33,12 @@ public:
     }
 
     std::int64_t Run() {
-        if (job_.carryAudio && !job_.sinks.empty()) {
-            job_.source->SetAudioHandler([this](PacketPtr packet, int audioIndex) {
-                audio_.Push(AudioPacket{std::move(packet), audioIndex});
-            });
+        if (!job_.carriedStreams.empty() && !job_.sinks.empty()) {
+            job_.source->CarryStreams(job_.carriedStreams,
+                                      [this](PacketPtr packet, int carriedIndex) {
+                                          carried_.Push(CarriedPacket{std::move(packet),
+                                                                      carriedIndex});
+                                      });
         }
         std::thread decoder([this] { Guard([this] { Decode(); }); });
         std::thread filter([this] { Guard([this] { Filter(); }); });
@@ -50,7 +52,7 @@ public:
         if (encoder.joinable()) {
             encoder.join();
         }
-        job_.source->SetAudioHandler(nullptr);
+        job_.source->CarryStreams({}, nullptr);
         if (Failed()) {
             std::rethrow_exception(error_);
         }
@@ -81,7 +83,7 @@ private:
         for (BoundedQueue<Slot>* queue : {&free_, &toFilter_, &toEncoder_}) {
             queue->Abort();
         }
-        audio_.Abort();
+        carried_.Abort();
     }
 
     void StageEnded() {
@@ -141,13 +143,13 @@ private:
         toEncoder_.Close();
     }
 
-    // Audio read so far goes out before the next frame; the muxer
-    // interleaves the two by time.
-    void PassAudio() {
-        AudioPacket audio;
-        while (audio_.TryPop(audio)) {
+    // Audio and subtitles read so far go out before the next frame; the
+    // muxer interleaves them with the video by time.
+    void PassCarried() {
+        CarriedPacket carried;
+        while (carried_.TryPop(carried)) {
             for (FrameSink* sink : job_.sinks) {
-                sink->ConsumeAudio(*audio.packet, audio.audioIndex);
+                sink->ConsumePassthrough(*carried.packet, carried.carriedIndex);
             }
         }
     }
@@ -163,12 +165,12 @@ private:
             free_.Push(slot);
             ++done_;
             // After the frame: the first one opens the output.
-            PassAudio();
+            PassCarried();
         }
         // A queue that ended because of a failure elsewhere leaves the
         // output incomplete: it must not be finished as if it were whole.
         if (!Failed()) {
-            PassAudio();
+            PassCarried();
             for (FrameSink* sink : job_.sinks) {
                 sink->Finish();
             }
@@ -213,11 +215,11 @@ private:
     BoundedQueue<Slot> free_;
     BoundedQueue<Slot> toFilter_;
     BoundedQueue<Slot> toEncoder_;
-    struct AudioPacket {
+    struct CarriedPacket {
         PacketPtr packet;
-        int audioIndex = 0;
+        int carriedIndex = 0;
     };
-    BoundedQueue<AudioPacket> audio_;
+    BoundedQueue<CarriedPacket> carried_;
     std::atomic<std::int64_t> done_{0};
     std::mutex errorMutex_;
     std::exception_ptr error_;

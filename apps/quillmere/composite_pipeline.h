@@ -22,7 +22,8 @@ struct CompositeJob {
     long firstFrame = 0;            // earlier frames are decoded and passed over
     long lastFrame = -1;            // the last frame to composite; -1: to the end
     Progress* progress = nullptr;   // null: no progress display
-    bool carryAudio = false;        // hand the source's audio packets to the sinks
+    // The source's streams whose packets go to the sinks unchanged.
+    std::vector<const AVStream*> carriedStreams;
     // The bitmap operations of the output frame (null: the host's plain ones).
     const VBitmapOperations* outputOperations = nullptr;
 };

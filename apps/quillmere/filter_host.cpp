@@ -42,7 +42,7 @@ OverlayFilter::OverlayFilter(const FilterModuleSession& module, const OverlaySet
         ApplyScript(setup.scriptPath);
     }
     if (!setup.overlayPath.empty()) {
-        OpenOverlay(setup.overlayPath);
+        OpenOverlay(setup.overlayPath, setup.overlayStream);
     }
 }
 
@@ -77,15 +77,17 @@ void OverlayFilter::ApplyScript(const std::string& path) {
     }
 }
 
-void OverlayFilter::OpenOverlay(const std::string& path) {
+void OverlayFilter::OpenOverlay(const std::string& path, long stream) {
     FilterData& settings = record();
     if (path.size() >= sizeof settings.overlayPath) {
         throw RunnerError("overlay path too long: '" + path + "'");
     }
     // The filter opens the overlay quietly and shows a failure only as a
     // missing frame reader; learn the reason first, in words.
-    { VideoReader probe(path); }
+    { VideoReader probe(path, stream); }
     std::memcpy(settings.overlayPath, path.c_str(), path.size() + 1);
+    // The filter asks for the file's first video stream: it gets the chosen one.
+    OfferVideoStream(stream);
     OpenOverlayFile(settings.overlayPath, settings);
     if (settings.frameGetter == nullptr) {
         throw RunnerError("cannot read the overlay '" + path + "': its frames cannot be decoded");

@@ -8,6 +8,7 @@
 
 #include "filter/filter_data.h"
 #include "hostkit/processing_driver.h"
+#include "source/ffmpeg_video_stream.h"
 
 // The module, registered for the lifetime of the object.
 class FilterModuleSession {
@@ -28,6 +29,7 @@ struct OverlaySetup {
     FilterData settings;        // the block copied into the instance record
     std::string overlayPath;    // empty: no overlay (the mask is filled black)
     std::string scriptPath;     // empty: no script; else its Config line sets the mask
+    long overlayStream = kDefaultVideoStream;  // the overlay's video stream, from 0
 };
 
 // One configured instance of the filter. Throws RunnerError when the overlay
@@ -43,7 +45,7 @@ public:
 
 private:
     void ApplyScript(const std::string& path);
-    void OpenOverlay(const std::string& path);
+    void OpenOverlay(const std::string& path, long stream);
 
     FilterInstance instance_;
 };

@@ -30,9 +30,9 @@ public:
     // Lets the next Next start at frame `number` or a little before it;
     // sources that cannot jump leave the position as it is.
     virtual void SkipTowards(long /*number*/) {}
-    // Audio to carry over: the handler receives its packets as Next reads
-    // them. Sources without audio never call it.
-    virtual void SetAudioHandler(VideoReader::AudioHandler) {}
+    // Streams to carry over (audio, subtitles): the handler receives their
+    // packets as Next reads them. Sources without such streams never call it.
+    virtual void CarryStreams(const std::vector<const AVStream*>&, VideoReader::PacketHandler) {}
     // The stream and file the frames come from, for what the output
     // carries over (tags, rotation, chapters); null for made-up clips.
     virtual const AVStream* stream() const { return nullptr; }
@@ -44,8 +44,8 @@ public:
     virtual ~FrameSink() = default;
     // A composited frame and its number; the sink may take references to it.
     virtual void Consume(const AVFrame& frame, long number) = 0;
-    // A packet of the main video's audio stream `audioIndex`, in read order.
-    virtual void ConsumeAudio(AVPacket&, int /*audioIndex*/) {}
+    // A packet of the main video's carried stream `carriedIndex`, in read order.
+    virtual void ConsumePassthrough(AVPacket&, int /*carriedIndex*/) {}
     // After the last frame: complete the output.
     virtual void Finish() {}
 };
@@ -62,14 +62,17 @@ class FileFrameSource : public FrameSource {
 public:
     // `asFilterPixels`: deliver every frame converted whole to the filter's
     // 32-bit pixels, so the output holds exactly what the filter made.
+    // `videoStream` as for VideoReader.
     explicit FileFrameSource(const std::string& path, bool asFilterPixels = false,
-                             NoticeHandler notice = &PrintNotice);
+                             NoticeHandler notice = &PrintNotice,
+                             long videoStream = kDefaultVideoStream);
     const VideoFormat& format() const override { return format_; }
     std::int64_t frameCountHint() const override { return reader_.frameCountHint(); }
     bool Next(AVFrame& frame, long& number) override;
     void SkipTowards(long number) override;
-    void SetAudioHandler(VideoReader::AudioHandler handler) override {
-        reader_.SetAudioHandler(std::move(handler));
+    void CarryStreams(const std::vector<const AVStream*>& streams,
+                      VideoReader::PacketHandler handler) override {
+        reader_.CarryStreams(streams, std::move(handler));
     }
     const AVStream* stream() const override { return &reader_.videoStream(); }
     const AVFormatContext* container() const override { return &reader_.container(); }

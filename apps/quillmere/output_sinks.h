@@ -11,8 +11,8 @@ class VideoSink : public FrameSink {
 public:
     explicit VideoSink(VideoWriter& writer) : writer_(writer) {}
     void Consume(const AVFrame& frame, long) override { writer_.Write(frame); }
-    void ConsumeAudio(AVPacket& packet, int audioIndex) override {
-        writer_.WriteAudio(packet, audioIndex);
+    void ConsumePassthrough(AVPacket& packet, int carriedIndex) override {
+        writer_.WritePassthrough(packet, carriedIndex);
     }
     void Finish() override { writer_.Finish(); }
 

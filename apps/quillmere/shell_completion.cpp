@@ -10,7 +10,7 @@
 
 namespace {
 
-enum class ValueKind { None, File, Directory, ShadowStyle, Color };
+enum class ValueKind { None, File, Directory, ShadowStyle, Color, Codec, Preset };
 
 // What an option's value is, by the name its row gives the value.
 struct ValueNameKind {
@@ -23,7 +23,17 @@ const ValueNameKind kValueKinds[] = {
     {"DIR", ValueKind::Directory},
     {"STYLE", ValueKind::ShadowStyle},
     {"COLOR", ValueKind::Color},
+    {"CODEC", ValueKind::Codec},
+    {"PRESET", ValueKind::Preset},
 };
+
+std::string Joined(const std::vector<std::string>& words) {
+    std::string joined;
+    for (const std::string& word : words) {
+        joined += (joined.empty() ? "" : " ") + word;
+    }
+    return joined;
+}
 
 ValueKind KindOf(const OptionDoc& option) {
     for (const ValueNameKind& row : kValueKinds) {
@@ -130,6 +140,13 @@ std::string BashCompletion() {
         case ValueKind::Color:
             script << "COMPREPLY=($(compgen -W '" << ColorWords() << "' -- \"${cur,,}\"))";
             break;
+        case ValueKind::Codec:
+            script << "COMPREPLY=($(compgen -W '" << Joined(AllCodecNames()) << "' -- \"$cur\"))";
+            break;
+        case ValueKind::Preset:
+            script << "COMPREPLY=($(compgen -W '" << Joined(X264FamilyPresetNames())
+                   << "' -- \"$cur\"))";
+            break;
         case ValueKind::None:
             script << ":";
             break;
@@ -232,6 +249,12 @@ std::string ZshCompletion() {
                     break;
                 case ValueKind::Color:
                     action += "(" + ColorWords() + ")";
+                    break;
+                case ValueKind::Codec:
+                    action += "(" + Joined(AllCodecNames()) + ")";
+                    break;
+                case ValueKind::Preset:
+                    action += "(" + Joined(X264FamilyPresetNames()) + ")";
                     break;
                 case ValueKind::None:
                     action += " ";

@@ -12,7 +12,7 @@ int StopReading(void*) { return InterruptSignal() != 0 ? 1 : 0; }
 constexpr AVRational kFallbackFrameRate{25, 1};
 }  // namespace
 
-VideoReader::VideoReader(const std::string& path) : path_(path) {
+VideoReader::VideoReader(const std::string& path, long videoStream) : path_(path) {
     AVFormatContext* opening = avformat_alloc_context();
     if (opening == nullptr) {
         throw RunnerError("out of memory");
@@ -29,12 +29,17 @@ VideoReader::VideoReader(const std::string& path) : path_(path) {
     if (error < 0) {
         throw RunnerError("cannot read '" + path + "': " + AvErrorText(error));
     }
-    const AVCodec* codec = nullptr;
-    streamIndex_ = av_find_best_stream(format_.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
-    if (streamIndex_ == AVERROR_STREAM_NOT_FOUND) {
+    const long videoStreams = CountVideoStreams(format_.get());
+    if (videoStreams == 0) {
         throw RunnerError("'" + path + "' is not a video: it has no video stream");
     }
-    if (streamIndex_ < 0 || codec == nullptr) {
+    streamIndex_ = FindVideoStream(format_.get(), videoStream);
+    if (streamIndex_ < 0) {
+        throw RunnerError("'" + path + "' has no video stream " + std::to_string(videoStream) +
+                          ": its video streams are 0 to " + std::to_string(videoStreams - 1));
+    }
+    const AVCodec* codec = avcodec_find_decoder(format_->streams[streamIndex_]->codecpar->codec_id);
+    if (codec == nullptr) {
         throw RunnerError("cannot decode the video of '" + path + "': no decoder for it");
     }
     AVStream* stream = format_->streams[streamIndex_];
@@ -65,12 +70,11 @@ VideoReader::VideoReader(const std::string& path) : path_(path) {
     } else if (format_->duration > 0) {
         frameCountHint_ = av_rescale_q(format_->duration, AV_TIME_BASE_Q, av_inv_q(frameRate_));
     }
-    audioIndexOfStream_.assign(format_->nb_streams, -1);
     for (unsigned index = 0; index < format_->nb_streams; ++index) {
         const AVStream* candidate = format_->streams[index];
-        if (candidate->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
-            audioIndexOfStream_[index] = static_cast<int>(audioStreams_.size());
-            audioStreams_.push_back(candidate);
+        const AVMediaType type = candidate->codecpar->codec_type;
+        if (type == AVMEDIA_TYPE_AUDIO || type == AVMEDIA_TYPE_SUBTITLE) {
+            carriable_.push_back(candidate);
         }
     }
     packet_ = NewPacket();
@@ -82,6 +86,16 @@ double VideoReader::videoStartSeconds() const {
     return stream->start_time == AV_NOPTS_VALUE ? 0.0
                                                 : static_cast<double>(stream->start_time) *
                                                       av_q2d(stream->time_base);
+}
+
+void VideoReader::CarryStreams(const std::vector<const AVStream*>& streams,
+                               PacketHandler handler) {
+    carriedIndexOfStream_.assign(format_->nb_streams, -1);
+    for (std::size_t carried = 0; carried < streams.size() && handler; ++carried) {
+        carriedIndexOfStream_.at(static_cast<std::size_t>(streams[carried]->index)) =
+            static_cast<int>(carried);
+    }
+    packetHandler_ = std::move(handler);
 }
 
 bool VideoReader::ReceiveFrame() {
@@ -133,13 +147,14 @@ AVFrame* VideoReader::NextFrame() {
             ThrowIfInterrupted();
             throw RunnerError("cannot read '" + path_ + "': " + AvErrorText(error));
         }
-        const int audioIndex = packet_->stream_index < static_cast<int>(audioIndexOfStream_.size())
-                                   ? audioIndexOfStream_[packet_->stream_index]
-                                   : -1;
-        if (audioIndex >= 0 && audioHandler_) {
-            PacketPtr audio = NewPacket();
-            av_packet_move_ref(audio.get(), packet_.get());
-            audioHandler_(std::move(audio), audioIndex);
+        const int carriedIndex =
+            packet_->stream_index < static_cast<int>(carriedIndexOfStream_.size())
+                ? carriedIndexOfStream_[packet_->stream_index]
+                : -1;
+        if (carriedIndex >= 0 && packetHandler_) {
+            PacketPtr carried = NewPacket();
+            av_packet_move_ref(carried.get(), packet_.get());
+            packetHandler_(std::move(carried), carriedIndex);
             continue;
         }
         if (packet_->stream_index == streamIndex_) {

@@ -1,4 +1,5 @@
-// Reads the frames of a file's first video stream, decoded, in order.
+// Reads the frames of one video stream of a file, decoded, in order, and
+// hands on the packets of the audio and subtitle streams a render carries.
 #pragma once
 
 #include <cstdint>
@@ -7,12 +8,15 @@
 #include <vector>
 
 #include "apps/quillmere/ffmpeg_handles.h"
+#include "source/ffmpeg_video_stream.h"
 
 class VideoReader {
 public:
+    // Reads video stream `videoStream` (counted from 0 among the video
+    // streams; kDefaultVideoStream: the one marked default, else the first).
     // Throws RunnerError naming the file when it cannot be opened, holds no
-    // video stream, or has no decoder here.
-    explicit VideoReader(const std::string& path);
+    // such video stream, or has no decoder here.
+    explicit VideoReader(const std::string& path, long videoStream = kDefaultVideoStream);
     VideoReader(const VideoReader&) = delete;
     VideoReader& operator=(const VideoReader&) = delete;
 
@@ -23,14 +27,18 @@ public:
     // The number of frames as the container states it, or 0 when unknown.
     std::int64_t frameCountHint() const { return frameCountHint_; }
 
-    // The file's audio streams, which a render carries over unchanged.
-    const std::vector<const AVStream*>& audioStreams() const { return audioStreams_; }
+    // The file's audio and subtitle streams, which a render can carry over
+    // unchanged.
+    const std::vector<const AVStream*>& carriableStreams() const { return carriable_; }
     // The video stream's first timestamp in seconds (0 when unknown): the
     // moment the first output frame stands for.
     double videoStartSeconds() const;
-    // Receives the packets of audioStreams()[n] as they are read, with n.
-    using AudioHandler = std::function<void(PacketPtr packet, int audioIndex)>;
-    void SetAudioHandler(AudioHandler handler) { audioHandler_ = std::move(handler); }
+    // Receives the packets of carried stream n as they are read, with n.
+    using PacketHandler = std::function<void(PacketPtr packet, int carriedIndex)>;
+    // Hands the packets of `streams` (some of carriableStreams()) to
+    // `handler`, with their place in `streams`; other streams' packets are
+    // dropped. An empty handler ends this.
+    void CarryStreams(const std::vector<const AVStream*>& streams, PacketHandler handler);
 
     // The next decoded frame, or null after the last one. The frame is valid
     // until the next call; the caller may take its buffers (move the
@@ -54,9 +62,9 @@ private:
     PacketPtr packet_;
     FramePtr frame_;
     int streamIndex_ = -1;
-    std::vector<const AVStream*> audioStreams_;
-    std::vector<int> audioIndexOfStream_;  // by stream index; -1 for other streams
-    AudioHandler audioHandler_;
+    std::vector<const AVStream*> carriable_;
+    std::vector<int> carriedIndexOfStream_;  // by stream index; -1 for streams not carried
+    PacketHandler packetHandler_;
     AVRational frameRate_{25, 1};
     std::int64_t frameCountHint_ = 0;
     bool draining_ = false;

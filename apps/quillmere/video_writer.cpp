@@ -16,13 +16,14 @@ extern "C" {
 namespace {
 
 // Lossless FFV1 keeps the composite exactly, in the main video's own pixel
-// format; H.264 for the containers that players expect it in.
-const OutputFormat kOutputFormats[] = {
-    {".mkv", "matroska", "ffv1", "Matroska, lossless FFV1"},
-    {".avi", "avi", "ffv1", "AVI, lossless FFV1"},
-    {".nut", "nut", "ffv1", "NUT, lossless FFV1"},
-    {".mp4", "mp4", "libx264", "MP4, H.264"},
-    {".mov", "mov", "libx264", "QuickTime, H.264"},
+// format; H.264 for the containers that players expect it in. MP4 and
+// QuickTime write their index after the media, AVI its sizes into the header.
+const std::vector<OutputFormat> kOutputFormats = {
+    {".mkv", "matroska", "ffv1", "Matroska, lossless FFV1", false},
+    {".avi", "avi", "ffv1", "AVI, lossless FFV1", true},
+    {".nut", "nut", "ffv1", "NUT, lossless FFV1", false},
+    {".mp4", "mp4", "libx264", "MP4, H.264", true},
+    {".mov", "mov", "libx264", "QuickTime, H.264", true},
 };
 
 // Tags that describe a file's former encoding rather than its content; the
@@ -79,9 +80,6 @@ std::string PixelFormatName(AVPixelFormat format) {
     return name != nullptr ? name : "?";
 }
 
-// H.264's quality setting: visually lossless for most material.
-constexpr const char* kH264Quality = "18";
-
 std::string KnownFormats() {
     std::string list;
     for (const OutputFormat& format : kOutputFormats) {
@@ -115,7 +113,17 @@ void WriteAll(const std::string& path, const std::string& displayName, const std
     }
 }
 
+const char* KindOf(const AVStream& stream) {
+    return stream.codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE ? "subtitles" : "audio";
+}
+
+const char* LeaveOutOptionFor(const AVStream& stream) {
+    return stream.codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE ? "--no-subtitles" : "--no-audio";
+}
+
 }  // namespace
+
+const std::vector<OutputFormat>& OutputFormats() { return kOutputFormats; }
 
 const OutputFormat& OutputFormatForPath(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
@@ -257,10 +265,10 @@ void VideoWriter::CarryOver(const CarriedOver& carried, const VideoFormat& video
 
 VideoWriter::VideoWriter(const std::string& path, const std::string& displayName,
                          const OutputFormat& format, const VideoFormat& video,
-                         const CarriedOver& carried, const AudioPassthrough& audio,
-                         NoticeHandler notice)
+                         const CarriedOver& carried, const StreamPassthrough& passthrough,
+                         NoticeHandler notice, const EncoderRequest& encoding)
     : displayName_(displayName),
-      videoStartSeconds_(audio.videoStartSeconds),
+      videoStartSeconds_(passthrough.videoStartSeconds),
       notice_(notice),
       video_(video) {
     const std::string failure = "cannot write '" + displayName + "': ";
@@ -270,10 +278,7 @@ VideoWriter::VideoWriter(const std::string& path, const std::string& displayName
         throw RunnerError(failure + AvErrorText(error));
     }
     muxer_.reset(muxer);
-    const AVCodec* codec = avcodec_find_encoder_by_name(format.encoder);
-    if (codec == nullptr) {
-        throw RunnerError(failure + "this FFmpeg has no " + format.encoder + " encoder");
-    }
+    const AVCodec* codec = &ChooseEncoder(format, encoding);
     encoder_.reset(avcodec_alloc_context3(codec));
     if (!encoder_) {
         throw RunnerError("out of memory");
@@ -284,20 +289,13 @@ VideoWriter::VideoWriter(const std::string& path, const std::string& displayName
     renumber_ = std::strcmp(format.muxer, "avi") == 0;
     encoder_->time_base = renumber_ ? av_inv_q(video.frameRate) : video.timeBase;
     encoder_->framerate = video.frameRate;
-    encoder_->thread_count = 0;
-    if (std::strcmp(format.encoder, "libx264") == 0) {
-        av_opt_set(encoder_->priv_data, "crf", kH264Quality, 0);
-    } else {
-        // FFV1 version 3 codes slices in parallel and checks each with a CRC.
-        av_opt_set_int(encoder_->priv_data, "slicecrc", 1, 0);
-        encoder_->level = 3;
-    }
+    ConfigureEncoder(*encoder_, *codec, encoding);
     if (muxer_->oformat->flags & AVFMT_GLOBALHEADER) {
         encoder_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     }
     error = avcodec_open2(encoder_.get(), codec, nullptr);
     if (error < 0) {
-        throw RunnerError(failure + "the " + format.encoder + " encoder refused " +
+        throw RunnerError(failure + "the " + codec->name + " encoder refused " +
                           std::to_string(encoder_->width) + "x" +
                           std::to_string(encoder_->height) + " " +
                           PixelFormatName(encoder_->pix_fmt) + ": " + AvErrorText(error));
@@ -310,12 +308,13 @@ VideoWriter::VideoWriter(const std::string& path, const std::string& displayName
     stream_->avg_frame_rate = video.frameRate;
     avcodec_parameters_from_context(stream_->codecpar, encoder_.get());
     CarryOver(carried, video);
-    for (const AVStream* input : audio.streams) {
-        const AVCodecID codec = input->codecpar->codec_id;
-        if (avformat_query_codec(muxer_->oformat, codec, FF_COMPLIANCE_NORMAL) == 0) {
+    for (const AVStream* input : passthrough.streams) {
+        const AVCodecID inputCodec = input->codecpar->codec_id;
+        if (avformat_query_codec(muxer_->oformat, inputCodec, FF_COMPLIANCE_NORMAL) == 0) {
             throw RunnerError(failure + "the " + format.extension + " container cannot hold the " +
-                              avcodec_get_name(codec) +
-                              " audio of the main video (use .mkv, or --no-audio to leave it out)");
+                              avcodec_get_name(inputCodec) + " " + KindOf(*input) +
+                              " of the main video (use .mkv, or " + LeaveOutOptionFor(*input) +
+                              " to leave them out)");
         }
         AVStream* output = avformat_new_stream(muxer_.get(), nullptr);
         if (output == nullptr) {
@@ -326,7 +325,7 @@ VideoWriter::VideoWriter(const std::string& path, const std::string& displayName
         output->time_base = input->time_base;
         output->disposition = input->disposition;
         CopyTags(&output->metadata, input->metadata);
-        audio_.push_back(AudioStream{output, input->time_base, 0});
+        copied_.push_back(CopiedStream{output, input->time_base, 0});
     }
     if (!(muxer_->oformat->flags & AVFMT_NOFILE)) {
         error = avio_open(&muxer_->pb, path.c_str(), AVIO_FLAG_WRITE);
@@ -340,7 +339,7 @@ VideoWriter::VideoWriter(const std::string& path, const std::string& displayName
     }
     headerWritten_ = true;
     // The muxer may have chosen other time bases.
-    for (AudioStream& stream : audio_) {
+    for (CopiedStream& stream : copied_) {
         stream.startOffset = static_cast<std::int64_t>(
             videoStartSeconds_ / av_q2d(stream.output->time_base) + 0.5);
     }
@@ -384,8 +383,8 @@ void VideoWriter::Write(const AVFrame& frame) {
     Drain();
 }
 
-void VideoWriter::WriteAudio(AVPacket& packet, int audioIndex) {
-    const AudioStream& stream = audio_.at(static_cast<std::size_t>(audioIndex));
+void VideoWriter::WritePassthrough(AVPacket& packet, int carriedIndex) {
+    const CopiedStream& stream = copied_.at(static_cast<std::size_t>(carriedIndex));
     av_packet_rescale_ts(&packet, stream.inputTimeBase, stream.output->time_base);
     if (packet.pts != AV_NOPTS_VALUE) {
         packet.pts -= stream.startOffset;

@@ -7,27 +7,33 @@
 #include <string>
 #include <vector>
 
+#include "apps/quillmere/encoder_choice.h"
 #include "apps/quillmere/ffmpeg_handles.h"
 #include "apps/quillmere/frame_converter.h"
 #include "apps/quillmere/frame_stream.h"
 #include "apps/quillmere/video_format.h"
 
-// One supported container and the codec the runner writes into it. The
-// pixel format follows the main video wherever the encoder can take it.
+// One supported container and the codec the runner writes into it unless
+// asked for another. The pixel format follows the main video wherever the
+// encoder can take it.
 struct OutputFormat {
     const char* extension;  // with the dot
     const char* muxer;      // libavformat's name
     const char* encoder;    // libavcodec's name
     const char* description;
+    bool needsSeekableOutput;  // goes back to complete its header or index: no pipes
 };
+
+// Every supported container, in the order the help lists them.
+const std::vector<OutputFormat>& OutputFormats();
 
 // The row of a known extension or muxer name; throws UsageError otherwise.
 const OutputFormat& OutputFormatForPath(const std::string& path);
 const OutputFormat& OutputFormatByName(const std::string& muxer);
 
-// Audio carried over unchanged from the main video.
-struct AudioPassthrough {
-    std::vector<const AVStream*> streams;  // the main video's audio streams
+// Audio and subtitle streams carried over unchanged from the main video.
+struct StreamPassthrough {
+    std::vector<const AVStream*> streams;  // some of the main video's streams
     double videoStartSeconds = 0;          // the main's first frame becomes time 0
 };
 
@@ -45,19 +51,19 @@ public:
     // container or encoder cannot keep (a pixel format, an odd size) is
     // changed to the nearest it can, and said once through `notice`.
     // Throws RunnerError when the file cannot be written, the encoder
-    // refuses the pictures or the container cannot hold one of the audio
-    // streams.
+    // refuses the pictures or the container cannot hold one of the carried
+    // streams, and UsageError for an encoder request that cannot be met.
     VideoWriter(const std::string& path, const std::string& displayName,
                 const OutputFormat& format, const VideoFormat& video,
-                const CarriedOver& carried = {}, const AudioPassthrough& audio = {},
-                NoticeHandler notice = &PrintNotice);
+                const CarriedOver& carried = {}, const StreamPassthrough& passthrough = {},
+                NoticeHandler notice = &PrintNotice, const EncoderRequest& encoding = {});
     VideoWriter(const VideoWriter&) = delete;
     VideoWriter& operator=(const VideoWriter&) = delete;
 
     // Encodes one frame of the format given at the start.
     void Write(const AVFrame& frame);
-    // Writes a packet of audio stream `audioIndex` (of AudioPassthrough).
-    void WriteAudio(AVPacket& packet, int audioIndex);
+    // Writes a packet of carried stream `carriedIndex` (of StreamPassthrough).
+    void WritePassthrough(AVPacket& packet, int carriedIndex);
     // Flushes the encoder and completes the file.
     void Finish();
 
@@ -74,12 +80,12 @@ private:
     std::string displayName_;
     OutputContextPtr muxer_;
     AVStream* stream_ = nullptr;
-    struct AudioStream {
+    struct CopiedStream {
         AVStream* output;
         AVRational inputTimeBase;
         std::int64_t startOffset;  // in the output stream's time base, set once it is known
     };
-    std::vector<AudioStream> audio_;
+    std::vector<CopiedStream> copied_;
     double videoStartSeconds_ = 0;
     CodecContextPtr encoder_;
     FramePtr frame_;  // the frame handed to the encoder

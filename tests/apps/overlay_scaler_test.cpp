@@ -83,7 +83,7 @@ protected:
         const std::string output = folder_ / "scaled.png";
         std::vector<std::string> arguments = {"frame", main_, "--at", "0", "-o", output,
                                               "--overlay", plate_, "--mask", "80,60,240,180",
-                                              "--fit"};
+                                              "--fit", "-y"};
         arguments.insert(arguments.end(), scaling.begin(), scaling.end());
         const RunResult run = RunQuillmere(arguments);
         EXPECT_EQ(run.exitCode, 0) << run.errorText;
