@@ -43,13 +43,21 @@ const MatrixEntry* FindMatrix(AVColorSpace colorspace) {
 
 }  // namespace
 
+AVColorSpace PlayersColorspace(AVColorSpace tagged, int frameHeight) {
+    if (tagged != AVCOL_SPC_UNSPECIFIED && tagged != AVCOL_SPC_RESERVED &&
+        tagged != AVCOL_SPC_RGB) {
+        return tagged;
+    }
+    return frameHeight >= kHighDefinitionLines ? AVCOL_SPC_BT709 : AVCOL_SPC_BT470BG;
+}
+
 bool KnownColorspace(AVColorSpace colorspace) {
     return colorspace == AVCOL_SPC_UNSPECIFIED || FindMatrix(colorspace) != nullptr;
 }
 
 LumaWeights ResolveLumaWeights(AVColorSpace colorspace, int frameHeight) {
     if (colorspace == AVCOL_SPC_UNSPECIFIED) {
-        return frameHeight >= kHighDefinitionLines ? kBt709 : kBt601;
+        colorspace = PlayersColorspace(colorspace, frameHeight);
     }
     const MatrixEntry* entry = FindMatrix(colorspace);
     if (entry == nullptr) {

@@ -10,6 +10,11 @@ struct LumaWeights {
     double kb = 0;
 };
 
+// The matrix of YUV samples tagged `tagged`: the tag itself, or for a
+// stream that names none (unspecified, reserved, or RGB on YUV samples)
+// what players assume: BT.709 from 720 lines up, BT.601 below.
+AVColorSpace PlayersColorspace(AVColorSpace tagged, int frameHeight);
+
 // True when the matrix of `colorspace` is known here (an unspecified one
 // counts: it is chosen from the picture height).
 bool KnownColorspace(AVColorSpace colorspace);

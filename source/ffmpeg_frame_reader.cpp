@@ -1,5 +1,7 @@
 #include "source/ffmpeg_frame_reader.h"
 
+#include "convert/color_matrix.h"
+
 #include <atomic>
 #include <cstring>
 #include <utility>
@@ -41,15 +43,6 @@ AVPixelFormat FullRangeAlias(AVPixelFormat format, bool* fullRange) {
 
 std::atomic<long> g_decodedPictures{0};
 
-// The matrix of a picture whose stream names none: what players assume.
-constexpr int kHighDefinitionLines = 720;
-AVColorSpace MatrixOrDefault(AVColorSpace tagged, int height) {
-    if (tagged != AVCOL_SPC_UNSPECIFIED && tagged != AVCOL_SPC_RESERVED &&
-        tagged != AVCOL_SPC_RGB) {
-        return tagged;
-    }
-    return height >= kHighDefinitionLines ? AVCOL_SPC_BT709 : AVCOL_SPC_BT470BG;
-}
 
 }  // namespace
 
@@ -232,7 +225,7 @@ bool FfmpegFrameReader::PrepareScaler() {
     // is FFmpeg's; an untagged source gets what players assume); RGB out is
     // always full range.
     const int* coefficients =
-        sws_getCoefficients(MatrixOrDefault(static_cast<AVColorSpace>(input.colorspace),
+        sws_getCoefficients(PlayersColorspace(static_cast<AVColorSpace>(input.colorspace),
                                             input.height));
     sws_setColorspaceDetails(scaler_, coefficients, input.fullRange ? 1 : 0,
                              sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
@@ -260,7 +253,7 @@ const PictureConverter* FfmpegFrameReader::PrepareConverter() {
     converterUnusable_ =
         input.width != info_->format.biWidth || input.height != info_->format.biHeight ||
         !PictureConverter::Handles(format) ||
-        !PictureConverter::HandlesColorspace(MatrixOrDefault(frame_->colorspace, input.height));
+        !PictureConverter::HandlesColorspace(PlayersColorspace(frame_->colorspace, input.height));
     if (!converterUnusable_) {
         converter_ = std::make_unique<PictureConverter>(format, frame_->colorspace,
                                                         frame_->color_range,

@@ -1,6 +1,7 @@
 #include "apps/quillmere/frame_converter.h"
 
 #include "apps/quillmere/runner_error.h"
+#include "convert/color_matrix.h"
 
 extern "C" {
 #include <libavutil/pixdesc.h>
@@ -12,10 +13,14 @@ namespace {
 // a format change at one size, made as exactly as swscale can.
 constexpr int kScaleFlags = SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT |
                             SWS_FULL_CHR_H_INP | SWS_BITEXACT;
-constexpr int kPlayersHighDefinitionLines = 720;
 
-// Decoders still hand out the deprecated full-range YUV formats; swscale
-// wants the plain format with the range stated separately.
+bool IsRgb(AVPixelFormat format) {
+    const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(format);
+    return descriptor != nullptr && (descriptor->flags & AV_PIX_FMT_FLAG_RGB) != 0;
+}
+
+}  // namespace
+
 AVPixelFormat PlainFormat(AVPixelFormat format) {
     switch (format) {
     case AV_PIX_FMT_YUVJ420P: return AV_PIX_FMT_YUV420P;
@@ -27,20 +32,7 @@ AVPixelFormat PlainFormat(AVPixelFormat format) {
     }
 }
 
-bool IsRgb(AVPixelFormat format) {
-    const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(format);
-    return descriptor != nullptr && (descriptor->flags & AV_PIX_FMT_FLAG_RGB) != 0;
-}
-
-}  // namespace
-
-AVColorSpace MatrixOf(AVColorSpace tagged, int height) {
-    if (tagged != AVCOL_SPC_UNSPECIFIED && tagged != AVCOL_SPC_RESERVED &&
-        tagged != AVCOL_SPC_RGB) {
-        return tagged;
-    }
-    return height >= kPlayersHighDefinitionLines ? AVCOL_SPC_BT709 : AVCOL_SPC_BT470BG;
-}
+AVColorSpace MatrixOf(AVColorSpace tagged, int height) { return PlayersColorspace(tagged, height); }
 
 bool FullRangeOf(AVPixelFormat format, AVColorRange tagged) {
     return tagged == AVCOL_RANGE_JPEG || PlainFormat(format) != format;

@@ -25,5 +25,8 @@ constexpr AVPixelFormat kFilterPixelFormat = AV_PIX_FMT_BGRA;
 // The matrix a picture's YUV samples were made with: its own tag, else what
 // players assume (BT.709 from 720 lines up, BT.601 below).
 AVColorSpace MatrixOf(AVColorSpace tagged, int height);
+// Decoders still hand out the deprecated full-range YUV formats ("J"); the
+// plain format of the same layout, whose range is stated separately.
+AVPixelFormat PlainFormat(AVPixelFormat format);
 // Full range for the full-range ("J") formats and tagged pictures.
 bool FullRangeOf(AVPixelFormat format, AVColorRange tagged);

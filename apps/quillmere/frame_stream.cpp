@@ -25,22 +25,11 @@ const AVPixelFormat kCarriedFallbacks[] = {
 // Whole frames in the filter's own pixels: blue, green, red and an unused byte.
 constexpr AVPixelFormat kFilterPixelsFormat = AV_PIX_FMT_BGR0;
 
-// The deprecated full-range formats are the plain ones with the range
-// stated; frames are relabelled so that encoders take them as they are.
-AVPixelFormat PlainYuvFormat(AVPixelFormat format) {
-    switch (format) {
-    case AV_PIX_FMT_YUVJ420P: return AV_PIX_FMT_YUV420P;
-    case AV_PIX_FMT_YUVJ422P: return AV_PIX_FMT_YUV422P;
-    case AV_PIX_FMT_YUVJ444P: return AV_PIX_FMT_YUV444P;
-    case AV_PIX_FMT_YUVJ440P: return AV_PIX_FMT_YUV440P;
-    case AV_PIX_FMT_YUVJ411P: return AV_PIX_FMT_YUV411P;
-    default: return format;
-    }
-}
-
+// Full-range frames are relabelled as the plain format with the range
+// stated, so that encoders take them as they are.
 void RelabelFullRange(AVFrame& frame) {
     const AVPixelFormat format = static_cast<AVPixelFormat>(frame.format);
-    const AVPixelFormat plain = PlainYuvFormat(format);
+    const AVPixelFormat plain = PlainFormat(format);
     if (plain != format) {
         frame.format = plain;
         frame.color_range = AVCOL_RANGE_JPEG;
