@@ -7,6 +7,7 @@
 #include "apps/quillmere/filter_settings.h"
 #include "apps/quillmere/runner_error.h"
 #include "render/drop_shadow.h"
+#include "hostkit/quoted_text.h"
 
 namespace {
 
@@ -192,7 +193,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
         }
     }
     if (command == nullptr) {
-        throw UsageError("unknown command '" + first + "' (try 'quillmere --help')");
+        throw UsageError("unknown command " + Quoted(first) + " (try 'quillmere --help')");
     }
     line.command = command->command;
 
@@ -202,7 +203,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
         std::string argument = argv[index];
         if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
             if (++positionals > command->positionals) {
-                throw UsageError("unexpected argument '" + argument + "' for " + command->name);
+                throw UsageError("unexpected argument " + Quoted(argument) + " for " + command->name);
             }
             line.input = argument;
             continue;
@@ -225,7 +226,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
         }
         const OptionRow* option = FindOption(argument);
         if (option == nullptr) {
-            throw UsageError("unknown option '" + argument + "'");
+            throw UsageError("unknown option " + Quoted(argument));
         }
         if ((option->commands & command->mask) == 0) {
             throw UsageError(std::string("option ") + option->name + " does not apply to " +
@@ -264,8 +265,8 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
             c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         }
         if (extension != ".png" || line.output.find('/', dot) != std::string::npos) {
-            throw UsageError("frame writes a PNG picture: name the output OUT.png, not '" +
-                             line.output + "'");
+            throw UsageError("frame writes a PNG picture: name the output OUT.png, not " +
+                             Quoted(line.output));
         }
     }
     if (line.maskGiven && !line.scriptPath.empty()) {

@@ -17,6 +17,7 @@
 #include "apps/quillmere/runner_error.h"
 #include "apps/quillmere/synthetic_clip.h"
 #include "apps/quillmere/video_writer.h"
+#include "hostkit/quoted_text.h"
 
 namespace {
 
@@ -36,7 +37,7 @@ void CheckNotAnInput(const std::string& output, const std::vector<std::string>& 
         if (!input.empty() && stat(input.c_str(), &inputStatus) == 0 &&
             inputStatus.st_dev == outputStatus.st_dev &&
             inputStatus.st_ino == outputStatus.st_ino) {
-            throw RunnerError("output '" + output + "' is also an input; choose another name");
+            throw RunnerError("output " + Quoted(output) + " is also an input; choose another name");
         }
     }
 }
@@ -80,8 +81,8 @@ public:
                 "/quillmere-XXXXXX" + suffix;
         const int descriptor = mkstemps(path_.data(), static_cast<int>(std::strlen(suffix)));
         if (descriptor < 0) {
-            throw RunnerError("cannot create a temporary file in '" + path_ +
-                              "': " + std::strerror(errno));
+            throw RunnerError("cannot create a temporary file in " + Quoted(path_) +
+                              ": " + std::strerror(errno));
         }
         close(descriptor);
     }
@@ -105,12 +106,12 @@ void MakeFolder(const std::string& path) {
             continue;
         }
         if (mkdir(partial.c_str(), 0777) != 0 && errno != EEXIST) {
-            throw RunnerError("cannot create folder '" + partial + "': " + std::strerror(errno));
+            throw RunnerError("cannot create folder " + Quoted(partial) + ": " + std::strerror(errno));
         }
     }
     struct stat status {};
     if (stat(path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
-        throw RunnerError("cannot create folder '" + path + "': Not a directory");
+        throw RunnerError("cannot create folder " + Quoted(path) + ": Not a directory");
     }
 }
 
@@ -161,7 +162,7 @@ int RunRender(const CommandLine& line) {
     job.instance = &filter.instance();
     job.progress = &progress;
     if (RunComposite(job) == 0) {
-        throw RunnerError("'" + line.input + "' holds no frames");
+        throw RunnerError(Quoted(line.input) + " holds no frames");
     }
     if (pending) {
         pending->Commit();
@@ -184,7 +185,7 @@ int RunFrame(const CommandLine& line) {
     job.lastFrame = static_cast<long>(line.frameAt);
     RunComposite(job);
     if (!sink.written()) {
-        throw RunnerError("'" + line.input + "' has no frame " + std::to_string(line.frameAt) +
+        throw RunnerError(Quoted(line.input) + " has no frame " + std::to_string(line.frameAt) +
                           " (frames count from 0)");
     }
     pending.Commit();

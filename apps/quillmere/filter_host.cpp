@@ -11,6 +11,7 @@
 #include "hostkit/host_services.h"
 #include "hostkit/script_line.h"
 #include "source/overlay_source.h"
+#include "hostkit/quoted_text.h"
 
 FilterModuleSession::FilterModuleSession() {
     int version = 0;
@@ -46,7 +47,7 @@ OverlayFilter::OverlayFilter(const FilterModuleSession& module, const OverlaySet
 void OverlayFilter::ApplyScript(const std::string& path) {
     std::ifstream file(path);
     if (!file) {
-        throw RunnerError("cannot open '" + path + "': " + std::strerror(errno));
+        throw RunnerError("cannot open " + Quoted(path) + ": " + std::strerror(errno));
     }
     // The host's script keeps only the mask; a script that names nothing is
     // no use here, so say so rather than render with an empty mask.
@@ -61,23 +62,23 @@ void OverlayFilter::ApplyScript(const std::string& path) {
         }
         std::string problem;
         if (!RunScriptLine(instance_.activation(), line, problem)) {
-            throw RunnerError("cannot use '" + path + "' line " + std::to_string(lineNumber) +
+            throw RunnerError("cannot use " + Quoted(path) + " line " + std::to_string(lineNumber) +
                               ": " + problem);
         }
         ++calls;
     }
     if (file.bad()) {
-        throw RunnerError("cannot read '" + path + "': " + std::strerror(errno));
+        throw RunnerError("cannot read " + Quoted(path) + ": " + std::strerror(errno));
     }
     if (calls == 0) {
-        throw RunnerError("'" + path + "' holds no Config(l,t,r,b) line");
+        throw RunnerError(Quoted(path) + " holds no Config(l,t,r,b) line");
     }
 }
 
 void OverlayFilter::OpenOverlay(const std::string& path) {
     FilterData& settings = record();
     if (path.size() >= sizeof settings.overlayPath) {
-        throw RunnerError("overlay path too long: '" + path + "'");
+        throw RunnerError("overlay path too long: " + Quoted(path));
     }
     // The filter opens the overlay quietly and shows a failure only as a
     // missing frame reader; learn the reason first, in words.
@@ -85,7 +86,7 @@ void OverlayFilter::OpenOverlay(const std::string& path) {
     std::memcpy(settings.overlayPath, path.c_str(), path.size() + 1);
     OpenOverlayFile(settings.overlayPath, settings);
     if (settings.frameGetter == nullptr) {
-        throw RunnerError("cannot read the overlay '" + path + "': its frames cannot be decoded");
+        throw RunnerError("cannot read the overlay " + Quoted(path) + ": its frames cannot be decoded");
     }
 }
 

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "apps/quillmere/runner_error.h"
+#include "hostkit/quoted_text.h"
 
 namespace {
 
@@ -67,7 +68,7 @@ PendingOutput::PendingOutput(const std::string& path) : path_(path) {
     struct stat status {};
     if (stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
         if (S_ISDIR(status.st_mode)) {
-            throw RunnerError("cannot write '" + path + "': Is a directory");
+            throw RunnerError("cannot write " + Quoted(path) + ": Is a directory");
         }
         inPlace_ = true;
         writePath_ = path;
@@ -79,7 +80,7 @@ PendingOutput::PendingOutput(const std::string& path) : path_(path) {
     std::string pattern = folder + "." + name + ".part-XXXXXX";
     const int descriptor = mkstemp(pattern.data());
     if (descriptor < 0) {
-        throw RunnerError("cannot write '" + path + "': " + std::strerror(errno));
+        throw RunnerError("cannot write " + Quoted(path) + ": " + std::strerror(errno));
     }
     fchmod(descriptor, CreationMode());
     close(descriptor);
@@ -96,7 +97,7 @@ PendingOutput::~PendingOutput() {
 
 void PendingOutput::Commit() {
     if (!inPlace_ && std::rename(writePath_.c_str(), path_.c_str()) != 0) {
-        throw RunnerError("cannot write '" + path_ + "': " + std::strerror(errno));
+        throw RunnerError("cannot write " + Quoted(path_) + ": " + std::strerror(errno));
     }
     committed_ = true;
 }

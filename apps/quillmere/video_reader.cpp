@@ -2,6 +2,7 @@
 
 #include "apps/quillmere/pending_output.h"
 #include "apps/quillmere/runner_error.h"
+#include "hostkit/quoted_text.h"
 
 namespace {
 
@@ -22,20 +23,20 @@ VideoReader::VideoReader(const std::string& path) : path_(path) {
     int error = avformat_open_input(&opening, path.c_str(), nullptr, nullptr);
     if (error < 0) {
         ThrowIfInterrupted();
-        throw RunnerError("cannot open '" + path + "': " + AvErrorText(error));
+        throw RunnerError("cannot open " + Quoted(path) + ": " + AvErrorText(error));
     }
     format_.reset(opening);
     error = avformat_find_stream_info(format_.get(), nullptr);
     if (error < 0) {
-        throw RunnerError("cannot read '" + path + "': " + AvErrorText(error));
+        throw RunnerError("cannot read " + Quoted(path) + ": " + AvErrorText(error));
     }
     const AVCodec* codec = nullptr;
     streamIndex_ = av_find_best_stream(format_.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
     if (streamIndex_ == AVERROR_STREAM_NOT_FOUND) {
-        throw RunnerError("'" + path + "' is not a video: it has no video stream");
+        throw RunnerError(Quoted(path) + " is not a video: it has no video stream");
     }
     if (streamIndex_ < 0 || codec == nullptr) {
-        throw RunnerError("cannot decode the video of '" + path + "': no decoder for it");
+        throw RunnerError("cannot decode the video of " + Quoted(path) + ": no decoder for it");
     }
     AVStream* stream = format_->streams[streamIndex_];
     decoder_.reset(avcodec_alloc_context3(codec));
@@ -46,10 +47,10 @@ VideoReader::VideoReader(const std::string& path) : path_(path) {
     decoder_->thread_count = 0;  // as many as the machine has
     error = avcodec_open2(decoder_.get(), codec, nullptr);
     if (error < 0) {
-        throw RunnerError("cannot decode the video of '" + path + "': " + AvErrorText(error));
+        throw RunnerError("cannot decode the video of " + Quoted(path) + ": " + AvErrorText(error));
     }
     if (decoder_->width <= 0 || decoder_->height <= 0) {
-        throw RunnerError("'" + path + "' is not a video: its picture has no size");
+        throw RunnerError(Quoted(path) + " is not a video: its picture has no size");
     }
     if (stream->avg_frame_rate.num > 0 && stream->avg_frame_rate.den > 0) {
         frameRate_ = stream->avg_frame_rate;
@@ -97,7 +98,7 @@ bool VideoReader::ReceiveFrame() {
         finished_ = true;
         return false;
     }
-    throw RunnerError("cannot decode '" + path_ + "': " + AvErrorText(error));
+    throw RunnerError("cannot decode " + Quoted(path_) + ": " + AvErrorText(error));
 }
 
 const AVFrame* VideoReader::NextFrame() {
@@ -121,7 +122,7 @@ const AVFrame* VideoReader::NextFrame() {
         }
         if (error < 0) {
             ThrowIfInterrupted();
-            throw RunnerError("cannot read '" + path_ + "': " + AvErrorText(error));
+            throw RunnerError("cannot read " + Quoted(path_) + ": " + AvErrorText(error));
         }
         const int audioIndex = packet_->stream_index < static_cast<int>(audioIndexOfStream_.size())
                                    ? audioIndexOfStream_[packet_->stream_index]
@@ -136,7 +137,7 @@ const AVFrame* VideoReader::NextFrame() {
             const int sent = avcodec_send_packet(decoder_.get(), packet_.get());
             if (sent < 0 && sent != AVERROR(EAGAIN)) {
                 av_packet_unref(packet_.get());
-                throw RunnerError("cannot decode '" + path_ + "': " + AvErrorText(sent));
+                throw RunnerError("cannot decode " + Quoted(path_) + ": " + AvErrorText(sent));
             }
         }
         av_packet_unref(packet_.get());
