@@ -56,6 +56,9 @@ const OptionRow kOptions[] = {
          ParseMask(option, value, line.settings);
          line.maskGiven = true;
      }},
+    {"--strict", nullptr, nullptr, kCompositing,
+     "fail (exit 1, no output) when any overlay frame cannot be decoded",
+     [](CommandLine& line, const std::string&, const std::string&) { line.strict = true; }},
     {"--script", nullptr, "FILE", kCompositing,
      "take the mask from a host script line Config(l,t,r,b) in FILE",
      [](CommandLine& line, const std::string&, const std::string& value) {
@@ -133,6 +136,13 @@ const OptionRow kOptions[] = {
     {"--at", nullptr, "N", kFrame, "the output frame to composite (from 0)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.frameAt = ParseInteger(option, value, 0, kInt32Max);
+     }},
+    {"--max-pixels", nullptr, "N", kCompositing,
+     "accept main pictures of up to N pixels, each side up to N (default: 16384 on a side, "
+     "134217728 in all)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.pictureLimit.maxPixels = ParseInteger(option, value, 1, kInt32Max);
+         line.pictureLimit.maxSide = line.pictureLimit.maxPixels;
      }},
     {"--format", nullptr, "NAME", kRender,
      "container by name instead of by extension; 'null' composites and discards",

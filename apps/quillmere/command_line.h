@@ -6,6 +6,7 @@
 #include <string>
 
 #include "filter/filter_data.h"
+#include "source/picture_limits.h"
 
 enum class Command { Help, Version, Render, Frame, Demo };
 
@@ -19,6 +20,8 @@ struct CommandLine {
     std::int64_t frameAt = -1;  // --at (frame)
     bool quiet = false;
     bool noAudio = false;     // --no-audio: leave the main video's audio out
+    bool strict = false;      // --strict: overlay frames that fail to decode fail the job
+    PictureLimit pictureLimit;  // --max-pixels
     // Every filter setting, starting from the dialog's first-open defaults.
     FilterData settings;
     bool maskGiven = false;

@@ -115,6 +115,22 @@ void MakeFolder(const std::string& path) {
     }
 }
 
+// Overlay frames that could not be decoded: reported in a closing line, and
+// a failure of the job with --strict (before the output is committed).
+void ReportUndecodableOverlayFrames(const OverlayFilter& filter, const CommandLine& line) {
+    const long failed = filter.UndecodableOverlayFrames();
+    if (failed == 0) {
+        return;
+    }
+    const std::string what = std::to_string(failed) + " overlay frame" +
+                             (failed == 1 ? "" : "s") + " of " + Quoted(line.overlayPath) +
+                             " could not be decoded; those output frames show no overlay";
+    if (line.strict) {
+        throw RunnerError(what + " (--strict)");
+    }
+    std::fprintf(stderr, "quillmere: %s\n", what.c_str());
+}
+
 void WriteClip(SyntheticClip& clip, const std::string& path, const std::string& name) {
     VideoWriter writer(path, name, OutputFormatByName("avi"), clip.width(), clip.height(),
                        clip.frameRate());
@@ -135,7 +151,7 @@ int RunRender(const CommandLine& line) {
         format = line.format.empty() ? &OutputFormatForPath(line.output)
                                      : &OutputFormatByName(line.format);
     }
-    FileFrameSource source(line.input);
+    FileFrameSource source(line.input, line.pictureLimit);
     FilterModuleSession module;
     OverlayFilter filter(module, SetupFrom(line));
 
@@ -164,6 +180,7 @@ int RunRender(const CommandLine& line) {
     if (RunComposite(job) == 0) {
         throw RunnerError(Quoted(line.input) + " holds no frames");
     }
+    ReportUndecodableOverlayFrames(filter, line);
     if (pending) {
         pending->Commit();
     }
@@ -171,7 +188,7 @@ int RunRender(const CommandLine& line) {
 }
 
 int RunFrame(const CommandLine& line) {
-    FileFrameSource source(line.input);
+    FileFrameSource source(line.input, line.pictureLimit);
     FilterModuleSession module;
     OverlayFilter filter(module, SetupFrom(line));
     CheckNotAnInput(line.output, {line.input, line.overlayPath, line.scriptPath});
@@ -188,6 +205,7 @@ int RunFrame(const CommandLine& line) {
         throw RunnerError(Quoted(line.input) + " has no frame " + std::to_string(line.frameAt) +
                           " (frames count from 0)");
     }
+    ReportUndecodableOverlayFrames(filter, line);
     pending.Commit();
     return kExitSuccess;
 }

@@ -1,5 +1,7 @@
 #include "apps/quillmere/filter_host.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -10,6 +12,8 @@
 #include "filter/module_entry.h"
 #include "hostkit/host_services.h"
 #include "hostkit/script_line.h"
+#include "source/avi_library.h"
+#include "source/ffmpeg_frame_reader.h"
 #include "source/overlay_source.h"
 #include "hostkit/quoted_text.h"
 
@@ -80,6 +84,15 @@ void OverlayFilter::OpenOverlay(const std::string& path) {
     if (path.size() >= sizeof settings.overlayPath) {
         throw RunnerError("overlay path too long: " + Quoted(path));
     }
+    // The overlay source takes regular files only; a FIFO or a device would
+    // block the probe below before the source could refuse it.
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0) {
+        throw RunnerError("cannot open the overlay " + Quoted(path) + ": " + std::strerror(errno));
+    }
+    if (!S_ISREG(status.st_mode)) {
+        throw RunnerError("cannot open the overlay " + Quoted(path) + ": not a regular file");
+    }
     // The filter opens the overlay quietly and shows a failure only as a
     // missing frame reader; learn the reason first, in words.
     { VideoReader probe(path); }
@@ -88,6 +101,17 @@ void OverlayFilter::OpenOverlay(const std::string& path) {
     if (settings.frameGetter == nullptr) {
         throw RunnerError("cannot read the overlay " + Quoted(path) + ": its frames cannot be decoded");
     }
+    // An overlay whose first frame does not decode would leave every output
+    // frame as if there were no overlay; frames that fail later are counted.
+    if (CurrentAviLibrary().StreamGetFrame(settings.frameGetter, 0) == nullptr) {
+        throw RunnerError("cannot read the overlay " + Quoted(path) +
+                          ": its first frame cannot be decoded");
+    }
+    undecodableBefore_ = FfmpegFrameReader::UndecodableFrameCount();
+}
+
+long OverlayFilter::UndecodableOverlayFrames() const {
+    return FfmpegFrameReader::UndecodableFrameCount() - undecodableBefore_;
 }
 
 void CopyIntoSource(const Picture& picture, ProcessingPass& pass) {

@@ -42,12 +42,16 @@ public:
 
     FilterInstance& instance() { return instance_; }
     FilterData& record() { return instance_.recordAs<FilterData>(); }
+    // Overlay frames the filter asked for since the overlay was opened that
+    // could not be decoded (those output frames show no overlay).
+    long UndecodableOverlayFrames() const;
 
 private:
     void ApplyScript(const std::string& path);
     void OpenOverlay(const std::string& path);
 
     FilterInstance instance_;
+    long undecodableBefore_ = 0;
 };
 
 // Copies a picture into the pass's source bitmap, and the pass's output

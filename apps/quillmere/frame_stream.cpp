@@ -1,7 +1,7 @@
 #include "apps/quillmere/frame_stream.h"
 
-FileFrameSource::FileFrameSource(const std::string& path)
-    : reader_(path), converter_(reader_.width(), reader_.height(), kFilterPixelFormat) {}
+FileFrameSource::FileFrameSource(const std::string& path, PictureLimit limit)
+    : reader_(path, limit), converter_(reader_.width(), reader_.height(), kFilterPixelFormat) {}
 
 bool FileFrameSource::Next(Picture* picture) {
     const AVFrame* frame = reader_.NextFrame();

@@ -38,7 +38,7 @@ public:
 // The frames of a video file, converted to the filter's layout.
 class FileFrameSource : public FrameSource {
 public:
-    explicit FileFrameSource(const std::string& path);
+    explicit FileFrameSource(const std::string& path, PictureLimit limit = PictureLimit());
     int width() const override { return reader_.width(); }
     int height() const override { return reader_.height(); }
     AVRational frameRate() const override { return reader_.frameRate(); }

@@ -11,16 +11,31 @@ int StopReading(void*) { return InterruptSignal() != 0 ? 1 : 0; }
 
 // Frame rate of a stream that states none.
 constexpr AVRational kFallbackFrameRate{25, 1};
+
+// FFmpeg's name for standard input.
+constexpr const char* kStandardInputUrl = "pipe:0";
+
+// One line naming the size and the limit, and how to raise it.
+[[noreturn]] void RefusePictureSize(const std::string& path, int width, int height,
+                                    const PictureLimit& limit) {
+    throw RunnerError(Quoted(path) + " declares a picture of " + std::to_string(width) + "x" +
+                      std::to_string(height) + ", beyond the limit of " +
+                      std::to_string(limit.maxSide) + " pixels on a side and " +
+                      std::to_string(limit.maxPixels) + " in all");
+}
+
 }  // namespace
 
-VideoReader::VideoReader(const std::string& path) : path_(path) {
+VideoReader::VideoReader(const std::string& path, PictureLimit limit)
+    : path_(path), limit_(limit) {
     AVFormatContext* opening = avformat_alloc_context();
     if (opening == nullptr) {
         throw RunnerError("out of memory");
     }
     opening->interrupt_callback = AVIOInterruptCB{&StopReading, nullptr};
     // On failure the open frees the context itself.
-    int error = avformat_open_input(&opening, path.c_str(), nullptr, nullptr);
+    const std::string url = path == kStandardInputName ? kStandardInputUrl : path;
+    int error = avformat_open_input(&opening, url.c_str(), nullptr, nullptr);
     if (error < 0) {
         ThrowIfInterrupted();
         throw RunnerError("cannot open " + Quoted(path) + ": " + AvErrorText(error));
@@ -51,6 +66,9 @@ VideoReader::VideoReader(const std::string& path) : path_(path) {
     }
     if (decoder_->width <= 0 || decoder_->height <= 0) {
         throw RunnerError(Quoted(path) + " is not a video: its picture has no size");
+    }
+    if (!limit_.Allows(decoder_->width, decoder_->height)) {
+        RefusePictureSize(path, decoder_->width, decoder_->height, limit_);
     }
     if (stream->avg_frame_rate.num > 0 && stream->avg_frame_rate.den > 0) {
         frameRate_ = stream->avg_frame_rate;
@@ -89,6 +107,9 @@ bool VideoReader::ReceiveFrame() {
     av_frame_unref(frame_.get());
     const int error = avcodec_receive_frame(decoder_.get(), frame_.get());
     if (error == 0) {
+        if (!limit_.Allows(frame_->width, frame_->height)) {
+            RefusePictureSize(path_, frame_->width, frame_->height, limit_);
+        }
         return true;
     }
     if (error == AVERROR(EAGAIN)) {

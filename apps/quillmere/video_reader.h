@@ -7,12 +7,18 @@
 #include <vector>
 
 #include "apps/quillmere/ffmpeg_handles.h"
+#include "source/picture_limits.h"
+
+// The main video's name for standard input.
+constexpr const char* kStandardInputName = "-";
 
 class VideoReader {
 public:
     // Throws RunnerError naming the file when it cannot be opened, holds no
-    // video stream, or has no decoder here.
-    explicit VideoReader(const std::string& path);
+    // video stream, has no decoder here, or declares a picture beyond
+    // `limit` (checked again on every decoded picture). A path of "-" reads
+    // standard input.
+    explicit VideoReader(const std::string& path, PictureLimit limit = PictureLimit());
     VideoReader(const VideoReader&) = delete;
     VideoReader& operator=(const VideoReader&) = delete;
 
@@ -40,6 +46,7 @@ private:
     bool ReceiveFrame();
 
     std::string path_;
+    PictureLimit limit_;
     InputContextPtr format_;
     CodecContextPtr decoder_;
     PacketPtr packet_;

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -129,13 +130,17 @@ std::vector<std::string> WithClips(std::vector<std::string> options) {
     return options;
 }
 
-RunResult RunQuillmere(const std::vector<std::string>& arguments) {
+RunResult RunQuillmere(const std::vector<std::string>& arguments,
+                       const std::string& standardInput) {
     char errorPath[] = "/tmp/quillmere-stderr-XXXXXX";
     const int errorFile = mkstemp(errorPath);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, errorFile, STDERR_FILENO);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO,
+                                     standardInput.empty() ? "/dev/null" : standardInput.c_str(),
+                                     O_RDONLY, 0);
     std::vector<std::string> words = {QUILLMERE_PROGRAM};
     words.insert(words.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
@@ -147,7 +152,9 @@ RunResult RunQuillmere(const std::vector<std::string>& arguments) {
     RunResult result;
     if (posix_spawn(&child, QUILLMERE_PROGRAM, &actions, nullptr, argv.data(), environ) == 0) {
         int status = 0;
-        waitpid(child, &status, 0);
+        struct rusage usage {};
+        wait4(child, &status, 0, &usage);
+        result.peakMemoryKiB = usage.ru_maxrss;
         result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     posix_spawn_file_actions_destroy(&actions);

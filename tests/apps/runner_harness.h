@@ -57,9 +57,12 @@ std::string AudioChecksum(const std::string& path);
 struct RunResult {
     int exitCode = -1;  // 128 + signal when the program died of a signal
     std::string errorText;  // what it wrote on stderr
+    long peakMemoryKiB = 0;  // the program's largest resident set
 };
-// Runs the built program with `arguments` and waits for it.
-RunResult RunQuillmere(const std::vector<std::string>& arguments);
+// Runs the built program with `arguments` and waits for it; its standard
+// input is `standardInput` (a file) when given, else empty.
+RunResult RunQuillmere(const std::vector<std::string>& arguments,
+                       const std::string& standardInput = "");
 
 struct VideoProperties {
     std::string codec;
