@@ -9,7 +9,7 @@ packages=(
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386 xvfb xauth imagemagick
-  clang-14 libclang-rt-14-dev
+  clang-14 libclang-rt-14-dev time
 )
 
 missing=()
