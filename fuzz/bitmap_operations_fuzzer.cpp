@@ -63,7 +63,9 @@ struct Record {
         const bool palettised = depth >= 1 && depth <= 8;
         const std::size_t declared = palettised ? (colours != 0 ? colours : 1u << depth) : 0;
         readableEntries = palettised ? std::min<std::size_t>(declared, 1u << depth) : 0;
-        rowBytes = width > 0 ? ((static_cast<std::size_t>(width) * (depth > 0 ? depth : 8) + 31) / 32) * 4 : 0;
+        // Rows of a depth no bitmap can have are sized as 8 bits.
+        const std::size_t bits = static_cast<std::size_t>(depth > 0 ? depth : 8);
+        rowBytes = width > 0 ? (static_cast<std::size_t>(width) * bits + 31) / 32 * 4 : 0;
         tableOffset = headerSize;
         rowsOffset = headerSize + declared * 4;
         bytes.resize(rowsOffset + rowBytes * static_cast<std::size_t>(height));
@@ -81,8 +83,9 @@ struct Record {
     void Fill(FuzzInput& input) {
         const std::string fill = input.Rest();
         for (std::size_t i = sizeof(BITMAPINFOHEADER), k = 0; i < bytes.size(); ++i, ++k) {
-            bytes[i] = fill.empty() ? static_cast<std::uint8_t>(k * 29)
-                                    : static_cast<std::uint8_t>(fill[k % fill.size()] + k / fill.size());
+            bytes[i] = fill.empty()
+                           ? static_cast<std::uint8_t>(k * 29)
+                           : static_cast<std::uint8_t>(fill[k % fill.size()] + k / fill.size());
         }
         bitmap.operations = &HostBitmapOperations();
         HostBitmapOperations().initFromHeader(

@@ -136,8 +136,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const int frames = static_cast<int>(input.ReadBetween(1, 3));
         std::vector<long> numbers;
         for (int i = 0; i < frames; ++i) {
-            numbers.push_back(input.Read<std::uint8_t>() < 200 ? static_cast<long>(input.ReadBetween(-2, 40))
-                                                                : input.Read<std::int32_t>());
+            const bool nearby = input.Read<std::uint8_t>() < 200;
+            numbers.push_back(nearby ? static_cast<long>(input.ReadBetween(-2, 40))
+                                     : input.Read<std::int32_t>());
         }
         const PaddingView padding = PaddingOf(pass.output().bitmap);
         for (long number : numbers) {

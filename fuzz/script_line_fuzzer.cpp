@@ -72,7 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(ran == isConfig, kTarget, "runs exactly the lines that call Config(l,t,r,b)");
     const Corners corners = CornersOf(instance);
     if (!ran) {
-        FUZZ_CHECK((corners == Corners{11, 22, 33, 44}), kTarget, "a refused line changed the mask");
+        FUZZ_CHECK((corners == Corners{11, 22, 33, 44}), kTarget,
+                   "a refused line changed the mask");
         return 0;
     }
     FUZZ_CHECK((corners == Corners{call.arguments[0], call.arguments[1], call.arguments[2],

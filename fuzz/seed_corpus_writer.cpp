@@ -68,7 +68,8 @@ int main(int argc, char** argv) {
                                "2147483647 -2147483648 w1 h1", "  +7\t-8 w0 h-3",
                                "1 2 w99999999999 3", "00000000000000000000012 x"};
     for (std::size_t i = 0; i < sizeof maskTexts / sizeof maskTexts[0]; ++i) {
-        ok &= Write(mask, "text-" + std::to_string(i), Seed().U32(static_cast<std::uint32_t>(i * 5)).Text(maskTexts[i]));
+        const auto capacity = static_cast<std::uint32_t>(i * 5);
+        ok &= Write(mask, "text-" + std::to_string(i), Seed().U32(capacity).Text(maskTexts[i]));
     }
 
     // Script lines.
@@ -178,7 +179,8 @@ int main(int argc, char** argv) {
             seed.Between(1, 4);
             const int steps[][3] = {{0, 30, 30}, {1, 400, -10}, {1, 5, 300}, {2, 5, 300}};
             for (const auto& step : steps) {
-                seed.Between(0, step[0]).U8(1).U8(0).Between(-20, step[1]).U8(0).Between(-20, step[2]);
+                seed.Between(0, step[0]).U8(1);
+                seed.U8(0).Between(-20, step[1]).U8(0).Between(-20, step[2]);
             }
             ok &= Write(preview, "drag-move" + std::to_string(move) + "-aspect" +
                                      std::to_string(aspect), seed);

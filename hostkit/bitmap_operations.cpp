@@ -232,7 +232,8 @@ void RowFrom24(std::uint8_t* out, const std::uint8_t* source, int x, int count,
                const ColourTable&) {
     const std::uint8_t* in = source + static_cast<std::ptrdiff_t>(x) * 3;
     for (int i = 0; i < count; ++i, in += 3) {
-        Store32(out + i * kPixelBytes, Pixel32(in[0]) | (Pixel32(in[1]) << 8) | (Pixel32(in[2]) << 16));
+        Store32(out + i * kPixelBytes,
+                Pixel32(in[0]) | (Pixel32(in[1]) << 8) | (Pixel32(in[2]) << 16));
     }
 }
 
@@ -256,7 +257,8 @@ template <int Depth>
 void RowFromPacked(std::uint8_t* out, const std::uint8_t* source, int x, int count,
                    const ColourTable& table) {
     for (int i = 0; i < count; ++i) {
-        Store32(out + i * kPixelBytes, table.entries[PackedIndex(source, std::int64_t(x) + i, Depth)]);
+        Store32(out + i * kPixelBytes,
+                table.entries[PackedIndex(source, std::int64_t(x) + i, Depth)]);
     }
 }
 
@@ -377,6 +379,13 @@ struct AcrossRow {
     long sourceRow = -1;
 };
 
+#if defined(__SSE2__)
+// Pixel `index` of a row in the low lane of a vector.
+__m128i PixelVector(const std::uint8_t* row, std::int32_t index) {
+    return _mm_cvtsi32_si128(static_cast<int>(Load32(row + index * kPixelBytes)));
+}
+#endif
+
 void BlendAcross(AcrossRow& into, const std::uint8_t* row, const Sample* samples, int count,
                  long sourceRow) {
     std::uint16_t* out = into.values.data();
@@ -387,12 +396,10 @@ void BlendAcross(AcrossRow& into, const std::uint8_t* row, const Sample* samples
         const Sample& first = samples[i];
         const Sample& second = samples[i + 1];
         const __m128i left = _mm_unpacklo_epi8(
-            _mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int>(Load32(row + first.index * kPixelBytes))),
-                               _mm_cvtsi32_si128(static_cast<int>(Load32(row + second.index * kPixelBytes)))),
+            _mm_unpacklo_epi32(PixelVector(row, first.index), PixelVector(row, second.index)),
             zero);
         const __m128i right = _mm_unpacklo_epi8(
-            _mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int>(Load32(row + first.next * kPixelBytes))),
-                               _mm_cvtsi32_si128(static_cast<int>(Load32(row + second.next * kPixelBytes)))),
+            _mm_unpacklo_epi32(PixelVector(row, first.next), PixelVector(row, second.next)),
             zero);
         const auto a0 = static_cast<short>(first.weight), a1 = static_cast<short>(second.weight);
         const __m128i across = _mm_set_epi16(a1, a1, a1, a1, a0, a0, a0, a0);
@@ -446,7 +453,8 @@ void BlendDown(std::uint8_t* out, const AcrossRow& upper, const AcrossRow& lower
                           rounding),
             16);
         const __m128i words = _mm_packs_epi32(first, second);
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i * kPixelBytes), _mm_packus_epi16(words, words));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i * kPixelBytes),
+                         _mm_packus_epi16(words, words));
     }
 #endif
     for (; i < count; ++i) {
@@ -629,7 +637,8 @@ void HOST_THISCALL BitBlt(const VBitmap* self, long x2, long y2, const VBitmap* 
         }
         ColourTable table;
         if (IsPalettised(source->depth)) {
-            FillColourTable(table, *source, reinterpret_cast<const std::uint8_t*>(LowestRow(*source)));
+            FillColourTable(table, *source,
+                            reinterpret_cast<const std::uint8_t*>(LowestRow(*source)));
         }
         for (int j = 0; j < rows.count; ++j) {
             const auto [out, in] = rowPair(j);

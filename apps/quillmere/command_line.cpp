@@ -213,7 +213,8 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
         std::string argument = argv[index];
         if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
             if (++positionals > command->positionals) {
-                throw UsageError("unexpected argument " + Quoted(argument) + " for " + command->name);
+                throw UsageError("unexpected argument " + Quoted(argument) + " for " +
+                                 command->name);
             }
             line.input = argument;
             continue;

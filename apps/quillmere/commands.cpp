@@ -37,7 +37,8 @@ void CheckNotAnInput(const std::string& output, const std::vector<std::string>& 
         if (!input.empty() && stat(input.c_str(), &inputStatus) == 0 &&
             inputStatus.st_dev == outputStatus.st_dev &&
             inputStatus.st_ino == outputStatus.st_ino) {
-            throw RunnerError("output " + Quoted(output) + " is also an input; choose another name");
+            throw RunnerError("output " + Quoted(output) +
+                              " is also an input; choose another name");
         }
     }
 }
@@ -106,7 +107,8 @@ void MakeFolder(const std::string& path) {
             continue;
         }
         if (mkdir(partial.c_str(), 0777) != 0 && errno != EEXIST) {
-            throw RunnerError("cannot create folder " + Quoted(partial) + ": " + std::strerror(errno));
+            throw RunnerError("cannot create folder " + Quoted(partial) + ": " +
+                              std::strerror(errno));
         }
     }
     struct stat status {};

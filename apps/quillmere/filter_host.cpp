@@ -99,7 +99,8 @@ void OverlayFilter::OpenOverlay(const std::string& path) {
     std::memcpy(settings.overlayPath, path.c_str(), path.size() + 1);
     OpenOverlayFile(settings.overlayPath, settings);
     if (settings.frameGetter == nullptr) {
-        throw RunnerError("cannot read the overlay " + Quoted(path) + ": its frames cannot be decoded");
+        throw RunnerError("cannot read the overlay " + Quoted(path) +
+                          ": its frames cannot be decoded");
     }
     // An overlay whose first frame does not decode would leave every output
     // frame as if there were no overlay; frames that fail later are counted.

@@ -72,8 +72,8 @@ const OutputFormat& OutputFormatForPath(const std::string& path) {
             }
         }
     }
-    throw UsageError("cannot tell the output format from " + Quoted(path) + ": use " + KnownFormats() +
-                     " or --format");
+    throw UsageError("cannot tell the output format from " + Quoted(path) + ": use " +
+                     KnownFormats() + " or --format");
 }
 
 const OutputFormat& OutputFormatByName(const std::string& muxer) {
@@ -264,7 +264,8 @@ void WritePng(const std::string& path, const std::string& displayName,
               const std::uint8_t* pixels, int stride, int width, int height) {
     const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_PNG);
     if (codec == nullptr) {
-        throw RunnerError("cannot write " + Quoted(displayName) + ": this FFmpeg has no PNG encoder");
+        throw RunnerError("cannot write " + Quoted(displayName) +
+                          ": this FFmpeg has no PNG encoder");
     }
     CodecContextPtr encoder(avcodec_alloc_context3(codec));
     if (!encoder) {

@@ -87,7 +87,8 @@ std::vector<Pixel32> ConvertedTo32(FrameRecord& record) {
     // Rows of MakeBitmap32 are bottom-up: picture row y is out row h - 1 - y.
     std::vector<Pixel32> picture;
     for (int y = 0; y < record.height; ++y) {
-        const Pixel32* row = out.data() + static_cast<std::size_t>(record.height - 1 - y) * record.width;
+        const std::size_t stored = static_cast<std::size_t>(record.height - 1 - y);
+        const Pixel32* row = out.data() + stored * record.width;
         picture.insert(picture.end(), row, row + record.width);
     }
     return picture;
