@@ -3,6 +3,8 @@
 #include "apps/quillmere/runner_error.h"
 
 extern "C" {
+#include <libavutil/imgutils.h>
+#include <libavutil/macros.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -10,6 +12,9 @@ namespace {
 // Only the main video can need scaling (a stream that changes size midway);
 // everything else is a format change at one size.
 constexpr int kScaleFlags = SWS_BILINEAR;
+
+// A row stride at which libswscale's widest vector stores stay in the row.
+constexpr int kScalerRowAlignment = 64;
 
 // Decoders still hand out the deprecated full-range YUV formats; swscale
 // wants the plain format with the range stated separately.
@@ -61,7 +66,35 @@ void FrameConverter::Convert(const AVFrame& input, std::uint8_t* const planes[],
                                      brightness, contrast, saturation);
         }
     }
+    ScaleIntoPackedRows(context, input, planes[0], strides[0]);
+}
+
+// libswscale's vector stores run past the end of a row whose bytes are not a
+// multiple of their width, into the next row stored (with a negative stride,
+// the picture row above, already written) and past the last one. Rows of the
+// filter's layout are padded to 8 bytes only, so pictures of such widths go
+// through rows of a wide enough stride first.
+void FrameConverter::ScaleIntoPackedRows(SwsContext* context, const AVFrame& input,
+                                         std::uint8_t* rows, int stride) {
+    const int rowBytes = av_image_get_linesize(outputFormat_, width_, 0);
+    const int absoluteStride = stride < 0 ? -stride : stride;
+    if (absoluteStride % kScalerRowAlignment == 0) {
+        std::uint8_t* planes[4] = {rows, nullptr, nullptr, nullptr};
+        const int strides[4] = {stride, 0, 0, 0};
+        sws_scale(context, input.data, input.linesize, 0, input.height, planes, strides);
+        return;
+    }
+    const int scratchStride = FFALIGN(rowBytes, kScalerRowAlignment);
+    const std::size_t bytes =
+        static_cast<std::size_t>(scratchStride) * static_cast<std::size_t>(height_) +
+        kScalerRowAlignment;
+    if (scratch_.size() < bytes) {
+        scratch_.resize(bytes);
+    }
+    std::uint8_t* planes[4] = {scratch_.data(), nullptr, nullptr, nullptr};
+    const int strides[4] = {scratchStride, 0, 0, 0};
     sws_scale(context, input.data, input.linesize, 0, input.height, planes, strides);
+    av_image_copy_plane(rows, stride, scratch_.data(), scratchStride, rowBytes, height_);
 }
 
 void FrameConverter::ConvertPacked(const std::uint8_t* pixels, int stride, AVPixelFormat format,

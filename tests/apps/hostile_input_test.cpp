@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -149,6 +150,44 @@ TEST_F(HostileInputTest, TheMainVideoMayComeFromStandardInput) {
     ASSERT_EQ(run.errorText, "");
     EXPECT_EQ(DecodeAll(out_ / "piped.mkv").size(), static_cast<std::size_t>(kMainFrames));
 }
+
+// Widths whose rows are no multiple of libswscale's vector stores: a
+// conversion straight into the filter's rows ran past each row, over the
+// start of the row above and, for the top row, past the picture (a damaged
+// header declaring 56 for 48 aborted the runner). Every pixel of a frame
+// must be what the ffmpeg program's own conversion gives.
+class UnalignedWidth : public HostileInputTest, public testing::WithParamInterface<int> {};
+
+TEST_P(UnalignedWidth, ConvertsEveryPixelOfTheMainVideo) {
+    const int width = GetParam();
+    constexpr int kHeight = 32;
+    constexpr int kTolerance = 6;
+    const std::string size = std::to_string(width) + "x" + std::to_string(kHeight);
+    const std::string main = out_ / "main.mp4";
+    RunFfmpeg("-f lavfi -i testsrc2=size=" + size + ":rate=25 -frames:v 4 -c:v mpeg4 '" + main +
+              "'");
+    RunFfmpeg("-i '" + main + "' -vf 'select=eq(n\\,2)' -frames:v 1 -pix_fmt bgra " +
+              "-f rawvideo '" + out_ / "expected.raw" + "'");
+    const RunResult run = RunQuillmere({"frame", main, "--at", "2", "-o", out_ / "frame.png",
+                                        "--mask", "1000,1000,w1,h1", "-q"});
+    ASSERT_EQ(run.exitCode, 0) << run.errorText;
+    RunFfmpeg("-i '" + out_ / "frame.png" + "' -pix_fmt bgra -f rawvideo '" + out_ / "got.raw" +
+              "'");
+    const std::vector<std::uint8_t> expected = ReadFileBytes(out_ / "expected.raw");
+    const std::vector<std::uint8_t> got = ReadFileBytes(out_ / "got.raw");
+    ASSERT_EQ(got.size(), static_cast<std::size_t>(width) * kHeight * 4);
+    ASSERT_EQ(got.size(), expected.size());
+    int wrong = 0;
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        if (i % 4 != 3 && std::abs(int(got[i]) - int(expected[i])) > kTolerance) {
+            ++wrong;
+        }
+    }
+    EXPECT_EQ(wrong, 0) << "bytes off in a " << size << " frame";
+}
+
+INSTANTIATE_TEST_SUITE_P(Widths, UnalignedWidth, testing::Values(56, 34, 100, 64),
+                         [](const auto& info) { return "Width" + std::to_string(info.param); });
 
 TEST_F(HostileInputTest, EchoedPathsKeepTheErrorOnOneLine) {
     const std::string name = out_ / "no\nsuch\rclip.avi";
