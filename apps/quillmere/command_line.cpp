@@ -300,6 +300,7 @@ std::string HelpText() {
             "every frame and writes nothing (for timing). Frame rate and size follow\n"
             "MAIN, and its audio is copied over unchanged. OUT is written under a\n"
             "temporary name and replaces an existing file only once it is complete.\n"
+            "MAIN may be '-' for standard input; the overlay must be a regular file.\n"
             "\n"
             "Settings not given take the configuration dialog's defaults; the\n"
             "border and the shadow are drawn only when --border N (N > 0) or\n"

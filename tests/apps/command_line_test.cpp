@@ -89,6 +89,12 @@ const ValidCase kValidCases[] = {
          EXPECT_EQ(line.settings.maskRight, 1000000);
          EXPECT_EQ(line.settings.maskBottom, -1000000);
      }},
+    {"MaxPixelsSetsBothLimits", Render({"--max-pixels", "20000", "--strict"}),
+     [](const CommandLine& line) {
+         EXPECT_EQ(line.pictureLimit.maxPixels, 20000);
+         EXPECT_EQ(line.pictureLimit.maxSide, 20000);
+         EXPECT_TRUE(line.strict);
+     }},
     {"BorderTurnsOnWithItsSize", Render({"--border", "3", "--border-color", "ff0000"}),
      [](const CommandLine& line) {
          EXPECT_EQ(line.settings.borderOn, 1);
@@ -217,6 +223,7 @@ const InvalidCase kInvalidCases[] = {
     {"OptionWithLineBreak", Render({"--sparkle\nand more"}), "'--sparkle\\nand more'"},
     {"ValueWithControls", Render({"--shadow", "a\tb\x01\x7f"}), "'a\\tb\\x01\\x7f'"},
     {"CommandWithCarriageReturn", {"paint\r"}, "unknown command 'paint\\r'"},
+    {"MaxPixelsZero", Render({"--max-pixels", "0"}), "an integer from 1 to 2147483647"},
     {"ShadowNine", Render({"--shadow", "9"}), "invalid value '9' for --shadow"},
     {"ShadowUnknownName", Render({"--shadow", "fuzzy"}), "gradient-random-fixed"},
     {"BorderColourName", Render({"--border-color", "red"}),
