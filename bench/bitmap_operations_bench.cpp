@@ -18,9 +18,14 @@ struct Frame {
         std::mt19937 random(static_cast<unsigned>(w * 31 + h));
         for (auto& byte : bytes) byte = static_cast<std::uint8_t>(random());
         ops.initFromSize(&bitmap, bytes.data(), w, h, depth);
+        if (depth <= 8) {
+            for (auto& entry : palette) entry = static_cast<Pixel32>(random());
+            bitmap.palette = palette.data();
+        }
     }
     long pitch;
     std::vector<std::uint8_t> bytes;
+    std::vector<Pixel32> palette = std::vector<Pixel32>(256);
     VBitmap bitmap{};
 };
 
@@ -50,7 +55,7 @@ void BitBlt640x360ToThirtyTwoBits(benchmark::State& state) {
         benchmark::DoNotOptimize(target.bytes.data());
     }
 }
-BENCHMARK(BitBlt640x360ToThirtyTwoBits)->Arg(16)->Arg(24)->Arg(32)->ArgName("depth")
+BENCHMARK(BitBlt640x360ToThirtyTwoBits)->Arg(4)->Arg(8)->Arg(16)->Arg(24)->Arg(32)->ArgName("depth")
     ->Unit(benchmark::kMicrosecond);
 
 void FillOf1080pFrame(benchmark::State& state) {

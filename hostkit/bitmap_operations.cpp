@@ -144,16 +144,56 @@ Span ClipRun(Wide start, Wide length, int extent) {
 // Pixel conversion
 
 constexpr Pixel32 kColourBits = 0x00FFFFFF;
+constexpr int kPixelBytes = 4;
+constexpr std::size_t kPaletteEntryBytes = 4;
+constexpr unsigned kLargestPaletteEntries = 256;
 
-const Pixel32* GreyRamp() {
-    static const auto ramp = [] {
-        std::vector<Pixel32> values(256);
-        for (Pixel32 level = 0; level < 256; ++level) {
-            values[level] = level * 0x010101u;
+// A bitmap made from a header has its rows and colour table wherever the
+// header puts them, 4-byte aligned or not; every 32-bit pixel and colour is
+// moved through these. On the aligned path they compile to plain moves.
+Pixel32 Load32(const void* address) {
+    Pixel32 value;
+    std::memcpy(&value, address, sizeof value);
+    return value;
+}
+
+void Store32(void* address, Pixel32 value) { std::memcpy(address, &value, sizeof value); }
+
+// The colour table as one conversion uses it: 2^depth entries, aligned,
+// colour bits only. Entries past the bitmap's own table are black.
+struct ColourTable {
+    Pixel32 entries[kLargestPaletteEntries];
+};
+
+// How many entries of a palettised bitmap's table may be read: 2^depth, or
+// fewer when the rows begin sooner after the table, as in a frame record
+// whose header declares fewer colours than its depth can index.
+std::size_t ReadablePaletteEntries(const VBitmap& bitmap, const std::uint8_t* lowestRow) {
+    const std::size_t full = std::size_t{1} << bitmap.depth;
+    const auto* table = reinterpret_cast<const std::uint8_t*>(bitmap.palette);
+    const auto tableAddress = reinterpret_cast<std::uintptr_t>(table);
+    const auto rowsAddress = reinterpret_cast<std::uintptr_t>(lowestRow);
+    if (rowsAddress >= tableAddress && rowsAddress - tableAddress < full * kPaletteEntryBytes) {
+        return (rowsAddress - tableAddress) / kPaletteEntryBytes;
+    }
+    return full;
+}
+
+// A missing palette reads as a grey ramp.
+void FillColourTable(ColourTable& table, const VBitmap& source, const std::uint8_t* lowestRow) {
+    const std::size_t full = std::size_t{1} << source.depth;
+    if (source.palette == nullptr) {
+        for (std::size_t level = 0; level < full; ++level) {
+            table.entries[level] = static_cast<Pixel32>(level * 0x010101u);
         }
-        return values;
-    }();
-    return ramp.data();
+        return;
+    }
+    const std::size_t readable = ReadablePaletteEntries(source, lowestRow);
+    const auto* entries = reinterpret_cast<const std::uint8_t*>(source.palette);
+    for (std::size_t index = 0; index < readable; ++index) {
+        table.entries[index] = Load32(entries + index * kPaletteEntryBytes) & kColourBits;
+    }
+    std::fill(table.entries + readable, table.entries + full, Pixel32{0});
 }
 
 Pixel32 Expand555(std::uint16_t value) {
@@ -182,42 +222,47 @@ void StorePackedIndex(std::uint8_t* row, std::int64_t x, int depth, unsigned ind
 }
 
 // Rows converted into 32 bits: `count` pixels of `source` from pixel x.
-void RowFrom32(Pixel32* out, const std::uint8_t* source, int x, int count, const Pixel32*) {
-    std::memmove(out, source + static_cast<std::ptrdiff_t>(x) * 4,
-                 static_cast<std::size_t>(count) * 4);
+void RowFrom32(std::uint8_t* out, const std::uint8_t* source, int x, int count,
+               const ColourTable&) {
+    std::memmove(out, source + static_cast<std::ptrdiff_t>(x) * kPixelBytes,
+                 static_cast<std::size_t>(count) * kPixelBytes);
 }
 
-void RowFrom24(Pixel32* out, const std::uint8_t* source, int x, int count, const Pixel32*) {
+void RowFrom24(std::uint8_t* out, const std::uint8_t* source, int x, int count,
+               const ColourTable&) {
     const std::uint8_t* in = source + static_cast<std::ptrdiff_t>(x) * 3;
     for (int i = 0; i < count; ++i, in += 3) {
-        out[i] = Pixel32(in[0]) | (Pixel32(in[1]) << 8) | (Pixel32(in[2]) << 16);
+        Store32(out + i * kPixelBytes,
+                Pixel32(in[0]) | (Pixel32(in[1]) << 8) | (Pixel32(in[2]) << 16));
     }
 }
 
-void RowFrom16(Pixel32* out, const std::uint8_t* source, int x, int count, const Pixel32*) {
+void RowFrom16(std::uint8_t* out, const std::uint8_t* source, int x, int count,
+               const ColourTable&) {
     const std::uint8_t* in = source + static_cast<std::ptrdiff_t>(x) * 2;
     for (int i = 0; i < count; ++i, in += 2) {
-        out[i] = Expand555(static_cast<std::uint16_t>(in[0] | (in[1] << 8)));
+        Store32(out + i * kPixelBytes, Expand555(static_cast<std::uint16_t>(in[0] | (in[1] << 8))));
     }
 }
 
-void RowFrom8(Pixel32* out, const std::uint8_t* source, int x, int count,
-              const Pixel32* palette) {
+void RowFrom8(std::uint8_t* out, const std::uint8_t* source, int x, int count,
+              const ColourTable& table) {
     const std::uint8_t* in = source + x;
     for (int i = 0; i < count; ++i) {
-        out[i] = palette[in[i]] & kColourBits;
+        Store32(out + i * kPixelBytes, table.entries[in[i]]);
     }
 }
 
 template <int Depth>
-void RowFromPacked(Pixel32* out, const std::uint8_t* source, int x, int count,
-                   const Pixel32* palette) {
+void RowFromPacked(std::uint8_t* out, const std::uint8_t* source, int x, int count,
+                   const ColourTable& table) {
     for (int i = 0; i < count; ++i) {
-        out[i] = palette[PackedIndex(source, std::int64_t(x) + i, Depth)] & kColourBits;
+        Store32(out + i * kPixelBytes,
+                table.entries[PackedIndex(source, std::int64_t(x) + i, Depth)]);
     }
 }
 
-using RowConverter = void (*)(Pixel32*, const std::uint8_t*, int, int, const Pixel32*);
+using RowConverter = void (*)(std::uint8_t*, const std::uint8_t*, int, int, const ColourTable&);
 
 struct SourceDepth {
     int depth;
@@ -324,7 +369,6 @@ bool StretchExtent(long requested, double sourceExtent, Wide& extent) {
     return requested > 0;
 }
 
-constexpr int kPixelBytes = 4;
 constexpr std::uint32_t kRoundingDown = 1u << (2 * kWeightBits - 1);
 
 // One source row blended across at every destination column, exact (before
@@ -335,7 +379,14 @@ struct AcrossRow {
     long sourceRow = -1;
 };
 
-void BlendAcross(AcrossRow& into, const Pixel32* row, const Sample* samples, int count,
+#if defined(__SSE2__)
+// Pixel `index` of a row in the low lane of a vector.
+__m128i PixelVector(const std::uint8_t* row, std::int32_t index) {
+    return _mm_cvtsi32_si128(static_cast<int>(Load32(row + index * kPixelBytes)));
+}
+#endif
+
+void BlendAcross(AcrossRow& into, const std::uint8_t* row, const Sample* samples, int count,
                  long sourceRow) {
     std::uint16_t* out = into.values.data();
     int i = 0;
@@ -345,12 +396,10 @@ void BlendAcross(AcrossRow& into, const Pixel32* row, const Sample* samples, int
         const Sample& first = samples[i];
         const Sample& second = samples[i + 1];
         const __m128i left = _mm_unpacklo_epi8(
-            _mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int>(row[first.index])),
-                               _mm_cvtsi32_si128(static_cast<int>(row[second.index]))),
+            _mm_unpacklo_epi32(PixelVector(row, first.index), PixelVector(row, second.index)),
             zero);
         const __m128i right = _mm_unpacklo_epi8(
-            _mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int>(row[first.next])),
-                               _mm_cvtsi32_si128(static_cast<int>(row[second.next]))),
+            _mm_unpacklo_epi32(PixelVector(row, first.next), PixelVector(row, second.next)),
             zero);
         const auto a0 = static_cast<short>(first.weight), a1 = static_cast<short>(second.weight);
         const __m128i across = _mm_set_epi16(a1, a1, a1, a1, a0, a0, a0, a0);
@@ -362,7 +411,8 @@ void BlendAcross(AcrossRow& into, const Pixel32* row, const Sample* samples, int
 #endif
     for (; i < count; ++i, out += kPixelBytes) {
         const Sample& column = samples[i];
-        const Pixel32 left = row[column.index], right = row[column.next];
+        const Pixel32 left = Load32(row + column.index * kPixelBytes);
+        const Pixel32 right = Load32(row + column.next * kPixelBytes);
         const auto across = static_cast<std::uint32_t>(column.weight);
         const std::uint32_t stay = kWeightOne - across;
         for (int byte = 0; byte < kPixelBytes; ++byte) {
@@ -374,7 +424,7 @@ void BlendAcross(AcrossRow& into, const Pixel32* row, const Sample* samples, int
     into.sourceRow = sourceRow;
 }
 
-void BlendDown(Pixel32* out, const AcrossRow& upper, const AcrossRow& lower, int count,
+void BlendDown(std::uint8_t* out, const AcrossRow& upper, const AcrossRow& lower, int count,
                std::uint32_t down) {
     const std::uint32_t up = kWeightOne - down;
     const std::uint16_t* top = upper.values.data();
@@ -403,7 +453,8 @@ void BlendDown(Pixel32* out, const AcrossRow& upper, const AcrossRow& lower, int
                           rounding),
             16);
         const __m128i words = _mm_packs_epi32(first, second);
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(words, words));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i * kPixelBytes),
+                         _mm_packus_epi16(words, words));
     }
 #endif
     for (; i < count; ++i) {
@@ -414,7 +465,7 @@ void BlendDown(Pixel32* out, const AcrossRow& upper, const AcrossRow& lower, int
                  kRoundingDown) >> 16;
             pixel |= value << (8 * byte);
         }
-        out[i] = pixel;
+        Store32(out + i * kPixelBytes, pixel);
     }
 }
 
@@ -444,7 +495,7 @@ struct StretchScratch {
             }
         }
         AcrossRow& slot = rows[0].sourceRow == keep ? rows[1] : rows[0];
-        BlendAcross(slot, reinterpret_cast<const Pixel32*>(Row(source, sourceRow)),
+        BlendAcross(slot, Row(source, sourceRow),
                     columns.data(), count, sourceRow);
         return slot;
     }
@@ -489,12 +540,12 @@ bool Stretch(const VBitmap* self, long x1, long y1, long dx, long dy, const VBit
     for (int j = 0; j < rows.count; ++j) {
         const double centre = static_cast<double>(firstRow + j) + 0.5;
         const Sample row = sampleAt(y2 + centre * stepY, source->h);
-        Pixel32* out = reinterpret_cast<Pixel32*>(Row(*self, rows.destination + j)) +
-                       columns.destination;
+        std::uint8_t* out =
+            Row(*self, rows.destination + j) + std::ptrdiff_t{columns.destination} * kPixelBytes;
         if (!bilinear) {
-            const auto* in = reinterpret_cast<const Pixel32*>(Row(*source, row.index));
+            const std::uint8_t* in = Row(*source, row.index);
             for (int i = 0; i < columns.count; ++i) {
-                out[i] = in[samples[i].index];
+                Store32(out + i * kPixelBytes, Load32(in + samples[i].index * kPixelBytes));
             }
             continue;
         }
@@ -584,11 +635,15 @@ void HOST_THISCALL BitBlt(const VBitmap* self, long x2, long y2, const VBitmap* 
         if (convert == nullptr) {
             return;
         }
-        const Pixel32* palette = source->palette != nullptr ? source->palette : GreyRamp();
+        ColourTable table;
+        if (IsPalettised(source->depth)) {
+            FillColourTable(table, *source,
+                            reinterpret_cast<const std::uint8_t*>(LowestRow(*source)));
+        }
         for (int j = 0; j < rows.count; ++j) {
             const auto [out, in] = rowPair(j);
-            convert(reinterpret_cast<Pixel32*>(out) + columns.destination, in, columns.source,
-                    columns.count, palette);
+            convert(out + std::ptrdiff_t{columns.destination} * kPixelBytes, in, columns.source,
+                    columns.count, table);
         }
         return;
     }
@@ -652,8 +707,9 @@ bool HOST_THISCALL RectFill(const VBitmap* self, long x1, long y1, long dx, long
         std::uint8_t* row = Row(*self, rows.destination + j);
         switch (self->depth) {
         case 32:
-            std::fill_n(reinterpret_cast<Pixel32*>(row) + columns.destination, columns.count,
-                        pixel);
+            for (int i = 0; i < columns.count; ++i) {
+                Store32(row + (std::ptrdiff_t{columns.destination} + i) * kPixelBytes, pixel);
+            }
             break;
         case 8:
             std::memset(row + columns.destination, static_cast<int>(pixel & 0xFF),

@@ -8,7 +8,9 @@
 // Every operation clips to both bitmaps and accepts any argument values:
 // positions and sizes are worked out in a wider integer type before clipping,
 // so huge or negative values never overflow and nothing is written or read
-// outside either bitmap. Only then does the pixel loop run.
+// outside either bitmap. Only then does the pixel loop run. Rows and colour
+// tables may sit at any byte address (a header's biSize need not be a
+// multiple of 4): pixels are loaded and stored without assuming alignment.
 //
 // init (header form): data, depth (biBitCount), w, h (|biHeight|), pitch (row
 //   bytes padded to 4). A positive height is stored bottom-up. A negative
@@ -23,7 +25,10 @@
 // BitBlt: dx = -1 stands for the source's width, dy = -1 for its height; any
 //   other zero or negative size draws nothing. Into a 32-bit destination it
 //   converts 1/2/4/8-bit palettised (a missing palette reads as a grey ramp;
-//   the table is taken to hold 2^depth entries), 16-bit 5-5-5 (each 5-bit
+//   the table holds 2^depth entries, or fewer when the rows begin sooner
+//   after it, as in a frame record whose header declares fewer colours:
+//   nothing past that is read, and an index past the table gives black),
+//   16-bit 5-5-5 (each 5-bit
 //   value v expanded to (v << 3) | (v >> 2)), 24-bit and 32-bit sources;
 //   converted pixels get a top byte of 0, 32 -> 32 copies words unchanged.
 //   Equal depths copy rows as they are (overlapping copies within one bitmap

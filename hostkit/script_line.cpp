@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "hostkit/quoted_text.h"
+
 namespace {
 
 constexpr char kNoResult = '0';
@@ -81,8 +83,8 @@ public:
         if (AtEnd()) {
             return "at the end of the line";
         }
-        return "at column " + std::to_string(position_ + 1) + " ('" + std::string(1, Peek()) +
-               "')";
+        return "at column " + std::to_string(position_ + 1) + " (" +
+               Quoted(std::string(1, Peek())) + ")";
     }
 
 private:

@@ -22,6 +22,7 @@ test_packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386 xvfb xauth imagemagick
   groff-base zsh file dpkg-dev
+  clang-14 libclang-rt-14-dev time
 )
 
 case "$profile" in

@@ -5,7 +5,9 @@
 # package and runs the runner from it, and finally runs the native tests
 # once more under AddressSanitizer, UndefinedBehaviorSanitizer and
 # LeakSanitizer (the Wine tests run the unsanitised Windows build, so they
-# are left out of that second round).
+# are left out of that second round). Last, when clang is installed
+# (setup installs it), a short fuzzing round: each libFuzzer target for a
+# fixed time from its seed corpus (scripts/fuzz.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh test
@@ -19,3 +21,8 @@ scripts/package-test.sh
 cmake --preset sanitize >/dev/null
 cmake --build --preset sanitize
 ctest --preset sanitize -LE wine "$@"
+if command -v clang++-14 >/dev/null; then
+  scripts/fuzz.sh "${QUILLMERE_FUZZ_SECONDS:-20}"
+else
+  echo "test: clang++-14 not installed; the fuzzing round is skipped" >&2
+fi

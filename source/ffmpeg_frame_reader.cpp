@@ -42,11 +42,22 @@ AVPixelFormat FullRangeAlias(AVPixelFormat format, bool* fullRange) {
 }
 
 std::atomic<long> g_decodedPictures{0};
+std::atomic<long> g_undecodableFrames{0};
 
 
 }  // namespace
 
 long FfmpegFrameReader::DecodedPictureCount() { return g_decodedPictures.load(); }
+
+long FfmpegFrameReader::UndecodableFrameCount() { return g_undecodableFrames.load(); }
+
+void* FfmpegFrameReader::HandOut() {
+    if (handedOut_ == nullptr) {
+        ++g_undecodableFrames;
+        return nullptr;
+    }
+    return handedOut_->bytes.data();
+}
 
 std::unique_ptr<FfmpegFrameReader> FfmpegFrameReader::Open(
     std::shared_ptr<const VideoStreamInfo> info) {
@@ -375,7 +386,7 @@ void* FfmpegFrameReader::Fetch(long number) {
 
     const bool mustSeek = nextNumber_ < 0 || number < nextNumber_ || keyFrame > nextNumber_;
     if (!mustSeek && DecodeUntil(number, keepFrom, false) != Outcome::Overshot) {
-        return handedOut_ != nullptr ? handedOut_->bytes.data() : nullptr;
+        return HandOut();
     }
     for (int attempt = 0;; ++attempt) {
         // A seek that missed its key frame, or landed past the wanted frame
@@ -385,7 +396,7 @@ void* FfmpegFrameReader::Fetch(long number) {
         if (landed || key < 0) {
             const Outcome outcome = DecodeUntil(number, keepFrom, true);
             if (outcome != Outcome::Overshot || key < 0) {
-                return handedOut_ != nullptr ? handedOut_->bytes.data() : nullptr;
+                return HandOut();
             }
         }
         key = attempt < kSeekRetries ? key - 1 : -1;

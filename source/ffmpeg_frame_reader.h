@@ -34,11 +34,16 @@ public:
     // Pictures decoded by all readers so far: what playing in some order
     // costs, counted rather than timed.
     static long DecodedPictureCount();
+    // Requests for a frame within the stream that could not be decoded, by
+    // all readers so far: the runner reports them after a run.
+    static long UndecodableFrameCount();
 
 private:
     explicit FfmpegFrameReader(std::shared_ptr<const VideoStreamInfo> info);
     bool OpenInput();
     bool OpenDecoder();
+    // The record handed out for a frame within the stream, counting a failure.
+    void* HandOut();
 
     enum class Outcome { Found, Missing, Overshot };
     // Seeks to key frame `keyIndex` (-1: back to the very start); false when

@@ -229,9 +229,7 @@ std::shared_ptr<const VideoStreamInfo> ScanVideoStream(AVFormatContext* context,
     const int width = info->codec->width;
     const int height = info->codec->height;
     const int bitCount = RecordBitCount(static_cast<AVPixelFormat>(info->codec->format));
-    info->sizeAcceptable = width > 0 && height > 0 && width <= kMaxOverlayDimension &&
-                           height <= kMaxOverlayDimension &&
-                           FrameRowBytes(width, bitCount) * height + 40 <= kMaxOverlayFrameBytes &&
+    info->sizeAcceptable = PictureSizeAllowed(width, height) &&
                            av_image_check_size(static_cast<unsigned>(width),
                                                static_cast<unsigned>(height), 0, nullptr) == 0;
     BITMAPINFOHEADER& format = info->format;

@@ -19,10 +19,7 @@ extern "C" {
 
 #include "host/win_types.h"
 
-// Frames larger than this in either direction, or whose record would pass the
-// byte limit, are refused before anything is allocated for them.
-constexpr int kMaxOverlayDimension = 16384;
-constexpr std::int64_t kMaxOverlayFrameBytes = std::int64_t{512} << 20;
+#include "source/picture_limits.h"
 
 struct KeyFrame {
     long frame;               // number of the frame it begins with
@@ -50,6 +47,8 @@ struct VideoStreamInfo {
     std::vector<KeyFrame> keyFrames;  // ascending by frame
     // Format of the frame records: size of the decoded picture, 24 or 32 bits.
     BITMAPINFOHEADER format{};
+    // Within the picture limits (source/picture_limits.h); larger streams
+    // are refused before anything is allocated for their frames.
     bool sizeAcceptable = false;
     // Some packets carried no presentation time: frames are numbered in
     // decoding order and decoded frames are counted instead of timed.

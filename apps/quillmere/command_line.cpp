@@ -10,6 +10,7 @@
 #include "apps/quillmere/runner_error.h"
 #include "apps/quillmere/video_writer.h"
 #include "render/drop_shadow.h"
+#include "hostkit/quoted_text.h"
 
 namespace {
 
@@ -176,6 +177,9 @@ const OptionRow kOptions[] = {
      [](CommandLine& line, const std::string& option, const std::string& value) {
          ParsePlacementSize(option, value, line.placement);
      }},
+    {"--strict", nullptr, nullptr, kCompositing,
+     "fail (exit 1, no output) when any overlay frame cannot be decoded",
+     [](CommandLine& line, const std::string&, const std::string&) { line.strict = true; }},
     {"--script", nullptr, "FILE", kCompositing,
      "take the mask from a host script line Config(l,t,r,b) in FILE",
      [](CommandLine& line, const std::string&, const std::string& value) {
@@ -312,6 +316,13 @@ const OptionRow kOptions[] = {
              return;
          }
          line.times.at = ParseFrameOrTime(option, value, false, 0, kInt32Max);
+     }},
+    {"--max-pixels", nullptr, "N", kCompositing,
+     "accept main pictures of up to N pixels, each side up to N (default: 16384 on a side, "
+     "134217728 in all)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.pictureLimit.maxPixels = ParseInteger(option, value, 1, kInt32Max);
+         line.pictureLimit.maxSide = line.pictureLimit.maxPixels;
      }},
     {"--format", nullptr, "NAME", kRender,
      "container by name instead of by extension; 'null' composites and discards",
@@ -476,7 +487,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
         }
     }
     if (command == nullptr) {
-        throw UsageError("unknown command '" + first + "' (try 'quillmere --help')");
+        throw UsageError("unknown command " + Quoted(first) + " (try 'quillmere --help')");
     }
     line.command = command->command;
 
@@ -486,7 +497,8 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
         std::string argument = argv[index];
         if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
             if (++positionals > command->positionals) {
-                throw UsageError("unexpected argument '" + argument + "' for " + command->name);
+                throw UsageError("unexpected argument " + Quoted(argument) + " for " +
+                                 command->name);
             }
             line.input = argument;
             continue;
@@ -505,7 +517,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
         }
         const OptionRow* option = FindOption(argument);
         if (option == nullptr) {
-            throw UsageError("unknown option '" + argument + "'");
+            throw UsageError("unknown option " + Quoted(argument));
         }
         if ((option->commands & command->mask) == 0) {
             throw UsageError(std::string("option ") + option->name + " does not apply to " +
@@ -556,8 +568,8 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
             c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         }
         if (extension != ".png" || line.output.find('/', dot) != std::string::npos) {
-            throw UsageError("frame writes a PNG picture: name the output OUT.png, not '" +
-                             line.output + "'");
+            throw UsageError("frame writes a PNG picture: name the output OUT.png, not " +
+                             Quoted(line.output));
         }
     }
     if (line.maskGiven && !line.scriptPath.empty()) {

@@ -13,6 +13,7 @@
 #include "apps/quillmere/placement.h"
 #include "filter/filter_data.h"
 #include "source/ffmpeg_video_stream.h"
+#include "source/picture_limits.h"
 
 enum class Command { Help, Version, Render, Frame, Demo, Place };
 
@@ -56,6 +57,8 @@ struct CommandLine {
     long overlayStream = kDefaultVideoStream;  // --overlay-stream
     EncoderRequest encoding;  // --codec, --crf, --preset, --threads, --encoder-option
     bool filterPixels = false;  // --rgb-output: the whole picture in the filter's pixels
+    bool strict = false;      // --strict: overlay frames that fail to decode fail the job
+    PictureLimit pictureLimit;  // --max-pixels
     // Every filter setting, starting from the dialog's first-open defaults.
     FilterData settings;
     bool maskGiven = false;

@@ -21,6 +21,11 @@
 #include "apps/quillmere/runner_error.h"
 #include "apps/quillmere/synthetic_clip.h"
 #include "apps/quillmere/video_writer.h"
+#include "hostkit/quoted_text.h"
+
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
 
 namespace {
 
@@ -28,21 +33,35 @@ OverlaySetup SetupFrom(const CommandLine& line) {
     return OverlaySetup{line.settings, line.overlayPath, line.scriptPath, line.overlayStream};
 }
 
+void ProbeOverlay(const CommandLine& line, RunInputs& inputs) {
+    if (!line.overlayPath.empty()) {
+        RequireOverlayFile(line.overlayPath);
+        inputs.overlay = ProbePictureShape(line.overlayPath);
+    }
+}
+
 RunInputs ProbeInputs(const CommandLine& line) {
     RunInputs inputs;
     inputs.main = ProbePictureShape(line.input);
-    if (!line.overlayPath.empty()) {
-        inputs.overlay = ProbePictureShape(line.overlayPath);
-    }
+    ProbeOverlay(line, inputs);
     return inputs;
 }
 
+// The main's shape as its opened source has it (the source may be a pipe,
+// which cannot be probed twice); the overlay's from its file.
 RunInputs InputsOf(const CommandLine& line, const FrameSource& source) {
-    RunInputs inputs = ProbeInputs(line);
-    // The decoder's size is the one the frames have.
-    inputs.main.width = source.width();
-    inputs.main.height = source.height();
+    RunInputs inputs;
+    const VideoFormat& format = source.format();
+    inputs.main.width = format.width;
+    inputs.main.height = format.height;
+    if (format.sampleAspectRatio.num > 0 && format.sampleAspectRatio.den > 0) {
+        inputs.main.sampleAspect = format.sampleAspectRatio;
+    }
+    const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(format.pixelFormat);
+    inputs.main.hasAlpha =
+        descriptor != nullptr && (descriptor->flags & AV_PIX_FMT_FLAG_ALPHA) != 0;
     inputs.mainRate = source.frameRate();
+    ProbeOverlay(line, inputs);
     return inputs;
 }
 
@@ -68,6 +87,7 @@ public:
     }
 
     FilterInstance& instance() { return filter_.instance(); }
+    const OverlayFilter& overlay() const { return filter_; }
     const VBitmapOperations* outputOperations() const {
         return blending_ ? &blending_->table : nullptr;
     }
@@ -124,7 +144,8 @@ void CheckNotAnInput(const std::string& output, const std::vector<std::string>& 
         if (!input.empty() && stat(input.c_str(), &inputStatus) == 0 &&
             inputStatus.st_dev == outputStatus.st_dev &&
             inputStatus.st_ino == outputStatus.st_ino) {
-            throw RunnerError("output '" + output + "' is also an input; choose another name");
+            throw RunnerError("output " + Quoted(output) +
+                              " is also an input; choose another name");
         }
     }
 }
@@ -184,8 +205,8 @@ public:
                 "/quillmere-XXXXXX" + suffix;
         const int descriptor = mkstemps(path_.data(), static_cast<int>(std::strlen(suffix)));
         if (descriptor < 0) {
-            throw RunnerError("cannot create a temporary file in '" + path_ +
-                              "': " + std::strerror(errno));
+            throw RunnerError("cannot create a temporary file in " + Quoted(path_) +
+                              ": " + std::strerror(errno));
         }
         close(descriptor);
     }
@@ -209,13 +230,30 @@ void MakeFolder(const std::string& path) {
             continue;
         }
         if (mkdir(partial.c_str(), 0777) != 0 && errno != EEXIST) {
-            throw RunnerError("cannot create folder '" + partial + "': " + std::strerror(errno));
+            throw RunnerError("cannot create folder " + Quoted(partial) + ": " +
+                              std::strerror(errno));
         }
     }
     struct stat status {};
     if (stat(path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
-        throw RunnerError("cannot create folder '" + path + "': Not a directory");
+        throw RunnerError("cannot create folder " + Quoted(path) + ": Not a directory");
     }
+}
+
+// Overlay frames that could not be decoded: reported in a closing line, and
+// a failure of the job with --strict (before the output is committed).
+void ReportUndecodableOverlayFrames(const OverlayFilter& filter, const CommandLine& line) {
+    const long failed = filter.UndecodableOverlayFrames();
+    if (failed == 0) {
+        return;
+    }
+    const std::string what = std::to_string(failed) + " overlay frame" +
+                             (failed == 1 ? "" : "s") + " of " + Quoted(line.overlayPath) +
+                             " could not be decoded; those output frames show no overlay";
+    if (line.strict) {
+        throw RunnerError(what + " (--strict)");
+    }
+    std::fprintf(stderr, "quillmere: %s\n", what.c_str());
 }
 
 void WriteClip(SyntheticClip& clip, const std::string& path, const std::string& name) {
@@ -234,7 +272,7 @@ void WriteClip(SyntheticClip& clip, const std::string& path, const std::string& 
 
 int RunRender(const CommandLine& commandLine) {
     FileFrameSource source(commandLine.input, commandLine.filterPixels, NoticesFor(commandLine),
-                           commandLine.videoStream);
+                           commandLine.videoStream, commandLine.pictureLimit);
     const RunInputs inputs = InputsOf(commandLine, source);
     const CommandLine line = PrepareRun(commandLine, inputs);
     const bool discard = line.format == kNullFormat;
@@ -289,8 +327,9 @@ int RunRender(const CommandLine& commandLine) {
     job.progress = &progress;
     const std::int64_t frames = RunComposite(job);
     if (frames == 0) {
-        throw RunnerError("'" + line.input + "' holds no frames");
+        throw RunnerError(Quoted(line.input) + " holds no frames");
     }
+    ReportUndecodableOverlayFrames(filter.overlay(), line);
     if (pending) {
         pending->Commit(mayReplace);
     }
@@ -308,7 +347,7 @@ int RunRender(const CommandLine& commandLine) {
 
 int RunFrame(const CommandLine& commandLine) {
     FileFrameSource source(commandLine.input, commandLine.filterPixels, NoticesFor(commandLine),
-                           commandLine.videoStream);
+                           commandLine.videoStream, commandLine.pictureLimit);
     const RunInputs inputs = InputsOf(commandLine, source);
     const CommandLine line = PrepareRun(commandLine, inputs);
     AdaptedFilter filter(line, inputs);
@@ -328,9 +367,10 @@ int RunFrame(const CommandLine& commandLine) {
     job.lastFrame = static_cast<long>(line.frameAt);
     RunComposite(job);
     if (!sink.written()) {
-        throw RunnerError("'" + line.input + "' has no frame " + std::to_string(line.frameAt) +
+        throw RunnerError(Quoted(line.input) + " has no frame " + std::to_string(line.frameAt) +
                           " (frames count from 0)");
     }
+    ReportUndecodableOverlayFrames(filter.overlay(), line);
     pending.Commit(mayReplace);
     if (!line.quiet) {
         std::fprintf(stderr, "%s\n",

@@ -1,5 +1,7 @@
 #include "apps/quillmere/filter_host.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -10,7 +12,10 @@
 #include "hostkit/host_services.h"
 #include "hostkit/script_line.h"
 #include "source/ffmpeg_video_stream.h"
+#include "source/avi_library.h"
+#include "source/ffmpeg_frame_reader.h"
 #include "source/overlay_source.h"
+#include "hostkit/quoted_text.h"
 
 FilterModuleSession::FilterModuleSession() {
     // Overlay frames in the filter's own 32-bit pixels, converted once
@@ -49,7 +54,7 @@ OverlayFilter::OverlayFilter(const FilterModuleSession& module, const OverlaySet
 void OverlayFilter::ApplyScript(const std::string& path) {
     std::ifstream file(path);
     if (!file) {
-        throw RunnerError("cannot open '" + path + "': " + std::strerror(errno));
+        throw RunnerError("cannot open " + Quoted(path) + ": " + std::strerror(errno));
     }
     // The host's script keeps only the mask; a script that names nothing is
     // no use here, so say so rather than render with an empty mask.
@@ -64,24 +69,35 @@ void OverlayFilter::ApplyScript(const std::string& path) {
         }
         std::string problem;
         if (!RunScriptLine(instance_.activation(), line, problem)) {
-            throw RunnerError("cannot use '" + path + "' line " + std::to_string(lineNumber) +
+            throw RunnerError("cannot use " + Quoted(path) + " line " + std::to_string(lineNumber) +
                               ": " + problem);
         }
         ++calls;
     }
     if (file.bad()) {
-        throw RunnerError("cannot read '" + path + "': " + std::strerror(errno));
+        throw RunnerError("cannot read " + Quoted(path) + ": " + std::strerror(errno));
     }
     if (calls == 0) {
-        throw RunnerError("'" + path + "' holds no Config(l,t,r,b) line");
+        throw RunnerError(Quoted(path) + " holds no Config(l,t,r,b) line");
+    }
+}
+
+void RequireOverlayFile(const std::string& path) {
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0) {
+        throw RunnerError("cannot open the overlay " + Quoted(path) + ": " + std::strerror(errno));
+    }
+    if (!S_ISREG(status.st_mode)) {
+        throw RunnerError("cannot open the overlay " + Quoted(path) + ": not a regular file");
     }
 }
 
 void OverlayFilter::OpenOverlay(const std::string& path, long stream) {
     FilterData& settings = record();
     if (path.size() >= sizeof settings.overlayPath) {
-        throw RunnerError("overlay path too long: '" + path + "'");
+        throw RunnerError("overlay path too long: " + Quoted(path));
     }
+    RequireOverlayFile(path);
     // The filter opens the overlay quietly and shows a failure only as a
     // missing frame reader; learn the reason first, in words.
     { VideoReader probe(path, stream); }
@@ -90,6 +106,18 @@ void OverlayFilter::OpenOverlay(const std::string& path, long stream) {
     OfferVideoStream(stream);
     OpenOverlayFile(settings.overlayPath, settings);
     if (settings.frameGetter == nullptr) {
-        throw RunnerError("cannot read the overlay '" + path + "': its frames cannot be decoded");
+        throw RunnerError("cannot read the overlay " + Quoted(path) +
+                          ": its frames cannot be decoded");
     }
+    // An overlay whose first frame does not decode would leave every output
+    // frame as if there were no overlay; frames that fail later are counted.
+    if (CurrentAviLibrary().StreamGetFrame(settings.frameGetter, 0) == nullptr) {
+        throw RunnerError("cannot read the overlay " + Quoted(path) +
+                          ": its first frame cannot be decoded");
+    }
+    undecodableBefore_ = FfmpegFrameReader::UndecodableFrameCount();
+}
+
+long OverlayFilter::UndecodableOverlayFrames() const {
+    return FfmpegFrameReader::UndecodableFrameCount() - undecodableBefore_;
 }

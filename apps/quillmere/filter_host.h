@@ -34,6 +34,11 @@ struct OverlaySetup {
 
 // One configured instance of the filter. Throws RunnerError when the overlay
 // or the script cannot be read.
+// The overlay source takes regular files only: a FIFO or a device would
+// block any probe of it. Throws RunnerError naming the overlay otherwise;
+// call it before anything opens the overlay.
+void RequireOverlayFile(const std::string& path);
+
 class OverlayFilter {
 public:
     OverlayFilter(const FilterModuleSession& module, const OverlaySetup& setup);
@@ -42,11 +47,15 @@ public:
 
     FilterInstance& instance() { return instance_; }
     FilterData& record() { return instance_.recordAs<FilterData>(); }
+    // Overlay frames the filter asked for since the overlay was opened that
+    // could not be decoded (those output frames show no overlay).
+    long UndecodableOverlayFrames() const;
 
 private:
     void ApplyScript(const std::string& path);
     void OpenOverlay(const std::string& path, long stream);
 
     FilterInstance instance_;
+    long undecodableBefore_ = 0;
 };
 

@@ -9,12 +9,13 @@
 #include "apps/quillmere/runner_error.h"
 #include "render/drop_shadow.h"
 #include "ui/config_dialog.h"
+#include "hostkit/quoted_text.h"
 
 namespace {
 
 [[noreturn]] void Reject(const std::string& option, const std::string& text,
                          const std::string& expected) {
-    throw UsageError("invalid value '" + text + "' for " + option + ": expected " + expected);
+    throw UsageError("invalid value " + Quoted(text) + " for " + option + ": expected " + expected);
 }
 
 // Strict decimal: optional sign, digits, nothing else.
@@ -30,6 +31,13 @@ bool ReadInteger(const std::string& text, std::int64_t& value) {
     auto [end, error] = std::from_chars(first, last, value);
     return error == std::errc() && end == last;
 }
+
+bool WithinCoordinateLimit(std::int64_t value) {
+    return value >= -kCoordinateLimit && value <= kCoordinateLimit;
+}
+
+// The widest mask whose corners both lie within the coordinate limit.
+constexpr std::int64_t kLargestMaskExtent = 2 * kCoordinateLimit + 1;
 
 // Items separated by commas (blanks around them allowed) or, as in the
 // dialog's mask text, by blanks alone. An empty item stays in the list, so
@@ -103,6 +111,12 @@ void ParseMask(const std::string& option, const std::string& text, FilterData& s
     if (!ReadInteger(items[0], left) || !ReadInteger(items[1], top)) {
         Reject(option, text, expected);
     }
+    const std::string withinLimit =
+        "corners within +-" + std::to_string(kCoordinateLimit) + " pixels";
+    // Every number is bounded before any sum is formed, so no sum overflows.
+    if (!WithinCoordinateLimit(left) || !WithinCoordinateLimit(top)) {
+        Reject(option, text, withinLimit);
+    }
     bool haveRight = false;
     bool haveBottom = false;
     std::int64_t right = 0;
@@ -118,6 +132,9 @@ void ParseMask(const std::string& option, const std::string& text, FilterData& s
         if ((item[0] == 'w' || item[0] == 'h') && ReadInteger(item.substr(1), number)) {
             if (number < 1) {
                 Reject(option, text, "a width and height of at least 1");
+            }
+            if (number > kLargestMaskExtent) {
+                Reject(option, text, withinLimit);
             }
             if (item[0] == 'w') {
                 right = left + number - 1;
@@ -136,10 +153,9 @@ void ParseMask(const std::string& option, const std::string& text, FilterData& s
     if (!haveRight || !haveBottom) {
         Reject(option, text, "both a right edge (R or wWIDTH) and a bottom edge (B or hHEIGHT)");
     }
-    for (std::int64_t value : {left, top, right, bottom}) {
-        if (value < -kCoordinateLimit || value > kCoordinateLimit) {
-            Reject(option, text,
-                   "corners within +-" + std::to_string(kCoordinateLimit) + " pixels");
+    for (std::int64_t value : {right, bottom}) {
+        if (!WithinCoordinateLimit(value)) {
+            Reject(option, text, withinLimit);
         }
     }
     settings.maskLeft = static_cast<std::int32_t>(left);

@@ -4,6 +4,8 @@
 #include "convert/color_matrix.h"
 
 extern "C" {
+#include <libavutil/imgutils.h>
+#include <libavutil/macros.h>
 #include <libavutil/pixdesc.h>
 }
 

@@ -69,8 +69,8 @@ bool MatchesPicture(const AVFrame& frame, const VideoFormat& format) {
 }
 
 FileFrameSource::FileFrameSource(const std::string& path, bool asFilterPixels,
-                                 NoticeHandler notice, long videoStream)
-    : reader_(path, videoStream), notice_(notice), convertAll_(asFilterPixels) {
+                                 NoticeHandler notice, long videoStream, PictureLimit limit)
+    : reader_(path, videoStream, limit), notice_(notice), convertAll_(asFilterPixels) {
     const AVStream& stream = reader_.videoStream();
     format_.timeBase = stream.time_base;
     format_.frameRate = reader_.frameRate();

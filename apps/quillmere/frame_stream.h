@@ -65,7 +65,8 @@ public:
     // `videoStream` as for VideoReader.
     explicit FileFrameSource(const std::string& path, bool asFilterPixels = false,
                              NoticeHandler notice = &PrintNotice,
-                             long videoStream = kDefaultVideoStream);
+                             long videoStream = kDefaultVideoStream,
+                             PictureLimit limit = PictureLimit());
     const VideoFormat& format() const override { return format_; }
     std::int64_t frameCountHint() const override { return reader_.frameCountHint(); }
     bool Next(AVFrame& frame, long& number) override;

@@ -6,6 +6,7 @@
 #include "apps/quillmere/commands.h"
 #include "apps/quillmere/pending_output.h"
 #include "apps/quillmere/runner_error.h"
+#include "hostkit/quoted_text.h"
 
 extern "C" {
 #include <libavutil/log.h>
@@ -15,8 +16,10 @@ namespace {
 
 constexpr const char* kVersion = QUILLMERE_VERSION;
 
+// Values in messages are quoted with their control characters escaped; the
+// whole line is escaped once more for a message from elsewhere.
 int Report(const char* message, int code) {
-    std::fprintf(stderr, "quillmere: %s\n", message);
+    std::fprintf(stderr, "quillmere: %s\n", EscapeControlCharacters(message).c_str());
     return code;
 }
 

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "apps/quillmere/runner_error.h"
+#include "hostkit/quoted_text.h"
 
 namespace {
 
@@ -144,7 +145,7 @@ PendingOutput::PendingOutput(const std::string& path) : path_(path) {
     struct stat status {};
     if (stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
         if (S_ISDIR(status.st_mode)) {
-            throw RunnerError("cannot write '" + path + "': Is a directory");
+            throw RunnerError("cannot write " + Quoted(path) + ": Is a directory");
         }
         inPlace_ = true;
         writePath_ = path;
@@ -158,7 +159,7 @@ PendingOutput::PendingOutput(const std::string& path) : path_(path) {
         std::string pattern = folder + PartFilePrefix(name) + kPartFileTemplate;
         const int descriptor = mkostemp(pattern.data(), O_CLOEXEC);
         if (descriptor < 0) {
-            throw RunnerError("cannot write '" + path + "': " + std::strerror(errno));
+            throw RunnerError("cannot write " + Quoted(path) + ": " + std::strerror(errno));
         }
         // A file system without locks leaves the part file unlocked; the
         // run goes on all the same.
@@ -195,15 +196,15 @@ void PendingOutput::Commit(bool mayReplace) {
     }
     if (mayReplace) {
         if (std::rename(writePath_.c_str(), path_.c_str()) != 0) {
-            throw RunnerError("cannot write '" + path_ + "': " + std::strerror(errno));
+            throw RunnerError("cannot write " + Quoted(path_) + ": " + std::strerror(errno));
         }
     } else if (!RenameWithoutReplacing(writePath_, path_)) {
         if (errno == EEXIST) {
-            throw RunnerError("'" + path_ +
-                              "' appeared while this run was writing it; kept it (add -y to "
+            throw RunnerError(Quoted(path_) +
+                              " appeared while this run was writing it; kept it (add -y to "
                               "replace it)");
         }
-        throw RunnerError("cannot write '" + path_ + "': " + std::strerror(errno));
+        throw RunnerError("cannot write " + Quoted(path_) + ": " + std::strerror(errno));
     }
     committed_ = true;
 }

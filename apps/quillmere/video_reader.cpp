@@ -2,6 +2,7 @@
 
 #include "apps/quillmere/pending_output.h"
 #include "apps/quillmere/runner_error.h"
+#include "hostkit/quoted_text.h"
 
 namespace {
 
@@ -10,37 +11,52 @@ int StopReading(void*) { return InterruptSignal() != 0 ? 1 : 0; }
 
 // Frame rate of a stream that states none.
 constexpr AVRational kFallbackFrameRate{25, 1};
+
+// FFmpeg's name for standard input.
+constexpr const char* kStandardInputUrl = "pipe:0";
+
+// One line naming the size and the limit, and how to raise it.
+[[noreturn]] void RefusePictureSize(const std::string& path, int width, int height,
+                                    const PictureLimit& limit) {
+    throw RunnerError(Quoted(path) + " declares a picture of " + std::to_string(width) + "x" +
+                      std::to_string(height) + ", beyond the limit of " +
+                      std::to_string(limit.maxSide) + " pixels on a side and " +
+                      std::to_string(limit.maxPixels) + " in all");
+}
+
 }  // namespace
 
-VideoReader::VideoReader(const std::string& path, long videoStream) : path_(path) {
+VideoReader::VideoReader(const std::string& path, long videoStream, PictureLimit limit)
+    : path_(path), limit_(limit) {
     AVFormatContext* opening = avformat_alloc_context();
     if (opening == nullptr) {
         throw RunnerError("out of memory");
     }
     opening->interrupt_callback = AVIOInterruptCB{&StopReading, nullptr};
     // On failure the open frees the context itself.
-    int error = avformat_open_input(&opening, path.c_str(), nullptr, nullptr);
+    const std::string url = path == kStandardInputName ? kStandardInputUrl : path;
+    int error = avformat_open_input(&opening, url.c_str(), nullptr, nullptr);
     if (error < 0) {
         ThrowIfInterrupted();
-        throw RunnerError("cannot open '" + path + "': " + AvErrorText(error));
+        throw RunnerError("cannot open " + Quoted(path) + ": " + AvErrorText(error));
     }
     format_.reset(opening);
     error = avformat_find_stream_info(format_.get(), nullptr);
     if (error < 0) {
-        throw RunnerError("cannot read '" + path + "': " + AvErrorText(error));
+        throw RunnerError("cannot read " + Quoted(path) + ": " + AvErrorText(error));
     }
     const long videoStreams = CountVideoStreams(format_.get());
     if (videoStreams == 0) {
-        throw RunnerError("'" + path + "' is not a video: it has no video stream");
+        throw RunnerError(Quoted(path) + " is not a video: it has no video stream");
     }
     streamIndex_ = FindVideoStream(format_.get(), videoStream);
     if (streamIndex_ < 0) {
-        throw RunnerError("'" + path + "' has no video stream " + std::to_string(videoStream) +
+        throw RunnerError(Quoted(path) + " has no video stream " + std::to_string(videoStream) +
                           ": its video streams are 0 to " + std::to_string(videoStreams - 1));
     }
     const AVCodec* codec = avcodec_find_decoder(format_->streams[streamIndex_]->codecpar->codec_id);
     if (codec == nullptr) {
-        throw RunnerError("cannot decode the video of '" + path + "': no decoder for it");
+        throw RunnerError("cannot decode the video of " + Quoted(path) + ": no decoder for it");
     }
     AVStream* stream = format_->streams[streamIndex_];
     decoder_.reset(avcodec_alloc_context3(codec));
@@ -51,10 +67,13 @@ VideoReader::VideoReader(const std::string& path, long videoStream) : path_(path
     decoder_->thread_count = 0;  // as many as the machine has
     error = avcodec_open2(decoder_.get(), codec, nullptr);
     if (error < 0) {
-        throw RunnerError("cannot decode the video of '" + path + "': " + AvErrorText(error));
+        throw RunnerError("cannot decode the video of " + Quoted(path) + ": " + AvErrorText(error));
     }
     if (decoder_->width <= 0 || decoder_->height <= 0) {
-        throw RunnerError("'" + path + "' is not a video: its picture has no size");
+        throw RunnerError(Quoted(path) + " is not a video: its picture has no size");
+    }
+    if (!limit_.Allows(decoder_->width, decoder_->height)) {
+        RefusePictureSize(path, decoder_->width, decoder_->height, limit_);
     }
     if (stream->avg_frame_rate.num > 0 && stream->avg_frame_rate.den > 0) {
         frameRate_ = stream->avg_frame_rate;
@@ -102,6 +121,9 @@ bool VideoReader::ReceiveFrame() {
     av_frame_unref(frame_.get());
     const int error = avcodec_receive_frame(decoder_.get(), frame_.get());
     if (error == 0) {
+        if (!limit_.Allows(frame_->width, frame_->height)) {
+            RefusePictureSize(path_, frame_->width, frame_->height, limit_);
+        }
         return true;
     }
     if (error == AVERROR(EAGAIN)) {
@@ -111,7 +133,7 @@ bool VideoReader::ReceiveFrame() {
         finished_ = true;
         return false;
     }
-    throw RunnerError("cannot decode '" + path_ + "': " + AvErrorText(error));
+    throw RunnerError("cannot decode " + Quoted(path_) + ": " + AvErrorText(error));
 }
 
 bool VideoReader::SeekBefore(std::int64_t time) {
@@ -145,7 +167,7 @@ AVFrame* VideoReader::NextFrame() {
         }
         if (error < 0) {
             ThrowIfInterrupted();
-            throw RunnerError("cannot read '" + path_ + "': " + AvErrorText(error));
+            throw RunnerError("cannot read " + Quoted(path_) + ": " + AvErrorText(error));
         }
         const int carriedIndex =
             packet_->stream_index < static_cast<int>(carriedIndexOfStream_.size())
@@ -161,7 +183,7 @@ AVFrame* VideoReader::NextFrame() {
             const int sent = avcodec_send_packet(decoder_.get(), packet_.get());
             if (sent < 0 && sent != AVERROR(EAGAIN)) {
                 av_packet_unref(packet_.get());
-                throw RunnerError("cannot decode '" + path_ + "': " + AvErrorText(sent));
+                throw RunnerError("cannot decode " + Quoted(path_) + ": " + AvErrorText(sent));
             }
         }
         av_packet_unref(packet_.get());

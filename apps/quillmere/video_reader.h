@@ -9,14 +9,21 @@
 
 #include "apps/quillmere/ffmpeg_handles.h"
 #include "source/ffmpeg_video_stream.h"
+#include "source/picture_limits.h"
+
+// The main video's name for standard input.
+constexpr const char* kStandardInputName = "-";
 
 class VideoReader {
 public:
     // Reads video stream `videoStream` (counted from 0 among the video
     // streams; kDefaultVideoStream: the one marked default, else the first).
     // Throws RunnerError naming the file when it cannot be opened, holds no
-    // such video stream, or has no decoder here.
-    explicit VideoReader(const std::string& path, long videoStream = kDefaultVideoStream);
+    // such video stream, has no decoder here, or declares a picture beyond
+    // `limit` (checked again on every decoded picture). A path of "-" reads
+    // standard input.
+    explicit VideoReader(const std::string& path, long videoStream = kDefaultVideoStream,
+                         PictureLimit limit = PictureLimit());
     VideoReader(const VideoReader&) = delete;
     VideoReader& operator=(const VideoReader&) = delete;
 
@@ -57,6 +64,7 @@ private:
     bool ReceiveFrame();
 
     std::string path_;
+    PictureLimit limit_;
     InputContextPtr format_;
     CodecContextPtr decoder_;
     PacketPtr packet_;

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "apps/quillmere/runner_error.h"
+#include "hostkit/quoted_text.h"
 
 extern "C" {
 #include <libavutil/avstring.h>
@@ -103,13 +104,13 @@ void WriteAll(const std::string& path, const std::string& displayName, const std
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "wb"),
                                                           &std::fclose);
     if (!file) {
-        throw RunnerError("cannot write '" + displayName + "': " + std::strerror(errno));
+        throw RunnerError("cannot write " + Quoted(displayName) + ": " + std::strerror(errno));
     }
     if (std::fwrite(data, 1, size, file.get()) != size || std::fflush(file.get()) != 0) {
-        throw RunnerError("cannot write '" + displayName + "': " + std::strerror(errno));
+        throw RunnerError("cannot write " + Quoted(displayName) + ": " + std::strerror(errno));
     }
     if (std::fclose(file.release()) != 0) {
-        throw RunnerError("cannot write '" + displayName + "': " + std::strerror(errno));
+        throw RunnerError("cannot write " + Quoted(displayName) + ": " + std::strerror(errno));
     }
 }
 
@@ -136,8 +137,8 @@ const OutputFormat& OutputFormatForPath(const std::string& path) {
             }
         }
     }
-    throw UsageError("cannot tell the output format from '" + path + "': use " + KnownFormats() +
-                     " or --format");
+    throw UsageError("cannot tell the output format from " + Quoted(path) + ": use " +
+                     KnownFormats() + " or --format");
 }
 
 const OutputFormat& OutputFormatByName(const std::string& muxer) {
@@ -150,7 +151,7 @@ const OutputFormat& OutputFormatByName(const std::string& muxer) {
     for (const OutputFormat& format : kOutputFormats) {
         names += std::string(format.muxer) + ", ";
     }
-    throw UsageError("unknown output format '" + muxer + "': use one of " + names + "null");
+    throw UsageError("unknown output format " + Quoted(muxer) + ": use one of " + names + "null");
 }
 
 void VideoWriter::ChooseEncoderPicture(const AVCodec& codec, const VideoFormat& video) {
@@ -271,7 +272,7 @@ VideoWriter::VideoWriter(const std::string& path, const std::string& displayName
       videoStartSeconds_(passthrough.videoStartSeconds),
       notice_(notice),
       video_(video) {
-    const std::string failure = "cannot write '" + displayName + "': ";
+    const std::string failure = "cannot write " + Quoted(displayName) + ": ";
     AVFormatContext* muxer = nullptr;
     int error = avformat_alloc_output_context2(&muxer, nullptr, format.muxer, path.c_str());
     if (error < 0 || muxer == nullptr) {
@@ -378,7 +379,7 @@ void VideoWriter::Write(const AVFrame& frame) {
     frame_->pict_type = AV_PICTURE_TYPE_NONE;
     const int error = avcodec_send_frame(encoder_.get(), frame_.get());
     if (error < 0) {
-        throw RunnerError("cannot encode '" + displayName_ + "': " + AvErrorText(error));
+        throw RunnerError("cannot encode " + Quoted(displayName_) + ": " + AvErrorText(error));
     }
     Drain();
 }
@@ -396,7 +397,7 @@ void VideoWriter::WritePassthrough(AVPacket& packet, int carriedIndex) {
     packet.pos = -1;
     const int error = av_interleaved_write_frame(muxer_.get(), &packet);
     if (error < 0) {
-        throw RunnerError("cannot write '" + displayName_ + "': " + AvErrorText(error));
+        throw RunnerError("cannot write " + Quoted(displayName_) + ": " + AvErrorText(error));
     }
 }
 
@@ -407,13 +408,13 @@ void VideoWriter::Drain() {
             return;
         }
         if (error < 0) {
-            throw RunnerError("cannot encode '" + displayName_ + "': " + AvErrorText(error));
+            throw RunnerError("cannot encode " + Quoted(displayName_) + ": " + AvErrorText(error));
         }
         av_packet_rescale_ts(packet_.get(), encoder_->time_base, stream_->time_base);
         packet_->stream_index = stream_->index;
         error = av_interleaved_write_frame(muxer_.get(), packet_.get());
         if (error < 0) {
-            throw RunnerError("cannot write '" + displayName_ + "': " + AvErrorText(error));
+            throw RunnerError("cannot write " + Quoted(displayName_) + ": " + AvErrorText(error));
         }
     }
 }
@@ -425,17 +426,17 @@ void VideoWriter::Finish() {
     finished_ = true;
     int error = avcodec_send_frame(encoder_.get(), nullptr);
     if (error < 0 && error != AVERROR_EOF) {
-        throw RunnerError("cannot encode '" + displayName_ + "': " + AvErrorText(error));
+        throw RunnerError("cannot encode " + Quoted(displayName_) + ": " + AvErrorText(error));
     }
     Drain();
     error = av_write_trailer(muxer_.get());
     if (error < 0) {
-        throw RunnerError("cannot write '" + displayName_ + "': " + AvErrorText(error));
+        throw RunnerError("cannot write " + Quoted(displayName_) + ": " + AvErrorText(error));
     }
     if (muxer_->pb != nullptr && !(muxer_->oformat->flags & AVFMT_NOFILE)) {
         error = avio_closep(&muxer_->pb);
         if (error < 0) {
-            throw RunnerError("cannot write '" + displayName_ + "': " + AvErrorText(error));
+            throw RunnerError("cannot write " + Quoted(displayName_) + ": " + AvErrorText(error));
         }
     }
 }
@@ -444,7 +445,8 @@ void WritePng(const std::string& path, const std::string& displayName,
               const std::uint8_t* pixels, int stride, int width, int height) {
     const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_PNG);
     if (codec == nullptr) {
-        throw RunnerError("cannot write '" + displayName + "': this FFmpeg has no PNG encoder");
+        throw RunnerError("cannot write " + Quoted(displayName) +
+                          ": this FFmpeg has no PNG encoder");
     }
     CodecContextPtr encoder(avcodec_alloc_context3(codec));
     if (!encoder) {
@@ -456,7 +458,7 @@ void WritePng(const std::string& path, const std::string& displayName,
     encoder->time_base = AVRational{1, 1};
     int error = avcodec_open2(encoder.get(), codec, nullptr);
     if (error < 0) {
-        throw RunnerError("cannot write '" + displayName + "': " + AvErrorText(error));
+        throw RunnerError("cannot write " + Quoted(displayName) + ": " + AvErrorText(error));
     }
     FramePtr frame = NewFrame();
     frame->format = AV_PIX_FMT_RGB24;
@@ -480,7 +482,7 @@ void WritePng(const std::string& path, const std::string& displayName,
         error = avcodec_receive_packet(encoder.get(), packet.get());
     }
     if (error < 0) {
-        throw RunnerError("cannot encode '" + displayName + "': " + AvErrorText(error));
+        throw RunnerError("cannot encode " + Quoted(displayName) + ": " + AvErrorText(error));
     }
     WriteAll(path, displayName, packet->data, static_cast<std::size_t>(packet->size));
 }

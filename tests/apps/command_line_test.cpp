@@ -104,6 +104,17 @@ const ValidCase kValidCases[] = {
          EXPECT_EQ(line.settings.maskRight, -30);
          EXPECT_EQ(line.settings.maskBottom, -40);
      }},
+    {"MaskAcrossTheWholeCoordinateRange", Render({"--mask", "-1000000,-1000000,w2000001,h1"}),
+     [](const CommandLine& line) {
+         EXPECT_EQ(line.settings.maskRight, 1000000);
+         EXPECT_EQ(line.settings.maskBottom, -1000000);
+     }},
+    {"MaxPixelsSetsBothLimits", Render({"--max-pixels", "20000", "--strict"}),
+     [](const CommandLine& line) {
+         EXPECT_EQ(line.pictureLimit.maxPixels, 20000);
+         EXPECT_EQ(line.pictureLimit.maxSide, 20000);
+         EXPECT_TRUE(line.strict);
+     }},
     {"BorderTurnsOnWithItsSize", Render({"--border", "3", "--border-color", "ff0000"}),
      [](const CommandLine& line) {
          EXPECT_EQ(line.settings.borderOn, 1);
@@ -220,6 +231,19 @@ const InvalidCase kInvalidCases[] = {
     {"MaskZeroWidth", Render({"--mask", "1,2,w0,h4"}), "at least 1"},
     {"MaskHuge", Render({"--mask", "0,0,3000000000,4"}), "--mask"},
     {"MaskFarOut", Render({"--mask", "0,0,2000000,4"}), "within"},
+    // Numbers whose sums would pass 64 bits are refused before any sum.
+    {"MaskLeftAtInt64Max", Render({"--mask", "9223372036854775807,0,w2,h1"}), "within"},
+    {"MaskTopAtInt64Max", Render({"--mask", "0,9223372036854775807,w1,h2"}), "within"},
+    {"MaskLeftAtInt64Min", Render({"--mask", "-9223372036854775808,0,w1,h1"}), "within"},
+    {"MaskWidthAtInt64Max", Render({"--mask", "0,0,w9223372036854775807,h1"}), "within"},
+    {"MaskHeightAtInt64Max", Render({"--mask", "-5,-5,w1,h9223372036854775807"}), "within"},
+    {"MaskPastInt64", Render({"--mask", "0,0,99999999999999999999,1"}), "--mask"},
+    {"MaskJustPastTheLimit", Render({"--mask", "-1000000,0,w2000002,h1"}), "within"},
+    // Values are echoed with their control characters escaped: one line.
+    {"OptionWithLineBreak", Render({"--sparkle\nand more"}), "'--sparkle\\nand more'"},
+    {"ValueWithControls", Render({"--shadow", "a\tb\x01\x7f"}), "'a\\tb\\x01\\x7f'"},
+    {"CommandWithCarriageReturn", {"paint\r"}, "unknown command 'paint\\r'"},
+    {"MaxPixelsZero", Render({"--max-pixels", "0"}), "an integer from 1 to 2147483647"},
     {"ShadowNine", Render({"--shadow", "9"}), "invalid value '9' for --shadow"},
     {"ShadowUnknownName", Render({"--shadow", "fuzzy"}), "gradient-random-fixed"},
     {"BorderColourUnknownName", Render({"--border-color", "reddish"}),

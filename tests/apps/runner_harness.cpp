@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -146,7 +147,8 @@ std::string TakeText(const char* path) {
 }
 }  // namespace
 
-RunResult RunQuillmere(const std::vector<std::string>& arguments) {
+RunResult RunQuillmere(const std::vector<std::string>& arguments,
+                       const std::string& standardInput) {
     char errorPath[] = "/tmp/quillmere-stderr-XXXXXX";
     char outputPath[] = "/tmp/quillmere-stdout-XXXXXX";
     const int errorFile = mkstemp(errorPath);
@@ -155,8 +157,11 @@ RunResult RunQuillmere(const std::vector<std::string>& arguments) {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, errorFile, STDERR_FILENO);
     posix_spawn_file_actions_adddup2(&actions, outputFile, STDOUT_FILENO);
-    // No terminal on standard input: the program never waits for an answer.
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    // No terminal on standard input unless a file is given: the program
+    // never waits for an answer.
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO,
+                                     standardInput.empty() ? "/dev/null" : standardInput.c_str(),
+                                     O_RDONLY, 0);
     std::vector<std::string> words = {QUILLMERE_PROGRAM};
     words.insert(words.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
@@ -167,7 +172,7 @@ RunResult RunQuillmere(const std::vector<std::string>& arguments) {
     pid_t child = 0;
     RunResult result;
     if (posix_spawn(&child, QUILLMERE_PROGRAM, &actions, nullptr, argv.data(), environ) == 0) {
-        result.exitCode = WaitForExit(child);
+        result.exitCode = WaitForExit(child, &result.peakMemoryKiB);
     }
     posix_spawn_file_actions_destroy(&actions);
     close(errorFile);
@@ -213,10 +218,14 @@ bool WaitForFileStartingWith(const ScratchFolder& folder, const std::string& pre
     return false;
 }
 
-int WaitForExit(pid_t child) {
+int WaitForExit(pid_t child, long* peakMemoryKiB) {
     int status = 0;
-    if (waitpid(child, &status, 0) != child) {
+    struct rusage usage {};
+    if (wait4(child, &status, 0, &usage) != child) {
         return -1;
+    }
+    if (peakMemoryKiB != nullptr) {
+        *peakMemoryKiB = usage.ru_maxrss;
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }

@@ -60,9 +60,12 @@ struct RunResult {
     int exitCode = -1;  // 128 + signal when the program died of a signal
     std::string errorText;  // what it wrote on stderr
     std::string outputText;  // what it wrote on stdout
+    long peakMemoryKiB = 0;  // the program's largest resident set
 };
-// Runs the built program with `arguments` and waits for it.
-RunResult RunQuillmere(const std::vector<std::string>& arguments);
+// Runs the built program with `arguments` and waits for it; its standard
+// input is `standardInput` (a file) when given, else empty.
+RunResult RunQuillmere(const std::vector<std::string>& arguments,
+                       const std::string& standardInput = "");
 
 // Starts the built program with `arguments`, its stderr and stdout sent to
 // /dev/null, and returns at once with its process id.
@@ -71,7 +74,8 @@ pid_t StartQuillmere(const std::vector<std::string>& arguments);
 // (true), or gives up after a long while (false).
 bool WaitForFileStartingWith(const ScratchFolder& folder, const std::string& prefix);
 // The exit code of a child as RunResult gives it.
-int WaitForExit(pid_t child);
+// `peakMemoryKiB`, when given, receives the largest resident set the child had.
+int WaitForExit(pid_t child, long* peakMemoryKiB = nullptr);
 
 struct VideoProperties {
     std::string codec;

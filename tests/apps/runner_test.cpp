@@ -223,7 +223,7 @@ const FailureCase kFailureCases[] = {
     {"OverlayWithoutVideo", {"render", "MAIN", "-o", "OUT/x.mkv", "--overlay", "SOUND"}, 1,
      "'SOUND' is not a video: it has no video stream"},
     {"MissingOverlay", {"render", "MAIN", "-o", "OUT/x.mkv", "--overlay", "OUT/absent.avi"}, 1,
-     "cannot open 'OUT/absent.avi': No such file or directory"},
+     "cannot open the overlay 'OUT/absent.avi': No such file or directory"},
     {"OverlayNotAVideo", {"render", "MAIN", "-o", "OUT/x.mkv", "--overlay", "NOTES"}, 1,
      "notes.txt'"},
     {"UnwritableOutput", {"render", "MAIN", "-o", "OUT/no/such/folder/x.mkv"}, 1,

@@ -193,6 +193,40 @@ TEST_F(RealCompositor, PalettisedFrameIsReadPastItsColourTable) {
     });
 }
 
+// A frame record whose header declares fewer colours than its depth can
+// index: nothing past the declared table is read (the sanitizer round checks
+// the record's bounds), and an index past it gives black, copied 1:1 or
+// converted before a stretch.
+class ShortColourTable : public RealCompositor, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(ShortColourTable, IndicesPastTheTableGiveBlack) {
+    const bool fit = GetParam();
+    const Pixel32 palette[2] = {0x00123456u, 0x00FEDCBAu};
+    std::vector<std::uint8_t> frame = MemoryOverlayLibrary::MakeFrame(8, 4, 8, 2);
+    std::memcpy(frame.data() + sizeof(BITMAPINFOHEADER), palette, sizeof palette);
+    std::uint8_t* bits = frame.data() + sizeof(BITMAPINFOHEADER) + sizeof palette;
+    auto index = [](int x, int y) { return static_cast<std::uint8_t>((x * 37 + y * 101) % 256); };
+    for (int y = 0; y < 4; ++y) {
+        for (int x = 0; x < 8; ++x) {
+            bits[(3 - y) * 8 + x] = index(x, y);
+        }
+    }
+    LoadOverlay(frame);
+    frames.record.fitToFrame = fit ? 1 : 0;
+    SetMask(10, 10, 18, 14);
+    frames.RunFrame(0);
+    ExpectPicture([&](int x, int y) -> Pixel32 {
+        if (!Inside(x, y, 10, 10, 18, 14)) {
+            return Pattern(x, y);
+        }
+        const std::uint8_t i = index(x - 10, y - 10);
+        return i < 2 ? palette[i] : 0;
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(CopyAndStretch, ShortColourTable, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Stretched" : "Copied"; });
+
 struct ExtremeCase {
     const char* name;
     std::int32_t left, top, right, bottom, borderSize;

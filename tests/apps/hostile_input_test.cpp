@@ -1,0 +1,209 @@
+// The runner given inputs that lie or misbehave: headers declaring huge
+// pictures, overlays whose frames do not decode, a FIFO in place of an
+// overlay file, values with line breaks. Each must end in one line on stderr
+// and the right exit status, within a bounded amount of memory.
+#include <sys/stat.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/apps/damaged_clips.h"
+#include "tests/apps/runner_harness.h"
+
+namespace {
+
+// What a run that refuses its input at once may take: the program, FFmpeg's
+// libraries and one small clip's buffers, far below what a lying header
+// would make it allocate.
+constexpr long kRefusalMemoryKiB = 200 * 1024;
+
+constexpr int kHugeJpegSide = 13000;
+constexpr std::int32_t kTallHeight = 1000000;
+
+class HostileInputTest : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        TestClips();
+        const ScratchFolder& folder = Folder();
+        RunFfmpeg("-f lavfi -i testsrc2=size=64x48:rate=25 -frames:v 12 -c:v mjpeg '" +
+                  folder / "mjpeg.avi" + "'");
+        RunFfmpeg("-f lavfi -i testsrc2=size=48x32:rate=25 -frames:v 10 -c:v cinepak '" +
+                  folder / "cinepak.avi" + "'");
+    }
+    static const ScratchFolder& Folder() {
+        static const ScratchFolder folder;
+        return folder;
+    }
+    // A copy of the MJPEG clip whose frames from `firstFrame` on declare
+    // 13000x13000 pictures.
+    std::string HugeJpegFrames(int firstFrame) {
+        std::vector<std::uint8_t> bytes = ReadFileBytes(Folder() / "mjpeg.avi");
+        EXPECT_GT(SetJpegFrameSizes(bytes, firstFrame, kHugeJpegSide, kHugeJpegSide), 0);
+        const std::string path = Folder() / ("huge-from-" + std::to_string(firstFrame) + ".avi");
+        WriteFileBytes(path, bytes);
+        return path;
+    }
+    void ExpectOneLineFailure(const RunResult& run, int exitCode, const std::string& part) {
+        EXPECT_EQ(run.exitCode, exitCode) << run.errorText;
+        EXPECT_NE(run.errorText.find(part), std::string::npos) << run.errorText;
+        EXPECT_EQ(run.errorText.rfind("quillmere: ", 0), 0u) << run.errorText;
+        EXPECT_EQ(std::count(run.errorText.begin(), run.errorText.end(), '\n'), 1)
+            << run.errorText;
+        EXPECT_TRUE(out_.Files().empty());
+    }
+
+    ScratchFolder out_;
+};
+
+TEST_F(HostileInputTest, AMainDeclaringAHugePictureIsRefusedBeforeItsMemoryIsTaken) {
+    std::vector<std::uint8_t> bytes = ReadFileBytes(Folder() / "cinepak.avi");
+    ASSERT_TRUE(SetAviPictureSize(bytes, 48, kTallHeight));
+    const std::string tall = Folder() / "tall.avi";
+    WriteFileBytes(tall, bytes);
+    const RunResult run = RunQuillmere({"render", tall, "-o", out_ / "out.mkv", "-q"});
+    ExpectOneLineFailure(run, 1, "declares a picture of 48x1000000, beyond the limit");
+    EXPECT_LT(run.peakMemoryKiB, kRefusalMemoryKiB);
+}
+
+TEST_F(HostileInputTest, MaxPixelsMovesTheLimitBothWays) {
+    const std::string pixels = std::to_string(kMainWidth * kMainHeight);
+    const std::string fewer = std::to_string(kMainWidth * kMainHeight - 1);
+    ExpectOneLineFailure(RunQuillmere({"render", Clip("main.mkv"), "-o", out_ / "a.mkv",
+                                       "--max-pixels", fewer}),
+                         1, "beyond the limit of " + fewer + " pixels on a side and " + fewer);
+    const RunResult run = RunQuillmere(
+        {"render", Clip("main.mkv"), "-o", out_ / "b.mkv", "--max-pixels", pixels});
+    EXPECT_EQ(run.exitCode, 0) << run.errorText;
+    EXPECT_EQ(DecodeAll(out_ / "b.mkv").size(), static_cast<std::size_t>(kMainFrames));
+}
+
+TEST_F(HostileInputTest, AnOverlayWhoseFirstFrameCannotBeDecodedFailsAtOpen) {
+    const RunResult run = RunQuillmere({"render", Clip("main.mkv"), "-o", out_ / "out.mkv",
+                                        "--overlay", HugeJpegFrames(0), "-q"});
+    ExpectOneLineFailure(run, 1, "its first frame cannot be decoded");
+    EXPECT_LT(run.peakMemoryKiB, kRefusalMemoryKiB);
+}
+
+class LaterUndecodableFrames : public HostileInputTest,
+                               public testing::WithParamInterface<bool> {};
+
+TEST_P(LaterUndecodableFrames, AreCountedInAClosingLineAndFailTheJobWithStrict) {
+    const bool strict = GetParam();
+    // Frames 4-11 fail; the main's 30 frames take overlay frames 0-11 once.
+    std::vector<std::string> arguments = {"render", Clip("main.mkv"), "-o", out_ / "out.mkv",
+                                          "--overlay", HugeJpegFrames(4), "-q"};
+    if (strict) {
+        arguments.push_back("--strict");
+    }
+    const RunResult run = RunQuillmere(arguments);
+    const std::string counted = "8 overlay frames of '";
+    if (strict) {
+        ExpectOneLineFailure(run, 1, counted);
+        EXPECT_NE(run.errorText.find("(--strict)"), std::string::npos) << run.errorText;
+        return;
+    }
+    EXPECT_EQ(run.exitCode, 0) << run.errorText;
+    EXPECT_NE(run.errorText.find(counted), std::string::npos) << run.errorText;
+    EXPECT_NE(run.errorText.find("could not be decoded"), std::string::npos) << run.errorText;
+    EXPECT_EQ(std::count(run.errorText.begin(), run.errorText.end(), '\n'), 1) << run.errorText;
+    EXPECT_EQ(out_.Files(), std::vector<std::string>{"out.mkv"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Strictness, LaterUndecodableFrames, testing::Bool(),
+                         [](const auto& info) { return info.param ? "Strict" : "Lenient"; });
+
+TEST_F(HostileInputTest, AFifoAsOverlayIsRefusedWithoutBeingOpened) {
+    const std::string fifo = out_ / "overlay.fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // Should the runner open the FIFO after all, a writer comes by and
+    // closes it so the test fails instead of hanging.
+    std::atomic<bool> finished{false};
+    std::thread unblocker([&] {
+        for (int waited = 0; waited < 200 && !finished; ++waited) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        if (!finished) {
+            close(open(fifo.c_str(), O_RDWR));
+        }
+    });
+    const RunResult run = RunQuillmere(
+        {"render", Clip("main.mkv"), "-o", out_ / "out.mkv", "--overlay", fifo, "-q"});
+    finished = true;
+    unblocker.join();
+    std::remove(fifo.c_str());
+    ExpectOneLineFailure(run, 1, "cannot open the overlay '" + fifo + "': not a regular file");
+}
+
+TEST_F(HostileInputTest, TheMainVideoMayComeFromStandardInput) {
+    const RunResult run =
+        RunQuillmere({"render", "-", "-o", out_ / "piped.mkv", "-q"}, Clip("main.mkv"));
+    ASSERT_EQ(run.exitCode, 0) << run.errorText;
+    ASSERT_EQ(run.errorText, "");
+    EXPECT_EQ(DecodeAll(out_ / "piped.mkv").size(), static_cast<std::size_t>(kMainFrames));
+}
+
+// Widths whose rows are no multiple of libswscale's vector stores: a
+// conversion straight into the filter's rows ran past each row, over the
+// start of the row above and, for the top row, past the picture (a damaged
+// header declaring 56 for 48 aborted the runner). Every pixel of a frame
+// must be what the ffmpeg program's own conversion gives.
+class UnalignedWidth : public HostileInputTest, public testing::WithParamInterface<int> {};
+
+TEST_P(UnalignedWidth, ConvertsEveryPixelOfTheMainVideo) {
+    const int width = GetParam();
+    constexpr int kHeight = 32;
+    constexpr int kTolerance = 16;
+    const std::string size = std::to_string(width) + "x" + std::to_string(kHeight);
+    const std::string main = out_ / "main.mp4";
+    // Smooth colours: converters that site and interpolate chroma differently
+    // agree on them within a few code values, while a row written over by
+    // another is far off.
+    RunFfmpeg("-f lavfi -i gradients=size=" + size + ":rate=25:speed=0.01:seed=1 -frames:v 4 " +
+              "-c:v mpeg4 -q:v 1 '" + main + "'");
+    RunFfmpeg("-i '" + main + "' -vf 'select=eq(n\\,2),scale=flags=accurate_rnd+full_chroma_int' " +
+              "-frames:v 1 -pix_fmt bgra " +
+              "-f rawvideo '" + out_ / "expected.raw" + "'");
+    // A small placeholder in the top-left corner; every other pixel is the main's.
+    constexpr int kCorner = 8;
+    const RunResult run = RunQuillmere({"frame", main, "--at", "2", "-o", out_ / "frame.png",
+                                        "--mask", "0,0,w4,h4", "-q"});
+    ASSERT_EQ(run.exitCode, 0) << run.errorText;
+    RunFfmpeg("-i '" + out_ / "frame.png" + "' -pix_fmt bgra -f rawvideo '" + out_ / "got.raw" +
+              "'");
+    const std::vector<std::uint8_t> expected = ReadFileBytes(out_ / "expected.raw");
+    const std::vector<std::uint8_t> got = ReadFileBytes(out_ / "got.raw");
+    ASSERT_EQ(got.size(), static_cast<std::size_t>(width) * kHeight * 4);
+    ASSERT_EQ(got.size(), expected.size());
+    int wrong = 0;
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        const std::size_t x = i / 4 % static_cast<std::size_t>(width);
+        const std::size_t y = i / 4 / static_cast<std::size_t>(width);
+        if (x < kCorner && y < kCorner) {
+            continue;
+        }
+        if (i % 4 != 3 && std::abs(int(got[i]) - int(expected[i])) > kTolerance) {
+            ++wrong;
+        }
+    }
+    EXPECT_EQ(wrong, 0) << "bytes off in a " << size << " frame";
+}
+
+INSTANTIATE_TEST_SUITE_P(Widths, UnalignedWidth, testing::Values(56, 34, 100, 64),
+                         [](const auto& info) { return "Width" + std::to_string(info.param); });
+
+TEST_F(HostileInputTest, EchoedPathsKeepTheErrorOnOneLine) {
+    const std::string name = out_ / "no\nsuch\rclip.avi";
+    const RunResult run = RunQuillmere({"render", name, "-o", out_ / "out.mkv"});
+    ExpectOneLineFailure(run, 1, "no\\nsuch\\rclip.avi'");
+}
+
+}  // namespace
