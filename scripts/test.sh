@@ -16,11 +16,14 @@ cmake --preset win32 >/dev/null
 cmake --build --preset win32
 cmake --preset default >/dev/null
 cmake --build --preset default
-ctest --preset default "$@"
+# The native tests two at a time (each works in a scratch folder of its
+# own); the Wine tests one at a time, as they share a Wine prefix.
+ctest --preset default -LE wine -j2 "$@"
+ctest --preset default -L wine "$@"
 scripts/package-test.sh
 cmake --preset sanitize >/dev/null
 cmake --build --preset sanitize
-ctest --preset sanitize -LE wine "$@"
+ctest --preset sanitize -LE wine -j2 "$@"
 if command -v clang++-14 >/dev/null; then
   scripts/fuzz.sh "${QUILLMERE_FUZZ_SECONDS:-20}"
 else
