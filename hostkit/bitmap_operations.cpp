@@ -179,8 +179,11 @@ std::size_t ReadablePaletteEntries(const VBitmap& bitmap, const std::uint8_t* lo
     return full;
 }
 
-// A missing palette reads as a grey ramp.
-void FillColourTable(ColourTable& table, const VBitmap& source, const std::uint8_t* lowestRow) {
+// A missing palette reads as a grey ramp. Only the entries up to `largestIndex`
+// are read: a table shorter than the depth allows may end anywhere, and
+// the pixels never name an entry past the largest index they hold.
+void FillColourTable(ColourTable& table, const VBitmap& source, const std::uint8_t* lowestRow,
+                     unsigned largestIndex) {
     const std::size_t full = std::size_t{1} << source.depth;
     if (source.palette == nullptr) {
         for (std::size_t level = 0; level < full; ++level) {
@@ -188,7 +191,8 @@ void FillColourTable(ColourTable& table, const VBitmap& source, const std::uint8
         }
         return;
     }
-    const std::size_t readable = ReadablePaletteEntries(source, lowestRow);
+    const std::size_t readable =
+        std::min(ReadablePaletteEntries(source, lowestRow), std::size_t{largestIndex} + 1);
     const auto* entries = reinterpret_cast<const std::uint8_t*>(source.palette);
     for (std::size_t index = 0; index < readable; ++index) {
         table.entries[index] = Load32(entries + index * kPaletteEntryBytes) & kColourBits;
@@ -212,6 +216,22 @@ unsigned PackedIndex(const std::uint8_t* row, std::int64_t x, int depth) {
     const std::int64_t bit = x * depth;
     const int shift = 8 - depth - static_cast<int>(bit & 7);
     return (row[bit >> 3] >> shift) & ((1u << depth) - 1);
+}
+
+// The largest colour index among `count` pixels from column `first` of a
+// palettised row.
+unsigned LargestIndexInRow(const std::uint8_t* row, std::int64_t first, int count, int depth) {
+    unsigned largest = 0;
+    if (depth == 8) {
+        for (int i = 0; i < count; ++i) {
+            largest = std::max<unsigned>(largest, row[first + i]);
+        }
+        return largest;
+    }
+    for (int i = 0; i < count; ++i) {
+        largest = std::max(largest, PackedIndex(row, first + i, depth));
+    }
+    return largest;
 }
 
 void StorePackedIndex(std::uint8_t* row, std::int64_t x, int depth, unsigned index) {
@@ -637,8 +657,13 @@ void HOST_THISCALL BitBlt(const VBitmap* self, long x2, long y2, const VBitmap* 
         }
         ColourTable table;
         if (IsPalettised(source->depth)) {
+            unsigned largest = 0;
+            for (int j = 0; j < rows.count; ++j) {
+                largest = std::max(largest, LargestIndexInRow(rowPair(j).second, columns.source,
+                                                              columns.count, source->depth));
+            }
             FillColourTable(table, *source,
-                            reinterpret_cast<const std::uint8_t*>(LowestRow(*source)));
+                            reinterpret_cast<const std::uint8_t*>(LowestRow(*source)), largest);
         }
         for (int j = 0; j < rows.count; ++j) {
             const auto [out, in] = rowPair(j);
