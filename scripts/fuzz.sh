@@ -31,7 +31,7 @@ for target in "${targets[@]}"; do
   target=${name}_fuzzer
   corpus="$build/corpus/$name"
   mkdir -p "$corpus"
-  options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=8192
+  options=(-seed=1 -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=8192
            -print_final_stats=1 -artifact_prefix="$build/findings/$name-")
   if [[ -f fuzz/dictionaries/$name.dict ]]; then
     options+=(-dict="fuzz/dictionaries/$name.dict")

@@ -352,10 +352,12 @@ void FfmpegFrameReader::ReleaseHandedOut(long nextRequest) {
         return;
     }
     DecodedFrameCache& cache = DecodedFrameCache::Instance();
-    // Playing forward, the frame behind is not asked for again until play
-    // starts over, which decodes it again as cheaply; keeping every frame
-    // would only fill memory.
-    if (nextRequest > lastRequest_ && handedOut_->frame == lastRequest_) {
+    // Playing forward frame by frame, the frame behind is not asked for
+    // again until play starts over, which decodes it again as cheaply;
+    // keeping every frame would only fill memory. The first frame stays:
+    // every repeat starts over from it. Jumps keep what they leave behind.
+    if (nextRequest == lastRequest_ + 1 && lastRequest_ > 0 &&
+        handedOut_->frame == lastRequest_) {
         cache.Retire(handedOut_);
     } else {
         cache.Unpin(handedOut_);

@@ -46,7 +46,7 @@ double ParseSeconds(const std::string& option, const std::string& text) {
     const double value = std::strtod(text.c_str(), &end);
     if (text.empty() || end != text.c_str() + text.size() || !(value > 0) ||
         value > kLongestPeriod || std::isspace(static_cast<unsigned char>(text[0])) != 0) {
-        throw UsageError("invalid value '" + text + "' for " + option +
+        throw UsageError("invalid value " + Quoted(text) + " for " + option +
                          ": expected seconds, more than 0 and at most 3600");
     }
     return value;
@@ -73,7 +73,8 @@ std::pair<std::string, std::string> ParseKeyValue(const std::string& option,
                                                   const std::string& text) {
     const std::size_t equals = text.find('=');
     if (equals == std::string::npos || equals == 0) {
-        throw UsageError("invalid value '" + text + "' for " + option + ": expected KEY=VALUE");
+        throw UsageError("invalid value " + Quoted(text) + " for " + option +
+                         ": expected KEY=VALUE");
     }
     return {text.substr(0, equals), text.substr(equals + 1)};
 }
@@ -99,7 +100,8 @@ int ParseChoice(const std::string& option, const std::string& text,
         names += names.empty() ? "" : ", ";
         names += choice.name;
     }
-    throw UsageError("invalid value '" + text + "' for " + option + ": expected one of " + names);
+    throw UsageError("invalid value " + Quoted(text) + " for " + option + ": expected one of " +
+                     names);
 }
 
 const NamedChoice kTimingChoices[] = {
@@ -380,7 +382,8 @@ const OptionRow kOptions[] = {
      [](CommandLine& line, const std::string&, const std::string&) {
          line.filterPixels = true;
      }},
-    {"--quiet", "-q", nullptr, kAll, "nothing on standard error but errors: no progress display, no notes on what the "
+    {"--quiet", "-q", nullptr, kAll,
+     "nothing on standard error but errors: no progress display, no notes on what the "
      "output could not keep, no closing summary line",
      [](CommandLine& line, const std::string&, const std::string&) { line.quiet = true; }},
     {"--progress", nullptr, "FILE", kRender | kDemo,

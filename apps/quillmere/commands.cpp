@@ -74,7 +74,7 @@ public:
         : library_(AdaptationFor(line, inputs)), filter_(module_, SetupFrom(line)) {
         // A script's mask is known only once the filter has read it.
         if (!line.scriptPath.empty()) {
-            RequireVisibleMask(filter_.record(), inputs.main, "'" + line.scriptPath + "'");
+            RequireVisibleMask(filter_.record(), inputs.main, "" + Quoted(line.scriptPath) + "");
         }
         if (line.scaler != OverlayScaler::Filter) {
             const FilterData& record = filter_.record();

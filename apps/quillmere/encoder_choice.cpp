@@ -8,6 +8,7 @@
 
 #include "apps/quillmere/runner_error.h"
 #include "apps/quillmere/video_writer.h"
+#include "hostkit/quoted_text.h"
 
 extern "C" {
 #include <libavutil/opt.h>
@@ -130,12 +131,12 @@ void SetEncoderOption(AVCodecContext& context, const AVCodec& codec, const std::
         av_opt_find(&context, key.c_str(), nullptr, 0, AV_OPT_SEARCH_CHILDREN);
     if (option == nullptr || option->type == AV_OPT_TYPE_CONST ||
         (option->flags & AV_OPT_FLAG_ENCODING_PARAM) == 0) {
-        throw UsageError("the " + std::string(codec.name) + " encoder has no option '" + key +
-                         "' (" + spelling + ")");
+        throw UsageError("the " + std::string(codec.name) + " encoder has no option " +
+                         Quoted(key) + " (" + spelling + ")");
     }
     if (av_opt_set(&context, key.c_str(), value.c_str(), AV_OPT_SEARCH_CHILDREN) < 0) {
-        throw UsageError("invalid value '" + value + "' for the " + codec.name +
-                         " encoder's option '" + key + "'" + OptionRange(*option) + " (" +
+        throw UsageError("invalid value " + Quoted(value) + " for the " + codec.name +
+                         " encoder's option " + Quoted(key) + OptionRange(*option) + " (" +
                          spelling + ")");
     }
 }
@@ -171,7 +172,7 @@ void SetPreset(AVCodecContext& context, const AVCodec& codec, const std::string&
     }
     const std::vector<std::string> names = PresetNames(context, codec, *preset);
     if (!names.empty() && std::find(names.begin(), names.end(), name) == names.end()) {
-        throw UsageError("unknown preset '" + name + "' for the " + codec.name +
+        throw UsageError("unknown preset " + Quoted(name) + " for the " + codec.name +
                          " encoder: use one of " + JoinNames(names));
     }
     SetEncoderOption(context, codec, "preset", name, "--preset");
@@ -232,7 +233,7 @@ const AVCodec& ChooseEncoder(const OutputFormat& format, const EncoderRequest& r
                            avcodec_descriptor_get_by_name(request.codec.c_str()) != nullptr;
         throw UsageError((known ? "the " + std::string(format.muxer) + " container cannot hold '" +
                                       request.codec + "' here"
-                                : "unknown codec '" + request.codec + "'") +
+                                : "unknown codec " + Quoted(request.codec)) +
                          ": for " + format.description + " use one of " + CodecChoices(format));
     }
     // Every setting is tried now, so that a mistake is a command-line error

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "apps/quillmere/runner_error.h"
+#include "hostkit/quoted_text.h"
 
 extern "C" {
 #include <libavutil/mathematics.h>
@@ -106,14 +107,14 @@ FrameOrTime ParseFrameOrTime(const std::string& option, const std::string& text,
     if (ReadDigits(body, value)) {
         const std::int64_t frames = negative ? -value : value;
         if (frames < minimumFrames || frames > maximumFrames) {
-            throw UsageError("invalid value '" + text + "' for " + option +
+            throw UsageError("invalid value " + Quoted(text) + " for " + option +
                              ": expected a frame number from " + std::to_string(minimumFrames) +
                              " to " + std::to_string(maximumFrames) + " or a time");
         }
         return FrameOrTime::Frames(frames);
     }
     if (!ReadTime(body, value)) {
-        throw UsageError("invalid value '" + text + "' for " + option + ": expected " +
+        throw UsageError("invalid value " + Quoted(text) + " for " + option + ": expected " +
                          kFrameOrTimeForms);
     }
     return FrameOrTime::Microseconds(negative ? -value : value);

@@ -6,6 +6,7 @@
 #include <cctype>
 
 #include "apps/quillmere/runner_error.h"
+#include "hostkit/quoted_text.h"
 
 bool AskToOverwrite(const std::string& path, std::FILE* question, std::FILE* answer) {
     std::fprintf(question, "quillmere: '%s' already exists. Overwrite? [y/N] ", path.c_str());
@@ -34,14 +35,14 @@ bool ConfirmOverwrite(const std::string& path, OverwritePolicy policy) {
         return false;
     }
     if (policy == OverwritePolicy::Never) {
-        throw RunnerError("'" + path + "' already exists; not overwritten (-n)");
+        throw RunnerError(Quoted(path) + " already exists; not overwritten (-n)");
     }
     if (isatty(STDIN_FILENO) != 1) {
-        throw RunnerError("'" + path +
-                          "' already exists; add -y to overwrite it (no terminal to ask on)");
+        throw RunnerError(Quoted(path) +
+                          " already exists; add -y to overwrite it (no terminal to ask on)");
     }
     if (!AskToOverwrite(path, stderr, stdin)) {
-        throw RunnerError("'" + path + "' already exists; not overwritten");
+        throw RunnerError(Quoted(path) + " already exists; not overwritten");
     }
     return true;
 }

@@ -2,6 +2,7 @@
 
 #include "apps/quillmere/ffmpeg_handles.h"
 #include "apps/quillmere/runner_error.h"
+#include "hostkit/quoted_text.h"
 
 extern "C" {
 #include <libavutil/pixdesc.h>
@@ -24,12 +25,12 @@ PictureShape ProbePictureShape(const std::string& path) {
     AVFormatContext* opening = nullptr;
     int error = avformat_open_input(&opening, path.c_str(), nullptr, nullptr);
     if (error < 0) {
-        throw RunnerError("cannot open '" + path + "': " + AvErrorText(error));
+        throw RunnerError("cannot open " + Quoted(path) + ": " + AvErrorText(error));
     }
     InputContextPtr format(opening);
     error = avformat_find_stream_info(format.get(), nullptr);
     if (error < 0) {
-        throw RunnerError("cannot read '" + path + "': " + AvErrorText(error));
+        throw RunnerError("cannot read " + Quoted(path) + ": " + AvErrorText(error));
     }
     // The first video stream that is not an attached cover picture: the one
     // the overlay source reads.
@@ -43,7 +44,7 @@ PictureShape ProbePictureShape(const std::string& path) {
         shape.width = stream->codecpar->width;
         shape.height = stream->codecpar->height;
         if (shape.width <= 0 || shape.height <= 0) {
-            throw RunnerError("'" + path + "' is not a video: its picture has no size");
+            throw RunnerError(Quoted(path) + " is not a video: its picture has no size");
         }
         const AVRational aspect = av_guess_sample_aspect_ratio(format.get(), stream, nullptr);
         if (aspect.num > 0 && aspect.den > 0) {
@@ -52,7 +53,7 @@ PictureShape ProbePictureShape(const std::string& path) {
         shape.hasAlpha = CarriesAlpha(stream->codecpar->format);
         return shape;
     }
-    throw RunnerError("'" + path + "' is not a video: it has no video stream");
+    throw RunnerError(Quoted(path) + " is not a video: it has no video stream");
 }
 
 double AspectInMainPixels(const PictureShape& overlay, const PictureShape& main) {

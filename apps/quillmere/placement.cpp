@@ -6,6 +6,7 @@
 
 #include "apps/quillmere/filter_settings.h"
 #include "apps/quillmere/runner_error.h"
+#include "hostkit/quoted_text.h"
 
 namespace {
 
@@ -58,7 +59,7 @@ std::int64_t RoundedPixels(double value) {
 
 [[noreturn]] void Reject(const std::string& option, const std::string& text,
                          const std::string& expected) {
-    throw UsageError("invalid value '" + text + "' for " + option + ": expected " + expected);
+    throw UsageError("invalid value " + Quoted(text) + " for " + option + ": expected " + expected);
 }
 
 // A decimal number, not negative, optionally followed by '%'.

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "apps/quillmere/runner_error.h"
+#include "hostkit/quoted_text.h"
 
 namespace {
 constexpr std::int64_t kMicroseconds = 1000000;
@@ -46,7 +47,7 @@ ProgressReportFile::ProgressReportFile(const std::string& path) {
     }
     stream_ = std::fopen(path.c_str(), "w");
     if (stream_ == nullptr) {
-        throw RunnerError("cannot write progress to '" + path + "': " + std::strerror(errno));
+        throw RunnerError("cannot write progress to " + Quoted(path) + ": " + std::strerror(errno));
     }
     owned_ = true;
 }

@@ -169,8 +169,7 @@ void VideoWriter::ChooseEncoderPicture(const AVCodec& codec, const VideoFormat& 
                                                        nullptr);
         }
         notice_("the " + std::string(codec.name) + " encoder cannot take " +
-                PixelFormatName(video.pixelFormat) + " pictures; '" + displayName_ +
-                "' holds them as " + PixelFormatName(chosen));
+                PixelFormatName(video.pixelFormat) + " pictures; " + Quoted(displayName_) + " holds them as " + PixelFormatName(chosen));
         convert_ = true;
     }
     int width = video.width;
@@ -185,8 +184,7 @@ void VideoWriter::ChooseEncoderPicture(const AVCodec& codec, const VideoFormat& 
             width &= ~columns;
             height &= ~rows;
             notice_("the " + std::string(codec.name) + " encoder needs " +
-                    PixelFormatName(chosen) + " pictures of even size; '" + displayName_ +
-                    "' is cropped to " + std::to_string(width) + "x" + std::to_string(height));
+                    PixelFormatName(chosen) + " pictures of even size; " + Quoted(displayName_) + " is cropped to " + std::to_string(width) + "x" + std::to_string(height));
             crop_ = true;
         }
     }
@@ -226,8 +224,7 @@ void VideoWriter::CarryOver(const CarriedOver& carried, const VideoFormat& video
                 std::snprintf(degrees, sizeof degrees, "%g",
                               -av_display_rotation_get(reinterpret_cast<const std::int32_t*>(matrix)));
                 notice_("the main video's rotation (" + std::string(degrees) +
-                        " degrees) cannot be recorded in '" + displayName_ +
-                        "' (.mp4 and .mov can); it will show unturned");
+                        " degrees) cannot be recorded in " + Quoted(displayName_) + " (.mp4 and .mov can); it will show unturned");
             }
             std::uint8_t* copy = av_stream_new_side_data(stream_, AV_PKT_DATA_DISPLAYMATRIX, size);
             if (copy == nullptr) {

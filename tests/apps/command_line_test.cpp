@@ -275,6 +275,9 @@ const InvalidCase kInvalidCases[] = {
     {"ProgressOnFrame", {"frame", "m.mkv", "--at", "1", "-o", "f.png", "--progress", "-"},
      "does not apply to frame"},
     {"AtMalformedTime", {"frame", "main.mkv", "--at", "1:75", "-o", "f.png"}, "a time (12.5s"},
+    // Found by fuzzing: a control character in a time came back unescaped.
+    {"AtWithControlCharacter", {"frame", "main.mkv", "--at", "3main.mk\x1ev", "-o", "f.png"},
+     "'3main.mk\\x1ev'"},
     {"RangeMalformedTime", Render({"--range", "1s-x"}), "--range"},
     {"OffsetMalformedTime", Render({"--offset", "1.5m"}), "--offset"},
     {"TimingUnknown", Render({"--overlay-timing", "slow"}), "one of time, frames"},

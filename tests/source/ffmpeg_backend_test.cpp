@@ -125,6 +125,31 @@ protected:
     UsingWindowSystem using_{windows_};
 };
 
+// Playing forward frame by frame keeps only a few frames: the frame behind
+// is retired, not cached (a clip played through once filled the cache).
+// The first frame stays, so a frame fetched again after a jump, or every
+// repeat from the start, gets the bytes it got before.
+TEST_F(FfmpegBackendTest, ForwardPlayKeepsFewFramesAndTheFirstOne) {
+    OpenOverlayFile(ClipPath(ClipKindNamed("h264-mp4")).c_str(), record_);
+    ASSERT_NE(record_.frameGetter, nullptr);
+    const std::size_t before = DecodedFrameCache::Instance().entryCount();
+    const void* first = Fetch(0);
+    ASSERT_NE(first, nullptr);
+    const BITMAPINFOHEADER header = HeaderOf(first);
+    const std::size_t recordBytes = sizeof header + header.biSizeImage;
+    const std::vector<std::uint8_t> firstBytes(static_cast<const std::uint8_t*>(first),
+                                               static_cast<const std::uint8_t*>(first) +
+                                                   recordBytes);
+    for (long n = 1; n < kClipFrames; ++n) {
+        ASSERT_EQ(NumberAt(n), n);
+    }
+    EXPECT_LE(DecodedFrameCache::Instance().entryCount(), before + 4);
+    const void* again = Fetch(0);
+    ASSERT_NE(again, nullptr);
+    EXPECT_TRUE(std::equal(firstBytes.begin(), firstBytes.end(),
+                           static_cast<const std::uint8_t*>(again)));
+}
+
 class EveryClipKind : public FfmpegBackendTest,
                       public ::testing::WithParamInterface<ClipKind> {};
 
