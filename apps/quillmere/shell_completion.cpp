@@ -91,7 +91,7 @@ std::string SingleQuoted(const std::string& text) {
     return quoted;
 }
 
-// Text inside the [description] of a zsh _arguments spec.
+// Text inside the [description] of a zsh _arguments option entry.
 std::string ZshDescription(const std::string& text) {
     std::string escaped;
     for (char c : text) {

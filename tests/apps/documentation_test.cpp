@@ -181,7 +181,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<BashCase>& info) { return info.param.name; });
 
 // The options zsh's completion hands to _arguments for a command: the
-// script runs with _arguments replaced by a stand-in that prints its specs.
+// script runs with _arguments replaced by a stand-in that prints its option entries.
 std::set<std::string> ZshOptionsFor(const std::string& command) {
     const CommandOutput output = RunShell(
         "zsh -f -c '_arguments() { print -rl -- \"$@\" }; words=(quillmere " + command +
