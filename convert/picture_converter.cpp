@@ -64,6 +64,26 @@ PictureRect PictureConverter::AlignToChromaGrid(PictureRect rect) const {
     return aligned;
 }
 
+PictureRect PictureConverter::ShrinkToChromaGrid(PictureRect rect) const {
+    const int left = std::clamp(rect.x, 0, plan_.width);
+    const int top = std::clamp(rect.y, 0, plan_.height);
+    const int right = std::clamp(rect.x + std::max(rect.width, 0), 0, plan_.width);
+    const int bottom = std::clamp(rect.y + std::max(rect.height, 0), 0, plan_.height);
+    const int shiftX = plan_.layout.chromaShiftX, shiftY = plan_.layout.chromaShiftY;
+    // The frame's edge is on the grid: a block cut by it is whole there.
+    PictureRect shrunk;
+    shrunk.x = RoundUp(left, shiftX);
+    shrunk.y = RoundUp(top, shiftY);
+    const int gridRight = right == plan_.width ? right : RoundDown(right, shiftX);
+    const int gridBottom = bottom == plan_.height ? bottom : RoundDown(bottom, shiftY);
+    if (gridRight <= shrunk.x || gridBottom <= shrunk.y) {
+        return PictureRect{shrunk.x, shrunk.y, 0, 0};
+    }
+    shrunk.width = gridRight - shrunk.x;
+    shrunk.height = gridBottom - shrunk.y;
+    return shrunk;
+}
+
 void PictureConverter::CheckInside(PictureRect rect) const {
     if (rect.x < 0 || rect.y < 0 || rect.width < 0 || rect.height < 0 ||
         rect.width > plan_.width - rect.x || rect.height > plan_.height - rect.y) {

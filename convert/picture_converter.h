@@ -37,6 +37,10 @@ public:
     // `rect` clipped to the frame and widened outward to the chroma grid
     // (multiples of the subsampling, or the frame's edge).
     PictureRect AlignToChromaGrid(PictureRect rect) const;
+    // The largest rect on the chroma grid inside `rect` clipped to the frame
+    // (empty when none is left): every chroma sample it writes back is made
+    // from pixels of `rect` alone.
+    PictureRect ShrinkToChromaGrid(PictureRect rect) const;
 
     // Converts `rect` (inside the frame) of the picture (planes and
     // linesizes as in AVFrame, top row first) to 32-bit pixels: byte 0 blue,

@@ -75,3 +75,35 @@ ChangedArea ChangedAreaOf(const FilterData& record, int width, int height) {
 bool FrameLeftUntouched(const FilterData& record, std::int32_t frame) {
     return record.frameGetter != nullptr && FrameOutsideRange(record, frame);
 }
+
+MaskInside MaskInsideAfterRun(const FilterData& record, bool opaqueCopy) {
+    const std::int64_t maskWidth = Wrapped(record.maskRight, record.maskLeft);
+    const std::int64_t maskHeight = Wrapped(record.maskBottom, record.maskTop);
+    if (record.editing != 0 || maskWidth <= 0 || maskHeight <= 0) {
+        return MaskInside::Mixed;
+    }
+    // Without an overlay the placeholder's black fill, which never blends,
+    // covers the mask on every frame.
+    if (record.frameGetter == nullptr) {
+        return MaskInside::Replaced;
+    }
+    const VBitmap* overlay = record.overlayBitmap;
+    if (overlay == nullptr || overlay->operations == nullptr) {
+        // The run drew its decoration but could not describe the overlay.
+        return MaskInside::Mixed;
+    }
+    if (record.overlayBits == nullptr) {
+        // No overlay frame came: the placeholder, or nothing at all.
+        return record.maintainBlack != 0 ? MaskInside::Replaced : MaskInside::Untouched;
+    }
+    // Stretches fill the whole mask from any 32-bit frame; a copy fills as
+    // much of it as the frame reaches.
+    if (!opaqueCopy || overlay->data == nullptr || overlay->depth != 32 || overlay->w <= 0 ||
+        overlay->h <= 0) {
+        return MaskInside::Mixed;
+    }
+    if (record.fitToFrame == 0 && (overlay->w < maskWidth || overlay->h < maskHeight)) {
+        return MaskInside::Mixed;
+    }
+    return MaskInside::Replaced;
+}

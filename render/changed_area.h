@@ -25,3 +25,17 @@ ChangedArea ChangedAreaOf(const FilterData& record, int width, int height);
 // True when output frame `frame` is a plain copy of its source: an overlay is
 // loaded, a frame range is set and the frame lies outside it.
 bool FrameLeftUntouched(const FilterData& record, std::int32_t frame);
+
+// What the run procedure left inside the mask on the frame it ran last, for
+// a host that may leave the source unconverted there.
+enum class MaskInside {
+    Replaced,   // every pixel inside came from the overlay or the black fill alone
+    Untouched,  // the run drew nothing anywhere: the output is the source
+    Mixed,      // the source shows through somewhere, or no telling
+};
+
+// `record.overlayBits` must have been cleared before that run: the procedure
+// sets it only when it lays an overlay frame, and the overlay's bitmap then
+// describes that frame. `opaqueCopy`: the output's bitmap operations copy
+// overlay pixels rather than blend them.
+MaskInside MaskInsideAfterRun(const FilterData& record, bool opaqueCopy);

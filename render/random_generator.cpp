@@ -35,6 +35,8 @@ std::int32_t NextRandom() {
 
 void DiscardRandom(std::uint64_t count) { t_state = RandomStep::Jump(t_state, count); }
 
+std::uint32_t RandomState() { return t_state; }
+
 RandomStream::RandomStream() : state_(t_state) {}
 
 RandomStream::~RandomStream() { t_state = state_; }

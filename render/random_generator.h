@@ -14,6 +14,10 @@ std::int32_t NextRandom();
 // Advances the generator as if `count` numbers had been drawn (count modulo
 // 2^32 suffices: the state has 32 bits).
 void DiscardRandom(std::uint64_t count);
+// This thread's generator state: what SeedRandom takes to go on from here.
+// A host that runs frames on several threads hands each the state its frame
+// starts from.
+std::uint32_t RandomState();
 
 // A 32-bit linear congruential generator; a draw is bits 16-30 of the state.
 struct RandomStep {

@@ -1,11 +1,13 @@
 #include "apps/quillmere/pipeline/area_compositor.h"
 
+#include <algorithm>
 #include <limits>
+#include <stdexcept>
 
 #include "apps/quillmere/media/frame_converter.h"
 #include "apps/quillmere/runner_error.h"
 #include "filter/filter_data.h"
-#include "render/changed_area.h"
+#include "render/random_generator.h"
 
 namespace {
 
@@ -37,6 +39,58 @@ void SizeFor(std::vector<Pixel32>& pixels, long pitch, int height) {
     }
 }
 
+// Whether the overlay is expected to replace every pixel inside the mask
+// on the frames it shows: a stretch always fills the mask, a 1:1 copy only
+// when the overlay is at least as large, and without an overlay the black
+// placeholder fills it. Frames that turn out otherwise are run again.
+bool ExpectMaskReplaced(const FilterData& settings, std::int64_t maskWidth,
+                        std::int64_t maskHeight) {
+    if (settings.editing != 0) {
+        return false;
+    }
+    if (settings.frameGetter == nullptr || settings.fitToFrame != 0) {
+        return true;
+    }
+    return settings.overlayWidth >= maskWidth && settings.overlayHeight >= maskHeight;
+}
+
+// The wrapped 32-bit extent the run procedure takes between two corners.
+std::int64_t MaskExtent(std::int32_t from, std::int32_t to) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(to) -
+                                     static_cast<std::uint32_t>(from));
+}
+
+PictureRect Intersect(const PictureRect& rect, std::int64_t left, std::int64_t top,
+                      std::int64_t right, std::int64_t bottom) {
+    left = std::max<std::int64_t>(left, rect.x);
+    top = std::max<std::int64_t>(top, rect.y);
+    right = std::min<std::int64_t>(right, rect.right());
+    bottom = std::min<std::int64_t>(bottom, rect.bottom());
+    if (right <= left || bottom <= top) {
+        return PictureRect{};
+    }
+    return PictureRect{static_cast<int>(left), static_cast<int>(top),
+                       static_cast<int>(right - left), static_cast<int>(bottom - top)};
+}
+
+// `area` less `inside` (a rect within it), as up to four bands: the rows
+// above and below, then the columns left and right of it.
+std::vector<PictureRect> BandsAround(const PictureRect& area, const PictureRect& inside) {
+    const PictureRect candidates[] = {
+        {area.x, area.y, area.width, inside.y - area.y},
+        {area.x, inside.bottom(), area.width, area.bottom() - inside.bottom()},
+        {area.x, inside.y, inside.x - area.x, inside.height},
+        {inside.right(), inside.y, area.right() - inside.right(), inside.height},
+    };
+    std::vector<PictureRect> bands;
+    for (const PictureRect& band : candidates) {
+        if (!band.empty()) {
+            bands.push_back(band);
+        }
+    }
+    return bands;
+}
+
 }  // namespace
 
 AreaCompositor::AreaCompositor(FilterInstance& instance, const VideoFormat& format)
@@ -65,10 +119,20 @@ AreaCompositor::AreaCompositor(FilterInstance& instance, const VideoFormat& form
     bitmapHeight_ = area_.y + area_.height - bitmapTop_;
     sourcePitch_ = (static_cast<long>(bitmapWidth_) * kPixelBytes + kRowAlignment - 1) /
                    kRowAlignment * kRowAlignment;
+
+    const std::int64_t maskWidth = MaskExtent(settings_.maskLeft, settings_.maskRight);
+    const std::int64_t maskHeight = MaskExtent(settings_.maskTop, settings_.maskBottom);
+    if (maskWidth > 0 && maskHeight > 0 && ExpectMaskReplaced(settings_, maskWidth, maskHeight)) {
+        maskInside_ = converter_->ShrinkToChromaGrid(
+            Intersect(area_, settings_.maskLeft, settings_.maskTop,
+                      std::int64_t{settings_.maskLeft} + maskWidth,
+                      std::int64_t{settings_.maskTop} + maskHeight));
+    }
 }
 
 AreaCompositor::~AreaCompositor() {
-    pass_.reset();
+    rehearsal_ = Lane();
+    lanes_.clear();
     if (maskMoved_) {
         record_.maskLeft = settings_.maskLeft;
         record_.maskTop = settings_.maskTop;
@@ -77,58 +141,101 @@ AreaCompositor::~AreaCompositor() {
     }
 }
 
-void AreaCompositor::Start(const VBitmapOperations* outputOperations) {
-    if (!converter_ || pass_) {
+AreaCompositor::Lane AreaCompositor::MakeLane(FilterInstance* own, int width, int height,
+                                              const VBitmapOperations* outputOperations) {
+    Lane lane;
+    if (own != nullptr) {
+        lane.instance = own;
+    } else {
+        // A block copy of the record, as the host makes; its start procedure
+        // gives it an overlay bitmap of its own.
+        lane.copy = std::make_unique<FilterInstance>(instance_);
+        lane.instance = lane.copy.get();
+    }
+    lane.pass = std::make_unique<ProcessingPass>(*lane.instance, width, height);
+    if (outputOperations != nullptr) {
+        lane.instance->activation().dst->bitmap.operations = outputOperations;
+    }
+    if (frameRate_.num > 0 && frameRate_.den > 0) {
+        lane.pass->SetMicrosecondsPerFrame(
+            static_cast<long>(av_rescale(kMicrosecondsPerSecond, frameRate_.den, frameRate_.num)));
+    }
+    return lane;
+}
+
+void AreaCompositor::Start(const VBitmapOperations* outputOperations, int lanes) {
+    if (!converter_ || started_) {
         return;
     }
+    started_ = true;
     record_.maskLeft -= bitmapLeft_;
     record_.maskRight -= bitmapLeft_;
     record_.maskTop -= bitmapTop_;
     record_.maskBottom -= bitmapTop_;
     maskMoved_ = true;
-    pass_ = std::make_unique<ProcessingPass>(instance_, bitmapWidth_, bitmapHeight_);
-    if (pass_->source().bitmap.pitch != sourcePitch_) {
+    lanes_.push_back(MakeLane(&instance_, bitmapWidth_, bitmapHeight_, outputOperations));
+    ProcessingPass& pass = *lanes_.front().pass;
+    if (pass.source().bitmap.pitch != sourcePitch_) {
         throw RunnerError("the processing pass laid out its frames unexpectedly");
     }
-    separateOutput_ = (pass_->paramResult() & kFilterParamSwapBuffers) != 0;
-    if (outputOperations != nullptr) {
-        instance_.activation().dst->bitmap.operations = outputOperations;
+    separateOutput_ = (pass.paramResult() & kFilterParamSwapBuffers) != 0;
+    for (int lane = 1; lane < lanes; ++lane) {
+        lanes_.push_back(MakeLane(nullptr, bitmapWidth_, bitmapHeight_, outputOperations));
     }
-    if (frameRate_.num > 0 && frameRate_.den > 0) {
-        pass_->SetMicrosecondsPerFrame(
-            static_cast<long>(av_rescale(kMicrosecondsPerSecond, frameRate_.den, frameRate_.num)));
+    if (lanes > 1) {
+        rehearsal_ = MakeLane(nullptr, 1, 1, nullptr);
+    }
+    // The inside can go unconverted only where the overlay is copied, not
+    // blended, and where the filter leaves its source as it was.
+    opaqueCopy_ = outputOperations == nullptr;
+    if (opaqueCopy_ && separateOutput_ && !maskInside_.empty()) {
+        skippedInside_ = maskInside_;
+        bands_ = BandsAround(area_, skippedInside_);
     }
 }
 
 void AreaCompositor::Finish() {
-    if (pass_) {
-        pass_->Finish();
+    for (Lane& lane : lanes_) {
+        lane.pass->Finish();
+    }
+    if (rehearsal_.pass) {
+        rehearsal_.pass->Finish();
     }
 }
 
-std::ptrdiff_t AreaCompositor::AreaOffset(long pitch, int height) const {
-    const int row = height - 1 - (area_.y - bitmapTop_);
+std::ptrdiff_t AreaCompositor::RectOffset(const PictureRect& rect, long pitch) const {
+    const int row = bitmapHeight_ - 1 - (rect.y - bitmapTop_);
     return static_cast<std::ptrdiff_t>(row) * pitch +
-           static_cast<std::ptrdiff_t>(area_.x - bitmapLeft_) * kPixelBytes;
+           static_cast<std::ptrdiff_t>(rect.x - bitmapLeft_) * kPixelBytes;
+}
+
+void AreaCompositor::LoadRect(const AVFrame& frame, const PictureRect& rect,
+                              AreaBuffers& buffers) const {
+    auto* bytes = reinterpret_cast<std::uint8_t*>(buffers.source.data());
+    converter_->ToBgra(frame.data, frame.linesize, rect, bytes + RectOffset(rect, sourcePitch_),
+                       -sourcePitch_);
 }
 
 void AreaCompositor::Load(const AVFrame& frame, long number, AreaBuffers& buffers) const {
     buffers.loaded = converter_ != nullptr &&
                      !FrameLeftUntouched(settings_, static_cast<std::int32_t>(number));
+    buffers.inside = MaskInside::Mixed;
     if (!buffers.loaded) {
         return;
     }
     SizeFor(buffers.source, sourcePitch_, bitmapHeight_);
-    auto* bytes = reinterpret_cast<std::uint8_t*>(buffers.source.data());
-    converter_->ToBgra(frame.data, frame.linesize, area_,
-                       bytes + AreaOffset(sourcePitch_, bitmapHeight_), -sourcePitch_);
-}
-
-void AreaCompositor::Run(AreaBuffers& buffers, long number) {
-    if (!buffers.loaded) {
+    buffers.insideLoaded = skippedInside_.empty();
+    if (buffers.insideLoaded) {
+        LoadRect(frame, area_, buffers);
         return;
     }
-    FilterActivation& activation = instance_.activation();
+    for (const PictureRect& band : bands_) {
+        LoadRect(frame, band, buffers);
+    }
+}
+
+void AreaCompositor::RunOnce(Lane& lane, AreaBuffers& buffers, long number) {
+    FilterActivation& activation = lane.instance->activation();
     VBitmap& source = activation.src->bitmap;
     VBitmap& output = activation.dst->bitmap;
     Pixel32* const ownSource = source.data;
@@ -140,8 +247,10 @@ void AreaCompositor::Run(AreaBuffers& buffers, long number) {
     } else {
         output.data = source.data;
     }
+    // Set again only if this run lays an overlay frame (see MaskInsideAfterRun).
+    lane.instance->recordAs<FilterData>().overlayBits = nullptr;
     try {
-        pass_->RunFrame(number);
+        lane.pass->RunFrame(number);
     } catch (...) {
         source.data = ownSource;
         output.data = ownOutput;
@@ -151,32 +260,75 @@ void AreaCompositor::Run(AreaBuffers& buffers, long number) {
     output.data = ownOutput;
 }
 
-void AreaCompositor::Store(AVFrame& frame, const AreaBuffers& buffers) {
+void AreaCompositor::Run(const AVFrame& frame, AreaBuffers& buffers, long number, int lane) {
     if (!buffers.loaded) {
         return;
     }
+    Lane& runner = lanes_.at(static_cast<std::size_t>(lane));
+    const std::uint32_t randomStart = RandomState();
+    RunOnce(runner, buffers, number);
+    buffers.inside = MaskInsideAfterRun(runner.instance->recordAs<FilterData>(), opaqueCopy_);
+    if (buffers.insideLoaded || buffers.inside != MaskInside::Mixed) {
+        return;
+    }
+    // The source shows through inside the mask on this frame after all.
+    LoadRect(frame, skippedInside_, buffers);
+    buffers.insideLoaded = true;
+    SeedRandom(randomStart);
+    RunOnce(runner, buffers, number);
+}
+
+void AreaCompositor::Rehearse(const AreaBuffers& buffers, long number) {
+    if (!buffers.loaded) {
+        return;
+    }
+    if (!rehearsal_.pass) {
+        throw std::logic_error("frames are rehearsed only for a pass on several lanes");
+    }
+    rehearsal_.pass->RunFrame(number);
+}
+
+void AreaCompositor::StoreRect(AVFrame& frame, const PictureRect& rect,
+                               const std::uint8_t* output, long outputPitch,
+                               const std::uint8_t* original) const {
+    const std::uint8_t* compared =
+        original != nullptr ? original + RectOffset(rect, sourcePitch_) : nullptr;
+    converter_->FromBgra(output + RectOffset(rect, outputPitch), -outputPitch, compared,
+                         -sourcePitch_, rect, frame.data, frame.linesize);
+}
+
+void AreaCompositor::Store(AVFrame& frame, const AreaBuffers& buffers) {
+    // A run that drew nothing leaves the frame as decoded.
+    if (!buffers.loaded || buffers.inside == MaskInside::Untouched) {
+        return;
+    }
     MakeWritable(frame);
-    const auto* source = reinterpret_cast<const std::uint8_t*>(buffers.source.data()) +
-                         AreaOffset(sourcePitch_, bitmapHeight_);
+    const auto* source = reinterpret_cast<const std::uint8_t*>(buffers.source.data());
     if (!separateOutput_) {
         // The filter worked in place: nothing to compare with, every pixel goes back.
-        converter_->FromBgra(source, -sourcePitch_, nullptr, 0, area_, frame.data,
-                             frame.linesize);
+        StoreRect(frame, area_, source, sourcePitch_, nullptr);
         return;
     }
     const long outputPitch = static_cast<long>(buffers.output.size() /
                                                static_cast<std::size_t>(bitmapHeight_)) *
                              kPixelBytes;
-    const auto* output = reinterpret_cast<const std::uint8_t*>(buffers.output.data()) +
-                         AreaOffset(outputPitch, bitmapHeight_);
-    converter_->FromBgra(output, -outputPitch, source, -sourcePitch_, area_, frame.data,
-                         frame.linesize);
+    const auto* output = reinterpret_cast<const std::uint8_t*>(buffers.output.data());
+    if (buffers.insideLoaded) {
+        StoreRect(frame, area_, output, outputPitch, source);
+        return;
+    }
+    // The overlay replaced the inside: it goes back whole; the bands
+    // around it only where they changed.
+    for (const PictureRect& band : bands_) {
+        StoreRect(frame, band, output, outputPitch, source);
+    }
+    StoreRect(frame, skippedInside_, output, outputPitch, nullptr);
 }
 
 void AreaCompositor::Composite(AVFrame& frame, long number) {
     Start();
     Load(frame, number, ownBuffers_);
-    Run(ownBuffers_, number);
+    Run(frame, ownBuffers_, number);
     Store(frame, ownBuffers_);
 }
 
@@ -184,6 +336,7 @@ void AreaCompositor::MakeWritable(AVFrame& frame) {
     if (av_frame_is_writable(&frame) != 0) {
         return;
     }
+    std::lock_guard<std::mutex> hold(spareLock_);
     AVFrame* spare = nullptr;
     for (FramePtr& candidate : spareFrames_) {
         if (av_frame_is_writable(candidate.get()) != 0) {

@@ -10,14 +10,25 @@
 // nothing it draws lies outside the changed area, and the drop shadow
 // draws the same random numbers whatever its clipping.
 //
-// The three steps of a frame can run on three threads, so that a pipeline
+// An opaque overlay that covers the mask (stretched, or copied 1:1 and at
+// least as large), or the black placeholder, replaces every pixel inside
+// the mask. Then only the border and shadow bands around it are converted
+// in, and the inside is written back without comparing: its source pixels
+// are never looked at. A frame that turns out otherwise (an overlay frame
+// smaller than the mask, say) has the inside converted and is run again
+// from the same random state, so the pictures are those of the full path.
+//
+// The steps of a frame can run on different threads, so that a pipeline
 // converts one frame while the filter works on the next: Load (any thread),
-// Run (the thread that called Start: the filter's random generator belongs
-// to it) and Store (one thread at a time).
+// Run and Store (any thread, one frame per lane at a time). With one lane,
+// Run goes on from the calling thread's random generator; with several,
+// each frame is first rehearsed in frame order (Rehearse), which gives it
+// its generator state and its overlay frames.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "apps/quillmere/media/ffmpeg_handles.h"
@@ -25,12 +36,15 @@
 #include "convert/picture_converter.h"
 #include "filter/filter_data.h"
 #include "hostkit/processing_driver.h"
+#include "render/changed_area.h"
 
 // The filter's source and output bitmaps of one frame on its way.
 struct AreaBuffers {
     std::vector<Pixel32> source;
     std::vector<Pixel32> output;
-    bool loaded = false;  // the frame's area is in `source`
+    bool loaded = false;        // the frame's area is in `source`
+    bool insideLoaded = false;  // the mask's inside too (else `source` holds stale pixels there)
+    MaskInside inside = MaskInside::Mixed;  // what the run left inside the mask
 };
 
 class AreaCompositor {
@@ -43,19 +57,28 @@ public:
     AreaCompositor(const AreaCompositor&) = delete;
     AreaCompositor& operator=(const AreaCompositor&) = delete;
 
-    // Starts the processing pass, with the instance's mask moved by the
-    // area's offset; Run must be called on this thread. `outputOperations`
-    // (null: the host's plain ones) serve the output bitmap.
-    void Start(const VBitmapOperations* outputOperations = nullptr);
+    // Starts the processing pass, with the mask moved by the area's offset,
+    // on `lanes` instances: the given one and copies of it, each with its
+    // own bitmaps. `outputOperations` (null: the host's plain ones, which
+    // copy the overlay) serve the output bitmaps. The start procedure seeds
+    // the calling thread's random generator.
+    void Start(const VBitmapOperations* outputOperations = nullptr, int lanes = 1);
+    int lanes() const { return static_cast<int>(lanes_.size()); }
+
     // Converts the area of output frame `number` into `buffers`, when the
     // filter can change anything on that frame.
     void Load(const AVFrame& frame, long number, AreaBuffers& buffers) const;
-    // Runs the filter on a loaded frame.
-    void Run(AreaBuffers& buffers, long number);
+    // Runs the filter on lane `lane` for a loaded frame; `frame` is the one
+    // loaded, for a mask's inside the run turns out to need.
+    void Run(const AVFrame& frame, AreaBuffers& buffers, long number, int lane = 0);
+    // Runs the filter for a loaded frame on a bitmap of one pixel: the
+    // overlay frames it fetches and the random numbers it draws are those
+    // of the frame's real run, at almost none of the cost.
+    void Rehearse(const AreaBuffers& buffers, long number);
     // Writes what the filter changed back into `frame`. A frame whose
     // buffers are shared is first copied into one of the compositor's own.
     void Store(AVFrame& frame, const AreaBuffers& buffers);
-    // Runs the end procedure (on the thread that started the pass).
+    // Runs the end procedure.
     void Finish();
 
     // All three steps on the calling thread, starting the pass if needed.
@@ -63,15 +86,33 @@ public:
 
     // The part of every frame that is converted (empty: nothing can change).
     const PictureRect& area() const { return area_; }
+    // The part of the mask whose source is not converted when the overlay
+    // replaces it (empty: every frame takes the full path).
+    const PictureRect& skippedInside() const { return skippedInside_; }
 
 private:
+    // One instance of the filter with its pass.
+    struct Lane {
+        std::unique_ptr<FilterInstance> copy;  // null for the compositor's own instance
+        FilterInstance* instance = nullptr;
+        std::unique_ptr<ProcessingPass> pass;
+    };
+    Lane MakeLane(FilterInstance* own, int width, int height,
+                  const VBitmapOperations* outputOperations);
+    void RunOnce(Lane& lane, AreaBuffers& buffers, long number);
+    void LoadRect(const AVFrame& frame, const PictureRect& rect, AreaBuffers& buffers) const;
+    void StoreRect(AVFrame& frame, const PictureRect& rect, const std::uint8_t* output,
+                   long outputPitch, const std::uint8_t* original) const;
     void MakeWritable(AVFrame& frame);
-    std::ptrdiff_t AreaOffset(long pitch, int height) const;
+    std::ptrdiff_t RectOffset(const PictureRect& rect, long pitch) const;
 
     FilterInstance& instance_;
     FilterData& record_;
     const FilterData settings_;  // as the pass began: what every frame is tested against
     PictureRect area_;
+    PictureRect maskInside_;     // the mask within the area, inward to the chroma grid
+    PictureRect skippedInside_;  // maskInside_ when the overlay is expected to replace it
+    std::vector<PictureRect> bands_;  // the area around skippedInside_
     int bitmapLeft_ = 0;  // frame position of the bitmaps' top-left pixel
     int bitmapTop_ = 0;
     int bitmapWidth_ = 0;
@@ -79,10 +120,14 @@ private:
     long sourcePitch_ = 0;
     AVRational frameRate_{0, 1};
     std::unique_ptr<PictureConverter> converter_;
-    std::unique_ptr<ProcessingPass> pass_;
+    std::vector<Lane> lanes_;
+    Lane rehearsal_;
+    bool started_ = false;
     bool maskMoved_ = false;
     bool separateOutput_ = false;
+    bool opaqueCopy_ = true;
     AreaBuffers ownBuffers_;  // for Composite
     // Writable frames for frames whose buffers the decoder still holds.
+    std::mutex spareLock_;
     std::vector<FramePtr> spareFrames_;
 };

@@ -129,7 +129,7 @@ private:
         compositor_.Start(job_.outputOperations);
         Slot slot;
         while (toFilter_.Pop(slot)) {
-            compositor_.Run(*slot.area, slot.number);
+            compositor_.Run(*slot.frame, *slot.area, slot.number);
             if (job_.sinks.empty()) {
                 compositor_.Store(*slot.frame, *slot.area);
                 av_frame_unref(slot.frame);
