@@ -1,11 +1,14 @@
 // The runner converts only the part of a frame the filter can change and
-// runs the filter on a bitmap of that part with the mask moved. Whatever
-// the settings, the result must be what the filter makes when it is handed
-// the whole frame, pixel for pixel, and nothing outside that part may move.
+// runs the filter on a bitmap of that part with the mask moved; where an
+// opaque overlay replaces the mask's inside, it converts only the bands
+// around it. Whatever the settings, the result must be what the filter
+// makes when it is handed the whole frame, pixel for pixel, and nothing
+// outside that part may move.
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +17,7 @@
 #include "apps/quillmere/cli/filter_settings.h"
 #include "apps/quillmere/media/frame_picture.h"
 #include "apps/quillmere/run/synthetic_clip.h"
+#include "hostkit/blending_bitmap_operations.h"
 #include "render/changed_area.h"
 #include "filter/filter_data.h"
 #include "render/random_generator.h"
@@ -26,11 +30,29 @@ constexpr int kHeight = 120;
 constexpr long kFrames = 5;
 constexpr std::uint32_t kSeed = 20261207u;
 
+// Which overlay a case lays in.
+enum class Overlay {
+    None,     // the black placeholder
+    Opaque,   // overlay.avi, 64 x 48, copied
+    Alpha,    // a 64 x 48 overlay with graded alpha, blended by it
+    Faded,    // overlay.avi at 60% opacity
+};
+
+// Whether the mask's inside goes unconverted on a case's frames.
+enum class Inside {
+    Converted,
+    Skipped,
+    // Expected to be replaced (the overlay's size is misreported to the
+    // compositor), but not: every frame must be run again with it converted.
+    SkippedWrongly,
+};
+
 struct AreaCase {
     const char* name;
     std::int32_t left, top, right, bottom;
-    bool overlay;
+    Overlay overlay;
     std::function<void(FilterData&)> tune;
+    Inside inside = Inside::Converted;
 };
 
 void Shadow(FilterData& settings, int style, int size, int shift) {
@@ -47,45 +69,69 @@ void Border(FilterData& settings, int size) {
 }
 
 const AreaCase kAreaCases[] = {
-    {"CopyWithBorder", 20, 10, 83, 57, true, [](FilterData& s) { Border(s, 2); }},
-    {"FlatShadowStyle0", 30, 20, 109, 79, true, [](FilterData& s) { Shadow(s, 0, 12, 5); }},
-    {"RandomShadowStyle1", 30, 20, 109, 79, true,
-     [](FilterData& s) { Shadow(s, 1, 12, 5); s.fitToFrame = 1; }},
-    {"GradientStyle2Bilinear", 30, 20, 109, 79, true,
-     [](FilterData& s) { Shadow(s, 2, 14, 5); s.fitToFrame = 1; s.bilinear = 1; }},
-    {"RandomFixedStyle3NegativeShift", 40, 30, 109, 79, true,
-     [](FilterData& s) { Shadow(s, 3, 10, -6); Border(s, 3); s.fitToFrame = 1; }},
-    {"GradientFixedStyle4", 40, 30, 109, 79, true,
-     [](FilterData& s) { Shadow(s, 4, 10, 4); s.fitToFrame = 1; }},
-    {"FlatFixedStyle5NegativeShift", 40, 30, 109, 79, true,
+    {"CopyWithBorder", 20, 10, 83, 57, Overlay::Opaque, [](FilterData& s) { Border(s, 2); },
+     Inside::Skipped},
+    {"FlatShadowStyle0", 30, 20, 109, 79, Overlay::Opaque, [](FilterData& s) { Shadow(s, 0, 12, 5); }},
+    {"RandomShadowStyle1", 30, 20, 109, 79, Overlay::Opaque,
+     [](FilterData& s) { Shadow(s, 1, 12, 5); s.fitToFrame = 1; }, Inside::Skipped},
+    {"GradientStyle2Bilinear", 30, 20, 109, 79, Overlay::Opaque,
+     [](FilterData& s) { Shadow(s, 2, 14, 5); s.fitToFrame = 1; s.bilinear = 1; }, Inside::Skipped},
+    {"RandomFixedStyle3NegativeShift", 40, 30, 109, 79, Overlay::Opaque,
+     [](FilterData& s) { Shadow(s, 3, 10, -6); Border(s, 3); s.fitToFrame = 1; }, Inside::Skipped},
+    {"GradientFixedStyle4", 40, 30, 109, 79, Overlay::Opaque,
+     [](FilterData& s) { Shadow(s, 4, 10, 4); s.fitToFrame = 1; }, Inside::Skipped},
+    {"FlatFixedStyle5NegativeShift", 40, 30, 109, 79, Overlay::Opaque,
      [](FilterData& s) { Shadow(s, 5, 12, -12); s.shadowColor = 0x0000FF; }},
-    {"OffLeftEdge", -30, 20, 40, 70, true,
-     [](FilterData& s) { Shadow(s, 3, 10, -4); Border(s, 2); s.fitToFrame = 1; }},
-    {"OffTopEdge", 50, -40, 120, 30, true,
-     [](FilterData& s) { Shadow(s, 1, 10, 0); s.fitToFrame = 1; s.bilinear = 1; }},
-    {"OffRightEdge", 130, 20, 220, 90, true, [](FilterData& s) { Shadow(s, 2, 20, 0); }},
-    {"OffBottomEdge", 10, 100, 90, 160, true,
-     [](FilterData& s) { Shadow(s, 4, 16, 6); Border(s, 1); s.fitToFrame = 1; }},
-    {"ShadowOnlyInsideFrame", 150, 110, 400, 300, true, [](FilterData& s) { Shadow(s, 1, 25, 3); }},
-    {"WhollyOffTheFrame", 500, 500, 600, 600, true,
+    {"OffLeftEdge", -30, 20, 40, 70, Overlay::Opaque,
+     [](FilterData& s) { Shadow(s, 3, 10, -4); Border(s, 2); s.fitToFrame = 1; }, Inside::Skipped},
+    {"OffTopEdge", 50, -40, 120, 30, Overlay::Opaque,
+     [](FilterData& s) { Shadow(s, 1, 10, 0); s.fitToFrame = 1; s.bilinear = 1; }, Inside::Skipped},
+    {"OffRightEdge", 130, 20, 220, 90, Overlay::Opaque, [](FilterData& s) { Shadow(s, 2, 20, 0); }},
+    {"OffBottomEdge", 10, 100, 90, 160, Overlay::Opaque,
+     [](FilterData& s) { Shadow(s, 4, 16, 6); Border(s, 1); s.fitToFrame = 1; }, Inside::Skipped},
+    {"ShadowOnlyInsideFrame", 150, 110, 400, 300, Overlay::Opaque, [](FilterData& s) { Shadow(s, 1, 25, 3); }},
+    {"WhollyOffTheFrame", 500, 500, 600, 600, Overlay::Opaque,
      [](FilterData& s) { Shadow(s, 1, 10, 3); Border(s, 2); }},
-    {"CoveringTheFrame", -1000000, -1000000, 1000000, 1000000, true,
-     [](FilterData& s) { Shadow(s, 3, 8, -3); s.fitToFrame = 1; }},
-    {"ExtremeCorners", INT_MIN, INT_MIN, INT_MAX, INT_MAX, true,
+    {"CoveringTheFrame", -1000000, -1000000, 1000000, 1000000, Overlay::Opaque,
+     [](FilterData& s) { Shadow(s, 3, 8, -3); s.fitToFrame = 1; }, Inside::Skipped},
+    {"ExtremeCorners", INT_MIN, INT_MIN, INT_MAX, INT_MAX, Overlay::Opaque,
      [](FilterData& s) { Shadow(s, 1, 8, 2); Border(s, 1); }},
-    {"RightCornerWrapsAround", 100, 10, INT_MIN + 50, 60, true,
+    {"RightCornerWrapsAround", 100, 10, INT_MIN + 50, 60, Overlay::Opaque,
      [](FilterData& s) { Shadow(s, 1, 8, 2); Border(s, 1); }},
-    {"InvertedCorners", 100, 90, 20, 10, true, [](FilterData& s) { Border(s, 2); }},
-    {"PlaceholderWithoutOverlay", 25, 25, 85, 65, false,
-     [](FilterData& s) { Shadow(s, 3, 10, 3); Border(s, 2); }},
-    {"RangeLeavesOtherFramesAlone", 20, 20, 90, 80, true,
+    {"InvertedCorners", 100, 90, 20, 10, Overlay::Opaque, [](FilterData& s) { Border(s, 2); }},
+    {"PlaceholderWithoutOverlay", 25, 25, 85, 65, Overlay::None,
+     [](FilterData& s) { Shadow(s, 3, 10, 3); Border(s, 2); }, Inside::Skipped},
+    {"RangeLeavesOtherFramesAlone", 20, 20, 90, 80, Overlay::Opaque,
      [](FilterData& s) {
          Shadow(s, 1, 10, 3);
          s.useFrameRange = 1;
          s.rangeStart = 1;
          s.rangeEnd = 3;
      }},
+    // The overlay is 64 x 48; "w64" as corners gives a mask 63 wide.
+    {"OneToOneAsLarge", 30, 20, 94, 68, Overlay::Opaque,
+     [](FilterData& s) { Shadow(s, 1, 9, 4); Border(s, 2); }, Inside::Skipped},
+    {"OneToOneLargerThanTheMask", 31, 21, 70, 50, Overlay::Opaque,
+     [](FilterData& s) { Shadow(s, 3, 8, -5); }, Inside::Skipped},
+    {"OneToOneSmallerThanTheMask", 30, 20, 130, 100, Overlay::Opaque,
+     [](FilterData& s) { Shadow(s, 1, 9, 4); Border(s, 1); }},
+    {"OneToOneSmallerMisreported", 30, 20, 130, 100, Overlay::Opaque,
+     [](FilterData& s) { Shadow(s, 1, 9, 4); Border(s, 1); }, Inside::SkippedWrongly},
+    {"StretchedWithAlpha", 30, 20, 109, 79, Overlay::Alpha,
+     [](FilterData& s) { Shadow(s, 1, 12, 5); s.fitToFrame = 1; s.bilinear = 1; }},
+    {"OneToOneWithAlpha", 30, 20, 94, 68, Overlay::Alpha, [](FilterData& s) { Border(s, 2); }},
+    {"StretchedAtOpacity", 30, 20, 109, 79, Overlay::Faded,
+     [](FilterData& s) { Shadow(s, 3, 10, -4); Border(s, 2); s.fitToFrame = 1; }},
+    // Overlay frames 9 to 11 show on frames 0 to 2; the later ones have none.
+    {"OverlayRunsOutShowingTheMain", 30, 20, 109, 79, Overlay::Opaque,
+     [](FilterData& s) { Shadow(s, 1, 12, 5); s.fitToFrame = 1; s.frameOffset = 9; s.maintainBlack = 0; },
+     Inside::Skipped},
+    {"OverlayRunsOutShowingBlack", 30, 20, 109, 79, Overlay::Opaque,
+     [](FilterData& s) { Shadow(s, 1, 12, 5); s.fitToFrame = 1; s.frameOffset = 9; s.maintainBlack = 1; },
+     Inside::Skipped},
 };
+
+void PrintTo(const AreaCase& test, std::ostream* os) { *os << test.name; }
 
 FilterData SettingsOf(const AreaCase& test) {
     FilterData settings = DialogDefaultSettings();
@@ -99,6 +145,49 @@ FilterData SettingsOf(const AreaCase& test) {
     return settings;
 }
 
+// A 64 x 48 overlay whose alpha grows from transparent at the left to
+// opaque at the right, over changing colours.
+std::string AlphaOverlayClip() {
+    static const ScratchFolder folder;
+    static const std::string path = [] {
+        const std::string made = folder / "alpha.mov";
+        RunFfmpeg("-f lavfi -i \"testsrc2=s=64x48:r=25:d=0.48,format=rgba,geq=r='r(X,Y)':"
+                  "g='g(X,Y)':b='b(X,Y)':a='X*4'\" -c:v png '" + made + "'");
+        return made;
+    }();
+    return path;
+}
+
+std::string OverlayPath(Overlay overlay) {
+    switch (overlay) {
+    case Overlay::None:
+        return "";
+    case Overlay::Alpha:
+        return AlphaOverlayClip();
+    case Overlay::Opaque:
+    case Overlay::Faded:
+        break;
+    }
+    return Clip("overlay.avi");
+}
+
+std::optional<BlendingBitmapOperations> BlendOf(Overlay overlay) {
+    constexpr int kOpacityPercent = 60;
+    BlendSettings blend;
+    switch (overlay) {
+    case Overlay::Alpha:
+        return BlendingBitmapOperations(blend);
+    case Overlay::Faded:
+        blend.useSourceAlpha = false;
+        blend.opacity = OpacityFromPercent(kOpacityPercent);
+        return BlendingBitmapOperations(blend);
+    case Overlay::None:
+    case Overlay::Opaque:
+        break;
+    }
+    return std::nullopt;
+}
+
 class AreaEquivalence : public testing::TestWithParam<AreaCase> {
 protected:
     static void SetUpTestSuite() { TestClips(); }
@@ -106,7 +195,9 @@ protected:
 
 TEST_P(AreaEquivalence, EqualsTheWholeFrameRunAndLeavesTheRestAlone) {
     const AreaCase& test = GetParam();
-    const OverlaySetup setup{SettingsOf(test), test.overlay ? Clip("overlay.avi") : "", ""};
+    const OverlaySetup setup{SettingsOf(test), OverlayPath(test.overlay), ""};
+    const std::optional<BlendingBitmapOperations> blend = BlendOf(test.overlay);
+    const VBitmapOperations* operations = blend ? &blend->table : nullptr;
     FilterModuleSession module;
 
     // The filter handed whole frames, as a host would.
@@ -116,6 +207,9 @@ TEST_P(AreaEquivalence, EqualsTheWholeFrameRunAndLeavesTheRestAlone) {
         SyntheticClip clip(kWidth, kHeight, kFrames, AVRational{25, 1}, ClipPattern::Landscape);
         OverlayFilter filter(module, setup);
         ProcessingPass pass(filter.instance(), kWidth, kHeight);
+        if (operations != nullptr) {
+            filter.instance().activation().dst->bitmap.operations = operations;
+        }
         SeedRandom(kSeed);
         FramePtr frame = NewFrame();
         long number = 0;
@@ -133,10 +227,15 @@ TEST_P(AreaEquivalence, EqualsTheWholeFrameRunAndLeavesTheRestAlone) {
 
     SyntheticClip clip(kWidth, kHeight, kFrames, AVRational{25, 1}, ClipPattern::Landscape);
     OverlayFilter filter(module, setup);
+    if (test.inside == Inside::SkippedWrongly) {
+        filter.record().overlayWidth = INT_MAX;
+        filter.record().overlayHeight = INT_MAX;
+    }
     PictureRect area;
     {
         AreaCompositor compositor(filter.instance(), clip.format());
-        compositor.Start();
+        compositor.Start(operations);
+        EXPECT_EQ(!compositor.skippedInside().empty(), test.inside != Inside::Converted);
         SeedRandom(kSeed);
         area = compositor.area();
         FramePtr frame = NewFrame();

@@ -186,4 +186,43 @@ INSTANTIATE_TEST_SUITE_P(OddFrames, ChromaGrid, ::testing::ValuesIn(kAlignCases)
                              return std::string(info.param.name);
                          });
 
+// Inward: what lies wholly inside, a chroma block cut by the frame's edge
+// counting as whole.
+const AlignCase kShrinkCases[] = {
+    {"Yuv420OddRect", AV_PIX_FMT_YUV420P, {3, 5, 4, 3}, {4, 6, 2, 2}},
+    {"Yuv420TooThinIsEmpty", AV_PIX_FMT_YUV420P, {3, 5, 2, 2}, {4, 6, 0, 0}},
+    {"Yuv420ToOddCorner", AV_PIX_FMT_YUV420P, {17, 11, 4, 4}, {18, 12, 3, 3}},
+    {"Yuv420PastTheFrame", AV_PIX_FMT_YUV420P, {15, 11, 50, 50}, {16, 12, 5, 3}},
+    {"Yuv420BeforeTheFrame", AV_PIX_FMT_YUV420P, {-5, -3, 8, 6}, {0, 0, 2, 2}},
+    {"Yuv411OddRect", AV_PIX_FMT_YUV411P, {5, 5, 9, 3}, {8, 5, 4, 3}},
+    {"Yuv440OddRect", AV_PIX_FMT_YUV440P, {3, 5, 4, 3}, {3, 6, 4, 2}},
+    {"Yuv444Unchanged", AV_PIX_FMT_YUV444P, {3, 5, 4, 3}, {3, 5, 4, 3}},
+};
+
+class ChromaGridInside : public ::testing::TestWithParam<AlignCase> {};
+
+TEST_P(ChromaGridInside, ShrinksInwardAndClips) {
+    const AlignCase& c = GetParam();
+    const PictureConverter converter(c.format, AVCOL_SPC_BT709, AVCOL_RANGE_MPEG,
+                                     AVCHROMA_LOC_LEFT, kOddWidth, kOddHeight);
+    const PictureRect shrunk = converter.ShrinkToChromaGrid(c.rect);
+    EXPECT_EQ(shrunk.x, c.expected.x);
+    EXPECT_EQ(shrunk.y, c.expected.y);
+    EXPECT_EQ(shrunk.width, c.expected.width);
+    EXPECT_EQ(shrunk.height, c.expected.height);
+    // On the grid: aligning it again leaves it as it is.
+    const PictureRect again = converter.AlignToChromaGrid(shrunk);
+    if (!shrunk.empty()) {
+        EXPECT_EQ(again.x, shrunk.x);
+        EXPECT_EQ(again.width, shrunk.width);
+        EXPECT_EQ(again.y, shrunk.y);
+        EXPECT_EQ(again.height, shrunk.height);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(OddFrames, ChromaGridInside, ::testing::ValuesIn(kShrinkCases),
+                         [](const ::testing::TestParamInfo<AlignCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
 }  // namespace
