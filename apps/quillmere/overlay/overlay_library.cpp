@@ -5,30 +5,40 @@
 
 #include "apps/quillmere/overlay/overlay_prescaler.h"
 #include "apps/quillmere/overlay/overlay_timeline.h"
+#include "apps/quillmere/overlay/shared_records.h"
+#include "apps/quillmere/runner_error.h"
 #include "source/ffmpeg_stream_info.h"
 #include "source/platform_avi_library.h"
 
 namespace {
 
+// Scaled frames kept for overlays whose frames come round again.
+constexpr std::size_t kScaledFramesBudget = std::size_t{64} << 20;
+
 struct ReaderState {
     std::shared_ptr<const OverlayTimeline> timeline;
     std::unique_ptr<OverlayPrescaler> prescaler;
-    // The frame scaled last and its record: a still, or an overlay slower
-    // than the main, asks for one frame many times in a row.
-    long scaledFrame = -1;
-    void* scaledRecord = nullptr;
+    ScaledFrameCache scaled;
+    // The platform's record copied last for a recording, and its frame:
+    // a still, or an overlay slower than the main, is copied once.
+    long copiedFrame = -1;
+    SharedRecord copied;
 };
 
 // The adaptation in place and what it keeps per stream and per reader. The
 // filter's calls come from the thread that opened the overlay and from the
-// one that runs it; the lock keeps the tables whole between them. Handles
-// may be released after the adaptation has ended (the module releases what
-// it opened when it is unloaded): without a state every call passes through.
+// ones that run it; `lock` keeps the tables whole between them, and
+// `fetching` makes one fetch at a time (readers, scalers and the pool have
+// one user). Handles may be released after the adaptation has ended (the
+// module releases what it opened when it is unloaded): without a state every
+// call passes through.
 struct AdaptationState {
     OverlayAdaptation adaptation;
     std::mutex lock;
+    std::mutex fetching;
     std::map<AviStreamHandle, std::shared_ptr<const OverlayTimeline>> streams;
     std::map<FrameGetterHandle, ReaderState> readers;
+    RecordPool pool;
 };
 AdaptationState* g_state = nullptr;
 
@@ -100,44 +110,88 @@ FrameGetterHandle StreamGetFrameOpen(AviStreamHandle stream, BITMAPINFOHEADER* w
     return reader;
 }
 
+// Frame `frame` scaled, from the reader's cache when it was scaled before.
+SharedRecord ScaledFrame(FrameGetterHandle reader, ReaderState& state, long frame) {
+    SharedRecord record;
+    if (state.scaled.Find(frame, record)) {
+        return record;
+    }
+    if (void* decoded = Platform().StreamGetFrame(reader, frame)) {
+        std::shared_ptr<std::vector<std::uint8_t>> buffer = g_state->pool.Take();
+        if (state.prescaler->Scale(decoded, *buffer)) {
+            record = std::move(buffer);
+        }
+    }
+    state.scaled.Add(frame, record);
+    return record;
+}
+
+// The platform's record of frame `frame`, copied to outlast the reader's next fetch.
+SharedRecord CopiedFrame(ReaderState* state, long frame, const void* decoded) {
+    if (state != nullptr && state->copied != nullptr && state->copiedFrame == frame) {
+        return state->copied;
+    }
+    const std::size_t bytes = RecordBytes(decoded);
+    if (bytes == 0) {
+        throw RunnerError("an overlay frame came in a layout that cannot be kept");
+    }
+    std::shared_ptr<std::vector<std::uint8_t>> buffer = g_state->pool.Take();
+    const auto* first = static_cast<const std::uint8_t*>(decoded);
+    buffer->assign(first, first + bytes);
+    if (state != nullptr) {
+        state->copiedFrame = frame;
+        state->copied = buffer;
+    }
+    return buffer;
+}
+
 void* StreamGetFrame(FrameGetterHandle reader, long position) {
-    const OverlayTimeline* timeline = nullptr;
-    OverlayPrescaler* prescaler = nullptr;
-    ReaderState* scaling = nullptr;
-    if (g_state != nullptr) {
+    if (const OverlayFetchLog* replaying = ReplayingLog()) {
+        return replaying->Find(reader, position);
+    }
+    if (g_state == nullptr) {
+        return Platform().StreamGetFrame(reader, position);
+    }
+    std::lock_guard<std::mutex> fetchingHold(g_state->fetching);
+    ReaderState* state = nullptr;
+    {
         std::lock_guard<std::mutex> hold(g_state->lock);
         const auto found = g_state->readers.find(reader);
         if (found != g_state->readers.end()) {
-            ReaderState& state = found->second;
-            timeline = state.timeline.get();
+            state = &found->second;
             // Made once the mask's size is known: frames fetched while the
             // overlay is being opened go through unscaled.
             const OverlayAdaptation& adaptation = g_state->adaptation;
-            if (state.prescaler == nullptr && adaptation.scaler != OverlayScaler::Filter &&
+            if (state->prescaler == nullptr && adaptation.scaler != OverlayScaler::Filter &&
                 adaptation.scaledWidth > 0 && adaptation.scaledHeight > 0) {
-                state.prescaler = std::make_unique<OverlayPrescaler>(
+                state->prescaler = std::make_unique<OverlayPrescaler>(
                     adaptation.scaledWidth, adaptation.scaledHeight,
                     SwsFlagsOf(adaptation.scaler), adaptation.premultiplyBeforeScaling);
+                state->scaled =
+                    ScaledFrameCache(adaptation.framesComeRound ? kScaledFramesBudget : 0);
             }
-            prescaler = state.prescaler.get();
-            scaling = &state;
         }
     }
+    OverlayFetchLog* recording = RecordingLog();
+    const OverlayTimeline* timeline = state != nullptr ? state->timeline.get() : nullptr;
     const long frame = timeline != nullptr ? timeline->OverlayFrameFor(position) : position;
+    void* result = nullptr;
+    SharedRecord kept;
     if (frame < 0) {
-        return nullptr;
+        // Before the overlay's first frame or past its last: no frame.
+    } else if (state != nullptr && state->prescaler != nullptr) {
+        kept = ScaledFrame(reader, *state, frame);
+        result = kept != nullptr ? const_cast<std::uint8_t*>(kept->data()) : nullptr;
+    } else {
+        result = Platform().StreamGetFrame(reader, frame);
+        if (recording != nullptr && result != nullptr) {
+            kept = CopiedFrame(state, frame, result);
+        }
     }
-    if (prescaler == nullptr) {
-        return Platform().StreamGetFrame(reader, frame);
+    if (recording != nullptr) {
+        recording->Add(reader, position, std::move(kept));
     }
-    // Only the thread that runs the filter fetches once the mask is known.
-    if (frame == scaling->scaledFrame && scaling->scaledRecord != nullptr) {
-        return scaling->scaledRecord;
-    }
-    void* record = Platform().StreamGetFrame(reader, frame);
-    scaling->scaledRecord = record != nullptr ? prescaler->Scale(record) : nullptr;
-    scaling->scaledFrame = frame;
-    return scaling->scaledRecord;
+    return result;
 }
 
 long StreamLength(AviStreamHandle stream) {
@@ -194,7 +248,8 @@ void AdaptedOverlayLibrary::ScaleTo(int width, int height) {
     g_state->adaptation.scaledHeight = height;
     for (auto& reader : g_state->readers) {
         reader.second.prescaler.reset();
-        reader.second.scaledRecord = nullptr;
-        reader.second.scaledFrame = -1;
+        reader.second.scaled = ScaledFrameCache();
     }
 }
+
+bool OverlayFetchesShareable() { return g_state != nullptr; }

@@ -3,7 +3,7 @@
 // adaptations. The filter asks for overlay frames by number in main-frame
 // units; here those numbers become the overlay's own frames (by time, or a
 // still held for the whole clip), and with a filtered scaler each frame is
-// scaled to the mask before the filter copies it.
+// scaled to the mask, once, before the filter copies it.
 #pragma once
 
 #include <memory>
@@ -23,6 +23,9 @@ struct OverlayAdaptation {
     // With a filtered scaler: scale 32-bit frames premultiplied by their
     // alpha (for an overlay blended by straight alpha).
     bool premultiplyBeforeScaling = false;
+    // With a filtered scaler: the overlay's frames come round again (it
+    // repeats), so scaled frames are worth keeping beyond the last one.
+    bool framesComeRound = false;
 };
 
 // Puts the adapted library in place for the object's lifetime (the one in
@@ -39,3 +42,7 @@ public:
 private:
     const struct AviLibrary* previous_ = nullptr;
 };
+
+// True while an adapted library is in place: the filter's overlay fetches
+// can then be recorded and replayed on other threads (overlay_fetch_log.h).
+bool OverlayFetchesShareable();

@@ -1,5 +1,6 @@
 #include "apps/quillmere/overlay/overlay_prescaler.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "host/win_types.h"
@@ -7,6 +8,8 @@
 namespace {
 
 constexpr std::int64_t kLargestSide = 16384;
+
+std::atomic<long> g_scaledFrames{0};
 
 std::int64_t RowBytes(std::int64_t width, int bitCount) {
     return (width * bitCount / 8 + 3) & ~std::int64_t{3};
@@ -21,7 +24,7 @@ AVPixelFormat FormatOf(int bitCount) {
 OverlayPrescaler::OverlayPrescaler(int width, int height, int swsFlags, bool premultiplyAlpha)
     : width_(width), height_(height), flags_(swsFlags), premultiplyAlpha_(premultiplyAlpha) {}
 
-void* OverlayPrescaler::Scale(const void* record) {
+bool OverlayPrescaler::Scale(const void* record, std::vector<std::uint8_t>& scaled) {
     BITMAPINFOHEADER header;
     std::memcpy(&header, record, sizeof header);
     const int bitCount = header.biBitCount;
@@ -30,7 +33,7 @@ void* OverlayPrescaler::Scale(const void* record) {
     if ((bitCount != 24 && bitCount != 32) || header.biCompression != BI_RGB ||
         header.biWidth <= 0 || header.biWidth > kLargestSide || sourceHeight <= 0 ||
         sourceHeight > kLargestSide || width_ <= 0 || height_ <= 0) {
-        return nullptr;
+        return false;
     }
     const AVPixelFormat format = FormatOf(bitCount);
     // The cached context is freed by the call when it is replaced.
@@ -39,7 +42,7 @@ void* OverlayPrescaler::Scale(const void* record) {
                                        format, flags_ | SWS_ACCURATE_RND, nullptr, nullptr,
                                        nullptr));
     if (scaler_ == nullptr) {
-        return nullptr;
+        return false;
     }
     // Both records are walked from their top picture row: a bottom-up
     // record from its last stored row, with a negative stride.
@@ -63,17 +66,20 @@ void* OverlayPrescaler::Scale(const void* record) {
     const int sourceStride = static_cast<int>(header.biHeight > 0 ? -sourceRow : sourceRow);
 
     const std::int64_t row = RowBytes(width_, bitCount);
-    output_.resize(sizeof(BITMAPINFOHEADER) + static_cast<std::size_t>(row * height_));
-    BITMAPINFOHEADER scaled = header;
-    scaled.biSize = sizeof(BITMAPINFOHEADER);
-    scaled.biWidth = width_;
-    scaled.biHeight = height_;
-    scaled.biSizeImage = static_cast<DWORD>(row * height_);
-    std::memcpy(output_.data(), &scaled, sizeof scaled);
-    std::uint8_t* bits = output_.data() + sizeof(BITMAPINFOHEADER);
+    scaled.resize(sizeof(BITMAPINFOHEADER) + static_cast<std::size_t>(row * height_));
+    BITMAPINFOHEADER scaledHeader = header;
+    scaledHeader.biSize = sizeof(BITMAPINFOHEADER);
+    scaledHeader.biWidth = width_;
+    scaledHeader.biHeight = height_;
+    scaledHeader.biSizeImage = static_cast<DWORD>(row * height_);
+    std::memcpy(scaled.data(), &scaledHeader, sizeof scaledHeader);
+    std::uint8_t* bits = scaled.data() + sizeof(BITMAPINFOHEADER);
     std::uint8_t* top = bits + row * (height_ - 1);
     const int stride = static_cast<int>(-row);
     sws_scale(scaler_.get(), &sourceTop, &sourceStride, 0, static_cast<int>(sourceHeight), &top,
               &stride);
-    return output_.data();
+    ++g_scaledFrames;
+    return true;
 }
+
+long OverlayPrescaler::ScaledFrameCount() { return g_scaledFrames.load(); }

@@ -18,9 +18,13 @@ public:
     // `swsFlags`: SWS_AREA, SWS_BICUBIC, SWS_LANCZOS, ...
     OverlayPrescaler(int width, int height, int swsFlags, bool premultiplyAlpha);
 
-    // The scaled record, valid until the next call; null for a record it
-    // cannot read.
-    void* Scale(const void* record);
+    // Scales `record` into `scaled` (resized to fit); false for a record
+    // it cannot read.
+    bool Scale(const void* record, std::vector<std::uint8_t>& scaled);
+
+    // Frames scaled by all prescalers so far: what a run's scaling costs,
+    // counted rather than timed.
+    static long ScaledFrameCount();
 
 private:
     int width_;
@@ -29,5 +33,4 @@ private:
     bool premultiplyAlpha_;
     std::vector<std::uint8_t> premultiplied_;
     ScaleContextPtr scaler_;  // kept across frames of one shape
-    std::vector<std::uint8_t> output_;
 };

@@ -1,13 +1,19 @@
-// Runs the filter over the main video's frames in a pipeline of three
-// threads (decode and convert, filter, encode) joined by bounded queues, so
-// that decoding and encoding overlap the compositing.
+// Runs the filter over the main video's frames in a pipeline of threads
+// (decode and convert, filter, encode) joined by queues, so that decoding
+// and encoding overlap the compositing.
 //
-// The filter thread makes the processing pass itself: the start procedure
-// seeds the filter's per-thread random generator, so it and every run
-// procedure call must share a thread.
+// The filter stage runs on one thread, or on several that each filter a
+// frame of their own. The frames are independent but for what the filter
+// carries from one to the next: the random generator of the shadow styles
+// and the overlay reader, which decodes in order. So each frame is first
+// rehearsed, in frame order and one at a time, on a bitmap of one pixel:
+// that fetches its overlay frames and gives the generator's state at its
+// start; the frame is then filtered with that state and those frames, and
+// the frames go out in order. The pictures are those of one thread.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "apps/quillmere/pipeline/frame_stream.h"
@@ -26,7 +32,16 @@ struct CompositeJob {
     std::vector<const AVStream*> carriedStreams;
     // The bitmap operations of the output frame (null: the host's plain ones).
     const VBitmapOperations* outputOperations = nullptr;
+    // Frames filtered at once: 0, one per core. Several only where the
+    // filter's overlay fetches can be shared (OverlayFetchesShareable).
+    int filterThreads = 0;
+    // The random generator's state once the pass has started (none: the
+    // start procedure's, from the clock).
+    std::optional<std::uint32_t> randomSeed;
 };
+
+// The filter threads a job gets.
+int FilterThreadsFor(const CompositeJob& job);
 
 // Returns the number of frames composited. Throws the first error of any
 // stage (RunnerError "interrupted" after SIGINT/SIGTERM); the sinks are then

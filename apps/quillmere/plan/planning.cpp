@@ -74,6 +74,7 @@ OverlayAdaptation AdaptationFor(const CommandLine& line, const InputFacts& facts
     if (line.scaler != OverlayScaler::Filter) {
         adaptation.scaledWidth = settings.maskRight - settings.maskLeft;
         adaptation.scaledHeight = settings.maskBottom - settings.maskTop;
+        adaptation.framesComeRound = settings.repeatVideo != 0;
     }
     return adaptation;
 }
