@@ -71,8 +71,9 @@ FilterInstance::~FilterInstance() {
     }
 }
 
-ProcessingPass::ProcessingPass(FilterInstance& instance, int width, int height)
-    : instance_(instance) {
+ProcessingPass::ProcessingPass(FilterInstance& instance, int width, int height,
+                               FrameMemory memory)
+    : instance_(instance), memory_(memory) {
     if (width <= 0 || height <= 0) {
         throw std::invalid_argument("frames of " + std::to_string(width) + " x " +
                                     std::to_string(height) + " pixels cannot be processed");
@@ -84,8 +85,11 @@ ProcessingPass::ProcessingPass(FilterInstance& instance, int width, int height)
         throw std::invalid_argument("frames of " + std::to_string(width) + " x " +
                                     std::to_string(height) + " pixels are too large");
     }
-    sourcePixels_ = FrameBuffer(static_cast<long>(sourcePitch), height);
-    LayOut(source_, sourcePixels_.data(), width, height, static_cast<long>(sourcePitch));
+    if (memory_ == FrameMemory::Pass) {
+        sourcePixels_ = FrameBuffer(static_cast<long>(sourcePitch), height);
+    }
+    LayOut(source_, sourcePixels_.empty() ? nullptr : sourcePixels_.data(), width, height,
+           static_cast<long>(sourcePitch));
     // The output starts as the source's twin; the parameter procedure may
     // change its pitch.
     output_ = source_;
@@ -127,8 +131,11 @@ void ProcessingPass::Begin() {
             throw std::runtime_error("the filter set an output pitch of " + std::to_string(pitch) +
                                      " bytes, too large for " + std::to_string(height) + " rows");
         }
-        outputPixels_ = FrameBuffer(pitch, height);
-        LayOut(output_, outputPixels_.data(), width, height, pitch);
+        if (memory_ == FrameMemory::Pass) {
+            outputPixels_ = FrameBuffer(pitch, height);
+        }
+        LayOut(output_, outputPixels_.empty() ? nullptr : outputPixels_.data(), width, height,
+               pitch);
     } else {
         output_ = source_;
     }

@@ -44,12 +44,21 @@ private:
 // own; without it the filter works in place on the source buffer.
 constexpr long kFilterParamSwapBuffers = 1;
 
+// Who holds the memory of a pass's frames.
+enum class FrameMemory {
+    Pass,    // the pass allocates both frames
+    Caller,  // none is allocated: the caller points both bitmaps' `data` at
+             // frames of its own before every run (LoadSource and
+             // StoreOutput are then not for use)
+};
+
 // One processing pass over frames of one size: the constructor runs the
 // parameter and start procedures, RunFrame the run procedure, and
 // Finish (or the destructor) the end procedure, once.
 class ProcessingPass {
 public:
-    ProcessingPass(FilterInstance& instance, int width, int height);
+    ProcessingPass(FilterInstance& instance, int width, int height,
+                   FrameMemory memory = FrameMemory::Pass);
     ~ProcessingPass();
     ProcessingPass(const ProcessingPass&) = delete;
     ProcessingPass& operator=(const ProcessingPass&) = delete;
@@ -93,4 +102,5 @@ private:
     FilterStateInfo state_{};
     long paramResult_ = 0;
     bool finished_ = false;
+    FrameMemory memory_;
 };

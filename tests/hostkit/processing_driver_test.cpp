@@ -174,6 +174,28 @@ INSTANTIATE_TEST_SUITE_P(
                       PassLayout{5, 4 * 5, 1, 24, 20, true},
                       PassLayout{7, 0, 0, 32, 32, false}));  // in place
 
+// A caller that keeps its frames itself gets a pass laid out as usual, but
+// with no memory of the pass's own, and runs on the frames it points at.
+TEST(ProcessingPass, RunsOnTheCallersFramesWhenItHoldsThem) {
+    const FilterDefinition definition = ProbeDefinition();
+    FilterInstance instance(definition);
+    instance.recordAs<ProbeRecord>().paramResult = kFilterParamSwapBuffers;
+    ProcessingPass pass(instance, 5, 2, FrameMemory::Caller);
+    VBitmap& source = pass.source().bitmap;
+    VBitmap& output = instance.activation().dst->bitmap;
+    EXPECT_EQ(source.data, nullptr);
+    EXPECT_EQ(output.data, nullptr);
+    EXPECT_EQ(source.pitch, 24);
+    std::vector<Pixel32> in(12, 0x00123456u);
+    std::vector<Pixel32> out(12, 0);
+    source.data = in.data();
+    output.data = out.data();
+    pass.RunFrame(0);
+    EXPECT_EQ(out[0], ~0x00123456u);
+    EXPECT_EQ(out[6], ~0x00123456u);
+    EXPECT_EQ(out[5], 0u) << "the row's padding is not the filter's";
+}
+
 TEST(ProcessingPass, CallsParameterStartRunAndEndInTheHostsOrder) {
     const FilterDefinition definition = ProbeDefinition();
     FilterInstance instance(definition);

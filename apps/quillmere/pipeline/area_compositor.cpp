@@ -142,6 +142,7 @@ AreaCompositor::~AreaCompositor() {
 }
 
 AreaCompositor::Lane AreaCompositor::MakeLane(FilterInstance* own, int width, int height,
+                                              FrameMemory memory,
                                               const VBitmapOperations* outputOperations) {
     Lane lane;
     if (own != nullptr) {
@@ -152,7 +153,7 @@ AreaCompositor::Lane AreaCompositor::MakeLane(FilterInstance* own, int width, in
         lane.copy = std::make_unique<FilterInstance>(instance_);
         lane.instance = lane.copy.get();
     }
-    lane.pass = std::make_unique<ProcessingPass>(*lane.instance, width, height);
+    lane.pass = std::make_unique<ProcessingPass>(*lane.instance, width, height, memory);
     if (outputOperations != nullptr) {
         lane.instance->activation().dst->bitmap.operations = outputOperations;
     }
@@ -173,17 +174,20 @@ void AreaCompositor::Start(const VBitmapOperations* outputOperations, int lanes)
     record_.maskTop -= bitmapTop_;
     record_.maskBottom -= bitmapTop_;
     maskMoved_ = true;
-    lanes_.push_back(MakeLane(&instance_, bitmapWidth_, bitmapHeight_, outputOperations));
+    // The lanes run on the buffers of the frames on their way.
+    lanes_.push_back(
+        MakeLane(&instance_, bitmapWidth_, bitmapHeight_, FrameMemory::Caller, outputOperations));
     ProcessingPass& pass = *lanes_.front().pass;
     if (pass.source().bitmap.pitch != sourcePitch_) {
         throw RunnerError("the processing pass laid out its frames unexpectedly");
     }
     separateOutput_ = (pass.paramResult() & kFilterParamSwapBuffers) != 0;
     for (int lane = 1; lane < lanes; ++lane) {
-        lanes_.push_back(MakeLane(nullptr, bitmapWidth_, bitmapHeight_, outputOperations));
+        lanes_.push_back(MakeLane(nullptr, bitmapWidth_, bitmapHeight_, FrameMemory::Caller,
+                                  outputOperations));
     }
     if (lanes > 1) {
-        rehearsal_ = MakeLane(nullptr, 1, 1, nullptr);
+        rehearsal_ = MakeLane(nullptr, 1, 1, FrameMemory::Pass, nullptr);
     }
     // The inside can go unconverted only where the overlay is copied, not
     // blended, and where the filter leaves its source as it was.
@@ -278,8 +282,9 @@ void AreaCompositor::Run(const AVFrame& frame, AreaBuffers& buffers, long number
     RunOnce(runner, buffers, number);
 }
 
-void AreaCompositor::Rehearse(const AreaBuffers& buffers, long number) {
-    if (!buffers.loaded) {
+void AreaCompositor::Rehearse(long number) {
+    // Frames that Load passes over never reach the filter.
+    if (!converter_ || FrameLeftUntouched(settings_, static_cast<std::int32_t>(number))) {
         return;
     }
     if (!rehearsal_.pass) {

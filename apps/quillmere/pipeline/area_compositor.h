@@ -19,8 +19,8 @@
 // from the same random state, so the pictures are those of the full path.
 //
 // The steps of a frame can run on different threads, so that a pipeline
-// converts one frame while the filter works on the next: Load (any thread),
-// Run and Store (any thread, one frame per lane at a time). With one lane,
+// converts one frame while the filter works on the next: Load, Run and
+// Store (any thread; one frame per lane at a time). With one lane,
 // Run goes on from the calling thread's random generator; with several,
 // each frame is first rehearsed in frame order (Rehearse), which gives it
 // its generator state and its overlay frames.
@@ -71,10 +71,11 @@ public:
     // Runs the filter on lane `lane` for a loaded frame; `frame` is the one
     // loaded, for a mask's inside the run turns out to need.
     void Run(const AVFrame& frame, AreaBuffers& buffers, long number, int lane = 0);
-    // Runs the filter for a loaded frame on a bitmap of one pixel: the
-    // overlay frames it fetches and the random numbers it draws are those
-    // of the frame's real run, at almost none of the cost.
-    void Rehearse(const AreaBuffers& buffers, long number);
+    // Runs the filter for output frame `number`, if Load would convert it,
+    // on a bitmap of one pixel: the overlay frames it fetches and the random
+    // numbers it draws are those of the frame's real run, at almost none of
+    // the cost.
+    void Rehearse(long number);
     // Writes what the filter changed back into `frame`. A frame whose
     // buffers are shared is first copied into one of the compositor's own.
     void Store(AVFrame& frame, const AreaBuffers& buffers);
@@ -97,7 +98,7 @@ private:
         FilterInstance* instance = nullptr;
         std::unique_ptr<ProcessingPass> pass;
     };
-    Lane MakeLane(FilterInstance* own, int width, int height,
+    Lane MakeLane(FilterInstance* own, int width, int height, FrameMemory memory,
                   const VBitmapOperations* outputOperations);
     void RunOnce(Lane& lane, AreaBuffers& buffers, long number);
     void LoadRect(const AVFrame& frame, const PictureRect& rect, AreaBuffers& buffers) const;

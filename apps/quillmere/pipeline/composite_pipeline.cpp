@@ -36,7 +36,7 @@ class Pipeline {
     struct Slot {
         AVFrame* frame = nullptr;
         long number = 0;
-        AreaBuffers* area = nullptr;
+        AreaBuffers* area = nullptr;         // with one filter thread: converted on decoding
         OverlayFetchLog* fetches = nullptr;  // what its rehearsal fetched
         std::int64_t sequence = 0;           // its place in the filter threads' order
         bool stored = false;                 // written back by a filter thread
@@ -48,14 +48,16 @@ public:
           compositor_(*job.instance, job.source->format()),
           lanes_(FilterThreadsFor(job)) {
         const int frames = kFramesInFlight + lanes_ - 1;
-        buffers_.resize(static_cast<std::size_t>(frames));
+        // One filter thread takes frames converted on the decoder's thread;
+        // several convert their own frames, each into its own buffers.
+        buffers_.resize(static_cast<std::size_t>(lanes_ == 1 ? frames : lanes_));
         fetchLogs_.resize(static_cast<std::size_t>(frames));
         waiting_.resize(static_cast<std::size_t>(frames));
-        for (std::size_t index = 0; index < buffers_.size(); ++index) {
+        for (std::size_t index = 0; index < static_cast<std::size_t>(frames); ++index) {
             frames_.push_back(NewFrame());
             Slot slot;
             slot.frame = frames_.back().get();
-            slot.area = &buffers_[index];
+            slot.area = lanes_ == 1 ? &buffers_[index] : nullptr;
             slot.fetches = &fetchLogs_[index];
             free_.Push(slot);
         }
@@ -164,7 +166,9 @@ private:
                 continue;
             }
             slot.number = number;
-            compositor_.Load(*slot.frame, number, *slot.area);
+            if (slot.area != nullptr) {
+                compositor_.Load(*slot.frame, number, *slot.area);
+            }
             toFilter_.Push(slot);
         }
         toFilter_.Close();
@@ -188,9 +192,10 @@ private:
     }
 
     // One of several filter threads: takes the next frame and rehearses it
-    // (in frame order, one thread at a time), filters it with what the
-    // rehearsal gave, writes it back and passes it on in order.
+    // (in frame order, one thread at a time), then converts it, filters it
+    // with what the rehearsal gave, writes it back and passes it on in order.
     void FilterLane(int lane) {
+        AreaBuffers& area = buffers_[static_cast<std::size_t>(lane)];
         for (;;) {
             Slot slot;
             std::uint32_t frameState = 0;
@@ -204,16 +209,17 @@ private:
                 SeedRandom(frameState);
                 {
                     RecordingOverlayFetches recording(*slot.fetches);
-                    compositor_.Rehearse(*slot.area, slot.number);
+                    compositor_.Rehearse(slot.number);
                 }
                 sequenceState_ = RandomState();
             }
+            compositor_.Load(*slot.frame, slot.number, area);
             SeedRandom(frameState);
             {
                 ReplayingOverlayFetches replaying(*slot.fetches);
-                compositor_.Run(*slot.frame, *slot.area, slot.number, lane);
+                compositor_.Run(*slot.frame, area, slot.number, lane);
             }
-            compositor_.Store(*slot.frame, *slot.area);
+            compositor_.Store(*slot.frame, area);
             slot.stored = true;
             PassOnInOrder(slot);
         }
@@ -318,10 +324,10 @@ private:
 
     const CompositeJob& job_;
     // Converts areas on the decoder's thread, runs the filter on its own and
-    // converts back on the encoder's (with several filter threads, on theirs).
+    // converts back on the encoder's; several filter threads do all three.
     AreaCompositor compositor_;
     const int lanes_;
-    std::vector<AreaBuffers> buffers_;
+    std::vector<AreaBuffers> buffers_;  // per frame slot, or per filter thread
     std::vector<OverlayFetchLog> fetchLogs_;
     // Rehearsals, one at a time in frame order, and the generator's state
     // the next frame starts from.
