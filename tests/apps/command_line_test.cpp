@@ -115,6 +115,8 @@ const ValidCase kValidCases[] = {
          EXPECT_EQ(line.pictureLimit.maxSide, 20000);
          EXPECT_TRUE(line.strict);
      }},
+    {"FilterThreads", Render({"--filter-threads", "3"}),
+     [](const CommandLine& line) { EXPECT_EQ(line.filterThreads, 3); }},
     {"BorderTurnsOnWithItsSize", Render({"--border", "3", "--border-color", "ff0000"}),
      [](const CommandLine& line) {
          EXPECT_EQ(line.settings.borderOn, 1);
@@ -283,6 +285,7 @@ const InvalidCase kInvalidCases[] = {
     {"TimingUnknown", Render({"--overlay-timing", "slow"}), "one of time, frames"},
     {"AlphaUnknown", Render({"--alpha", "on"}), "one of straight, premultiplied, ignore"},
     {"OpacityOver100", Render({"--opacity", "101"}), "from 0 to 100"},
+    {"FilterThreadsNegative", Render({"--filter-threads", "-1"}), "from 0 to 64"},
     {"ScalerUnknown", Render({"--scaler", "sinc"}), "nearest, bilinear, area, bicubic, lanczos"},
     {"PositionUnknown", Render({"--position", "middle"}), "bottom-right"},
     {"PlaceWithoutMain", {"place"}, "MAIN"},

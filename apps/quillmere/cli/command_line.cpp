@@ -67,6 +67,8 @@ constexpr std::int64_t kInt32Max = INT32_MAX;
 constexpr std::int64_t kPercentMax = 100;
 // More encoder threads than any encoder here makes use of.
 constexpr std::int64_t kMaxEncoderThreads = 1024;
+// More filter threads than frames a pipeline could hold for them.
+constexpr std::int64_t kMaxFilterThreads = 64;
 constexpr std::int64_t kMaxStreamNumber = 1 << 16;
 
 std::pair<std::string, std::string> ParseKeyValue(const std::string& option,
@@ -368,6 +370,12 @@ const OptionRow kOptions[] = {
     {"--threads", nullptr, "N", kRender, "encoder threads (default 0: as many as the machine has)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.encoding.threads = ParseInteger(option, value, 0, kMaxEncoderThreads);
+     }},
+    {"--filter-threads", nullptr, "N", kRender,
+     "frames filtered at once, each on its own thread (default 0: one per core, up to 8); "
+     "the output is the same for any N",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.filterThreads = ParseInteger(option, value, 0, kMaxFilterThreads);
      }},
     {"--encoder-option", nullptr, "KEY=VALUE", kRender,
      "pass an option to the encoder as FFmpeg names it (g=50, x264-params=...); may be "

@@ -56,6 +56,7 @@ struct CommandLine {
     long videoStream = kDefaultVideoStream;    // --video-stream: the main's, from 0
     long overlayStream = kDefaultVideoStream;  // --overlay-stream
     EncoderRequest encoding;  // --codec, --crf, --preset, --threads, --encoder-option
+    int filterThreads = 0;    // --filter-threads: frames filtered at once; 0: one per core
     bool filterPixels = false;  // --rgb-output: the whole picture in the filter's pixels
     bool strict = false;      // --strict: overlay frames that fail to decode fail the job
     PictureLimit pictureLimit;  // --max-pixels

@@ -68,4 +68,5 @@ struct RenderJob {
     FrameWindow window;
     OutputPlan output;
     Reporting reporting;
+    int filterThreads = 0;  // frames filtered at once; 0: one per core
 };

@@ -172,6 +172,7 @@ RenderJob PlanJob(const CommandLine& typed, const InputFacts& facts) {
     job.overlay.adaptation = AdaptationFor(line, facts, job.settings, job.overlay.blend);
     job.scriptPath = line.scriptPath;
     job.reporting = Reporting{line.quiet, line.progressPath, line.statsPeriod};
+    job.filterThreads = line.filterThreads;
 
     switch (line.command) {
     case Command::Render:

@@ -28,6 +28,7 @@ int RunFrame(const CommandLine& line) {
     composite.outputOperations = filter.outputOperations();
     composite.sinks.push_back(&sink);
     composite.progress = &progress;
+    composite.filterThreads = 1;  // one frame
     composite.firstFrame = job.window.first;
     composite.lastFrame = job.window.last;
     RunComposite(composite);

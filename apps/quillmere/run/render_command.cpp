@@ -67,6 +67,7 @@ int RunRender(const CommandLine& line) {
     composite.source = &source;
     composite.instance = &filter.instance();
     composite.outputOperations = filter.outputOperations();
+    composite.filterThreads = job.filterThreads;
     composite.progress = &progress;
     const std::int64_t frames = RunComposite(composite);
     if (frames == 0) {
