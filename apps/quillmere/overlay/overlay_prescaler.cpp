@@ -36,11 +36,15 @@ bool OverlayPrescaler::Scale(const void* record, std::vector<std::uint8_t>& scal
         return false;
     }
     const AVPixelFormat format = FormatOf(bitCount);
-    // The cached context is freed by the call when it is replaced.
-    scaler_.reset(sws_getCachedContext(scaler_.release(), header.biWidth,
-                                       static_cast<int>(sourceHeight), format, width_, height_,
-                                       format, flags_ | SWS_ACCURATE_RND, nullptr, nullptr,
-                                       nullptr));
+    // Made once per shape of frame. (libswscale's own cache would make one
+    // per frame: it adds a flag of its own to the context, which then never
+    // matches the flags asked for again.)
+    const SourceShape shape{header.biWidth, static_cast<int>(sourceHeight), bitCount};
+    if (scaler_ == nullptr || !(shape == shape_)) {
+        scaler_.reset(sws_getContext(shape.width, shape.height, format, width_, height_, format,
+                                     flags_ | SWS_ACCURATE_RND, nullptr, nullptr, nullptr));
+        shape_ = shape;
+    }
     if (scaler_ == nullptr) {
         return false;
     }

@@ -131,7 +131,11 @@ AreaCompositor::AreaCompositor(FilterInstance& instance, const VideoFormat& form
 }
 
 AreaCompositor::~AreaCompositor() {
-    rehearsal_ = Lane();
+    // Each pass ends before the instance it runs goes.
+    rehearsal_.pass.reset();
+    for (Lane& lane : lanes_) {
+        lane.pass.reset();
+    }
     lanes_.clear();
     if (maskMoved_) {
         record_.maskLeft = settings_.maskLeft;

@@ -92,7 +92,7 @@ public:
     const PictureRect& skippedInside() const { return skippedInside_; }
 
 private:
-    // One instance of the filter with its pass.
+    // One instance of the filter with its pass (destroyed pass first).
     struct Lane {
         std::unique_ptr<FilterInstance> copy;  // null for the compositor's own instance
         FilterInstance* instance = nullptr;
