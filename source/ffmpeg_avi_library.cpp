@@ -131,6 +131,10 @@ const AviLibrary kFfmpegAviLibrary = {
 
 const AviLibrary& PlatformAviLibrary() { return kFfmpegAviLibrary; }
 
+bool FfmpegScaleFrames(FrameGetterHandle reader, int width, int height, int swsFlags) {
+    return reader != nullptr && reader->reader->ScaleTo(width, height, swsFlags);
+}
+
 std::shared_ptr<const VideoStreamInfo> FfmpegStreamInfo(AviStreamHandle stream) {
     return stream != nullptr ? stream->info : nullptr;
 }

@@ -72,12 +72,37 @@ std::unique_ptr<FfmpegFrameReader> FfmpegFrameReader::Open(
 }
 
 FfmpegFrameReader::FfmpegFrameReader(std::shared_ptr<const VideoStreamInfo> info)
-    : info_(std::move(info)) {
-    const BITMAPINFOHEADER& format = info_->format;
-    recordPixelFormat_ = format.biBitCount == 32 ? AV_PIX_FMT_BGRA : AV_PIX_FMT_BGR24;
-    rowBytes_ = static_cast<long>(FrameRowBytes(format.biWidth, format.biBitCount));
+    : info_(std::move(info)), recordFormat_(info_->format) {
+    recordPixelFormat_ = recordFormat_.biBitCount == 32 ? AV_PIX_FMT_BGRA : AV_PIX_FMT_BGR24;
+    SizeRecords();
+}
+
+void FfmpegFrameReader::SizeRecords() {
+    rowBytes_ = static_cast<long>(FrameRowBytes(recordFormat_.biWidth, recordFormat_.biBitCount));
     recordBytes_ = sizeof(BITMAPINFOHEADER) + static_cast<std::size_t>(rowBytes_) *
-                                                  static_cast<std::size_t>(format.biHeight);
+                                                  static_cast<std::size_t>(recordFormat_.biHeight);
+}
+
+bool FfmpegFrameReader::ScaleTo(int width, int height, int swsFlags) {
+    if (width <= 0 || height <= 0 || !PictureSizeAllowed(width, height)) {
+        return false;
+    }
+    // Records of the old size go; none is handed out any more.
+    DecodedFrameCache& cache = DecodedFrameCache::Instance();
+    cache.Unpin(handedOut_);
+    handedOut_ = nullptr;
+    cache.Forget(this);
+    recordFormat_.biWidth = width;
+    recordFormat_.biHeight = height;
+    SizeRecords();
+    recordFormat_.biSizeImage = static_cast<DWORD>(recordBytes_ - sizeof(BITMAPINFOHEADER));
+    scaleFlags_ = swsFlags;
+    sws_freeContext(scaler_);
+    scaler_ = nullptr;
+    converter_.reset();
+    converterInput_ = ScalerInput();
+    converterUnusable_ = false;
+    return true;
 }
 
 FfmpegFrameReader::~FfmpegFrameReader() {
@@ -85,6 +110,8 @@ FfmpegFrameReader::~FfmpegFrameReader() {
     cache.Unpin(handedOut_);
     cache.Forget(this);
     sws_freeContext(scaler_);
+    sws_freeContext(pictureScaler_);
+    av_frame_free(&scaledPicture_);
     av_frame_free(&frame_);
     av_packet_free(&packet_);
     avcodec_free_context(&decoder_);
@@ -225,9 +252,11 @@ bool FfmpegFrameReader::PrepareScaler() {
         return true;
     }
     sws_freeContext(scaler_);
-    const BITMAPINFOHEADER& format = info_->format;
+    const BITMAPINFOHEADER& format = recordFormat_;
+    const int flags = scaleFlags_ != 0 ? scaleFlags_ | (kScalerFlags & ~SWS_BILINEAR)
+                                       : kScalerFlags;
     scaler_ = sws_getContext(input.width, input.height, static_cast<AVPixelFormat>(input.format),
-                             format.biWidth, format.biHeight, recordPixelFormat_, kScalerFlags,
+                             format.biWidth, format.biHeight, recordPixelFormat_, flags,
                              nullptr, nullptr, nullptr);
     if (scaler_ == nullptr) {
         return false;
@@ -245,7 +274,7 @@ bool FfmpegFrameReader::PrepareScaler() {
 }
 
 const PictureConverter* FfmpegFrameReader::PrepareConverter() {
-    if (info_->format.biBitCount != 32) {
+    if (recordFormat_.biBitCount != 32) {
         return nullptr;
     }
     ScalerInput input;
@@ -261,17 +290,57 @@ const PictureConverter* FfmpegFrameReader::PrepareConverter() {
     converter_.reset();
     converterInput_ = input;
     const AVPixelFormat format = static_cast<AVPixelFormat>(frame_->format);
-    converterUnusable_ =
-        input.width != info_->format.biWidth || input.height != info_->format.biHeight ||
-        !PictureConverter::Handles(format) ||
-        !PictureConverter::HandlesColorspace(PlayersColorspace(frame_->colorspace, input.height));
+    // Scaled pictures are converted at the records' size, keeping the matrix
+    // their source's size implies.
+    const bool sizesMatch =
+        scaleFlags_ != 0 ||
+        (input.width == recordFormat_.biWidth && input.height == recordFormat_.biHeight);
+    const AVColorSpace colorspace = PlayersColorspace(frame_->colorspace, input.height);
+    converterUnusable_ = !sizesMatch || !PictureConverter::Handles(format) ||
+                         !PictureConverter::HandlesColorspace(colorspace);
     if (!converterUnusable_) {
-        converter_ = std::make_unique<PictureConverter>(format, frame_->colorspace,
-                                                        frame_->color_range,
-                                                        frame_->chroma_location, input.width,
-                                                        input.height);
+        converter_ = std::make_unique<PictureConverter>(
+            format, scaleFlags_ != 0 ? colorspace : frame_->colorspace, frame_->color_range,
+            frame_->chroma_location, recordFormat_.biWidth, recordFormat_.biHeight);
     }
     return converter_.get();
+}
+
+const AVFrame* FfmpegFrameReader::ScaledPicture() {
+    ScalerInput input;
+    input.width = frame_->width;
+    input.height = frame_->height;
+    // The full-range formats' plain twins: scaling only resamples samples.
+    input.format = FullRangeAlias(static_cast<AVPixelFormat>(frame_->format), &input.fullRange);
+    if (pictureScaler_ == nullptr || !(input == pictureScalerInput_)) {
+        sws_freeContext(pictureScaler_);
+        const auto format = static_cast<AVPixelFormat>(input.format);
+        pictureScaler_ = sws_getContext(input.width, input.height, format, recordFormat_.biWidth,
+                                        recordFormat_.biHeight, format,
+                                        scaleFlags_ | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
+        if (scaledPicture_ == nullptr) {
+            scaledPicture_ = av_frame_alloc();
+        }
+        av_frame_unref(scaledPicture_);
+        pictureScalerInput_ = input;
+        if (pictureScaler_ == nullptr || scaledPicture_ == nullptr) {
+            return nullptr;
+        }
+        scaledPicture_->format = format;
+        scaledPicture_->width = recordFormat_.biWidth;
+        scaledPicture_->height = recordFormat_.biHeight;
+        if (av_frame_get_buffer(scaledPicture_, 0) < 0) {
+            sws_freeContext(pictureScaler_);
+            pictureScaler_ = nullptr;
+            return nullptr;
+        }
+    }
+    if (pictureScaler_ == nullptr) {
+        return nullptr;
+    }
+    sws_scale(pictureScaler_, frame_->data, frame_->linesize, 0, frame_->height,
+              scaledPicture_->data, scaledPicture_->linesize);
+    return scaledPicture_;
 }
 
 DecodedFrameCache::Entry* FfmpegFrameReader::Store(long number) {
@@ -281,15 +350,19 @@ DecodedFrameCache::Entry* FfmpegFrameReader::Store(long number) {
     if (!fresh) {
         return entry;
     }
-    const BITMAPINFOHEADER& format = info_->format;
+    const BITMAPINFOHEADER& format = recordFormat_;
     std::uint8_t* record = entry->bytes.data();
     std::memcpy(record, &format, sizeof format);
 
     std::uint8_t* bits = record + sizeof format;
-    if (const PictureConverter* converter = PrepareConverter()) {
+    const PictureConverter* converter = PrepareConverter();
+    const AVFrame* picture = converter == nullptr ? nullptr
+                             : scaleFlags_ != 0   ? ScaledPicture()
+                                                  : frame_;
+    if (picture != nullptr) {
         // Bottom-up rows: the top row is the last one stored.
-        converter->ToBgra(frame_->data, frame_->linesize,
-                          PictureRect{0, 0, frame_->width, frame_->height},
+        converter->ToBgra(picture->data, picture->linesize,
+                          PictureRect{0, 0, format.biWidth, format.biHeight},
                           bits + static_cast<std::size_t>(rowBytes_) *
                                      static_cast<std::size_t>(format.biHeight - 1),
                           -rowBytes_);

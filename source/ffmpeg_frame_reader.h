@@ -31,6 +31,13 @@ public:
     // the stream or when that frame cannot be decoded.
     void* Fetch(long number);
 
+    // From now on hands out frames scaled to `width` x `height` with
+    // libswscale's filter `swsFlags` (SWS_LANCZOS, ...). Pictures the exact
+    // converter takes are scaled in their own pixel format and converted at
+    // the new size; others are scaled by libswscale as it converts them.
+    // False, changing nothing, for a size beyond the picture limits.
+    bool ScaleTo(int width, int height, int swsFlags);
+
     // Pictures decoded by all readers so far: what playing in some order
     // costs, counted rather than timed.
     static long DecodedPictureCount();
@@ -83,6 +90,10 @@ private:
     // The exact converter for frame_, when it handles the frame's format and
     // the records are 32-bit; null otherwise (swscale converts instead).
     const PictureConverter* PrepareConverter();
+    // frame_ scaled to the record's size in its own pixel format; null
+    // when libswscale cannot scale it.
+    const AVFrame* ScaledPicture();
+    void SizeRecords();
     std::unique_ptr<PictureConverter> converter_;
     ScalerInput converterInput_;
     bool converterUnusable_ = false;
@@ -92,6 +103,12 @@ private:
     AVPacket* packet_ = nullptr;
     AVFrame* frame_ = nullptr;
     AVPixelFormat recordPixelFormat_ = AV_PIX_FMT_BGR24;
+    // The records' header: the stream's format, or the size asked by ScaleTo.
+    BITMAPINFOHEADER recordFormat_{};
+    int scaleFlags_ = 0;  // libswscale's filter for ScaleTo; 0: no scaling
+    SwsContext* pictureScaler_ = nullptr;
+    ScalerInput pictureScalerInput_;
+    AVFrame* scaledPicture_ = nullptr;
     long rowBytes_ = 0;
     std::size_t recordBytes_ = 0;
     // Number of the frame the decoder delivers next; -1 when only a seek can

@@ -12,7 +12,7 @@
 #include "apps/quillmere/cli/filter_settings.h"
 #include "apps/quillmere/media/frame_picture.h"
 #include "apps/quillmere/overlay/configured_filter.h"
-#include "apps/quillmere/overlay/overlay_prescaler.h"
+#include "apps/quillmere/overlay/overlay_library.h"
 #include "apps/quillmere/pipeline/composite_pipeline.h"
 #include "apps/quillmere/run/synthetic_clip.h"
 #include "tests/apps/runner_harness.h"
@@ -65,7 +65,7 @@ struct RunResult {
 
 RunResult Render(const Job& job, int threads) {
     RunResult result;
-    const long scaledBefore = OverlayPrescaler::ScaledFrameCount();
+    const long scaledBefore = OverlayFramesScaled();
     ConfiguredFilter filter(job.settings, job.overlay);
     SyntheticClip main(kWidth, kHeight, job.frames, kRate, ClipPattern::Landscape);
     PictureCollector sink;
@@ -80,7 +80,7 @@ RunResult Render(const Job& job, int threads) {
     RunComposite(composite);
     result.pictures = std::move(sink.pictures);
     result.numbers = std::move(sink.numbers);
-    result.scaled = OverlayPrescaler::ScaledFrameCount() - scaledBefore;
+    result.scaled = OverlayFramesScaled() - scaledBefore;
     return result;
 }
 

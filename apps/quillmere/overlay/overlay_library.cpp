@@ -1,5 +1,6 @@
 #include "apps/quillmere/overlay/overlay_library.h"
 
+#include <atomic>
 #include <map>
 #include <mutex>
 
@@ -18,6 +19,11 @@ constexpr std::size_t kScaledFramesBudget = std::size_t{64} << 20;
 struct ReaderState {
     std::shared_ptr<const OverlayTimeline> timeline;
     std::unique_ptr<OverlayPrescaler> prescaler;
+    // The reader hands out frames scaled already (scaled in their own pixel
+    // format before conversion, which costs a fraction of scaling 32-bit
+    // pixels): only an overlay blended by straight alpha is premultiplied
+    // and scaled here instead.
+    bool readerScales = false;
     ScaledFrameCache scaled;
     // The platform's record copied last for a recording, and its frame:
     // a still, or an overlay slower than the main, is copied once.
@@ -110,6 +116,8 @@ FrameGetterHandle StreamGetFrameOpen(AviStreamHandle stream, BITMAPINFOHEADER* w
     return reader;
 }
 
+std::atomic<long> g_scaledFrames{0};
+
 // Frame `frame` scaled, from the reader's cache when it was scaled before.
 SharedRecord ScaledFrame(FrameGetterHandle reader, ReaderState& state, long frame) {
     SharedRecord record;
@@ -118,9 +126,14 @@ SharedRecord ScaledFrame(FrameGetterHandle reader, ReaderState& state, long fram
     }
     if (void* decoded = Platform().StreamGetFrame(reader, frame)) {
         std::shared_ptr<std::vector<std::uint8_t>> buffer = g_state->pool.Take();
-        if (state.prescaler->Scale(decoded, *buffer)) {
+        if (state.readerScales) {
+            const auto* first = static_cast<const std::uint8_t*>(decoded);
+            buffer->assign(first, first + RecordBytes(decoded));
+            record = std::move(buffer);
+        } else if (state.prescaler->Scale(decoded, *buffer)) {
             record = std::move(buffer);
         }
+        ++g_scaledFrames;
     }
     state.scaled.Add(frame, record);
     return record;
@@ -167,6 +180,10 @@ void* StreamGetFrame(FrameGetterHandle reader, long position) {
                 state->prescaler = std::make_unique<OverlayPrescaler>(
                     adaptation.scaledWidth, adaptation.scaledHeight,
                     SwsFlagsOf(adaptation.scaler), adaptation.premultiplyBeforeScaling);
+                state->readerScales =
+                    !adaptation.premultiplyBeforeScaling &&
+                    FfmpegScaleFrames(reader, adaptation.scaledWidth, adaptation.scaledHeight,
+                                      SwsFlagsOf(adaptation.scaler));
                 state->scaled =
                     ScaledFrameCache(adaptation.framesComeRound ? kScaledFramesBudget : 0);
             }
@@ -248,8 +265,11 @@ void AdaptedOverlayLibrary::ScaleTo(int width, int height) {
     g_state->adaptation.scaledHeight = height;
     for (auto& reader : g_state->readers) {
         reader.second.prescaler.reset();
+        reader.second.readerScales = false;
         reader.second.scaled = ScaledFrameCache();
     }
 }
+
+long OverlayFramesScaled() { return g_scaledFrames.load(); }
 
 bool OverlayFetchesShareable() { return g_state != nullptr; }

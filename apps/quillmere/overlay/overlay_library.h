@@ -46,3 +46,7 @@ private:
 // True while an adapted library is in place: the filter's overlay fetches
 // can then be recorded and replayed on other threads (overlay_fetch_log.h).
 bool OverlayFetchesShareable();
+
+// Overlay frames scaled by filtered scalers so far: what a run's scaling
+// costs, counted rather than timed.
+long OverlayFramesScaled();

@@ -1,6 +1,5 @@
 #include "apps/quillmere/overlay/overlay_prescaler.h"
 
-#include <atomic>
 #include <cstring>
 
 #include "host/win_types.h"
@@ -8,8 +7,6 @@
 namespace {
 
 constexpr std::int64_t kLargestSide = 16384;
-
-std::atomic<long> g_scaledFrames{0};
 
 std::int64_t RowBytes(std::int64_t width, int bitCount) {
     return (width * bitCount / 8 + 3) & ~std::int64_t{3};
@@ -82,8 +79,5 @@ bool OverlayPrescaler::Scale(const void* record, std::vector<std::uint8_t>& scal
     const int stride = static_cast<int>(-row);
     sws_scale(scaler_.get(), &sourceTop, &sourceStride, 0, static_cast<int>(sourceHeight), &top,
               &stride);
-    ++g_scaledFrames;
     return true;
 }
-
-long OverlayPrescaler::ScaledFrameCount() { return g_scaledFrames.load(); }

@@ -22,10 +22,6 @@ public:
     // it cannot read.
     bool Scale(const void* record, std::vector<std::uint8_t>& scaled);
 
-    // Frames scaled by all prescalers so far: what a run's scaling costs,
-    // counted rather than timed.
-    static long ScaledFrameCount();
-
 private:
     int width_;
     int height_;
