@@ -17,6 +17,7 @@ profile=${1:-test}
 demo_packages=(
   build-essential cmake pkg-config
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
+  nlohmann-json3-dev
 )
 test_packages=(
   "${demo_packages[@]}"

@@ -61,6 +61,15 @@ SegmentChoice ParseSegmentChoice(const std::string& text, const std::string& opt
     return SegmentChoice{static_cast<int>(index), static_cast<int>(count)};
 }
 
+int ParseSegmentCount(const std::string& text) {
+    const std::int64_t count = ParseCount(text);
+    if (count < 1) {
+        throw UsageError("invalid number of segments " + Quoted(text) +
+                         ": expected a whole number from 1 to " + std::to_string(kMostSegments));
+    }
+    return static_cast<int>(count);
+}
+
 std::vector<Segment> CutSegments(std::int64_t frameCount,
                                  const std::vector<std::int64_t>& keyFrames, int count) {
     if (count < 1) {

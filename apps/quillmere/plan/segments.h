@@ -33,6 +33,10 @@ struct SegmentChoice {
 // K outside 0..N-1.
 SegmentChoice ParseSegmentChoice(const std::string& text, const std::string& option);
 
+// N as `segments MAIN N` takes it; throws UsageError for anything but a
+// whole number from 1.
+int ParseSegmentCount(const std::string& text);
+
 // The N segments of a main video of `frameCount` frames whose key frames
 // are `keyFrames` (ascending frame numbers). Throws UsageError when N is
 // below 1 or above the frame count (naming the largest N the main allows).
