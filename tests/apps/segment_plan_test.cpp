@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "apps/quillmere/filter_host.h"
+#include "apps/quillmere/overlay/filter_host.h"
 #include "apps/quillmere/plan/job_fingerprint.h"
 #include "apps/quillmere/plan/segment_start.h"
 #include "apps/quillmere/plan/segments.h"
