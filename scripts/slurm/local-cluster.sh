@@ -13,7 +13,8 @@
 #
 # Needs root (slurmd starts jobs as their user; munged runs as the munge
 # user). Exit status 77 means the cluster cannot be had here (not root, the
-# packages missing), so a test can say it was skipped.
+# packages missing, no network namespaces), so a test can say it was
+# skipped; daemons that fail to start are a failure (1).
 #
 # The daemons live in a network namespace of their own that holds nothing
 # but loopback, so nothing they listen on is reachable from outside; its
@@ -178,16 +179,23 @@ start_cluster() {
     stop_cluster
     cannot_start "cannot make a network namespace (unshare --net)"
   fi
+  if ! runuser -u munge -- test -x "$dir"; then
+    stop_cluster
+    echo "local-cluster: the munge user cannot reach $dir: make it and the folders above it searchable (chmod o+x)" >&2
+    exit 1
+  fi
   if ! start_munge; then
     show_logs
     stop_cluster
-    cannot_start "munged did not start"
+    echo "local-cluster: munged did not start" >&2
+    exit 1
   fi
   if ! in_namespace slurmctld -f "$conf" -c || ! in_namespace slurmd -f "$conf" ||
     ! wait_until_idle; then
     show_logs
     stop_cluster
-    cannot_start "the Slurm daemons did not start"
+    echo "local-cluster: the Slurm daemons did not start" >&2
+    exit 1
   fi
   echo "local-cluster: running in $dir; reach it with: $0 run $dir COMMAND" >&2
 }
