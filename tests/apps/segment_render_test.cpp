@@ -173,17 +173,21 @@ TEST(SegmentedRender, MoreSegmentsThanFramesNameTheLargestCount) {
     EXPECT_TRUE(scratch.Files().empty());
 }
 
-// An H.264 job in MP4, segments and join alike: ffprobe counts every frame,
-// finds the timestamps rising and the whole file decodes.
-TEST(SegmentedRender, H264JoinPlaysThrough) {
+// An H.264 job, segments and join alike, in MP4 and in Matroska (which
+// reads back no decoding times for the packets after a key frame): ffprobe
+// counts every frame, finds the timestamps rising and the whole file decodes.
+class H264Join : public testing::TestWithParam<const char*> {};
+
+TEST_P(H264Join, PlaysThrough) {
+    const std::string extension = GetParam();
     ScratchFolder scratch;
     std::vector<std::string> join{"join", "-o", scratch / "joined.mp4", "-q"};
     for (int index = 0; index < 3; ++index) {
-        const std::string part = scratch / ("part" + std::to_string(index) + ".mp4");
+        const std::string part = scratch / ("part" + std::to_string(index) + extension);
         const RunResult segment =
             RunQuillmere({"render", ClipPath("main.mkv"), "--segment",
-                          std::to_string(index) + "/3", "-o", part, "-q", "--overlay",
-                          ClipPath("clip.mkv"), "--mask", "8,8,w32,h24"});
+                          std::to_string(index) + "/3", "-o", part, "-q", "--codec", "h264",
+                          "--overlay", ClipPath("clip.mkv"), "--mask", "8,8,w32,h24"});
         ASSERT_EQ(segment.exitCode, 0) << segment.errorText;
         join.push_back(part);
     }
@@ -214,6 +218,11 @@ TEST(SegmentedRender, H264JoinPlaysThrough) {
               0);
     EXPECT_EQ(ReadFile(probe), "");
 }
+
+INSTANTIATE_TEST_SUITE_P(Segments, H264Join, testing::Values(".mp4", ".mkv"),
+                         [](const testing::TestParamInfo<const char*>& info) {
+                             return std::string(info.param + 1);
+                         });
 
 // ---- join's refusals ----
 

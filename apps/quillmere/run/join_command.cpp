@@ -256,6 +256,8 @@ int RunJoin(const CommandLine& line) {
     bool otherPending = false;
     bool mainEnded = false;
     std::int64_t frames = 0;
+    std::int64_t lastDts = AV_NOPTS_VALUE;
+    AVRational lastDtsBase{1, 1};
     const auto nextVideo = [&]() {
         while (partIndex < parts.size()) {
             Part& part = parts[partIndex];
@@ -293,6 +295,21 @@ int RunJoin(const CommandLine& line) {
                  DecodeSeconds(*otherPacket, mainPackets->streams[otherPacket->stream_index]->time_base) -
                      passthrough.videoStartSeconds);
         if (takeVideo) {
+            // A container that stores presentation times only (Matroska)
+            // reads back the first packets after a key frame without a
+            // decoding time: such a packet goes just after the one before,
+            // and never after its own presentation.
+            if (videoPacket->dts == AV_NOPTS_VALUE && lastDts != AV_NOPTS_VALUE) {
+                std::int64_t dts = av_rescale_q(lastDts, lastDtsBase, videoBase) + 1;
+                if (videoPacket->pts != AV_NOPTS_VALUE) {
+                    dts = std::min(dts, videoPacket->pts);
+                }
+                videoPacket->dts = dts;
+            }
+            if (videoPacket->dts != AV_NOPTS_VALUE) {
+                lastDts = videoPacket->dts;
+                lastDtsBase = videoBase;
+            }
             writer.WriteVideoPacket(*videoPacket, videoBase);
             av_packet_unref(videoPacket.get());
             ++frames;
