@@ -25,7 +25,8 @@ ffmpeg -v error -f lavfi -i "testsrc2=size=$size:rate=25" -f lavfi -i sine=frequ
   -t "$seconds" -c:v libx264 -preset veryfast -g 50 -pix_fmt yuv420p -c:a aac -shortest main.mkv
 ffmpeg -v error -f lavfi -i mandelbrot=size=640x360:rate=25 -t 4 -c:v libx264 -preset veryfast clip.mkv
 options=(--overlay clip.mkv --position top-right --size 33% --bilinear --border 4
-  --shadow gradient-random --seed 1 --repeat --codec "$codec" --preset veryfast -q -y)
+  --shadow gradient-random --seed 1 --repeat --codec "$codec" -q -y)
+[[ "$codec" == h264 ]] && options+=(--preset veryfast)
 
 # CPU seconds (user + system) and wall seconds of one command.
 measure() {
