@@ -15,6 +15,7 @@
 #include "apps/quillmere/overlay/overlay_library.h"
 #include "apps/quillmere/pipeline/composite_pipeline.h"
 #include "apps/quillmere/run/synthetic_clip.h"
+#include "render/random_generator.h"
 #include "tests/apps/runner_harness.h"
 
 namespace {
@@ -75,7 +76,7 @@ RunResult Render(const Job& job, int threads) {
     composite.outputOperations = filter.outputOperations();
     composite.sinks.push_back(&sink);
     composite.filterThreads = threads;
-    composite.randomSeed = kSeed;
+    composite.afterStart = [](FilterInstance&) { SeedRandom(kSeed); };
     EXPECT_EQ(FilterThreadsFor(composite), threads);
     RunComposite(composite);
     result.pictures = std::move(sink.pictures);

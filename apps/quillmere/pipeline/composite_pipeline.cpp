@@ -67,8 +67,8 @@ public:
         // The start procedure seeds the generator of the thread it runs on;
         // the filter threads take it on from here.
         compositor_.Start(job_.outputOperations, lanes_);
-        if (job_.randomSeed) {
-            SeedRandom(*job_.randomSeed);
+        if (job_.afterStart) {
+            job_.afterStart(*job_.instance);
         }
         sequenceState_ = RandomState();
         if (!job_.carriedStreams.empty() && !job_.sinks.empty()) {

@@ -13,7 +13,7 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
+#include <functional>
 #include <vector>
 
 #include "apps/quillmere/pipeline/frame_stream.h"
@@ -32,12 +32,13 @@ struct CompositeJob {
     std::vector<const AVStream*> carriedStreams;
     // The bitmap operations of the output frame (null: the host's plain ones).
     const VBitmapOperations* outputOperations = nullptr;
+    // Runs once the pass has started, before the first frame, on the thread
+    // whose random generator the filter threads take on: sets it (--seed, a
+    // segment's start). Null: it stays as the start procedure seeded it.
+    std::function<void(FilterInstance&)> afterStart;
     // Frames filtered at once: 0, one per core. Several only where the
     // filter's overlay fetches can be shared (OverlayFetchesShareable).
     int filterThreads = 0;
-    // The random generator's state once the pass has started (none: the
-    // start procedure's, from the clock).
-    std::optional<std::uint32_t> randomSeed;
 };
 
 // The filter threads a job gets.
