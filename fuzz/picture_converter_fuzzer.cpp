@@ -77,14 +77,16 @@ const std::vector<AVPixelFormat>& HandledFormats() {
     return formats;
 }
 
-// A format id as it stands when the converter handles it, else one of those.
+// A format by libavutil's number when the converter handles it, else one of
+// those picked by the number (most numbers name no format at all).
 AVPixelFormat ReadFormat(FuzzInput& input) {
     const auto id = input.Read<std::uint16_t>();
-    const auto format = static_cast<AVPixelFormat>(id);
-    if (PictureConverter::Handles(format)) {
-        return format;
-    }
     const std::vector<AVPixelFormat>& formats = HandledFormats();
+    for (const AVPixelFormat format : formats) {
+        if (static_cast<int>(format) == id) {
+            return format;
+        }
+    }
     return formats[id % formats.size()];
 }
 
