@@ -25,14 +25,14 @@ void GbrToBgra(const ConversionPlan& plan, const std::uint8_t* const planes[4],
             const int count = std::min(kKernelChunk, rect.right() - first);
             Sample green[kKernelChunk], blue[kKernelChunk], red[kKernelChunk], alpha[kKernelChunk];
             LoadWithinDepth<kLoad>(RowOf(planes[kGreenPlane], linesizes[kGreenPlane], y), first,
-                                    count, maximum, green);
+                                   count, maximum, green);
             LoadWithinDepth<kLoad>(RowOf(planes[kBluePlane], linesizes[kBluePlane], y), first,
-                                    count, maximum, blue);
+                                   count, maximum, blue);
             LoadWithinDepth<kLoad>(RowOf(planes[kRedPlane], linesizes[kRedPlane], y), first,
-                                    count, maximum, red);
+                                   count, maximum, red);
             if (hasAlpha) {
                 LoadWithinDepth<kLoad>(RowOf(planes[kAlphaPlane], linesizes[kAlphaPlane], y),
-                                        first, count, maximum, alpha);
+                                       first, count, maximum, alpha);
             }
             std::uint32_t pixels[kKernelChunk];
             for (int i = 0; i < count; ++i) {

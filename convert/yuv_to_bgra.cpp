@@ -116,11 +116,11 @@ void YuvToBgraWide(const ConversionPlan& plan, const std::uint8_t* const planes[
             std::int32_t blendedCb[kKernelChunk + kSpareColumns];
             std::int32_t blendedCr[kKernelChunk + kSpareColumns];
             BlendRows<Sample, kLoad>(cbFirst, cbSecond, rowTap.weightFirst, rowTap.weightSecond,
-                                      firstBlock - 1, blocks + kSpareColumns, plan.chromaWidth,
-                                      maximum, blendedCb);
+                                     firstBlock - 1, blocks + kSpareColumns, plan.chromaWidth,
+                                     maximum, blendedCb);
             BlendRows<Sample, kLoad>(crFirst, crSecond, rowTap.weightFirst, rowTap.weightSecond,
-                                      firstBlock - 1, blocks + kSpareColumns, plan.chromaWidth,
-                                      maximum, blendedCr);
+                                     firstBlock - 1, blocks + kSpareColumns, plan.chromaWidth,
+                                     maximum, blendedCr);
             std::int32_t cbLine[kKernelChunk];
             std::int32_t crLine[kKernelChunk];
             SpreadColumns<kShiftX>(blendedCb, plan.horizontalTaps.data(), blocks, 0, cbLine);
@@ -146,7 +146,7 @@ void YuvToBgraWide(const ConversionPlan& plan, const std::uint8_t* const planes[
             if (hasAlpha) {
                 Sample alpha[kKernelChunk];
                 LoadWithinDepth<kLoad>(RowOf(planes[3], linesizes[3], y), first, count, maximum,
-                                        alpha);
+                                       alpha);
                 for (int i = 0; i < count; ++i) {
                     pixels[i] = (pixels[i] & kColorBits) |
                                 static_cast<std::uint32_t>(alphaTable[alpha[i]]) << kAlphaShift;
@@ -190,13 +190,13 @@ void YuvToBgraLanes(const ConversionPlan& plan, const std::uint8_t* const planes
             std::int16_t blendedCb[kKernelChunk + kSpareColumns];
             std::int16_t blendedCr[kKernelChunk + kSpareColumns];
             BlendRows<Sample, &LoadClampedSse2>(cbFirst, cbSecond, rowTap.weightFirst,
-                                                 rowTap.weightSecond, firstBlock - 1,
-                                                 blocks + kSpareColumns, plan.chromaWidth, maximum,
-                                                 blendedCb);
+                                                rowTap.weightSecond, firstBlock - 1,
+                                                blocks + kSpareColumns, plan.chromaWidth, maximum,
+                                                blendedCb);
             BlendRows<Sample, &LoadClampedSse2>(crFirst, crSecond, rowTap.weightFirst,
-                                                 rowTap.weightSecond, firstBlock - 1,
-                                                 blocks + kSpareColumns, plan.chromaWidth, maximum,
-                                                 blendedCr);
+                                                rowTap.weightSecond, firstBlock - 1,
+                                                blocks + kSpareColumns, plan.chromaWidth, maximum,
+                                                blendedCr);
             std::int16_t cbLine[kKernelChunk];
             std::int16_t crLine[kKernelChunk];
             if constexpr (kShiftX == 1) {
@@ -223,7 +223,7 @@ void YuvToBgraLanes(const ConversionPlan& plan, const std::uint8_t* const planes
             if (hasAlpha) {
                 Sample alpha[kKernelChunk];
                 LoadWithinDepth<&LoadClampedSse2>(RowOf(planes[3], linesizes[3], y), first, count,
-                                                   maximum, alpha);
+                                                  maximum, alpha);
                 for (int i = 0; i < count; ++i) {
                     target[4 * i + 3] = alphaTable[alpha[i]];
                 }
