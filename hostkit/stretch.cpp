@@ -1,0 +1,266 @@
+#include "hostkit/stretch.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "hostkit/bitmap_geometry.h"
+
+namespace {
+
+constexpr int kPixelBytes = 4;
+constexpr int kShareOne = 256;
+constexpr double kPixelCentre = 0.5;
+
+struct Sample {
+    std::int32_t index;   // first source pixel
+    std::int32_t next;    // second source pixel (bilinear; equals index at the edges)
+    std::int32_t weight;  // share of `next` in 1/256 (bilinear)
+};
+
+bool operator==(const Sample& a, const Sample& b) {
+    return a.index == b.index && a.next == b.next && a.weight == b.weight;
+}
+
+Sample NearestSample(double position, int extent) {
+    std::int32_t index;
+    if (!(position >= 0.0)) {  // negative or NaN
+        index = 0;
+    } else if (position >= extent) {
+        index = extent - 1;
+    } else {
+        index = static_cast<std::int32_t>(position);
+    }
+    return {index, index, 0};
+}
+
+Sample BilinearSample(double position, int extent) {
+    const double between = position - kPixelCentre;
+    if (!(between > 0.0)) {
+        return {0, 0, 0};
+    }
+    if (between >= extent - 1) {
+        return {extent - 1, extent - 1, 0};
+    }
+    const auto index = static_cast<std::int32_t>(between);
+    const auto weight = static_cast<std::int32_t>((between - index) * kShareOne);
+    return {index, index + 1, weight};
+}
+
+// The destination extent a stretch draws into: -1 stands for the source
+// rectangle's extent, rounded.
+bool StretchExtent(long requested, double sourceExtent, Wide& extent) {
+    if (requested == kWholeExtent) {
+        const double rounded = std::nearbyint(sourceExtent);
+        if (!(rounded >= 1.0 && rounded <= double(std::numeric_limits<std::int32_t>::max()))) {
+            return false;
+        }
+        extent = static_cast<Wide>(rounded);
+        return true;
+    }
+    extent = requested;
+    return requested > 0;
+}
+
+// One thread's scratch, grown to the largest stretch it has seen.
+struct StretchScratch {
+    std::vector<Sample> rows;
+    std::vector<std::int32_t> first;
+    std::vector<std::int32_t> second;
+    std::vector<std::uint16_t> shares;
+    std::vector<std::uint16_t> across[2];
+    std::vector<std::uint8_t> prepared;
+    std::vector<std::uint8_t> snapshot;
+};
+
+StretchScratch& ThreadScratch() {
+    thread_local StretchScratch scratch;
+    return scratch;
+}
+
+template <class T>
+T* Grown(std::vector<T>& values, std::size_t size) {
+    if (values.size() < size) {
+        values.resize(size);
+    }
+    return values.data();
+}
+
+// The part of the source that the clipped destination samples, its rows and
+// columns counted from its top-left pixel.
+struct SourceWindow {
+    const std::uint8_t* origin;
+    std::ptrdiff_t pitch;  // from one picture row to the one below it
+    int width;
+    int height;
+
+    const std::uint8_t* RowAt(std::int32_t y) const { return origin + y * pitch; }
+};
+
+// The window over a copy of itself, for a destination that shares memory
+// with the source.
+SourceWindow Snapshot(const SourceWindow& window, std::vector<std::uint8_t>& copy) {
+    const std::size_t rowBytes = static_cast<std::size_t>(window.width) * kPixelBytes;
+    std::uint8_t* rows = Grown(copy, rowBytes * static_cast<std::size_t>(window.height));
+    for (int y = 0; y < window.height; ++y) {
+        std::memcpy(rows + rowBytes * y, window.RowAt(y), rowBytes);
+    }
+    return {rows, static_cast<std::ptrdiff_t>(rowBytes), window.width, window.height};
+}
+
+// The source rows as the kernels read them, through the per-call caches:
+// each row prepared (for a blend) and blended across (bilinear) once.
+class RowCache {
+public:
+    RowCache(const RowKernels& kernels, const StretchLaying& laying, const SourceWindow& window,
+             const ColumnPairs& columns, int count, StretchScratch& scratch)
+        : kernels_(kernels),
+          window_(window),
+          columns_(columns),
+          count_(count),
+          blends_(laying.laying != Laying::Copy),
+          prepare_(kernels.prepare[static_cast<int>(laying.alpha)]) {
+        if (blends_) {
+            prepared_ = Grown(scratch.prepared, static_cast<std::size_t>(window.width) * kPixelBytes);
+        }
+        for (int slot = 0; slot < 2; ++slot) {
+            across_[slot] = Grown(scratch.across[slot], static_cast<std::size_t>(count) * kPixelBytes);
+        }
+    }
+
+    const std::uint8_t* Source(std::int32_t y) {
+        if (!blends_) {
+            return window_.RowAt(y);
+        }
+        if (y != preparedRow_) {
+            prepare_(prepared_, window_.RowAt(y), window_.width);
+            preparedRow_ = y;
+        }
+        return prepared_;
+    }
+
+    // Row y blended across; `keep` names a row whose blend must stay cached.
+    const std::uint16_t* Across(std::int32_t y, std::int32_t keep) {
+        for (int slot = 0; slot < 2; ++slot) {
+            if (acrossRow_[slot] == y) {
+                return across_[slot];
+            }
+        }
+        const int slot = acrossRow_[0] == keep ? 1 : 0;
+        kernels_.across(across_[slot], Source(y), columns_, count_);
+        acrossRow_[slot] = y;
+        return across_[slot];
+    }
+
+private:
+    const RowKernels& kernels_;
+    SourceWindow window_;
+    ColumnPairs columns_;
+    int count_;
+    bool blends_;
+    RowKernels::Prepare prepare_;
+    std::uint8_t* prepared_ = nullptr;
+    std::int32_t preparedRow_ = -1;
+    std::uint16_t* across_[2] = {};
+    std::int32_t acrossRow_[2] = {-1, -1};
+};
+
+}  // namespace
+
+bool StretchBitmap(const RowKernels& kernels, Sampling sampling, const StretchLaying& laying,
+                   const VBitmap* self, long x1, long y1, long dx, long dy, const VBitmap* source,
+                   double x2, double y2, double dx1, double dy1) {
+    if (!Drawable(self) || !Drawable(source) || self->depth != 32 || source->depth != 32) {
+        return false;
+    }
+    if (!std::isfinite(x2) || !std::isfinite(y2) || !std::isfinite(dx1) || !std::isfinite(dy1)) {
+        return false;
+    }
+    Wide width = 0, height = 0;
+    if (!StretchExtent(dx, dx1, width) || !StretchExtent(dy, dy1, height)) {
+        return false;
+    }
+    const Span columns = ClipRun(x1, width, self->w);
+    const Span rows = ClipRun(y1, height, self->h);
+    if (columns.count == 0 || rows.count == 0) {
+        return false;
+    }
+    const bool blends = laying.laying != Laying::Copy;
+    if (blends && laying.opacity <= 0) {
+        return true;
+    }
+    const bool bilinear = sampling == Sampling::Bilinear;
+    Sample (*const sampleAt)(double, int) = bilinear ? &BilinearSample : &NearestSample;
+    const double stepX = dx1 / static_cast<double>(width);
+    const double stepY = dy1 / static_cast<double>(height);
+    const Wide firstColumn = Wide(columns.destination) - x1;
+    const Wide firstRow = Wide(rows.destination) - y1;
+    const int count = columns.count;
+    const auto countSize = static_cast<std::size_t>(count);
+
+    StretchScratch& scratch = ThreadScratch();
+    std::int32_t* first = Grown(scratch.first, countSize);
+    std::int32_t* second = Grown(scratch.second, countSize);
+    std::uint16_t* shares = Grown(scratch.shares, countSize * kPixelBytes);
+    std::int32_t left = std::numeric_limits<std::int32_t>::max(), right = 0;
+    for (int i = 0; i < count; ++i) {
+        const double centre = static_cast<double>(firstColumn + i) + kPixelCentre;
+        const Sample column = sampleAt(x2 + centre * stepX, source->w);
+        first[i] = column.index;
+        second[i] = column.next;
+        std::fill_n(shares + std::size_t{kPixelBytes} * i, kPixelBytes,
+                    static_cast<std::uint16_t>(column.weight));
+        left = std::min(left, column.index);
+        right = std::max(right, column.next);
+    }
+    for (int i = 0; i < count; ++i) {
+        first[i] -= left;
+        second[i] -= left;
+    }
+    Sample* rowSamples = Grown(scratch.rows, static_cast<std::size_t>(rows.count));
+    std::int32_t top = std::numeric_limits<std::int32_t>::max(), bottom = 0;
+    for (int j = 0; j < rows.count; ++j) {
+        const double centre = static_cast<double>(firstRow + j) + kPixelCentre;
+        rowSamples[j] = sampleAt(y2 + centre * stepY, source->h);
+        top = std::min(top, rowSamples[j].index);
+        bottom = std::max(bottom, rowSamples[j].next);
+    }
+    for (int j = 0; j < rows.count; ++j) {
+        rowSamples[j].index -= top;
+        rowSamples[j].next -= top;
+    }
+
+    SourceWindow window{Row(*source, top) + static_cast<std::ptrdiff_t>(left) * kPixelBytes,
+                        -static_cast<std::ptrdiff_t>(source->pitch), right - left + 1,
+                        bottom - top + 1};
+    if (PixelsOverlap(*self, *source)) {
+        window = Snapshot(window, scratch.snapshot);
+    }
+    RowCache cache(kernels, laying, window, ColumnPairs{first, second, shares}, count, scratch);
+    const int kind = static_cast<int>(laying.laying);
+    const std::size_t rowBytes = countSize * kPixelBytes;
+    const std::uint8_t* previous = nullptr;
+    for (int j = 0; j < rows.count; ++j) {
+        const Sample& row = rowSamples[j];
+        std::uint8_t* out = Row(*self, rows.destination + j) +
+                            static_cast<std::ptrdiff_t>(columns.destination) * kPixelBytes;
+        if (!blends && j > 0 && row == rowSamples[j - 1]) {
+            std::memmove(out, previous, rowBytes);
+            previous = out;
+            continue;
+        }
+        previous = out;
+        if (!bilinear) {
+            kernels.nearest[kind](out, cache.Source(row.index), first, count, laying.opacity);
+            continue;
+        }
+        // A row that takes no share of the next one needs only its own blend.
+        const std::int32_t lower = row.weight == 0 ? row.index : row.next;
+        const std::uint16_t* upperValues = cache.Across(row.index, lower);
+        const std::uint16_t* lowerValues = cache.Across(lower, row.index);
+        kernels.down[kind](out, upperValues, lowerValues, count, row.weight, laying.opacity);
+    }
+    return true;
+}
