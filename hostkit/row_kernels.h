@@ -36,14 +36,19 @@ enum class SourceAlpha {
 constexpr int kSourceAlphas = 3;
 
 // Where the clipped destination columns sample the source row, for the
-// bilinear rows: the two pixels around each column and the share of the
-// second in 1/256, written four times per column (once per byte of a pixel)
-// so that vectors load it as it stands.
+// bilinear rows: the two pixels around each column and their weights.
 struct ColumnPairs {
     const std::int32_t* first;
     const std::int32_t* second;
-    const std::uint16_t* shares;
+    // Per column, four times over (once per byte of a pixel): 256 - share,
+    // share, with share the second pixel's in 1/256; laid out as vectors
+    // multiply them.
+    const std::uint16_t* weights;
+    // Whether every column's second pixel follows its first, so that the
+    // two load together.
+    bool adjacent;
 };
+constexpr int kColumnWeights = 8;
 
 struct RowKernels {
     const char* name;
@@ -54,7 +59,7 @@ struct RowKernels {
     Nearest nearest[kLayings];
 
     // Per byte of every column: first * (256 - share) + second * share,
-    // exact, four 16-bit values per column.
+    // exact, four 16-bit values per column in the pixel's byte order.
     void (*across)(std::uint16_t* out, const std::uint8_t* row, const ColumnPairs& columns,
                    int count);
 

@@ -12,6 +12,9 @@ namespace {
 constexpr int kPixelBytes = 4;
 constexpr int kLanes = 8;  // pixels per vector
 constexpr int kAllBytes = -1;
+// How far ahead of a blend the destination is fetched: the processor's own
+// prefetching stops at each page and restarts late on each row.
+constexpr int kReadAhead = 512;
 
 const RowKernels& Plain() { return PlainRowKernels(); }
 
@@ -23,9 +26,20 @@ void Store(void* address, __m256i value) {
     _mm256_storeu_si256(static_cast<__m256i*>(address), value);
 }
 
-// The pixels of a row at eight columns.
+__m128i LoadPixel(const std::uint8_t* row, std::int32_t column) {
+    return _mm_loadu_si32(row + static_cast<std::ptrdiff_t>(column) * kPixelBytes);
+}
+
+// The pixels of a row at eight columns, loaded one by one: the processor's
+// gather is slower here, and much slower where it is patched against the
+// leak of gathered data.
 __m256i Gather(const std::uint8_t* row, const std::int32_t* columns) {
-    return _mm256_i32gather_epi32(reinterpret_cast<const int*>(row), Load(columns), kPixelBytes);
+    const auto four = [row](const std::int32_t* at) {
+        return _mm_unpacklo_epi64(
+            _mm_unpacklo_epi32(LoadPixel(row, at[0]), LoadPixel(row, at[1])),
+            _mm_unpacklo_epi32(LoadPixel(row, at[2]), LoadPixel(row, at[3])));
+    };
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(four(columns)), four(columns + 4), 1);
 }
 
 bool AllZero(__m256i value) { return _mm256_testz_si256(value, value) != 0; }
@@ -47,9 +61,18 @@ __m256i WithTopOf(__m256i colour, __m256i top) {
 __m256i WidenLow(__m256i bytes) { return _mm256_unpacklo_epi8(bytes, _mm256_setzero_si256()); }
 __m256i WidenHigh(__m256i bytes) { return _mm256_unpackhi_epi8(bytes, _mm256_setzero_si256()); }
 
-// The top lane of each pixel's four 16-bit lanes, in all four.
-__m256i SpreadTop(__m256i wide) {
-    return _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(wide, 0xFF), 0xFF);
+// Each pixel's top byte as 16-bit lanes, four per pixel, laid out as
+// WidenLow and WidenHigh lay out the pixels' bytes.
+__m256i SpreadTopLow(__m256i pixels) {
+    const __m256i tops = _mm256_setr_epi8(3, -1, 3, -1, 3, -1, 3, -1, 7, -1, 7, -1, 7, -1, 7, -1,
+                                          3, -1, 3, -1, 3, -1, 3, -1, 7, -1, 7, -1, 7, -1, 7, -1);
+    return _mm256_shuffle_epi8(pixels, tops);
+}
+__m256i SpreadTopHigh(__m256i pixels) {
+    const __m256i tops = _mm256_setr_epi8(11, -1, 11, -1, 11, -1, 11, -1, 15, -1, 15, -1, 15, -1,
+                                          15, -1, 11, -1, 11, -1, 11, -1, 11, -1, 15, -1, 15, -1,
+                                          15, -1, 15, -1);
+    return _mm256_shuffle_epi8(pixels, tops);
 }
 
 // Each 16-bit lane up to 255 * 255 divided by 255, rounded, as in the SSE2 set.
@@ -88,11 +111,12 @@ struct OverLaying {
             Store(out, WithTopOf(over, under));
             return;
         }
-        const __m256i max = _mm256_set1_epi16(255);
-        const __m256i low = DivideBy255(_mm256_mullo_epi16(
-            WidenLow(under), _mm256_sub_epi16(max, SpreadTop(WidenLow(over)))));
-        const __m256i high = DivideBy255(_mm256_mullo_epi16(
-            WidenHigh(under), _mm256_sub_epi16(max, SpreadTop(WidenHigh(over)))));
+        // 255 - A is the top byte of the complement.
+        const __m256i remaining = _mm256_xor_si256(over, _mm256_set1_epi32(-1));
+        const __m256i low =
+            DivideBy255(_mm256_mullo_epi16(WidenLow(under), SpreadTopLow(remaining)));
+        const __m256i high =
+            DivideBy255(_mm256_mullo_epi16(WidenHigh(under), SpreadTopHigh(remaining)));
         Store(out, WithTopOf(_mm256_adds_epu8(over, _mm256_packus_epi16(low, high)), under));
     }
 };
@@ -121,17 +145,17 @@ struct FadedLaying {
             Store(out, WithTopOf(_mm256_packus_epi16(low, high), under));
             return;
         }
-        const __m256i low = Blend(WidenLow(over), WidenLow(under));
-        const __m256i high = Blend(WidenHigh(over), WidenHigh(under));
+        const __m256i low = Blend(WidenLow(over), SpreadTopLow(over), WidenLow(under));
+        const __m256i high = Blend(WidenHigh(over), SpreadTopHigh(over), WidenHigh(under));
         Store(out, WithTopOf(_mm256_packus_epi16(low, high), under));
     }
 
 private:
-    // Four pixels as 16-bit lanes, as in the SSE2 set.
-    __m256i Blend(__m256i over, __m256i under) const {
+    // Four pixels as 16-bit lanes with their alphas, as in the SSE2 set.
+    __m256i Blend(__m256i over, __m256i alpha, __m256i under) const {
         const __m256i underWeight =
             _mm256_sub_epi16(_mm256_set1_epi16(static_cast<short>(255 * 255)),
-                             _mm256_mullo_epi16(SpreadTop(over), opacity_));
+                             _mm256_mullo_epi16(alpha, opacity_));
         const __m256i overLow = _mm256_mullo_epi16(over, overWeight_);
         const __m256i overHigh = _mm256_mulhi_epu16(over, overWeight_);
         const __m256i underLow = _mm256_mullo_epi16(under, underWeight);
@@ -160,33 +184,43 @@ void Nearest(std::uint8_t* out, const std::uint8_t* row, const std::int32_t* col
                                                       count - i, opacity);
 }
 
-// Pixels 0-3 and 4-7 of eight as 16-bit lanes, in order.
-__m256i WidenFirstFour(__m256i pixels) {
-    return _mm256_cvtepu8_epi16(_mm256_castsi256_si128(pixels));
+// Two adjacent pixels from `column` in the low 8 bytes.
+__m128i LoadPair(const std::uint8_t* row, std::int32_t column) {
+    return _mm_loadl_epi64(
+        reinterpret_cast<const __m128i*>(row + static_cast<std::ptrdiff_t>(column) * kPixelBytes));
 }
-__m256i WidenLastFour(__m256i pixels) {
-    return _mm256_cvtepu8_epi16(_mm256_extracti128_si256(pixels, 1));
+
+// Two columns' pixel pairs, one in each half, as 16-bit (first, second)
+// pairs per byte: the form the multiply-add takes with the weights. Each
+// pair is broadcast and the halves blended, which keeps the shuffle unit,
+// the busiest here, to the one shuffle.
+__m256i PairsOf(const std::uint8_t* row, const std::int32_t* first) {
+    const __m256i bytes = _mm256_blend_epi32(_mm256_broadcastq_epi64(LoadPair(row, first[0])),
+                                             _mm256_broadcastq_epi64(LoadPair(row, first[1])),
+                                             0xF0);
+    const __m256i interleave = _mm256_setr_epi8(0, -1, 4, -1, 1, -1, 5, -1, 2, -1, 6, -1, 3, -1,
+                                                7, -1, 0, -1, 4, -1, 1, -1, 5, -1, 2, -1, 6, -1,
+                                                3, -1, 7, -1);
+    return _mm256_shuffle_epi8(bytes, interleave);
 }
 
 void Across(std::uint16_t* out, const std::uint8_t* row, const ColumnPairs& columns, int count) {
-    const __m256i one = _mm256_set1_epi16(256);
     int i = 0;
-    for (; i + kLanes <= count; i += kLanes) {
-        const __m256i first = Gather(row, columns.first + i);
-        const __m256i second = Gather(row, columns.second + i);
-        const __m256i sharesLow = Load(columns.shares + i * kPixelBytes);
-        const __m256i sharesHigh = Load(columns.shares + i * kPixelBytes + 16);
-        Store(out + i * kPixelBytes,
-              _mm256_add_epi16(
-                  _mm256_mullo_epi16(WidenFirstFour(first), _mm256_sub_epi16(one, sharesLow)),
-                  _mm256_mullo_epi16(WidenFirstFour(second), sharesLow)));
-        Store(out + i * kPixelBytes + 16,
-              _mm256_add_epi16(
-                  _mm256_mullo_epi16(WidenLastFour(first), _mm256_sub_epi16(one, sharesHigh)),
-                  _mm256_mullo_epi16(WidenLastFour(second), sharesHigh)));
+    if (columns.adjacent) {
+        for (; i + 4 <= count; i += 4) {
+            const std::uint16_t* weights = columns.weights + i * kColumnWeights;
+            const __m256i firstTwo =
+                _mm256_madd_epi16(PairsOf(row, columns.first + i), Load(weights));
+            const __m256i lastTwo = _mm256_madd_epi16(PairsOf(row, columns.first + i + 2),
+                                                      Load(weights + 2 * kColumnWeights));
+            // The pack takes the columns as 0, 2 | 1, 3; the permute puts
+            // them in order.
+            Store(out + i * kPixelBytes,
+                  _mm256_permute4x64_epi64(_mm256_packus_epi32(firstTwo, lastTwo), 0xD8));
+        }
     }
     const ColumnPairs rest{columns.first + i, columns.second + i,
-                           columns.shares + i * kPixelBytes};
+                           columns.weights + i * kColumnWeights, columns.adjacent};
     Plain().across(out + i * kPixelBytes, row, rest, count - i);
 }
 
@@ -206,6 +240,10 @@ void Down(std::uint8_t* out, const std::uint16_t* upper, const std::uint16_t* lo
     for (; i + kLanes <= count; i += kLanes) {
         const std::uint16_t* top = upper + i * kPixelBytes;
         const std::uint16_t* bottom = lower + i * kPixelBytes;
+        if (Laid::kBlends) {
+            _mm_prefetch(reinterpret_cast<const char*>(out + i * kPixelBytes) + kReadAhead,
+                         _MM_HINT_T0);
+        }
         __m256i upperFirst = Load(top), upperSecond = Load(top + 16);
         __m256i lowerFirst = Load(bottom), lowerSecond = Load(bottom + 16);
         if (Laid::kBlends &&
@@ -237,10 +275,9 @@ void PrepareStraight(std::uint8_t* out, const std::uint8_t* in, int count) {
     int i = 0;
     for (; i + kLanes <= count; i += kLanes) {
         const __m256i pixels = Load(in + i * kPixelBytes);
-        const __m256i low = WidenLow(pixels), high = WidenHigh(pixels);
-        const __m256i premultiplied =
-            _mm256_packus_epi16(DivideBy255(_mm256_mullo_epi16(low, SpreadTop(low))),
-                                DivideBy255(_mm256_mullo_epi16(high, SpreadTop(high))));
+        const __m256i premultiplied = _mm256_packus_epi16(
+            DivideBy255(_mm256_mullo_epi16(WidenLow(pixels), SpreadTopLow(pixels))),
+            DivideBy255(_mm256_mullo_epi16(WidenHigh(pixels), SpreadTopHigh(pixels))));
         Store(out + i * kPixelBytes, WithTopOf(premultiplied, pixels));
     }
     Plain().prepare[static_cast<int>(SourceAlpha::Straight)](out + i * kPixelBytes,

@@ -97,7 +97,7 @@ void Across(std::uint16_t* out, const std::uint8_t* row, const ColumnPairs& colu
     for (int i = 0; i < count; ++i) {
         const Pixel first = Load(PixelAt(row, columns.first[i]));
         const Pixel second = Load(PixelAt(row, columns.second[i]));
-        const std::uint32_t share = columns.shares[i * kPixelBytes];
+        const std::uint32_t share = columns.weights[i * kColumnWeights + 1];
         for (int byte = 0; byte < kPixelBytes; ++byte) {
             out[i * kPixelBytes + byte] = static_cast<std::uint16_t>(
                 ByteOf(first, byte) * (kShareOne - share) + ByteOf(second, byte) * share);

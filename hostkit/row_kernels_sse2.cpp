@@ -174,14 +174,20 @@ void Nearest(std::uint8_t* out, const std::uint8_t* row, const std::int32_t* col
                                                       count - i, opacity);
 }
 
+// The shares of two columns, each four times.
+__m128i SharesOf(const std::uint16_t* weights) {
+    return _mm_packs_epi32(_mm_srli_epi32(Load(weights), 16),
+                           _mm_srli_epi32(Load(weights + kColumnWeights), 16));
+}
+
 void Across(std::uint16_t* out, const std::uint8_t* row, const ColumnPairs& columns, int count) {
     const __m128i one = _mm_set1_epi16(256);
     int i = 0;
     for (; i + kLanes <= count; i += kLanes) {
         const __m128i first = Gather(row, columns.first + i);
         const __m128i second = Gather(row, columns.second + i);
-        const __m128i sharesLow = Load(columns.shares + i * kPixelBytes);
-        const __m128i sharesHigh = Load(columns.shares + i * kPixelBytes + 8);
+        const __m128i sharesLow = SharesOf(columns.weights + i * kColumnWeights);
+        const __m128i sharesHigh = SharesOf(columns.weights + (i + 2) * kColumnWeights);
         Store(out + i * kPixelBytes,
               _mm_add_epi16(_mm_mullo_epi16(WidenLow(first), _mm_sub_epi16(one, sharesLow)),
                             _mm_mullo_epi16(WidenLow(second), sharesLow)));
@@ -190,7 +196,7 @@ void Across(std::uint16_t* out, const std::uint8_t* row, const ColumnPairs& colu
                             _mm_mullo_epi16(WidenHigh(second), sharesHigh)));
     }
     const ColumnPairs rest{columns.first + i, columns.second + i,
-                           columns.shares + i * kPixelBytes};
+                           columns.weights + i * kColumnWeights, columns.adjacent};
     Plain().across(out + i * kPixelBytes, row, rest, count - i);
 }
 

@@ -13,6 +13,8 @@ namespace {
 constexpr int kPixelBytes = 4;
 constexpr int kShareOne = 256;
 constexpr double kPixelCentre = 0.5;
+constexpr std::size_t kCacheLine = 64;
+constexpr std::size_t kRowStart = 512;
 
 struct Sample {
     std::int32_t index;   // first source pixel
@@ -69,7 +71,7 @@ struct StretchScratch {
     std::vector<Sample> rows;
     std::vector<std::int32_t> first;
     std::vector<std::int32_t> second;
-    std::vector<std::uint16_t> shares;
+    std::vector<std::uint16_t> weights;
     std::vector<std::uint16_t> across[2];
     std::vector<std::uint8_t> prepared;
     std::vector<std::uint8_t> snapshot;
@@ -203,21 +205,39 @@ bool StretchBitmap(const RowKernels& kernels, Sampling sampling, const StretchLa
     StretchScratch& scratch = ThreadScratch();
     std::int32_t* first = Grown(scratch.first, countSize);
     std::int32_t* second = Grown(scratch.second, countSize);
-    std::uint16_t* shares = Grown(scratch.shares, countSize * kPixelBytes);
+    std::uint16_t* weights = Grown(scratch.weights, countSize * kColumnWeights);
     std::int32_t left = std::numeric_limits<std::int32_t>::max(), right = 0;
     for (int i = 0; i < count; ++i) {
         const double centre = static_cast<double>(firstColumn + i) + kPixelCentre;
         const Sample column = sampleAt(x2 + centre * stepX, source->w);
         first[i] = column.index;
         second[i] = column.next;
-        std::fill_n(shares + std::size_t{kPixelBytes} * i, kPixelBytes,
-                    static_cast<std::uint16_t>(column.weight));
+        for (int byte = 0; byte < kPixelBytes; ++byte) {
+            weights[i * kColumnWeights + 2 * byte] =
+                static_cast<std::uint16_t>(kShareOne - column.weight);
+            weights[i * kColumnWeights + 2 * byte + 1] = static_cast<std::uint16_t>(column.weight);
+        }
         left = std::min(left, column.index);
         right = std::max(right, column.next);
     }
+    // Counted from the leftmost pixel read. Where a window two pixels wide
+    // or more allows, a column that takes one pixel alone takes it as the
+    // whole share of a pair, so that every pair is adjacent.
+    const bool adjacent = bilinear && right > left;
     for (int i = 0; i < count; ++i) {
         first[i] -= left;
         second[i] -= left;
+        if (adjacent && first[i] == second[i]) {
+            if (second[i] + left < right) {
+                ++second[i];
+            } else {
+                --first[i];
+                for (int byte = 0; byte < kPixelBytes; ++byte) {
+                    weights[i * kColumnWeights + 2 * byte] = 0;
+                    weights[i * kColumnWeights + 2 * byte + 1] = kShareOne;
+                }
+            }
+        }
     }
     Sample* rowSamples = Grown(scratch.rows, static_cast<std::size_t>(rows.count));
     std::int32_t top = std::numeric_limits<std::int32_t>::max(), bottom = 0;
@@ -238,7 +258,7 @@ bool StretchBitmap(const RowKernels& kernels, Sampling sampling, const StretchLa
     if (PixelsOverlap(*self, *source)) {
         window = Snapshot(window, scratch.snapshot);
     }
-    RowCache cache(kernels, laying, window, ColumnPairs{first, second, shares}, count, scratch);
+    RowCache cache(kernels, laying, window, ColumnPairs{first, second, weights, adjacent}, count, scratch);
     const int kind = static_cast<int>(laying.laying);
     const std::size_t rowBytes = countSize * kPixelBytes;
     const std::uint8_t* previous = nullptr;
@@ -252,6 +272,15 @@ bool StretchBitmap(const RowKernels& kernels, Sampling sampling, const StretchLa
             continue;
         }
         previous = out;
+        if (blends && j + 1 < rows.count) {
+            // The start of the next row, which the kernels' own read-ahead
+            // reaches only once they are on it.
+            const std::uint8_t* next = Row(*self, rows.destination + j + 1) +
+                                       static_cast<std::ptrdiff_t>(columns.destination) * kPixelBytes;
+            for (std::size_t offset = 0; offset < std::min(rowBytes, kRowStart); offset += kCacheLine) {
+                __builtin_prefetch(next + offset);
+            }
+        }
         if (!bilinear) {
             kernels.nearest[kind](out, cache.Source(row.index), first, count, laying.opacity);
             continue;
