@@ -144,8 +144,8 @@ private:
     // Two pixels as 16-bit lanes: C * O * 255 + D * (255 * 255 - A * O) as
     // exact 32-bit products from their low and high halves, then divided.
     __m128i Blend(__m128i over, __m128i under) const {
-        const __m128i underWeight = _mm_sub_epi16(
-            _mm_set1_epi16(static_cast<short>(255 * 255)), _mm_mullo_epi16(SpreadTop(over), opacity_));
+        const __m128i underWeight = _mm_sub_epi16(_mm_set1_epi16(static_cast<short>(255 * 255)),
+                                                  _mm_mullo_epi16(SpreadTop(over), opacity_));
         const __m128i overLow = _mm_mullo_epi16(over, overWeight_);
         const __m128i overHigh = _mm_mulhi_epu16(over, overWeight_);
         const __m128i underLow = _mm_mullo_epi16(under, underWeight);

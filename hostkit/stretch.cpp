@@ -90,6 +90,88 @@ T* Grown(std::vector<T>& values, std::size_t size) {
     return values.data();
 }
 
+// The clipped destination columns' samples, counted from the leftmost
+// source pixel read (`left`; `right` is the rightmost). Where the pixels
+// read span two or more, a column that takes one pixel alone takes it as the
+// whole share of a pair, so that every pair is adjacent.
+struct ColumnTable {
+    ColumnPairs pairs;
+    std::int32_t left;
+    std::int32_t right;
+};
+
+ColumnTable SampleColumns(Sample (*sampleAt)(double, int), double start, double step,
+                          Wide firstColumn, int count, int extent, StretchScratch& scratch) {
+    const auto size = static_cast<std::size_t>(count);
+    std::int32_t* first = Grown(scratch.first, size);
+    std::int32_t* second = Grown(scratch.second, size);
+    std::uint16_t* weights = Grown(scratch.weights, size * kColumnWeights);
+    const auto weigh = [weights](int i, std::int32_t share) {
+        for (int byte = 0; byte < kPixelBytes; ++byte) {
+            weights[i * kColumnWeights + 2 * byte] = static_cast<std::uint16_t>(kShareOne - share);
+            weights[i * kColumnWeights + 2 * byte + 1] = static_cast<std::uint16_t>(share);
+        }
+    };
+    std::int32_t left = std::numeric_limits<std::int32_t>::max(), right = 0;
+    for (int i = 0; i < count; ++i) {
+        const double centre = static_cast<double>(firstColumn + i) + kPixelCentre;
+        const Sample column = sampleAt(start + centre * step, extent);
+        first[i] = column.index;
+        second[i] = column.next;
+        weigh(i, column.weight);
+        left = std::min(left, column.index);
+        right = std::max(right, column.next);
+    }
+    const bool adjacent = sampleAt == &BilinearSample && right > left;
+    for (int i = 0; i < count; ++i) {
+        if (adjacent && first[i] == second[i]) {
+            if (second[i] < right) {
+                ++second[i];
+            } else {
+                --first[i];
+                weigh(i, kShareOne);
+            }
+        }
+        first[i] -= left;
+        second[i] -= left;
+    }
+    return {{first, second, weights, adjacent}, left, right};
+}
+
+// The clipped destination rows' samples, counted from the topmost source
+// row read (`top`; `bottom` is the lowest).
+struct RowTable {
+    const Sample* samples;
+    std::int32_t top;
+    std::int32_t bottom;
+};
+
+RowTable SampleRows(Sample (*sampleAt)(double, int), double start, double step, Wide firstRow,
+                    int count, int extent, StretchScratch& scratch) {
+    Sample* samples = Grown(scratch.rows, static_cast<std::size_t>(count));
+    std::int32_t top = std::numeric_limits<std::int32_t>::max(), bottom = 0;
+    for (int j = 0; j < count; ++j) {
+        const double centre = static_cast<double>(firstRow + j) + kPixelCentre;
+        samples[j] = sampleAt(start + centre * step, extent);
+        top = std::min(top, samples[j].index);
+        bottom = std::max(bottom, samples[j].next);
+    }
+    for (int j = 0; j < count; ++j) {
+        samples[j].index -= top;
+        samples[j].next -= top;
+    }
+    return {samples, top, bottom};
+}
+
+// Asks for the start of a destination row that a blend reads next; the
+// kernels fetch ahead of themselves along a row, and the processor's own
+// prefetching restarts late on each row.
+void PrefetchStart(const std::uint8_t* row, std::size_t bytes) {
+    for (std::size_t offset = 0; offset < std::min(bytes, kRowStart); offset += kCacheLine) {
+        __builtin_prefetch(row + offset);
+    }
+}
+
 // The part of the source that the clipped destination samples, its rows and
 // columns counted from its top-left pixel.
 struct SourceWindow {
@@ -125,10 +207,12 @@ public:
           blends_(laying.laying != Laying::Copy),
           prepare_(kernels.prepare[static_cast<int>(laying.alpha)]) {
         if (blends_) {
-            prepared_ = Grown(scratch.prepared, static_cast<std::size_t>(window.width) * kPixelBytes);
+            prepared_ =
+                Grown(scratch.prepared, static_cast<std::size_t>(window.width) * kPixelBytes);
         }
         for (int slot = 0; slot < 2; ++slot) {
-            across_[slot] = Grown(scratch.across[slot], static_cast<std::size_t>(count) * kPixelBytes);
+            across_[slot] =
+                Grown(scratch.across[slot], static_cast<std::size_t>(count) * kPixelBytes);
         }
     }
 
@@ -195,72 +279,28 @@ bool StretchBitmap(const RowKernels& kernels, Sampling sampling, const StretchLa
     }
     const bool bilinear = sampling == Sampling::Bilinear;
     Sample (*const sampleAt)(double, int) = bilinear ? &BilinearSample : &NearestSample;
-    const double stepX = dx1 / static_cast<double>(width);
-    const double stepY = dy1 / static_cast<double>(height);
-    const Wide firstColumn = Wide(columns.destination) - x1;
-    const Wide firstRow = Wide(rows.destination) - y1;
-    const int count = columns.count;
-    const auto countSize = static_cast<std::size_t>(count);
-
     StretchScratch& scratch = ThreadScratch();
-    std::int32_t* first = Grown(scratch.first, countSize);
-    std::int32_t* second = Grown(scratch.second, countSize);
-    std::uint16_t* weights = Grown(scratch.weights, countSize * kColumnWeights);
-    std::int32_t left = std::numeric_limits<std::int32_t>::max(), right = 0;
-    for (int i = 0; i < count; ++i) {
-        const double centre = static_cast<double>(firstColumn + i) + kPixelCentre;
-        const Sample column = sampleAt(x2 + centre * stepX, source->w);
-        first[i] = column.index;
-        second[i] = column.next;
-        for (int byte = 0; byte < kPixelBytes; ++byte) {
-            weights[i * kColumnWeights + 2 * byte] =
-                static_cast<std::uint16_t>(kShareOne - column.weight);
-            weights[i * kColumnWeights + 2 * byte + 1] = static_cast<std::uint16_t>(column.weight);
-        }
-        left = std::min(left, column.index);
-        right = std::max(right, column.next);
-    }
-    // Counted from the leftmost pixel read. Where a window two pixels wide
-    // or more allows, a column that takes one pixel alone takes it as the
-    // whole share of a pair, so that every pair is adjacent.
-    const bool adjacent = bilinear && right > left;
-    for (int i = 0; i < count; ++i) {
-        first[i] -= left;
-        second[i] -= left;
-        if (adjacent && first[i] == second[i]) {
-            if (second[i] + left < right) {
-                ++second[i];
-            } else {
-                --first[i];
-                for (int byte = 0; byte < kPixelBytes; ++byte) {
-                    weights[i * kColumnWeights + 2 * byte] = 0;
-                    weights[i * kColumnWeights + 2 * byte + 1] = kShareOne;
-                }
-            }
-        }
-    }
-    Sample* rowSamples = Grown(scratch.rows, static_cast<std::size_t>(rows.count));
-    std::int32_t top = std::numeric_limits<std::int32_t>::max(), bottom = 0;
-    for (int j = 0; j < rows.count; ++j) {
-        const double centre = static_cast<double>(firstRow + j) + kPixelCentre;
-        rowSamples[j] = sampleAt(y2 + centre * stepY, source->h);
-        top = std::min(top, rowSamples[j].index);
-        bottom = std::max(bottom, rowSamples[j].next);
-    }
-    for (int j = 0; j < rows.count; ++j) {
-        rowSamples[j].index -= top;
-        rowSamples[j].next -= top;
-    }
+    const ColumnTable columnTable =
+        SampleColumns(sampleAt, x2, dx1 / static_cast<double>(width),
+                      Wide(columns.destination) - x1, columns.count, source->w, scratch);
+    const RowTable rowTable =
+        SampleRows(sampleAt, y2, dy1 / static_cast<double>(height), Wide(rows.destination) - y1,
+                   rows.count, source->h, scratch);
+    const ColumnPairs pairs = columnTable.pairs;
+    const int count = columns.count;
 
-    SourceWindow window{Row(*source, top) + static_cast<std::ptrdiff_t>(left) * kPixelBytes,
-                        -static_cast<std::ptrdiff_t>(source->pitch), right - left + 1,
-                        bottom - top + 1};
+    SourceWindow window{Row(*source, rowTable.top) +
+                            static_cast<std::ptrdiff_t>(columnTable.left) * kPixelBytes,
+                        -static_cast<std::ptrdiff_t>(source->pitch),
+                        columnTable.right - columnTable.left + 1,
+                        rowTable.bottom - rowTable.top + 1};
     if (PixelsOverlap(*self, *source)) {
         window = Snapshot(window, scratch.snapshot);
     }
-    RowCache cache(kernels, laying, window, ColumnPairs{first, second, weights, adjacent}, count, scratch);
+    RowCache cache(kernels, laying, window, pairs, count, scratch);
     const int kind = static_cast<int>(laying.laying);
-    const std::size_t rowBytes = countSize * kPixelBytes;
+    const std::size_t rowBytes = static_cast<std::size_t>(count) * kPixelBytes;
+    const Sample* rowSamples = rowTable.samples;
     const std::uint8_t* previous = nullptr;
     for (int j = 0; j < rows.count; ++j) {
         const Sample& row = rowSamples[j];
@@ -273,16 +313,13 @@ bool StretchBitmap(const RowKernels& kernels, Sampling sampling, const StretchLa
         }
         previous = out;
         if (blends && j + 1 < rows.count) {
-            // The start of the next row, which the kernels' own read-ahead
-            // reaches only once they are on it.
-            const std::uint8_t* next = Row(*self, rows.destination + j + 1) +
-                                       static_cast<std::ptrdiff_t>(columns.destination) * kPixelBytes;
-            for (std::size_t offset = 0; offset < std::min(rowBytes, kRowStart); offset += kCacheLine) {
-                __builtin_prefetch(next + offset);
-            }
+            PrefetchStart(Row(*self, rows.destination + j + 1) +
+                              static_cast<std::ptrdiff_t>(columns.destination) * kPixelBytes,
+                          rowBytes);
         }
         if (!bilinear) {
-            kernels.nearest[kind](out, cache.Source(row.index), first, count, laying.opacity);
+            kernels.nearest[kind](out, cache.Source(row.index), pairs.first, count,
+                                  laying.opacity);
             continue;
         }
         // A row that takes no share of the next one needs only its own blend.

@@ -166,8 +166,9 @@ Pixel32 PremultipliedByFormula(Pixel32 pixel, const BlendSettings& settings) {
     for (int shift = 0; shift < 24; shift += 8) {
         const std::uint32_t colour = Channel(pixel, shift);
         const std::uint32_t premultiplied =
-            settings.premultiplied ? std::min(colour, alpha)
-                                   : static_cast<std::uint32_t>(std::lround(colour * alpha / 255.0));
+            settings.premultiplied
+                ? std::min(colour, alpha)
+                : static_cast<std::uint32_t>(std::lround(colour * alpha / 255.0));
         result |= premultiplied << shift;
     }
     return result;
