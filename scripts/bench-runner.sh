@@ -19,11 +19,12 @@
 # FFmpeg's graph is scale + overlay (shortest=1; the logo looped), the
 # overlay's format left to it; opacity fades the overlay's alpha with
 # colorchannelmixer. The runs of a case take turns (runner, FFmpeg, runner,
-# ...), so that both sides see the same machine. For each side: the median
-# wall and CPU time (user + system of all threads), CPU/wall (the cores it
-# kept busy on average) and the largest peak resident memory (GNU time's
-# maximum RSS); then the ratios runner / FFmpeg (below 1: the runner uses
-# less). Blending cases also run the runner on the same job copying the
+# ...), so that both sides see the same machine. For each side: the best
+# wall and the best CPU time (user + system of all threads) of its runs,
+# each taken on its own (other work on the machine only ever adds to
+# either), CPU/wall (the cores it kept busy on average) and the largest
+# peak resident memory (GNU time's maximum RSS); then the ratios runner /
+# FFmpeg (below 1: the runner uses less). Blending cases also run the runner on the same job copying the
 # overlay opaquely, and give their CPU time against it. On a machine shared
 # with other work the wall times wander; CPU times and the ratios much less.
 #
@@ -76,7 +77,7 @@ make_logo() {
 }
 
 # Runs each command of the case $runs times, taking turns; prints one line
-# per command: median wall, median CPU, largest peak RSS in KiB.
+# per command: best wall, best CPU, largest peak RSS in KiB.
 measure() {  # label=command... as arrays named by the arguments
   local -a names=("$@")
   local run name
@@ -94,10 +95,10 @@ measure() {  # label=command... as arrays named by the arguments
   done
   for name in "${names[@]}"; do
     python3 - "$work/samples-$name" <<'EOF'
-import statistics, sys
+import sys
 rows = [line.split() for line in open(sys.argv[1])]
-wall = statistics.median(float(r[0]) for r in rows)
-cpu = statistics.median(float(r[1]) + float(r[2]) for r in rows)
+wall = min(float(r[0]) for r in rows)
+cpu = min(float(r[1]) + float(r[2]) for r in rows)
 peak = max(int(r[3]) for r in rows)
 print("%.3f %.3f %d" % (wall, cpu, peak))
 EOF
@@ -176,4 +177,4 @@ for name in "${cases[@]}"; do
     "$fw" "$fc" "$(ratio "$fc" "$fw")" $((fm / 1024)) \
     "$(ratio "$rw" "$fw")" "$(ratio "$rc" "$fc")" "$(ratio "$rm" "$fm")" "$against_opaque"
 done
-echo "($frames frames, median of $runs runs taking turns, $(nproc) cores, load $(cut -d' ' -f1 /proc/loadavg))"
+echo "($frames frames, best of $runs runs taking turns, $(nproc) cores, load $(cut -d' ' -f1 /proc/loadavg))"
