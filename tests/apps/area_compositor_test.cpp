@@ -7,10 +7,17 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstring>
+#include <random>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
+
+extern "C" {
+#include <libavutil/imgutils.h>
+#include <libavutil/pixdesc.h>
+}
 
 #include "apps/quillmere/pipeline/area_compositor.h"
 #include "apps/quillmere/overlay/filter_host.h"
@@ -273,6 +280,103 @@ TEST_P(AreaEquivalence, EqualsTheWholeFrameRunAndLeavesTheRestAlone) {
 
 INSTANTIATE_TEST_SUITE_P(Settings, AreaEquivalence, testing::ValuesIn(kAreaCases),
                          [](const testing::TestParamInfo<AreaCase>& info) {
+                             return info.param.name;
+                         });
+
+// A frame whose buffers the decoder still holds is copied before it is
+// written; where the overlay replaces the mask's inside, the copy leaves the
+// inside's colour samples out, and the write-back must fill every one of
+// them. So a shared frame must come out as a writable one does, every plane
+// byte for byte (alpha planes, which the write-back leaves alone, kept).
+struct SharedFrameCase {
+    const char* name;
+    AVPixelFormat format;
+    // The mask, filled black (no overlay), without border or shadow: every
+    // sample around it stays as it was, so none may be left out of the copy.
+    std::int32_t left, top, right, bottom;
+};
+
+void PrintTo(const SharedFrameCase& test, std::ostream* os) { *os << test.name; }
+
+const SharedFrameCase kSharedFrameCases[] = {
+    {"Yuv420OddMask", AV_PIX_FMT_YUV420P, 31, 21, 100, 77},
+    {"Yuv420WithAlpha", AV_PIX_FMT_YUVA420P, 30, 20, 101, 80},
+    {"Yuv422TenBit", AV_PIX_FMT_YUV422P10LE, 11, 9, 150, 60},
+    {"Yuv411ToTheRightEdge", AV_PIX_FMT_YUV411P, 50, 40, 170, 90},
+    {"PlanarRgb", AV_PIX_FMT_GBRP, 0, 0, 70, 119},
+    {"Gray", AV_PIX_FMT_GRAY8, 20, 30, 60, 90},
+    {"PackedWithAlpha", AV_PIX_FMT_BGRA, 20, 30, 60, 90},
+};
+
+class SharedFrames : public testing::TestWithParam<SharedFrameCase> {};
+
+TEST_P(SharedFrames, ComeOutAsWritableOnesDo) {
+    const SharedFrameCase& test = GetParam();
+    FramePtr input = NewFrame();
+    input->format = test.format;
+    input->width = kWidth;
+    input->height = kHeight;
+    ASSERT_GE(av_frame_get_buffer(input.get(), 0), 0);
+    std::mt19937 random(3);
+    for (int plane = 0; plane < 4 && input->buf[plane] != nullptr; ++plane) {
+        for (std::size_t i = 0; i < input->buf[plane]->size; ++i) {
+            // Ten-bit samples keep within their depth.
+            input->buf[plane]->data[i] = static_cast<std::uint8_t>(random() & 0x3F);
+        }
+    }
+    VideoFormat format;
+    format.width = kWidth;
+    format.height = kHeight;
+    format.pixelFormat = test.format;
+
+    FilterData settings = DialogDefaultSettings();
+    settings.maskLeft = test.left;
+    settings.maskTop = test.top;
+    settings.maskRight = test.right;
+    settings.maskBottom = test.bottom;
+    settings.borderOn = 0;
+    settings.shadowOn = 0;
+    FilterModuleSession module;
+    const auto composite = [&](bool shared) {
+        OverlayFilter filter(module, OverlaySetup{settings, "", ""});
+        AreaCompositor compositor(filter.instance(), format);
+        FramePtr frame = NewFrame();
+        FramePtr holder = NewFrame();
+        if (shared) {
+            EXPECT_GE(av_frame_ref(frame.get(), input.get()), 0);
+            EXPECT_GE(av_frame_ref(holder.get(), input.get()), 0);
+        } else {
+            frame->format = test.format;
+            frame->width = kWidth;
+            frame->height = kHeight;
+            EXPECT_GE(av_frame_get_buffer(frame.get(), 0), 0);
+            EXPECT_GE(av_frame_copy(frame.get(), input.get()), 0);
+        }
+        compositor.Composite(*frame, 0);
+        EXPECT_FALSE(compositor.skippedInside().empty());
+        FramePtr result = NewFrame();
+        EXPECT_GE(av_frame_ref(result.get(), frame.get()), 0);
+        return result;
+    };
+    const FramePtr expected = composite(false);
+    const FramePtr result = composite(true);
+    const AVPixFmtDescriptor* layout = av_pix_fmt_desc_get(test.format);
+    for (int plane = 0; plane < av_pix_fmt_count_planes(test.format); ++plane) {
+        const bool chroma = (layout->flags & AV_PIX_FMT_FLAG_RGB) == 0 && (plane == 1 || plane == 2);
+        const int rows = chroma ? AV_CEIL_RSHIFT(kHeight, layout->log2_chroma_h) : kHeight;
+        const int bytes = av_image_get_linesize(test.format, kWidth, plane);
+        for (int y = 0; y < rows; ++y) {
+            ASSERT_EQ(std::memcmp(result->data[plane] + y * result->linesize[plane],
+                                  expected->data[plane] + y * expected->linesize[plane],
+                                  static_cast<std::size_t>(bytes)),
+                      0)
+                << "plane " << plane << " row " << y;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, SharedFrames, testing::ValuesIn(kSharedFrameCases),
+                         [](const testing::TestParamInfo<SharedFrameCase>& info) {
                              return info.param.name;
                          });
 

@@ -4,6 +4,11 @@
 #include <limits>
 #include <stdexcept>
 
+extern "C" {
+#include <libavutil/imgutils.h>
+#include <libavutil/pixdesc.h>
+}
+
 #include "apps/quillmere/media/frame_converter.h"
 #include "apps/quillmere/runner_error.h"
 #include "filter/filter_data.h"
@@ -89,6 +94,58 @@ std::vector<PictureRect> BandsAround(const PictureRect& area, const PictureRect&
         }
     }
     return bands;
+}
+
+// Copies `from` into `to` (same size and format) but for the samples that
+// the write-back of `replaced` overwrites: its colour samples in planar
+// layouts. Alpha planes, which it leaves alone, and packed layouts, whose
+// pixels mix both, are copied whole.
+bool CopyAround(AVFrame& to, const AVFrame& from, const PictureRect& replaced) {
+    const auto format = static_cast<AVPixelFormat>(from.format);
+    const AVPixFmtDescriptor* layout = av_pix_fmt_desc_get(format);
+    if (replaced.empty() || layout == nullptr || (layout->flags & AV_PIX_FMT_FLAG_PLANAR) == 0) {
+        return av_frame_copy(&to, &from) >= 0;
+    }
+    const int alphaPlane =
+        (layout->flags & AV_PIX_FMT_FLAG_ALPHA) != 0 ? layout->comp[3].plane : -1;
+    const bool yuv = (layout->flags & AV_PIX_FMT_FLAG_RGB) == 0;
+    for (int plane = 0; plane < av_pix_fmt_count_planes(format); ++plane) {
+        const bool chroma = yuv && (plane == 1 || plane == 2);
+        const int shiftX = chroma ? layout->log2_chroma_w : 0;
+        const int shiftY = chroma ? layout->log2_chroma_h : 0;
+        const int rowBytes = av_image_get_linesize(format, from.width, plane);
+        const int rows = AV_CEIL_RSHIFT(from.height, shiftY);
+        if (rowBytes < 0) {
+            return false;
+        }
+        const auto copy = [&](int firstRow, int endRow, int firstByte, int endByte) {
+            if (endRow > firstRow && endByte > firstByte) {
+                av_image_copy_plane(to.data[plane] + std::ptrdiff_t{firstRow} * to.linesize[plane] +
+                                        firstByte,
+                                    to.linesize[plane],
+                                    from.data[plane] +
+                                        std::ptrdiff_t{firstRow} * from.linesize[plane] + firstByte,
+                                    from.linesize[plane], endByte - firstByte, endRow - firstRow);
+            }
+        };
+        if (plane == alphaPlane) {
+            copy(0, rows, 0, rowBytes);
+            continue;
+        }
+        // The rect lies on the chroma grid, so its edges fall between samples.
+        const int top = replaced.y >> shiftY;
+        const int bottom = AV_CEIL_RSHIFT(replaced.bottom(), shiftY);
+        const int left = replaced.x == 0 ? 0 : av_image_get_linesize(format, replaced.x, plane);
+        const int right = av_image_get_linesize(format, replaced.right(), plane);
+        if (left < 0 || right < 0) {
+            return false;
+        }
+        copy(0, top, 0, rowBytes);
+        copy(top, bottom, 0, left);
+        copy(top, bottom, right, rowBytes);
+        copy(bottom, rows, 0, rowBytes);
+    }
+    return true;
 }
 
 }  // namespace
@@ -311,7 +368,9 @@ void AreaCompositor::Store(AVFrame& frame, const AreaBuffers& buffers) {
     if (!buffers.loaded || buffers.inside == MaskInside::Untouched) {
         return;
     }
-    MakeWritable(frame);
+    const bool insideReplaced =
+        separateOutput_ && !buffers.insideLoaded && buffers.inside == MaskInside::Replaced;
+    MakeWritable(frame, insideReplaced ? skippedInside_ : PictureRect{});
     const auto* source = reinterpret_cast<const std::uint8_t*>(buffers.source.data());
     if (!separateOutput_) {
         // The filter worked in place: nothing to compare with, every pixel goes back.
@@ -341,36 +400,51 @@ void AreaCompositor::Composite(AVFrame& frame, long number) {
     Store(frame, ownBuffers_);
 }
 
-void AreaCompositor::MakeWritable(AVFrame& frame) {
+void AreaCompositor::MakeWritable(AVFrame& frame, const PictureRect& replaced) {
     if (av_frame_is_writable(&frame) != 0) {
         return;
     }
-    std::lock_guard<std::mutex> hold(spareLock_);
-    AVFrame* spare = nullptr;
-    for (FramePtr& candidate : spareFrames_) {
-        if (av_frame_is_writable(candidate.get()) != 0) {
-            spare = candidate.get();
-            break;
+    // A spare is taken under the lock and copied into outside it, so that
+    // filter threads copy at once.
+    Spare* spare = nullptr;
+    {
+        std::lock_guard<std::mutex> hold(spareLock_);
+        for (Spare& candidate : spareFrames_) {
+            if (!candidate.taken && av_frame_is_writable(candidate.frame.get()) != 0) {
+                spare = &candidate;
+                break;
+            }
         }
-    }
-    if (spare == nullptr) {
-        spareFrames_.push_back(NewFrame());
-        spare = spareFrames_.back().get();
-        spare->format = frame.format;
-        spare->width = frame.width;
-        spare->height = frame.height;
-        if (av_frame_get_buffer(spare, 0) < 0) {
-            spareFrames_.pop_back();
-            throw RunnerError("out of memory");
+        if (spare == nullptr) {
+            FramePtr made = NewFrame();
+            made->format = frame.format;
+            made->width = frame.width;
+            made->height = frame.height;
+            if (av_frame_get_buffer(made.get(), 0) < 0) {
+                throw RunnerError("out of memory");
+            }
+            spareFrames_.push_back(Spare{std::move(made), false});
+            spare = &spareFrames_.back();
         }
+        spare->taken = true;
     }
-    if (av_frame_copy(spare, &frame) < 0 || av_frame_copy_props(spare, &frame) < 0) {
+    const bool copied = CopyAround(*spare->frame, frame, replaced) &&
+                        av_frame_copy_props(spare->frame.get(), &frame) >= 0;
+    bool shared = false;
+    if (copied) {
+        av_frame_unref(&frame);
+        // The frame shares the spare's buffers until the encoder lets go of
+        // them; the spare is reused only after that.
+        shared = av_frame_ref(&frame, spare->frame.get()) >= 0;
+    }
+    {
+        std::lock_guard<std::mutex> hold(spareLock_);
+        spare->taken = false;
+    }
+    if (!copied) {
         throw RunnerError("cannot copy a frame of the main video");
     }
-    av_frame_unref(&frame);
-    // The frame shares the spare's buffers until the encoder lets go of
-    // them; the spare is reused only after that.
-    if (av_frame_ref(&frame, spare) < 0) {
+    if (!shared) {
         throw RunnerError("out of memory");
     }
 }

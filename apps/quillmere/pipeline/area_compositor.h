@@ -27,6 +27,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -104,7 +105,9 @@ private:
     void LoadRect(const AVFrame& frame, const PictureRect& rect, AreaBuffers& buffers) const;
     void StoreRect(AVFrame& frame, const PictureRect& rect, const std::uint8_t* output,
                    long outputPitch, const std::uint8_t* original) const;
-    void MakeWritable(AVFrame& frame);
+    // Copies a frame whose buffers are shared, but for what the write-back
+    // of `replaced` overwrites.
+    void MakeWritable(AVFrame& frame, const PictureRect& replaced);
     std::ptrdiff_t RectOffset(const PictureRect& rect, long pitch) const;
 
     FilterInstance& instance_;
@@ -128,7 +131,12 @@ private:
     bool separateOutput_ = false;
     bool opaqueCopy_ = true;
     AreaBuffers ownBuffers_;  // for Composite
-    // Writable frames for frames whose buffers the decoder still holds.
+    // Writable frames for frames whose buffers the decoder still holds;
+    // one being copied into is taken.
+    struct Spare {
+        FramePtr frame;
+        bool taken = false;
+    };
     std::mutex spareLock_;
-    std::vector<FramePtr> spareFrames_;
+    std::deque<Spare> spareFrames_;  // a deque: taken spares keep their place
 };
