@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "apps/quillmere/command_line.h"
+#include "apps/quillmere/cli/command_line.h"
 #include "apps/quillmere/runner_error.h"
 #include "fuzz_input.h"
 

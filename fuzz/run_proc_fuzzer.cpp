@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "apps/quillmere/filter_host.h"
+#include "apps/quillmere/overlay/filter_host.h"
 #include "filter/filter_data.h"
 #include "fuzz_input.h"
 #include "hostkit/processing_driver.h"

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "apps/quillmere/filter_host.h"
+#include "apps/quillmere/overlay/filter_host.h"
 #include "filter/filter_data.h"
 #include "fuzz_input.h"
 #include "hostkit/host_services.h"

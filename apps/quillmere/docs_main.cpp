@@ -7,8 +7,8 @@
 #include <fstream>
 #include <string>
 
-#include "apps/quillmere/man_page.h"
-#include "apps/quillmere/shell_completion.h"
+#include "apps/quillmere/cli/man_page.h"
+#include "apps/quillmere/cli/shell_completion.h"
 
 int main(int argc, char** argv) {
     if (argc != 3) {

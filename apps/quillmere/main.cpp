@@ -1,10 +1,13 @@
 // quillmere: composites video files with the filter, playing the host's part.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <string>
 #include <exception>
 
-#include "apps/quillmere/command_line.h"
-#include "apps/quillmere/commands.h"
-#include "apps/quillmere/pending_output.h"
+#include "apps/quillmere/cli/command_line.h"
+#include "apps/quillmere/run/commands.h"
+#include "apps/quillmere/run/interruption.h"
 #include "apps/quillmere/runner_error.h"
 #include "hostkit/quoted_text.h"
 
@@ -51,7 +54,17 @@ int main(int argc, char** argv) {
     av_log_set_level(AV_LOG_QUIET);
     InstallInterruptHandlers();
     try {
-        return Dispatch(ParseCommandLine(argc, argv));
+        const int code = Dispatch(ParseCommandLine(argc, argv));
+        // What went to standard output must have arrived: a full disk or a
+        // closed pipe is a failure, not a success with the text lost.
+        errno = 0;
+        if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+            return Report(("cannot write standard output: " +
+                           std::string(std::strerror(errno != 0 ? errno : EIO)))
+                              .c_str(),
+                          kExitFailure);
+        }
+        return code;
     } catch (const UsageError& error) {
         return Report(error.what(), kExitUsage);
     } catch (const RunnerError& error) {

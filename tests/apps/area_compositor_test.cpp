@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "apps/quillmere/area_compositor.h"
-#include "apps/quillmere/filter_host.h"
-#include "apps/quillmere/filter_settings.h"
-#include "apps/quillmere/frame_picture.h"
-#include "apps/quillmere/synthetic_clip.h"
+#include "apps/quillmere/pipeline/area_compositor.h"
+#include "apps/quillmere/overlay/filter_host.h"
+#include "apps/quillmere/cli/filter_settings.h"
+#include "apps/quillmere/media/frame_picture.h"
+#include "apps/quillmere/run/synthetic_clip.h"
 #include "render/changed_area.h"
 #include "filter/filter_data.h"
 #include "render/random_generator.h"

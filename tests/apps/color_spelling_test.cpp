@@ -6,8 +6,8 @@
 #include <ostream>
 #include <string>
 
-#include "apps/quillmere/css_colors.h"
-#include "apps/quillmere/filter_settings.h"
+#include "apps/quillmere/cli/css_colors.h"
+#include "apps/quillmere/cli/filter_settings.h"
 #include "apps/quillmere/runner_error.h"
 
 extern "C" {

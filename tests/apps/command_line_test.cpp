@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "apps/quillmere/command_line.h"
+#include "apps/quillmere/cli/command_line.h"
 #include "apps/quillmere/runner_error.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "apps/quillmere/command_line.h"
+#include "apps/quillmere/cli/command_line.h"
 
 namespace {
 

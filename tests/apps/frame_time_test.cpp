@@ -5,8 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "apps/quillmere/command_line.h"
-#include "apps/quillmere/frame_time.h"
+#include "apps/quillmere/cli/command_line.h"
+#include "apps/quillmere/plan/planning.h"
+#include "apps/quillmere/plan/frame_time.h"
 #include "apps/quillmere/runner_error.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "apps/quillmere/ffmpeg_handles.h"
+#include "apps/quillmere/media/ffmpeg_handles.h"
 
 // The file opened and probed; fails the calling test (fatally) when it cannot be.
 InputContextPtr OpenForReading(const std::string& path);

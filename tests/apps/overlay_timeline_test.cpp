@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "apps/quillmere/overlay_timeline.h"
+#include "apps/quillmere/overlay/overlay_timeline.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "apps/quillmere/pending_output.h"
+#include "apps/quillmere/run/pending_output.h"
 #include "apps/quillmere/runner_error.h"
 #include "tests/apps/runner_harness.h"
 

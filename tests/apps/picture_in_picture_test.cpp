@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "apps/quillmere/command_line.h"
+#include "apps/quillmere/cli/command_line.h"
 #include "tests/apps/runner_harness.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "apps/quillmere/picture_shape.h"
-#include "apps/quillmere/placement.h"
+#include "apps/quillmere/plan/picture_shape.h"
+#include "apps/quillmere/plan/placement.h"
 #include "apps/quillmere/runner_error.h"
 
 namespace {

@@ -2,9 +2,9 @@
 
 #include <ostream>
 
-#include "apps/quillmere/progress.h"
-#include "apps/quillmere/progress_report.h"
-#include "apps/quillmere/run_summary.h"
+#include "apps/quillmere/run/progress.h"
+#include "apps/quillmere/run/progress_report.h"
+#include "apps/quillmere/run/run_summary.h"
 
 namespace {
 

@@ -17,11 +17,11 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "apps/quillmere/command_line.h"
-#include "apps/quillmere/filter_host.h"
-#include "apps/quillmere/frame_picture.h"
-#include "apps/quillmere/frame_stream.h"
-#include "apps/quillmere/video_writer.h"
+#include "apps/quillmere/cli/command_line.h"
+#include "apps/quillmere/overlay/filter_host.h"
+#include "apps/quillmere/media/frame_picture.h"
+#include "apps/quillmere/pipeline/frame_stream.h"
+#include "apps/quillmere/media/video_writer.h"
 
 extern "C" {
 #include <libavutil/log.h>

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "apps/quillmere/picture.h"
-#include "apps/quillmere/synthetic_clip.h"
+#include "apps/quillmere/pipeline/picture.h"
+#include "apps/quillmere/run/synthetic_clip.h"
 
 // A fresh folder under the system's temporary folder, removed with the object.
 class ScratchFolder {

@@ -1,0 +1,704 @@
+#include "apps/quillmere/cli/command_line.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <sstream>
+
+#include "apps/quillmere/cli/filter_settings.h"
+#include "apps/quillmere/runner_error.h"
+#include "apps/quillmere/media/container_table.h"
+#include "render/drop_shadow.h"
+#include "hostkit/quoted_text.h"
+
+namespace {
+
+// Which commands an option belongs to.
+enum CommandMask : unsigned {
+    kRender = 1u << 0,
+    kFrame = 1u << 1,
+    kDemo = 1u << 2,
+    kPlace = 1u << 3,
+    kCompositing = kRender | kFrame,
+    kPlacing = kRender | kFrame | kPlace,
+    kAll = kRender | kFrame | kDemo,
+    // Also stands alone, in place of a command: quillmere --help.
+    kStandalone = 1u << 4,
+};
+
+using ApplyOption = void (*)(CommandLine& line, const std::string& option,
+                             const std::string& value);
+
+struct OptionRow {
+    const char* name;
+    const char* shortName;  // or null
+    const char* valueName;  // null for a flag
+    unsigned commands;
+    const char* help;
+    ApplyOption apply;
+};
+
+// A period in seconds: a plain decimal number, more than 0, at most an hour.
+double ParseSeconds(const std::string& option, const std::string& text) {
+    constexpr double kLongestPeriod = 3600;
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || end != text.c_str() + text.size() || !(value > 0) ||
+        value > kLongestPeriod || std::isspace(static_cast<unsigned char>(text[0])) != 0) {
+        throw UsageError("invalid value " + Quoted(text) + " for " + option +
+                         ": expected seconds, more than 0 and at most 3600");
+    }
+    return value;
+}
+
+void SetOverwrite(CommandLine& line, OverwritePolicy policy) {
+    if (line.overwrite != OverwritePolicy::Ask && line.overwrite != policy) {
+        throw UsageError("-y and -n contradict each other; give one of them");
+    }
+    line.overwrite = policy;
+}
+
+constexpr std::size_t kHelpColumn = 28;
+constexpr std::size_t kHelpWidth = 79;
+
+constexpr std::int64_t kInt32Min = INT32_MIN;
+constexpr std::int64_t kInt32Max = INT32_MAX;
+constexpr std::int64_t kPercentMax = 100;
+// More encoder threads than any encoder here makes use of.
+constexpr std::int64_t kMaxEncoderThreads = 1024;
+constexpr std::int64_t kMaxStreamNumber = 1 << 16;
+
+std::pair<std::string, std::string> ParseKeyValue(const std::string& option,
+                                                  const std::string& text) {
+    const std::size_t equals = text.find('=');
+    if (equals == std::string::npos || equals == 0) {
+        throw UsageError("invalid value " + Quoted(text) + " for " + option +
+                         ": expected KEY=VALUE");
+    }
+    return {text.substr(0, equals), text.substr(equals + 1)};
+}
+
+// A value that holds any of these is a time, not a frame number.
+bool LooksLikeTime(const std::string& value) {
+    return value.find_first_of(":.s") != std::string::npos;
+}
+
+struct NamedChoice {
+    const char* name;
+    int value;
+};
+
+template <std::size_t Count>
+int ParseChoice(const std::string& option, const std::string& text,
+                const NamedChoice (&choices)[Count]) {
+    std::string names;
+    for (const NamedChoice& choice : choices) {
+        if (text == choice.name) {
+            return choice.value;
+        }
+        names += names.empty() ? "" : ", ";
+        names += choice.name;
+    }
+    throw UsageError("invalid value " + Quoted(text) + " for " + option + ": expected one of " +
+                     names);
+}
+
+const NamedChoice kTimingChoices[] = {
+    {"time", static_cast<int>(OverlayTiming::ByTime)},
+    {"frames", static_cast<int>(OverlayTiming::Frames)},
+};
+const NamedChoice kAlphaChoices[] = {
+    {"straight", static_cast<int>(AlphaMode::Straight)},
+    {"premultiplied", static_cast<int>(AlphaMode::Premultiplied)},
+    {"ignore", static_cast<int>(AlphaMode::Ignore)},
+};
+// nearest and bilinear are the filter's own stretches; the others scale
+// beforehand. The value -1 and -2 stand for the two stretches.
+constexpr int kNearestStretch = -1;
+constexpr int kBilinearStretch = -2;
+const NamedChoice kScalerChoices[] = {
+    {"nearest", kNearestStretch},
+    {"bilinear", kBilinearStretch},
+    {"area", static_cast<int>(OverlayScaler::Area)},
+    {"bicubic", static_cast<int>(OverlayScaler::Bicubic)},
+    {"lanczos", static_cast<int>(OverlayScaler::Lanczos)},
+};
+
+const OptionRow kOptions[] = {
+    {"--help", "-h", nullptr, kAll | kStandalone, "show this help and exit",
+     [](CommandLine& line, const std::string&, const std::string&) {
+         line.command = Command::Help;
+     }},
+    {"--version", nullptr, nullptr, kAll | kStandalone, "show the version and exit",
+     [](CommandLine& line, const std::string&, const std::string&) {
+         line.command = Command::Version;
+     }},
+    {"--output", "-o", "PATH", kAll,
+     "output file (render, frame) or folder (demo, default demo-output); '-' writes the "
+     "render to standard output (with --format matroska or nut)",
+     [](CommandLine& line, const std::string&, const std::string& value) {
+         line.output = value;
+     }},
+    {"--overwrite", "-y", nullptr, kAll,
+     "replace an existing output without asking",
+     [](CommandLine& line, const std::string&, const std::string&) {
+         SetOverwrite(line, OverwritePolicy::Always);
+     }},
+    {"--no-overwrite", "-n", nullptr, kAll,
+     "never replace an existing output: stop with exit status 1 instead (without -y or -n a "
+     "terminal is asked, and elsewhere an existing output is kept)",
+     [](CommandLine& line, const std::string&, const std::string&) {
+         SetOverwrite(line, OverwritePolicy::Never);
+     }},
+    {"--overlay", nullptr, "FILE", kPlacing,
+     "the video laid into the mask (without it the mask is filled black)",
+     [](CommandLine& line, const std::string&, const std::string& value) {
+         line.overlayPath = value;
+     }},
+    {"--mask", nullptr, "L,T,R,B", kCompositing,
+     "mask corners in pixels; R may be wWIDTH and B hHEIGHT (w100: R = L + 99)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         ParseMask(option, value, line.settings);
+         line.maskGiven = true;
+     }},
+    {"--position", nullptr, "ANCHOR", kPlacing,
+     "place the overlay at an anchor: top-left, top, top-right, left, center, right, "
+     "bottom-left, bottom, bottom-right (default bottom-right)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.placement.anchor = ParseAnchor(option, value);
+     }},
+    {"--margin", nullptr, "N[%]", kPlacing,
+     "distance from the anchored edges, in pixels or % of the main's width (default 2%)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.placement.margin = ParsePlacementLength(option, value);
+     }},
+    {"--size", nullptr, "W|xH|WxH", kPlacing,
+     "overlay size in pixels or % of the main's width/height; with one dimension the "
+     "overlay keeps its display aspect (default 33.3%: a third of the width)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         ParsePlacementSize(option, value, line.placement);
+     }},
+    {"--strict", nullptr, nullptr, kCompositing,
+     "fail (exit 1, no output) when any overlay frame cannot be decoded",
+     [](CommandLine& line, const std::string&, const std::string&) { line.strict = true; }},
+    {"--script", nullptr, "FILE", kCompositing,
+     "take the mask from a host script line Config(l,t,r,b) in FILE",
+     [](CommandLine& line, const std::string&, const std::string& value) {
+         line.scriptPath = value;
+     }},
+    {"--fit", nullptr, nullptr, kCompositing,
+     "stretch the overlay to the mask (default: copy it 1:1 from its top-left corner)",
+     [](CommandLine& line, const std::string&, const std::string&) {
+         line.settings.fitToFrame = 1;
+     }},
+    {"--bilinear", nullptr, nullptr, kCompositing,
+     "stretch with bilinear sampling instead of nearest neighbour (with --fit)",
+     [](CommandLine& line, const std::string&, const std::string&) {
+         line.settings.bilinear = 1;
+     }},
+    {"--scaler", nullptr, "NAME", kCompositing,
+     "how the overlay is scaled to the mask (placement or --fit): nearest, bilinear "
+     "(the filter's own), or area, bicubic, lanczos (filtered, for sharp downscales)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         const int choice = ParseChoice(option, value, kScalerChoices);
+         line.scaler = choice < 0 ? OverlayScaler::Filter : static_cast<OverlayScaler>(choice);
+         if (choice < 0) {
+             line.settings.bilinear = choice == kBilinearStretch ? 1 : 0;
+         }
+     }},
+    {"--alpha", nullptr, "MODE", kCompositing,
+     "the overlay's alpha channel: straight (default), premultiplied, or ignore "
+     "(copy the overlay opaque, as the plug-in does)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.alpha = static_cast<AlphaMode>(ParseChoice(option, value, kAlphaChoices));
+     }},
+    {"--opacity", nullptr, "P", kCompositing,
+     "fade the whole overlay to P% (0-100, default 100) over what lies under it",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.opacityPercent = ParseInteger(option, value, 0, kPercentMax);
+     }},
+    {"--border", nullptr, "N", kCompositing,
+     "draw a border N pixels wide around the mask (0: no border)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.settings.borderSize = ParseInteger(option, value, 0, kCoordinateLimit);
+         line.settings.borderOn = line.settings.borderSize > 0 ? 1 : 0;
+     }},
+    {"--border-color", nullptr, "COLOR", kCompositing,
+     "border colour as RRGGBB, #RRGGBB, 0xRRGGBB or a CSS name (default ffffff, white); "
+     "the border itself needs --border",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.settings.borderColor = ParseColor(option, value);
+     }},
+    {"--shadow", nullptr, "STYLE", kCompositing,
+     "draw a drop shadow in STYLE: 0-5 or a name listed below",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.settings.shadowType = ParseShadowStyle(option, value);
+         line.settings.shadowOn = 1;
+     }},
+    {"--shadow-size", nullptr, "N", kCompositing, "shadow band width in pixels (default 20)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.settings.shadowSize = ParseInteger(option, value, 0, kCoordinateLimit);
+     }},
+    {"--shadow-percent", nullptr, "P", kCompositing,
+     "share of the picture kept at the shadow's inner edge, 0-100 (default 45)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.settings.shadowPercent = ParseInteger(option, value, 0, kPercentMax);
+     }},
+    {"--shadow-shift", nullptr, "N", kCompositing,
+     "shift of the fixed-shift styles in pixels, may be negative (default 7)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.settings.shadowShift =
+             ParseInteger(option, value, -kCoordinateLimit, kCoordinateLimit);
+     }},
+    {"--shadow-color", nullptr, "COLOR", kCompositing,
+     "colour mixed into the shadow, spelt as for --border-color (default 000000: darkening "
+     "only)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.settings.shadowColor = ParseColor(option, value);
+     }},
+    {"--range", nullptr, "START[-END]", kCompositing,
+     "overlay only on output frames START to END (no END: to the last frame); "
+     "frames or times (12.5s, 1:02.5, 0:01:02.500)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         if (!LooksLikeTime(value)) {
+             ParseFrameRange(option, value, line.settings);
+             line.times.rangeStart = FrameOrTime::Frames(line.settings.rangeStart);
+             line.times.rangeEnd.reset();
+             if (value.find('-') != std::string::npos) {
+                 line.times.rangeEnd = FrameOrTime::Frames(line.settings.rangeEnd);
+             }
+             return;
+         }
+         const std::size_t dash = value.find('-');
+         line.times.rangeStart =
+             ParseFrameOrTime(option, value.substr(0, dash), false, 0, kInt32Max);
+         line.times.rangeEnd.reset();
+         if (dash != std::string::npos) {
+             line.times.rangeEnd =
+                 ParseFrameOrTime(option, value.substr(dash + 1), false, 0, kInt32Max);
+         }
+         line.settings.useFrameRange = 1;
+     }},
+    {"--offset", nullptr, "N", kCompositing,
+     "overlay frames (or a time, counted in main frames) to skip at its start",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         if (!LooksLikeTime(value)) {
+             line.settings.frameOffset = ParseInteger(option, value, kInt32Min, kInt32Max);
+             line.times.offset = FrameOrTime::Frames(line.settings.frameOffset);
+             return;
+         }
+         line.times.offset = ParseFrameOrTime(option, value, true, kInt32Min, kInt32Max);
+     }},
+    {"--overlay-timing", nullptr, "MODE", kCompositing,
+     "time (default): each main frame shows the overlay picture of its time, and a "
+     "still picture shows throughout; frames: overlay frames are counted frame for "
+     "frame, as the plug-in counts them",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.timing = static_cast<OverlayTiming>(ParseChoice(option, value, kTimingChoices));
+     }},
+    {"--repeat", nullptr, nullptr, kCompositing, "start the overlay again when it runs out",
+     [](CommandLine& line, const std::string&, const std::string&) {
+         line.settings.repeatVideo = 1;
+     }},
+    {"--reverse", nullptr, nullptr, kCompositing, "play the overlay backwards from its end",
+     [](CommandLine& line, const std::string&, const std::string&) {
+         line.settings.reverse = 1;
+     }},
+    {"--maintain-black", nullptr, nullptr, kCompositing,
+     "fill the mask black on frames for which the overlay has no frame",
+     [](CommandLine& line, const std::string&, const std::string&) {
+         line.settings.maintainBlack = 1;
+     }},
+    {"--at", nullptr, "N|TIME", kFrame, "the output frame to composite (from 0), or its time",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         if (!LooksLikeTime(value)) {
+             line.frameAt = ParseInteger(option, value, 0, kInt32Max);
+             line.times.at = FrameOrTime::Frames(line.frameAt);
+             return;
+         }
+         line.times.at = ParseFrameOrTime(option, value, false, 0, kInt32Max);
+     }},
+    {"--max-pixels", nullptr, "N", kCompositing,
+     "accept main pictures of up to N pixels, each side up to N (default: 16384 on a side, "
+     "134217728 in all)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.pictureLimit.maxPixels = ParseInteger(option, value, 1, kInt32Max);
+         line.pictureLimit.maxSide = line.pictureLimit.maxPixels;
+     }},
+    {"--format", nullptr, "NAME", kRender,
+     "container by name instead of by extension; 'null' composites and discards",
+     [](CommandLine& line, const std::string&, const std::string& value) {
+         line.format = value;
+     }},
+    {"--no-audio", nullptr, nullptr, kRender,
+     "leave out the main video's audio (by default it is copied unchanged)",
+     [](CommandLine& line, const std::string&, const std::string&) { line.noAudio = true; }},
+    {"--no-subtitles", nullptr, nullptr, kRender,
+     "leave out the main video's subtitles (by default they are copied unchanged)",
+     [](CommandLine& line, const std::string&, const std::string&) { line.noSubtitles = true; }},
+    {"--video-stream", nullptr, "N", kPlacing,
+     "composite the main video's video stream N, counted from 0 (default: the one the file "
+     "marks as default, else the first)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.videoStream = ParseInteger(option, value, 0, kMaxStreamNumber);
+     }},
+    {"--overlay-stream", nullptr, "N", kPlacing,
+     "lay in the overlay's video stream N, counted from 0 (default as for --video-stream)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.overlayStream = ParseInteger(option, value, 0, kMaxStreamNumber);
+     }},
+    {"--codec", nullptr, "CODEC", kRender,
+     "encode the video with codec or encoder CODEC (default: the container's own); "
+     "'quillmere --help' lists the choices this FFmpeg has for each container",
+     [](CommandLine& line, const std::string&, const std::string& value) {
+         line.encoding.codec = value;
+     }},
+    {"--crf", nullptr, "N", kRender,
+     "constant quality of encoders that have it (H.264 and HEVC: 0-51, lower is better; "
+     "default 18 for H.264)",
+     [](CommandLine& line, const std::string&, const std::string& value) {
+         line.encoding.crf = value;
+     }},
+    {"--preset", nullptr, "PRESET", kRender,
+     "the encoder's speed preset (H.264 and HEVC: ultrafast to veryslow, default medium)",
+     [](CommandLine& line, const std::string&, const std::string& value) {
+         line.encoding.preset = value;
+     }},
+    {"--threads", nullptr, "N", kRender, "encoder threads (default 0: as many as the machine has)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.encoding.threads = ParseInteger(option, value, 0, kMaxEncoderThreads);
+     }},
+    {"--encoder-option", nullptr, "KEY=VALUE", kRender,
+     "pass an option to the encoder as FFmpeg names it (g=50, x264-params=...); may be "
+     "repeated; an option the encoder does not know is an error",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.encoding.options.push_back(ParseKeyValue(option, value));
+     }},
+    {"--rgb-output", nullptr, nullptr, kCompositing,
+     "convert the whole main picture to the filter's 8-bit RGB and write exactly what the "
+     "filter made (by default only the overlay's area is converted and the rest of the "
+     "picture is kept as it was)",
+     [](CommandLine& line, const std::string&, const std::string&) {
+         line.filterPixels = true;
+     }},
+    {"--quiet", "-q", nullptr, kAll,
+     "nothing on standard error but errors: no progress display, no notes on what the "
+     "output could not keep, no closing summary line",
+     [](CommandLine& line, const std::string&, const std::string&) { line.quiet = true; }},
+    {"--progress", nullptr, "FILE", kRender | kDemo,
+     "also write progress to FILE ('-': standard output) as key=value lines frame=, fps=, "
+     "out_time_us=, out_time=, speed=, each block closed by progress=continue and the last "
+     "by progress=end",
+     [](CommandLine& line, const std::string&, const std::string& value) {
+         line.progressPath = value;
+     }},
+    {"--stats-period", nullptr, "SECONDS", kRender | kDemo,
+     "time between progress lines when standard error is no terminal (default 5) and "
+     "between --progress blocks (default 0.5)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.statsPeriod = ParseSeconds(option, value);
+     }},
+};
+
+struct CommandRow {
+    const char* name;
+    Command command;
+    unsigned mask;
+    int positionals;       // how many input files it takes
+    const char* synopsis;  // what follows the command's name
+    const char* summary;
+};
+
+const CommandRow kCommands[] = {
+    {"render", Command::Render, kRender, 1, "MAIN -o OUT [options]",
+     "composite every frame of MAIN into the video OUT"},
+    {"frame", Command::Frame, kFrame, 1, "MAIN --at N -o OUT.png [options]",
+     "composite frame N of MAIN into the picture OUT.png"},
+    {"demo", Command::Demo, kDemo, 0, "[-o DIR]",
+     "render the built-in demo into DIR (demo.mkv and demo.png; default demo-output)"},
+    {"place", Command::Place, kPlace, 1,
+     "MAIN [--overlay FILE] [--position ANCHOR] [--margin N] [--size WxH]",
+     "print the mask a placement gives on MAIN and the plug-in host's script line "
+     "Config(l,t,r,b) for it"},
+};
+
+// What the help and the manual page say before the options.
+const char* const kDescription[] = {
+    "The output's container follows its extension: .mkv, .avi and .nut hold lossless FFV1, "
+    ".mp4 and .mov hold H.264, unless --codec names another. '--format null' composites "
+    "every frame and writes nothing (for timing). Size, pixel format, depth, colour, frame "
+    "times, aspect and rotation follow MAIN, and its audio and subtitles are copied over "
+    "unchanged; outside the area the overlay, its border and its shadow cover, every sample "
+    "is kept exactly as it was.",
+    "OUT is written to a hidden part file beside it and takes its name only once complete; "
+    "an existing OUT is replaced only with -y or after a yes on the terminal, and -n never "
+    "replaces it.",
+    "Settings not given take the defaults that the filter's configuration dialog (its "
+    "settings dialog in the plug-in host) shows when first opened; the border and the shadow "
+    "are drawn only when --border N (N > 0) or --shadow STYLE is given, and their other "
+    "options only tune them. A host script is the plug-in host's processing script, in which "
+    "the filter saves its mask as a line Config(l,t,r,b); --script reads the mask from it.",
+    "Placement: without --mask, --script or a placement option, the overlay goes "
+    "bottom-right, a third of the main's width wide with its display aspect kept, 2% of the "
+    "main's width from the edges, stretched to fit (without --overlay a black placeholder of "
+    "the main's shape stands in). A mask that draws nothing (empty, inverted, off the frame) "
+    "is refused. A still picture (PNG, JPEG, ...) is shown for the whole clip; other overlays "
+    "play at their own timing, and an alpha channel is blended.",
+};
+
+const ExitStatusDoc kExitStatuses[] = {
+    {"0", "done"},
+    {"1", "the job failed, or an existing output was kept"},
+    {"2", "a bad command line"},
+    {"128+N", "stopped by signal N: 129 SIGHUP, 130 SIGINT, 131 SIGQUIT, 143 SIGTERM "
+              "(nothing is left under the output name)"},
+};
+
+const OptionRow* FindOption(const std::string& name) {
+    for (const OptionRow& option : kOptions) {
+        if (name == option.name || (option.shortName != nullptr && name == option.shortName)) {
+            return &option;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+CommandLine::CommandLine() : settings(DialogDefaultSettings()) {}
+
+CommandLine ParseCommandLine(int argc, const char* const* argv) {
+    CommandLine line;
+    if (argc < 2) {
+        throw UsageError("no command given (try 'quillmere --help')");
+    }
+    const std::string first = argv[1];
+    if (first == "help") {
+        line.command = Command::Help;
+        return line;
+    }
+    if (const OptionRow* option = FindOption(first);
+        option != nullptr && (option->commands & kStandalone) != 0) {
+        option->apply(line, option->name, "");
+        return line;
+    }
+    const CommandRow* command = nullptr;
+    for (const CommandRow& row : kCommands) {
+        if (first == row.name) {
+            command = &row;
+        }
+    }
+    if (command == nullptr) {
+        throw UsageError("unknown command " + Quoted(first) + " (try 'quillmere --help')");
+    }
+    line.command = command->command;
+
+    int positionals = 0;
+    bool optionsEnded = false;
+    for (int index = 2; index < argc; ++index) {
+        std::string argument = argv[index];
+        if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
+            if (++positionals > command->positionals) {
+                throw UsageError("unexpected argument " + Quoted(argument) + " for " +
+                                 command->name);
+            }
+            line.input = argument;
+            continue;
+        }
+        if (argument == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        std::string value;
+        bool inlineValue = false;
+        const std::size_t equals = argument.find('=');
+        if (argument.compare(0, 2, "--") == 0 && equals != std::string::npos) {
+            value = argument.substr(equals + 1);
+            argument.resize(equals);
+            inlineValue = true;
+        }
+        const OptionRow* option = FindOption(argument);
+        if (option == nullptr) {
+            throw UsageError("unknown option " + Quoted(argument));
+        }
+        if ((option->commands & command->mask) == 0) {
+            throw UsageError(std::string("option ") + option->name + " does not apply to " +
+                             command->name);
+        }
+        if (option->valueName == nullptr) {
+            if (inlineValue) {
+                throw UsageError(std::string("option ") + option->name + " takes no value");
+            }
+        } else if (!inlineValue) {
+            if (index + 1 >= argc) {
+                throw UsageError(std::string("option ") + option->name + " needs a value (" +
+                                 option->valueName + ")");
+            }
+            value = argv[++index];
+        }
+        option->apply(line, option->name, value);
+        if ((option->commands & kStandalone) != 0) {
+            return line;  // --help or --version: the rest of the line does not matter
+        }
+    }
+
+    if (positionals < command->positionals) {
+        throw UsageError(std::string(command->name) + " needs the main video (MAIN)");
+    }
+    if (line.command == Command::Render && line.output.empty() && line.format != kNullFormat) {
+        throw UsageError("render needs an output file (-o OUT)");
+    }
+    if (line.command == Command::Render && line.output == kStandardOutputName) {
+        if (line.format.empty()) {
+            throw UsageError("writing to standard output (-o -) needs --format, e.g. --format "
+                             "matroska or --format nut");
+        }
+        if (line.progressPath == kStandardOutputName) {
+            throw UsageError("standard output holds the video (-o -); send --progress to a file");
+        }
+    }
+    if (line.command == Command::Frame) {
+        if (!line.times.at) {
+            throw UsageError("frame needs the frame number or time (--at N)");
+        }
+        if (line.output.empty()) {
+            throw UsageError("frame needs an output file (-o OUT.png)");
+        }
+        const std::size_t dot = line.output.find_last_of('.');
+        std::string extension = dot == std::string::npos ? "" : line.output.substr(dot);
+        for (char& c : extension) {
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+        if (extension != ".png" || line.output.find('/', dot) != std::string::npos) {
+            throw UsageError("frame writes a PNG picture: name the output OUT.png, not " +
+                             Quoted(line.output));
+        }
+    }
+    if (line.maskGiven && !line.scriptPath.empty()) {
+        throw UsageError("--mask and --script both set the mask; give one of them");
+    }
+    if (line.placement.given() && (line.maskGiven || !line.scriptPath.empty())) {
+        throw UsageError(std::string("--position, --margin and --size place the overlay, and ") +
+                         (line.maskGiven ? "--mask" : "--script") +
+                         " sets the mask too; give one of them");
+    }
+    return line;
+}
+
+std::vector<CommandDoc> CommandDocs() {
+    std::vector<CommandDoc> commands;
+    for (const CommandRow& row : kCommands) {
+        commands.push_back(CommandDoc{row.name, row.synopsis, row.summary});
+    }
+    return commands;
+}
+
+std::vector<OptionDoc> OptionDocs() {
+    std::vector<OptionDoc> options;
+    for (const OptionRow& row : kOptions) {
+        OptionDoc option;
+        option.name = row.name;
+        option.shortName = row.shortName != nullptr ? row.shortName : "";
+        option.valueName = row.valueName != nullptr ? row.valueName : "";
+        option.help = row.help;
+        option.standalone = (row.commands & kStandalone) != 0;
+        for (const CommandRow& command : kCommands) {
+            if ((row.commands & command.mask) != 0) {
+                option.commands.emplace_back(command.name);
+            }
+        }
+        options.push_back(std::move(option));
+    }
+    return options;
+}
+
+std::vector<std::string> DescriptionParagraphs() {
+    return std::vector<std::string>(std::begin(kDescription), std::end(kDescription));
+}
+
+std::vector<ExitStatusDoc> ExitStatusDocs() {
+    return std::vector<ExitStatusDoc>(std::begin(kExitStatuses), std::end(kExitStatuses));
+}
+
+namespace {
+
+// Words of `text` wrapped to the terminal's customary width, every line
+// after the first indented to `indent`; `column` is where the text starts.
+void WriteWrapped(std::ostringstream& out, const std::string& text, std::size_t indent,
+                  std::size_t column) {
+    std::istringstream words(text);
+    std::string word;
+    bool first = true;
+    while (words >> word) {
+        if (!first && column + 1 + word.size() > kHelpWidth) {
+            out << "\n" << std::string(indent, ' ');
+            column = indent;
+            first = true;
+        }
+        out << (first ? "" : " ") << word;
+        column += (first ? 0 : 1) + word.size();
+        first = false;
+    }
+    out << "\n";
+}
+
+// "  LEFT      text wrapped at the help column".
+void WriteEntry(std::ostringstream& out, const std::string& left, const std::string& text) {
+    out << left;
+    if (left.size() + 1 > kHelpColumn) {
+        out << "\n" << std::string(kHelpColumn, ' ');
+    } else {
+        out << std::string(kHelpColumn - left.size(), ' ');
+    }
+    WriteWrapped(out, text, kHelpColumn, kHelpColumn);
+}
+
+}  // namespace
+
+std::string HelpText() {
+    std::ostringstream text;
+    text << "Usage:\n";
+    for (const CommandRow& command : kCommands) {
+        text << "  quillmere " << command.name << " " << command.synopsis << "\n";
+    }
+    text << "  quillmere --help | --version\n\nCommands:\n";
+    for (const CommandRow& command : kCommands) {
+        WriteEntry(text, std::string("  ") + command.name, command.summary);
+    }
+    for (const char* paragraph : kDescription) {
+        text << "\n";
+        WriteWrapped(text, paragraph, 0, 0);
+    }
+    text << "\nOptions:\n";
+    for (const OptionRow& option : kOptions) {
+        std::string left = "  ";
+        if (option.shortName != nullptr) {
+            left += std::string(option.shortName) + ", ";
+        }
+        left += option.name;
+        if (option.valueName != nullptr) {
+            left += std::string(" ") + option.valueName;
+        }
+        WriteEntry(text, left, option.help);
+    }
+    text << "\nShadow styles:\n";
+    for (int style = 0; style < kShadowStyleCount; ++style) {
+        text << "  " << style << "  " << kShadowStyleNames[style].name;
+        text << std::string(24 - std::strlen(kShadowStyleNames[style].name), ' ')
+             << kShadowStyleNames[style].summary << "\n";
+    }
+    text << "\nColours: RRGGBB, #RRGGBB or 0xRRGGBB in hexadecimal, or one of the 148\n"
+            "CSS colour names (white, black, red, navy, rebeccapurple, ...).\n";
+    text << "\nCodecs (--codec) this FFmpeg writes into each container, its own first:\n";
+    for (const OutputFormat& format : OutputFormats()) {
+        WriteEntry(text, std::string("  ") + format.extension + " " + format.muxer,
+                   CodecChoices(format));
+    }
+    text << "\nExit status:\n";
+    for (const ExitStatusDoc& status : kExitStatuses) {
+        WriteEntry(text, std::string("  ") + status.code, status.meaning);
+    }
+    text << "\nSee also: man quillmere\n";
+    return text.str();
+}

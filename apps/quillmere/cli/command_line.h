@@ -1,0 +1,109 @@
+// The runner's command line: its commands, its options (one table) and
+// what they leave for the job to do.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "apps/quillmere/media/encoder_choice.h"
+#include "apps/quillmere/run/overwrite_check.h"
+#include "apps/quillmere/plan/frame_time.h"
+#include "apps/quillmere/plan/placement.h"
+#include "filter/filter_data.h"
+#include "source/ffmpeg_video_stream.h"
+#include "source/picture_limits.h"
+
+enum class Command { Help, Version, Render, Frame, Demo, Place };
+
+// How overlay frames are matched to main frames.
+enum class OverlayTiming {
+    ByTime,  // the overlay picture showing at the main frame's time
+    Frames,  // frame for frame, as the plug-in counts
+};
+
+// How an overlay's alpha channel is read.
+enum class AlphaMode { Straight, Premultiplied, Ignore };
+
+// Who scales the overlay into the mask: the filter's own stretch (nearest
+// or bilinear, by settings.bilinear), or a filtered scaler beforehand.
+enum class OverlayScaler { Filter, Area, Bicubic, Lanczos };
+
+// Options that may be given as a time; resolved once the main's frame rate
+// is known (see ResolveTimedOptions).
+struct TimedOptions {
+    std::optional<FrameOrTime> at;
+    std::optional<FrameOrTime> rangeStart;
+    std::optional<FrameOrTime> rangeEnd;
+    std::optional<FrameOrTime> offset;
+};
+
+struct CommandLine {
+    Command command = Command::Help;
+    std::string input;        // the main video (render, frame)
+    std::string output;       // -o: output file, or the demo's folder
+    OverwritePolicy overwrite = OverwritePolicy::Ask;  // -y, -n
+    std::string overlayPath;  // --overlay
+    std::string scriptPath;   // --script
+    std::string format;       // --format: container by name instead of by extension
+    std::int64_t frameAt = -1;  // --at (frame), once resolved
+    bool quiet = false;
+    std::string progressPath;  // --progress: key=value blocks to this file, '-' stdout
+    double statsPeriod = 0;    // --stats-period in seconds; 0: the defaults
+    bool noAudio = false;     // --no-audio: leave the main video's audio out
+    bool noSubtitles = false;  // --no-subtitles: leave the main video's subtitles out
+    long videoStream = kDefaultVideoStream;    // --video-stream: the main's, from 0
+    long overlayStream = kDefaultVideoStream;  // --overlay-stream
+    EncoderRequest encoding;  // --codec, --crf, --preset, --threads, --encoder-option
+    bool filterPixels = false;  // --rgb-output: the whole picture in the filter's pixels
+    bool strict = false;      // --strict: overlay frames that fail to decode fail the job
+    PictureLimit pictureLimit;  // --max-pixels
+    // Every filter setting, starting from the dialog's first-open defaults.
+    FilterData settings;
+    bool maskGiven = false;
+    PlacementRequest placement;  // --position, --margin, --size
+    TimedOptions times;          // as given; frame numbers are also in settings
+    OverlayTiming timing = OverlayTiming::ByTime;
+    AlphaMode alpha = AlphaMode::Straight;
+    int opacityPercent = 100;
+    OverlayScaler scaler = OverlayScaler::Filter;
+
+    CommandLine();
+};
+
+// Throws UsageError for anything it cannot use.
+CommandLine ParseCommandLine(int argc, const char* const* argv);
+
+// The text of `quillmere --help`, generated from the option table.
+std::string HelpText();
+
+// The commands and options as documentation shows them: the help, the
+// manual page and the shell completions all come from the one table.
+struct CommandDoc {
+    std::string name;      // render
+    std::string synopsis;  // MAIN -o OUT [options]
+    std::string summary;
+};
+struct OptionDoc {
+    std::string name;       // --mask
+    std::string shortName;  // -o, or empty
+    std::string valueName;  // L,T,R,B; empty for a flag
+    std::string help;
+    std::vector<std::string> commands;  // the commands it applies to
+    bool standalone = false;            // also in place of a command (--help)
+};
+struct ExitStatusDoc {
+    const char* code;
+    const char* meaning;
+};
+std::vector<CommandDoc> CommandDocs();
+std::vector<OptionDoc> OptionDocs();
+// What the runner does, paragraph by paragraph.
+std::vector<std::string> DescriptionParagraphs();
+std::vector<ExitStatusDoc> ExitStatusDocs();
+
+// The container name that means "composite, then discard the frames".
+constexpr const char* kNullFormat = "null";
+// The output name that means standard output.
+constexpr const char* kStandardOutputName = "-";

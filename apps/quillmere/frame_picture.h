@@ -1,9 +1,0 @@
-// A whole frame in the filter's pixel layout, converted with the frame's
-// own matrix and range: what a PNG of a frame shows, and what the tests
-// compare.
-#pragma once
-
-#include "apps/quillmere/ffmpeg_handles.h"
-#include "apps/quillmere/picture.h"
-
-Picture PictureOfFrame(const AVFrame& frame);

@@ -1,0 +1,49 @@
+// The filter as one run uses it: the module registered, one instance with
+// the job's settings and overlay, the overlay's frames adapted (timing,
+// stills, a filtered scaler) and, for an overlay with alpha or an opacity,
+// the blending bitmap operations.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "apps/quillmere/overlay/filter_host.h"
+#include "apps/quillmere/overlay/overlay_library.h"
+#include "hostkit/blending_bitmap_operations.h"
+
+struct OverlayInput {
+    std::string path;  // empty: no overlay, the mask is filled black
+    long stream = kDefaultVideoStream;
+    OverlayAdaptation adaptation;  // timing, scaler and the size it scales to
+    // How the overlay is laid over the frame; none when it is simply copied.
+    std::optional<BlendSettings> blend;
+    bool strict = false;  // overlay frames that fail to decode fail the job
+};
+
+class ConfiguredFilter {
+public:
+    // Throws RunnerError when the overlay cannot be opened.
+    ConfiguredFilter(const FilterData& settings, const OverlayInput& overlay);
+    ConfiguredFilter(const ConfiguredFilter&) = delete;
+    ConfiguredFilter& operator=(const ConfiguredFilter&) = delete;
+
+    FilterInstance& instance() { return filter_.instance(); }
+    // The bitmap operations the filter's output goes through; null for the
+    // host's own.
+    const VBitmapOperations* outputOperations() const {
+        return blending_ ? &blending_->table : nullptr;
+    }
+    // Overlay frames that could not be decoded: reported in one closing
+    // line, and a failure of the job with --strict (call it before the
+    // output is committed).
+    void ReportUndecodableOverlayFrames() const;
+
+private:
+    // Declared first: the module releases the overlay's handles through it.
+    AdaptedOverlayLibrary library_;
+    FilterModuleSession module_;
+    OverlayFilter filter_;
+    std::optional<BlendingBitmapOperations> blending_;
+    std::string overlayPath_;
+    bool strict_ = false;
+};

@@ -1,0 +1,41 @@
+// The AVI file library as the runner hands it to the filter: the platform's
+// FFmpeg backend, with the overlay's frames seen through the runner's
+// adaptations. The filter asks for overlay frames by number in main-frame
+// units; here those numbers become the overlay's own frames (by time, or a
+// still held for the whole clip), and with a filtered scaler each frame is
+// scaled to the mask before the filter copies it.
+#pragma once
+
+#include <memory>
+
+extern "C" {
+#include <libavutil/rational.h>
+}
+
+#include "apps/quillmere/cli/command_line.h"
+
+struct OverlayAdaptation {
+    OverlayTiming timing = OverlayTiming::ByTime;
+    AVRational mainRate{25, 1};
+    OverlayScaler scaler = OverlayScaler::Filter;
+    int scaledWidth = 0;   // with a filtered scaler: the mask's size (0: not yet known)
+    int scaledHeight = 0;
+    // With a filtered scaler: scale 32-bit frames premultiplied by their
+    // alpha (for an overlay blended by straight alpha).
+    bool premultiplyBeforeScaling = false;
+};
+
+// Puts the adapted library in place for the object's lifetime (the one in
+// place before comes back afterwards). One at a time.
+class AdaptedOverlayLibrary {
+public:
+    explicit AdaptedOverlayLibrary(const OverlayAdaptation& adaptation);
+    ~AdaptedOverlayLibrary();
+    // With a filtered scaler: the size to scale frames to from now on.
+    void ScaleTo(int width, int height);
+    AdaptedOverlayLibrary(const AdaptedOverlayLibrary&) = delete;
+    AdaptedOverlayLibrary& operator=(const AdaptedOverlayLibrary&) = delete;
+
+private:
+    const struct AviLibrary* previous_ = nullptr;
+};

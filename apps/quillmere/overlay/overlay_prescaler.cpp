@@ -1,0 +1,79 @@
+#include "apps/quillmere/overlay/overlay_prescaler.h"
+
+#include <cstring>
+
+#include "host/win_types.h"
+
+namespace {
+
+constexpr std::int64_t kLargestSide = 16384;
+
+std::int64_t RowBytes(std::int64_t width, int bitCount) {
+    return (width * bitCount / 8 + 3) & ~std::int64_t{3};
+}
+
+AVPixelFormat FormatOf(int bitCount) {
+    return bitCount == 32 ? AV_PIX_FMT_BGRA : AV_PIX_FMT_BGR24;
+}
+
+}  // namespace
+
+OverlayPrescaler::OverlayPrescaler(int width, int height, int swsFlags, bool premultiplyAlpha)
+    : width_(width), height_(height), flags_(swsFlags), premultiplyAlpha_(premultiplyAlpha) {}
+
+void* OverlayPrescaler::Scale(const void* record) {
+    BITMAPINFOHEADER header;
+    std::memcpy(&header, record, sizeof header);
+    const int bitCount = header.biBitCount;
+    const std::int64_t sourceHeight = header.biHeight < 0 ? -std::int64_t{header.biHeight}
+                                                          : header.biHeight;
+    if ((bitCount != 24 && bitCount != 32) || header.biCompression != BI_RGB ||
+        header.biWidth <= 0 || header.biWidth > kLargestSide || sourceHeight <= 0 ||
+        sourceHeight > kLargestSide || width_ <= 0 || height_ <= 0) {
+        return nullptr;
+    }
+    const AVPixelFormat format = FormatOf(bitCount);
+    // The cached context is freed by the call when it is replaced.
+    scaler_.reset(sws_getCachedContext(scaler_.release(), header.biWidth,
+                                       static_cast<int>(sourceHeight), format, width_, height_,
+                                       format, flags_ | SWS_ACCURATE_RND, nullptr, nullptr,
+                                       nullptr));
+    if (scaler_ == nullptr) {
+        return nullptr;
+    }
+    // Both records are walked from their top picture row: a bottom-up
+    // record from its last stored row, with a negative stride.
+    const std::int64_t sourceRow = RowBytes(header.biWidth, bitCount);
+    const auto* sourceBits = static_cast<const std::uint8_t*>(record) + header.biSize;
+    if (premultiplyAlpha_ && bitCount == 32) {
+        const std::size_t bytes = static_cast<std::size_t>(sourceRow * sourceHeight);
+        premultiplied_.resize(bytes);
+        for (std::size_t i = 0; i < bytes; i += 4) {
+            const unsigned alpha = sourceBits[i + 3];
+            for (std::size_t byte = 0; byte < 3; ++byte) {
+                const unsigned product = sourceBits[i + byte] * alpha + 128;
+                premultiplied_[i + byte] = static_cast<std::uint8_t>((product + (product >> 8)) >> 8);
+            }
+            premultiplied_[i + 3] = static_cast<std::uint8_t>(alpha);
+        }
+        sourceBits = premultiplied_.data();
+    }
+    const std::uint8_t* sourceTop =
+        header.biHeight > 0 ? sourceBits + sourceRow * (sourceHeight - 1) : sourceBits;
+    const int sourceStride = static_cast<int>(header.biHeight > 0 ? -sourceRow : sourceRow);
+
+    const std::int64_t row = RowBytes(width_, bitCount);
+    output_.resize(sizeof(BITMAPINFOHEADER) + static_cast<std::size_t>(row * height_));
+    BITMAPINFOHEADER scaled = header;
+    scaled.biSize = sizeof(BITMAPINFOHEADER);
+    scaled.biWidth = width_;
+    scaled.biHeight = height_;
+    scaled.biSizeImage = static_cast<DWORD>(row * height_);
+    std::memcpy(output_.data(), &scaled, sizeof scaled);
+    std::uint8_t* bits = output_.data() + sizeof(BITMAPINFOHEADER);
+    std::uint8_t* top = bits + row * (height_ - 1);
+    const int stride = static_cast<int>(-row);
+    sws_scale(scaler_.get(), &sourceTop, &sourceStride, 0, static_cast<int>(sourceHeight), &top,
+              &stride);
+    return output_.data();
+}

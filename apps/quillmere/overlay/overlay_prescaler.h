@@ -1,0 +1,33 @@
+// Scales overlay frame records (packed bitmaps, 24 or 32 bits, either row
+// order) to a fixed size with one of libswscale's filtered scalers, into a
+// record of its own: the same depth, bottom-up rows padded to 4 bytes.
+//
+// A filter with negative lobes scales straight alpha badly: the colour that
+// transparent pixels store would ring into visible ones. With
+// `premultiplyAlpha`, 32-bit records are premultiplied by their top byte
+// before scaling, and the scaled record is premultiplied.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "apps/quillmere/media/ffmpeg_handles.h"
+
+class OverlayPrescaler {
+public:
+    // `swsFlags`: SWS_AREA, SWS_BICUBIC, SWS_LANCZOS, ...
+    OverlayPrescaler(int width, int height, int swsFlags, bool premultiplyAlpha);
+
+    // The scaled record, valid until the next call; null for a record it
+    // cannot read.
+    void* Scale(const void* record);
+
+private:
+    int width_;
+    int height_;
+    int flags_;
+    bool premultiplyAlpha_;
+    std::vector<std::uint8_t> premultiplied_;
+    ScaleContextPtr scaler_;  // kept across frames of one shape
+    std::vector<std::uint8_t> output_;
+};

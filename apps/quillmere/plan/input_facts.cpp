@@ -1,0 +1,59 @@
+#include "apps/quillmere/plan/input_facts.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+
+#include "apps/quillmere/media/video_reader.h"
+#include "apps/quillmere/overlay/filter_host.h"
+#include "apps/quillmere/runner_error.h"
+#include "hostkit/quoted_text.h"
+#include "hostkit/script_line.h"
+
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
+
+namespace {
+
+// The mask a script sets, read the way the filter reads it: its lines run
+// through the real script function on an instance of its own, so a script
+// the filter would refuse is refused here, before any output exists.
+MaskCorners ScriptMask(const std::string& path) {
+    FilterModuleSession module;
+    OverlayFilter scratch(module, OverlaySetup{FilterData{}, "", path});
+    const FilterData& record = scratch.record();
+    return MaskCorners{record.maskLeft, record.maskTop, record.maskRight, record.maskBottom};
+}
+
+void GatherOverlayAndScript(const CommandLine& line, InputFacts& facts) {
+    if (!line.overlayPath.empty()) {
+        RequireOverlayFile(line.overlayPath);
+        facts.overlay = ProbePictureShape(line.overlayPath, line.overlayStream);
+    }
+    if (!line.scriptPath.empty()) {
+        facts.scriptMask = ScriptMask(line.scriptPath);
+    }
+    facts.standardOutputIsTerminal = isatty(STDOUT_FILENO) != 0;
+}
+
+}  // namespace
+
+InputFacts GatherFacts(const CommandLine& line, const VideoReader& main) {
+    InputFacts facts;
+    facts.main = ShapeOfStream(main.container(), main.videoStream(), line.input);
+    // Whole frames in the filter's pixels carry no alpha.
+    if (line.filterPixels) {
+        facts.main.hasAlpha = false;
+    }
+    facts.mainRate = main.frameRate();
+    GatherOverlayAndScript(line, facts);
+    return facts;
+}
+
+InputFacts GatherFacts(const CommandLine& line) {
+    const VideoReader main(line.input, line.videoStream, line.pictureLimit);
+    return GatherFacts(line, main);
+}

@@ -1,0 +1,30 @@
+// What planning needs to know of the opened inputs: the main picture's
+// shape and rate, the chosen overlay stream's shape, the mask a script
+// sets, and where standard output goes. Gathered once, before planning;
+// the main is only probed, never decoded, to gather them.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "apps/quillmere/cli/command_line.h"
+#include "apps/quillmere/plan/picture_shape.h"
+#include "apps/quillmere/plan/placement.h"
+
+class VideoReader;
+
+struct InputFacts {
+    PictureShape main;
+    AVRational mainRate{25, 1};
+    std::optional<PictureShape> overlay;     // the stream --overlay-stream chose
+    std::optional<MaskCorners> scriptMask;   // the last Config line of --script
+    bool standardOutputIsTerminal = false;
+};
+
+// The main's facts from its opened reader (a pipe cannot be probed twice),
+// the rest from the command line's files. Throws RunnerError for a file
+// that cannot be read.
+InputFacts GatherFacts(const CommandLine& line, const VideoReader& main);
+// For commands that do not read the main's frames (place): the main is
+// opened here and probed, standard input included.
+InputFacts GatherFacts(const CommandLine& line);

@@ -1,0 +1,71 @@
+// The settled job: what the command line asked for, with everything that
+// depends on the inputs worked out (times as frames, a placement as mask
+// corners, the encoder chosen). Planning builds it; every step after that
+// takes this and never looks at the command line again.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "apps/quillmere/cli/command_line.h"
+#include "apps/quillmere/media/container_table.h"
+#include "apps/quillmere/media/encoder_choice.h"
+#include "apps/quillmere/overlay/configured_filter.h"
+#include "apps/quillmere/plan/placement.h"
+#include "apps/quillmere/run/overwrite_check.h"
+#include "filter/filter_data.h"
+#include "hostkit/blending_bitmap_operations.h"
+#include "source/picture_limits.h"
+
+struct MainInput {
+    std::string path;  // "-": standard input
+    long stream = kDefaultVideoStream;
+    PictureLimit limit;
+    bool asFilterPixels = false;  // --rgb-output
+};
+
+// The main frames the run composites, counted from 0; `last` -1: to the end.
+struct FrameWindow {
+    long first = 0;
+    long last = -1;
+};
+
+enum class OutputKind {
+    File,            // a video file, written under a part name until complete
+    StandardOutput,  // -o -
+    Discard,         // --format null: composite, keep nothing
+    Picture,         // frame: one PNG
+    Report,          // place: the mask on standard output
+    DemoFolder,      // demo: a folder of made-up clips
+};
+
+struct OutputPlan {
+    OutputKind kind = OutputKind::File;
+    std::string path;                     // the file or folder; empty otherwise
+    const OutputFormat* format = nullptr;  // the container, for video outputs
+    EncoderRequest encoding;
+    bool keepAudio = true;
+    bool keepSubtitles = true;
+    OverwritePolicy overwrite = OverwritePolicy::Ask;
+};
+
+struct Reporting {
+    bool quiet = false;
+    std::string progressPath;  // key=value blocks to this file, '-' standard output
+    double statsPeriod = 0;    // seconds; 0: the defaults
+};
+
+struct RenderJob {
+    Command command = Command::Render;
+    MainInput main;
+    OverlayInput overlay;
+    // The filter's settings as the instance record gets them: the mask
+    // placed or taken from the script, frame numbers resolved.
+    FilterData settings;
+    // Where the mask came from, for messages ("--mask", "the placement", a script).
+    std::string maskOrigin;
+    std::string scriptPath;  // --script, kept only to refuse it as the output
+    FrameWindow window;
+    OutputPlan output;
+    Reporting reporting;
+};

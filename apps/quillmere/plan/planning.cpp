@@ -1,0 +1,229 @@
+#include "apps/quillmere/plan/planning.h"
+
+#include <cstdint>
+#include <string>
+
+#include "apps/quillmere/runner_error.h"
+#include "hostkit/quoted_text.h"
+
+namespace {
+
+constexpr std::int64_t kInt32Min = INT32_MIN;
+constexpr std::int64_t kInt32Max = INT32_MAX;
+
+std::string CornersText(const MaskCorners& mask) {
+    return std::to_string(mask.left) + "," + std::to_string(mask.top) + "," +
+           std::to_string(mask.right) + "," + std::to_string(mask.bottom);
+}
+
+MaskCorners MaskOf(const FilterData& settings) {
+    return MaskCorners{settings.maskLeft, settings.maskTop, settings.maskRight,
+                       settings.maskBottom};
+}
+
+// `origin` names where the mask came from ("--mask", "the placement", ...).
+void RequireVisibleMask(const FilterData& settings, const PictureShape& main,
+                        const std::string& origin) {
+    const MaskCorners mask = MaskOf(settings);
+    const std::string reason = WhyMaskDrawsNothing(mask, main.width, main.height);
+    if (!reason.empty()) {
+        throw UsageError("the mask " + CornersText(mask) + " from " + origin +
+                         " draws nothing: " + reason);
+    }
+}
+
+// The mask a placement gives on the main picture, for the overlay (its
+// display aspect) or, without one, for a placeholder of the main's shape.
+MaskCorners PlacedMask(const CommandLine& line, const InputFacts& facts) {
+    const PictureShape& main = facts.main;
+    const double aspect = facts.overlay ? AspectInMainPixels(*facts.overlay, main)
+                                        : static_cast<double>(main.width) / main.height;
+    return ResolvePlacement(line.placement, main.width, main.height, aspect);
+}
+
+// How the overlay is laid over the frame: none when it is simply copied (no
+// alpha to use, full opacity), as the plug-in copies it.
+std::optional<BlendSettings> BlendFor(const CommandLine& line, const InputFacts& facts) {
+    if (!facts.overlay) {
+        return std::nullopt;
+    }
+    BlendSettings blend;
+    blend.useSourceAlpha = line.alpha != AlphaMode::Ignore && facts.overlay->hasAlpha;
+    // Frames that a filtered scaler has scaled come premultiplied (see
+    // AdaptationFor).
+    blend.premultiplied =
+        line.alpha == AlphaMode::Premultiplied || line.scaler != OverlayScaler::Filter;
+    blend.opacity = OpacityFromPercent(line.opacityPercent);
+    if (!blend.useSourceAlpha && line.opacityPercent == 100) {
+        return std::nullopt;
+    }
+    return blend;
+}
+
+// How the overlay's frames are adapted for this run.
+OverlayAdaptation AdaptationFor(const CommandLine& line, const InputFacts& facts,
+                                const FilterData& settings,
+                                const std::optional<BlendSettings>& blend) {
+    OverlayAdaptation adaptation;
+    adaptation.timing = line.timing;
+    adaptation.mainRate = facts.mainRate;
+    adaptation.scaler = line.scaler;
+    adaptation.premultiplyBeforeScaling = line.scaler != OverlayScaler::Filter && blend &&
+                                          blend->useSourceAlpha &&
+                                          line.alpha == AlphaMode::Straight;
+    if (line.scaler != OverlayScaler::Filter) {
+        adaptation.scaledWidth = settings.maskRight - settings.maskLeft;
+        adaptation.scaledHeight = settings.maskBottom - settings.maskTop;
+    }
+    return adaptation;
+}
+
+// Standard output cannot go back to complete what a container writes last.
+void CheckPipeable(const OutputFormat& format) {
+    if (!format.needsSeekableOutput) {
+        return;
+    }
+    std::string pipeable;
+    for (const OutputFormat& candidate : OutputFormats()) {
+        if (!candidate.needsSeekableOutput) {
+            pipeable += std::string(pipeable.empty() ? "" : " or ") + candidate.muxer;
+        }
+    }
+    throw UsageError(std::string("the ") + format.muxer +
+                     " container must be completed by going back in the file, which standard "
+                     "output (-o -) cannot do; use --format " + pipeable);
+}
+
+OutputPlan PlanVideoOutput(const CommandLine& line, const InputFacts& facts) {
+    OutputPlan output;
+    output.overwrite = line.overwrite;
+    output.keepAudio = !line.noAudio;
+    output.keepSubtitles = !line.noSubtitles;
+    output.encoding = line.encoding;
+    if (line.format == kNullFormat) {
+        output.kind = OutputKind::Discard;
+        return output;
+    }
+    output.format = line.format.empty() ? &OutputFormatForPath(line.output)
+                                        : &OutputFormatByName(line.format);
+    if (line.output == kStandardOutputName) {
+        output.kind = OutputKind::StandardOutput;
+        CheckPipeable(*output.format);
+        if (facts.standardOutputIsTerminal) {
+            throw UsageError("standard output is a terminal: send the video (-o -) into a "
+                             "pipe or a file");
+        }
+    } else {
+        output.kind = OutputKind::File;
+        output.path = line.output;
+    }
+    ChooseEncoder(*output.format, output.encoding);  // a mistake there is the command line's
+    return output;
+}
+
+FilterData SettledSettings(const CommandLine& line, const InputFacts& facts,
+                           std::string& origin) {
+    FilterData settings = line.settings;
+    if (PlacesOverlay(line)) {
+        SetMask(PlacedMask(line, facts), settings);
+        settings.fitToFrame = 1;
+        origin = line.placement.given() ? "the placement" : "the default placement";
+    } else if (facts.scriptMask) {
+        // The script's Config line sets the mask over --mask, as the host's
+        // script does when it loads.
+        SetMask(*facts.scriptMask, settings);
+        origin = Quoted(line.scriptPath);
+    } else {
+        origin = "--mask";
+    }
+    RequireVisibleMask(settings, facts.main, origin);
+    if (line.scaler != OverlayScaler::Filter && settings.fitToFrame == 0) {
+        throw UsageError("--scaler scales the overlay to the mask: give a placement or --fit");
+    }
+    return settings;
+}
+
+}  // namespace
+
+bool PlacesOverlay(const CommandLine& line) {
+    return line.placement.given() || (!line.maskGiven && line.scriptPath.empty());
+}
+
+void SetMask(const MaskCorners& mask, FilterData& settings) {
+    settings.maskLeft = static_cast<std::int32_t>(mask.left);
+    settings.maskTop = static_cast<std::int32_t>(mask.top);
+    settings.maskRight = static_cast<std::int32_t>(mask.right);
+    settings.maskBottom = static_cast<std::int32_t>(mask.bottom);
+}
+
+RenderJob PlanJob(const CommandLine& typed, const InputFacts& facts) {
+    CommandLine line = typed;
+    ResolveTimedOptions(line, facts.mainRate);
+
+    RenderJob job;
+    job.command = line.command;
+    job.main = MainInput{line.input, line.videoStream, line.pictureLimit, line.filterPixels};
+    job.settings = SettledSettings(line, facts, job.maskOrigin);
+    job.overlay.path = line.overlayPath;
+    job.overlay.stream = line.overlayStream;
+    job.overlay.strict = line.strict;
+    job.overlay.blend = BlendFor(line, facts);
+    job.overlay.adaptation = AdaptationFor(line, facts, job.settings, job.overlay.blend);
+    job.scriptPath = line.scriptPath;
+    job.reporting = Reporting{line.quiet, line.progressPath, line.statsPeriod};
+
+    switch (line.command) {
+    case Command::Render:
+        job.output = PlanVideoOutput(line, facts);
+        break;
+    case Command::Frame:
+        job.output.kind = OutputKind::Picture;
+        job.output.path = line.output;
+        job.output.overwrite = line.overwrite;
+        job.window = FrameWindow{static_cast<long>(line.frameAt), static_cast<long>(line.frameAt)};
+        break;
+    case Command::Place:
+        job.output.kind = OutputKind::Report;
+        break;
+    default:
+        throw UsageError("this command does not composite a main video");
+    }
+    return job;
+}
+
+void ResolveTimedOptions(CommandLine& line, AVRational rate) {
+    const auto inFrames = [rate](const FrameOrTime& value) { return value.FrameAt(rate); };
+    if (line.times.at && line.times.at->isTime()) {
+        const std::int64_t frame = inFrames(*line.times.at);
+        if (frame > kInt32Max) {
+            throw UsageError("--at lies beyond the last frame a video can have");
+        }
+        line.frameAt = frame;
+    }
+    const bool rangeTimed = (line.times.rangeStart && line.times.rangeStart->isTime()) ||
+                            (line.times.rangeEnd && line.times.rangeEnd->isTime());
+    if (rangeTimed) {
+        const std::int64_t start = inFrames(*line.times.rangeStart);
+        const std::int64_t end = line.times.rangeEnd ? inFrames(*line.times.rangeEnd) : 0;
+        if (start > kInt32Max || end > kInt32Max) {
+            throw UsageError("--range lies beyond the last frame a video can have");
+        }
+        if (line.times.rangeEnd && (end < start || end == 0)) {
+            throw UsageError("--range ends at frame " + std::to_string(end) +
+                             (end == 0 ? ", but a range must end after frame 0"
+                                       : ", before it starts (frame " +
+                                             std::to_string(start) + ")"));
+        }
+        line.settings.useFrameRange = 1;
+        line.settings.rangeStart = static_cast<std::int32_t>(start);
+        line.settings.rangeEnd = static_cast<std::int32_t>(end);
+    }
+    if (line.times.offset && line.times.offset->isTime()) {
+        const std::int64_t offset = inFrames(*line.times.offset);
+        if (offset < kInt32Min || offset > kInt32Max) {
+            throw UsageError("--offset is longer than a video can be");
+        }
+        line.settings.frameOffset = static_cast<std::int32_t>(offset);
+    }
+}
+

@@ -1,0 +1,11 @@
+// The runner's commands. Each returns the process's exit code on success
+// and throws UsageError or RunnerError on failure.
+#pragma once
+
+#include "apps/quillmere/cli/command_line.h"
+
+int RunRender(const CommandLine& line);
+int RunFrame(const CommandLine& line);
+int RunDemo(const CommandLine& line);
+// Prints the mask a placement gives on MAIN and the script line for it.
+int RunPlace(const CommandLine& line);

@@ -1,0 +1,69 @@
+#include "apps/quillmere/run/job_steps.h"
+
+#include <sys/stat.h>
+
+#include "apps/quillmere/media/video_reader.h"
+#include "apps/quillmere/plan/input_facts.h"
+#include "apps/quillmere/plan/planning.h"
+#include "apps/quillmere/runner_error.h"
+#include "hostkit/quoted_text.h"
+
+namespace {
+
+void IgnoreNotice(const std::string&) {}
+
+// The main video's audio and subtitle streams the output keeps.
+std::vector<const AVStream*> StreamsToCarry(const OutputPlan& output, const VideoReader& reader) {
+    std::vector<const AVStream*> kept;
+    if (output.kind != OutputKind::File && output.kind != OutputKind::StandardOutput) {
+        return kept;
+    }
+    for (const AVStream* stream : reader.carriableStreams()) {
+        const bool subtitles = stream->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE;
+        if (subtitles ? output.keepSubtitles : output.keepAudio) {
+            kept.push_back(stream);
+        }
+    }
+    return kept;
+}
+
+}  // namespace
+
+OpenedJob OpenAndPlan(const CommandLine& line) {
+    auto reader = std::make_unique<VideoReader>(line.input, line.videoStream, line.pictureLimit);
+    OpenedJob opened;
+    opened.job = PlanJob(line, GatherFacts(line, *reader));
+    opened.carriedStreams = StreamsToCarry(opened.job.output, *reader);
+    reader->RouteStreams(opened.carriedStreams);
+    opened.source = std::make_unique<FileFrameSource>(
+        std::move(reader), opened.job.main.asFilterPixels, NoticesFor(opened.job.reporting));
+    return opened;
+}
+
+NoticeHandler NoticesFor(const Reporting& reporting) {
+    return reporting.quiet ? &IgnoreNotice : &PrintNotice;
+}
+
+ProgressOptions ProgressSetupFrom(const Reporting& reporting, const ProgressReportFile& report) {
+    ProgressOptions options;
+    options.display = ChooseDisplay(reporting.quiet);
+    options.report = report.stream();
+    options.periodSeconds = reporting.statsPeriod;
+    return options;
+}
+
+void CheckNotAnInput(const std::string& output, const std::vector<std::string>& inputs) {
+    struct stat outputStatus {};
+    if (stat(output.c_str(), &outputStatus) != 0 || !S_ISREG(outputStatus.st_mode)) {
+        return;
+    }
+    for (const std::string& input : inputs) {
+        struct stat inputStatus {};
+        if (!input.empty() && stat(input.c_str(), &inputStatus) == 0 &&
+            inputStatus.st_dev == outputStatus.st_dev &&
+            inputStatus.st_ino == outputStatus.st_ino) {
+            throw RunnerError("output " + Quoted(output) +
+                              " is also an input; choose another name");
+        }
+    }
+}

@@ -1,0 +1,90 @@
+// quillmere render: the main video composited into a video file, standard
+// output, or nowhere (--format null).
+#include <optional>
+
+#include "apps/quillmere/media/video_writer.h"
+#include "apps/quillmere/overlay/configured_filter.h"
+#include "apps/quillmere/pipeline/composite_pipeline.h"
+#include "apps/quillmere/pipeline/output_sinks.h"
+#include "apps/quillmere/run/commands.h"
+#include "apps/quillmere/run/job_steps.h"
+#include "apps/quillmere/run/overwrite_check.h"
+#include "apps/quillmere/run/pending_output.h"
+#include "apps/quillmere/run/run_summary.h"
+#include "apps/quillmere/runner_error.h"
+#include "hostkit/quoted_text.h"
+
+namespace {
+
+// libavformat's name for standard output.
+constexpr const char* kStandardOutputUrl = "pipe:1";
+constexpr const char* kStandardOutputDisplayName = "standard output";
+
+}  // namespace
+
+int RunRender(const CommandLine& line) {
+    OpenedJob opened = OpenAndPlan(line);
+    const RenderJob& job = opened.job;
+    FileFrameSource& source = *opened.source;
+    const OutputPlan& output = job.output;
+    const bool toFile = output.kind == OutputKind::File;
+    const bool toStandardOutput = output.kind == OutputKind::StandardOutput;
+
+    // Asked before the overlay is opened and scanned: a "no" costs nothing.
+    bool mayReplace = false;
+    if (toFile) {
+        CheckNotAnInput(output.path, {job.main.path, job.overlay.path, job.scriptPath});
+        mayReplace = ConfirmOverwrite(output.path, output.overwrite);
+    }
+    ConfiguredFilter filter(job.settings, job.overlay);
+
+    std::optional<PendingOutput> pending;
+    std::optional<VideoWriter> writer;
+    std::optional<VideoSink> sink;
+    CompositeJob composite;
+    if (toFile || toStandardOutput) {
+        StreamPassthrough passthrough;
+        passthrough.streams = opened.carriedStreams;
+        passthrough.videoStartSeconds = source.reader().videoStartSeconds();
+        std::string writePath = kStandardOutputUrl;
+        std::string displayName = kStandardOutputDisplayName;
+        if (toFile) {
+            pending.emplace(output.path);
+            writePath = pending->writePath();
+            displayName = output.path;
+        }
+        writer.emplace(writePath, displayName, *output.format, source.format(),
+                       CarriedOver{source.stream(), source.container()}, passthrough,
+                       NoticesFor(job.reporting), output.encoding);
+        sink.emplace(*writer);
+        composite.sinks.push_back(&*sink);
+        composite.carriedStreams = passthrough.streams;
+    }
+    ProgressReportFile report(job.reporting.progressPath);
+    const double frameRate = av_q2d(source.frameRate());
+    Progress progress("quillmere", source.frameCountHint(), frameRate,
+                      ProgressSetupFrom(job.reporting, report));
+    composite.source = &source;
+    composite.instance = &filter.instance();
+    composite.outputOperations = filter.outputOperations();
+    composite.progress = &progress;
+    const std::int64_t frames = RunComposite(composite);
+    if (frames == 0) {
+        throw RunnerError(Quoted(job.main.path) + " holds no frames");
+    }
+    filter.ReportUndecodableOverlayFrames();
+    report.Close();
+    if (pending) {
+        pending->Commit(mayReplace);
+    }
+    if (!job.reporting.quiet) {
+        const std::string written = toFile ? output.path
+                                    : toStandardOutput ? kStandardOutputDisplayName
+                                                       : "";
+        std::fprintf(stderr, "%s\n",
+                     RenderSummary(frames, frameRate, progress.elapsedSeconds(), written,
+                                   toFile ? FileSize(output.path) : -1)
+                         .c_str());
+    }
+    return kExitSuccess;
+}
