@@ -5,10 +5,12 @@
 #include <cstring>
 #include <iterator>
 #include <sstream>
+#include <stdexcept>
 
 #include "apps/quillmere/cli/filter_settings.h"
 #include "apps/quillmere/runner_error.h"
 #include "apps/quillmere/media/container_table.h"
+#include "apps/quillmere/media/video_reader.h"
 #include "render/drop_shadow.h"
 #include "hostkit/quoted_text.h"
 
@@ -20,11 +22,14 @@ enum CommandMask : unsigned {
     kFrame = 1u << 1,
     kDemo = 1u << 2,
     kPlace = 1u << 3,
-    kCompositing = kRender | kFrame,
-    kPlacing = kRender | kFrame | kPlace,
-    kAll = kRender | kFrame | kDemo,
+    kEdit = 1u << 4,
+    kCompositing = kRender | kFrame | kEdit,
+    kPlacing = kRender | kFrame | kPlace | kEdit,
+    // What the render that edit starts takes.
+    kEncoding = kRender | kEdit,
+    kAll = kRender | kFrame | kDemo | kEdit,
     // Also stands alone, in place of a command: quillmere --help.
-    kStandalone = 1u << 4,
+    kStandalone = 1u << 5,
 };
 
 using ApplyOption = void (*)(CommandLine& line, const std::string& option,
@@ -68,6 +73,7 @@ constexpr std::int64_t kPercentMax = 100;
 // More encoder threads than any encoder here makes use of.
 constexpr std::int64_t kMaxEncoderThreads = 1024;
 constexpr std::int64_t kMaxStreamNumber = 1 << 16;
+constexpr std::int64_t kMaxPort = 65535;
 
 std::pair<std::string, std::string> ParseKeyValue(const std::string& option,
                                                   const std::string& text) {
@@ -135,8 +141,8 @@ const OptionRow kOptions[] = {
          line.command = Command::Version;
      }},
     {"--output", "-o", "PATH", kAll,
-     "output file (render, frame) or folder (demo, default demo-output); '-' writes the "
-     "render to standard output (with --format matroska or nut)",
+     "output file (render, frame, and edit's Render) or folder (demo, default demo-output); "
+     "'-' writes the render to standard output (with --format matroska or nut)",
      [](CommandLine& line, const std::string&, const std::string& value) {
          line.output = value;
      }},
@@ -310,7 +316,8 @@ const OptionRow kOptions[] = {
      [](CommandLine& line, const std::string&, const std::string&) {
          line.settings.maintainBlack = 1;
      }},
-    {"--at", nullptr, "N|TIME", kFrame, "the output frame to composite (from 0), or its time",
+    {"--at", nullptr, "N|TIME", kFrame | kEdit,
+     "the output frame to composite (from 0), or its time; for edit, the frame shown first",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          if (!LooksLikeTime(value)) {
              line.frameAt = ParseInteger(option, value, 0, kInt32Max);
@@ -326,15 +333,15 @@ const OptionRow kOptions[] = {
          line.pictureLimit.maxPixels = ParseInteger(option, value, 1, kInt32Max);
          line.pictureLimit.maxSide = line.pictureLimit.maxPixels;
      }},
-    {"--format", nullptr, "NAME", kRender,
+    {"--format", nullptr, "NAME", kEncoding,
      "container by name instead of by extension; 'null' composites and discards",
      [](CommandLine& line, const std::string&, const std::string& value) {
          line.format = value;
      }},
-    {"--no-audio", nullptr, nullptr, kRender,
+    {"--no-audio", nullptr, nullptr, kEncoding,
      "leave out the main video's audio (by default it is copied unchanged)",
      [](CommandLine& line, const std::string&, const std::string&) { line.noAudio = true; }},
-    {"--no-subtitles", nullptr, nullptr, kRender,
+    {"--no-subtitles", nullptr, nullptr, kEncoding,
      "leave out the main video's subtitles (by default they are copied unchanged)",
      [](CommandLine& line, const std::string&, const std::string&) { line.noSubtitles = true; }},
     {"--video-stream", nullptr, "N", kPlacing,
@@ -348,28 +355,29 @@ const OptionRow kOptions[] = {
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.overlayStream = ParseInteger(option, value, 0, kMaxStreamNumber);
      }},
-    {"--codec", nullptr, "CODEC", kRender,
+    {"--codec", nullptr, "CODEC", kEncoding,
      "encode the video with codec or encoder CODEC (default: the container's own); "
      "'quillmere --help' lists the choices this FFmpeg has for each container",
      [](CommandLine& line, const std::string&, const std::string& value) {
          line.encoding.codec = value;
      }},
-    {"--crf", nullptr, "N", kRender,
+    {"--crf", nullptr, "N", kEncoding,
      "constant quality of encoders that have it (H.264 and HEVC: 0-51, lower is better; "
      "default 18 for H.264)",
      [](CommandLine& line, const std::string&, const std::string& value) {
          line.encoding.crf = value;
      }},
-    {"--preset", nullptr, "PRESET", kRender,
+    {"--preset", nullptr, "PRESET", kEncoding,
      "the encoder's speed preset (H.264 and HEVC: ultrafast to veryslow, default medium)",
      [](CommandLine& line, const std::string&, const std::string& value) {
          line.encoding.preset = value;
      }},
-    {"--threads", nullptr, "N", kRender, "encoder threads (default 0: as many as the machine has)",
+    {"--threads", nullptr, "N", kEncoding,
+     "encoder threads (default 0: as many as the machine has)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.encoding.threads = ParseInteger(option, value, 0, kMaxEncoderThreads);
      }},
-    {"--encoder-option", nullptr, "KEY=VALUE", kRender,
+    {"--encoder-option", nullptr, "KEY=VALUE", kEncoding,
      "pass an option to the encoder as FFmpeg names it (g=50, x264-params=...); may be "
      "repeated; an option the encoder does not know is an error",
      [](CommandLine& line, const std::string& option, const std::string& value) {
@@ -386,6 +394,21 @@ const OptionRow kOptions[] = {
      "nothing on standard error but errors: no progress display, no notes on what the "
      "output could not keep, no closing summary line",
      [](CommandLine& line, const std::string&, const std::string&) { line.quiet = true; }},
+    {"--settings", nullptr, "FILE", kRender | kFrame | kEdit,
+     "start from the settings in FILE (a settings file that edit saves); the options given "
+     "on the command line win over it; edit's Save writes FILE",
+     [](CommandLine& line, const std::string&, const std::string& value) {
+         line.settingsPath = value;
+     }},
+    {"--port", nullptr, "N", kEdit,
+     "serve the page on port N of the loopback interface (default: any free port)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.port = ParseInteger(option, value, 1, kMaxPort);
+     }},
+    {"--open", nullptr, nullptr, kEdit, "open the page in the desktop's browser (xdg-open)",
+     [](CommandLine& line, const std::string&, const std::string&) {
+         line.openBrowser = true;
+     }},
     {"--progress", nullptr, "FILE", kRender | kDemo,
      "also write progress to FILE ('-': standard output) as key=value lines frame=, fps=, "
      "out_time_us=, out_time=, speed=, each block closed by progress=continue and the last "
@@ -417,6 +440,10 @@ const CommandRow kCommands[] = {
      "composite frame N of MAIN into the picture OUT.png"},
     {"demo", Command::Demo, kDemo, 0, "[-o DIR]",
      "render the built-in demo into DIR (demo.mkv and demo.png; default demo-output)"},
+    {"edit", Command::Edit, kEdit, 1, "MAIN [-o OUT] [--settings FILE] [options]",
+     "serve a page on this machine's loopback interface that shows MAIN composited and "
+     "places the overlay by dragging, with every setting; it gives back the render command "
+     "line, the host script line and a settings file, and renders to OUT"},
     {"place", Command::Place, kPlace, 1,
      "MAIN [--overlay FILE] [--position ANCHOR] [--margin N] [--size WxH]",
      "print the mask a placement gives on MAIN and the plug-in host's script line "
@@ -469,7 +496,11 @@ const OptionRow* FindOption(const std::string& name) {
 CommandLine::CommandLine() : settings(DialogDefaultSettings()) {}
 
 CommandLine ParseCommandLine(int argc, const char* const* argv) {
-    CommandLine line;
+    return ParseCommandLine(argc, argv, CommandLine());
+}
+
+CommandLine ParseCommandLine(int argc, const char* const* argv, const CommandLine& base) {
+    CommandLine line = base;
     if (argc < 2) {
         throw UsageError("no command given (try 'quillmere --help')");
     }
@@ -558,6 +589,13 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
             throw UsageError("standard output holds the video (-o -); send --progress to a file");
         }
     }
+    if (line.command == Command::Edit && line.output == kStandardOutputName) {
+        throw UsageError("edit renders to a file, not to standard output (-o -)");
+    }
+    if (line.command == Command::Edit && line.input == kStandardInputName) {
+        throw UsageError("edit reads MAIN again at every frame it shows: give a file, not "
+                         "standard input");
+    }
     if (line.command == Command::Frame) {
         if (!line.times.at) {
             throw UsageError("frame needs the frame number or time (--at N)");
@@ -584,6 +622,62 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
                          " sets the mask too; give one of them");
     }
     return line;
+}
+
+void ApplyOptionValue(CommandLine& line, const std::string& option, const std::string& value,
+                      const std::string& shownAs) {
+    const OptionRow* row = FindOption(option);
+    if (row == nullptr || row->valueName == nullptr) {
+        throw std::logic_error("no option " + option + " takes a value");
+    }
+    row->apply(line, shownAs, value);
+}
+
+namespace {
+
+template <std::size_t Count>
+const char* NameOf(int value, const NamedChoice (&choices)[Count]) {
+    for (const NamedChoice& choice : choices) {
+        if (choice.value == value) {
+            return choice.name;
+        }
+    }
+    return choices[0].name;
+}
+
+}  // namespace
+
+const char* TimingName(OverlayTiming timing) {
+    return NameOf(static_cast<int>(timing), kTimingChoices);
+}
+
+const char* AlphaName(AlphaMode alpha) { return NameOf(static_cast<int>(alpha), kAlphaChoices); }
+
+const char* ScalerName(OverlayScaler scaler, bool bilinear) {
+    if (scaler == OverlayScaler::Filter) {
+        return NameOf(bilinear ? kBilinearStretch : kNearestStretch, kScalerChoices);
+    }
+    return NameOf(static_cast<int>(scaler), kScalerChoices);
+}
+
+std::vector<std::string> ChoiceNames(const std::string& option) {
+    const auto names = [](const auto& choices) {
+        std::vector<std::string> list;
+        for (const NamedChoice& choice : choices) {
+            list.emplace_back(choice.name);
+        }
+        return list;
+    };
+    if (option == "--overlay-timing") {
+        return names(kTimingChoices);
+    }
+    if (option == "--alpha") {
+        return names(kAlphaChoices);
+    }
+    if (option == "--scaler") {
+        return names(kScalerChoices);
+    }
+    throw std::logic_error("option " + option + " has no fixed list of values");
 }
 
 std::vector<CommandDoc> CommandDocs() {

@@ -15,7 +15,7 @@
 #include "source/ffmpeg_video_stream.h"
 #include "source/picture_limits.h"
 
-enum class Command { Help, Version, Render, Frame, Demo, Place };
+enum class Command { Help, Version, Render, Frame, Demo, Place, Edit };
 
 // How overlay frames are matched to main frames.
 enum class OverlayTiming {
@@ -68,12 +68,32 @@ struct CommandLine {
     AlphaMode alpha = AlphaMode::Straight;
     int opacityPercent = 100;
     OverlayScaler scaler = OverlayScaler::Filter;
+    std::string settingsPath;  // --settings: a settings file the options are laid over
+    int port = 0;              // edit --port; 0: any free port
+    bool openBrowser = false;  // edit --open
 
     CommandLine();
 };
 
 // Throws UsageError for anything it cannot use.
 CommandLine ParseCommandLine(int argc, const char* const* argv);
+// The same, with the options laid over `base` (what a settings file gave)
+// instead of over the defaults.
+CommandLine ParseCommandLine(int argc, const char* const* argv, const CommandLine& base);
+
+// Applies `value` as the option named `option` ("--shadow-size") would, for
+// settings that come from elsewhere than the command line (a settings
+// file); `shownAs` names the setting in messages. Throws UsageError.
+void ApplyOptionValue(CommandLine& line, const std::string& option, const std::string& value,
+                      const std::string& shownAs);
+
+// The names --overlay-timing, --alpha and --scaler take for each value.
+const char* TimingName(OverlayTiming timing);
+const char* AlphaName(AlphaMode alpha);
+// nearest or bilinear for the filter's own stretch, by `bilinear`.
+const char* ScalerName(OverlayScaler scaler, bool bilinear);
+// Every name an option of a fixed list takes, in the table's order.
+std::vector<std::string> ChoiceNames(const std::string& option);
 
 // The text of `quillmere --help`, generated from the option table.
 std::string HelpText();

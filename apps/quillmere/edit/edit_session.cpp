@@ -4,10 +4,12 @@
 
 #include <climits>
 
-#include "apps/quillmere/edit/command_text.h"
+#include "apps/quillmere/cli/command_text.h"
+#include "apps/quillmere/cli/filter_settings.h"
+#include "apps/quillmere/cli/settings_file.h"
 #include "apps/quillmere/edit/mask_release.h"
-#include "apps/quillmere/edit/settings_json.h"
-#include "apps/quillmere/frame_time.h"
+#include "apps/quillmere/plan/frame_time.h"
+#include "apps/quillmere/plan/planning.h"
 #include "hostkit/quoted_text.h"
 #include "ui/mask_text.h"
 #include "ui/position_readouts.h"
@@ -25,7 +27,10 @@ constexpr int kFailed = 500;
 constexpr std::size_t kMaskTextLimit = 255;
 constexpr std::size_t kMaskTextCapacity = 64;
 
+// What the command line shows for an output not named at start.
 constexpr const char* kOutputPlaceholder = "OUT.mkv";
+// Where a frame job would write: planning wants a name, nothing is written.
+constexpr const char* kPreviewName = "preview.png";
 
 const char* const kOverwriteNames[] = {"ask", "always", "never"};
 const char* const kRenderStateNames[] = {"idle", "running", "done", "failed", "cancelled"};
@@ -53,9 +58,9 @@ Json ReadoutsJson(const PositionReadouts& readouts) {
 }
 
 // The overlay's width over height in main pixels: what Keep Aspect keeps.
-double OverlayAspect(const EditInputs& inputs) {
-    return inputs.overlay ? AspectInMainPixels(*inputs.overlay, inputs.main)
-                          : inputs.main.DisplayAspect();
+double OverlayAspect(const InputFacts& facts) {
+    return facts.overlay ? AspectInMainPixels(*facts.overlay, facts.main)
+                         : facts.main.DisplayAspect();
 }
 
 std::string AbsolutePath(const std::string& path) {
@@ -69,92 +74,130 @@ std::string AbsolutePath(const std::string& path) {
     return std::string(folder) + "/" + path;
 }
 
+// The mask set by hand from now on. A placement stretched the overlay to
+// fit; the mask that replaces it keeps doing so.
+void SetMaskByHand(const MaskCorners& mask, bool wasPlaced, CommandLine& line) {
+    SetMask(mask, line.settings);
+    line.maskGiven = true;
+    line.placement = PlacementRequest{};
+    if (wasPlaced) {
+        line.settings.fitToFrame = 1;
+    }
+}
+
+// The page works in frames and sets the mask itself: times become frames
+// once, and a script's mask becomes the mask.
+EditStart Settled(EditStart start) {
+    CommandLine& line = start.line;
+    ResolveTimedOptions(line, start.facts.mainRate);
+    line.times = TimedOptions{};
+    if (start.facts.scriptMask) {
+        SetMask(*start.facts.scriptMask, line.settings);
+        line.maskGiven = true;
+        line.scriptPath.clear();
+        start.facts.scriptMask.reset();
+    }
+    return start;
+}
+
 }  // namespace
 
 EditSession::EditSession(EditStart start, EditWork& work, SettingsWriter writeSettings)
-    : start_(std::move(start)), work_(work), writeSettings_(writeSettings) {
+    : start_(Settled(std::move(start))), work_(work), writeSettings_(writeSettings) {
     try {
-        Adopt(start_.settings);
+        Adopt(start_.line);
     } catch (const RequestError& error) {
         throw UsageError(error.what());
     }
 }
 
-void EditSession::Adopt(EditSettings candidate) {
-    const PictureShape& main = start_.inputs.main;
-    FilterData& filter = candidate.filter;
-    if (candidate.placement) {
-        const MaskCorners placed = ResolvePlacement(*candidate.placement, main.width,
-                                                    main.height, OverlayAspect(start_.inputs));
-        filter.maskLeft = static_cast<std::int32_t>(placed.left);
-        filter.maskTop = static_cast<std::int32_t>(placed.top);
-        filter.maskRight = static_cast<std::int32_t>(placed.right);
-        filter.maskBottom = static_cast<std::int32_t>(placed.bottom);
-        filter.fitToFrame = 1;
+CommandLine EditSession::LineFor(Command command) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    CommandLine line = line_;
+    line.command = command;
+    if (command == Command::Frame) {
+        line.output = kPreviewName;
     }
-    const MaskCorners mask = MaskOf(filter);
-    const std::string reason = WhyMaskDrawsNothing(mask, main.width, main.height);
-    if (!reason.empty()) {
-        throw RequestError(kBadRequest, "the mask " + std::to_string(mask.left) + "," +
-                                            std::to_string(mask.top) + "," +
-                                            std::to_string(mask.right) + "," +
-                                            std::to_string(mask.bottom) +
-                                            " draws nothing: " + reason);
+    return line;
+}
+
+void EditSession::Adopt(CommandLine candidate) {
+    // A placement stretches to fit; the settings say so, as planning does.
+    if (PlacesOverlay(candidate)) {
+        candidate.settings.fitToFrame = 1;
     }
-    if (candidate.scaler != OverlayScaler::Filter && filter.fitToFrame == 0) {
-        throw RequestError(kBadRequest,
-                           "a filtered scaler scales the overlay to the mask: turn on fit");
+    CommandLine frame = candidate;
+    frame.command = Command::Frame;
+    frame.output = kPreviewName;
+    frame.frameAt = 0;
+    frame.times.at = FrameOrTime::Frames(0);
+    try {
+        settled_ = PlanJob(frame, start_.facts).settings;
+    } catch (const UsageError& error) {
+        throw RequestError(kBadRequest, error.what());
     }
-    settings_ = candidate;
+    line_ = candidate;
     ++revision_;
 }
 
-Json EditSession::DescribeLocked() const {
-    const EditInputs& inputs = start_.inputs;
-    const FilterData& filter = settings_.filter;
-    Json overlay = nullptr;
-    if (inputs.overlay) {
-        overlay = ShapeJson(*inputs.overlay);
-        overlay["path"] = settings_.overlayPath;
-        overlay["frames"] = inputs.overlayFrameCount;
-    }
-    Json main = ShapeJson(inputs.main);
-    main["path"] = inputs.mainPath;
-    main["frames"] = inputs.frameCount;
-    main["rate"] = Json::array({inputs.frameRate.num, inputs.frameRate.den});
+std::string EditSession::SettingsText() const {
+    CommandLine line = line_;
+    line.overlayPath = AbsolutePath(line.overlayPath);
+    return SettingsFileText(line);
+}
 
-    Json settings = SettingsDocument(settings_);
+Json EditSession::DescribeLocked() const {
+    const InputFacts& facts = start_.facts;
+    Json overlay = nullptr;
+    if (facts.overlay) {
+        overlay = ShapeJson(*facts.overlay);
+        overlay["path"] = line_.overlayPath;
+        overlay["frames"] = overlayLength_;
+    }
+    Json main = ShapeJson(facts.main);
+    main["path"] = line_.input;
+    main["frames"] = start_.frameCount;
+    main["rate"] = Json::array({facts.mainRate.num, facts.mainRate.den});
+    main["startFrame"] = line_.frameAt > 0 ? line_.frameAt : 0;
+
+    Json settings = SettingsDocument(line_);
     settings.erase("format");
     settings.erase("version");
 
-    FilterData record = filter;
+    FilterData record = settled_;
     char maskText[kMaskTextCapacity];
     FormatMaskText(record, maskText, sizeof maskText);
 
-    const std::string output =
-        start_.outputPath.empty() ? kOutputPlaceholder : start_.outputPath;
+    CommandLine render = line_;
+    render.command = Command::Render;
+    if (render.output.empty()) {
+        render.output = kOutputPlaceholder;
+    }
     return Json{
         {"revision", revision_},
         {"main", main},
         {"overlay", overlay},
-        {"overlayAspect", OverlayAspect(inputs)},
-        {"output", start_.outputPath.empty() ? Json(nullptr) : Json(start_.outputPath)},
-        {"settingsFile",
-         start_.settingsPath.empty() ? Json(nullptr) : Json(start_.settingsPath)},
-        {"overwrite", kOverwriteNames[static_cast<int>(start_.overwrite)]},
+        {"overlayAspect", OverlayAspect(facts)},
+        {"output", line_.output.empty() ? Json(nullptr) : Json(line_.output)},
+        {"settingsFile", line_.settingsPath.empty() ? Json(nullptr) : Json(line_.settingsPath)},
+        {"overwrite", kOverwriteNames[static_cast<int>(line_.overwrite)]},
         {"settings", settings},
         {"choices", SettingsChoices()},
-        {"mask", CornersJson(MaskOf(filter))},
+        {"mask", CornersJson(MaskOf(settled_))},
         {"maskText", maskText},
         {"readouts",
-         ReadoutsJson(MeasurePosition(filter.maskLeft, filter.maskTop, filter.maskRight,
-                                      filter.maskBottom, inputs.main.width,
-                                      inputs.main.height))},
-        {"commandLine", ShellCommandLine(RenderCommandWords(settings_, inputs.mainPath, output,
-                                                            start_.otherOptions))},
-        {"configLine", ConfigLine(filter)},
-        {"settingsText", SettingsFileText(settings_)},
+         ReadoutsJson(MeasurePosition(settled_.maskLeft, settled_.maskTop, settled_.maskRight,
+                                      settled_.maskBottom, facts.main.width,
+                                      facts.main.height))},
+        {"commandLine", ShellCommandLine(RenderCommandWords(render))},
+        {"configLine", ConfigLine(settled_)},
+        {"settingsText", SettingsText()},
     };
+}
+
+void EditSession::SetOverlayLength(long frames) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    overlayLength_ = frames;
 }
 
 Json EditSession::Describe() const {
@@ -167,7 +210,7 @@ Json EditSession::Change(const Json& changes) {
         throw RequestError(kBadRequest, "settings must be a JSON object");
     }
     std::lock_guard<std::mutex> lock(mutex_);
-    EditSettings candidate = settings_;
+    CommandLine candidate = line_;
     Json named = changes;
     if (named.contains("maskText")) {
         const Json text = named["maskText"];
@@ -184,13 +227,19 @@ Json EditSession::Change(const Json& changes) {
             throw RequestError(kBadRequest, "maskText is longer than the dialog's " +
                                                 std::to_string(kMaskTextLimit) + " characters");
         }
-        ReadMaskText(value.c_str(), candidate.filter);
-        candidate.placement.reset();
+        // The dialog reads its text over the mask it shows.
+        FilterData mask = settled_;
+        ReadMaskText(value.c_str(), mask);
+        SetMaskByHand(MaskOf(mask), PlacesOverlay(line_), candidate);
     }
+    const bool wasPlaced = PlacesOverlay(line_);
     try {
         ApplySettingsChanges(named, SettingsOrigin::Page, "", candidate);
     } catch (const UsageError& error) {
         throw RequestError(kBadRequest, error.what());
+    }
+    if (named.contains("mask") && wasPlaced) {
+        candidate.settings.fitToFrame = 1;
     }
     Adopt(candidate);
     return DescribeLocked();
@@ -198,19 +247,15 @@ Json EditSession::Change(const Json& changes) {
 
 Json EditSession::ReleaseMask(const Json& corners) {
     std::lock_guard<std::mutex> lock(mutex_);
-    EditSettings candidate = settings_;
+    CommandLine candidate = line_;
     try {
         ApplySettingsChanges(Json{{"mask", corners}}, SettingsOrigin::Page, "", candidate);
     } catch (const UsageError& error) {
         throw RequestError(kBadRequest, error.what());
     }
-    const PictureShape& main = start_.inputs.main;
-    const MaskCorners settled =
-        SettleReleasedMask(MaskOf(candidate.filter), main.width, main.height);
-    candidate.filter.maskLeft = static_cast<std::int32_t>(settled.left);
-    candidate.filter.maskTop = static_cast<std::int32_t>(settled.top);
-    candidate.filter.maskRight = static_cast<std::int32_t>(settled.right);
-    candidate.filter.maskBottom = static_cast<std::int32_t>(settled.bottom);
+    const PictureShape& main = start_.facts.main;
+    SetMaskByHand(SettleReleasedMask(MaskOf(candidate.settings), main.width, main.height),
+                  PlacesOverlay(line_), candidate);
     Adopt(candidate);
     return DescribeLocked();
 }
@@ -222,46 +267,57 @@ Json EditSession::Readouts(const std::string& corners) const {
     } catch (const UsageError& error) {
         throw RequestError(kBadRequest, error.what());
     }
-    const PictureShape& main = start_.inputs.main;
+    const PictureShape& main = start_.facts.main;
     return ReadoutsJson(MeasurePosition(mask.maskLeft, mask.maskTop, mask.maskRight,
                                         mask.maskBottom, main.width, main.height));
 }
 
 ComposedPicture EditSession::Picture(const std::string& at, bool keyFrameFirst) {
-    const EditInputs& inputs = start_.inputs;
     std::int64_t frame = 0;
     try {
-        frame = ParseFrameOrTime("at", at, false, 0, INT32_MAX).FrameAt(inputs.frameRate);
+        frame = ParseFrameOrTime("at", at, false, 0, INT32_MAX).FrameAt(start_.facts.mainRate);
     } catch (const UsageError& error) {
         throw RequestError(kBadRequest, error.what());
     }
-    if (inputs.frameCount > 0 && frame >= inputs.frameCount) {
-        throw RequestError(kBadRequest, Quoted(inputs.mainPath) + " has frames 0 to " +
-                                            std::to_string(inputs.frameCount - 1) +
+    if (start_.frameCount > 0 && frame >= start_.frameCount) {
+        throw RequestError(kBadRequest, Quoted(start_.line.input) + " has frames 0 to " +
+                                            std::to_string(start_.frameCount - 1) +
                                             ", not frame " + std::to_string(frame));
     }
-    const EditSettings settings = this->settings();
+    CommandLine line = LineFor(Command::Frame);
+    line.frameAt = frame;
+    line.times.at = FrameOrTime::Frames(frame);
+    RenderJob job;
     try {
-        return work_.Compose(settings, static_cast<long>(frame), keyFrameFirst);
+        job = PlanJob(line, start_.facts);
+    } catch (const UsageError& error) {
+        throw RequestError(kBadRequest, error.what());
+    }
+    try {
+        return work_.Compose(job, keyFrameFirst);
     } catch (const RunnerError& error) {
         throw RequestError(kFailed, error.what());
     }
 }
 
 Json EditSession::Save() {
-    if (start_.settingsPath.empty()) {
+    std::string path;
+    std::string text;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        path = line_.settingsPath;
+        text = SettingsText();
+    }
+    if (path.empty()) {
         throw RequestError(kConflict,
                            "no settings file was named at start: start with --settings FILE");
     }
-    EditSettings settings = this->settings();
-    // The file may be read from another folder.
-    settings.overlayPath = AbsolutePath(settings.overlayPath);
     try {
-        writeSettings_(start_.settingsPath, SettingsFileText(settings));
+        writeSettings_(path, text);
     } catch (const RunnerError& error) {
         throw RequestError(kFailed, error.what());
     }
-    return Json{{"saved", start_.settingsPath}};
+    return Json{{"saved", path}};
 }
 
 Json EditSession::StartRender(const Json& request) {
@@ -278,19 +334,19 @@ Json EditSession::StartRender(const Json& request) {
         }
         replace = value.get<bool>();
     }
-    if (start_.outputPath.empty()) {
+    const CommandLine render = LineFor(Command::Render);
+    if (render.output.empty()) {
         throw RequestError(kConflict, "no output was named at start: start with -o OUT");
     }
     // -y and -n decide for the page as they decide for render.
-    if (start_.overwrite != OverwritePolicy::Ask) {
-        replace = start_.overwrite == OverwritePolicy::Always;
+    if (render.overwrite != OverwritePolicy::Ask) {
+        replace = render.overwrite == OverwritePolicy::Always;
     }
-    const EditSettings settings = this->settings();
     try {
-        work_.StartRender(settings, replace);
+        work_.StartRender(render, replace);
     } catch (const OutputExistsError& error) {
         // Without -y or -n the page asks, and asks again with replace.
-        throw RequestError(start_.overwrite == OverwritePolicy::Ask ? kAskFirst : kConflict,
+        throw RequestError(render.overwrite == OverwritePolicy::Ask ? kAskFirst : kConflict,
                            error.what());
     } catch (const RunnerError& error) {
         throw RequestError(kConflict, error.what());
@@ -300,20 +356,19 @@ Json EditSession::StartRender(const Json& request) {
 
 Json EditSession::RenderProgress() const {
     const RenderStatus status = work_.renderStatus();
-    const double rate = av_q2d(start_.inputs.frameRate);
-    const double fps = status.elapsedSeconds > 0 ? status.frames / status.elapsedSeconds : 0;
     Json secondsLeft = nullptr;
-    if (status.totalFrames > 0 && fps > 0) {
-        secondsLeft = static_cast<double>(status.totalFrames - status.frames) / fps;
+    if (start_.frameCount > 0 && status.fps > 0 && status.state == RenderStatus::State::Running) {
+        secondsLeft = static_cast<double>(std::max<std::int64_t>(
+                          0, start_.frameCount - status.frames)) /
+                      status.fps;
     }
     return Json{
         {"state", kRenderStateNames[static_cast<int>(status.state)]},
         {"frames", status.frames},
-        {"totalFrames", status.totalFrames},
-        {"fps", fps},
-        {"speed", rate > 0 ? fps / rate : 0},
+        {"totalFrames", start_.frameCount},
+        {"fps", status.fps},
+        {"speed", status.speed},
         {"secondsLeft", secondsLeft},
-        {"elapsedSeconds", status.elapsedSeconds},
         {"message", status.message},
     };
 }
@@ -321,9 +376,4 @@ Json EditSession::RenderProgress() const {
 Json EditSession::CancelRender() {
     work_.CancelRender();
     return RenderProgress();
-}
-
-EditSettings EditSession::settings() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return settings_;
 }

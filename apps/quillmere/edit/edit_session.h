@@ -1,18 +1,20 @@
-// The page's session: the settings being edited and everything the page is
-// told about them (the mask, its read-outs and text, the command line, the
-// script line, the settings file). Every request of the page comes here as
-// JSON and goes back as JSON; the work it asks for goes through EditWork.
-// Requests may come on several threads at once.
+// The page's session: the settings being edited, held as the command line
+// that gives them, and everything the page is told about them (the mask
+// as planning settles it, its read-outs and text, the render command line,
+// the script line, the settings file). Every request of the page comes here
+// as JSON and goes back as JSON; the work it asks for goes through
+// EditWork. Requests may come on several threads at once.
 #pragma once
 
+#include <cstdint>
 #include <mutex>
+#include <stdexcept>
 #include <string>
-#include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "apps/quillmere/edit/edit_work.h"
-#include "apps/quillmere/overwrite_check.h"
+#include "apps/quillmere/plan/input_facts.h"
 
 // A request the session turns down: an HTTP status and one line saying why.
 class RequestError : public std::runtime_error {
@@ -27,14 +29,11 @@ private:
 
 // What `quillmere edit` was started with.
 struct EditStart {
-    EditInputs inputs;
-    EditSettings settings;       // from the settings file and the command line
-    std::string outputPath;      // -o: where Render writes; empty: none given
-    std::string settingsPath;    // --settings: where Save writes; empty: none given
-    OverwritePolicy overwrite = OverwritePolicy::Ask;
-    // Options given at start that are not settings (encoding and the like),
-    // carried into the command line the page shows.
-    std::vector<std::string> otherOptions;
+    // The command line (and settings file) as given; the session resolves
+    // its times into frames and takes a script's mask as the mask.
+    CommandLine line;
+    InputFacts facts;
+    std::int64_t frameCount = 0;  // the main's, 0 when unknown
 };
 
 // Writes the settings file's text to `path`, whole or not at all.
@@ -42,7 +41,9 @@ using SettingsWriter = void (*)(const std::string& path, const std::string& text
 
 class EditSession {
 public:
-    // Throws UsageError when the starting settings' mask draws nothing.
+    // Throws UsageError when the starting settings cannot be planned (a
+    // time past the last frame, a mask that draws nothing, a scaler without
+    // fit).
     EditSession(EditStart start, EditWork& work, SettingsWriter writeSettings);
 
     // The inputs' facts, the settings and what they give.
@@ -67,18 +68,27 @@ public:
     nlohmann::ordered_json RenderProgress() const;
     nlohmann::ordered_json CancelRender();
 
-    EditSettings settings() const;
+    // The settings as a command line of `command` (Render or Frame).
+    CommandLine LineFor(Command command) const;
+    const InputFacts& facts() const { return start_.facts; }
+    // The overlay's length as the filter counts it, for the page to show.
+    void SetOverlayLength(long frames);
 
 private:
     nlohmann::ordered_json DescribeLocked() const;
-    // Settles the placement into the mask and refuses a mask that draws
-    // nothing; `settings_` changes only when `candidate` passes.
-    void Adopt(EditSettings candidate);
+    // Plans `candidate` as a frame job: the mask settled, every usage error
+    // found. `line_` changes only when `candidate` passes.
+    void Adopt(CommandLine candidate);
+    // The settings file's text, with the overlay's path made absolute so
+    // that the file reads the same from any folder.
+    std::string SettingsText() const;
 
     mutable std::mutex mutex_;
     const EditStart start_;
-    EditSettings settings_;
-    long revision_ = 0;  // counts the changes, so the page can tell pictures apart
+    CommandLine line_;
+    FilterData settled_;  // line_'s settings as planning settles them
+    long revision_ = 0;   // counts the changes, so the page can tell pictures apart
+    long overlayLength_ = 0;
     EditWork& work_;
     SettingsWriter writeSettings_;
 };

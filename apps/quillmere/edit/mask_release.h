@@ -4,6 +4,6 @@
 // Draw and Move rules.)
 #pragma once
 
-#include "apps/quillmere/placement.h"
+#include "apps/quillmere/plan/placement.h"
 
 MaskCorners SettleReleasedMask(const MaskCorners& dragged, int pictureWidth, int pictureHeight);

@@ -194,7 +194,7 @@ bool FileFrameSource::Next(AVFrame& frame, long& number) {
 }
 
 void FileFrameSource::SkipTowards(long number) {
-    if (number <= 0) {
+    if (number < 0) {
         return;
     }
     const std::int64_t time =

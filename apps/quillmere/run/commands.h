@@ -9,3 +9,5 @@ int RunFrame(const CommandLine& line);
 int RunDemo(const CommandLine& line);
 // Prints the mask a placement gives on MAIN and the script line for it.
 int RunPlace(const CommandLine& line);
+// Serves the page that places the overlay by eye, until its Quit.
+int RunEdit(const CommandLine& line);

@@ -15,14 +15,15 @@ constexpr int kHeight = 360;
 // Records what the session asks of the work; answers as told.
 class RecordingWork : public EditWork {
 public:
-    ComposedPicture Compose(const EditSettings& settings, long frame,
-                            bool keyFrameFirst) override {
-        composed.push_back(frame);
-        lastSettings = settings;
+    ComposedPicture Compose(const RenderJob& job, bool keyFrameFirst) override {
+        composed.push_back(job.window.first);
+        lastSettings = job.settings;
         lastKeyFrameFirst = keyFrameFirst;
-        return ComposedPicture{"png", frame, true};
+        return ComposedPicture{"png", job.window.first, true};
     }
-    void StartRender(const EditSettings&, bool replace) override {
+    void StartRender(const CommandLine& render, bool replace) override {
+        EXPECT_EQ(render.command, Command::Render);
+        EXPECT_EQ(render.output, "out.mkv");
         replaceAsked.push_back(replace);
         if (outputExists && !replace) {
             throw OutputExistsError("'out.mkv' already exists");
@@ -33,7 +34,7 @@ public:
     void CancelRender() override { status.state = RenderStatus::State::Cancelled; }
 
     std::vector<long> composed;
-    EditSettings lastSettings;
+    FilterData lastSettings{};
     bool lastKeyFrameFirst = false;
     std::vector<bool> replaceAsked;
     bool outputExists = false;
@@ -49,18 +50,19 @@ void RecordSave(const std::string& path, const std::string& text) {
 
 EditStart Start() {
     EditStart start;
-    start.inputs.mainPath = "main.mp4";
-    start.inputs.main.width = kWidth;
-    start.inputs.main.height = kHeight;
-    start.inputs.frameRate = AVRational{25, 1};
-    start.inputs.frameCount = 100;
+    start.line.command = Command::Edit;
+    start.line.input = "main.mp4";
+    start.line.overlayPath = "pip.mp4";
+    start.line.output = "out.mkv";
+    start.line.settingsPath = "look.json";
+    start.facts.main.width = kWidth;
+    start.facts.main.height = kHeight;
+    start.facts.mainRate = AVRational{25, 1};
     PictureShape overlay;
     overlay.width = 320;
     overlay.height = 240;
-    start.inputs.overlay = overlay;
-    start.settings.overlayPath = "pip.mp4";
-    start.outputPath = "out.mkv";
-    start.settingsPath = "look.json";
+    start.facts.overlay = overlay;
+    start.frameCount = 100;
     return start;
 }
 
@@ -92,6 +94,32 @@ TEST(EditSession, StartsWithTheDefaultPlacementResolved) {
     EXPECT_TRUE(state["settings"].contains("placement"));
     EXPECT_EQ(state["settings"]["fit"], true);
     EXPECT_EQ(state["commandLine"], "quillmere render main.mp4 -o out.mkv --overlay pip.mp4");
+}
+
+// The page works in frames and sets the mask itself.
+TEST(EditSession, StartsWithTimesAsFramesAndTheScriptsMask) {
+    EditStart start = Start();
+    start.line.times.rangeStart = FrameOrTime::Microseconds(2000000);
+    start.line.settings.useFrameRange = 1;
+    start.line.scriptPath = "host.script";
+    start.facts.scriptMask = MaskCorners{5, 6, 205, 156};
+    RecordingWork work;
+    EditSession session(start, work, &RecordSave);
+    const Json state = session.Describe();
+    EXPECT_EQ(state["settings"]["range"]["start"], 50);
+    EXPECT_EQ(state["mask"], Mask(5, 6, 205, 156));
+    EXPECT_EQ(state["commandLine"],
+              "quillmere render main.mp4 -o out.mkv --overlay pip.mp4 --mask 5,6,205,156 "
+              "--range 50");
+}
+
+TEST(EditSession, AMaskSetByHandAfterAPlacementStillFits) {
+    RecordingWork work;
+    EditSession session(Start(), work, &RecordSave);
+    const Json state = session.ReleaseMask(Mask(10, 20, 110, 95));
+    EXPECT_EQ(state["settings"]["fit"], true);
+    EXPECT_EQ(state["commandLine"],
+              "quillmere render main.mp4 -o out.mkv --overlay pip.mp4 --mask 10,20,110,95 --fit");
 }
 
 struct ReleaseCase {
@@ -190,7 +218,7 @@ TEST(EditSession, PicturesAreAskedByFrameOrTime) {
     session.Picture("1.5s", true);  // 1.5 s at 25 fps
     session.Picture("0:02", false);
     EXPECT_EQ(work.composed, (std::vector<long>{12, 37, 50}));
-    EXPECT_EQ(work.lastSettings.filter.borderSize, 7);
+    EXPECT_EQ(work.lastSettings.borderSize, 7);
     EXPECT_EQ(StatusOf([&] { session.Picture("100", false); }), 400);  // frames 0 to 99
     EXPECT_EQ(StatusOf([&] { session.Picture("later", false); }), 400);
 }
@@ -208,7 +236,7 @@ TEST(EditSession, SaveWritesTheFileNamedAtStartWithAnAbsoluteOverlay) {
     EXPECT_EQ(overlay.substr(overlay.size() - 8), "/pip.mp4");
 
     EditStart start = Start();
-    start.settingsPath.clear();
+    start.line.settingsPath.clear();
     EditSession unsaved(start, work, &RecordSave);
     EXPECT_EQ(StatusOf([&] { unsaved.Save(); }), 409);
 }
@@ -229,7 +257,7 @@ TEST_P(RenderStartTest, OverwriteRulesAreRendersOwn) {
     RecordingWork work;
     work.outputExists = c.exists;
     EditStart start = Start();
-    start.overwrite = c.policy;
+    start.line.overwrite = c.policy;
     EditSession session(start, work, &RecordSave);
     EXPECT_EQ(StatusOf([&] { session.StartRender(Json{{"replace", c.replaceAsked}}); }),
               c.status);
@@ -247,18 +275,17 @@ INSTANTIATE_TEST_SUITE_P(
         RenderCase{"ExistsWithN", OverwritePolicy::Never, true, true, 409, false}),
     [](const ::testing::TestParamInfo<RenderCase>& info) { return std::string(info.param.name); });
 
-TEST(EditSession, RenderProgressGivesRateSpeedAndTimeLeft) {
+TEST(EditSession, RenderProgressGivesTheTimeLeft) {
     RecordingWork work;
     EditSession session(Start(), work, &RecordSave);
     work.status.state = RenderStatus::State::Running;
     work.status.frames = 50;
-    work.status.totalFrames = 100;
-    work.status.elapsedSeconds = 1;
+    work.status.fps = 25;
+    work.status.speed = 1;
     const Json progress = session.RenderProgress();
     EXPECT_EQ(progress["state"], "running");
-    EXPECT_DOUBLE_EQ(progress["fps"].get<double>(), 50.0);
-    EXPECT_DOUBLE_EQ(progress["speed"].get<double>(), 2.0);  // 50 fps of a 25 fps video
-    EXPECT_DOUBLE_EQ(progress["secondsLeft"].get<double>(), 1.0);
+    EXPECT_EQ(progress["totalFrames"], 100);
+    EXPECT_DOUBLE_EQ(progress["secondsLeft"].get<double>(), 2.0);  // 50 frames at 25 fps
     EXPECT_EQ(session.CancelRender()["state"], "cancelled");
     EXPECT_EQ(StatusOf([&] { session.StartRender(Json{{"force", true}}); }), 400);
 }

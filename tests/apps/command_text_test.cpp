@@ -4,8 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "apps/quillmere/command_line.h"
-#include "apps/quillmere/edit/command_text.h"
+#include "apps/quillmere/cli/command_line.h"
+#include "apps/quillmere/cli/command_text.h"
+#include "apps/quillmere/plan/planning.h"
 #include "hostkit/script_line.h"
 
 namespace {
@@ -20,7 +21,7 @@ CommandLine Parsed(const std::vector<std::string>& words) {
 
 struct RoundTripCase {
     const char* name;
-    void (*edit)(EditSettings&);
+    void (*edit)(CommandLine&);
 };
 
 class RenderCommandTest : public ::testing::TestWithParam<RoundTripCase> {};
@@ -28,34 +29,34 @@ class RenderCommandTest : public ::testing::TestWithParam<RoundTripCase> {};
 // What the runner's own parser makes of the words is what the page holds,
 // in every field that changes the picture.
 TEST_P(RenderCommandTest, ParsesBackToTheSettings) {
-    EditSettings settings;
-    settings.placement.reset();
-    settings.filter.maskLeft = 10;
-    settings.filter.maskTop = 20;
-    settings.filter.maskRight = 330;
-    settings.filter.maskBottom = 260;
+    CommandLine settings;
+    settings.command = Command::Render;
+    settings.input = "-main.mp4";
+    settings.output = "out put.mkv";
+    settings.maskGiven = true;
+    settings.settings.maskLeft = 10;
+    settings.settings.maskTop = 20;
+    settings.settings.maskRight = 330;
+    settings.settings.maskBottom = 260;
     GetParam().edit(settings);
-    const std::vector<std::string> words =
-        RenderCommandWords(settings, "-main.mp4", "out put.mkv", {"--crf", "18"});
-    const CommandLine line = Parsed(words);
-    const FilterData& filter = settings.filter;
+    const CommandLine line = Parsed(RenderCommandWords(settings));
+    const FilterData& filter = settings.settings;
     const FilterData& parsed = line.settings;
 
     EXPECT_EQ(line.command, Command::Render);
     EXPECT_EQ(line.input, "./-main.mp4");
     EXPECT_EQ(line.output, "out put.mkv");
-    EXPECT_EQ(line.encoding.crf, "18");
     EXPECT_EQ(line.overlayPath, settings.overlayPath);
-    EXPECT_EQ(line.maskGiven, !settings.placement.has_value());
-    if (settings.placement) {
-        EXPECT_EQ(line.placement.anchor, settings.placement->anchor);
-        EXPECT_EQ(line.placement.margin.has_value(), settings.placement->margin.has_value());
-        if (line.placement.margin && settings.placement->margin) {
-            EXPECT_EQ(line.placement.margin->value, settings.placement->margin->value);
-            EXPECT_EQ(line.placement.margin->percent, settings.placement->margin->percent);
+    EXPECT_EQ(PlacesOverlay(line), PlacesOverlay(settings));
+    if (PlacesOverlay(settings)) {
+        EXPECT_EQ(line.placement.anchor, settings.placement.anchor);
+        EXPECT_EQ(line.placement.margin.has_value(), settings.placement.margin.has_value());
+        if (line.placement.margin && settings.placement.margin) {
+            EXPECT_EQ(line.placement.margin->value, settings.placement.margin->value);
+            EXPECT_EQ(line.placement.margin->percent, settings.placement.margin->percent);
         }
-        EXPECT_EQ(line.placement.width.has_value(), settings.placement->width.has_value());
-        EXPECT_EQ(line.placement.height.has_value(), settings.placement->height.has_value());
+        EXPECT_EQ(line.placement.width.has_value(), settings.placement.width.has_value());
+        EXPECT_EQ(line.placement.height.has_value(), settings.placement.height.has_value());
     } else {
         EXPECT_EQ(parsed.maskLeft, filter.maskLeft);
         EXPECT_EQ(parsed.maskTop, filter.maskTop);
@@ -93,74 +94,104 @@ TEST_P(RenderCommandTest, ParsesBackToTheSettings) {
     EXPECT_EQ(parsed.repeatVideo, filter.repeatVideo);
     EXPECT_EQ(parsed.reverse, filter.reverse);
     EXPECT_EQ(parsed.maintainBlack, filter.maintainBlack);
+    // The render options that are not settings.
+    EXPECT_EQ(line.videoStream, settings.videoStream);
+    EXPECT_EQ(line.overlayStream, settings.overlayStream);
+    EXPECT_EQ(line.pictureLimit.maxPixels, settings.pictureLimit.maxPixels);
+    EXPECT_EQ(line.strict, settings.strict);
+    EXPECT_EQ(line.filterPixels, settings.filterPixels);
+    EXPECT_EQ(line.format, settings.format);
+    EXPECT_EQ(line.noAudio, settings.noAudio);
+    EXPECT_EQ(line.noSubtitles, settings.noSubtitles);
+    EXPECT_EQ(line.encoding.codec, settings.encoding.codec);
+    EXPECT_EQ(line.encoding.crf, settings.encoding.crf);
+    EXPECT_EQ(line.encoding.preset, settings.encoding.preset);
+    EXPECT_EQ(line.encoding.threads, settings.encoding.threads);
+    EXPECT_EQ(line.encoding.options, settings.encoding.options);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Settings, RenderCommandTest,
     ::testing::Values(
-        RoundTripCase{"Defaults", [](EditSettings&) {}},
-        RoundTripCase{"DefaultPlacement", [](EditSettings& s) { s.placement.emplace(); }},
+        RoundTripCase{"Defaults", [](CommandLine&) {}},
+        RoundTripCase{"DefaultPlacement", [](CommandLine& s) { s.maskGiven = false; }},
         RoundTripCase{"Placement",
-                      [](EditSettings& s) {
-                          s.placement.emplace();
-                          s.placement->anchor = Anchor::Left;
-                          s.placement->margin = PlacementLength{100.0 / 3.0, true};
-                          s.placement->height = PlacementLength{25, true};
+                      [](CommandLine& s) {
+                          s.maskGiven = false;
+                          s.placement.anchor = Anchor::Left;
+                          s.placement.margin = PlacementLength{100.0 / 3.0, true};
+                          s.placement.height = PlacementLength{25, true};
                       }},
         RoundTripCase{"FitBilinearWithOverlay",
-                      [](EditSettings& s) {
-                          s.filter.fitToFrame = 1;
-                          s.filter.bilinear = 1;
+                      [](CommandLine& s) {
+                          s.settings.fitToFrame = 1;
+                          s.settings.bilinear = 1;
                           s.overlayPath = "clips/it's here.mov";
                       }},
         RoundTripCase{"FilteredScaler",
-                      [](EditSettings& s) {
-                          s.filter.fitToFrame = 1;
+                      [](CommandLine& s) {
+                          s.settings.fitToFrame = 1;
                           s.scaler = OverlayScaler::Bicubic;
                       }},
         RoundTripCase{"BorderAndColour",
-                      [](EditSettings& s) {
-                          s.filter.borderOn = 1;
-                          s.filter.borderSize = 6;
-                          s.filter.borderColor = 0x00A5FF;  // orange, red in the low byte
+                      [](CommandLine& s) {
+                          s.settings.borderOn = 1;
+                          s.settings.borderSize = 6;
+                          s.settings.borderColor = 0x00A5FF;  // orange, red in the low byte
                       }},
         RoundTripCase{"BorderOnButNoWidth",
-                      [](EditSettings& s) {
-                          s.filter.borderOn = 1;
-                          s.filter.borderSize = 0;
+                      [](CommandLine& s) {
+                          s.settings.borderOn = 1;
+                          s.settings.borderSize = 0;
                       }},
         RoundTripCase{"ShadowEveryField",
-                      [](EditSettings& s) {
-                          s.filter.shadowOn = 1;
-                          s.filter.shadowType = 4;
-                          s.filter.shadowSize = 12;
-                          s.filter.shadowPercent = 70;
-                          s.filter.shadowShift = -3;
-                          s.filter.shadowColor = 0x202020;
+                      [](CommandLine& s) {
+                          s.settings.shadowOn = 1;
+                          s.settings.shadowType = 4;
+                          s.settings.shadowSize = 12;
+                          s.settings.shadowPercent = 70;
+                          s.settings.shadowShift = -3;
+                          s.settings.shadowColor = 0x202020;
                       }},
         RoundTripCase{"ShadowDefaults",
-                      [](EditSettings& s) { s.filter.shadowOn = 1; }},
+                      [](CommandLine& s) { s.settings.shadowOn = 1; }},
         RoundTripCase{"RangeToTheEnd",
-                      [](EditSettings& s) {
-                          s.filter.useFrameRange = 1;
-                          s.filter.rangeStart = 30;
-                          s.filter.rangeEnd = 0;
+                      [](CommandLine& s) {
+                          s.settings.useFrameRange = 1;
+                          s.settings.rangeStart = 30;
+                          s.settings.rangeEnd = 0;
                       }},
         RoundTripCase{"RangeOffsetFlags",
-                      [](EditSettings& s) {
-                          s.filter.useFrameRange = 1;
-                          s.filter.rangeStart = 5;
-                          s.filter.rangeEnd = 50;
-                          s.filter.frameOffset = -9;
-                          s.filter.repeatVideo = 1;
-                          s.filter.reverse = 1;
-                          s.filter.maintainBlack = 1;
+                      [](CommandLine& s) {
+                          s.settings.useFrameRange = 1;
+                          s.settings.rangeStart = 5;
+                          s.settings.rangeEnd = 50;
+                          s.settings.frameOffset = -9;
+                          s.settings.repeatVideo = 1;
+                          s.settings.reverse = 1;
+                          s.settings.maintainBlack = 1;
                       }},
         RoundTripCase{"Blending",
-                      [](EditSettings& s) {
+                      [](CommandLine& s) {
                           s.alpha = AlphaMode::Ignore;
                           s.opacityPercent = 40;
                           s.timing = OverlayTiming::Frames;
+                      }},
+        RoundTripCase{"EncodingStreamsAndLimits",
+                      [](CommandLine& s) {
+                          s.videoStream = 1;
+                          s.overlayStream = 2;
+                          s.pictureLimit.maxPixels = s.pictureLimit.maxSide = 4096;
+                          s.strict = true;
+                          s.filterPixels = true;
+                          s.format = "matroska";
+                          s.noAudio = true;
+                          s.noSubtitles = true;
+                          s.encoding.codec = "libx264";
+                          s.encoding.crf = "20";
+                          s.encoding.preset = "fast";
+                          s.encoding.threads = 3;
+                          s.encoding.options = {{"g", "50"}, {"x264-params", "ref=2:bframes=1"}};
                       }}),
     [](const ::testing::TestParamInfo<RoundTripCase>& info) {
         return std::string(info.param.name);

@@ -1,17 +1,18 @@
-# quillmere edit: the page that places the overlay by eye, and the server on
-# the loopback interface that serves it and does its work.
+# quillmere edit: the page that places the overlay by eye, the server on the
+# loopback interface that serves it, and the work behind it. Part of the
+# runner's library; included from the runner's folder, so that the page's
+# generated source belongs to the same directory as the library.
 pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
-find_package(nlohmann_json 3 REQUIRED)
 
 # The page's files, built into the runner: plain HTML, CSS and JavaScript,
 # with no build step of their own.
-set(page_folder ${CMAKE_CURRENT_SOURCE_DIR}/page)
+set(page_folder ${CMAKE_CURRENT_LIST_DIR}/page)
 set(page_files
   index.html page.css icon.svg
   main.js api.js picture_view.js render_panel.js settings_form.js)
 list(TRANSFORM page_files PREPEND ${page_folder}/ OUTPUT_VARIABLE page_paths)
 string(REPLACE ";" "," page_file_list "${page_files}")
-set(page_source ${CMAKE_CURRENT_BINARY_DIR}/page_files_data.cpp)
+set(page_source ${CMAKE_CURRENT_BINARY_DIR}/edit/page_files_data.cpp)
 add_custom_command(
   OUTPUT ${page_source}
   COMMAND ${CMAKE_COMMAND} -DROOT=${page_folder} -DFILES=${page_file_list}
@@ -21,18 +22,16 @@ add_custom_command(
   COMMENT "Building the edit page into the runner"
   VERBATIM)
 
-add_library(quillmere_edit STATIC
-  api_routes.cpp
-  command_text.cpp
-  edit_server.cpp
-  edit_session.cpp
-  mask_release.cpp
-  page_files.cpp
-  placement_text.cpp
-  request_checks.cpp
-  session_token.cpp
-  settings_json.cpp
+target_sources(quillmere_runner PRIVATE
+  edit/api_routes.cpp
+  edit/edit_server.cpp
+  edit/edit_session.cpp
+  edit/mask_release.cpp
+  edit/page_files.cpp
+  edit/preview_frames.cpp
+  edit/render_process.cpp
+  edit/request_checks.cpp
+  edit/runner_work.cpp
+  edit/session_token.cpp
   ${page_source})
-target_link_libraries(quillmere_edit
-  PUBLIC quillmere_runner nlohmann_json::nlohmann_json
-  PRIVATE PkgConfig::HTTPLIB)
+target_link_libraries(quillmere_runner PRIVATE PkgConfig::HTTPLIB)

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "apps/quillmere/placement.h"
+#include "apps/quillmere/plan/placement.h"
 
 // "12" or "2.5%": the shortest fixed-point text of the same length.
 std::string PlacementLengthText(const PlacementLength& length);

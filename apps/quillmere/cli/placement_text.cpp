@@ -1,4 +1,4 @@
-#include "apps/quillmere/edit/placement_text.h"
+#include "apps/quillmere/cli/placement_text.h"
 
 #include <charconv>
 

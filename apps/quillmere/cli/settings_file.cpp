@@ -1,13 +1,15 @@
-#include "apps/quillmere/edit/settings_json.h"
+#include "apps/quillmere/cli/settings_file.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <limits>
 
-#include "apps/quillmere/edit/placement_text.h"
+#include "apps/quillmere/cli/filter_settings.h"
+#include "apps/quillmere/cli/placement_text.h"
+#include "apps/quillmere/plan/planning.h"
 #include "apps/quillmere/runner_error.h"
-#include "render/drop_shadow.h"
 #include "hostkit/quoted_text.h"
+#include "render/drop_shadow.h"
 
 namespace {
 
@@ -15,7 +17,6 @@ using Json = nlohmann::ordered_json;
 
 constexpr std::int64_t kInt32Min = std::numeric_limits<std::int32_t>::min();
 constexpr std::int64_t kInt32Max = std::numeric_limits<std::int32_t>::max();
-constexpr std::int64_t kPercentMax = 100;
 
 [[noreturn]] void Refuse(const std::string& name, const std::string& expected) {
     throw UsageError(name + " must be " + expected);
@@ -47,6 +48,15 @@ std::int64_t ReadInteger(const Json& value, const std::string& name, std::int64_
     return number;
 }
 
+// Any JSON integer as decimal text, for an option's own parser to judge.
+std::string IntegerText(const Json& value, const std::string& name) {
+    if (!value.is_number_integer()) {
+        Refuse(name, "an integer");
+    }
+    return value.is_number_unsigned() ? std::to_string(value.get<std::uint64_t>())
+                                      : std::to_string(value.get<std::int64_t>());
+}
+
 std::string ReadText(const Json& value, const std::string& name, const std::string& expected) {
     if (!value.is_string()) {
         Refuse(name, expected);
@@ -71,7 +81,9 @@ const FlagRow kFlags[] = {
     {"range.on", &FilterData::useFrameRange},
 };
 
-// Settings that are numbers, within the command line's limits.
+// Settings that are numbers the command line sets together with something
+// else (--border turns the border on, --range the range): the same limits,
+// this one field alone.
 struct NumberRow {
     const char* name;
     std::int32_t FilterData::*member;
@@ -80,21 +92,30 @@ struct NumberRow {
 };
 const NumberRow kNumbers[] = {
     {"border.size", &FilterData::borderSize, 0, kCoordinateLimit},
-    {"shadow.size", &FilterData::shadowSize, 0, kCoordinateLimit},
-    {"shadow.percent", &FilterData::shadowPercent, 0, kPercentMax},
-    {"shadow.shift", &FilterData::shadowShift, -kCoordinateLimit, kCoordinateLimit},
     {"offset", &FilterData::frameOffset, kInt32Min, kInt32Max},
     {"range.start", &FilterData::rangeStart, 0, kInt32Max},
     {"range.end", &FilterData::rangeEnd, 0, kInt32Max},
 };
 
-struct ColorRow {
+// Settings that are exactly what an option sets: its parser reads them.
+struct OptionRow {
     const char* name;
-    COLORREF FilterData::*member;
+    const char* option;
+    bool integer;  // a JSON integer, else text
 };
-const ColorRow kColors[] = {
-    {"border.color", &FilterData::borderColor},
-    {"shadow.color", &FilterData::shadowColor},
+const OptionRow kOptionSettings[] = {
+    {"border.color", "--border-color", false},
+    {"shadow.size", "--shadow-size", true},
+    {"shadow.percent", "--shadow-percent", true},
+    {"shadow.shift", "--shadow-shift", true},
+    {"shadow.color", "--shadow-color", false},
+    {"scaler", "--scaler", false},
+    {"alpha", "--alpha", false},
+    {"timing", "--overlay-timing", false},
+    {"opacity", "--opacity", true},
+    {"placement.position", "--position", false},
+    {"placement.margin", "--margin", false},
+    {"placement.size", "--size", false},
 };
 
 const char* const kMaskCorners[] = {"left", "top", "right", "bottom"};
@@ -114,27 +135,6 @@ bool IsGroup(const std::string& key) {
     return false;
 }
 
-// A choice among names, stored as an enumeration.
-template <typename Enum, std::size_t Count>
-Enum ReadChoice(const Json& value, const std::string& name, const char* const (&names)[Count]) {
-    std::string list;
-    for (const char* choice : names) {
-        list += std::string(list.empty() ? "" : ", ") + choice;
-    }
-    const std::string text = ReadText(value, name, "one of " + list);
-    for (std::size_t index = 0; index < Count; ++index) {
-        if (text == names[index]) {
-            return static_cast<Enum>(index);
-        }
-    }
-    Refuse(name, "one of " + list + ", not " + Quoted(text));
-}
-
-// In the order of each enumeration.
-const char* const kScalerNames[] = {"filter", "area", "bicubic", "lanczos"};
-const char* const kAlphaNames[] = {"straight", "premultiplied", "ignore"};
-const char* const kTimingNames[] = {"time", "frames"};
-
 std::string ColorText(COLORREF color) {
     char text[8];
     std::snprintf(text, sizeof text, "#%02x%02x%02x", static_cast<unsigned>(color & 0xFF),
@@ -143,39 +143,19 @@ std::string ColorText(COLORREF color) {
     return text;
 }
 
-void ApplyPlacement(const Json& changes, PlacementRequest& placement) {
-    for (const auto& [key, value] : changes.items()) {
-        const std::string name = "placement." + key;
-        if (key == "position") {
-            if (value.is_null()) {
-                placement.anchor.reset();
-            } else {
-                placement.anchor =
-                    ParseAnchor(name, ReadText(value, name, "an anchor such as bottom-right"));
-            }
-        } else if (key == "margin") {
-            if (value.is_null()) {
-                placement.margin.reset();
-            } else {
-                placement.margin = ParsePlacementLength(
-                    name, ReadText(value, name, "a length such as \"12\" or \"2%\""));
-            }
-        } else if (key == "size") {
-            if (value.is_null()) {
-                placement.width.reset();
-                placement.height.reset();
-            } else {
-                ParsePlacementSize(
-                    name, ReadText(value, name, "a size such as \"33%\" or \"320x180\""),
-                    placement);
-            }
-        } else {
-            throw UsageError("unknown setting " + Quoted(name));
-        }
+// A null placement field takes its default again.
+void ResetPlacementField(const std::string& name, PlacementRequest& placement) {
+    if (name == "placement.position") {
+        placement.anchor.reset();
+    } else if (name == "placement.margin") {
+        placement.margin.reset();
+    } else {
+        placement.width.reset();
+        placement.height.reset();
     }
 }
 
-void ApplyMask(const Json& changes, FilterData& filter) {
+void ApplyMask(const Json& changes, CommandLine& line) {
     std::int32_t corners[4];
     for (int index = 0; index < 4; ++index) {
         const std::string name = std::string("mask.") + kMaskCorners[index];
@@ -195,27 +175,29 @@ void ApplyMask(const Json& changes, FilterData& filter) {
         }
     }
     for (int index = 0; index < 4; ++index) {
-        filter.*kMaskMembers[index] = corners[index];
+        line.settings.*kMaskMembers[index] = corners[index];
     }
+    line.maskGiven = true;
+    line.placement = PlacementRequest{};
 }
 
 void ApplyOverlay(const Json& value, SettingsOrigin origin, const std::string& folder,
-                  EditSettings& settings) {
+                  CommandLine& line) {
     if (origin == SettingsOrigin::Page) {
         throw UsageError("the overlay is chosen on the command line, not by the page");
     }
     if (value.is_null()) {
-        settings.overlayPath.clear();
+        line.overlayPath.clear();
         return;
     }
     const std::string path = ReadText(value, "overlay", "a file's path or null");
-    settings.overlayPath = path.empty() || path[0] == '/' ? path : folder + path;
+    line.overlayPath = path.empty() || path[0] == '/' ? path : folder + path;
 }
 
-// One setting outside the groups that are objects of their own.
+// One setting outside the mask.
 void ApplyField(const std::string& name, const Json& value, SettingsOrigin origin,
-                const std::string& folder, EditSettings& settings) {
-    FilterData& filter = settings.filter;
+                const std::string& folder, CommandLine& line) {
+    FilterData& filter = line.settings;
     for (const FlagRow& row : kFlags) {
         if (name == row.name) {
             filter.*row.member = ReadFlag(value, name) ? 1 : 0;
@@ -226,32 +208,44 @@ void ApplyField(const std::string& name, const Json& value, SettingsOrigin origi
         if (name == row.name) {
             filter.*row.member =
                 static_cast<std::int32_t>(ReadInteger(value, name, row.minimum, row.maximum));
+            // The frames given here stand; no time given earlier is left to
+            // override them.
+            if (name == "offset") {
+                line.times.offset.reset();
+            } else if (name == "range.start" || name == "range.end") {
+                line.times.rangeStart.reset();
+                line.times.rangeEnd.reset();
+            }
             return;
         }
     }
-    for (const ColorRow& row : kColors) {
-        if (name == row.name) {
-            filter.*row.member =
-                ParseColor(name, ReadText(value, name, "a colour such as \"#ffffff\""));
-            return;
+    for (const OptionRow& row : kOptionSettings) {
+        if (name != row.name) {
+            continue;
         }
+        const bool placement = name.rfind("placement.", 0) == 0;
+        if (placement) {
+            line.maskGiven = false;
+            if (value.is_null()) {
+                ResetPlacementField(name, line.placement);
+                return;
+            }
+        }
+        ApplyOptionValue(line, row.option,
+                         row.integer ? IntegerText(value, name)
+                                     : ReadText(value, name, "text, as " + std::string(row.option) +
+                                                                 " takes it"),
+                         name);
+        return;
     }
     if (name == "shadow.style") {
-        const std::string text =
-            value.is_number_integer()
-                ? std::to_string(ReadInteger(value, name, 0, kShadowStyleCount - 1))
-                : ReadText(value, name, "a style name or a number from 0 to 5");
+        // A number or a name, as --shadow takes it, without turning the shadow on.
+        const std::string text = value.is_number_integer()
+                                     ? IntegerText(value, name)
+                                     : ReadText(value, name, "a style's name or number");
         filter.shadowType = ParseShadowStyle(name, text);
-    } else if (name == "scaler") {
-        settings.scaler = ReadChoice<OverlayScaler>(value, name, kScalerNames);
-    } else if (name == "alpha") {
-        settings.alpha = ReadChoice<AlphaMode>(value, name, kAlphaNames);
-    } else if (name == "timing") {
-        settings.timing = ReadChoice<OverlayTiming>(value, name, kTimingNames);
-    } else if (name == "opacity") {
-        settings.opacityPercent = static_cast<int>(ReadInteger(value, name, 0, kPercentMax));
     } else if (name == "overlay") {
-        ApplyOverlay(value, origin, folder, settings);
+        ApplyOverlay(value, origin, folder, line);
     } else {
         throw UsageError("unknown setting " + Quoted(name));
     }
@@ -269,11 +263,11 @@ void CheckRange(const FilterData& filter) {
 }  // namespace
 
 void ApplySettingsChanges(const Json& changes, SettingsOrigin origin, const std::string& folder,
-                          EditSettings& settings) {
+                          CommandLine& line) {
     if (!changes.is_object()) {
         throw UsageError("settings must be a JSON object");
     }
-    EditSettings result = settings;
+    CommandLine result = line;
     bool maskGiven = false;
     bool placementGiven = false;
     for (const auto& [key, value] : changes.items()) {
@@ -285,39 +279,35 @@ void ApplySettingsChanges(const Json& changes, SettingsOrigin origin, const std:
             Refuse(key, "an object");
         }
         if (key == "mask") {
-            ApplyMask(value, result.filter);
+            ApplyMask(value, result);
             maskGiven = true;
-        } else if (key == "placement") {
-            if (!result.placement) {
-                result.placement.emplace();
-            }
-            ApplyPlacement(value, *result.placement);
+            continue;
+        }
+        if (key == "placement") {
+            // Even an empty placement places the overlay, by the defaults.
+            result.maskGiven = false;
             placementGiven = true;
-        } else {
-            for (const auto& [field, fieldValue] : value.items()) {
-                ApplyField(key + "." + field, fieldValue, origin, folder, result);
-            }
+        }
+        for (const auto& [field, fieldValue] : value.items()) {
+            ApplyField(key + "." + field, fieldValue, origin, folder, result);
         }
     }
     if (maskGiven && placementGiven) {
         throw UsageError("mask and placement both set the mask; give one of them");
     }
-    if (maskGiven) {
-        result.placement.reset();
-    }
-    CheckRange(result.filter);
-    settings = result;
+    CheckRange(result.settings);
+    line = result;
 }
 
-Json SettingsDocument(const EditSettings& settings) {
-    const FilterData& filter = settings.filter;
+Json SettingsDocument(const CommandLine& line) {
+    const FilterData& filter = line.settings;
     Json document;
     document["format"] = kSettingsFormatName;
     document["version"] = kSettingsVersion;
-    document["overlay"] = settings.overlayPath.empty() ? Json(nullptr) : Json(settings.overlayPath);
-    if (settings.placement) {
+    document["overlay"] = line.overlayPath.empty() ? Json(nullptr) : Json(line.overlayPath);
+    if (PlacesOverlay(line)) {
         Json placement = Json::object();
-        const PlacementRequest& request = *settings.placement;
+        const PlacementRequest& request = line.placement;
         if (request.anchor) {
             placement["position"] = kAnchorNames[static_cast<int>(*request.anchor)];
         }
@@ -338,7 +328,7 @@ Json SettingsDocument(const EditSettings& settings) {
     document["keepAspect"] = filter.keepAspect != 0;
     document["fit"] = filter.fitToFrame != 0;
     document["bilinear"] = filter.bilinear != 0;
-    document["scaler"] = kScalerNames[static_cast<int>(settings.scaler)];
+    document["scaler"] = ScalerName(line.scaler, filter.bilinear != 0);
     document["border"] = Json{{"on", filter.borderOn != 0},
                               {"size", filter.borderSize},
                               {"color", ColorText(filter.borderColor)}};
@@ -358,13 +348,13 @@ Json SettingsDocument(const EditSettings& settings) {
     document["repeat"] = filter.repeatVideo != 0;
     document["reverse"] = filter.reverse != 0;
     document["maintainBlack"] = filter.maintainBlack != 0;
-    document["timing"] = kTimingNames[static_cast<int>(settings.timing)];
-    document["alpha"] = kAlphaNames[static_cast<int>(settings.alpha)];
-    document["opacity"] = settings.opacityPercent;
+    document["timing"] = TimingName(line.timing);
+    document["alpha"] = AlphaName(line.alpha);
+    document["opacity"] = line.opacityPercent;
     return document;
 }
 
-EditSettings ParseSettingsFile(const std::string& text, const std::string& name) {
+void ReadSettingsFile(const std::string& text, const std::string& name, CommandLine& line) {
     const std::string where = "settings file " + Quoted(name) + ": ";
     Json document;
     try {
@@ -396,13 +386,16 @@ EditSettings ParseSettingsFile(const std::string& text, const std::string& name)
     document.erase("version");
     const std::size_t slash = name.find_last_of('/');
     const std::string folder = slash == std::string::npos ? "" : name.substr(0, slash + 1);
-    EditSettings settings;
     try {
-        ApplySettingsChanges(document, SettingsOrigin::File, folder, settings);
+        ApplySettingsChanges(document, SettingsOrigin::File, folder, line);
     } catch (const UsageError& error) {
         throw UsageError(where + error.what());
     }
-    return settings;
+}
+
+std::string SettingsFileText(const CommandLine& line) {
+    constexpr int kIndent = 2;
+    return SettingsDocument(line).dump(kIndent) + "\n";
 }
 
 Json SettingsChoices() {
@@ -417,18 +410,14 @@ Json SettingsChoices() {
     for (int anchor = 0; anchor < kAnchorCount; ++anchor) {
         anchors.push_back(kAnchorNames[anchor]);
     }
-    return Json{{"anchors", anchors},
-                {"scalers", kScalerNames},
-                {"alpha", kAlphaNames},
-                {"timing", kTimingNames},
-                {"shadowStyles", styles},
-                {"placementDefaults",
-                 Json{{"position", kAnchorNames[static_cast<int>(kDefaultAnchor)]},
-                      {"margin", PlacementLengthText(PlacementLength{kDefaultMarginPercent, true})},
-                      {"size", PlacementLengthText(PlacementLength{kDefaultWidthPercent, true})}}}};
-}
-
-std::string SettingsFileText(const EditSettings& settings) {
-    constexpr int kIndent = 2;
-    return SettingsDocument(settings).dump(kIndent) + "\n";
+    return Json{
+        {"anchors", anchors},
+        {"scalers", ChoiceNames("--scaler")},
+        {"alpha", ChoiceNames("--alpha")},
+        {"timing", ChoiceNames("--overlay-timing")},
+        {"shadowStyles", styles},
+        {"placementDefaults",
+         Json{{"position", kAnchorNames[static_cast<int>(kDefaultAnchor)]},
+              {"margin", PlacementLengthText(PlacementLength{kDefaultMarginPercent, true})},
+              {"size", PlacementLengthText(PlacementLength{kDefaultWidthPercent, true})}}}};
 }

@@ -1,0 +1,53 @@
+// The runner's own work behind the page: pictures composited in this
+// process by the filter, as the frame command composites its frame, and
+// renders run as quillmere render processes.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "apps/quillmere/edit/edit_work.h"
+#include "apps/quillmere/edit/preview_frames.h"
+#include "apps/quillmere/edit/render_process.h"
+#include "apps/quillmere/overlay/configured_filter.h"
+#include "apps/quillmere/pipeline/picture.h"
+
+class RunnerEditWork : public EditWork {
+public:
+    // `main`: the main video, opened; `program`: the quillmere executable
+    // that renders.
+    RunnerEditWork(std::unique_ptr<FileFrameSource> main, std::string program);
+    ~RunnerEditWork() override;
+
+    ComposedPicture Compose(const RenderJob& job, bool keyFrameFirst) override;
+    void StartRender(const CommandLine& render, bool replace) override;
+    RenderStatus renderStatus() const override;
+    void CancelRender() override;
+
+    // The overlay's length in frames as the filter counts it, once a picture
+    // has been composited with it; 0 before or without an overlay.
+    long overlayLength() const;
+
+private:
+    // The filter for `overlay`, kept as long as the overlay and the way its
+    // frames are adapted stay the same.
+    ConfiguredFilter& FilterFor(const RenderJob& job);
+
+    mutable std::mutex mutex_;
+    PreviewFrames frames_;
+    std::unique_ptr<ConfiguredFilter> filter_;
+    std::optional<OverlayInput> filterOverlay_;
+    // The decoded frame `baseNumber_` in the filter's pixels, before any
+    // compositing: a picture changes only within the compositor's area.
+    std::unique_ptr<Picture> base_;
+    long baseNumber_ = -1;
+    // The picture last made, given again for the same frame and settings.
+    struct LastPicture {
+        FilterData settings;
+        ComposedPicture picture;
+    };
+    std::optional<LastPicture> last_;
+    RenderProcess render_;
+};
