@@ -28,6 +28,7 @@ target_sources(quillmere_runner PRIVATE
   edit/edit_session.cpp
   edit/mask_release.cpp
   edit/page_files.cpp
+  edit/picture_difference.cpp
   edit/preview_frames.cpp
   edit/render_process.cpp
   edit/request_checks.cpp

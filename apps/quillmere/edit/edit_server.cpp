@@ -43,6 +43,9 @@ constexpr const char* kJsonType = "application/json";
 constexpr const char* kPngType = "image/png";
 constexpr const char* kFrameHeader = "X-Quillmere-Frame";
 constexpr const char* kExactHeader = "X-Quillmere-Exact";
+constexpr const char* kPictureHeader = "X-Quillmere-Picture";
+// x,y,width,height of the part of the picture the body holds.
+constexpr const char* kTileHeader = "X-Quillmere-Tile";
 
 // Sent with every answer: the page runs only its own scripts and styles,
 // never inside another site's frame, and nothing is cached or referred.
@@ -252,9 +255,18 @@ void EditServer::Answer(ApiRoute route, const httplib::Request& request,
         return;
     case ApiRoute::Picture: {
         const ComposedPicture picture =
-            session_.Picture(request.get_param_value("at"), request.has_param("quick"));
+            session_.Picture(request.get_param_value("at"), request.has_param("quick"),
+                             request.get_param_value("over"));
         response.set_header(kFrameHeader, std::to_string(picture.frame));
         response.set_header(kExactHeader, picture.exact ? "1" : "0");
+        response.set_header(kPictureHeader, std::to_string(picture.id));
+        if (picture.tile) {
+            const PictureRect& tile = *picture.tile;
+            response.set_header(kTileHeader, std::to_string(tile.x) + "," +
+                                                 std::to_string(tile.y) + "," +
+                                                 std::to_string(tile.width) + "," +
+                                                 std::to_string(tile.height));
+        }
         response.set_content(picture.png, kPngType);
         return;
     }

@@ -272,7 +272,16 @@ Json EditSession::Readouts(const std::string& corners) const {
                                         mask.maskBottom, main.width, main.height));
 }
 
-ComposedPicture EditSession::Picture(const std::string& at, bool keyFrameFirst) {
+ComposedPicture EditSession::Picture(const std::string& at, bool keyFrameFirst,
+                                     const std::string& over) {
+    long shown = 0;
+    if (!over.empty()) {
+        try {
+            shown = ParseInteger("over", over, 0, INT32_MAX);
+        } catch (const UsageError& error) {
+            throw RequestError(kBadRequest, error.what());
+        }
+    }
     std::int64_t frame = 0;
     try {
         frame = ParseFrameOrTime("at", at, false, 0, INT32_MAX).FrameAt(start_.facts.mainRate);
@@ -294,7 +303,7 @@ ComposedPicture EditSession::Picture(const std::string& at, bool keyFrameFirst) 
         throw RequestError(kBadRequest, error.what());
     }
     try {
-        return work_.Compose(job, keyFrameFirst);
+        return work_.Compose(job, keyFrameFirst, shown);
     } catch (const RunnerError& error) {
         throw RequestError(kFailed, error.what());
     }

@@ -57,8 +57,10 @@ public:
     // The read-outs of "L,T,R,B" (a mask being dragged), changing nothing.
     nlohmann::ordered_json Readouts(const std::string& corners) const;
     // The frame `at` ("312", "12.5s", "1:02.5") composited with the
-    // settings as they are now.
-    ComposedPicture Picture(const std::string& at, bool keyFrameFirst);
+    // settings as they are now; `over` ("" or a picture's id) names the
+    // picture the page shows, as EditWork::Compose takes it.
+    ComposedPicture Picture(const std::string& at, bool keyFrameFirst,
+                            const std::string& over = "");
     // Writes the settings file named at start.
     nlohmann::ordered_json Save();
     // {"replace": bool}: starts the render to the output named at start. An

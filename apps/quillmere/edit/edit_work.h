@@ -5,17 +5,24 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "apps/quillmere/cli/command_line.h"
 #include "apps/quillmere/plan/job.h"
 #include "apps/quillmere/runner_error.h"
+#include "convert/picture_rect.h"
 
-// One composited frame, encoded for the page.
+// One composited frame, encoded for the page: the whole picture, or the
+// part of it that differs from a picture the page already shows.
 struct ComposedPicture {
     std::string png;
     long frame = 0;     // the frame shown
     bool exact = true;  // false: a key frame shown while the frame asked for is decoded
+    long id = 0;        // names the picture, for a later request's `over`
+    // Set: `png` holds only this rectangle of the picture, to be laid over
+    // the picture that the request named (empty: nothing differs).
+    std::optional<PictureRect> tile;
 };
 
 struct RenderStatus {
@@ -40,9 +47,11 @@ public:
     // Frame `job.window.first` composited as `job` says, as PNG. With
     // `keyFrameFirst`, a frame that lies far past its key frame may come
     // back as the key frame's picture (exact false), which shows at once;
-    // asking again without it gives the frame itself. Throws RunnerError
+    // asking again without it gives the frame itself. `over` (0: none)
+    // names a picture made before that the asker shows: when the work still
+    // has it, only what differs from it may come back. Throws RunnerError
     // when the frame cannot be had.
-    virtual ComposedPicture Compose(const RenderJob& job, bool keyFrameFirst) = 0;
+    virtual ComposedPicture Compose(const RenderJob& job, bool keyFrameFirst, long over) = 0;
 
     // Starts rendering as `render` (a render command line) says, in the
     // background. Throws OutputExistsError when the output exists and

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "apps/quillmere/cli/command_text.h"
+#include "apps/quillmere/edit/picture_difference.h"
 #include "apps/quillmere/media/frame_picture.h"
 #include "apps/quillmere/media/png_encoder.h"
 #include "apps/quillmere/pipeline/area_compositor.h"
@@ -33,6 +34,12 @@ bool SameOverlay(const OverlayInput& a, const OverlayInput& b) {
            SameAdaptation(a.adaptation, b.adaptation) && SameBlend(a.blend, b.blend);
 }
 
+// Pictures kept for comparison and for asking again: the one the page shows,
+// the new one, and one more for a second tab.
+constexpr std::size_t kKeptPictures = 3;
+// A tile larger than 1 / this of the picture is sent as the whole picture.
+constexpr long kWholePictureShare = 2;
+
 bool IsRegularFile(const std::string& path) {
     struct stat status {};
     return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
@@ -58,13 +65,14 @@ ConfiguredFilter& RunnerEditWork::FilterFor(const RenderJob& job) {
     return *filter_;
 }
 
-ComposedPicture RunnerEditWork::Compose(const RenderJob& job, bool keyFrameFirst) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    const PreviewFrames::Found found = frames_.Find(job.window.first, keyFrameFirst);
-    if (last_ && last_->picture.frame == found.number && last_->picture.exact == found.exact &&
-        std::memcmp(&last_->settings, &job.settings, sizeof(FilterData)) == 0 &&
-        filterOverlay_ && SameOverlay(*filterOverlay_, job.overlay)) {
-        return last_->picture;
+RunnerEditWork::KeptPicture& RunnerEditWork::PictureFor(const RenderJob& job,
+                                                        const PreviewFrames::Found& found) {
+    for (KeptPicture& kept : kept_) {
+        if (kept.frame == found.number && kept.exact == found.exact &&
+            std::memcmp(&kept.settings, &job.settings, sizeof(FilterData)) == 0 &&
+            SameOverlay(kept.overlay, job.overlay)) {
+            return kept;
+        }
     }
     ConfiguredFilter& filter = FilterFor(job);
     if (baseNumber_ != found.number || !base_) {
@@ -77,7 +85,8 @@ ComposedPicture RunnerEditWork::Compose(const RenderJob& job, bool keyFrameFirst
     if (av_frame_ref(frame.get(), found.frame) < 0) {
         throw RunnerError("out of memory");
     }
-    Picture picture = *base_;
+    KeptPicture made;
+    made.picture = *base_;
     {
         // A processing pass of one frame, as the frame command makes.
         AreaCompositor compositor(filter.instance(), frames_.format());
@@ -85,14 +94,53 @@ ComposedPicture RunnerEditWork::Compose(const RenderJob& job, bool keyFrameFirst
         compositor.Composite(*frame, found.number);
         compositor.Finish();
         // Only the compositor's area of the frame changed.
-        UpdatePictureOfFrame(*frame, compositor.area(), picture);
+        UpdatePictureOfFrame(*frame, compositor.area(), made.picture);
     }
+    made.id = nextId_++;
+    made.frame = found.number;
+    made.exact = found.exact;
+    made.settings = job.settings;
+    made.overlay = job.overlay;
+    if (kept_.size() == kKeptPictures) {
+        kept_.pop_front();
+    }
+    kept_.push_back(std::move(made));
+    return kept_.back();
+}
+
+ComposedPicture RunnerEditWork::Compose(const RenderJob& job, bool keyFrameFirst, long over) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const PreviewFrames::Found found = frames_.Find(job.window.first, keyFrameFirst);
+    KeptPicture& kept = PictureFor(job, found);
     ComposedPicture composed;
-    composed.png = EncodePng("the page's picture", picture.top(), picture.topDownStride(),
+    composed.frame = kept.frame;
+    composed.exact = kept.exact;
+    composed.id = kept.id;
+    const Picture& picture = kept.picture;
+    for (const KeptPicture& shown : kept_) {
+        if (over == 0 || shown.id != over || shown.picture.width != picture.width ||
+            shown.picture.height != picture.height) {
+            continue;
+        }
+        const PictureRect tile = DifferingRect(shown.picture, picture);
+        const long area = static_cast<long>(tile.width) * tile.height;
+        if (area * kWholePictureShare > static_cast<long>(picture.width) * picture.height) {
+            break;  // most of it: the whole picture costs hardly more
+        }
+        if (!tile.empty()) {
+            composed.png = EncodePng("the page's picture",
+                                     picture.row(tile.y) + static_cast<std::ptrdiff_t>(tile.x) * 4,
+                                     picture.topDownStride(), tile.width, tile.height,
+                                     PngCompression::Quick);
+        }
+        composed.tile = tile;
+        return composed;
+    }
+    if (kept.png.empty()) {
+        kept.png = EncodePng("the page's picture", picture.top(), picture.topDownStride(),
                              picture.width, picture.height, PngCompression::Quick);
-    composed.frame = found.number;
-    composed.exact = found.exact;
-    last_ = LastPicture{job.settings, composed};
+    }
+    composed.png = kept.png;
     return composed;
 }
 

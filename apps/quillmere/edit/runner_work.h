@@ -3,6 +3,7 @@
 // renders run as quillmere render processes.
 #pragma once
 
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -21,7 +22,7 @@ public:
     RunnerEditWork(std::unique_ptr<FileFrameSource> main, std::string program);
     ~RunnerEditWork() override;
 
-    ComposedPicture Compose(const RenderJob& job, bool keyFrameFirst) override;
+    ComposedPicture Compose(const RenderJob& job, bool keyFrameFirst, long over) override;
     void StartRender(const CommandLine& render, bool replace) override;
     RenderStatus renderStatus() const override;
     void CancelRender() override;
@@ -43,11 +44,19 @@ private:
     // compositing: a picture changes only within the compositor's area.
     std::unique_ptr<Picture> base_;
     long baseNumber_ = -1;
-    // The picture last made, given again for the same frame and settings.
-    struct LastPicture {
-        FilterData settings;
-        ComposedPicture picture;
+    // The pictures made last, newest at the back: given again for the same
+    // frame and settings, and what a new one is compared with.
+    struct KeptPicture {
+        long id = 0;
+        long frame = 0;
+        bool exact = true;
+        FilterData settings{};
+        OverlayInput overlay;
+        Picture picture{0, 0};
+        std::string png;  // the whole picture, once encoded
     };
-    std::optional<LastPicture> last_;
+    KeptPicture& PictureFor(const RenderJob& job, const PreviewFrames::Found& found);
+    std::deque<KeptPicture> kept_;
+    long nextId_ = 1;
     RenderProcess render_;
 };

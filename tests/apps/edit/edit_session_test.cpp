@@ -15,11 +15,14 @@ constexpr int kHeight = 360;
 // Records what the session asks of the work; answers as told.
 class RecordingWork : public EditWork {
 public:
-    ComposedPicture Compose(const RenderJob& job, bool keyFrameFirst) override {
+    ComposedPicture Compose(const RenderJob& job, bool keyFrameFirst, long over) override {
         composed.push_back(job.window.first);
         lastSettings = job.settings;
         lastKeyFrameFirst = keyFrameFirst;
-        return ComposedPicture{"png", job.window.first, true};
+        lastOver = over;
+        ComposedPicture picture;
+        picture.frame = job.window.first;
+        return picture;
     }
     void StartRender(const CommandLine& render, bool replace) override {
         EXPECT_EQ(render.command, Command::Render);
@@ -36,6 +39,7 @@ public:
     std::vector<long> composed;
     FilterData lastSettings{};
     bool lastKeyFrameFirst = false;
+    long lastOver = -1;
     std::vector<bool> replaceAsked;
     bool outputExists = false;
     RenderStatus status;
@@ -216,11 +220,13 @@ TEST(EditSession, PicturesAreAskedByFrameOrTime) {
     session.Change(Json{{"border", {{"on", true}, {"size", 7}}}});
     session.Picture("12", false);
     session.Picture("1.5s", true);  // 1.5 s at 25 fps
-    session.Picture("0:02", false);
+    session.Picture("0:02", false, "17");
     EXPECT_EQ(work.composed, (std::vector<long>{12, 37, 50}));
+    EXPECT_EQ(work.lastOver, 17);
     EXPECT_EQ(work.lastSettings.borderSize, 7);
     EXPECT_EQ(StatusOf([&] { session.Picture("100", false); }), 400);  // frames 0 to 99
     EXPECT_EQ(StatusOf([&] { session.Picture("later", false); }), 400);
+    EXPECT_EQ(StatusOf([&] { session.Picture("3", false, "-1"); }), 400);
 }
 
 TEST(EditSession, SaveWritesTheFileNamedAtStartWithAnAbsoluteOverlay) {

@@ -61,14 +61,26 @@ export async function postJson(path, body) {
   return (await send('POST', path, body)).json();
 }
 
-// The picture of a frame: its pixels ready to draw, the frame it shows and
-// whether it is that frame itself or its key frame meanwhile.
+// The picture of a frame: its pixels ready to draw (null when nothing
+// differs from the picture asked to be laid over), where they go (`tile`:
+// {x, y} of a part, or null for the whole picture), the picture's id, the
+// frame it shows and whether it is that frame itself or its key frame
+// meanwhile.
 export async function getPicture(path, signal) {
   const response = await send('GET', path, undefined, signal);
+  const tileText = response.headers.get('X-Quillmere-Tile');
+  let tile = null;
+  if (tileText) {
+    const [x, y, width, height] = tileText.split(',').map(Number);
+    tile = { x, y, width, height };
+  }
   const blob = await response.blob();
-  const bitmap = await createImageBitmap(blob);
+  const bitmap = tile && (tile.width === 0 || tile.height === 0)
+    ? null : await createImageBitmap(blob);
   return {
     bitmap,
+    tile,
+    id: Number(response.headers.get('X-Quillmere-Picture')),
     frame: Number(response.headers.get('X-Quillmere-Frame')),
     exact: response.headers.get('X-Quillmere-Exact') === '1',
   };

@@ -37,7 +37,9 @@ function timeOf(frameNumber) {
 
 // ---- Pictures: one request at a time, the latest wish wins.
 
-const pictures = { wanted: null, busy: false };
+// `shown`: the id of the picture on the canvas, for the runner to send only
+// what differs from it.
+const pictures = { wanted: null, busy: false, shown: 0 };
 
 function showPicture(reason, { at = String(frame), quick = false, since = performance.now() } = {}) {
   pictures.wanted = { at, quick, reason, since };
@@ -54,10 +56,18 @@ async function pumpPictures() {
     const path = `/api/picture?at=${encodeURIComponent(wish.at)}&revision=${session.revision}` +
       (wish.quick ? '&quick=1' : '');
     try {
-      const picture = await getPicture(path);
-      view.show(picture.bitmap);
-      picture.bitmap.close();
-      $('picture').dataset.source = path;
+      const picture = await getPicture(path + (pictures.shown ? `&over=${pictures.shown}` : ''));
+      if (picture.bitmap) {
+        view.show(picture.bitmap, picture.tile ? picture.tile.x : 0,
+          picture.tile ? picture.tile.y : 0);
+        picture.bitmap.close();
+      }
+      pictures.shown = picture.id;
+      // What is shown, for whoever looks at the page from outside: the
+      // request for the whole picture, and what it is.
+      Object.assign($('picture').dataset, {
+        source: path, frame: String(picture.frame), exact: String(picture.exact),
+      });
       performance.measure('quillmere-picture', {
         start: wish.since,
         detail: { reason: wish.reason, exact: picture.exact, frame: picture.frame },
@@ -104,13 +114,17 @@ function stepTo(number) {
 
 // ---- The session's state, as the runner answers.
 
-function apply(state) {
+// `source`: the control whose change this answers; other fields the user is
+// typing in keep what is typed.
+function apply(state, source = null) {
   session = state;
-  form.show(state);
+  form.show(state, source);
   view.setKeepAspect(state.settings.keepAspect);
   view.setMask(state.mask);
   showReadouts(state.readouts);
-  $('mask-text').value = state.maskText;
+  if (document.activeElement !== $('mask-text') || source === $('mask-text')) {
+    $('mask-text').value = state.maskText;
+  }
   $('command-line').value = state.commandLine;
   $('config-line').value = state.configLine;
   $('settings-text').value = state.settingsText;
@@ -127,14 +141,14 @@ function showReadouts(readouts) {
   $('ro-size').value = `${readouts.width} x ${readouts.height}`;
 }
 
-async function change(path, body, reason, since) {
+async function change(path, body, reason, since, source = null) {
   try {
-    apply(await postJson(path, body));
+    apply(await postJson(path, body), source);
     report('');
     showPicture(reason, { since });
   } catch (error) {
     report(error.message, true);
-    apply(session);
+    apply(session, source);
   }
 }
 
@@ -171,7 +185,8 @@ const view = new PictureView({
 });
 
 const form = new SettingsForm(document, {
-  onChange: (changes, since) => change('/api/settings', changes, 'settings', since),
+  onChange: (changes, since, control) =>
+    change('/api/settings', changes, 'settings', since, control),
   onInvalid: (reason) => report(reason, true),
 });
 
@@ -191,7 +206,8 @@ const renderPanel = new RenderPanel({
 $('zoom').addEventListener('change', () => view.setZoom($('zoom').value));
 
 $('mask-text').addEventListener('change', () => {
-  change('/api/settings', { maskText: $('mask-text').value }, 'settings', performance.now());
+  change('/api/settings', { maskText: $('mask-text').value }, 'settings', performance.now(),
+    $('mask-text'));
 });
 
 $('frame-slider').addEventListener('input', () => {

@@ -94,8 +94,9 @@ export class PictureView {
     }
   }
 
-  show(bitmap) {
-    this.context.drawImage(bitmap, 0, 0);
+  // A whole picture, or a part of one at (x, y) over the picture shown.
+  show(bitmap, x = 0, y = 0) {
+    this.context.drawImage(bitmap, x, y);
   }
 
   // CSS pixels per picture pixel.

@@ -35,7 +35,7 @@ function changeOf(name, value) {
 }
 
 export class SettingsForm {
-  // onChange(change, startTime): a setting the user changed.
+  // onChange(change, startTime, control): a setting the user changed.
   // onInvalid(reason): a value that cannot be sent.
   constructor(root, { onChange, onInvalid }) {
     this.controls = [...root.querySelectorAll('[data-setting]')];
@@ -71,7 +71,9 @@ export class SettingsForm {
     for (const control of this.controls) {
       const name = control.dataset.setting;
       if (name === 'placement.margin' || name === 'placement.size') {
-        control.placeholder = choices.placementDefaults[name.slice('placement.'.length)];
+        // The default, rounded for the eye (33.333...% shows as 33.33%).
+        const exact = choices.placementDefaults[name.slice('placement.'.length)];
+        control.placeholder = `${Number(parseFloat(exact).toFixed(2))}%`;
       }
     }
   }
@@ -99,14 +101,15 @@ export class SettingsForm {
     const value = this.read(control);
     if (value === undefined) {
       this.onInvalid(`${control.dataset.setting} needs a whole number`);
-      this.show(this.state);
+      this.show(this.state, control);
       return;
     }
-    this.onChange(changeOf(control.dataset.setting, value), startTime);
+    this.onChange(changeOf(control.dataset.setting, value), startTime, control);
   }
 
-  // Every control from the runner's settings.
-  show(state) {
+  // Every control from the runner's settings, but for a field the user is
+  // typing in (other than `source`, the one whose change this answers).
+  show(state, source = null) {
     this.state = state;
     const settings = state.settings;
     const placed = settings.placement !== undefined;
@@ -119,7 +122,8 @@ export class SettingsForm {
       }
       if (control.type === 'checkbox') {
         control.checked = Boolean(value);
-      } else {
+      } else if (control.tagName === 'SELECT' || control !== document.activeElement ||
+                 control === source) {
         control.value = value ?? '';
       }
       const rule = ENABLED_WHEN[name];
