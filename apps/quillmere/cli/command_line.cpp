@@ -466,6 +466,13 @@ const char* const kDescription[] = {
     "are drawn only when --border N (N > 0) or --shadow STYLE is given, and their other "
     "options only tune them. A host script is the plug-in host's processing script, in which "
     "the filter saves its mask as a line Config(l,t,r,b); --script reads the mask from it.",
+    "edit serves a page on the loopback interface (127.0.0.1 and ::1) and prints its "
+    "address, which carries a secret token: the page shows MAIN composited, places the "
+    "overlay by dragging it on the picture, has every setting, and gives back the render "
+    "command line, the host script line and the settings file; it renders to OUT. It runs "
+    "until the page's Quit or Ctrl-C. A settings file (--settings) is JSON: "
+    "{\"format\": \"quillmere-settings\", \"version\": 1, ...} with the settings by name; the "
+    "options given with it win over it.",
     "Placement: without --mask, --script or a placement option, the overlay goes "
     "bottom-right, a third of the main's width wide with its display aspect kept, 2% of the "
     "main's width from the edges, stretched to fit (without --overlay a black placeholder of "

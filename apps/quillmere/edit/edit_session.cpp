@@ -57,10 +57,17 @@ Json ReadoutsJson(const PositionReadouts& readouts) {
                 {"width", readouts.width}, {"height", readouts.height}};
 }
 
-// The overlay's width over height in main pixels: what Keep Aspect keeps.
-double OverlayAspect(const InputFacts& facts) {
-    return facts.overlay ? AspectInMainPixels(*facts.overlay, facts.main)
-                         : facts.main.DisplayAspect();
+// The overlay's height over its width in main pixels, what Keep Aspect
+// keeps, worked out as the plug-in works out its ratio: one division of
+// whole numbers (0.5625 for 320x180, exactly).
+double HeightPerWidth(const InputFacts& facts) {
+    const PictureShape& main = facts.main;
+    const PictureShape& shape = facts.overlay ? *facts.overlay : main;
+    const std::int64_t height = std::int64_t{shape.height} * shape.sampleAspect.den *
+                                main.sampleAspect.num;
+    const std::int64_t width = std::int64_t{shape.width} * shape.sampleAspect.num *
+                               main.sampleAspect.den;
+    return width > 0 ? static_cast<double>(height) / static_cast<double>(width) : 1.0;
 }
 
 std::string AbsolutePath(const std::string& path) {
@@ -177,7 +184,7 @@ Json EditSession::DescribeLocked() const {
         {"revision", revision_},
         {"main", main},
         {"overlay", overlay},
-        {"overlayAspect", OverlayAspect(facts)},
+        {"heightPerWidth", HeightPerWidth(facts)},
         {"output", line_.output.empty() ? Json(nullptr) : Json(line_.output)},
         {"settingsFile", line_.settingsPath.empty() ? Json(nullptr) : Json(line_.settingsPath)},
         {"overwrite", kOverwriteNames[static_cast<int>(line_.overwrite)]},

@@ -294,7 +294,7 @@ async function start() {
   const frames = session.main.frames;
   $('frame-slider').max = String(frames > 0 ? frames - 1 : 0);
   view.setPictureSize(session.main.width, session.main.height);
-  view.setAspect(session.overlayAspect);
+  view.setHeightPerWidth(session.heightPerWidth);
   apply(session);
   setFrame(0);
   showPicture('start', { since });

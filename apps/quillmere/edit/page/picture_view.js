@@ -50,7 +50,7 @@ export class PictureView {
     this.width = 0;
     this.height = 0;
     this.zoom = 'fit';
-    this.aspect = 1;
+    this.heightPerWidth = 1;
     this.keepAspect = false;
     this.mask = null;
     this.drag = null;
@@ -71,10 +71,10 @@ export class PictureView {
     this.layOut();
   }
 
-  // The overlay's width over its height in picture pixels: what Keep
+  // The overlay's height over its width in picture pixels: what Keep
   // Aspect keeps while drawing.
-  setAspect(aspect) {
-    this.aspect = aspect > 0 ? aspect : 1;
+  setHeightPerWidth(ratio) {
+    this.heightPerWidth = ratio > 0 ? ratio : 1;
   }
 
   setKeepAspect(on) {
@@ -233,7 +233,8 @@ export class PictureView {
       const anchorY = Math.round(drag.point.y);
       // As the plug-in draws: the width follows the pointer, the height the
       // overlay's aspect (a drag to the left also goes up).
-      const bottom = this.keepAspect ? anchorY + Math.trunc((x - anchorX) / this.aspect) : y;
+      const bottom = this.keepAspect
+        ? anchorY + Math.trunc((x - anchorX) * this.heightPerWidth) : y;
       return { left: anchorX, top: anchorY, right: x, bottom };
     }
     const start = drag.start;
@@ -253,7 +254,7 @@ export class PictureView {
     const corner = (drag.grip & (LEFT | RIGHT)) && (drag.grip & (TOP | BOTTOM));
     if (this.keepAspect && corner) {
       // The corner opposite stays; the height follows the width.
-      const height = Math.trunc(Math.abs(rect.right - rect.left) / this.aspect);
+      const height = Math.trunc(Math.abs(rect.right - rect.left) * this.heightPerWidth);
       if (drag.grip & BOTTOM) {
         rect.bottom = rect.top + height;
       } else {

@@ -126,18 +126,25 @@ class EditServer:
         return json.loads(self.request('GET', '/api/session'))
 
     def stop(self):
-        """Quits through the page's request; kills the process if it will not go."""
+        """Quits through the page's request; kills the process if it will not
+        go. Raises when it did not end cleanly (exit status 0)."""
         if self.process.poll() is None:
             try:
                 self.request('POST', '/api/quit', {})
                 self.process.wait(timeout=WAIT_SECONDS)
             except Exception:  # the process is ended below whatever went wrong
                 pass
-        if self.process.poll() is None:
+        killed = self.process.poll() is None
+        if killed:
             self.process.kill()
             self.process.wait(timeout=WAIT_SECONDS)
+        errors = self.process.stderr.read().decode(errors='replace')
         self.process.stdout.close()
         self.process.stderr.close()
+        if killed or self.process.returncode != 0:
+            raise AssertionError(f'quillmere edit did not quit cleanly '
+                                 f'({"killed" if killed else self.process.returncode}): '
+                                 f'{errors}')
 
 
 class Browser:

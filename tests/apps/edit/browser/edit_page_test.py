@@ -80,16 +80,20 @@ class EditPageTest(unittest.TestCase):
         try:
             cls.browser = harness.Browser()
         except Exception:
-            cls.server.stop()
-            raise
+            try:
+                cls.server.stop()
+            finally:
+                raise
         cls.browser.open(cls.server)
         Select(cls.browser.element('zoom')).select_by_value(ZOOM)
 
     @classmethod
     def tearDownClass(cls):
-        cls.browser.quit()
-        cls.server.stop()
-        shutil.rmtree(cls.folder, ignore_errors=True)
+        try:
+            cls.browser.quit()
+            cls.server.stop()
+        finally:
+            shutil.rmtree(cls.folder, ignore_errors=True)
 
     def setUp(self):
         self.box = self.browser.picture_box()
@@ -173,6 +177,23 @@ class EditPageTest(unittest.TestCase):
         session, clipped = self.mask_after_release(before)
         self.assertEqual(clipped, (first[0], first[1], MAIN_SIZE[0], MAIN_SIZE[1]))
         self.assertEqual(self.browser.readouts(), plugin_readouts(*clipped))
+
+        # Keep Aspect: the height follows the 320x180 overlay's aspect, as the
+        # plug-in draws (the product truncated).
+        self.browser.setting('keepAspect').click()
+        harness.wait_until(lambda: self.server.session()['settings']['keepAspect'],
+                           'Keep Aspect')
+        start = viewport_point(box, 60, 60)
+        end = viewport_point(box, 461, 700)
+        left, top = picture_point(box, *start)
+        right = picture_point(box, *end)[0]
+        before = self.server.session()['revision']
+        self.drag(start, end)
+        session, kept = self.mask_after_release(before)
+        self.assertEqual(kept, (left, top, right, top + (right - left) * 180 // 320))
+        self.browser.setting('keepAspect').click()
+        harness.wait_until(lambda: not self.server.session()['settings']['keepAspect'],
+                           'Keep Aspect off')
 
     def shown_frame(self):
         return self.browser.script("const d = document.getElementById('picture').dataset;"
