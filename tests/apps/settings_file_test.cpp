@@ -170,7 +170,10 @@ TEST_P(SettingsFileRefusalTest, SaysWhyInOneLine) {
 INSTANTIATE_TEST_SUITE_P(
     Files, SettingsFileRefusalTest,
     ::testing::Values(
-        RefusedCase{"NotJson", "{\"format\": ", "not JSON"},
+        RefusedCase{"NotJson", "{\"format\": ", "malformed JSON"},
+        // A number beyond every type is the reader's other kind of refusal.
+        RefusedCase{"NumberBeyondAnyType", SETTINGS_FILE(", \"offset\": 7e37777"),
+                    "malformed JSON"},
         RefusedCase{"NotAnObject", "[1, 2]", "not a quillmere settings file"},
         RefusedCase{"OtherFormat", "{\"format\": \"other\", \"version\": 1}",
                     "not a quillmere settings file"},

@@ -354,19 +354,27 @@ Json SettingsDocument(const CommandLine& line) {
     return document;
 }
 
-void ReadSettingsFile(const std::string& text, const std::string& name, CommandLine& line) {
-    const std::string where = "settings file " + Quoted(name) + ": ";
-    Json document;
+Json ParseJson(const std::string& text) {
     try {
-        document = Json::parse(text);
-    } catch (const Json::parse_error& error) {
+        return Json::parse(text);
+    } catch (const Json::exception& error) {
         // The library's message starts with its own tag in brackets.
         std::string reason = error.what();
         const std::size_t tagEnd = reason.find("] ");
         if (tagEnd != std::string::npos) {
             reason.erase(0, tagEnd + 2);
         }
-        throw UsageError(where + "not JSON: " + reason);
+        throw UsageError("malformed JSON: " + reason);
+    }
+}
+
+void ReadSettingsFile(const std::string& text, const std::string& name, CommandLine& line) {
+    const std::string where = "settings file " + Quoted(name) + ": ";
+    Json document;
+    try {
+        document = ParseJson(text);
+    } catch (const UsageError& error) {
+        throw UsageError(where + error.what());
     }
     if (!document.is_object() || !document.contains("format") ||
         document["format"] != kSettingsFormatName) {

@@ -34,6 +34,10 @@
 
 #include "apps/quillmere/cli/command_line.h"
 
+// `text` as JSON. Throws UsageError "malformed JSON: REASON" for anything
+// the JSON reader refuses, a number beyond every type included.
+nlohmann::ordered_json ParseJson(const std::string& text);
+
 // What the file says it is, and the newest version this runner reads.
 constexpr const char* kSettingsFormatName = "quillmere-settings";
 constexpr int kSettingsVersion = 1;

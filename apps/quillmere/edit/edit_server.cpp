@@ -12,6 +12,7 @@
 
 #include <httplib.h>
 
+#include "apps/quillmere/cli/settings_file.h"
 #include "apps/quillmere/edit/page_files.h"
 #include "apps/quillmere/edit/request_checks.h"
 #include "apps/quillmere/edit/session_token.h"
@@ -95,14 +96,9 @@ RequestFacts FactsOf(const httplib::Request& request) {
 
 Json ParseBody(const httplib::Request& request) {
     try {
-        return Json::parse(request.body);
-    } catch (const Json::parse_error& error) {
-        std::string reason = error.what();
-        const std::size_t tagEnd = reason.find("] ");
-        if (tagEnd != std::string::npos) {
-            reason.erase(0, tagEnd + 2);
-        }
-        throw RequestError(kBadRequest, "malformed JSON: " + reason);
+        return ParseJson(request.body);
+    } catch (const UsageError& error) {
+        throw RequestError(kBadRequest, error.what());
     }
 }
 
@@ -118,6 +114,14 @@ bool HasIpv6Loopback() {
     const bool bound = bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     close(probe);
     return bound;
+}
+
+// Requests that carry no data still come as JSON, and as nothing else.
+void RequireEmptyObject(const httplib::Request& request) {
+    const Json body = ParseBody(request);
+    if (!body.is_object() || !body.empty()) {
+        throw RequestError(kBadRequest, "this request takes an empty JSON object, {}");
+    }
 }
 
 }  // namespace
@@ -280,7 +284,7 @@ void EditServer::Answer(ApiRoute route, const httplib::Request& request,
         AnswerJson(response, session_.ReleaseMask(ParseBody(request)));
         return;
     case ApiRoute::Save:
-        ParseBody(request);
+        RequireEmptyObject(request);
         AnswerJson(response, session_.Save());
         return;
     case ApiRoute::Render:
@@ -290,11 +294,11 @@ void EditServer::Answer(ApiRoute route, const httplib::Request& request,
         AnswerJson(response, session_.RenderProgress());
         return;
     case ApiRoute::RenderCancel:
-        ParseBody(request);
+        RequireEmptyObject(request);
         AnswerJson(response, session_.CancelRender());
         return;
     case ApiRoute::Quit:
-        ParseBody(request);
+        RequireEmptyObject(request);
         AnswerJson(response, Json{{"quitting", true}});
         {
             std::lock_guard<std::mutex> lock(stopMutex_);

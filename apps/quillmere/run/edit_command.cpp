@@ -95,7 +95,8 @@ int RunEdit(const CommandLine& line) {
     }
     // The first picture, made now: an overlay that cannot be read fails here,
     // and the page opens on a picture ready.
-    const long startFrame = line.frameAt > 0 ? static_cast<long>(line.frameAt) : 0;
+    const std::int64_t at = session.LineFor(Command::Frame).frameAt;
+    const long startFrame = at > 0 ? static_cast<long>(at) : 0;
     try {
         session.Picture(std::to_string(startFrame), false);
     } catch (const RequestError& error) {

@@ -41,8 +41,11 @@ function timeOf(frameNumber) {
 // what differs from it.
 const pictures = { wanted: null, busy: false, shown: 0 };
 
-function showPicture(reason, { at = String(frame), quick = false, since = performance.now() } = {}) {
-  pictures.wanted = { at, quick, reason, since };
+// `typed`: `at` is what was typed in the frame field (perhaps a time), and
+// the frame it names is known once the picture comes.
+function showPicture(reason,
+  { at = String(frame), quick = false, typed = false, since = performance.now() } = {}) {
+  pictures.wanted = { at, quick, typed, reason, since };
   if (!pictures.busy) {
     pumpPictures();
   }
@@ -72,8 +75,8 @@ async function pumpPictures() {
         start: wish.since,
         detail: { reason: wish.reason, exact: picture.exact, frame: picture.frame },
       });
-      if (picture.exact && picture.frame !== frame) {
-        setFrame(picture.frame);  // a time typed in the field, now a frame
+      if (wish.typed && picture.exact && !pictures.wanted) {
+        setFrame(picture.frame);
       }
       showFrameInfo(picture.frame, picture.exact);
       if (!picture.exact && !pictures.wanted) {
@@ -217,7 +220,7 @@ $('frame-slider').addEventListener('input', () => {
 $('frame-back').addEventListener('click', () => stepTo(frame - 1));
 $('frame-forward').addEventListener('click', () => stepTo(frame + 1));
 $('frame-at').addEventListener('change', () => {
-  showPicture('frame', { at: $('frame-at').value.trim(), quick: true });
+  showPicture('frame', { at: $('frame-at').value.trim(), quick: true, typed: true });
 });
 
 document.addEventListener('keydown', (event) => {
@@ -296,7 +299,7 @@ async function start() {
   view.setPictureSize(session.main.width, session.main.height);
   view.setHeightPerWidth(session.heightPerWidth);
   apply(session);
-  setFrame(0);
+  setFrame(session.main.startFrame);
   showPicture('start', { since });
   renderPanel.poll();
 }

@@ -370,6 +370,8 @@ class EditPageTest(unittest.TestCase):
              {k: v for k, v in good.items() if k != 'Origin'}, b'{}', own, 403),
             ('path outside the app', 'GET', '/../../etc/passwd', good, None, own, 404),
             ('malformed JSON', 'POST', '/api/settings', good, b'{"border": ', own, 400),
+            ('number beyond any type', 'POST', '/api/settings', good, b'{"offset": 7e37777}',
+             own, 400),
             ('unknown setting', 'POST', '/api/settings', good, b'{"sharpness": 3}', own, 400),
             ('out of range', 'POST', '/api/settings', good,
              b'{"shadow": {"percent": 250}}', own, 400),
