@@ -8,8 +8,10 @@
 #                           the ffmpeg program, the MinGW-w64 cross compiler,
 #                           32-bit Wine with Xvfb, and the tools that check
 #                           the manual page, the completions and the package,
-#                           and headless Chromium driven through WebDriver
-#                           for the tests of `quillmere edit`'s page
+#                           Slurm with munge for the one-machine cluster
+#                           that the segment test submits to, and headless
+#                           Chromium driven through WebDriver for the tests
+#                           of `quillmere edit`'s page
 set -euo pipefail
 
 profile=${1:-test}
@@ -26,6 +28,7 @@ test_packages=(
   wine wine32:i386 xvfb xauth imagemagick
   groff-base zsh file dpkg-dev
   clang-14 libclang-rt-14-dev time
+  slurm-wlm munge iproute2
   chromium chromium-driver python3-selenium
 )
 

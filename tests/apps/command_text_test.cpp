@@ -94,6 +94,7 @@ TEST_P(RenderCommandTest, ParsesBackToTheSettings) {
     EXPECT_EQ(parsed.repeatVideo, filter.repeatVideo);
     EXPECT_EQ(parsed.reverse, filter.reverse);
     EXPECT_EQ(parsed.maintainBlack, filter.maintainBlack);
+    EXPECT_EQ(line.seed, settings.seed);
     // The render options that are not settings.
     EXPECT_EQ(line.videoStream, settings.videoStream);
     EXPECT_EQ(line.overlayStream, settings.overlayStream);
@@ -176,6 +177,7 @@ INSTANTIATE_TEST_SUITE_P(
                           s.alpha = AlphaMode::Ignore;
                           s.opacityPercent = 40;
                           s.timing = OverlayTiming::Frames;
+                          s.seed = 77;
                       }},
         RoundTripCase{"EncodingStreamsAndLimits",
                       [](CommandLine& s) {

@@ -49,6 +49,7 @@ CommandLine Unusual() {
     settings.opacityPercent = 35;
     settings.timing = OverlayTiming::Frames;
     settings.overlayPath = "/media/clip with 'quotes'.mp4";
+    settings.seed = 4000000000u;
     return settings;
 }
 
@@ -94,6 +95,7 @@ void ExpectSameSettings(const CommandLine& actual, const CommandLine& expected) 
     EXPECT_EQ(actual.opacityPercent, expected.opacityPercent);
     EXPECT_EQ(actual.timing, expected.timing);
     EXPECT_EQ(actual.overlayPath, expected.overlayPath);
+    EXPECT_EQ(actual.seed, expected.seed);
 }
 
 TEST(SettingsFile, EverySettingReadsBackAsWritten) {

@@ -125,6 +125,9 @@ void AddFrames(const CommandLine& line, Words& words) {
             words.emplace_back(flag.option);
         }
     }
+    if (line.seed) {
+        Add(words, "--seed", std::to_string(*line.seed));
+    }
 }
 
 void AddInputsAndOutput(const CommandLine& line, Words& words) {

@@ -113,6 +113,7 @@ const OptionRow kOptionSettings[] = {
     {"alpha", "--alpha", false},
     {"timing", "--overlay-timing", false},
     {"opacity", "--opacity", true},
+    {"seed", "--seed", true},
     {"placement.position", "--position", false},
     {"placement.margin", "--margin", false},
     {"placement.size", "--size", false},
@@ -222,6 +223,10 @@ void ApplyField(const std::string& name, const Json& value, SettingsOrigin origi
     for (const OptionRow& row : kOptionSettings) {
         if (name != row.name) {
             continue;
+        }
+        if (name == "seed" && value.is_null()) {
+            line.seed.reset();  // the clock's seed, as the filter seeds itself
+            return;
         }
         const bool placement = name.rfind("placement.", 0) == 0;
         if (placement) {
@@ -351,6 +356,7 @@ Json SettingsDocument(const CommandLine& line) {
     document["timing"] = TimingName(line.timing);
     document["alpha"] = AlphaName(line.alpha);
     document["opacity"] = line.opacityPercent;
+    document["seed"] = line.seed ? Json(*line.seed) : Json(nullptr);
     return document;
 }
 

@@ -18,7 +18,7 @@
 //                "percent": 45, "shift": 7, "color": "#000000"},
 //     "range": {"on": false, "start": 0, "end": 0},
 //     "offset": 0, "repeat": false, "reverse": false, "maintainBlack": false,
-//     "timing": "time", "alpha": "straight", "opacity": 100
+//     "timing": "time", "alpha": "straight", "opacity": 100, "seed": null
 //   }
 //
 // "placement": {"position": "bottom-right", "margin": "2%", "size": "33%"}

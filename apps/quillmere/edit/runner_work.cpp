@@ -9,6 +9,7 @@
 #include "apps/quillmere/media/frame_picture.h"
 #include "apps/quillmere/media/png_encoder.h"
 #include "apps/quillmere/pipeline/area_compositor.h"
+#include "apps/quillmere/run/job_steps.h"
 #include "hostkit/quoted_text.h"
 
 namespace {
@@ -91,6 +92,10 @@ RunnerEditWork::KeptPicture& RunnerEditWork::PictureFor(const RenderJob& job,
         // A processing pass of one frame, as the frame command makes.
         AreaCompositor compositor(filter.instance(), frames_.format());
         compositor.Start(filter.outputOperations());
+        // With --seed the random shadow styles draw as `frame --seed` draws.
+        if (const auto seeding = SeedingFor(job)) {
+            seeding(filter.instance());
+        }
         compositor.Composite(*frame, found.number);
         compositor.Finish();
         // Only the compositor's area of the frame changed.

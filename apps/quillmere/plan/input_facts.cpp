@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 
@@ -50,6 +51,15 @@ InputFacts GatherFacts(const CommandLine& line, const VideoReader& main) {
     }
     facts.mainRate = main.frameRate();
     GatherOverlayAndScript(line, facts);
+    if (line.segment && line.input != kStandardInputName) {
+        facts.mainScan = ScanVideo(line.input, line.videoStream);
+        if (!line.overlayPath.empty()) {
+            facts.overlayIdentity = ScanVideo(line.overlayPath, line.overlayStream).identity;
+        }
+        char* absolute = realpath(line.input.c_str(), nullptr);
+        facts.mainAbsolutePath = absolute != nullptr ? absolute : line.input;
+        std::free(absolute);
+    }
     return facts;
 }
 
