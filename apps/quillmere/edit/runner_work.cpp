@@ -87,6 +87,12 @@ RunnerEditWork::KeptPicture& RunnerEditWork::PictureFor(const RenderJob& job,
         throw RunnerError("out of memory");
     }
     KeptPicture made;
+    if (kept_.size() == kKeptPictures) {
+        // The oldest picture's memory, already touched, takes the new one:
+        // a fresh frame-sized buffer costs more in page faults than the copy.
+        made.picture = std::move(kept_.front().picture);
+        kept_.pop_front();
+    }
     made.picture = *base_;
     {
         // A processing pass of one frame, as the frame command makes.
@@ -106,9 +112,6 @@ RunnerEditWork::KeptPicture& RunnerEditWork::PictureFor(const RenderJob& job,
     made.exact = found.exact;
     made.settings = job.settings;
     made.overlay = job.overlay;
-    if (kept_.size() == kKeptPictures) {
-        kept_.pop_front();
-    }
     kept_.push_back(std::move(made));
     return kept_.back();
 }

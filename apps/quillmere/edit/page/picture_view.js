@@ -110,7 +110,7 @@ export class PictureView {
     }
     let zoom = Number(this.zoom);
     if (this.zoom === 'fit') {
-      const roomWide = this.scroller.clientWidth;
+      const roomWide = this.scroller.clientWidth - 1;
       const roomHigh = window.innerHeight * 0.75 - 2;
       zoom = Math.max(0.05, Math.min(roomWide / this.width, roomHigh / this.height));
     }

@@ -150,7 +150,7 @@ class EditServer:
 class Browser:
     """Headless Chromium through chromedriver."""
 
-    def __init__(self, width=1400, height=1300):
+    def __init__(self, width=1400, height=1060):
         self.profile = tempfile.TemporaryDirectory(prefix='quillmere-chromium-')
         options = webdriver.ChromeOptions()
         options.binary_location = CHROMIUM
