@@ -14,7 +14,10 @@ const ENABLED_WHEN = {
   'shadow.shift': (s, style) => s.shadow.on && Boolean(style && style.fixedShift),
   'range.start': (s) => s.range.on,
   'range.end': (s) => s.range.on,
-  'bilinear': (s) => s.scaler === 'filter',
+  // The filter's own stretch (nearest or bilinear) is the one it tunes.
+  'bilinear': (s) => s.scaler === 'nearest' || s.scaler === 'bilinear',
+  // A placement always stretches to fit.
+  'fit': (s) => s.placement === undefined,
 };
 
 function valueAt(object, name) {
