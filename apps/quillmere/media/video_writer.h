@@ -1,31 +1,18 @@
 // Encodes composited frames into a video file: the container follows the
 // output's extension (or a name given with --format), the codec follows the
-// container, the size and rate follow the main video.
+// container, the size and rate follow the main video. The encoder and the
+// muxer do the work; this joins them.
 #pragma once
 
-#include <cstdint>
 #include <string>
-#include <vector>
 
 #include "apps/quillmere/media/container_table.h"
 #include "apps/quillmere/media/encoder_choice.h"
-#include "apps/quillmere/media/ffmpeg_handles.h"
-#include "apps/quillmere/media/frame_converter.h"
-#include "apps/quillmere/pipeline/frame_stream.h"
+#include "apps/quillmere/media/muxer.h"
+#include "apps/quillmere/media/png_writer.h"
+#include "apps/quillmere/media/video_encoder.h"
 #include "apps/quillmere/media/video_format.h"
-
-// Audio and subtitle streams carried over unchanged from the main video.
-struct StreamPassthrough {
-    std::vector<const AVStream*> streams;  // some of the main video's streams
-    double videoStartSeconds = 0;          // the main's first frame becomes time 0
-};
-
-// What the output carries over from the main video besides its pictures:
-// the video stream's tags and rotation, the file's tags and chapters.
-struct CarriedOver {
-    const AVStream* stream = nullptr;
-    const AVFormatContext* container = nullptr;
-};
+#include "apps/quillmere/pipeline/frame_stream.h"
 
 class VideoWriter {
 public:
@@ -51,40 +38,15 @@ public:
     void Finish();
 
     // The pixel format and size the encoder writes.
-    AVPixelFormat encodedFormat() const { return encoder_->pix_fmt; }
-    int encodedWidth() const { return encoder_->width; }
-    int encodedHeight() const { return encoder_->height; }
+    AVPixelFormat encodedFormat() const { return encoder_.context().pix_fmt; }
+    int encodedWidth() const { return encoder_.context().width; }
+    int encodedHeight() const { return encoder_.context().height; }
 
 private:
-    void ChooseEncoderPicture(const AVCodec& codec, const VideoFormat& video);
-    void CarryOver(const CarriedOver& carried, const VideoFormat& video);
     void Drain();
 
-    std::string displayName_;
-    OutputContextPtr muxer_;
-    AVStream* stream_ = nullptr;
-    struct CopiedStream {
-        AVStream* output;
-        AVRational inputTimeBase;
-        std::int64_t startOffset;  // in the output stream's time base, set once it is known
-    };
-    std::vector<CopiedStream> copied_;
-    double videoStartSeconds_ = 0;
-    CodecContextPtr encoder_;
-    FramePtr frame_;  // the frame handed to the encoder
+    Muxer muxer_;
+    VideoEncoder encoder_;
     PacketPtr packet_;
-    FrameConverter converter_;
-    NoticeHandler notice_;
-    VideoFormat video_;
-    bool convert_ = false;  // the encoder takes another pixel format or size
-    bool crop_ = false;     // the encoder takes the picture one row or column smaller
-    bool renumber_ = false; // the container keeps a constant rate: count frames
-    std::int64_t frameCount_ = 0;
-    std::int64_t lastTimestamp_ = AV_NOPTS_VALUE;
-    bool headerWritten_ = false;
     bool finished_ = false;
 };
-
-// Encodes one top-down picture in the filter's pixel layout as a PNG file.
-void WritePng(const std::string& path, const std::string& displayName,
-              const std::uint8_t* pixels, int stride, int width, int height);
