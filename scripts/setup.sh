@@ -14,7 +14,7 @@ profile=${1:-test}
 
 demo_packages=(
   build-essential cmake pkg-config
-  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
+  libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
 )
 test_packages=(
   "${demo_packages[@]}"

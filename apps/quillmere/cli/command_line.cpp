@@ -69,6 +69,28 @@ constexpr std::int64_t kPercentMax = 100;
 constexpr std::int64_t kMaxEncoderThreads = 1024;
 constexpr std::int64_t kMaxStreamNumber = 1 << 16;
 
+// A bitrate in bits per second, as encoders are told it: 128k, 1.5M, 96000.
+std::int64_t ParseBitRate(const std::string& option, const std::string& text) {
+    constexpr double kLowest = 1000;
+    constexpr double kHighest = 100e6;
+    char* end = nullptr;
+    double value = std::strtod(text.c_str(), &end);
+    const std::string suffix = end != nullptr ? std::string(end) : "";
+    if (suffix == "k" || suffix == "K") {
+        value *= 1e3;
+    } else if (suffix == "M") {
+        value *= 1e6;
+    } else if (!suffix.empty()) {
+        value = -1;
+    }
+    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0])) != 0 ||
+        !(value >= kLowest) || value > kHighest) {
+        throw UsageError("invalid value " + Quoted(text) + " for " + option +
+                         ": expected bits per second from 1k to 100M (128k, 1.5M, 96000)");
+    }
+    return static_cast<std::int64_t>(value + 0.5);
+}
+
 std::pair<std::string, std::string> ParseKeyValue(const std::string& option,
                                                   const std::string& text) {
     const std::size_t equals = text.find('=');
@@ -332,7 +354,8 @@ const OptionRow kOptions[] = {
          line.format = value;
      }},
     {"--no-audio", nullptr, nullptr, kRender,
-     "leave out the main video's audio (by default it is copied unchanged)",
+     "leave out the main video's audio (by default it is copied unchanged, or re-encoded "
+     "where the container cannot hold it)",
      [](CommandLine& line, const std::string&, const std::string&) { line.noAudio = true; }},
     {"--no-subtitles", nullptr, nullptr, kRender,
      "leave out the main video's subtitles (by default they are copied unchanged)",
@@ -356,7 +379,8 @@ const OptionRow kOptions[] = {
      }},
     {"--crf", nullptr, "N", kRender,
      "constant quality of encoders that have it (H.264 and HEVC: 0-51, lower is better; "
-     "default 18 for H.264)",
+     "default 18 for H.264, and x265's own 28 for HEVC, which looks about as good at "
+     "roughly half the size)",
      [](CommandLine& line, const std::string&, const std::string& value) {
          line.encoding.crf = value;
      }},
@@ -375,6 +399,32 @@ const OptionRow kOptions[] = {
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.encoding.options.push_back(ParseKeyValue(option, value));
      }},
+    {"--muxer-option", nullptr, "KEY=VALUE", kRender,
+     "pass an option to the container's muxer as FFmpeg names it (movflags=+faststart "
+     "puts an MP4's index first, so that it plays while it downloads); may be repeated; an "
+     "option the muxer does not know is an error",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.muxing.options.push_back(ParseKeyValue(option, value));
+     }},
+    {"--tag", nullptr, "FOURCC", kRender,
+     "the video's four-character codec tag in the container (default: the container's own, "
+     "and hvc1 for HEVC in .mp4 and .mov, which Apple's players need; hev1 is the other)",
+     [](CommandLine& line, const std::string&, const std::string& value) {
+         line.muxing.videoTag = value;
+     }},
+    {"--audio-codec", nullptr, "CODEC", kRender,
+     "re-encode the main video's audio with codec or encoder CODEC (aac, opus, flac, mp3, "
+     "...); by default it is copied unchanged, and audio the container cannot hold (PCM in "
+     ".mp4) is re-encoded to the container's usual codec (AAC for .mp4 and .mov), with a note",
+     [](CommandLine& line, const std::string&, const std::string& value) {
+         line.audioCodec = value;
+     }},
+    {"--audio-bitrate", nullptr, "RATE", kRender,
+     "bitrate of re-encoded audio in bits per second: 128k, 1.5M, 96000 (default: the "
+     "encoder's own)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.audioBitRate = ParseBitRate(option, value);
+     }},
     {"--rgb-output", nullptr, nullptr, kCompositing,
      "convert the whole main picture to the filter's 8-bit RGB and write exactly what the "
      "filter made (by default only the overlay's area is converted and the rest of the "
@@ -384,7 +434,7 @@ const OptionRow kOptions[] = {
      }},
     {"--quiet", "-q", nullptr, kAll,
      "nothing on standard error but errors: no progress display, no notes on what the "
-     "output could not keep, no closing summary line",
+     "output could not keep, no closing summary line, no encoder library's own report",
      [](CommandLine& line, const std::string&, const std::string&) { line.quiet = true; }},
     {"--progress", nullptr, "FILE", kRender | kDemo,
      "also write progress to FILE ('-': standard output) as key=value lines frame=, fps=, "
@@ -429,8 +479,9 @@ const char* const kDescription[] = {
     ".mp4 and .mov hold H.264, unless --codec names another. '--format null' composites "
     "every frame and writes nothing (for timing). Size, pixel format, depth, colour, frame "
     "times, aspect and rotation follow MAIN, and its audio and subtitles are copied over "
-    "unchanged; outside the area the overlay, its border and its shadow cover, every sample "
-    "is kept exactly as it was.",
+    "unchanged (audio the container cannot hold is re-encoded, with a note); every stream "
+    "and chapter keeps its own times; outside the area the overlay, its border and its "
+    "shadow cover, every sample is kept exactly as it was.",
     "OUT is written to a hidden part file beside it and takes its name only once complete; "
     "an existing OUT is replaced only with -y or after a yes on the terminal, and -n never "
     "replaces it.",

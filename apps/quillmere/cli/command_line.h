@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "apps/quillmere/media/encoder_choice.h"
+#include "apps/quillmere/media/muxer_settings.h"
 #include "apps/quillmere/run/overwrite_check.h"
 #include "apps/quillmere/plan/frame_time.h"
 #include "apps/quillmere/plan/placement.h"
@@ -56,6 +57,9 @@ struct CommandLine {
     long videoStream = kDefaultVideoStream;    // --video-stream: the main's, from 0
     long overlayStream = kDefaultVideoStream;  // --overlay-stream
     EncoderRequest encoding;  // --codec, --crf, --preset, --threads, --encoder-option
+    std::string audioCodec;   // --audio-codec: re-encode the main's audio with it
+    std::int64_t audioBitRate = 0;  // --audio-bitrate, bits per second; 0: the encoder's own
+    MuxerRequest muxing;      // --muxer-option, --tag
     bool filterPixels = false;  // --rgb-output: the whole picture in the filter's pixels
     bool strict = false;      // --strict: overlay frames that fail to decode fail the job
     PictureLimit pictureLimit;  // --max-pixels

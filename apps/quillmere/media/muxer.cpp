@@ -1,5 +1,6 @@
 #include "apps/quillmere/media/muxer.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -20,6 +21,14 @@ const char* const kTagsNotCarried[] = {
     "NUMBER_OF_FRAMES", "NUMBER_OF_BYTES", "BPS", "_STATISTICS_WRITING_APP",
     "_STATISTICS_WRITING_DATE_UTC", "_STATISTICS_TAGS", "handler_name", "vendor_id",
 };
+
+// Matroska keeps a codec's delay (Opus's pre-skip) as CodecDelay and reads
+// every block that much earlier. Before libavformat 60 its muxer recorded
+// the delay without writing the blocks that much later, so the audio came
+// back early by the delay; the runner moves the blocks itself there.
+constexpr unsigned kMatroskaAppliesCodecDelay = AV_VERSION_INT(60, 0, 0);
+// Opus counts its pre-skip at 48 kHz whatever the stream's rate.
+constexpr AVRational kOpusDelayUnit{1, 48000};
 
 void CopyTags(AVDictionary** to, const AVDictionary* from) {
     const AVDictionaryEntry* entry = nullptr;
@@ -42,32 +51,45 @@ const char* KindOf(const AVStream& stream) {
     return stream.codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE ? "subtitles" : "audio";
 }
 
-const char* LeaveOutOptionFor(const AVStream& stream) {
-    return stream.codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE ? "--no-subtitles" : "--no-audio";
+std::string SecondsText(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f s", seconds);
+    return text;
 }
 
 }  // namespace
 
 Muxer::Muxer(const std::string& path, const std::string& displayName, const OutputFormat& format,
-             NoticeHandler notice)
-    : path_(path), displayName_(displayName), format_(format), notice_(notice) {
+             NoticeHandler notice, const MuxerRequest& request)
+    : path_(path), displayName_(displayName), format_(format), notice_(notice),
+      request_(request) {
     AVFormatContext* muxer = nullptr;
     const int error = avformat_alloc_output_context2(&muxer, nullptr, format.muxer, path.c_str());
     if (error < 0 || muxer == nullptr) {
         throw RunnerError("cannot write " + Quoted(displayName) + ": " + AvErrorText(error));
     }
     muxer_.reset(muxer);
+    ApplyMuxerOptions(*muxer_, request_);
 }
 
 bool Muxer::wantsGlobalHeader() const {
     return (muxer_->oformat->flags & AVFMT_GLOBALHEADER) != 0;
 }
 
-void Muxer::CarryOver(const CarriedOver& carried, const VideoFormat& video) {
-    stream_->sample_aspect_ratio = video.sampleAspectRatio;
+AVStream& Muxer::NewStream() {
+    AVStream* stream = avformat_new_stream(muxer_.get(), nullptr);
+    if (stream == nullptr) {
+        throw RunnerError("out of memory");
+    }
+    timing_.emplace_back();
+    return *stream;
+}
+
+void Muxer::CarryOver(const CarriedOver& carried) {
+    AVStream& stream = *muxer_->streams[0];
     if (carried.stream != nullptr) {
-        CopyTags(&stream_->metadata, carried.stream->metadata);
-        stream_->disposition = carried.stream->disposition;
+        CopyTags(&stream.metadata, carried.stream->metadata);
+        stream.disposition = carried.stream->disposition;
         // The picture's rotation (phones record it rather than turn the
         // picture).
         std::size_t size = 0;
@@ -82,31 +104,33 @@ void Muxer::CarryOver(const CarriedOver& carried, const VideoFormat& video) {
                 notice_("the main video's rotation (" + std::string(degrees) +
                         " degrees) cannot be recorded in " + Quoted(displayName_) + " (.mp4 and .mov can); it will show unturned");
             }
-            std::uint8_t* copy = av_stream_new_side_data(stream_, AV_PKT_DATA_DISPLAYMATRIX, size);
+            std::uint8_t* copy = av_stream_new_side_data(&stream, AV_PKT_DATA_DISPLAYMATRIX, size);
             if (copy == nullptr) {
                 throw RunnerError("out of memory");
             }
             std::memcpy(copy, matrix, size);
         }
     }
-    if (carried.container == nullptr) {
-        return;
+    if (carried.container != nullptr) {
+        CopyTags(&muxer_->metadata, carried.container->metadata);
+        CarryChapters(*carried.container);
     }
-    CopyTags(&muxer_->metadata, carried.container->metadata);
-    // Chapters keep their times relative to the first frame.
-    const double start = static_cast<double>(video.startTime) * av_q2d(video.timeBase);
-    for (unsigned index = 0; index < carried.container->nb_chapters; ++index) {
-        const AVChapter& from = *carried.container->chapters[index];
+}
+
+void Muxer::CarryChapters(const AVFormatContext& container) {
+    // Chapters keep their own times, as the streams do. None of the
+    // containers written holds a chapter before time 0: such a start (or
+    // end) becomes 0, and the chapter stays, with its title.
+    for (unsigned index = 0; index < container.nb_chapters; ++index) {
+        const AVChapter& from = *container.chapters[index];
         auto* chapter = static_cast<AVChapter*>(av_mallocz(sizeof(AVChapter)));
         if (chapter == nullptr) {
             throw RunnerError("out of memory");
         }
-        const std::int64_t offset =
-            static_cast<std::int64_t>(start / av_q2d(from.time_base) + 0.5);
         chapter->id = from.id;
         chapter->time_base = from.time_base;
-        chapter->start = from.start - offset;
-        chapter->end = from.end - offset;
+        chapter->start = std::max<std::int64_t>(from.start, 0);
+        chapter->end = std::max(from.end, chapter->start);
         CopyTags(&chapter->metadata, from.metadata);
         if (av_dynarray_add_nofree(&muxer_->chapters, reinterpret_cast<int*>(&muxer_->nb_chapters),
                                    chapter) < 0) {
@@ -117,40 +141,60 @@ void Muxer::CarryOver(const CarriedOver& carried, const VideoFormat& video) {
     }
 }
 
-void Muxer::AddVideoStream(const AVCodecContext& encoder, const VideoFormat& video,
-                           const CarriedOver& carried) {
-    stream_ = avformat_new_stream(muxer_.get(), nullptr);
-    if (stream_ == nullptr) {
-        throw RunnerError("out of memory");
+int Muxer::AddVideoStream(const AVCodecContext& encoder, const VideoFormat& video,
+                          const CarriedOver& carried) {
+    AVStream& stream = NewStream();
+    stream.time_base = encoder.time_base;
+    stream.avg_frame_rate = video.frameRate;
+    avcodec_parameters_from_context(stream.codecpar, &encoder);
+    if (!request_.videoTag.empty()) {
+        stream.codecpar->codec_tag = FourCharacterCode(request_.videoTag);
     }
-    stream_->time_base = encoder.time_base;
-    stream_->avg_frame_rate = video.frameRate;
-    avcodec_parameters_from_context(stream_->codecpar, &encoder);
-    CarryOver(carried, video);
+    stream.sample_aspect_ratio = video.sampleAspectRatio;
+    videoStart_ = video.startTime;
+    videoTimeBase_ = video.timeBase;
+    CarryOver(carried);
+    return stream.index;
 }
 
-void Muxer::AddCopiedStreams(const StreamPassthrough& passthrough) {
-    videoStartSeconds_ = passthrough.videoStartSeconds;
-    for (const AVStream* input : passthrough.streams) {
-        const AVCodecID inputCodec = input->codecpar->codec_id;
-        if (avformat_query_codec(muxer_->oformat, inputCodec, FF_COMPLIANCE_NORMAL) == 0) {
-            throw RunnerError("cannot write " + Quoted(displayName_) + ": the " +
-                              format_.extension + " container cannot hold the " +
-                              avcodec_get_name(inputCodec) + " " + KindOf(*input) +
-                              " of the main video (use .mkv, or " + LeaveOutOptionFor(*input) +
-                              " to leave them out)");
+int Muxer::AddCarried(AVStream& output, const AVStream& input) {
+    output.disposition = input.disposition;
+    CopyTags(&output.metadata, input.metadata);
+    StreamTiming& timing = timing_.back();
+    timing.carried = true;
+    if (format_.startsStreamsTogether) {
+        timing.dropBeforeStart = true;
+        const std::int64_t start = input.start_time == AV_NOPTS_VALUE ? 0 : input.start_time;
+        const double apart = static_cast<double>(start) * av_q2d(input.time_base) -
+                             static_cast<double>(videoStart_) * av_q2d(videoTimeBase_);
+        if (!startNoticed_ && av_compare_ts(start, input.time_base, videoStart_,
+                                            videoTimeBase_) != 0) {
+            startNoticed_ = true;
+            notice_("the " + std::string(format_.extension) +
+                    " container starts every stream with the first frame: the main video's " +
+                    KindOf(input) +
+                    (apart < 0 ? " before it (" + SecondsText(-apart) + ") is left out of " +
+                                     Quoted(displayName_)
+                               : " plays " + SecondsText(apart) + " early in " +
+                                     Quoted(displayName_)));
         }
-        AVStream* output = avformat_new_stream(muxer_.get(), nullptr);
-        if (output == nullptr) {
-            throw RunnerError("out of memory");
-        }
-        avcodec_parameters_copy(output->codecpar, input->codecpar);
-        output->codecpar->codec_tag = 0;  // the container chooses its own tag
-        output->time_base = input->time_base;
-        output->disposition = input->disposition;
-        CopyTags(&output->metadata, input->metadata);
-        copied_.push_back(CopiedStream{output, input->time_base, 0});
     }
+    return output.index;
+}
+
+int Muxer::AddCopiedStream(const AVStream& input) {
+    AVStream& output = NewStream();
+    avcodec_parameters_copy(output.codecpar, input.codecpar);
+    output.codecpar->codec_tag = 0;  // the container chooses its own tag
+    output.time_base = input.time_base;
+    return AddCarried(output, input);
+}
+
+int Muxer::AddEncodedStream(const AVCodecContext& encoder, const AVStream& input) {
+    AVStream& output = NewStream();
+    avcodec_parameters_from_context(output.codecpar, &encoder);
+    output.time_base = encoder.time_base;
+    return AddCarried(output, input);
 }
 
 void Muxer::Start() {
@@ -166,38 +210,41 @@ void Muxer::Start() {
     if (error < 0) {
         throw RunnerError(failure + AvErrorText(error));
     }
-    // The muxer may have chosen other time bases.
-    for (CopiedStream& stream : copied_) {
-        stream.startOffset = static_cast<std::int64_t>(
-            videoStartSeconds_ / av_q2d(stream.output->time_base) + 0.5);
+    // The muxer has chosen its time bases now.
+    const bool matroska = std::strcmp(format_.muxer, "matroska") == 0;
+    for (unsigned index = 0; index < muxer_->nb_streams; ++index) {
+        const AVStream& stream = *muxer_->streams[index];
+        StreamTiming& timing = timing_[index];
+        if (timing.carried && format_.startsStreamsTogether) {
+            timing.shift = -av_rescale_q(videoStart_, videoTimeBase_, stream.time_base);
+        }
+        const AVCodecParameters& codec = *stream.codecpar;
+        if (matroska && codec.codec_id == AV_CODEC_ID_OPUS && codec.initial_padding > 0 &&
+            avformat_version() < kMatroskaAppliesCodecDelay) {
+            timing.shift += av_rescale_q(codec.initial_padding, kOpusDelayUnit, stream.time_base);
+        }
     }
 }
 
-void Muxer::Write(AVPacket& packet) {
+void Muxer::Write(AVPacket& packet, int stream, AVRational timeBase) {
+    const AVStream& output = *muxer_->streams[stream];
+    const StreamTiming& timing = timing_[static_cast<std::size_t>(stream)];
+    av_packet_rescale_ts(&packet, timeBase, output.time_base);
+    if (packet.pts != AV_NOPTS_VALUE) {
+        packet.pts += timing.shift;
+    }
+    if (packet.dts != AV_NOPTS_VALUE) {
+        packet.dts += timing.shift;
+    }
+    if (timing.dropBeforeStart && packet.pts != AV_NOPTS_VALUE && packet.pts < 0) {
+        return;
+    }
+    packet.stream_index = stream;
+    packet.pos = -1;
     const int error = av_interleaved_write_frame(muxer_.get(), &packet);
     if (error < 0) {
         throw RunnerError("cannot write " + Quoted(displayName_) + ": " + AvErrorText(error));
     }
-}
-
-void Muxer::WriteVideo(AVPacket& packet, AVRational timeBase) {
-    av_packet_rescale_ts(&packet, timeBase, stream_->time_base);
-    packet.stream_index = stream_->index;
-    Write(packet);
-}
-
-void Muxer::WriteCopied(AVPacket& packet, int carriedIndex) {
-    const CopiedStream& stream = copied_.at(static_cast<std::size_t>(carriedIndex));
-    av_packet_rescale_ts(&packet, stream.inputTimeBase, stream.output->time_base);
-    if (packet.pts != AV_NOPTS_VALUE) {
-        packet.pts -= stream.startOffset;
-    }
-    if (packet.dts != AV_NOPTS_VALUE) {
-        packet.dts -= stream.startOffset;
-    }
-    packet.stream_index = stream.output->index;
-    packet.pos = -1;
-    Write(packet);
 }
 
 void Muxer::Finish() {

@@ -139,10 +139,12 @@ void VideoEncoder::Send(const AVFrame& frame) {
     }
     std::int64_t time = frame.best_effort_timestamp != AV_NOPTS_VALUE ? frame.best_effort_timestamp
                                                                       : frame.pts;
-    if (renumber_ || time == AV_NOPTS_VALUE) {
-        time = renumber_ ? frameCount_ : lastTimestamp_ + 1;
-    } else {
-        time -= video_.startTime;
+    // Frames keep the main's times, so that the other streams and the
+    // chapters stay where they were beside them.
+    if (renumber_) {
+        time = frameCount_;
+    } else if (time == AV_NOPTS_VALUE) {
+        time = lastTimestamp_ == AV_NOPTS_VALUE ? video_.startTime : lastTimestamp_ + 1;
     }
     // Encoders want rising times; a repeated or backward stamp follows the last.
     if (lastTimestamp_ != AV_NOPTS_VALUE && time <= lastTimestamp_) {

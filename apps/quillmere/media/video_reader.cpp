@@ -105,13 +105,6 @@ int ChooseVideoStream(const AVFormatContext& container, long number, const std::
     return index;
 }
 
-double VideoReader::videoStartSeconds() const {
-    const AVStream* stream = format_->streams[streamIndex_];
-    return stream->start_time == AV_NOPTS_VALUE ? 0.0
-                                                : static_cast<double>(stream->start_time) *
-                                                      av_q2d(stream->time_base);
-}
-
 void VideoReader::RouteStreams(const std::vector<const AVStream*>& streams) {
     carriedIndexOfStream_.assign(format_->nb_streams, -1);
     for (std::size_t carried = 0; carried < streams.size(); ++carried) {

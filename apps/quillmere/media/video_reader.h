@@ -43,9 +43,6 @@ public:
     // The file's audio and subtitle streams, which a render can carry over
     // unchanged.
     const std::vector<const AVStream*>& carriableStreams() const { return carriable_; }
-    // The video stream's first timestamp in seconds (0 when unknown): the
-    // moment the first output frame stands for.
-    double videoStartSeconds() const;
     // Receives the packets of carried stream n as they are read, with n.
     using PacketHandler = std::function<void(PacketPtr packet, int carriedIndex)>;
     // Routes the packets of `streams` (some of carriableStreams()) to be

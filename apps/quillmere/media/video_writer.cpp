@@ -15,13 +15,24 @@ FrameTiming TimingOf(const OutputFormat& format) {
 VideoWriter::VideoWriter(const std::string& path, const std::string& displayName,
                          const OutputFormat& format, const VideoFormat& video,
                          const CarriedOver& carried, const StreamPassthrough& passthrough,
-                         NoticeHandler notice, const EncoderRequest& encoding)
-    : muxer_(path, displayName, format, notice),
+                         NoticeHandler notice, const EncoderRequest& encoding,
+                         const MuxerRequest& muxing)
+    : muxer_(path, displayName, format, notice, muxing),
       encoder_(format, video, displayName, notice, encoding, TimingOf(format),
                muxer_.wantsGlobalHeader()),
       packet_(NewPacket()) {
-    muxer_.AddVideoStream(encoder_.context(), video, carried);
-    muxer_.AddCopiedStreams(passthrough);
+    videoStream_ = muxer_.AddVideoStream(encoder_.context(), video, carried);
+    for (const CarriedStream& stream : passthrough.streams) {
+        Carried entry{0, stream.input->time_base, nullptr};
+        if (stream.encoding) {
+            entry.transcoder = std::make_unique<AudioTranscoder>(
+                *stream.input, *stream.encoding, muxer_.wantsGlobalHeader(), displayName);
+            entry.stream = muxer_.AddEncodedStream(entry.transcoder->encoder(), *stream.input);
+        } else {
+            entry.stream = muxer_.AddCopiedStream(*stream.input);
+        }
+        carried_.push_back(std::move(entry));
+    }
     muxer_.Start();
 }
 
@@ -31,12 +42,26 @@ void VideoWriter::Write(const AVFrame& frame) {
 }
 
 void VideoWriter::WritePassthrough(AVPacket& packet, int carriedIndex) {
-    muxer_.WriteCopied(packet, carriedIndex);
+    const std::size_t index = static_cast<std::size_t>(carriedIndex);
+    Carried& stream = carried_.at(index);
+    if (stream.transcoder) {
+        stream.transcoder->Send(packet);
+        DrainAudio(index);
+    } else {
+        muxer_.Write(packet, stream.stream, stream.inputTimeBase);
+    }
 }
 
 void VideoWriter::Drain() {
     while (encoder_.Receive(*packet_)) {
-        muxer_.WriteVideo(*packet_, encoder_.context().time_base);
+        muxer_.Write(*packet_, videoStream_, encoder_.context().time_base);
+    }
+}
+
+void VideoWriter::DrainAudio(std::size_t carriedIndex) {
+    Carried& stream = carried_[carriedIndex];
+    while (stream.transcoder->Receive(*packet_)) {
+        muxer_.Write(*packet_, stream.stream, stream.transcoder->encoder().time_base);
     }
 }
 
@@ -47,5 +72,11 @@ void VideoWriter::Finish() {
     finished_ = true;
     encoder_.Flush();
     Drain();
+    for (std::size_t index = 0; index < carried_.size(); ++index) {
+        if (carried_[index].transcoder) {
+            carried_[index].transcoder->Flush();
+            DrainAudio(index);
+        }
+    }
     muxer_.Finish();
 }

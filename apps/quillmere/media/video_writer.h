@@ -1,11 +1,16 @@
 // Encodes composited frames into a video file: the container follows the
 // output's extension (or a name given with --format), the codec follows the
-// container, the size and rate follow the main video. The encoder and the
+// container, the size and rate follow the main video, and the main's audio
+// and subtitles come along, copied or re-encoded. The encoders and the
 // muxer do the work; this joins them.
 #pragma once
 
+#include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "apps/quillmere/media/audio_transcoder.h"
 #include "apps/quillmere/media/container_table.h"
 #include "apps/quillmere/media/encoder_choice.h"
 #include "apps/quillmere/media/muxer.h"
@@ -13,6 +18,17 @@
 #include "apps/quillmere/media/video_encoder.h"
 #include "apps/quillmere/media/video_format.h"
 #include "apps/quillmere/pipeline/frame_stream.h"
+
+// A stream of the main video that the output carries.
+struct CarriedStream {
+    const AVStream* input = nullptr;
+    std::optional<AudioEncoding> encoding;  // none: copied packet for packet
+};
+
+// The main video's audio and subtitle streams the output carries.
+struct StreamPassthrough {
+    std::vector<CarriedStream> streams;
+};
 
 class VideoWriter {
 public:
@@ -26,7 +42,8 @@ public:
     VideoWriter(const std::string& path, const std::string& displayName,
                 const OutputFormat& format, const VideoFormat& video,
                 const CarriedOver& carried = {}, const StreamPassthrough& passthrough = {},
-                NoticeHandler notice = &PrintNotice, const EncoderRequest& encoding = {});
+                NoticeHandler notice = &PrintNotice, const EncoderRequest& encoding = {},
+                const MuxerRequest& muxing = {});
     VideoWriter(const VideoWriter&) = delete;
     VideoWriter& operator=(const VideoWriter&) = delete;
 
@@ -34,7 +51,7 @@ public:
     void Write(const AVFrame& frame);
     // Writes a packet of carried stream `carriedIndex` (of StreamPassthrough).
     void WritePassthrough(AVPacket& packet, int carriedIndex);
-    // Flushes the encoder and completes the file.
+    // Flushes the encoders and completes the file.
     void Finish();
 
     // The pixel format and size the encoder writes.
@@ -44,9 +61,17 @@ public:
 
 private:
     void Drain();
+    void DrainAudio(std::size_t carriedIndex);
 
     Muxer muxer_;
     VideoEncoder encoder_;
+    int videoStream_ = 0;
+    struct Carried {
+        int stream;  // in the output
+        AVRational inputTimeBase;
+        std::unique_ptr<AudioTranscoder> transcoder;  // null: copied
+    };
+    std::vector<Carried> carried_;
     PacketPtr packet_;
     bool finished_ = false;
 };

@@ -49,6 +49,16 @@ InputFacts GatherFacts(const CommandLine& line, const VideoReader& main) {
         facts.main.hasAlpha = false;
     }
     facts.mainRate = main.frameRate();
+    for (const AVStream* stream : main.carriableStreams()) {
+        CarriableStream carriable{stream->index, stream->codecpar->codec_type,
+                                  stream->codecpar->codec_id, {}};
+        for (const OutputFormat& format : OutputFormats()) {
+            if (HoldsStream(format, *stream->codecpar)) {
+                carriable.heldBy.push_back(&format);
+            }
+        }
+        facts.mainStreams.push_back(std::move(carriable));
+    }
     GatherOverlayAndScript(line, facts);
     return facts;
 }

@@ -6,10 +6,13 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "apps/quillmere/cli/command_line.h"
+#include "apps/quillmere/media/audio_encoder_choice.h"
 #include "apps/quillmere/media/container_table.h"
 #include "apps/quillmere/media/encoder_choice.h"
+#include "apps/quillmere/media/muxer_settings.h"
 #include "apps/quillmere/overlay/configured_filter.h"
 #include "apps/quillmere/plan/placement.h"
 #include "apps/quillmere/run/overwrite_check.h"
@@ -39,13 +42,22 @@ enum class OutputKind {
     DemoFolder,      // demo: a folder of made-up clips
 };
 
+// A stream of the main that the output keeps: copied, or re-encoded.
+struct KeptStream {
+    int index = 0;  // in the main file
+    std::optional<AudioEncoding> encoding;  // none: copied packet for packet
+};
+
 struct OutputPlan {
     OutputKind kind = OutputKind::File;
     std::string path;                     // the file or folder; empty otherwise
     const OutputFormat* format = nullptr;  // the container, for video outputs
     EncoderRequest encoding;
-    bool keepAudio = true;
-    bool keepSubtitles = true;
+    MuxerRequest muxing;  // the muxer's options and the video's tag, default resolved
+    std::vector<KeptStream> kept;  // the main's audio and subtitles, in file order
+    // What the output changes that the user did not ask for (audio the
+    // container cannot hold, re-encoded), to be said once.
+    std::vector<std::string> notes;
     OverwritePolicy overwrite = OverwritePolicy::Ask;
 };
 

@@ -1,10 +1,15 @@
 #include "apps/quillmere/plan/planning.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
 #include "apps/quillmere/runner_error.h"
 #include "hostkit/quoted_text.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
 
 namespace {
 
@@ -94,14 +99,91 @@ void CheckPipeable(const OutputFormat& format) {
                      "output (-o -) cannot do; use --format " + pipeable);
 }
 
+bool HeldBy(const CarriableStream& stream, const OutputFormat& format) {
+    return std::find(stream.heldBy.begin(), stream.heldBy.end(), &format) != stream.heldBy.end();
+}
+
+// Subtitles the container cannot hold stop the run, with advice that works:
+// the containers that do hold them, or leaving them out.
+[[noreturn]] void RefuseSubtitles(const CarriableStream& stream, const OutputFormat& format) {
+    std::vector<std::string> holders;
+    for (const OutputFormat* holder : stream.heldBy) {
+        holders.emplace_back(holder->extension);
+    }
+    std::string advice;
+    for (std::size_t index = 0; index < holders.size(); ++index) {
+        advice += (index == 0 ? "use " : index + 1 == holders.size() ? " or " : ", ") +
+                  holders[index];
+    }
+    advice = advice.empty() ? "--no-subtitles leaves them out"
+                            : advice + ", or --no-subtitles to leave them out";
+    throw RunnerError(std::string("the ") + format.extension + " container cannot hold the " +
+                      avcodec_get_name(stream.codec) + " subtitles of the main video (" + advice +
+                      ")");
+}
+
+// The main's audio and subtitle streams the output keeps, and how: copied,
+// or re-encoded where --audio-codec asks or the container cannot hold them.
+void PlanKeptStreams(const CommandLine& line, const InputFacts& facts, OutputPlan& output) {
+    const OutputFormat& format = *output.format;
+    if (!line.audioCodec.empty() && line.noAudio) {
+        throw UsageError("--audio-codec and --no-audio contradict each other; give one of them");
+    }
+    std::optional<AudioEncoding> asked;
+    if (!line.audioCodec.empty()) {
+        asked = AudioEncoding{ChooseAudioEncoder(format, line.audioCodec).name, line.audioBitRate};
+    }
+    bool encodes = false;
+    for (const CarriableStream& stream : facts.mainStreams) {
+        const bool subtitles = stream.type == AVMEDIA_TYPE_SUBTITLE;
+        if (subtitles ? line.noSubtitles : line.noAudio) {
+            continue;
+        }
+        KeptStream kept{stream.index, std::nullopt};
+        if (subtitles && !HeldBy(stream, format)) {
+            RefuseSubtitles(stream, format);
+        }
+        if (!subtitles && asked) {
+            kept.encoding = asked;
+        } else if (!subtitles && !HeldBy(stream, format)) {
+            if (avcodec_find_encoder_by_name(format.audioEncoder) == nullptr) {
+                throw RunnerError(std::string("the ") + format.extension +
+                                  " container cannot hold the " + avcodec_get_name(stream.codec) +
+                                  " audio of the main video, and this FFmpeg has no " +
+                                  format.audioEncoder + " encoder to re-encode it with");
+            }
+            kept.encoding = AudioEncoding{format.audioEncoder, line.audioBitRate};
+            const std::string note = std::string("the ") + format.extension +
+                                     " container cannot hold the " +
+                                     avcodec_get_name(stream.codec) +
+                                     " audio of the main video; it is re-encoded as " +
+                                     format.audioEncoder;
+            if (std::find(output.notes.begin(), output.notes.end(), note) == output.notes.end()) {
+                output.notes.push_back(note);
+            }
+        }
+        encodes = encodes || kept.encoding.has_value();
+        output.kept.push_back(kept);
+    }
+    if (line.audioBitRate > 0 && !encodes) {
+        throw UsageError("--audio-bitrate sets the bitrate of re-encoded audio, and no audio is "
+                         "re-encoded here (--audio-codec names a codec to re-encode it with)");
+    }
+}
+
 OutputPlan PlanVideoOutput(const CommandLine& line, const InputFacts& facts) {
     OutputPlan output;
     output.overwrite = line.overwrite;
-    output.keepAudio = !line.noAudio;
-    output.keepSubtitles = !line.noSubtitles;
     output.encoding = line.encoding;
+    output.encoding.quiet = line.quiet;
     if (line.format == kNullFormat) {
         output.kind = OutputKind::Discard;
+        const bool shapesFile = !line.audioCodec.empty() || line.audioBitRate > 0 ||
+                                !line.muxing.options.empty() || !line.muxing.videoTag.empty();
+        if (shapesFile) {
+            throw UsageError("--audio-codec, --audio-bitrate, --muxer-option and --tag shape "
+                             "the output file, and --format null writes none");
+        }
         return output;
     }
     output.format = line.format.empty() ? &OutputFormatForPath(line.output)
@@ -117,7 +199,14 @@ OutputPlan PlanVideoOutput(const CommandLine& line, const InputFacts& facts) {
         output.kind = OutputKind::File;
         output.path = line.output;
     }
-    ChooseEncoder(*output.format, output.encoding);  // a mistake there is the command line's
+    // A mistake in the encoder's or the muxer's settings is the command line's.
+    const AVCodec& video = ChooseEncoder(*output.format, output.encoding);
+    output.muxing = line.muxing;
+    if (output.muxing.videoTag.empty()) {
+        output.muxing.videoTag = DefaultVideoTag(*output.format, video.id);
+    }
+    CheckMuxerRequest(*output.format, video.id, output.muxing);
+    PlanKeptStreams(line, facts, output);
     return output;
 }
 

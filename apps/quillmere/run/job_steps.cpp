@@ -18,11 +18,8 @@ std::vector<const AVStream*> StreamsToCarry(const OutputPlan& output, const Vide
     if (output.kind != OutputKind::File && output.kind != OutputKind::StandardOutput) {
         return kept;
     }
-    for (const AVStream* stream : reader.carriableStreams()) {
-        const bool subtitles = stream->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE;
-        if (subtitles ? output.keepSubtitles : output.keepAudio) {
-            kept.push_back(stream);
-        }
+    for (const KeptStream& stream : output.kept) {
+        kept.push_back(reader.container().streams[stream.index]);
     }
     return kept;
 }

@@ -17,8 +17,8 @@
 struct OpenedJob {
     RenderJob job;
     std::unique_ptr<FileFrameSource> source;
-    // The main's audio and subtitle streams the output keeps, routed from
-    // the first packet read.
+    // The main's audio and subtitle streams the output keeps (the plan's
+    // `kept`, in its order), routed from the first packet read.
     std::vector<const AVStream*> carriedStreams;
 };
 

@@ -43,9 +43,15 @@ int RunRender(const CommandLine& line) {
     std::optional<VideoSink> sink;
     CompositeJob composite;
     if (toFile || toStandardOutput) {
+        // Kept streams come in the plan's order, the same as carriedStreams.
         StreamPassthrough passthrough;
-        passthrough.streams = opened.carriedStreams;
-        passthrough.videoStartSeconds = source.reader().videoStartSeconds();
+        for (std::size_t index = 0; index < opened.carriedStreams.size(); ++index) {
+            passthrough.streams.push_back(
+                CarriedStream{opened.carriedStreams[index], output.kept[index].encoding});
+        }
+        for (const std::string& note : output.notes) {
+            NoticesFor(job.reporting)(note);
+        }
         std::string writePath = kStandardOutputUrl;
         std::string displayName = kStandardOutputDisplayName;
         if (toFile) {
@@ -55,10 +61,10 @@ int RunRender(const CommandLine& line) {
         }
         writer.emplace(writePath, displayName, *output.format, source.format(),
                        CarriedOver{source.stream(), source.container()}, passthrough,
-                       NoticesFor(job.reporting), output.encoding);
+                       NoticesFor(job.reporting), output.encoding, output.muxing);
         sink.emplace(*writer);
         composite.sinks.push_back(&*sink);
-        composite.carriedStreams = passthrough.streams;
+        composite.carriedStreams = opened.carriedStreams;
     }
     ProgressReportFile report(job.reporting.progressPath);
     const double frameRate = av_q2d(source.frameRate());
