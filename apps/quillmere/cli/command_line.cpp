@@ -412,8 +412,9 @@ const OptionRow kOptions[] = {
      [](CommandLine& line, const std::string&, const std::string& value) {
          line.muxing.videoTag = value;
      }},
-    {"--audio-codec", nullptr, "CODEC", kRender,
-     "re-encode the main video's audio with codec or encoder CODEC (aac, opus, flac, mp3, "
+    {"--audio-codec", nullptr, "AUDIO_CODEC", kRender,
+     "re-encode the main video's audio with codec or encoder AUDIO_CODEC (aac, opus, flac, "
+     "mp3, "
      "...); by default it is copied unchanged, and audio the container cannot hold (PCM in "
      ".mp4) is re-encoded to the container's usual codec (AAC for .mp4 and .mov), with a note",
      [](CommandLine& line, const std::string&, const std::string& value) {

@@ -1,6 +1,7 @@
 #include "apps/quillmere/media/audio_encoder_choice.h"
 
 #include <map>
+#include <set>
 #include <vector>
 
 #include "apps/quillmere/media/ffmpeg_handles.h"
@@ -93,6 +94,19 @@ std::map<std::string, std::vector<const AVCodec*>> EncodersFor(const OutputForma
 }
 
 }  // namespace
+
+std::vector<std::string> AllAudioCodecNames() {
+    std::set<std::string> names;
+    for (const OutputFormat& format : OutputFormats()) {
+        for (const auto& [codec, encoders] : EncodersFor(format)) {
+            names.insert(codec);
+            for (const AVCodec* encoder : encoders) {
+                names.insert(encoder->name);
+            }
+        }
+    }
+    return std::vector<std::string>(names.begin(), names.end());
+}
 
 std::string AudioCodecChoices(const OutputFormat& format) {
     std::string choices;

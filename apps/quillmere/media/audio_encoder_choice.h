@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "apps/quillmere/media/container_table.h"
 
@@ -19,6 +20,10 @@ struct AudioEncoding {
 // such as libopus) for `format`. Throws UsageError naming the choices for
 // an unknown name or a codec the container cannot hold.
 const AVCodec& ChooseAudioEncoder(const OutputFormat& format, const std::string& name);
+
+// Every name --audio-codec takes for some container, sorted: codec and
+// encoder names. For shell completion.
+std::vector<std::string> AllAudioCodecNames();
 
 // The audio codecs this FFmpeg can encode into the container, as the names
 // --audio-codec takes: "aac, mp3 (libmp3lame, libshine), opus (libopus)".

@@ -236,7 +236,11 @@ void Muxer::Write(AVPacket& packet, int stream, AVRational timeBase) {
     if (packet.dts != AV_NOPTS_VALUE) {
         packet.dts += timing.shift;
     }
-    if (timing.dropBeforeStart && packet.pts != AV_NOPTS_VALUE && packet.pts < 0) {
+    // What ends before the first frame is left out; a packet across it stays
+    // (an encoder's first packet always reaches back before its start).
+    if (timing.dropBeforeStart && packet.pts != AV_NOPTS_VALUE &&
+        packet.pts + std::max<std::int64_t>(packet.duration, 1) <= 0) {
+        av_packet_unref(&packet);
         return;
     }
     packet.stream_index = stream;

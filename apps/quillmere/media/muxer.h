@@ -74,7 +74,7 @@ private:
     struct StreamTiming {
         bool carried = false;        // not the video: moved with it where streams start together
         std::int64_t shift = 0;      // added to every time, in the output's time base
-        bool dropBeforeStart = false;  // packets timed before 0 are left out
+        bool dropBeforeStart = false;  // packets that end before time 0 are left out
     };
     std::vector<StreamTiming> timing_;
     std::int64_t videoStart_ = 0;  // the first frame's time

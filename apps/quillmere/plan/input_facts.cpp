@@ -49,11 +49,13 @@ InputFacts GatherFacts(const CommandLine& line, const VideoReader& main) {
         facts.main.hasAlpha = false;
     }
     facts.mainRate = main.frameRate();
+    // Which containers take each stream as it is: only a render writes one.
+    const bool writesContainer = line.command == Command::Render;
     for (const AVStream* stream : main.carriableStreams()) {
         CarriableStream carriable{stream->index, stream->codecpar->codec_type,
                                   stream->codecpar->codec_id, {}};
         for (const OutputFormat& format : OutputFormats()) {
-            if (HoldsStream(format, *stream->codecpar)) {
+            if (writesContainer && HoldsStream(format, *stream->codecpar)) {
                 carriable.heldBy.push_back(&format);
             }
         }
