@@ -37,32 +37,71 @@ std::size_t Occurrences(const std::string& text, const std::string& part) {
     return count;
 }
 
-// PCM in .mp4 becomes AAC, said once; the audio lasts as long, and starts
-// where ffmpeg's own AAC encoding of it starts.
-TEST_F(OutputStreams, PcmIntoMp4BecomesAacOfTheSameLength) {
-    const std::string output = out_ / "out.mp4";
-    const RunResult run = RunQuillmere({"render", Clip("main-audio.mkv"), "-o", output});
-    ASSERT_EQ(run.exitCode, 0) << run.errorText;
-    EXPECT_EQ(Occurrences(run.errorText, "cannot hold the pcm_s16le audio"), 1u)
-        << run.errorText;
-    const std::string reference = out_ / "reference.mp4";
-    RunFfmpeg("-i '" + Clip("main-audio.mkv") + "' -map 0:a -c:a aac '" + reference + "'");
+struct ReencodingCase {
+    const char* name;
+    std::vector<std::string> options;
+    const char* extension;
+    const char* encoder;  // what ffmpeg is told to encode the reference with
+    AVCodecID codec;
+    bool noted;  // the runner says why it re-encodes
+    // The container trims the encoder's padding (MP4's edit list): the audio
+    // lasts exactly as long as the main's.
+    bool trimmed;
+};
+void PrintTo(const ReencodingCase& test, std::ostream* out) { *out << test.name; }
 
+const ReencodingCase kReencodingCases[] = {
+    {"PcmIntoMp4BecomesAac", {}, ".mp4", "aac", AV_CODEC_ID_AAC, true, true},
+    {"Opus", {"--audio-codec", "opus"}, ".mkv", "libopus", AV_CODEC_ID_OPUS, false, false},
+    {"Vorbis", {"--audio-codec", "libvorbis"}, ".mkv", "libvorbis", AV_CODEC_ID_VORBIS, false,
+     false},
+    {"Mp3", {"--audio-codec", "mp3"}, ".mp4", "libmp3lame", AV_CODEC_ID_MP3, false, true},
+};
+
+class AudioReencoding : public OutputStreams,
+                        public testing::WithParamInterface<ReencodingCase> {};
+
+// The main's PCM audio re-encoded: as many packets as ffmpeg's own encoding
+// of it, starting where those do, and as long as the main's audio where the
+// container trims the padding; a note only where the runner chose to
+// re-encode, and none under -q.
+TEST_P(AudioReencoding, MatchesFfmpegsOwnEncoding) {
+    const ReencodingCase& test = GetParam();
+    const std::string output = out_ / (std::string("out") + test.extension);
+    std::vector<std::string> arguments = {"render", Clip("main-audio.mkv"), "-o", output};
+    arguments.insert(arguments.end(), test.options.begin(), test.options.end());
+    const RunResult run = RunQuillmere(arguments);
+    ASSERT_EQ(run.exitCode, 0) << run.errorText;
+    EXPECT_EQ(Occurrences(run.errorText, "audio of the main video; it is re-encoded"),
+              test.noted ? 1u : 0u)
+        << run.errorText;
+    const std::string reference = out_ / (std::string("reference") + test.extension);
+    RunFfmpeg("-i '" + Clip("main-audio.mkv") + "' -map 0:a -c:a " + test.encoder + " '" +
+              reference + "'");
+
+    const std::vector<StreamSummary> mainStreams = SummarizeStreams(Clip("main-audio.mkv"));
     const std::vector<StreamSummary> expectedStreams = SummarizeStreams(reference);
     const std::vector<StreamSummary> writtenStreams = SummarizeStreams(output);
+    const StreamSummary* main = FirstOf(mainStreams, AVMEDIA_TYPE_AUDIO);
     const StreamSummary* expected = FirstOf(expectedStreams, AVMEDIA_TYPE_AUDIO);
     const StreamSummary* audio = FirstOf(writtenStreams, AVMEDIA_TYPE_AUDIO);
-    ASSERT_TRUE(expected && audio);
-    EXPECT_EQ(audio->codec, AV_CODEC_ID_AAC);
+    ASSERT_TRUE(main && expected && audio);
+    EXPECT_EQ(audio->codec, test.codec);
     EXPECT_EQ(audio->packets, expected->packets);
     EXPECT_NEAR(audio->first, expected->first, kSyncTolerance);
-    EXPECT_NEAR(audio->end, expected->end, kSyncTolerance);
-    // -q silences the note.
-    const std::string quiet = RunQuillmere({"render", Clip("main-audio.mkv"), "-o",
-                                            out_ / "quiet.mp4", "-q"})
-                                  .errorText;
-    EXPECT_EQ(quiet, "");
+    if (test.trimmed) {
+        EXPECT_NEAR(audio->end, main->end, kSyncTolerance);
+    }
+
+    arguments.push_back("-q");
+    arguments.push_back("-y");
+    EXPECT_EQ(RunQuillmere(arguments).errorText, "");
 }
+
+INSTANTIATE_TEST_SUITE_P(Codecs, AudioReencoding, testing::ValuesIn(kReencodingCases),
+                         [](const testing::TestParamInfo<ReencodingCase>& info) {
+                             return info.param.name;
+                         });
 
 struct ContainerTagCase {
     const char* name;

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -27,8 +28,8 @@ constexpr double kVideoDelay = 0.5;
 // beep at 1 s with Opus in Matroska, and a video that starts half a second
 // after its audio, with chapters on either side of that start.
 const ScratchFolder& TimingClips() {
-    static ScratchFolder* folder = [] {
-        auto* made = new ScratchFolder;
+    static const std::unique_ptr<ScratchFolder> folder = [] {
+        auto made = std::make_unique<ScratchFolder>();
         const ScratchFolder& f = *made;
         const std::string h264 = " -c:v libx264 -preset veryfast -pix_fmt yuv420p ";
         RunFfmpeg("-f lavfi -i testsrc2=s=160x120:r=25:d=1 "

@@ -379,8 +379,7 @@ const OptionRow kOptions[] = {
      }},
     {"--crf", nullptr, "N", kRender,
      "constant quality of encoders that have it (H.264 and HEVC: 0-51, lower is better; "
-     "default 18 for H.264, and x265's own 28 for HEVC, which looks about as good at "
-     "roughly half the size)",
+     "default 18 for H.264, and x265's own default, 28, for HEVC)",
      [](CommandLine& line, const std::string&, const std::string& value) {
          line.encoding.crf = value;
      }},

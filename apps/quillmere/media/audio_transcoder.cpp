@@ -84,6 +84,13 @@ void ChooseLayout(const AVCodec& codec, const AVChannelLayout& input, AVChannelL
     }
 }
 
+// "stereo at 48000 Hz".
+std::string Description(const AVChannelLayout& layout, int rate) {
+    char name[64] = "?";
+    av_channel_layout_describe(&layout, name, sizeof name);
+    return std::string(name) + " at " + std::to_string(rate) + " Hz";
+}
+
 }  // namespace
 
 void AudioTranscoder::ConverterDeleter::operator()(SwrContext* context) const {
@@ -95,10 +102,19 @@ void AudioTranscoder::BufferDeleter::operator()(AVAudioFifo* fifo) const {
 }
 
 AudioTranscoder::AudioTranscoder(const AVStream& input, const AudioEncoding& encoding,
-                                 bool globalHeader, const std::string& displayName)
-    : displayName_(displayName), decoded_(NewFrame()), chunk_(NewFrame()) {
+                                 bool globalHeader, const std::string& displayName,
+                                 NoticeHandler notice)
+    : displayName_(displayName), decoded_(NewFrame()), chunk_(NewFrame()),
+      packet_(NewPacket()) {
     OpenDecoder(input);
     OpenEncoder(encoding, globalHeader);
+    if (encoder_->ch_layout.nb_channels != decoder_->ch_layout.nb_channels ||
+        encoder_->sample_rate != decoder_->sample_rate) {
+        notice("the " + encoding.encoder + " encoder cannot take the main video's audio as it "
+               "is (" + Description(decoder_->ch_layout, decoder_->sample_rate) + "); " +
+               Quoted(displayName_) + " holds it as " +
+               Description(encoder_->ch_layout, encoder_->sample_rate));
+    }
     chunk_->nb_samples = chunkSamples_;
     chunk_->format = encoder_->sample_fmt;
     chunk_->sample_rate = encoder_->sample_rate;
@@ -253,7 +269,21 @@ void AudioTranscoder::Convert(const AVFrame* frame) {
     }
 }
 
-void AudioTranscoder::EncodeBuffered(bool last) {
+void AudioTranscoder::Drain(const PacketHandler& out) {
+    for (;;) {
+        const int error = avcodec_receive_packet(encoder_.get(), packet_.get());
+        if (error == AVERROR(EAGAIN) || error == AVERROR_EOF) {
+            return;
+        }
+        if (error < 0) {
+            Fail("cannot encode the audio of", error);
+        }
+        out(*packet_);
+        av_packet_unref(packet_.get());
+    }
+}
+
+void AudioTranscoder::EncodeBuffered(bool last, const PacketHandler& out) {
     for (;;) {
         const int available = av_audio_fifo_size(buffered_.get());
         if (available == 0 || (available < chunkSamples_ && !last)) {
@@ -274,6 +304,9 @@ void AudioTranscoder::EncodeBuffered(bool last) {
         if (error < 0) {
             Fail("cannot encode the audio of", error);
         }
+        // Encoders hold only so much: what they have made goes out before
+        // the next frame.
+        Drain(out);
     }
 }
 
@@ -299,16 +332,16 @@ void AudioTranscoder::DecodeAvailable() {
     }
 }
 
-void AudioTranscoder::Send(const AVPacket& packet) {
+void AudioTranscoder::Send(const AVPacket& packet, const PacketHandler& out) {
     const int error = avcodec_send_packet(decoder_.get(), &packet);
     if (error < 0 && error != AVERROR(EAGAIN)) {
         Fail("cannot decode the audio for", error);
     }
     DecodeAvailable();
-    EncodeBuffered(false);
+    EncodeBuffered(false, out);
 }
 
-void AudioTranscoder::Flush() {
+void AudioTranscoder::Flush(const PacketHandler& out) {
     if (flushed_) {
         return;
     }
@@ -316,20 +349,10 @@ void AudioTranscoder::Flush() {
     avcodec_send_packet(decoder_.get(), nullptr);
     DecodeAvailable();
     Convert(nullptr);  // what the converter holds back for its filter
-    EncodeBuffered(true);
+    EncodeBuffered(true, out);
     const int error = avcodec_send_frame(encoder_.get(), nullptr);
     if (error < 0 && error != AVERROR_EOF) {
         Fail("cannot encode the audio of", error);
     }
-}
-
-bool AudioTranscoder::Receive(AVPacket& packet) {
-    const int error = avcodec_receive_packet(encoder_.get(), &packet);
-    if (error == AVERROR(EAGAIN) || error == AVERROR_EOF) {
-        return false;
-    }
-    if (error < 0) {
-        Fail("cannot encode the audio of", error);
-    }
-    return true;
+    Drain(out);
 }

@@ -5,11 +5,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "apps/quillmere/media/audio_encoder_choice.h"
 #include "apps/quillmere/media/ffmpeg_handles.h"
+#include "apps/quillmere/pipeline/frame_stream.h"
 
 struct SwrContext;
 struct AVAudioFifo;
@@ -21,20 +23,22 @@ public:
     // container wants the codec's headers once, outside the packets.
     // Throws RunnerError when the audio cannot be decoded here or the
     // encoder refuses it.
+    // What the encoder cannot keep (the sample rate, the channels) is
+    // changed to the nearest it can take, and said once through `notice`.
     AudioTranscoder(const AVStream& input, const AudioEncoding& encoding, bool globalHeader,
-                    const std::string& displayName);
+                    const std::string& displayName, NoticeHandler notice);
     ~AudioTranscoder();
     AudioTranscoder(const AudioTranscoder&) = delete;
     AudioTranscoder& operator=(const AudioTranscoder&) = delete;
 
-    // Takes one packet of the input stream.
-    void Send(const AVPacket& packet);
+    // Receives each encoded packet, timed in the encoder's time base.
+    using PacketHandler = std::function<void(AVPacket& packet)>;
+
+    // Takes one packet of the input stream; what it completes goes to `out`.
+    void Send(const AVPacket& packet, const PacketHandler& out);
     // After the last packet: what the decoder, the converter and the
-    // encoder still hold is encoded.
-    void Flush();
-    // The next encoded packet, in the encoder's time base; false when the
-    // encoder needs more input or has given out everything.
-    bool Receive(AVPacket& packet);
+    // encoder still hold is encoded and goes to `out`.
+    void Flush(const PacketHandler& out);
 
     const AVCodecContext& encoder() const { return *encoder_; }
 
@@ -44,7 +48,8 @@ private:
     void ConfigureConverter(const AVFrame& frame);
     void DecodeAvailable();
     void Convert(const AVFrame* frame);
-    void EncodeBuffered(bool last);
+    void EncodeBuffered(bool last, const PacketHandler& out);
+    void Drain(const PacketHandler& out);
     [[noreturn]] void Fail(const std::string& what, int error) const;
 
     std::string displayName_;
@@ -68,5 +73,6 @@ private:
     int convertedCapacity_ = 0;
     int chunkSamples_ = 0;
     std::int64_t nextTime_ = AV_NOPTS_VALUE;  // of the next sample encoded, in the encoder's time base
+    PacketPtr packet_;
     bool flushed_ = false;
 };

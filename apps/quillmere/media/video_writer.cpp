@@ -26,7 +26,8 @@ VideoWriter::VideoWriter(const std::string& path, const std::string& displayName
         Carried entry{0, stream.input->time_base, nullptr};
         if (stream.encoding) {
             entry.transcoder = std::make_unique<AudioTranscoder>(
-                *stream.input, *stream.encoding, muxer_.wantsGlobalHeader(), displayName);
+                *stream.input, *stream.encoding, muxer_.wantsGlobalHeader(), displayName,
+                notice);
             entry.stream = muxer_.AddEncodedStream(entry.transcoder->encoder(), *stream.input);
         } else {
             entry.stream = muxer_.AddCopiedStream(*stream.input);
@@ -45,8 +46,7 @@ void VideoWriter::WritePassthrough(AVPacket& packet, int carriedIndex) {
     const std::size_t index = static_cast<std::size_t>(carriedIndex);
     Carried& stream = carried_.at(index);
     if (stream.transcoder) {
-        stream.transcoder->Send(packet);
-        DrainAudio(index);
+        stream.transcoder->Send(packet, AudioOut(index));
     } else {
         muxer_.Write(packet, stream.stream, stream.inputTimeBase);
     }
@@ -58,11 +58,11 @@ void VideoWriter::Drain() {
     }
 }
 
-void VideoWriter::DrainAudio(std::size_t carriedIndex) {
-    Carried& stream = carried_[carriedIndex];
-    while (stream.transcoder->Receive(*packet_)) {
-        muxer_.Write(*packet_, stream.stream, stream.transcoder->encoder().time_base);
-    }
+AudioTranscoder::PacketHandler VideoWriter::AudioOut(std::size_t carriedIndex) {
+    const Carried& stream = carried_[carriedIndex];
+    return [this, &stream](AVPacket& packet) {
+        muxer_.Write(packet, stream.stream, stream.transcoder->encoder().time_base);
+    };
 }
 
 void VideoWriter::Finish() {
@@ -74,8 +74,7 @@ void VideoWriter::Finish() {
     Drain();
     for (std::size_t index = 0; index < carried_.size(); ++index) {
         if (carried_[index].transcoder) {
-            carried_[index].transcoder->Flush();
-            DrainAudio(index);
+            carried_[index].transcoder->Flush(AudioOut(index));
         }
     }
     muxer_.Finish();

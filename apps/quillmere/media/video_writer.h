@@ -61,7 +61,8 @@ public:
 
 private:
     void Drain();
-    void DrainAudio(std::size_t carriedIndex);
+    // Writes the packets of carried stream `carriedIndex`'s encoder.
+    AudioTranscoder::PacketHandler AudioOut(std::size_t carriedIndex);
 
     Muxer muxer_;
     VideoEncoder encoder_;
