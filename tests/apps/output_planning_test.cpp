@@ -26,42 +26,28 @@ CommandLine Parse(std::vector<std::string> arguments) {
     return ParseCommandLine(static_cast<int>(argv.size()), argv.data());
 }
 
-// One of the main's streams, with the containers that take it by extension
-// (the table's rows are looked up when a test runs).
-struct StreamFact {
-    int index;
-    AVMediaType type;
-    AVCodecID codec;
-    std::vector<std::string> heldBy;
-};
-
 const std::vector<std::string> kEverywhere = {".mkv", ".avi", ".nut", ".mp4", ".mov"};
-const StreamFact kPcm{1, AVMEDIA_TYPE_AUDIO, AV_CODEC_ID_PCM_S16LE,
-                      {".mkv", ".avi", ".nut", ".mov"}};
-const StreamFact kAac{1, AVMEDIA_TYPE_AUDIO, AV_CODEC_ID_AAC, kEverywhere};
-const StreamFact kSecondAac{2, AVMEDIA_TYPE_AUDIO, AV_CODEC_ID_AAC, kEverywhere};
-const StreamFact kMovText{3, AVMEDIA_TYPE_SUBTITLE, AV_CODEC_ID_MOV_TEXT, {".mp4", ".mov"}};
+const CarriableStream kPcm{1, AVMEDIA_TYPE_AUDIO, AV_CODEC_ID_PCM_S16LE,
+                           {".mkv", ".avi", ".nut", ".mov"}};
+const CarriableStream kAac{1, AVMEDIA_TYPE_AUDIO, AV_CODEC_ID_AAC, kEverywhere};
+const CarriableStream kSecondAac{2, AVMEDIA_TYPE_AUDIO, AV_CODEC_ID_AAC, kEverywhere};
+const CarriableStream kMovText{3, AVMEDIA_TYPE_SUBTITLE, AV_CODEC_ID_MOV_TEXT,
+                               {".mp4", ".mov"}};
 
 // A 160x120 main at 25 frames a second with these streams after its video.
-InputFacts MainWith(const std::vector<StreamFact>& streams) {
+InputFacts MainWith(std::vector<CarriableStream> streams) {
     InputFacts facts;
     facts.main.width = 160;
     facts.main.height = 120;
     facts.mainRate = AVRational{25, 1};
-    for (const StreamFact& stream : streams) {
-        CarriableStream carriable{stream.index, stream.type, stream.codec, {}};
-        for (const std::string& extension : stream.heldBy) {
-            carriable.heldBy.push_back(&OutputFormatForPath("x" + extension));
-        }
-        facts.mainStreams.push_back(carriable);
-    }
+    facts.mainStreams = std::move(streams);
     return facts;
 }
 
 struct PlanCase {
     const char* name;
     std::vector<std::string> arguments;
-    std::vector<StreamFact> streams;
+    std::vector<CarriableStream> streams;
     std::function<void(const OutputPlan&)> check;
 };
 void PrintTo(const PlanCase& test, std::ostream* out) { *out << test.name; }
@@ -142,7 +128,7 @@ INSTANTIATE_TEST_SUITE_P(Renders, OutputPlanning, testing::ValuesIn(kPlanCases),
 struct RefusalCase {
     const char* name;
     std::vector<std::string> arguments;
-    std::vector<StreamFact> streams;
+    std::vector<CarriableStream> streams;
     bool usage;         // a UsageError; else a RunnerError
     const char* named;  // in the message
 };

@@ -51,6 +51,10 @@ const char* KindOf(const AVStream& stream) {
     return stream.codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE ? "subtitles" : "audio";
 }
 
+const char* LeaveOutOptionFor(const AVStream& stream) {
+    return stream.codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE ? "--no-subtitles" : "--no-audio";
+}
+
 std::string SecondsText(double seconds) {
     char text[32];
     std::snprintf(text, sizeof text, "%.3f s", seconds);
@@ -113,8 +117,11 @@ void Muxer::CarryOver(const CarriedOver& carried) {
     }
     if (carried.container != nullptr) {
         CopyTags(&muxer_->metadata, carried.container->metadata);
-        CarryChapters(*carried.container);
+        if (carried.chapters) {
+            CarryChapters(*carried.container);
+        }
     }
+    fileTags_ = carried.fileTags;
 }
 
 void Muxer::CarryChapters(const AVFormatContext& container) {
@@ -141,19 +148,38 @@ void Muxer::CarryChapters(const AVFormatContext& container) {
     }
 }
 
-int Muxer::AddVideoStream(const AVCodecContext& encoder, const VideoFormat& video,
-                          const CarriedOver& carried) {
-    AVStream& stream = NewStream();
-    stream.time_base = encoder.time_base;
+void Muxer::StartVideo(AVStream& stream, const VideoFormat& video, const CarriedOver& carried) {
     stream.avg_frame_rate = video.frameRate;
-    avcodec_parameters_from_context(stream.codecpar, &encoder);
-    if (!request_.videoTag.empty()) {
-        stream.codecpar->codec_tag = FourCharacterCode(request_.videoTag);
-    }
     stream.sample_aspect_ratio = video.sampleAspectRatio;
     videoStart_ = video.startTime;
     videoTimeBase_ = video.timeBase;
     CarryOver(carried);
+}
+
+int Muxer::AddVideoStream(const AVCodecContext& encoder, const VideoFormat& video,
+                          const CarriedOver& carried) {
+    AVStream& stream = NewStream();
+    stream.time_base = encoder.time_base;
+    avcodec_parameters_from_context(stream.codecpar, &encoder);
+    if (!request_.videoTag.empty()) {
+        stream.codecpar->codec_tag = FourCharacterCode(request_.videoTag);
+    }
+    StartVideo(stream, video, carried);
+    return stream.index;
+}
+
+int Muxer::AddCopiedVideoStream(const AVCodecParameters& copied, AVRational timeBase,
+                                const VideoFormat& video, const CarriedOver& carried) {
+    AVStream& stream = NewStream();
+    if (avcodec_parameters_copy(stream.codecpar, &copied) < 0) {
+        throw RunnerError("out of memory");
+    }
+    // The container chooses its own tag, except where a render would have
+    // set one (hvc1 for HEVC in MP4).
+    const std::string tag = DefaultVideoTag(format_, copied.codec_id);
+    stream.codecpar->codec_tag = tag.empty() ? 0 : FourCharacterCode(tag);
+    stream.time_base = timeBase;
+    StartVideo(stream, video, carried);
     return stream.index;
 }
 
@@ -183,6 +209,13 @@ int Muxer::AddCarried(AVStream& output, const AVStream& input) {
 }
 
 int Muxer::AddCopiedStream(const AVStream& input) {
+    if (!HoldsStream(format_, *input.codecpar)) {
+        throw RunnerError("cannot write " + Quoted(displayName_) + ": the " + format_.extension +
+                          " container cannot hold the " +
+                          avcodec_get_name(input.codecpar->codec_id) + " " + KindOf(input) +
+                          " of the main video (" + LeaveOutOptionFor(input) +
+                          " leaves them out)");
+    }
     AVStream& output = NewStream();
     avcodec_parameters_copy(output.codecpar, input.codecpar);
     output.codecpar->codec_tag = 0;  // the container chooses its own tag
@@ -206,7 +239,16 @@ void Muxer::Start() {
             throw RunnerError(failure + AvErrorText(error));
         }
     }
-    error = avformat_write_header(muxer_.get(), nullptr);
+    for (const auto& [key, value] : fileTags_) {
+        av_dict_set(&muxer_->metadata, key.c_str(), value.c_str(), 0);
+    }
+    AVDictionary* options = nullptr;
+    // MP4 and QuickTime keep only the tags they have boxes for, unless asked.
+    if (!fileTags_.empty()) {
+        av_dict_set(&options, "movflags", "+use_metadata_tags", 0);
+    }
+    error = avformat_write_header(muxer_.get(), &options);
+    av_dict_free(&options);
     if (error < 0) {
         throw RunnerError(failure + AvErrorText(error));
     }

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "apps/quillmere/media/container_table.h"
@@ -24,6 +25,10 @@
 struct CarriedOver {
     const AVStream* stream = nullptr;
     const AVFormatContext* container = nullptr;
+    bool chapters = true;  // the container's chapters too (its tags always)
+    // Tags of our own for the file (a segment's job and frame range), kept
+    // in .mp4 and .mov as well.
+    std::vector<std::pair<std::string, std::string>> fileTags;
 };
 
 class Muxer {
@@ -45,8 +50,12 @@ public:
     // carries over and the request's tag.
     int AddVideoStream(const AVCodecContext& encoder, const VideoFormat& video,
                        const CarriedOver& carried);
-    // A stream of the main copied packet for packet (planning has made sure
-    // the container takes it).
+    // The video stream for packets copied unchanged (join), of `copied`'s
+    // codec, timed in `timeBase`.
+    int AddCopiedVideoStream(const AVCodecParameters& copied, AVRational timeBase,
+                             const VideoFormat& video, const CarriedOver& carried);
+    // A stream of the main copied packet for packet. Throws RunnerError
+    // when the container cannot hold it, naming what can.
     int AddCopiedStream(const AVStream& input);
     // A stream of the main re-encoded by `encoder`, with the input's tags.
     int AddEncodedStream(const AVCodecContext& encoder, const AVStream& input);
@@ -60,6 +69,7 @@ public:
 
 private:
     void CarryOver(const CarriedOver& carried);
+    void StartVideo(AVStream& stream, const VideoFormat& video, const CarriedOver& carried);
     void CarryChapters(const AVFormatContext& container);
     AVStream& NewStream();
     int AddCarried(AVStream& output, const AVStream& input);
@@ -77,6 +87,7 @@ private:
         bool dropBeforeStart = false;  // packets that end before time 0 are left out
     };
     std::vector<StreamTiming> timing_;
+    std::vector<std::pair<std::string, std::string>> fileTags_;
     std::int64_t videoStart_ = 0;  // the first frame's time
     AVRational videoTimeBase_{1, 1};
     bool startNoticed_ = false;

@@ -40,6 +40,10 @@ public:
     // needs more frames or has given out everything.
     bool Receive(AVPacket& packet);
 
+    // Frames of a container that counts them are numbered from `first`
+    // (a segment's first frame) instead of 0.
+    void NumberFramesFrom(std::int64_t first) { frameCount_ = first; }
+
     const AVCodecContext& context() const { return *encoder_; }
 
 private:

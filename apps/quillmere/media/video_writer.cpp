@@ -2,6 +2,9 @@
 
 #include <cstring>
 
+#include "apps/quillmere/runner_error.h"
+#include "hostkit/quoted_text.h"
+
 namespace {
 
 // AVI holds frames at a constant rate; other containers keep each frame's
@@ -18,10 +21,33 @@ VideoWriter::VideoWriter(const std::string& path, const std::string& displayName
                          NoticeHandler notice, const EncoderRequest& encoding,
                          const MuxerRequest& muxing)
     : muxer_(path, displayName, format, notice, muxing),
-      encoder_(format, video, displayName, notice, encoding, TimingOf(format),
-               muxer_.wantsGlobalHeader()),
+      encoder_(std::make_unique<VideoEncoder>(format, video, displayName, notice, encoding,
+                                              TimingOf(format), muxer_.wantsGlobalHeader())),
       packet_(NewPacket()) {
-    videoStream_ = muxer_.AddVideoStream(encoder_.context(), video, carried);
+    videoStream_ = muxer_.AddVideoStream(encoder_->context(), video, carried);
+    AddCarriedStreams(passthrough, displayName, notice);
+    muxer_.Start();
+}
+
+VideoWriter::VideoWriter(const std::string& path, const std::string& displayName,
+                         const OutputFormat& format, const AVCodecParameters& copied,
+                         AVRational copiedTimeBase, const VideoFormat& video,
+                         const CarriedOver& carried, const StreamPassthrough& passthrough,
+                         NoticeHandler notice)
+    : muxer_(path, displayName, format, notice), packet_(NewPacket()) {
+    if (!HoldsStream(format, copied)) {
+        throw RunnerError("cannot write " + Quoted(displayName) + ": the " + format.extension +
+                          " container cannot hold " + avcodec_get_name(copied.codec_id) +
+                          " video (render the segments with a codec it holds, e.g. --codec "
+                          "h264, or join into .mkv)");
+    }
+    videoStream_ = muxer_.AddCopiedVideoStream(copied, copiedTimeBase, video, carried);
+    AddCarriedStreams(passthrough, displayName, notice);
+    muxer_.Start();
+}
+
+void VideoWriter::AddCarriedStreams(const StreamPassthrough& passthrough,
+                                    const std::string& displayName, NoticeHandler notice) {
     for (const CarriedStream& stream : passthrough.streams) {
         Carried entry{0, stream.input->time_base, nullptr};
         if (stream.encoding) {
@@ -34,11 +60,14 @@ VideoWriter::VideoWriter(const std::string& path, const std::string& displayName
         }
         carried_.push_back(std::move(entry));
     }
-    muxer_.Start();
+}
+
+void VideoWriter::WriteVideoPacket(AVPacket& packet, AVRational timeBase) {
+    muxer_.Write(packet, videoStream_, timeBase);
 }
 
 void VideoWriter::Write(const AVFrame& frame) {
-    encoder_.Send(frame);
+    encoder_->Send(frame);
     Drain();
 }
 
@@ -53,8 +82,8 @@ void VideoWriter::WritePassthrough(AVPacket& packet, int carriedIndex) {
 }
 
 void VideoWriter::Drain() {
-    while (encoder_.Receive(*packet_)) {
-        muxer_.Write(*packet_, videoStream_, encoder_.context().time_base);
+    while (encoder_->Receive(*packet_)) {
+        muxer_.Write(*packet_, videoStream_, encoder_->context().time_base);
     }
 }
 
@@ -70,8 +99,10 @@ void VideoWriter::Finish() {
         return;
     }
     finished_ = true;
-    encoder_.Flush();
-    Drain();
+    if (encoder_) {
+        encoder_->Flush();
+        Drain();
+    }
     for (std::size_t index = 0; index < carried_.size(); ++index) {
         if (carried_[index].transcoder) {
             carried_[index].transcoder->Flush(AudioOut(index));

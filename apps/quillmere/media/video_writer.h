@@ -5,6 +5,7 @@
 // muxer do the work; this joins them.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -47,25 +48,40 @@ public:
     VideoWriter(const VideoWriter&) = delete;
     VideoWriter& operator=(const VideoWriter&) = delete;
 
+    // Writes the packets of a video stream copied unchanged (join): the
+    // codec and its parameters are `copied`'s; `video` describes the
+    // pictures as for the other constructor (aspect, times).
+    VideoWriter(const std::string& path, const std::string& displayName,
+                const OutputFormat& format, const AVCodecParameters& copied,
+                AVRational copiedTimeBase, const VideoFormat& video, const CarriedOver& carried,
+                const StreamPassthrough& passthrough, NoticeHandler notice);
+
     // Encodes one frame of the format given at the start.
     void Write(const AVFrame& frame);
+    // Writes one packet of the copied video stream, its times in `timeBase`.
+    void WriteVideoPacket(AVPacket& packet, AVRational timeBase);
+    // Frames of a container that counts them (AVI) are numbered from
+    // `first` (a segment's first frame) instead of 0.
+    void NumberFramesFrom(std::int64_t first) { encoder_->NumberFramesFrom(first); }
     // Writes a packet of carried stream `carriedIndex` (of StreamPassthrough).
     void WritePassthrough(AVPacket& packet, int carriedIndex);
     // Flushes the encoders and completes the file.
     void Finish();
 
-    // The pixel format and size the encoder writes.
-    AVPixelFormat encodedFormat() const { return encoder_.context().pix_fmt; }
-    int encodedWidth() const { return encoder_.context().width; }
-    int encodedHeight() const { return encoder_.context().height; }
+    // The pixel format and size the encoder writes (not for copied video).
+    AVPixelFormat encodedFormat() const { return encoder_->context().pix_fmt; }
+    int encodedWidth() const { return encoder_->context().width; }
+    int encodedHeight() const { return encoder_->context().height; }
 
 private:
+    void AddCarriedStreams(const StreamPassthrough& passthrough, const std::string& displayName,
+                           NoticeHandler notice);
     void Drain();
     // Writes the packets of carried stream `carriedIndex`'s encoder.
     AudioTranscoder::PacketHandler AudioOut(std::size_t carriedIndex);
 
     Muxer muxer_;
-    VideoEncoder encoder_;
+    std::unique_ptr<VideoEncoder> encoder_;  // null when the video is copied
     int videoStream_ = 0;
     struct Carried {
         int stream;  // in the output

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 
@@ -56,12 +57,21 @@ InputFacts GatherFacts(const CommandLine& line, const VideoReader& main) {
                                   stream->codecpar->codec_id, {}};
         for (const OutputFormat& format : OutputFormats()) {
             if (writesContainer && HoldsStream(format, *stream->codecpar)) {
-                carriable.heldBy.push_back(&format);
+                carriable.heldBy.emplace_back(format.extension);
             }
         }
         facts.mainStreams.push_back(std::move(carriable));
     }
     GatherOverlayAndScript(line, facts);
+    if (line.segment && line.input != kStandardInputName) {
+        facts.mainScan = ScanVideo(line.input, line.videoStream);
+        if (!line.overlayPath.empty()) {
+            facts.overlayIdentity = ScanVideo(line.overlayPath, line.overlayStream).identity;
+        }
+        char* absolute = realpath(line.input.c_str(), nullptr);
+        facts.mainAbsolutePath = absolute != nullptr ? absolute : line.input;
+        std::free(absolute);
+    }
     return facts;
 }
 

@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <string>
 
+#include "apps/quillmere/plan/job_fingerprint.h"
+#include "apps/quillmere/plan/segment_job.h"
+#include "apps/quillmere/plan/segment_start.h"
 #include "apps/quillmere/runner_error.h"
 #include "hostkit/quoted_text.h"
 
@@ -100,16 +103,14 @@ void CheckPipeable(const OutputFormat& format) {
 }
 
 bool HeldBy(const CarriableStream& stream, const OutputFormat& format) {
-    return std::find(stream.heldBy.begin(), stream.heldBy.end(), &format) != stream.heldBy.end();
+    return std::find(stream.heldBy.begin(), stream.heldBy.end(), format.extension) !=
+           stream.heldBy.end();
 }
 
 // Subtitles the container cannot hold stop the run, with advice that works:
 // the containers that do hold them, or leaving them out.
 [[noreturn]] void RefuseSubtitles(const CarriableStream& stream, const OutputFormat& format) {
-    std::vector<std::string> holders;
-    for (const OutputFormat* holder : stream.heldBy) {
-        holders.emplace_back(holder->extension);
-    }
+    const std::vector<std::string>& holders = stream.heldBy;
     std::string advice;
     for (std::size_t index = 0; index < holders.size(); ++index) {
         advice += (index == 0 ? "use " : index + 1 == holders.size() ? " or " : ", ") +
@@ -260,10 +261,27 @@ RenderJob PlanJob(const CommandLine& typed, const InputFacts& facts) {
     job.overlay.adaptation = AdaptationFor(line, facts, job.settings, job.overlay.blend);
     job.scriptPath = line.scriptPath;
     job.reporting = Reporting{line.quiet, line.progressPath, line.statsPeriod};
+    job.seed = line.seed;
 
     switch (line.command) {
     case Command::Render:
         job.output = PlanVideoOutput(line, facts);
+        if (line.segment) {
+            // The audio, subtitles and chapters come from the main at the join.
+            job.output.kept.clear();
+            job.output.notes.clear();
+            job.segment = PlanSegment(line, facts, job);
+            job.window = FrameWindow{static_cast<long>(job.segment->segment.first),
+                                     static_cast<long>(job.segment->segment.last)};
+            if (!job.seed) {
+                job.seed = SeedFromFingerprint(job.segment->fingerprint);
+            }
+            // An overlay frame that fails to decode draws no shadow, which
+            // the segments after it could not know of: a failure here.
+            if (DecorationDraws(job.settings) > 0) {
+                job.overlay.strict = true;
+            }
+        }
         break;
     case Command::Frame:
         job.output.kind = OutputKind::Picture;
