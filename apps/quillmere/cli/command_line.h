@@ -37,6 +37,8 @@ struct TimedOptions {
     std::optional<FrameOrTime> rangeStart;
     std::optional<FrameOrTime> rangeEnd;
     std::optional<FrameOrTime> offset;
+    std::optional<FrameOrTime> fadeIn;   // durations
+    std::optional<FrameOrTime> fadeOut;
 };
 
 struct CommandLine {
@@ -68,6 +70,9 @@ struct CommandLine {
     AlphaMode alpha = AlphaMode::Straight;
     int opacityPercent = 100;
     OverlayScaler scaler = OverlayScaler::Filter;
+    // --keep-rotation: work on the pictures as stored and keep their display
+    // matrices, instead of turning them upright as players show them.
+    bool keepRotation = false;
 
     CommandLine();
 };

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "apps/quillmere/pipeline/fade_ramp.h"
 #include "apps/quillmere/pipeline/frame_stream.h"
 #include "hostkit/processing_driver.h"
 
@@ -26,6 +27,7 @@ struct CompositeJob {
     std::vector<const AVStream*> carriedStreams;
     // The bitmap operations of the output frame (null: the host's plain ones).
     const VBitmapOperations* outputOperations = nullptr;
+    FadeRamp fade;  // the overlay's fades (none by default)
 };
 
 // Returns the number of frames composited. Throws the first error of any

@@ -49,6 +49,8 @@ InputFacts GatherFacts(const CommandLine& line, const VideoReader& main) {
         facts.main.hasAlpha = false;
     }
     facts.mainRate = main.frameRate();
+    facts.mainFrames = main.frameCountHint();
+    facts.mainFramesExact = main.videoStream().nb_frames > 0;
     GatherOverlayAndScript(line, facts);
     return facts;
 }

@@ -6,11 +6,14 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "apps/quillmere/cli/command_line.h"
 #include "apps/quillmere/media/container_table.h"
 #include "apps/quillmere/media/encoder_choice.h"
+#include "apps/quillmere/media/orientation.h"
 #include "apps/quillmere/overlay/configured_filter.h"
+#include "apps/quillmere/plan/fades.h"
 #include "apps/quillmere/plan/placement.h"
 #include "apps/quillmere/run/overwrite_check.h"
 #include "filter/filter_data.h"
@@ -22,6 +25,9 @@ struct MainInput {
     long stream = kDefaultVideoStream;
     PictureLimit limit;
     bool asFilterPixels = false;  // --rgb-output
+    // How its frames are turned before anything else: upright, as its
+    // display matrix asks, unless the stored orientation is kept.
+    Orientation turn;
 };
 
 // The main frames the run composites, counted from 0; `last` -1: to the end.
@@ -66,6 +72,11 @@ struct RenderJob {
     std::string maskOrigin;
     std::string scriptPath;  // --script, kept only to refuse it as the output
     FrameWindow window;
+    FadePlan fade;
     OutputPlan output;
     Reporting reporting;
+    // What the user should hear of how the command line was read (a size
+    // taken as pixels, a mask cut by the frame's edge), one line each; the
+    // run says them unless quiet.
+    std::vector<std::string> notes;
 };

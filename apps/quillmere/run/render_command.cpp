@@ -67,6 +67,7 @@ int RunRender(const CommandLine& line) {
     composite.source = &source;
     composite.instance = &filter.instance();
     composite.outputOperations = filter.outputOperations();
+    composite.fade = SettleFade(job.fade, filter.instance().recordAs<FilterData>());
     composite.progress = &progress;
     const std::int64_t frames = RunComposite(composite);
     if (frames == 0) {
