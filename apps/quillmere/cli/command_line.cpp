@@ -402,9 +402,9 @@ const OptionRow kOptions[] = {
      [](CommandLine& line, const std::string&, const std::string&) {
          line.filterPixels = true;
      }},
-    {"--quiet", "-q", nullptr, kAll,
+    {"--quiet", "-q", nullptr, kAll | kPlace,
      "nothing on standard error but errors: no progress display, no notes on what the "
-     "output could not keep, no closing summary line",
+     "output could not keep or how the command line was read, no closing summary line",
      [](CommandLine& line, const std::string&, const std::string&) { line.quiet = true; }},
     {"--progress", nullptr, "FILE", kRender | kDemo,
      "also write progress to FILE ('-': standard output) as key=value lines frame=, fps=, "
