@@ -34,30 +34,6 @@ double ExpectedWeight(std::int64_t frame, std::int64_t first, std::int64_t last,
     return weight;
 }
 
-TEST(FadeRampWeights, FollowTheRampAndLeaveEverythingElseWhole) {
-    struct Case {
-        std::int64_t first, last, in, out;
-    };
-    // Apart, meeting, overlapping (a showing shorter than both fades).
-    for (const Case test : {Case{4, 25, 6, 5}, Case{0, 9, 5, 5}, Case{10, 13, 6, 6}}) {
-        FadeRamp ramp;
-        ramp.first = test.first;
-        ramp.last = test.last;
-        ramp.inFrames = test.in;
-        ramp.outFrames = test.out;
-        for (std::int64_t frame = 0; frame < 40; ++frame) {
-            const double expected = ExpectedWeight(frame, test.first, test.last, test.in, test.out);
-            EXPECT_NEAR(ramp.WeightAt(frame) / 65536.0, expected, 1.0 / 65536) << frame;
-            EXPECT_EQ(ramp.WeightAt(frame) == kFullWeight, expected == 1.0) << frame;
-        }
-    }
-    // Without a known end there is no fade-out.
-    FadeRamp open;
-    open.outFrames = 5;
-    EXPECT_FALSE(open.fades());
-    EXPECT_EQ(open.WeightAt(100), kFullWeight);
-}
-
 TEST(FadeTowardOriginal, BlendsColourAndKeepsTheFourthByte) {
     std::mt19937 random(7);
     constexpr int kWidth = 9;
@@ -222,6 +198,8 @@ const FadeRunCase kFadeRuns[] = {
     {"OverlaysOwnEnd", {"--offset", "18", "--fade-in", "0.24s", "--fade-out", "4"}, 0, 11, 6, 4,
      1.0},
     {"WithOpacity", {"--range", "2-20", "--fade-in", "8", "--opacity", "50"}, 2, 20, 8, 0, 0.5},
+    // A showing shorter than its fades: the lower of the two ramps.
+    {"FadesOverlap", {"--range", "10-15", "--fade-in", "5", "--fade-out", "4"}, 10, 15, 5, 4, 1.0},
 };
 
 class FadeRunTable : public FadeRun, public testing::WithParamInterface<FadeRunCase> {};
