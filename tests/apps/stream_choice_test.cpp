@@ -14,6 +14,7 @@
 namespace {
 
 constexpr int kExitFailure = 1;
+constexpr int kExitSuccess = 0;
 constexpr int kExitUsage = 2;
 
 // Two video streams of different sizes, so the output's size tells which
@@ -103,7 +104,7 @@ TEST_P(MainVideoStream, IsTheOneComposited) {
                                           "-q"};
     arguments.insert(arguments.end(), test.options.begin(), test.options.end());
     const RunResult result = RunQuillmere(arguments);
-    ASSERT_EQ(result.exitCode, 0) << result.errorText;
+    ASSERT_EQ(result.exitCode, kExitSuccess) << result.errorText;
     EXPECT_EQ(VideoWidthOf(out_ / "out.mkv"), test.width);
     // Only the chosen video stream is written.
     EXPECT_EQ(StreamTypesOf(out_ / "out.mkv"), std::vector<AVMediaType>{AVMEDIA_TYPE_VIDEO});
@@ -117,7 +118,7 @@ INSTANTIATE_TEST_SUITE_P(Choices, MainVideoStream, testing::ValuesIn(kVideoStrea
 TEST_F(StreamTest, FrameCommandTakesTheChosenStream) {
     const RunResult result = RunQuillmere({"frame", StreamClip("second-default.mkv"), "--at", "2",
                                            "--video-stream", "0", "-o", out_ / "still.png", "-q"});
-    ASSERT_EQ(result.exitCode, 0) << result.errorText;
+    ASSERT_EQ(result.exitCode, kExitSuccess) << result.errorText;
     EXPECT_EQ(VideoWidthOf(out_ / "still.png"), kFirstVideoWidth);
 }
 
@@ -144,7 +145,7 @@ TEST_P(OverlayVideoStream, IsTheOneLaidIn) {
                                           "--at", "3", "-o", out_ / "still.png", "-q"};
     arguments.insert(arguments.end(), test.options.begin(), test.options.end());
     const RunResult result = RunQuillmere(arguments);
-    ASSERT_EQ(result.exitCode, 0) << result.errorText;
+    ASSERT_EQ(result.exitCode, kExitSuccess) << result.errorText;
     const std::vector<Picture> still = DecodeAll(out_ / "still.png");
     ASSERT_EQ(still.size(), 1u);
     const std::uint8_t* pixel = still[0].row(20) + 4 * 30;  // blue, green, red
@@ -190,6 +191,71 @@ INSTANTIATE_TEST_SUITE_P(Streams, MissingVideoStream, testing::ValuesIn(kMissing
                              return info.param.name;
                          });
 
+// The default placement takes its shape from the overlay stream that is laid
+// in: on the 160x120 main, a third of the width (53.3) and a margin of 2%
+// (3.2) put the right and bottom edges at 157 and 117, and the height
+// follows the chosen stream's aspect: 53.3 / (160/120) = 40 for stream 0,
+// 53.3 / (96/64) = 35.6, so 36, for stream 1. `place -` reads the main from
+// standard input.
+struct OverlayStreamPlacementCase {
+    const char* name;
+    const char* command;
+    bool mainFromStandardInput;
+    const char* stream;
+    const char* expectedConfig;
+};
+void PrintTo(const OverlayStreamPlacementCase& test, std::ostream* out) { *out << test.name; }
+
+const OverlayStreamPlacementCase kOverlayStreamPlacementCases[] = {
+    {"PlaceFirstStream", "place", false, "0", "Config(104,77,157,117)"},
+    {"PlaceSecondStream", "place", false, "1", "Config(104,81,157,117)"},
+    {"PlaceSecondStreamOfAPipedMain", "place", true, "1", "Config(104,81,157,117)"},
+};
+
+class OverlayStreamPlacement
+    : public StreamTest,
+      public testing::WithParamInterface<OverlayStreamPlacementCase> {};
+
+TEST_P(OverlayStreamPlacement, FollowsTheChosenStream) {
+    const OverlayStreamPlacementCase& test = GetParam();
+    const RunResult result = RunQuillmere(
+        {test.command, test.mainFromStandardInput ? "-" : Clip("main.mkv"), "--overlay",
+         StreamClip("no-default.mkv"), "--overlay-stream", test.stream},
+        test.mainFromStandardInput ? Clip("main.mkv") : "");
+    ASSERT_EQ(result.exitCode, kExitSuccess) << result.errorText;
+    EXPECT_NE(result.outputText.find(test.expectedConfig), std::string::npos) << result.outputText;
+}
+
+INSTANTIATE_TEST_SUITE_P(Streams, OverlayStreamPlacement,
+                         testing::ValuesIn(kOverlayStreamPlacementCases),
+                         [](const testing::TestParamInfo<OverlayStreamPlacementCase>& info) {
+                             return info.param.name;
+                         });
+
+// A render with the second stream placed by default draws it at the place
+// `place` gives for that stream: the rows above it keep the main's pixels.
+TEST_F(StreamTest, RenderPlacesTheChosenStreamsShape) {
+    const std::string png = out_ / "frame.png";
+    const RunResult result =
+        RunQuillmere({"frame", Clip("main.mkv"), "--at", "0", "-o", png, "--overlay",
+                      StreamClip("no-default.mkv"), "--overlay-stream", "1"});
+    ASSERT_EQ(result.exitCode, kExitSuccess) << result.errorText;
+    const RunResult plain = RunQuillmere({"frame", Clip("main.mkv"), "--at", "0", "-o",
+                                          out_ / "plain.png", "--mask", "0,0,1,1"});
+    ASSERT_EQ(plain.exitCode, kExitSuccess) << plain.errorText;
+    const std::vector<Picture> placed = DecodeAll(png);
+    const std::vector<Picture> main = DecodeAll(out_ / "plain.png");
+    ASSERT_EQ(placed.size(), 1u);
+    ASSERT_EQ(main.size(), 1u);
+    const auto pixel = [](const Picture& picture, int x, int y) {
+        const std::uint8_t* at = picture.row(y) + x * 4;
+        return std::vector<std::uint8_t>(at, at + 3);
+    };
+    // Row 80 lies above stream 1's top (81) but inside stream 0's (77).
+    EXPECT_EQ(pixel(placed[0], 130, 80), pixel(main[0], 130, 80));
+    EXPECT_NE(pixel(placed[0], 130, 81), pixel(main[0], 130, 81));
+}
+
 struct SubtitleCase {
     const char* name;
     const char* file;
@@ -203,7 +269,7 @@ TEST_P(KeptStreams, KeepTheirTagsDispositionsAndPackets) {
     const SubtitleCase& test = GetParam();
     const RunResult result =
         RunQuillmere({"render", StreamClip(test.file), "-o", out_ / "out.mkv", "-q"});
-    ASSERT_EQ(result.exitCode, 0) << result.errorText;
+    ASSERT_EQ(result.exitCode, kExitSuccess) << result.errorText;
     InputContextPtr file = OpenForReading(out_ / "out.mkv");
     ASSERT_TRUE(file);
     ASSERT_EQ(StreamTypesOf(out_ / "out.mkv"),
@@ -263,7 +329,7 @@ TEST_P(LeftOutStreams, AreNotWritten) {
                                           out_ / "out.mkv", "-q"};
     arguments.insert(arguments.end(), GetParam().options.begin(), GetParam().options.end());
     const RunResult result = RunQuillmere(arguments);
-    ASSERT_EQ(result.exitCode, 0) << result.errorText;
+    ASSERT_EQ(result.exitCode, kExitSuccess) << result.errorText;
     EXPECT_EQ(StreamTypesOf(out_ / "out.mkv"), GetParam().kept);
 }
 

@@ -357,13 +357,13 @@ const OptionRow kOptions[] = {
     {"--no-subtitles", nullptr, nullptr, kRender,
      "leave out the main video's subtitles (by default they are copied unchanged)",
      [](CommandLine& line, const std::string&, const std::string&) { line.noSubtitles = true; }},
-    {"--video-stream", nullptr, "N", kCompositing,
+    {"--video-stream", nullptr, "N", kPlacing,
      "composite the main video's video stream N, counted from 0 (default: the one the file "
      "marks as default, else the first)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.videoStream = ParseInteger(option, value, 0, kMaxStreamNumber);
      }},
-    {"--overlay-stream", nullptr, "N", kCompositing,
+    {"--overlay-stream", nullptr, "N", kPlacing,
      "lay in the overlay's video stream N, counted from 0 (default as for --video-stream)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.overlayStream = ParseInteger(option, value, 0, kMaxStreamNumber);

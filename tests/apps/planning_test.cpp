@@ -1,0 +1,203 @@
+// The planner's cross-option rules, with the facts of the inputs made up:
+// no media file is opened.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "apps/quillmere/cli/command_line.h"
+#include "apps/quillmere/plan/planning.h"
+#include "apps/quillmere/runner_error.h"
+
+namespace {
+
+CommandLine Parse(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), "quillmere");
+    std::vector<const char*> argv;
+    for (const std::string& argument : arguments) {
+        argv.push_back(argument.c_str());
+    }
+    return ParseCommandLine(static_cast<int>(argv.size()), argv.data());
+}
+
+std::vector<std::string> Render(std::vector<std::string> options) {
+    std::vector<std::string> arguments = {"render", "main.mkv", "-o", "out.mkv"};
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    return arguments;
+}
+
+// A 1920x1080 main at 25 frames a second, square pixels, no overlay.
+InputFacts FullHd() {
+    InputFacts facts;
+    facts.main.width = 1920;
+    facts.main.height = 1080;
+    facts.mainRate = AVRational{25, 1};
+    return facts;
+}
+
+InputFacts WithOverlay(int width, int height, bool alpha = false) {
+    InputFacts facts = FullHd();
+    PictureShape overlay;
+    overlay.width = width;
+    overlay.height = height;
+    overlay.hasAlpha = alpha;
+    facts.overlay = overlay;
+    return facts;
+}
+
+struct PlanCase {
+    const char* name;
+    std::vector<std::string> arguments;
+    InputFacts facts;
+    // Either a part of the usage error's text, or a check of the job.
+    const char* error;
+    std::function<void(const RenderJob&)> check;
+};
+
+void PrintTo(const PlanCase& test, std::ostream* out) { *out << test.name; }
+
+void ExpectMask(const RenderJob& job, int left, int top, int right, int bottom) {
+    EXPECT_EQ(job.settings.maskLeft, left);
+    EXPECT_EQ(job.settings.maskTop, top);
+    EXPECT_EQ(job.settings.maskRight, right);
+    EXPECT_EQ(job.settings.maskBottom, bottom);
+}
+
+// The default placement: a third of 1920 wide (640), a margin of 2% of
+// 1920 (38.4, so 38) from the bottom-right corner, as high as the overlay's
+// aspect makes it.
+const PlanCase kCases[] = {
+    {"DefaultPlacementFollowsTheOverlaysAspect", Render({"--overlay", "o.mkv"}),
+     WithOverlay(640, 480), nullptr,
+     [](const RenderJob& job) {
+         ExpectMask(job, 1882 - 640, 1042 - 480, 1882, 1042);
+         EXPECT_EQ(job.settings.fitToFrame, 1);
+         EXPECT_EQ(job.maskOrigin, "the default placement");
+     }},
+    {"DefaultPlacementOfAWideOverlay", Render({"--overlay", "o.mkv"}), WithOverlay(320, 180),
+     nullptr, [](const RenderJob& job) { ExpectMask(job, 1242, 1042 - 360, 1882, 1042); }},
+    {"ScriptSetsTheMask", Render({"--script", "s.txt"}),
+     [] {
+         InputFacts facts = FullHd();
+         facts.scriptMask = MaskCorners{100, 200, 300, 400};
+         return facts;
+     }(),
+     nullptr, [](const RenderJob& job) { ExpectMask(job, 100, 200, 300, 400); }},
+    {"MaskOutsideThePictureIsRefused", Render({"--mask", "1920,0,2000,100"}), FullHd(),
+     "from --mask draws nothing", nullptr},
+    {"ScriptMaskOutsideThePictureIsRefused", Render({"--script", "s.txt"}),
+     [] {
+         InputFacts facts = FullHd();
+         facts.scriptMask = MaskCorners{0, 2000, 100, 2100};
+         return facts;
+     }(),
+     "from 's.txt' draws nothing", nullptr},
+    {"RangeInSecondsBecomesFrames", Render({"--mask", "0,0,9,9", "--range", "2s-4s"}),
+     FullHd(), nullptr,
+     [](const RenderJob& job) {
+         EXPECT_EQ(job.settings.useFrameRange, 1);
+         EXPECT_EQ(job.settings.rangeStart, 2 * 25);
+         EXPECT_EQ(job.settings.rangeEnd, 4 * 25);
+     }},
+    {"RangeEndingBeforeItStartsIsRefused", Render({"--mask", "0,0,9,9", "--range", "4s-2s"}),
+     FullHd(), "before it starts", nullptr},
+    {"OffsetInSecondsAtTheMainsRate", Render({"--mask", "0,0,9,9", "--offset", "1.5s"}),
+     [] {
+         InputFacts facts = FullHd();
+         facts.mainRate = AVRational{50, 1};
+         return facts;
+     }(),
+     nullptr, [](const RenderJob& job) { EXPECT_EQ(job.settings.frameOffset, 75); }},
+    {"FrameAtATime", {"frame", "main.mkv", "--at", "2s", "-o", "f.png", "--mask", "0,0,9,9"},
+     FullHd(), nullptr,
+     [](const RenderJob& job) {
+         EXPECT_EQ(job.output.kind, OutputKind::Picture);
+         EXPECT_EQ(job.window.first, 50);
+         EXPECT_EQ(job.window.last, 50);
+     }},
+    {"StandardOutputNeedsAStreamableContainer",
+     {"render", "main.mkv", "-o", "-", "--format", "mp4", "--mask", "0,0,9,9"}, FullHd(),
+     "standard output (-o -) cannot do", nullptr},
+    {"StandardOutputThatIsATerminalIsRefused",
+     {"render", "main.mkv", "-o", "-", "--format", "matroska", "--mask", "0,0,9,9"},
+     [] {
+         InputFacts facts = FullHd();
+         facts.standardOutputIsTerminal = true;
+         return facts;
+     }(),
+     "standard output is a terminal", nullptr},
+    {"StandardOutputIntoAPipe",
+     {"render", "main.mkv", "-o", "-", "--format", "nut", "--mask", "0,0,9,9"}, FullHd(),
+     nullptr,
+     [](const RenderJob& job) {
+         EXPECT_EQ(job.output.kind, OutputKind::StandardOutput);
+         EXPECT_STREQ(job.output.format->muxer, "nut");
+     }},
+    {"NullFormatKeepsNothing", Render({"--format", "null", "--mask", "0,0,9,9"}), FullHd(),
+     nullptr, [](const RenderJob& job) { EXPECT_EQ(job.output.kind, OutputKind::Discard); }},
+    {"UnknownExtensionIsRefused", {"render", "main.mkv", "-o", "out.xyz", "--mask", "0,0,9,9"},
+     FullHd(), "cannot tell the output format", nullptr},
+    {"UnknownCodecIsRefused", Render({"--codec", "nonsense", "--mask", "0,0,9,9"}), FullHd(),
+     "unknown codec 'nonsense'", nullptr},
+    {"QualityAboveTheEncodersScale",
+     {"render", "main.mkv", "-o", "out.mp4", "--crf", "99", "--mask", "0,0,9,9"}, FullHd(),
+     "scale is 0-51", nullptr},
+    {"QualityBelowTheEncodersScale",
+     {"render", "main.mkv", "-o", "out.mp4", "--crf", "-1", "--mask", "0,0,9,9"}, FullHd(),
+     "scale is 0-51", nullptr},
+    {"FilteredScalerNeedsTheMaskFilled",
+     Render({"--overlay", "o.mkv", "--mask", "0,0,99,99", "--scaler", "lanczos"}),
+     WithOverlay(64, 48), "--scaler scales the overlay to the mask", nullptr},
+    {"FilteredScalerScalesToTheMask",
+     Render({"--overlay", "o.mkv", "--mask", "10,20,110,70", "--fit", "--scaler", "lanczos"}),
+     WithOverlay(64, 48), nullptr,
+     [](const RenderJob& job) {
+         EXPECT_EQ(job.overlay.adaptation.scaledWidth, 100);
+         EXPECT_EQ(job.overlay.adaptation.scaledHeight, 50);
+     }},
+    {"OpaqueOverlayIsCopied", Render({"--overlay", "o.mkv"}), WithOverlay(64, 48), nullptr,
+     [](const RenderJob& job) { EXPECT_FALSE(job.overlay.blend); }},
+    {"OpacityBlends", Render({"--overlay", "o.mkv", "--opacity", "60"}), WithOverlay(64, 48),
+     nullptr,
+     [](const RenderJob& job) {
+         ASSERT_TRUE(job.overlay.blend);
+         EXPECT_FALSE(job.overlay.blend->useSourceAlpha);
+         EXPECT_LT(job.overlay.blend->opacity, 255);
+     }},
+    {"AlphaIgnoredIsCopied", Render({"--overlay", "o.mkv", "--alpha", "ignore"}),
+     WithOverlay(64, 48, true), nullptr,
+     [](const RenderJob& job) { EXPECT_FALSE(job.overlay.blend); }},
+    {"StreamsAreLeftOutOnRequest", Render({"--mask", "0,0,9,9", "--no-audio"}), FullHd(),
+     nullptr,
+     [](const RenderJob& job) {
+         EXPECT_FALSE(job.output.keepAudio);
+         EXPECT_TRUE(job.output.keepSubtitles);
+     }},
+};
+
+class Planning : public testing::TestWithParam<PlanCase> {};
+
+TEST_P(Planning, SettlesTheJobOrRefusesIt) {
+    const PlanCase& test = GetParam();
+    const CommandLine line = Parse(test.arguments);
+    if (test.error != nullptr) {
+        try {
+            PlanJob(line, test.facts);
+            FAIL() << "planned a job that should be refused";
+        } catch (const UsageError& error) {
+            EXPECT_NE(std::string(error.what()).find(test.error), std::string::npos)
+                << error.what();
+        }
+        return;
+    }
+    test.check(PlanJob(line, test.facts));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Planning, testing::ValuesIn(kCases),
+                         [](const testing::TestParamInfo<PlanCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+}  // namespace
