@@ -1,6 +1,8 @@
 // Speed of the picture converter on 1080p frames (whole frame and a
 // 1000x600 rect), beside libswscale's accurate path doing the same
-// whole-frame conversion; the ratios are printed at the end.
+// whole-frame conversion; the ratios are printed at the end. The 10-bit
+// planar R'G'B' and gray frames time the table paths, which clamp each
+// sample to the depth before its look-up.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -13,6 +15,7 @@
 
 extern "C" {
 #include <libavutil/frame.h>
+#include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
 
@@ -35,16 +38,21 @@ AVFrame* MakePicture(AVPixelFormat format) {
     frame->height = kHeight;
     av_frame_get_buffer(frame, 0);
     std::mt19937 random(1);
-    const bool deep = format == AV_PIX_FMT_YUV422P10LE;
+    const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(format);
+    const int depth = descriptor->comp[0].depth;
+    const bool deep = depth > 8;
+    const unsigned highBits = deep ? (1u << (depth - 8)) - 1 : 0;
     for (int plane = 0; plane < 4 && frame->data[plane] != nullptr; ++plane) {
-        const int rows = plane == 0 || format != AV_PIX_FMT_YUV420P ? kHeight : kHeight / 2;
+        const bool chroma =
+            (plane == 1 || plane == 2) && (descriptor->flags & AV_PIX_FMT_FLAG_RGB) == 0;
+        const int rows = chroma ? kHeight >> descriptor->log2_chroma_h : kHeight;
         for (int y = 0; y < rows; ++y) {
             std::uint8_t* row = frame->data[plane] + y * frame->linesize[plane];
             for (int x = 0; x < frame->linesize[plane]; x += deep ? 2 : 1) {
                 const unsigned value = random();
                 row[x] = static_cast<std::uint8_t>(value);
                 if (deep) {
-                    row[x + 1] = static_cast<std::uint8_t>(value >> 8 & 3);
+                    row[x + 1] = static_cast<std::uint8_t>(value >> 8 & highBits);
                 }
             }
         }
@@ -73,6 +81,16 @@ Fixture& Yuv420p() {
 
 Fixture& Yuv422p10() {
     static Fixture fixture(AV_PIX_FMT_YUV422P10LE);
+    return fixture;
+}
+
+Fixture& Gbrp10() {
+    static Fixture fixture(AV_PIX_FMT_GBRP10LE);
+    return fixture;
+}
+
+Fixture& Gray10() {
+    static Fixture fixture(AV_PIX_FMT_GRAY10LE);
     return fixture;
 }
 
@@ -134,6 +152,8 @@ void Yuv420pFromBgraFrameAllChanged(benchmark::State& s) {
 }
 void Yuv422p10ToBgraFrame(benchmark::State& s) { ToBgra(s, Yuv422p10(), kFrame); }
 void Yuv422p10FromBgraFrame(benchmark::State& s) { FromBgra(s, Yuv422p10(), kFrame, Original::None); }
+void Gbrp10ToBgraFrame(benchmark::State& s) { ToBgra(s, Gbrp10(), kFrame); }
+void Gray10ToBgraFrame(benchmark::State& s) { ToBgra(s, Gray10(), kFrame); }
 void SwscaleYuv420pToBgra(benchmark::State& s) { Swscale(s, Yuv420p(), true); }
 void SwscaleBgraToYuv420p(benchmark::State& s) { Swscale(s, Yuv420p(), false); }
 void SwscaleYuv422p10ToBgra(benchmark::State& s) { Swscale(s, Yuv422p10(), true); }
@@ -151,6 +171,8 @@ BENCHMARK(Yuv422p10ToBgraFrame)->Unit(benchmark::kMillisecond);
 BENCHMARK(SwscaleYuv422p10ToBgra)->Unit(benchmark::kMillisecond);
 BENCHMARK(Yuv422p10FromBgraFrame)->Unit(benchmark::kMillisecond);
 BENCHMARK(SwscaleBgraToYuv422p10)->Unit(benchmark::kMillisecond);
+BENCHMARK(Gbrp10ToBgraFrame)->Unit(benchmark::kMillisecond);
+BENCHMARK(Gray10ToBgraFrame)->Unit(benchmark::kMillisecond);
 
 // Whole-frame conversions set against swscale doing the same.
 struct Pairing {

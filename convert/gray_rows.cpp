@@ -3,11 +3,12 @@
 #include <algorithm>
 
 #include "convert/conversion_kernels.h"
+#include "convert/depth_clamp.h"
 #include "convert/row_access.h"
 
 namespace {
 
-template <typename Sample>
+template <typename Sample, ClampedLoad kLoad>
 void GrayToBgra(const ConversionPlan& plan, const std::uint8_t* const planes[4],
                 const int linesizes[4], PictureRect rect, std::uint8_t* out,
                 std::ptrdiff_t outStride) {
@@ -15,13 +16,14 @@ void GrayToBgra(const ConversionPlan& plan, const std::uint8_t* const planes[4],
     const std::uint8_t* alphaToEight = plan.componentToEightBits.data();
     const int step = plan.layout.lumaStep;
     const bool hasAlpha = plan.layout.hasAlpha;
+    const std::uint16_t maximum = DepthMaximum(plan.layout.depth);
     for (int row = 0; row < rect.height; ++row) {
         const std::uint8_t* sourceRow = RowOf(planes[0], linesizes[0], rect.y + row);
         std::uint8_t* outRow = out + static_cast<std::ptrdiff_t>(row) * outStride;
         for (int first = rect.x; first < rect.right(); first += kKernelChunk) {
             const int count = std::min(kKernelChunk, rect.right() - first);
             Sample samples[kKernelChunk * 2];
-            LoadSamples(sourceRow, first * step, count * step, samples);
+            LoadWithinDepth<kLoad>(sourceRow, first * step, count * step, maximum, samples);
             std::uint32_t pixels[kKernelChunk];
             for (int i = 0; i < count; ++i) {
                 const std::uint32_t gray = grayToEight[samples[i * step]];
@@ -76,8 +78,12 @@ void BgraToGray(const ConversionPlan& plan, const std::uint8_t* pixels, std::ptr
 
 }  // namespace
 
-ToBgraKernel SelectGrayToBgra(const ConversionPlan& plan) {
-    return plan.layout.bytesPerSample == 1 ? &GrayToBgra<std::uint8_t> : &GrayToBgra<std::uint16_t>;
+ToBgraKernel SelectGrayToBgra(const ConversionPlan& plan, KernelChoice choice) {
+    if (plan.layout.bytesPerSample == 1) {
+        return &GrayToBgra<std::uint8_t, &LoadClampedPlain>;
+    }
+    return choice == KernelChoice::Fastest ? &GrayToBgra<std::uint16_t, &LoadClampedSse2>
+                                           : &GrayToBgra<std::uint16_t, &LoadClampedPlain>;
 }
 
 FromBgraKernel SelectBgraToGray(const ConversionPlan& plan) {

@@ -29,23 +29,9 @@ PictureConverter::PictureConverter(AVPixelFormat format, AVColorSpace colorspace
                                    AVColorRange range, AVChromaLocation location, int frameWidth,
                                    int frameHeight)
     : format_(format),
-      plan_(BuildConversionPlan(format, colorspace, range, location, frameWidth, frameHeight)) {
-    switch (plan_.layout.family) {
-        case LayoutFamily::PlanarYuv:
-            toBgra_ = SelectYuvToBgra(plan_, KernelChoice::Fastest);
-            fromBgra_ = SelectBgraToYuv(plan_, KernelChoice::Fastest);
-            break;
-        case LayoutFamily::Gray:
-            toBgra_ = SelectGrayToBgra(plan_);
-            fromBgra_ = SelectBgraToGray(plan_);
-            break;
-        case LayoutFamily::PlanarGbr:
-        case LayoutFamily::PackedRgb:
-            toBgra_ = SelectRgbToBgra(plan_);
-            fromBgra_ = SelectBgraToRgb(plan_);
-            break;
-    }
-}
+      plan_(BuildConversionPlan(format, colorspace, range, location, frameWidth, frameHeight)),
+      toBgra_(SelectToBgra(plan_, KernelChoice::Fastest)),
+      fromBgra_(SelectFromBgra(plan_, KernelChoice::Fastest)) {}
 
 PictureRect PictureConverter::AlignToChromaGrid(PictureRect rect) const {
     const int left = std::clamp(rect.x, 0, plan_.width);

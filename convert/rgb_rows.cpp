@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "convert/conversion_kernels.h"
+#include "convert/depth_clamp.h"
 #include "convert/row_access.h"
 
 namespace {
@@ -10,23 +11,28 @@ namespace {
 // Plane order of the planar R'G'B' formats.
 constexpr int kGreenPlane = 0, kBluePlane = 1, kRedPlane = 2, kAlphaPlane = 3;
 
-template <typename Sample>
+template <typename Sample, ClampedLoad kLoad>
 void GbrToBgra(const ConversionPlan& plan, const std::uint8_t* const planes[4],
                const int linesizes[4], PictureRect rect, std::uint8_t* out,
                std::ptrdiff_t outStride) {
     const std::uint8_t* toEight = plan.componentToEightBits.data();
     const bool hasAlpha = plan.layout.hasAlpha;
+    const std::uint16_t maximum = DepthMaximum(plan.layout.depth);
     for (int row = 0; row < rect.height; ++row) {
         const int y = rect.y + row;
         std::uint8_t* outRow = out + static_cast<std::ptrdiff_t>(row) * outStride;
         for (int first = rect.x; first < rect.right(); first += kKernelChunk) {
             const int count = std::min(kKernelChunk, rect.right() - first);
             Sample green[kKernelChunk], blue[kKernelChunk], red[kKernelChunk], alpha[kKernelChunk];
-            LoadSamples(RowOf(planes[kGreenPlane], linesizes[kGreenPlane], y), first, count, green);
-            LoadSamples(RowOf(planes[kBluePlane], linesizes[kBluePlane], y), first, count, blue);
-            LoadSamples(RowOf(planes[kRedPlane], linesizes[kRedPlane], y), first, count, red);
+            LoadWithinDepth<kLoad>(RowOf(planes[kGreenPlane], linesizes[kGreenPlane], y), first,
+                                   count, maximum, green);
+            LoadWithinDepth<kLoad>(RowOf(planes[kBluePlane], linesizes[kBluePlane], y), first,
+                                   count, maximum, blue);
+            LoadWithinDepth<kLoad>(RowOf(planes[kRedPlane], linesizes[kRedPlane], y), first,
+                                   count, maximum, red);
             if (hasAlpha) {
-                LoadSamples(RowOf(planes[kAlphaPlane], linesizes[kAlphaPlane], y), first, count, alpha);
+                LoadWithinDepth<kLoad>(RowOf(planes[kAlphaPlane], linesizes[kAlphaPlane], y),
+                                       first, count, maximum, alpha);
             }
             std::uint32_t pixels[kKernelChunk];
             for (int i = 0; i < count; ++i) {
@@ -124,11 +130,15 @@ void BgraToPacked(const ConversionPlan& plan, const std::uint8_t* pixels, std::p
 
 }  // namespace
 
-ToBgraKernel SelectRgbToBgra(const ConversionPlan& plan) {
+ToBgraKernel SelectRgbToBgra(const ConversionPlan& plan, KernelChoice choice) {
     if (plan.layout.family == LayoutFamily::PackedRgb) {
         return &PackedToBgra;
     }
-    return plan.layout.bytesPerSample == 1 ? &GbrToBgra<std::uint8_t> : &GbrToBgra<std::uint16_t>;
+    if (plan.layout.bytesPerSample == 1) {
+        return &GbrToBgra<std::uint8_t, &LoadClampedPlain>;
+    }
+    return choice == KernelChoice::Fastest ? &GbrToBgra<std::uint16_t, &LoadClampedSse2>
+                                           : &GbrToBgra<std::uint16_t, &LoadClampedPlain>;
 }
 
 FromBgraKernel SelectBgraToRgb(const ConversionPlan& plan) {

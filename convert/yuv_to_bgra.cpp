@@ -4,6 +4,7 @@
 #include <type_traits>
 
 #include "convert/conversion_kernels.h"
+#include "convert/depth_clamp.h"
 #include "convert/lane_rows.h"
 #include "convert/row_access.h"
 
@@ -14,18 +15,18 @@ constexpr int kSpareColumns = 2;
 
 // One chroma plane's row interpolated vertically, for the chroma columns
 // firstColumn .. firstColumn + columns - 1; columns outside the plane repeat
-// its edge samples.
-template <typename Sample, typename Value>
+// its edge samples. Samples above `maximum` count as it.
+template <typename Sample, ClampedLoad kLoad, typename Value>
 void BlendRows(const std::uint8_t* rowFirst, const std::uint8_t* rowSecond, int weightFirst,
                int weightSecond, int firstColumn, int columns, int planeColumns,
-               Value* blended) {
+               std::uint16_t maximum, Value* blended) {
     const int inside = std::max(firstColumn, 0);
     const int insideEnd = std::min(firstColumn + columns, planeColumns);
     const int count = insideEnd - inside;
     Sample first[kKernelChunk + kSpareColumns];
     Sample second[kKernelChunk + kSpareColumns];
-    LoadSamples(rowFirst, inside, count, first);
-    LoadSamples(rowSecond, inside, count, second);
+    LoadWithinDepth<kLoad>(rowFirst, inside, count, maximum, first);
+    LoadWithinDepth<kLoad>(rowSecond, inside, count, maximum, second);
     Value* target = blended + (inside - firstColumn);
     if constexpr (std::is_same_v<Value, std::int16_t>) {
         BlendRowsSse2(first, second, weightFirst, weightSecond, count, target);
@@ -81,7 +82,7 @@ inline std::uint32_t ToEightBits(Acc value, int shift) {
     return static_cast<std::uint32_t>(std::min<Acc>(std::max<Acc>(shifted, 0), 255));
 }
 
-template <typename Sample, int kShiftX>
+template <typename Sample, int kShiftX, ClampedLoad kLoad>
 void YuvToBgraWide(const ConversionPlan& plan, const std::uint8_t* const planes[4],
                const int linesizes[4], PictureRect rect, std::uint8_t* out,
                std::ptrdiff_t outStride) {
@@ -95,6 +96,7 @@ void YuvToBgraWide(const ConversionPlan& plan, const std::uint8_t* const planes[
     const Acc blueBias = static_cast<Acc>(c.blueBias);
     const bool hasAlpha = plan.layout.hasAlpha;
     const std::uint8_t* alphaTable = plan.componentToEightBits.data();
+    const std::uint16_t maximum = DepthMaximum(plan.layout.depth);
     const int alignedStart = rect.x & ~(kStep - 1);
 
     for (int row = 0; row < rect.height; ++row) {
@@ -113,10 +115,12 @@ void YuvToBgraWide(const ConversionPlan& plan, const std::uint8_t* const planes[
             const int blocks = ((chunkEnd - 1) >> kShiftX) - firstBlock + 1;
             std::int32_t blendedCb[kKernelChunk + kSpareColumns];
             std::int32_t blendedCr[kKernelChunk + kSpareColumns];
-            BlendRows<Sample>(cbFirst, cbSecond, rowTap.weightFirst, rowTap.weightSecond,
-                              firstBlock - 1, blocks + kSpareColumns, plan.chromaWidth, blendedCb);
-            BlendRows<Sample>(crFirst, crSecond, rowTap.weightFirst, rowTap.weightSecond,
-                              firstBlock - 1, blocks + kSpareColumns, plan.chromaWidth, blendedCr);
+            BlendRows<Sample, kLoad>(cbFirst, cbSecond, rowTap.weightFirst, rowTap.weightSecond,
+                                     firstBlock - 1, blocks + kSpareColumns, plan.chromaWidth,
+                                     maximum, blendedCb);
+            BlendRows<Sample, kLoad>(crFirst, crSecond, rowTap.weightFirst, rowTap.weightSecond,
+                                     firstBlock - 1, blocks + kSpareColumns, plan.chromaWidth,
+                                     maximum, blendedCr);
             std::int32_t cbLine[kKernelChunk];
             std::int32_t crLine[kKernelChunk];
             SpreadColumns<kShiftX>(blendedCb, plan.horizontalTaps.data(), blocks, 0, cbLine);
@@ -127,7 +131,7 @@ void YuvToBgraWide(const ConversionPlan& plan, const std::uint8_t* const planes[
             const std::int32_t* cb = cbLine + (first - chunkStart);
             const std::int32_t* cr = crLine + (first - chunkStart);
             Sample lumaSamples[kKernelChunk];
-            LoadSamples(lumaRow, first, count, lumaSamples);
+            LoadWithinDepth<kLoad>(lumaRow, first, count, maximum, lumaSamples);
             std::uint32_t pixels[kKernelChunk];
             for (int i = 0; i < count; ++i) {
                 const Acc lumaTerm = luma * static_cast<Acc>(lumaSamples[i]);
@@ -141,7 +145,8 @@ void YuvToBgraWide(const ConversionPlan& plan, const std::uint8_t* const planes[
             }
             if (hasAlpha) {
                 Sample alpha[kKernelChunk];
-                LoadSamples(RowOf(planes[3], linesizes[3], y), first, count, alpha);
+                LoadWithinDepth<kLoad>(RowOf(planes[3], linesizes[3], y), first, count, maximum,
+                                       alpha);
                 for (int i = 0; i < count; ++i) {
                     pixels[i] = (pixels[i] & kColorBits) |
                                 static_cast<std::uint32_t>(alphaTable[alpha[i]]) << kAlphaShift;
@@ -154,6 +159,7 @@ void YuvToBgraWide(const ConversionPlan& plan, const std::uint8_t* const planes[
 
 // The same conversion in 16-bit lanes (streams whose plan allows them):
 // luma and interpolated chroma widened to 14 bits, then the SIMD matrix row.
+// Samples are clamped to the depth first, so that the lanes never overflow.
 template <typename Sample, int kShiftX>
 void YuvToBgraLanes(const ConversionPlan& plan, const std::uint8_t* const planes[4],
                     const int linesizes[4], PictureRect rect, std::uint8_t* out,
@@ -164,6 +170,7 @@ void YuvToBgraLanes(const ConversionPlan& plan, const std::uint8_t* const planes
     const int chromaShift = plan.toRgb.chromaInputShift;
     const bool hasAlpha = plan.layout.hasAlpha;
     const std::uint8_t* alphaTable = plan.componentToEightBits.data();
+    const std::uint16_t maximum = DepthMaximum(plan.layout.depth);
     const int alignedStart = rect.x & ~(kStep - 1);
 
     for (int row = 0; row < rect.height; ++row) {
@@ -182,10 +189,14 @@ void YuvToBgraLanes(const ConversionPlan& plan, const std::uint8_t* const planes
             const int blocks = ((chunkEnd - 1) >> kShiftX) - firstBlock + 1;
             std::int16_t blendedCb[kKernelChunk + kSpareColumns];
             std::int16_t blendedCr[kKernelChunk + kSpareColumns];
-            BlendRows<Sample>(cbFirst, cbSecond, rowTap.weightFirst, rowTap.weightSecond,
-                              firstBlock - 1, blocks + kSpareColumns, plan.chromaWidth, blendedCb);
-            BlendRows<Sample>(crFirst, crSecond, rowTap.weightFirst, rowTap.weightSecond,
-                              firstBlock - 1, blocks + kSpareColumns, plan.chromaWidth, blendedCr);
+            BlendRows<Sample, &LoadClampedSse2>(cbFirst, cbSecond, rowTap.weightFirst,
+                                                rowTap.weightSecond, firstBlock - 1,
+                                                blocks + kSpareColumns, plan.chromaWidth, maximum,
+                                                blendedCb);
+            BlendRows<Sample, &LoadClampedSse2>(crFirst, crSecond, rowTap.weightFirst,
+                                                rowTap.weightSecond, firstBlock - 1,
+                                                blocks + kSpareColumns, plan.chromaWidth, maximum,
+                                                blendedCr);
             std::int16_t cbLine[kKernelChunk];
             std::int16_t crLine[kKernelChunk];
             if constexpr (kShiftX == 1) {
@@ -201,7 +212,7 @@ void YuvToBgraLanes(const ConversionPlan& plan, const std::uint8_t* const planes
             const int first = std::max(chunkStart, rect.x);
             const int count = chunkEnd - first;
             Sample lumaSamples[kKernelChunk];
-            LoadSamples(lumaRow, first, count, lumaSamples);
+            LoadWithinDepth<&LoadClampedSse2>(lumaRow, first, count, maximum, lumaSamples);
             std::int16_t luma[kKernelChunk];
             for (int i = 0; i < count; ++i) {
                 luma[i] = static_cast<std::int16_t>(lumaSamples[i] << lumaShift);
@@ -211,7 +222,8 @@ void YuvToBgraLanes(const ConversionPlan& plan, const std::uint8_t* const planes
                              count, lanes, target);
             if (hasAlpha) {
                 Sample alpha[kKernelChunk];
-                LoadSamples(RowOf(planes[3], linesizes[3], y), first, count, alpha);
+                LoadWithinDepth<&LoadClampedSse2>(RowOf(planes[3], linesizes[3], y), first, count,
+                                                  maximum, alpha);
                 for (int i = 0; i < count; ++i) {
                     target[4 * i + 3] = alphaTable[alpha[i]];
                 }
@@ -229,12 +241,12 @@ ToBgraKernel SelectLanesForShift(int shiftX) {
     }
 }
 
-template <typename Sample>
+template <typename Sample, ClampedLoad kLoad>
 ToBgraKernel SelectWideForShift(int shiftX) {
     switch (shiftX) {
-        case 0: return &YuvToBgraWide<Sample, 0>;
-        case 1: return &YuvToBgraWide<Sample, 1>;
-        default: return &YuvToBgraWide<Sample, 2>;
+        case 0: return &YuvToBgraWide<Sample, 0, kLoad>;
+        case 1: return &YuvToBgraWide<Sample, 1, kLoad>;
+        default: return &YuvToBgraWide<Sample, 2, kLoad>;
     }
 }
 
@@ -246,6 +258,10 @@ ToBgraKernel SelectYuvToBgra(const ConversionPlan& plan, KernelChoice choice) {
         return plan.layout.bytesPerSample == 1 ? SelectLanesForShift<std::uint8_t>(shiftX)
                                                : SelectLanesForShift<std::uint16_t>(shiftX);
     }
-    return plan.layout.bytesPerSample == 1 ? SelectWideForShift<std::uint8_t>(shiftX)
-                                           : SelectWideForShift<std::uint16_t>(shiftX);
+    if (plan.layout.bytesPerSample == 1) {
+        return SelectWideForShift<std::uint8_t, &LoadClampedPlain>(shiftX);
+    }
+    return choice == KernelChoice::Fastest
+               ? SelectWideForShift<std::uint16_t, &LoadClampedSse2>(shiftX)
+               : SelectWideForShift<std::uint16_t, &LoadClampedPlain>(shiftX);
 }

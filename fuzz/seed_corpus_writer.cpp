@@ -12,6 +12,10 @@
 #include <string>
 #include <vector>
 
+extern "C" {
+#include <libavutil/pixfmt.h>
+}
+
 namespace {
 
 class Seed {
@@ -185,6 +189,49 @@ int main(int argc, char** argv) {
             ok &= Write(preview, "drag-move" + std::to_string(move) + "-aspect" +
                                      std::to_string(aspect), seed);
         }
+    }
+    // The picture converter: format, matrix, range and siting indexes, frame
+    // size, each plane's padding and orientation, the rectangle, the output's
+    // gap and orientation, the kind of words, the step (0 to BGRA, 1 and
+    // back, 2 refusals), the write-back's choices, then the sample bytes.
+    const std::string converter = root + "/picture_converter";
+    struct ConverterSeed {
+        const char* name;
+        AVPixelFormat format;
+        int planes, location, width, height;
+        int x, y, rectWidth, rectHeight;
+        int bottomUp, words, step;
+        std::uint8_t fill;  // 0: a ramp instead of one repeated byte
+    };
+    const ConverterSeed converterSeeds[] = {
+        {"gbrp10-all-ones", AV_PIX_FMT_GBRP10LE, 3, 0, 32, 24, 0, 0, 8, 8, 0, 0, 0, 0xFF},
+        {"gray10-all-ones", AV_PIX_FMT_GRAY10LE, 1, 0, 32, 24, 0, 0, 8, 8, 0, 0, 0, 0xFF},
+        {"yuv420p10-all-ones-back", AV_PIX_FMT_YUV420P10LE, 3, 1, 32, 24, 3, 1, 8, 8, 0, 0, 1, 0xFF},
+        {"yuva444p12-mixed-chunk-end", AV_PIX_FMT_YUVA444P12LE, 4, 2, 300, 5, 250, 1, 50, 3, 0, 2,
+         1, 0},
+        {"yuv422p16-any-refusals", AV_PIX_FMT_YUV422P16LE, 3, 1, 40, 6, 3, 1, 9, 4, 0, 0, 2, 0},
+        {"yuv411p-off-grid", AV_PIX_FMT_YUV411P, 3, 0, 37, 7, 5, 2, 6, 3, 0, 0, 2, 0},
+        {"yuv440p12-bottom-up", AV_PIX_FMT_YUV440P12LE, 3, 4, 20, 9, 1, 1, 17, 7, 1, 2, 1, 0},
+        {"ya8-back", AV_PIX_FMT_YA8, 1, 0, 9, 4, 1, 0, 7, 4, 0, 0, 1, 0},
+        {"rgb24-bottom-up-back", AV_PIX_FMT_RGB24, 1, 0, 13, 3, 2, 0, 11, 3, 1, 0, 1, 0},
+        {"gbrap16-within", AV_PIX_FMT_GBRAP16LE, 4, 0, 17, 3, 0, 0, 17, 3, 0, 1, 1, 0},
+    };
+    for (const ConverterSeed& s : converterSeeds) {
+        Seed seed;
+        seed.Raw(&s.format, 2);
+        seed.Between(0, 1).Between(0, 0).Between(0, s.location);
+        seed.Between(1, s.width).Between(1, s.height);
+        for (int p = 0; p < s.planes; ++p) {
+            seed.Between(0, 3 * p + 1).U8(s.bottomUp != 0 ? 4 : 1);
+        }
+        seed.Between(0, s.x).Between(0, s.y).Between(1, s.rectWidth).Between(1, s.rectHeight);
+        seed.Between(0, 1).U8(static_cast<std::uint8_t>(s.bottomUp)).Between(0, s.words)
+            .U8(static_cast<std::uint8_t>(s.step));
+        seed.U8(0).Between(1, 3).U32(7);
+        for (int i = 0; i < 96; ++i) {
+            seed.U8(s.fill != 0 ? s.fill : static_cast<std::uint8_t>(i * 11 + 3));
+        }
+        ok &= Write(converter, s.name, seed);
     }
     return ok ? 0 : 1;
 }

@@ -7,7 +7,9 @@
 #                           (scripts/test.sh): GoogleTest, Google Benchmark,
 #                           the ffmpeg program, the MinGW-w64 cross compiler,
 #                           32-bit Wine with Xvfb, and the tools that check
-#                           the manual page, the completions and the package
+#                           the manual page, the completions and the package,
+#                           and Slurm with munge for the one-machine cluster
+#                           that the segment test submits to
 set -euo pipefail
 
 profile=${1:-test}
@@ -15,6 +17,7 @@ profile=${1:-test}
 demo_packages=(
   build-essential cmake pkg-config
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
+  nlohmann-json3-dev
 )
 test_packages=(
   "${demo_packages[@]}"
@@ -23,6 +26,7 @@ test_packages=(
   wine wine32:i386 xvfb xauth imagemagick
   groff-base zsh file dpkg-dev
   clang-14 libclang-rt-14-dev time
+  slurm-wlm munge iproute2
 )
 
 case "$profile" in

@@ -42,6 +42,10 @@ int Dispatch(const CommandLine& line) {
         return RunDemo(line);
     case Command::Place:
         return RunPlace(line);
+    case Command::Segments:
+        return RunSegments(line);
+    case Command::Join:
+        return RunJoin(line);
     }
     return kExitFailure;
 }

@@ -208,4 +208,72 @@ TEST_F(HostileInputTest, EchoedPathsKeepTheErrorOnOneLine) {
     ExpectOneLineFailure(run, 1, "no\\nsuch\\rclip.avi'");
 }
 
+// Samples above the picture's depth (raw video stores any 16 bits) read as
+// the depth's maximum: a picture of all-ones words composites exactly as the
+// same picture clamped does, as the main and as the overlay.
+struct AboveDepthCase {
+    const char* name;
+    const char* pixelFormat;
+    int planes;  // each 32x24, two bytes a sample
+    int chromaDivisor;  // samples of the second and third planes per luma sample, as 1/n
+    bool asOverlay;
+};
+void PrintTo(const AboveDepthCase& test, std::ostream* out) { *out << test.name; }
+
+const AboveDepthCase kAboveDepthCases[] = {
+    {"PlanarRgbMain", "gbrp10le", 3, 1, false},
+    {"GreyMain", "gray10le", 1, 1, false},
+    {"YuvMain", "yuv420p10le", 3, 4, false},
+    {"PlanarRgbOverlay", "gbrp10le", 3, 1, true},
+    {"GreyOverlay", "gray10le", 1, 1, true},
+    {"YuvOverlay", "yuv420p10le", 3, 4, true},
+};
+
+class AboveDepth : public HostileInputTest,
+                   public testing::WithParamInterface<AboveDepthCase> {
+protected:
+    // A 32x24 clip of `format` whose every sample word is `word`.
+    std::string RawClip(const std::string& name, std::uint16_t word) {
+        const AboveDepthCase& test = GetParam();
+        constexpr int kSamples = 32 * 24;
+        const int words = kSamples + (test.planes - 1) * kSamples / test.chromaDivisor;
+        std::vector<std::uint8_t> bytes;
+        for (int index = 0; index < words; ++index) {
+            bytes.push_back(static_cast<std::uint8_t>(word & 0xFF));
+            bytes.push_back(static_cast<std::uint8_t>(word >> 8));
+        }
+        const std::string raw = out_ / (name + ".raw");
+        WriteFileBytes(raw, bytes);
+        const std::string clip = out_ / (name + ".nut");
+        RunFfmpeg(std::string("-f rawvideo -pixel_format ") + test.pixelFormat +
+                  " -video_size 32x24 -framerate 25 -i '" + raw + "' -c:v copy '" + clip + "'");
+        return clip;
+    }
+    std::vector<Picture> Composite(const std::string& clip, const std::string& png) {
+        const std::vector<std::string> arguments =
+            GetParam().asOverlay
+                ? std::vector<std::string>{"frame", Clip("main.mkv"), "--at", "0", "-o", png,
+                                           "--overlay", clip, "--mask", "0,0,w8,h8"}
+                : std::vector<std::string>{"frame", clip, "--at", "0", "-o", png, "--mask",
+                                           "0,0,w8,h8"};
+        const RunResult run = RunQuillmere(arguments);
+        EXPECT_EQ(run.exitCode, 0) << run.errorText;
+        return DecodeAll(png);
+    }
+};
+
+TEST_P(AboveDepth, ReadsAsTheDepthsMaximum) {
+    const std::vector<Picture> above = Composite(RawClip("above", 0xFFFF), out_ / "above.png");
+    const std::vector<Picture> clamped = Composite(RawClip("clamped", 0x03FF), out_ / "max.png");
+    ASSERT_EQ(above.size(), 1u);
+    ASSERT_EQ(clamped.size(), 1u);
+    std::string where;
+    EXPECT_TRUE(SameColors(above[0], clamped[0], where)) << where;
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, AboveDepth, testing::ValuesIn(kAboveDepthCases),
+                         [](const testing::TestParamInfo<AboveDepthCase>& info) {
+                             return info.param.name;
+                         });
+
 }  // namespace

@@ -231,6 +231,32 @@ TEST_F(UprightRun, KeptRotationIsCarriedAndUprightOutputHasNone) {
     EXPECT_EQ(ReadProperties(out_ / "f.png").height, kStoredWidth);
 }
 
+// Upright segments join into an upright whole: the join carries no display
+// matrix over, and its frames are the whole render's.
+TEST_F(UprightRun, SegmentsOfPhoneFootageJoinUpright) {
+    MakePhoneClip("yuv420p", 90);
+    const std::string main = out_ / "phone.mp4";
+    // Lossless H.264, which MP4 holds.
+    const std::vector<std::string> encoding = {"-q", "--codec", "h264", "--crf", "0",
+                                               "--preset", "ultrafast"};
+    ASSERT_EQ(Render(main, out_ / "whole.mp4", encoding).exitCode, 0);
+    std::vector<std::string> join{"join", "-o", out_ / "joined.mp4", "-q"};
+    for (const char* segment : {"0/2", "1/2"}) {
+        const std::string part = out_ / (std::string("part") + segment[0] + ".mp4");
+        std::vector<std::string> options = encoding;
+        options.insert(options.end(), {"--segment", segment});
+        const RunResult run = Render(main, part, options);
+        ASSERT_EQ(run.exitCode, 0) << run.errorText;
+        join.push_back(part);
+    }
+    const RunResult joined = RunQuillmere(join);
+    ASSERT_EQ(joined.exitCode, 0) << joined.errorText;
+    EXPECT_FALSE(HasDisplayMatrix(out_ / "joined.mp4"));
+    EXPECT_EQ(ReadProperties(out_ / "joined.mp4").width, kStoredHeight);
+    EXPECT_TRUE(RawFrames(out_ / "joined.mp4", "yuv420p", out_ / "joined.raw") ==
+                RawFrames(out_ / "whole.mp4", "yuv420p", out_ / "whole.raw"));
+}
+
 // Samples of a plane turned by a transpose and mirrors, worked out here.
 std::vector<std::uint8_t> Turned(const std::vector<std::uint8_t>& plane, int width, int height,
                                  bool mirrorX, bool mirrorY) {

@@ -20,9 +20,11 @@ enum CommandMask : unsigned {
     kFrame = 1u << 1,
     kDemo = 1u << 2,
     kPlace = 1u << 3,
+    kSegments = 1u << 5,
+    kJoin = 1u << 6,
     kCompositing = kRender | kFrame,
     kPlacing = kRender | kFrame | kPlace,
-    kAll = kRender | kFrame | kDemo,
+    kAll = kRender | kFrame | kDemo | kJoin,
     // Also stands alone, in place of a command: quillmere --help.
     kStandalone = 1u << 4,
 };
@@ -64,6 +66,7 @@ constexpr std::size_t kHelpWidth = 79;
 
 constexpr std::int64_t kInt32Min = INT32_MIN;
 constexpr std::int64_t kInt32Max = INT32_MAX;
+constexpr std::int64_t kUint32Max = UINT32_MAX;
 constexpr std::int64_t kPercentMax = 100;
 // More encoder threads than any encoder here makes use of.
 constexpr std::int64_t kMaxEncoderThreads = 1024;
@@ -134,9 +137,10 @@ const OptionRow kOptions[] = {
      [](CommandLine& line, const std::string&, const std::string&) {
          line.command = Command::Version;
      }},
-    {"--output", "-o", "PATH", kAll,
-     "output file (render, frame) or folder (demo, default demo-output); '-' writes the "
-     "render to standard output (with --format matroska or nut)",
+    {"--output", "-o", "PATH", kAll | kSegments,
+     "output file (render, frame, join; with segments --slurm the finished video) or folder "
+     "(demo, default demo-output); '-' writes the render to standard output (with --format "
+     "matroska or nut)",
      [](CommandLine& line, const std::string&, const std::string& value) {
          line.output = value;
      }},
@@ -346,18 +350,18 @@ const OptionRow kOptions[] = {
          line.pictureLimit.maxPixels = ParseInteger(option, value, 1, kInt32Max);
          line.pictureLimit.maxSide = line.pictureLimit.maxPixels;
      }},
-    {"--format", nullptr, "NAME", kRender,
+    {"--format", nullptr, "NAME", kRender | kJoin,
      "container by name instead of by extension; 'null' composites and discards",
      [](CommandLine& line, const std::string&, const std::string& value) {
          line.format = value;
      }},
-    {"--no-audio", nullptr, nullptr, kRender,
+    {"--no-audio", nullptr, nullptr, kRender | kJoin,
      "leave out the main video's audio (by default it is copied unchanged)",
      [](CommandLine& line, const std::string&, const std::string&) { line.noAudio = true; }},
-    {"--no-subtitles", nullptr, nullptr, kRender,
+    {"--no-subtitles", nullptr, nullptr, kRender | kJoin,
      "leave out the main video's subtitles (by default they are copied unchanged)",
      [](CommandLine& line, const std::string&, const std::string&) { line.noSubtitles = true; }},
-    {"--video-stream", nullptr, "N", kPlacing,
+    {"--video-stream", nullptr, "N", kPlacing | kSegments,
      "composite the main video's video stream N, counted from 0 (default: the one the file "
      "marks as default, else the first)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
@@ -395,6 +399,37 @@ const OptionRow kOptions[] = {
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.encoding.options.push_back(ParseKeyValue(option, value));
      }},
+    {"--segment", nullptr, "K/N", kRender,
+     "render only segment K (from 0) of N into OUT: the frames 'quillmere segments MAIN N' "
+     "lists for it, with the filter's state a whole render has there; join the segments "
+     "with 'quillmere join'",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.segment = ParseSegmentChoice(value, option);
+     }},
+    {"--seed", nullptr, "N", kCompositing,
+     "seed the random shadow styles with N (0-4294967295) so that a run repeats exactly "
+     "(default: the clock; with --segment, the job's fingerprint)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.seed = static_cast<std::uint32_t>(ParseInteger(option, value, 0, kUint32Max));
+     }},
+    {"--json", nullptr, nullptr, kSegments, "print the segments as JSON, for schedulers",
+     [](CommandLine& line, const std::string&, const std::string&) { line.json = true; }},
+    {"--slurm", nullptr, nullptr, kSegments,
+     "print a shell script that submits the segments to Slurm as a job array and the join "
+     "as a job depending on it; needs -o OUT, and the render options follow '--'",
+     [](CommandLine& line, const std::string&, const std::string&) { line.slurm = true; }},
+    {"--parts", nullptr, "DIR", kSegments | kJoin,
+     "the folder of the segments: join takes every segment file in it; segments --slurm "
+     "writes them there (default OUT.parts)",
+     [](CommandLine& line, const std::string&, const std::string& value) {
+         line.partsFolder = value;
+     }},
+    {"--main", nullptr, "MAIN", kJoin,
+     "take the audio, subtitles, chapters and metadata from MAIN (default: the main video "
+     "the segments name)",
+     [](CommandLine& line, const std::string&, const std::string& value) {
+         line.mainOverride = value;
+     }},
     {"--rgb-output", nullptr, nullptr, kCompositing,
      "convert the whole main picture to the filter's 8-bit RGB and write exactly what the "
      "filter made (by default only the overlay's area is converted and the rest of the "
@@ -402,7 +437,7 @@ const OptionRow kOptions[] = {
      [](CommandLine& line, const std::string&, const std::string&) {
          line.filterPixels = true;
      }},
-    {"--quiet", "-q", nullptr, kAll | kPlace,
+    {"--quiet", "-q", nullptr, kAll | kPlace | kSegments,
      "nothing on standard error but errors: no progress display, no notes on what the "
      "output could not keep or how the command line was read, no closing summary line",
      [](CommandLine& line, const std::string&, const std::string&) { line.quiet = true; }},
@@ -425,10 +460,12 @@ struct CommandRow {
     const char* name;
     Command command;
     unsigned mask;
-    int positionals;       // how many input files it takes
+    int positionals;       // how many input files it takes (kAnyNumber: any)
     const char* synopsis;  // what follows the command's name
     const char* summary;
 };
+
+constexpr int kAnyNumber = -1;
 
 const CommandRow kCommands[] = {
     {"render", Command::Render, kRender, 1, "MAIN -o OUT [options]",
@@ -441,6 +478,12 @@ const CommandRow kCommands[] = {
      "MAIN [--overlay FILE] [--position ANCHOR] [--margin N] [--size WxH]",
      "print the mask a placement gives on MAIN and the plug-in host's script line "
      "Config(l,t,r,b) for it"},
+    {"segments", Command::Segments, kSegments, 2, "MAIN N [--json | --slurm -o OUT -- options]",
+     "print where a render of MAIN cut into N segments is cut (index, first and last frame, "
+     "start and end time); --slurm prints a Slurm job script for the whole job"},
+    {"join", Command::Join, kJoin, kAnyNumber, "PARTS... | --parts DIR -o OUT [options]",
+     "stitch the segments of one render into OUT without re-encoding, with the main video's "
+     "audio, subtitles, chapters and metadata; refuses a set that is incomplete or mixed"},
 };
 
 // What the help and the manual page say before the options.
@@ -520,12 +563,19 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
     bool optionsEnded = false;
     for (int index = 2; index < argc; ++index) {
         std::string argument = argv[index];
+        if (optionsEnded && line.command == Command::Segments) {
+            line.renderArguments.push_back(argument);
+            continue;
+        }
         if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
-            if (++positionals > command->positionals) {
+            if (command->positionals != kAnyNumber && ++positionals > command->positionals) {
                 throw UsageError("unexpected argument " + Quoted(argument) + " for " +
                                  command->name);
             }
-            line.input = argument;
+            if (line.inputs.empty()) {
+                line.input = argument;
+            }
+            line.inputs.push_back(argument);
             continue;
         }
         if (argument == "--") {
@@ -565,8 +615,38 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
         }
     }
 
-    if (positionals < command->positionals) {
-        throw UsageError(std::string(command->name) + " needs the main video (MAIN)");
+    if (command->positionals != kAnyNumber && positionals < command->positionals) {
+        throw UsageError(std::string(command->name) +
+                         (line.command == Command::Segments && positionals == 1
+                              ? " needs the number of segments (N)"
+                              : " needs the main video (MAIN)"));
+    }
+    if (line.command == Command::Segments) {
+        line.segment = SegmentChoice{0, ParseSegmentCount(line.inputs[1])};
+        if (line.json && line.slurm) {
+            throw UsageError("--json and --slurm print different things; give one of them");
+        }
+        if (line.slurm && line.output.empty()) {
+            throw UsageError("segments --slurm needs the finished video (-o OUT)");
+        }
+        if (!line.slurm && (!line.renderArguments.empty() || !line.output.empty())) {
+            throw UsageError("-o and the render options after '--' are for --slurm");
+        }
+    }
+    if (line.command == Command::Join) {
+        if (line.inputs.empty() && line.partsFolder.empty()) {
+            throw UsageError("join needs the segments (PARTS... or --parts DIR)");
+        }
+        if (line.output.empty()) {
+            throw UsageError("join needs an output file (-o OUT)");
+        }
+        if (line.output == kStandardOutputName) {
+            throw UsageError("join writes a file; standard output (-o -) is for render");
+        }
+    }
+    if (line.segment && line.command == Command::Render &&
+        (line.output == kStandardOutputName || line.format == kNullFormat)) {
+        throw UsageError("--segment writes its segment into a file (-o OUT)");
     }
     if (line.command == Command::Render && line.output.empty() && line.format != kNullFormat) {
         throw UsageError("render needs an output file (-o OUT)");

@@ -11,11 +11,12 @@
 #include "apps/quillmere/run/overwrite_check.h"
 #include "apps/quillmere/plan/frame_time.h"
 #include "apps/quillmere/plan/placement.h"
+#include "apps/quillmere/plan/segments.h"
 #include "filter/filter_data.h"
 #include "source/ffmpeg_video_stream.h"
 #include "source/picture_limits.h"
 
-enum class Command { Help, Version, Render, Frame, Demo, Place };
+enum class Command { Help, Version, Render, Frame, Demo, Place, Segments, Join };
 
 // How overlay frames are matched to main frames.
 enum class OverlayTiming {
@@ -73,6 +74,16 @@ struct CommandLine {
     // --keep-rotation: work on the pictures as stored and keep their display
     // matrices, instead of turning them upright as players show them.
     bool keepRotation = false;
+    // --segment K/N: only segment K of N (render); segments: N from its second argument.
+    std::optional<SegmentChoice> segment;
+    std::optional<std::uint32_t> seed;  // --seed: the random shadow styles' seed
+    bool json = false;                  // segments --json
+    bool slurm = false;                 // segments --slurm
+    std::vector<std::string> inputs;    // every file named on the line (join: the segments)
+    std::string partsFolder;            // join --parts, segments --parts: the segments' folder
+    std::string mainOverride;           // join --main
+    // segments --slurm: what follows '--', the options each segment's render takes.
+    std::vector<std::string> renderArguments;
 
     CommandLine();
 };

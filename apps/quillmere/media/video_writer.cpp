@@ -178,6 +178,9 @@ void VideoWriter::CarryOver(const CarriedOver& carried, const VideoFormat& video
         return;
     }
     CopyTags(&muxer_->metadata, carried.container->metadata);
+    if (!carried.chapters) {
+        return;
+    }
     // Chapters keep their times relative to the first frame.
     const double start = static_cast<double>(video.startTime) * av_q2d(video.timeBase);
     for (unsigned index = 0; index < carried.container->nb_chapters; ++index) {
@@ -202,55 +205,24 @@ void VideoWriter::CarryOver(const CarriedOver& carried, const VideoFormat& video
     }
 }
 
-VideoWriter::VideoWriter(const std::string& path, const std::string& displayName,
-                         const OutputFormat& format, const VideoFormat& video,
-                         const CarriedOver& carried, const StreamPassthrough& passthrough,
-                         NoticeHandler notice, const EncoderRequest& encoding)
-    : displayName_(displayName),
-      videoStartSeconds_(passthrough.videoStartSeconds),
-      notice_(notice),
-      video_(video) {
-    const std::string failure = "cannot write " + Quoted(displayName) + ": ";
+void VideoWriter::OpenMuxer(const std::string& path, const OutputFormat& format) {
     AVFormatContext* muxer = nullptr;
-    int error = avformat_alloc_output_context2(&muxer, nullptr, format.muxer, path.c_str());
+    const int error = avformat_alloc_output_context2(&muxer, nullptr, format.muxer, path.c_str());
     if (error < 0 || muxer == nullptr) {
-        throw RunnerError(failure + AvErrorText(error));
+        throw RunnerError("cannot write " + Quoted(displayName_) + ": " + AvErrorText(error));
     }
     muxer_.reset(muxer);
-    const AVCodec* codec = &ChooseEncoder(format, encoding);
-    encoder_.reset(avcodec_alloc_context3(codec));
-    if (!encoder_) {
-        throw RunnerError("out of memory");
-    }
-    ChooseEncoderPicture(*codec, video);
     // AVI holds frames at a constant rate; other containers keep each
     // frame's own time, so a variable rate stays variable.
     renumber_ = std::strcmp(format.muxer, "avi") == 0;
-    encoder_->time_base = renumber_ ? av_inv_q(video.frameRate) : video.timeBase;
-    encoder_->framerate = video.frameRate;
-    ConfigureEncoder(*encoder_, *codec, encoding);
-    if (muxer_->oformat->flags & AVFMT_GLOBALHEADER) {
-        encoder_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    }
-    error = avcodec_open2(encoder_.get(), codec, nullptr);
-    if (error < 0) {
-        throw RunnerError(failure + "the " + codec->name + " encoder refused " +
-                          std::to_string(encoder_->width) + "x" +
-                          std::to_string(encoder_->height) + " " +
-                          PixelFormatName(encoder_->pix_fmt) + ": " + AvErrorText(error));
-    }
-    stream_ = avformat_new_stream(muxer_.get(), nullptr);
-    if (stream_ == nullptr) {
-        throw RunnerError("out of memory");
-    }
-    stream_->time_base = encoder_->time_base;
-    stream_->avg_frame_rate = video.frameRate;
-    avcodec_parameters_from_context(stream_->codecpar, encoder_.get());
-    CarryOver(carried, video);
+}
+
+void VideoWriter::CopyStreams(const StreamPassthrough& passthrough, const OutputFormat& format) {
     for (const AVStream* input : passthrough.streams) {
         const AVCodecID inputCodec = input->codecpar->codec_id;
         if (avformat_query_codec(muxer_->oformat, inputCodec, FF_COMPLIANCE_NORMAL) == 0) {
-            throw RunnerError(failure + "the " + format.extension + " container cannot hold the " +
+            throw RunnerError("cannot write " + Quoted(displayName_) + ": the " +
+                              format.extension + " container cannot hold the " +
                               avcodec_get_name(inputCodec) + " " + KindOf(*input) +
                               " of the main video (use .mkv, or " + LeaveOutOptionFor(*input) +
                               " to leave them out)");
@@ -266,13 +238,26 @@ VideoWriter::VideoWriter(const std::string& path, const std::string& displayName
         CopyTags(&output->metadata, input->metadata);
         copied_.push_back(CopiedStream{output, input->time_base, 0});
     }
+}
+
+void VideoWriter::WriteHeader(const std::string& path, const CarriedOver& carried) {
+    const std::string failure = "cannot write " + Quoted(displayName_) + ": ";
+    for (const auto& tag : carried.fileTags) {
+        av_dict_set(&muxer_->metadata, tag.first.c_str(), tag.second.c_str(), 0);
+    }
     if (!(muxer_->oformat->flags & AVFMT_NOFILE)) {
-        error = avio_open(&muxer_->pb, path.c_str(), AVIO_FLAG_WRITE);
+        const int error = avio_open(&muxer_->pb, path.c_str(), AVIO_FLAG_WRITE);
         if (error < 0) {
             throw RunnerError(failure + AvErrorText(error));
         }
     }
-    error = avformat_write_header(muxer_.get(), nullptr);
+    AVDictionary* options = nullptr;
+    // MP4 and QuickTime keep only the tags they have boxes for, unless asked.
+    if (!carried.fileTags.empty()) {
+        av_dict_set(&options, "movflags", "use_metadata_tags", 0);
+    }
+    const int error = avformat_write_header(muxer_.get(), &options);
+    av_dict_free(&options);
     if (error < 0) {
         throw RunnerError(failure + AvErrorText(error));
     }
@@ -282,8 +267,86 @@ VideoWriter::VideoWriter(const std::string& path, const std::string& displayName
         stream.startOffset = static_cast<std::int64_t>(
             videoStartSeconds_ / av_q2d(stream.output->time_base) + 0.5);
     }
-    frame_ = NewFrame();
     packet_ = NewPacket();
+}
+
+VideoWriter::VideoWriter(const std::string& path, const std::string& displayName,
+                         const OutputFormat& format, const VideoFormat& video,
+                         const CarriedOver& carried, const StreamPassthrough& passthrough,
+                         NoticeHandler notice, const EncoderRequest& encoding)
+    : displayName_(displayName),
+      videoStartSeconds_(passthrough.videoStartSeconds),
+      notice_(notice),
+      video_(video) {
+    OpenMuxer(path, format);
+    const AVCodec* codec = &ChooseEncoder(format, encoding);
+    encoder_.reset(avcodec_alloc_context3(codec));
+    if (!encoder_) {
+        throw RunnerError("out of memory");
+    }
+    ChooseEncoderPicture(*codec, video);
+    encoder_->time_base = renumber_ ? av_inv_q(video.frameRate) : video.timeBase;
+    encoder_->framerate = video.frameRate;
+    ConfigureEncoder(*encoder_, *codec, encoding);
+    if (muxer_->oformat->flags & AVFMT_GLOBALHEADER) {
+        encoder_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    }
+    const int error = avcodec_open2(encoder_.get(), codec, nullptr);
+    if (error < 0) {
+        throw RunnerError("cannot write " + Quoted(displayName) + ": the " + codec->name +
+                          " encoder refused " + std::to_string(encoder_->width) + "x" +
+                          std::to_string(encoder_->height) + " " +
+                          PixelFormatName(encoder_->pix_fmt) + ": " + AvErrorText(error));
+    }
+    stream_ = avformat_new_stream(muxer_.get(), nullptr);
+    if (stream_ == nullptr) {
+        throw RunnerError("out of memory");
+    }
+    stream_->time_base = encoder_->time_base;
+    stream_->avg_frame_rate = video.frameRate;
+    avcodec_parameters_from_context(stream_->codecpar, encoder_.get());
+    CarryOver(carried, video);
+    CopyStreams(passthrough, format);
+    WriteHeader(path, carried);
+    frame_ = NewFrame();
+}
+
+VideoWriter::VideoWriter(const std::string& path, const std::string& displayName,
+                         const OutputFormat& format, const AVCodecParameters& copied,
+                         AVRational copiedTimeBase, const VideoFormat& video,
+                         const CarriedOver& carried, const StreamPassthrough& passthrough,
+                         NoticeHandler notice)
+    : displayName_(displayName),
+      videoStartSeconds_(passthrough.videoStartSeconds),
+      notice_(notice),
+      video_(video) {
+    OpenMuxer(path, format);
+    if (avformat_query_codec(muxer_->oformat, copied.codec_id, FF_COMPLIANCE_NORMAL) == 0) {
+        throw RunnerError("cannot write " + Quoted(displayName) + ": the " + format.extension +
+                          " container cannot hold " + avcodec_get_name(copied.codec_id) +
+                          " video (render the segments with a codec it holds, e.g. --codec "
+                          "h264, or join into .mkv)");
+    }
+    stream_ = avformat_new_stream(muxer_.get(), nullptr);
+    if (stream_ == nullptr || avcodec_parameters_copy(stream_->codecpar, &copied) < 0) {
+        throw RunnerError("out of memory");
+    }
+    stream_->codecpar->codec_tag = 0;  // the container chooses its own tag
+    stream_->time_base = copiedTimeBase;
+    stream_->avg_frame_rate = video.frameRate;
+    CarryOver(carried, video);
+    CopyStreams(passthrough, format);
+    WriteHeader(path, carried);
+}
+
+void VideoWriter::WriteVideoPacket(AVPacket& packet, AVRational timeBase) {
+    av_packet_rescale_ts(&packet, timeBase, stream_->time_base);
+    packet.stream_index = stream_->index;
+    packet.pos = -1;
+    const int error = av_interleaved_write_frame(muxer_.get(), &packet);
+    if (error < 0) {
+        throw RunnerError("cannot write " + Quoted(displayName_) + ": " + AvErrorText(error));
+    }
 }
 
 void VideoWriter::Write(const AVFrame& frame) {
@@ -362,11 +425,15 @@ void VideoWriter::Finish() {
         return;
     }
     finished_ = true;
-    int error = avcodec_send_frame(encoder_.get(), nullptr);
-    if (error < 0 && error != AVERROR_EOF) {
-        throw RunnerError("cannot encode " + Quoted(displayName_) + ": " + AvErrorText(error));
+    int error = 0;
+    if (encoder_) {
+        error = avcodec_send_frame(encoder_.get(), nullptr);
+        if (error < 0 && error != AVERROR_EOF) {
+            throw RunnerError("cannot encode " + Quoted(displayName_) + ": " +
+                              AvErrorText(error));
+        }
+        Drain();
     }
-    Drain();
     error = av_write_trailer(muxer_.get());
     if (error < 0) {
         throw RunnerError("cannot write " + Quoted(displayName_) + ": " + AvErrorText(error));

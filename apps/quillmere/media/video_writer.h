@@ -25,6 +25,10 @@ struct StreamPassthrough {
 struct CarriedOver {
     const AVStream* stream = nullptr;
     const AVFormatContext* container = nullptr;
+    bool chapters = true;  // the container's chapters too (its tags always)
+    // Tags of our own for the file (a segment's job and frame range), kept
+    // in .mp4 and .mov as well.
+    std::vector<std::pair<std::string, std::string>> fileTags;
 };
 
 class VideoWriter {
@@ -43,8 +47,21 @@ public:
     VideoWriter(const VideoWriter&) = delete;
     VideoWriter& operator=(const VideoWriter&) = delete;
 
+    // Writes the packets of a video stream copied unchanged (join): the
+    // codec and its parameters are `copied`'s; `video` describes the
+    // pictures as for the other constructor (aspect, times).
+    VideoWriter(const std::string& path, const std::string& displayName,
+                const OutputFormat& format, const AVCodecParameters& copied,
+                AVRational copiedTimeBase, const VideoFormat& video, const CarriedOver& carried,
+                const StreamPassthrough& passthrough, NoticeHandler notice);
+
     // Encodes one frame of the format given at the start.
     void Write(const AVFrame& frame);
+    // Writes one packet of the copied video stream, its times in `timeBase`.
+    void WriteVideoPacket(AVPacket& packet, AVRational timeBase);
+    // Frames of a container that counts them (AVI) are numbered from
+    // `first` (a segment's first frame) instead of 0.
+    void NumberFramesFrom(std::int64_t first) { frameCount_ = first; }
     // Writes a packet of carried stream `carriedIndex` (of StreamPassthrough).
     void WritePassthrough(AVPacket& packet, int carriedIndex);
     // Flushes the encoder and completes the file.
@@ -58,6 +75,9 @@ public:
 private:
     void ChooseEncoderPicture(const AVCodec& codec, const VideoFormat& video);
     void CarryOver(const CarriedOver& carried, const VideoFormat& video);
+    void OpenMuxer(const std::string& path, const OutputFormat& format);
+    void CopyStreams(const StreamPassthrough& passthrough, const OutputFormat& format);
+    void WriteHeader(const std::string& path, const CarriedOver& carried);
     void Drain();
 
     std::string displayName_;
@@ -70,7 +90,7 @@ private:
     };
     std::vector<CopiedStream> copied_;
     double videoStartSeconds_ = 0;
-    CodecContextPtr encoder_;
+    CodecContextPtr encoder_;  // null when the video is copied
     FramePtr frame_;  // the frame handed to the encoder
     PacketPtr packet_;
     FrameConverter converter_;

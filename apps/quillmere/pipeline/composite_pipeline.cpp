@@ -127,6 +127,9 @@ private:
 
     void Filter() {
         compositor_.Start(job_.outputOperations);
+        if (job_.afterStart) {
+            job_.afterStart(*job_.instance);
+        }
         Slot slot;
         while (toFilter_.Pop(slot)) {
             compositor_.Run(*slot.area, slot.number);

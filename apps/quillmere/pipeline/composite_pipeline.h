@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "apps/quillmere/pipeline/fade_ramp.h"
@@ -28,6 +29,10 @@ struct CompositeJob {
     // The bitmap operations of the output frame (null: the host's plain ones).
     const VBitmapOperations* outputOperations = nullptr;
     FadeRamp fade;  // the overlay's fades (none by default)
+    // Runs on the filter's thread once the pass has started, before the
+    // first frame: sets the filter's random generator (--seed, a segment's
+    // start). Null: the generator stays as the start procedure seeded it.
+    std::function<void(FilterInstance&)> afterStart;
 };
 
 // Returns the number of frames composited. Throws the first error of any

@@ -200,11 +200,31 @@ bool FileFrameSource::Next(AVFrame& frame, long& number) {
             return false;
         }
     }
-    number = numberByTime_ ? NumberOf(*decoded) : nextNumber_;
+    if (index_ && decoded->best_effort_timestamp != AV_NOPTS_VALUE) {
+        number = index_->FrameAt(decoded->best_effort_timestamp);
+    } else {
+        number = numberByTime_ ? NumberOf(*decoded) : nextNumber_;
+    }
     Deliver(*decoded, frame);
     first_.reset();
     nextNumber_ = number + 1;
     return true;
+}
+
+void FileFrameSource::StartAtFrame(long first, std::shared_ptr<const VideoStreamInfo> index) {
+    // A stream numbered in decoding order has no times to seek by or to
+    // number with: it is read from the start and counted.
+    if (index == nullptr || index->numberedByDecodeOrder) {
+        return;
+    }
+    index_ = std::move(index);
+    const long key = index_->KeyFrameBefore(first);
+    if (key < 0 || index_->keyFrames[static_cast<std::size_t>(key)].frame == 0) {
+        return;  // from the start, where the first frame is decoded already
+    }
+    if (reader_->SeekBefore(index_->keyFrames[static_cast<std::size_t>(key)].seekTime)) {
+        first_.reset();
+    }
 }
 
 void FileFrameSource::SkipTowards(long number) {

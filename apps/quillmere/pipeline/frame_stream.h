@@ -79,6 +79,10 @@ public:
     std::int64_t frameCountHint() const override { return reader_->frameCountHint(); }
     bool Next(AVFrame& frame, long& number) override;
     void SkipTowards(long number) override;
+    // Numbers frames by `index` (the stream's scanned frame times) and
+    // starts from the key frame at or before frame `first`, so that frame
+    // numbers are those of a read from the start, whatever the frame rate.
+    void StartAtFrame(long first, std::shared_ptr<const VideoStreamInfo> index);
     void CarryStreams(const std::vector<const AVStream*>& streams,
                       VideoReader::PacketHandler handler) override {
         reader_->CarryStreams(streams, std::move(handler));
@@ -103,5 +107,6 @@ private:
     bool convertAll_ = false;
     bool noticedChange_ = false;
     bool numberByTime_ = false;  // after a jump, numbers come from timestamps
+    std::shared_ptr<const VideoStreamInfo> index_;  // numbers by frame time (StartAtFrame)
     long nextNumber_ = 0;
 };

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 
@@ -52,6 +53,15 @@ InputFacts GatherFacts(const CommandLine& line, const VideoReader& main) {
     facts.mainFrames = main.frameCountHint();
     facts.mainFramesExact = main.videoStream().nb_frames > 0;
     GatherOverlayAndScript(line, facts);
+    if (line.segment && line.input != kStandardInputName) {
+        facts.mainScan = ScanVideo(line.input, line.videoStream);
+        if (!line.overlayPath.empty()) {
+            facts.overlayIdentity = ScanVideo(line.overlayPath, line.overlayStream).identity;
+        }
+        char* absolute = realpath(line.input.c_str(), nullptr);
+        facts.mainAbsolutePath = absolute != nullptr ? absolute : line.input;
+        std::free(absolute);
+    }
     return facts;
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "apps/quillmere/cli/command_line.h"
+#include "apps/quillmere/media/stream_identity.h"
 #include "apps/quillmere/plan/picture_shape.h"
 #include "apps/quillmere/plan/placement.h"
 
@@ -25,12 +26,18 @@ struct InputFacts {
     std::optional<PictureShape> overlay;     // the stream --overlay-stream chose
     std::optional<MaskCorners> scriptMask;   // the last Config line of --script
     bool standardOutputIsTerminal = false;
+    // With --segment (and for `segments`): the main scanned (frame times,
+    // key frames, identity), the overlay's identity and the main's path
+    // made absolute, for the segments to name.
+    std::optional<ScannedVideo> mainScan;
+    std::string overlayIdentity;
+    std::string mainAbsolutePath;
 };
 
 // The main's facts from its opened reader (a pipe cannot be probed twice),
 // the rest from the command line's files. Throws RunnerError for a file
 // that cannot be read.
 InputFacts GatherFacts(const CommandLine& line, const VideoReader& main);
-// For commands that do not read the main's frames (place): the main is
-// opened here and probed, standard input included.
+// For commands that do not read the main's frames (place, segments): the
+// main is opened here and probed, standard input included.
 InputFacts GatherFacts(const CommandLine& line);

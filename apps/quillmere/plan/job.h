@@ -4,6 +4,8 @@
 // takes this and never looks at the command line again.
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,6 +17,7 @@
 #include "apps/quillmere/overlay/configured_filter.h"
 #include "apps/quillmere/plan/fades.h"
 #include "apps/quillmere/plan/placement.h"
+#include "apps/quillmere/plan/segments.h"
 #include "apps/quillmere/run/overwrite_check.h"
 #include "filter/filter_data.h"
 #include "hostkit/blending_bitmap_operations.h"
@@ -61,6 +64,18 @@ struct Reporting {
     double statsPeriod = 0;    // seconds; 0: the defaults
 };
 
+// One segment of a render cut into several (--segment K/N).
+struct SegmentJob {
+    Segment segment;
+    int count = 1;
+    std::string fingerprint;   // of the job: main, overlay, every setting
+    std::string mainIdentity;  // of the main alone, for join to check MAIN against
+    std::string mainPath;      // absolute, for join to find MAIN by
+    // The main's frame times and key frames: frames are numbered by them
+    // and the segment starts from its key frame.
+    std::shared_ptr<const VideoStreamInfo> mainIndex;
+};
+
 struct RenderJob {
     Command command = Command::Render;
     MainInput main;
@@ -79,4 +94,8 @@ struct RenderJob {
     // taken as pixels, a mask cut by the frame's edge), one line each; the
     // run says them unless quiet.
     std::vector<std::string> notes;
+    // The random shadow styles' seed: --seed, or with --segment the
+    // fingerprint's; none: the clock's, as the filter seeds itself.
+    std::optional<std::uint32_t> seed;
+    std::optional<SegmentJob> segment;
 };

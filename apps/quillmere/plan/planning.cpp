@@ -5,7 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "apps/quillmere/plan/job_fingerprint.h"
 #include "apps/quillmere/plan/likely_mistakes.h"
+#include "apps/quillmere/plan/segment_job.h"
+#include "apps/quillmere/plan/segment_start.h"
 #include "apps/quillmere/runner_error.h"
 #include "hostkit/quoted_text.h"
 
@@ -227,10 +230,27 @@ RenderJob PlanJob(const CommandLine& typed, const InputFacts& stored) {
     };
     job.fade = PlanFades(frames(line.times.fadeIn), frames(line.times.fadeOut), job.settings,
                          !line.overlayPath.empty(), facts.mainFrames);
+    job.seed = line.seed;
 
     switch (line.command) {
     case Command::Render:
         job.output = PlanVideoOutput(line, facts);
+        if (line.segment) {
+            // The audio, subtitles and chapters come from the main at the join.
+            job.output.keepAudio = false;
+            job.output.keepSubtitles = false;
+            job.segment = PlanSegment(line, facts, job);
+            job.window = FrameWindow{static_cast<long>(job.segment->segment.first),
+                                     static_cast<long>(job.segment->segment.last)};
+            if (!job.seed) {
+                job.seed = SeedFromFingerprint(job.segment->fingerprint);
+            }
+            // An overlay frame that fails to decode draws no shadow, which
+            // the segments after it could not know of: a failure here.
+            if (DecorationDraws(job.settings) > 0) {
+                job.overlay.strict = true;
+            }
+        }
         break;
     case Command::Frame:
         job.output.kind = OutputKind::Picture;

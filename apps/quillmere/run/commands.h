@@ -9,3 +9,7 @@ int RunFrame(const CommandLine& line);
 int RunDemo(const CommandLine& line);
 // Prints the mask a placement gives on MAIN and the script line for it.
 int RunPlace(const CommandLine& line);
+// Prints the segments of MAIN cut into N (a table, JSON or a Slurm job script).
+int RunSegments(const CommandLine& line);
+// Stitches the segments of one render into one video.
+int RunJoin(const CommandLine& line);

@@ -31,6 +31,7 @@ int RunFrame(const CommandLine& line) {
     composite.progress = &progress;
     composite.firstFrame = job.window.first;
     composite.lastFrame = job.window.last;
+    composite.afterStart = SeedingFor(job);
     RunComposite(composite);
     if (!sink.written()) {
         throw RunnerError(Quoted(job.main.path) + " has no frame " +

@@ -5,8 +5,10 @@
 #include "apps/quillmere/media/video_reader.h"
 #include "apps/quillmere/plan/input_facts.h"
 #include "apps/quillmere/plan/planning.h"
+#include "apps/quillmere/plan/segment_start.h"
 #include "apps/quillmere/runner_error.h"
 #include "hostkit/quoted_text.h"
+#include "render/random_generator.h"
 
 namespace {
 
@@ -39,6 +41,9 @@ OpenedJob OpenAndPlan(const CommandLine& line) {
     opened.source = std::make_unique<FileFrameSource>(
         std::move(reader), opened.job.main.asFilterPixels, NoticesFor(opened.job.reporting),
         opened.job.main.turn);
+    if (opened.job.segment) {
+        opened.source->StartAtFrame(opened.job.window.first, opened.job.segment->mainIndex);
+    }
     return opened;
 }
 
@@ -59,6 +64,17 @@ ProgressOptions ProgressSetupFrom(const Reporting& reporting, const ProgressRepo
     options.report = report.stream();
     options.periodSeconds = reporting.statsPeriod;
     return options;
+}
+
+std::function<void(FilterInstance&)> SeedingFor(const RenderJob& job) {
+    if (!job.seed) {
+        return nullptr;
+    }
+    const std::uint32_t seed = *job.seed;
+    const std::int64_t first = job.window.first;
+    return [seed, first](FilterInstance& instance) {
+        SeedRandom(RandomStateAt(seed, instance.recordAs<FilterData>(), first));
+    };
 }
 
 void CheckNotAnInput(const std::string& output, const std::vector<std::string>& inputs) {

@@ -2,6 +2,7 @@
 // output, or nowhere (--format null).
 #include <optional>
 
+#include "apps/quillmere/media/segment_tags.h"
 #include "apps/quillmere/media/video_writer.h"
 #include "apps/quillmere/overlay/configured_filter.h"
 #include "apps/quillmere/pipeline/composite_pipeline.h"
@@ -53,18 +54,31 @@ int RunRender(const CommandLine& line) {
             writePath = pending->writePath();
             displayName = output.path;
         }
-        writer.emplace(writePath, displayName, *output.format, source.format(),
-                       CarriedOver{source.stream(), source.container()}, passthrough,
-                       NoticesFor(job.reporting), output.encoding);
+        CarriedOver carried{source.stream(), source.container()};
+        if (job.segment) {
+            const SegmentJob& segment = *job.segment;
+            carried.chapters = false;  // the join takes them from the main
+            carried.fileTags = TagsOf(SegmentMarks{
+                segment.fingerprint, segment.segment.index, segment.count,
+                segment.segment.first, segment.segment.last, segment.mainIdentity,
+                segment.mainPath, job.main.turn});
+        }
+        writer.emplace(writePath, displayName, *output.format, source.format(), carried,
+                       passthrough, NoticesFor(job.reporting), output.encoding);
+        writer->NumberFramesFrom(job.window.first);
         sink.emplace(*writer);
         composite.sinks.push_back(&*sink);
         composite.carriedStreams = passthrough.streams;
     }
     ProgressReportFile report(job.reporting.progressPath);
     const double frameRate = av_q2d(source.frameRate());
-    Progress progress("quillmere", source.frameCountHint(), frameRate,
-                      ProgressSetupFrom(job.reporting, report));
+    const std::int64_t expected =
+        job.segment ? job.segment->segment.frameCount() : source.frameCountHint();
+    Progress progress("quillmere", expected, frameRate, ProgressSetupFrom(job.reporting, report));
     composite.source = &source;
+    composite.firstFrame = job.window.first;
+    composite.lastFrame = job.window.last;
+    composite.afterStart = SeedingFor(job);
     composite.instance = &filter.instance();
     composite.outputOperations = filter.outputOperations();
     composite.fade = SettleFade(job.fade, filter.instance().recordAs<FilterData>());
@@ -72,6 +86,13 @@ int RunRender(const CommandLine& line) {
     const std::int64_t frames = RunComposite(composite);
     if (frames == 0) {
         throw RunnerError(Quoted(job.main.path) + " holds no frames");
+    }
+    // A segment short of its frames would leave a hole in the join.
+    if (job.segment && frames != job.segment->segment.frameCount()) {
+        throw RunnerError("segment " + std::to_string(job.segment->segment.index) + " of " +
+                          Quoted(job.main.path) + " decoded " + std::to_string(frames) +
+                          " of its " + std::to_string(job.segment->segment.frameCount()) +
+                          " frames");
     }
     filter.ReportUndecodableOverlayFrames();
     report.Close();

@@ -1,0 +1,340 @@
+// quillmere join: the segments of one render (render --segment K/N)
+// stitched into OUT by stream copy, with the main video's audio, subtitles,
+// chapters and metadata carried over as a whole render carries them.
+//
+// Nothing is written unless the set is whole: every segment of the job
+// present once, of one job, each with all the frames of its range, all
+// encoded alike, and the main the segments name at hand.
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "apps/quillmere/media/container_table.h"
+#include "apps/quillmere/media/ffmpeg_handles.h"
+#include "apps/quillmere/media/segment_tags.h"
+#include "apps/quillmere/media/stream_identity.h"
+#include "apps/quillmere/media/video_reader.h"
+#include "apps/quillmere/media/video_writer.h"
+#include "apps/quillmere/run/commands.h"
+#include "apps/quillmere/run/interruption.h"
+#include "apps/quillmere/run/job_steps.h"
+#include "apps/quillmere/run/overwrite_check.h"
+#include "apps/quillmere/run/pending_output.h"
+#include "apps/quillmere/run/run_summary.h"
+#include "apps/quillmere/runner_error.h"
+#include "hostkit/quoted_text.h"
+
+namespace {
+
+// One segment file, opened, with what it says of itself.
+struct Part {
+    std::string path;
+    FormatContext container;
+    int stream = -1;
+    SegmentMarks marks;
+    std::int64_t packets = 0;
+};
+
+bool IsRegular(const std::string& path) {
+    struct stat status {};
+    return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
+// The files named, then every visible regular file of --parts, by name.
+std::vector<std::string> PartPaths(const CommandLine& line) {
+    std::vector<std::string> paths = line.inputs;
+    if (line.partsFolder.empty()) {
+        return paths;
+    }
+    DIR* folder = opendir(line.partsFolder.c_str());
+    if (folder == nullptr) {
+        throw RunnerError("cannot read the folder " + Quoted(line.partsFolder) + ": " +
+                          std::strerror(errno));
+    }
+    std::vector<std::string> found;
+    while (const dirent* entry = readdir(folder)) {
+        const std::string path = line.partsFolder + "/" + entry->d_name;
+        // Part files of renders still running are hidden, and left alone.
+        if (entry->d_name[0] != '.' && IsRegular(path)) {
+            found.push_back(path);
+        }
+    }
+    closedir(folder);
+    std::sort(found.begin(), found.end());
+    if (found.empty() && paths.empty()) {
+        throw RunnerError("no segments in " + Quoted(line.partsFolder));
+    }
+    paths.insert(paths.end(), found.begin(), found.end());
+    return paths;
+}
+
+Part OpenPart(const std::string& path) {
+    Part part;
+    part.path = path;
+    part.container = OpenMediaFile(path, true);
+    if (!part.container) {
+        throw RunnerError("cannot read the segment " + Quoted(path));
+    }
+    part.stream = FindVideoStream(part.container.get(), 0);
+    const std::optional<SegmentMarks> marks = MarksFrom(part.container->metadata);
+    if (part.stream < 0 || !marks) {
+        throw RunnerError(Quoted(path) + " is no segment of a quillmere render (render "
+                          "--segment K/N writes them)");
+    }
+    part.marks = *marks;
+    return part;
+}
+
+std::string Describe(const AVCodecParameters& codec) {
+    return std::string(avcodec_get_name(codec.codec_id)) + " " + std::to_string(codec.width) +
+           "x" + std::to_string(codec.height);
+}
+
+bool SameEncoding(const AVCodecParameters& a, const AVCodecParameters& b) {
+    return a.codec_id == b.codec_id && a.width == b.width && a.height == b.height &&
+           a.format == b.format && a.extradata_size == b.extradata_size &&
+           (a.extradata_size == 0 ||
+            std::equal(a.extradata, a.extradata + a.extradata_size, b.extradata));
+}
+
+// Counts a part's video packets: a segment cut short (a render that was
+// stopped outright, a copy that broke off) has fewer than its range.
+std::int64_t CountVideoPackets(Part& part) {
+    PacketPtr packet = NewPacket();
+    std::int64_t count = 0;
+    while (av_read_frame(part.container.get(), packet.get()) >= 0) {
+        count += packet->stream_index == part.stream ? 1 : 0;
+        av_packet_unref(packet.get());
+    }
+    avformat_seek_file(part.container.get(), -1, INT64_MIN, 0, 0, 0);
+    return count;
+}
+
+// Orders the parts by index and refuses, in one line, any set that is not
+// one whole job.
+std::vector<Part> CheckedSet(std::vector<Part> parts) {
+    const Part& reference = parts.front();
+    for (const Part& part : parts) {
+        if (part.marks.job != reference.marks.job) {
+            throw RunnerError(Quoted(part.path) + " and " + Quoted(reference.path) +
+                              " are segments of different jobs (another main, overlay or "
+                              "settings)");
+        }
+    }
+    const int count = reference.marks.count;
+    std::map<int, const Part*> byIndex;
+    for (const Part& part : parts) {
+        const auto placed = byIndex.emplace(part.marks.index, &part);
+        if (!placed.second) {
+            throw RunnerError("segment " + std::to_string(part.marks.index) + " is given twice: " +
+                              Quoted(placed.first->second->path) + " and " + Quoted(part.path));
+        }
+    }
+    std::string missing;
+    int missingCount = 0;
+    for (int index = 0; index < count; ++index) {
+        if (byIndex.count(index) == 0) {
+            missing += (missing.empty() ? "" : ", ") + std::to_string(index);
+            ++missingCount;
+        }
+    }
+    if (!missing.empty()) {
+        throw RunnerError(std::string(missingCount == 1 ? "segment " : "segments ") + missing +
+                          " of " + std::to_string(count) + (missingCount == 1 ? " is" : " are") +
+                          " missing");
+    }
+    std::sort(parts.begin(), parts.end(),
+              [](const Part& a, const Part& b) { return a.marks.index < b.marks.index; });
+    const AVCodecParameters& codec = *parts.front().container->streams[parts.front().stream]->codecpar;
+    for (Part& part : parts) {
+        const AVStream& stream = *part.container->streams[part.stream];
+        if (!SameEncoding(*stream.codecpar, codec)) {
+            throw RunnerError(Quoted(part.path) + " is encoded unlike " +
+                              Quoted(parts.front().path) + " (" + Describe(*stream.codecpar) +
+                              " against " + Describe(codec) + ", or other parameters)");
+        }
+        const std::int64_t expected = part.marks.last - part.marks.first + 1;
+        part.packets = CountVideoPackets(part);
+        if (part.packets != expected) {
+            throw RunnerError(Quoted(part.path) + " is cut short: it holds " +
+                              std::to_string(part.packets) + " of the " +
+                              std::to_string(expected) + " frames of segment " +
+                              std::to_string(part.marks.index));
+        }
+    }
+    return parts;
+}
+
+// The main these segments were rendered from: --main, else the path they
+// name; refused unless one of its video streams is the one they were cut from.
+std::string CheckedMain(const CommandLine& line, const SegmentMarks& marks, long& stream) {
+    const std::string path = line.mainOverride.empty() ? marks.mainPath : line.mainOverride;
+    if (!IsRegular(path)) {
+        throw RunnerError("cannot find the main video " + Quoted(path) +
+                          " the segments were rendered from (give it with --main)");
+    }
+    FormatContext probe = OpenMediaFile(path, true);
+    const long streams = probe ? CountVideoStreams(probe.get()) : 0;
+    for (stream = 0; stream < streams; ++stream) {
+        if (ScanVideo(path, stream).identity == marks.mainIdentity) {
+            return path;
+        }
+    }
+    throw RunnerError(Quoted(path) + " is not the main video the segments were rendered from");
+}
+
+// Seconds of a packet's decoding time, for interleaving the two sources.
+double DecodeSeconds(const AVPacket& packet, AVRational timeBase) {
+    const std::int64_t time = packet.dts != AV_NOPTS_VALUE ? packet.dts : packet.pts;
+    return time == AV_NOPTS_VALUE ? 0.0 : static_cast<double>(time) * av_q2d(timeBase);
+}
+
+}  // namespace
+
+int RunJoin(const CommandLine& line) {
+    std::vector<Part> opened;
+    for (const std::string& path : PartPaths(line)) {
+        opened.push_back(OpenPart(path));
+    }
+    std::vector<Part> parts = CheckedSet(std::move(opened));
+    long mainStream = 0;
+    const std::string mainPath = CheckedMain(line, parts.front().marks, mainStream);
+
+    const OutputFormat& format =
+        line.format.empty() ? OutputFormatForPath(line.output) : OutputFormatByName(line.format);
+    std::vector<std::string> inputs{mainPath};
+    for (const Part& part : parts) {
+        inputs.push_back(part.path);
+    }
+    CheckNotAnInput(line.output, inputs);
+    const bool mayReplace = ConfirmOverwrite(line.output, line.overwrite);
+
+    // The main as a render reads it (its video stream's tags, rotation and
+    // times, its file's tags and chapters), and once more for its packets.
+    VideoReader main(mainPath, mainStream);
+    // Segments of pictures turned upright carry no turn over.
+    const Orientation turn = parts.front().marks.turn;
+    if (!turn.identity()) {
+        main.DropDisplayMatrix();
+    }
+    FormatContext mainPackets = OpenMediaFile(mainPath, true);
+    if (!mainPackets) {
+        throw RunnerError("cannot read " + Quoted(mainPath));
+    }
+    StreamPassthrough passthrough;
+    passthrough.videoStartSeconds = main.videoStartSeconds();
+    std::vector<int> carriedIndex(mainPackets->nb_streams, -1);
+    for (unsigned index = 0; index < mainPackets->nb_streams; ++index) {
+        const AVMediaType type = mainPackets->streams[index]->codecpar->codec_type;
+        if ((type == AVMEDIA_TYPE_AUDIO && !line.noAudio) ||
+            (type == AVMEDIA_TYPE_SUBTITLE && !line.noSubtitles)) {
+            carriedIndex[index] = static_cast<int>(passthrough.streams.size());
+            passthrough.streams.push_back(mainPackets->streams[index]);
+        }
+    }
+    const AVStream& mainVideo = main.videoStream();
+    VideoFormat video;
+    video.sampleAspectRatio = mainVideo.sample_aspect_ratio;
+    if (turn.transpose && video.sampleAspectRatio.num > 0 && video.sampleAspectRatio.den > 0) {
+        video.sampleAspectRatio = av_inv_q(video.sampleAspectRatio);
+    }
+    video.frameRate = main.frameRate();
+    video.timeBase = mainVideo.time_base;
+    video.startTime = mainVideo.start_time != AV_NOPTS_VALUE ? mainVideo.start_time : 0;
+    const AVStream& firstPart = *parts.front().container->streams[parts.front().stream];
+
+    PendingOutput pending(line.output);
+    VideoWriter writer(pending.writePath(), line.output, format, *firstPart.codecpar,
+                       firstPart.time_base, video, CarriedOver{&mainVideo, &main.container()},
+                       passthrough, NoticesFor(Reporting{line.quiet, "", 0}));
+
+    // The segments' video in order, the main's other packets interleaved
+    // by time, so that the muxer holds few packets at once.
+    PacketPtr videoPacket = NewPacket();
+    PacketPtr otherPacket = NewPacket();
+    std::size_t partIndex = 0;
+    bool videoPending = false;
+    bool otherPending = false;
+    bool mainEnded = false;
+    std::int64_t frames = 0;
+    std::int64_t lastDts = AV_NOPTS_VALUE;
+    AVRational lastDtsBase{1, 1};
+    const auto nextVideo = [&]() {
+        while (partIndex < parts.size()) {
+            Part& part = parts[partIndex];
+            while (av_read_frame(part.container.get(), videoPacket.get()) >= 0) {
+                if (videoPacket->stream_index == part.stream) {
+                    return true;
+                }
+                av_packet_unref(videoPacket.get());
+            }
+            ++partIndex;
+        }
+        return false;
+    };
+    const auto nextOther = [&]() {
+        while (!mainEnded && av_read_frame(mainPackets.get(), otherPacket.get()) >= 0) {
+            if (carriedIndex[static_cast<std::size_t>(otherPacket->stream_index)] >= 0) {
+                return true;
+            }
+            av_packet_unref(otherPacket.get());
+        }
+        mainEnded = true;
+        return false;
+    };
+    videoPending = nextVideo();
+    otherPending = nextOther();
+    while (videoPending || otherPending) {
+        ThrowIfInterrupted();
+        const AVRational videoBase =
+            videoPending ? parts[partIndex].container->streams[parts[partIndex].stream]->time_base
+                         : AVRational{1, 1};
+        const bool takeVideo =
+            videoPending &&
+            (!otherPending ||
+             DecodeSeconds(*videoPacket, videoBase) <=
+                 DecodeSeconds(*otherPacket, mainPackets->streams[otherPacket->stream_index]->time_base) -
+                     passthrough.videoStartSeconds);
+        if (takeVideo) {
+            // A container that stores presentation times only (Matroska)
+            // reads back the first packets after a key frame without a
+            // decoding time: such a packet goes just after the one before,
+            // and never after its own presentation.
+            if (videoPacket->dts == AV_NOPTS_VALUE && lastDts != AV_NOPTS_VALUE) {
+                std::int64_t dts = av_rescale_q(lastDts, lastDtsBase, videoBase) + 1;
+                if (videoPacket->pts != AV_NOPTS_VALUE) {
+                    dts = std::min(dts, videoPacket->pts);
+                }
+                videoPacket->dts = dts;
+            }
+            if (videoPacket->dts != AV_NOPTS_VALUE) {
+                lastDts = videoPacket->dts;
+                lastDtsBase = videoBase;
+            }
+            writer.WriteVideoPacket(*videoPacket, videoBase);
+            av_packet_unref(videoPacket.get());
+            ++frames;
+            videoPending = nextVideo();
+        } else {
+            const int carried = carriedIndex[static_cast<std::size_t>(otherPacket->stream_index)];
+            writer.WritePassthrough(*otherPacket, carried);
+            av_packet_unref(otherPacket.get());
+            otherPending = nextOther();
+        }
+    }
+    writer.Finish();
+    pending.Commit(mayReplace);
+    if (!line.quiet) {
+        std::fprintf(stderr, "quillmere: joined %zu segments (%lld frames) into %s (%s)\n",
+                     parts.size(), static_cast<long long>(frames), line.output.c_str(),
+                     ReadableSize(FileSize(line.output)).c_str());
+    }
+    return kExitSuccess;
+}

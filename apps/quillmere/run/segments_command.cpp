@@ -1,0 +1,151 @@
+// quillmere segments: where a render of MAIN cut into N segments is cut, as
+// a table, as JSON for a scheduler, or as a Slurm job script for the whole
+// job (an array of N renders and a join that waits for them).
+#include <cinttypes>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "apps/quillmere/plan/frame_time.h"
+#include "apps/quillmere/plan/input_facts.h"
+#include "apps/quillmere/plan/segment_job.h"
+#include "apps/quillmere/run/commands.h"
+#include "apps/quillmere/runner_error.h"
+
+namespace {
+
+// Seconds from the main's first frame to the start and the end of a segment.
+struct SegmentSpan {
+    double start = 0;
+    double end = 0;
+};
+
+SegmentSpan SpanOf(const VideoStreamInfo& index, const Segment& segment) {
+    const double unit = av_q2d(index.timeBase);
+    const std::int64_t origin = index.frameTimes.front();
+    const std::size_t after = static_cast<std::size_t>(segment.last) + 1;
+    std::int64_t end = 0;
+    if (after < index.frameTimes.size()) {
+        end = index.frameTimes[after];
+    } else {
+        const std::int64_t lastDuration =
+            index.lastFrameDuration > 0 ? index.lastFrameDuration
+            : index.frameTimes.size() > 1
+                ? (index.frameTimes.back() - origin) /
+                      static_cast<std::int64_t>(index.frameTimes.size() - 1)
+                : 0;
+        end = index.frameTimes.back() + lastDuration;
+    }
+    return SegmentSpan{
+        static_cast<double>(index.frameTimes[static_cast<std::size_t>(segment.first)] - origin) *
+            unit,
+        static_cast<double>(end - origin) * unit};
+}
+
+// 0:01:02.500
+std::string ClockText(double seconds) {
+    const auto millis = static_cast<std::int64_t>(seconds * 1000 + 0.5);
+    char text[48];
+    std::snprintf(text, sizeof text, "%" PRId64 ":%02" PRId64 ":%02" PRId64 ".%03" PRId64,
+                  millis / 3600000, millis / 60000 % 60, millis / 1000 % 60, millis % 1000);
+    return text;
+}
+
+// Single quotes for the shell: every value the script passes on stays one word.
+std::string ShellWord(const std::string& text) {
+    std::string quoted = "'";
+    for (const char c : text) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
+}
+
+std::string ExtensionOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    const std::size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
+        throw UsageError("segments --slurm: " + path +
+                         " has no extension to choose the container by");
+    }
+    return path.substr(dot);
+}
+
+void PrintSlurmScript(const CommandLine& line, int count) {
+    const std::string parts = line.partsFolder.empty() ? line.output + ".parts" : line.partsFolder;
+    const std::string extension = ExtensionOf(line.output);
+    // The commands the jobs run, as sh reads them there: the runner and the
+    // task's index are expanded on the node, everything else is quoted.
+    std::string segment = "\"${QUILLMERE:-quillmere}\" render " + ShellWord(line.input);
+    for (const std::string& argument : line.renderArguments) {
+        segment += " " + ShellWord(argument);
+    }
+    segment += " --segment \"$SLURM_ARRAY_TASK_ID\"/" + std::to_string(count) + " -o " +
+               ShellWord(parts + "/segment-") + "\"$SLURM_ARRAY_TASK_ID\"" +
+               ShellWord(extension) + " -y";
+    const std::string join = "\"${QUILLMERE:-quillmere}\" join --parts " + ShellWord(parts) +
+                             " -o " + ShellWord(line.output) + " -y";
+    std::printf(
+        "#!/usr/bin/env bash\n"
+        "# Renders %s as %d segments on Slurm: a job array of %d renders, one\n"
+        "# segment each (the index from SLURM_ARRAY_TASK_ID), and a join that runs\n"
+        "# once all of them have succeeded (--dependency=afterok). The parts folder\n"
+        "# must be one every node sees. A failed segment K is run again alone with\n"
+        "# the array line and --array=K, and the join line after it.\n"
+        "# QUILLMERE names the runner as the nodes find it (default: quillmere).\n"
+        "set -euo pipefail\n"
+        "mkdir -p %s\n"
+        "array=$(sbatch --parsable --job-name=quillmere-segment --array=0-%d \\\n"
+        "  --output=%s --wrap=%s)\n"
+        "array=${array%%%%;*}\n"
+        "join=$(sbatch --parsable --job-name=quillmere-join --dependency=afterok:\"$array\" \\\n"
+        "  --kill-on-invalid-dep=yes --output=%s --wrap=%s)\n"
+        "echo \"segments: job $array (array 0-%d); join: job ${join%%%%;*}\"\n",
+        ShellWord(line.output).c_str(), count, count, ShellWord(parts + "/logs").c_str(),
+        count - 1, ShellWord(parts + "/logs/segment-%a.log").c_str(), ShellWord(segment).c_str(),
+        ShellWord(parts + "/logs/join.log").c_str(), ShellWord(join).c_str(), count - 1);
+}
+
+}  // namespace
+
+int RunSegments(const CommandLine& line) {
+    const InputFacts facts = GatherFacts(line);
+    if (!facts.mainScan) {
+        throw UsageError("segments reads the main video as a file, not standard input");
+    }
+    const int count = line.segment->count;
+    const std::vector<Segment> segments = SegmentsOf(facts, count);
+    if (line.slurm) {
+        PrintSlurmScript(line, count);
+        return kExitSuccess;
+    }
+    const VideoStreamInfo& index = *facts.mainScan->info;
+    if (line.json) {
+        nlohmann::json list = nlohmann::json::array();
+        for (const Segment& segment : segments) {
+            const SegmentSpan span = SpanOf(index, segment);
+            list.push_back({{"index", segment.index},
+                            {"first_frame", segment.first},
+                            {"last_frame", segment.last},
+                            {"frames", segment.frameCount()},
+                            {"start_seconds", span.start},
+                            {"end_seconds", span.end}});
+        }
+        const nlohmann::json document = {{"main", line.input},
+                                         {"frames", index.length()},
+                                         {"key_frames", index.keyFrames.size()},
+                                         {"segments", list}};
+        std::printf("%s\n", document.dump(2).c_str());
+        return kExitSuccess;
+    }
+    std::printf("%7s %10s %10s %8s %14s %14s\n", "segment", "first", "last", "frames", "start",
+                "end");
+    for (const Segment& segment : segments) {
+        const SegmentSpan span = SpanOf(index, segment);
+        std::printf("%7d %10" PRId64 " %10" PRId64 " %8" PRId64 " %14s %14s\n", segment.index,
+                    segment.first, segment.last, segment.frameCount(),
+                    ClockText(span.start).c_str(), ClockText(span.end).c_str());
+    }
+    return kExitSuccess;
+}

@@ -1,0 +1,304 @@
+// A render cut into segments (render --segment K/N), each rendered by its
+// own process and joined (quillmere join), against the same render made
+// whole: the decoded frames (every sample, with their timestamps, as
+// ffmpeg's framemd5 hashes them) and the audio packets must be identical.
+// And join's refusals: one line, exit status 1, nothing written.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/apps/runner_harness.h"
+
+namespace {
+
+// The clips of these tests, made once: small, so that a case of N segments
+// costs N + 2 short runs.
+const ScratchFolder& SegmentClips() {
+    static ScratchFolder folder;
+    static const bool made = [] {
+        const std::string& dir = folder.path();
+        // H.264 with a key frame every 12 frames and B-frames, AAC audio.
+        RunFfmpeg("-f lavfi -i testsrc2=size=64x48:rate=25 -f lavfi -i "
+                  "sine=frequency=440:sample_rate=48000 -t 1.6 -c:v libx264 -g 12 -bf 2 "
+                  "-pix_fmt yuv420p -c:a aac -shortest " + dir + "/main.mkv");
+        // One key frame in 40 frames.
+        RunFfmpeg("-f lavfi -i testsrc2=size=64x48:rate=25 -t 1.6 -c:v libx264 -g 100 "
+                  "-pix_fmt yuv420p " + dir + "/sparse.mkv");
+        // Frames 2/25 s apart after frame 20: a variable rate.
+        RunFfmpeg("-f lavfi -i testsrc2=size=64x48:rate=25 -t 1.6 -vf "
+                  "setpts='if(lt(N\\,20)\\,N\\,20+(N-20)*2)/25/TB' -fps_mode passthrough "
+                  "-c:v ffv1 " + dir + "/variable.mkv");
+        RunFfmpeg("-f lavfi -i testsrc2=size=64x48:rate=25 -t 0.2 -c:v ffv1 " + dir +
+                  "/five.mkv");
+        RunFfmpeg("-f lavfi -i mandelbrot=size=32x24:rate=30 -t 0.5 -c:v ffv1 " + dir +
+                  "/clip.mkv");
+        RunFfmpeg("-f lavfi -i color=c=orange:size=20x14 -frames:v 1 " + dir + "/still.png");
+        return true;
+    }();
+    static_cast<void>(made);
+    return folder;
+}
+
+std::string ClipPath(const std::string& name) { return SegmentClips() / name; }
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// ffmpeg's framemd5 of one kind of stream: decoded frames for video, the
+// packets as they are for audio.
+std::string FrameHashes(const std::string& path, const std::string& kind,
+                        const ScratchFolder& folder) {
+    const std::string out = folder / ("hashes-" + kind + ".txt");
+    RunFfmpeg("-i " + path + " -map 0:" + kind + (kind == "a" ? " -c copy" : "") +
+              " -f framemd5 -y " + out);
+    return ReadFile(out);
+}
+
+struct SegmentCase {
+    const char* name;
+    const char* main;
+    std::vector<std::string> options;
+    int count;
+};
+
+std::vector<std::string> Joined(std::vector<std::string> first,
+                                const std::vector<std::string>& more) {
+    first.insert(first.end(), more.begin(), more.end());
+    return first;
+}
+
+class SegmentedRender : public testing::TestWithParam<SegmentCase> {};
+
+TEST_P(SegmentedRender, JoinsToTheWholeRender) {
+    const SegmentCase& test = GetParam();
+    std::vector<std::string> options;
+    for (const std::string& option : test.options) {
+        options.push_back(option == "CLIP" ? ClipPath("clip.mkv")
+                          : option == "STILL" ? ClipPath("still.png")
+                                              : option);
+    }
+    const std::string main = ClipPath(test.main);
+    ScratchFolder scratch;
+    const RunResult whole =
+        RunQuillmere(Joined({"render", main, "-o", scratch / "whole.mkv", "-q"}, options));
+    ASSERT_EQ(whole.exitCode, 0) << whole.errorText;
+    std::vector<std::string> join{"join", "-o", scratch / "joined.mkv", "-q"};
+    // Rendered last first: the order of the runs does not matter.
+    for (int index = test.count - 1; index >= 0; --index) {
+        const std::string part = scratch / ("part" + std::to_string(index) + ".mkv");
+        const RunResult segment = RunQuillmere(Joined(
+            {"render", main, "--segment",
+             std::to_string(index) + "/" + std::to_string(test.count), "-o", part, "-q"},
+            options));
+        ASSERT_EQ(segment.exitCode, 0) << "segment " << index << ": " << segment.errorText;
+        join.push_back(part);
+    }
+    const RunResult joined = RunQuillmere(join);
+    ASSERT_EQ(joined.exitCode, 0) << joined.errorText;
+    EXPECT_EQ(FrameHashes(scratch / "joined.mkv", "v", scratch),
+              FrameHashes(scratch / "whole.mkv", "v", scratch));
+    EXPECT_EQ(FrameHashes(scratch / "joined.mkv", "a?", scratch),
+              FrameHashes(scratch / "whole.mkv", "a?", scratch));
+}
+
+const std::vector<std::string> kOverlay{"--overlay", "CLIP", "--mask", "8,8,w32,h24"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Segments, SegmentedRender,
+    testing::Values(
+        SegmentCase{"RandomShadowRepeated", "main.mkv",
+                    Joined(kOverlay, {"--shadow", "gradient-random", "--shadow-size", "6",
+                                      "--border", "2", "--repeat", "--seed", "7"}),
+                    4},
+        SegmentCase{"RandomFixedShiftReversedWithOffset", "main.mkv",
+                    Joined(kOverlay, {"--shadow", "gradient-random-fixed", "--shadow-shift",
+                                      "-3", "--reverse", "--offset", "4", "--repeat", "--seed",
+                                      "4000000000"}),
+                    3},
+        SegmentCase{"FlatShadow", "main.mkv", Joined(kOverlay, {"--shadow", "flat"}), 3},
+        SegmentCase{"GradientShadow", "main.mkv", Joined(kOverlay, {"--shadow", "gradient"}), 3},
+        SegmentCase{"GradientFixedShadow", "main.mkv",
+                    Joined(kOverlay, {"--shadow", "gradient-fixed"}), 3},
+        SegmentCase{"FlatFixedShadow", "main.mkv", Joined(kOverlay, {"--shadow", "flat-fixed"}),
+                    3},
+        // Segment 1 holds frames 12-23: the range ends inside it.
+        SegmentCase{"RangeEndingMidSegment", "main.mkv",
+                    Joined(kOverlay, {"--range", "5-17", "--shadow", "gradient-random", "--seed",
+                                      "11"}),
+                    4},
+        SegmentCase{"StillOverlay", "main.mkv",
+                    {"--overlay", "STILL", "--mask", "4,4,w20,h14", "--shadow",
+                     "gradient-random", "--seed", "5"},
+                    4},
+        SegmentCase{"TimeOverlayOnVariableRate", "variable.mkv",
+                    Joined(kOverlay, {"--fit", "--repeat", "--shadow", "gradient-random",
+                                      "--seed", "9"}),
+                    4},
+        SegmentCase{"FramesTimingWithOffset", "main.mkv",
+                    Joined(kOverlay, {"--overlay-timing", "frames", "--offset", "2",
+                                      "--maintain-black", "--shadow", "gradient-random",
+                                      "--seed", "2"}),
+                    4},
+        SegmentCase{"SparseKeyFrames", "sparse.mkv",
+                    Joined(kOverlay, {"--shadow", "gradient-random", "--seed", "3"}), 3},
+        SegmentCase{"MoreSegmentsThanKeyFrames", "main.mkv",
+                    Joined(kOverlay, {"--shadow", "gradient-random", "--seed", "6"}), 6},
+        SegmentCase{"PlaceholderWithoutOverlay", "main.mkv",
+                    {"--mask", "10,10,w30,h20", "--shadow", "gradient-random", "--seed", "8"},
+                    3},
+        // Fades in and out across segment boundaries (frames 12 and 24).
+        SegmentCase{"Fades", "main.mkv",
+                    Joined(kOverlay, {"--range", "6-30", "--repeat", "--fade-in", "10",
+                                      "--fade-out", "0.4s", "--shadow", "gradient"}),
+                    3},
+        SegmentCase{"OneSegment", "main.mkv",
+                    Joined(kOverlay, {"--shadow", "gradient-random", "--seed", "1"}), 1},
+        SegmentCase{"OneFrameSegments", "five.mkv",
+                    Joined(kOverlay, {"--shadow", "gradient-random", "--seed", "12"}), 5}),
+    [](const testing::TestParamInfo<SegmentCase>& info) { return std::string(info.param.name); });
+
+TEST(SegmentedRender, MoreSegmentsThanFramesNameTheLargestCount) {
+    const RunResult listed = RunQuillmere({"segments", ClipPath("five.mkv"), "6"});
+    EXPECT_EQ(listed.exitCode, 2);
+    EXPECT_NE(listed.errorText.find("at most 5 segments"), std::string::npos) << listed.errorText;
+    ScratchFolder scratch;
+    const RunResult rendered = RunQuillmere(
+        {"render", ClipPath("five.mkv"), "--segment", "0/6", "-o", scratch / "part.mkv"});
+    EXPECT_EQ(rendered.exitCode, 2);
+    EXPECT_TRUE(scratch.Files().empty());
+}
+
+// An H.264 job, segments and join alike, in MP4 and in Matroska (which
+// reads back no decoding times for the packets after a key frame): ffprobe
+// counts every frame, finds the timestamps rising and the whole file decodes.
+class H264Join : public testing::TestWithParam<const char*> {};
+
+TEST_P(H264Join, PlaysThrough) {
+    const std::string extension = GetParam();
+    ScratchFolder scratch;
+    std::vector<std::string> join{"join", "-o", scratch / "joined.mp4", "-q"};
+    for (int index = 0; index < 3; ++index) {
+        const std::string part = scratch / ("part" + std::to_string(index) + extension);
+        const RunResult segment =
+            RunQuillmere({"render", ClipPath("main.mkv"), "--segment",
+                          std::to_string(index) + "/3", "-o", part, "-q", "--codec", "h264",
+                          "--overlay", ClipPath("clip.mkv"), "--mask", "8,8,w32,h24"});
+        ASSERT_EQ(segment.exitCode, 0) << segment.errorText;
+        join.push_back(part);
+    }
+    const RunResult joined = RunQuillmere(join);
+    ASSERT_EQ(joined.exitCode, 0) << joined.errorText;
+    const std::string probe = scratch / "probe.txt";
+    ASSERT_EQ(std::system(("ffprobe -v error -select_streams v:0 -count_frames -show_entries "
+                           "stream=codec_name,nb_read_frames -of csv=p=0 " +
+                           scratch / "joined.mp4" + " > " + probe)
+                              .c_str()),
+              0);
+    EXPECT_EQ(ReadFile(probe), "h264,40\n");
+    ASSERT_EQ(std::system(("ffprobe -v error -select_streams v:0 -show_entries packet=dts -of "
+                           "csv=p=0 " + scratch / "joined.mp4" + " > " + probe)
+                              .c_str()),
+              0);
+    std::istringstream times(ReadFile(probe));
+    long long previous = LLONG_MIN;
+    int packets = 0;
+    for (long long time = 0; times >> time; ++packets) {
+        EXPECT_GT(time, previous) << "packet " << packets;
+        previous = time;
+    }
+    EXPECT_EQ(packets, 40);
+    EXPECT_EQ(std::system(("ffmpeg -v error -xerror -i " + scratch / "joined.mp4" +
+                           " -f null - 2> " + probe)
+                              .c_str()),
+              0);
+    EXPECT_EQ(ReadFile(probe), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Segments, H264Join, testing::Values(".mp4", ".mkv"),
+                         [](const testing::TestParamInfo<const char*>& info) {
+                             return std::string(info.param + 1);
+                         });
+
+// ---- join's refusals ----
+
+struct Refusal {
+    const char* name;
+    // Which files join gets: indices of the good parts, -1 for the odd one.
+    std::vector<int> parts;
+    const char* oddOne;  // how the odd file is made (see OddFile)
+    const char* says;    // a piece of the one line
+};
+
+class JoinRefuses : public testing::TestWithParam<Refusal> {
+protected:
+    static void SetUpTestSuite() {
+        parts_ = new ScratchFolder;
+        const std::vector<std::string> settings{"--overlay", ClipPath("clip.mkv"), "--mask",
+                                                "8,8,w32,h24", "-q"};
+        for (int index = 0; index < 4; ++index) {
+            const RunResult made = RunQuillmere(Joined(
+                {"render", ClipPath("main.mkv"), "--segment", std::to_string(index) + "/4",
+                 "-o", *parts_ / ("part" + std::to_string(index) + ".mkv")},
+                settings));
+            ASSERT_EQ(made.exitCode, 0) << made.errorText;
+        }
+        // The same segment of a job with other settings.
+        const RunResult other = RunQuillmere(Joined(
+            {"render", ClipPath("main.mkv"), "--segment", "2/4", "-o", *parts_ / "other.mkv",
+             "--border", "3"},
+            settings));
+        ASSERT_EQ(other.exitCode, 0) << other.errorText;
+        // Segment 1 with its tags but five frames only, and segment 2
+        // re-encoded with its tags.
+        RunFfmpeg("-i " + *parts_ / "part1.mkv" + " -map 0 -c copy -frames:v 5 " + *parts_ /
+                  "short.mkv");
+        RunFfmpeg("-i " + *parts_ / "part2.mkv" + " -map 0 -c:v libx264 " + *parts_ /
+                  "mixed.mkv");
+    }
+    static void TearDownTestSuite() {
+        delete parts_;
+        parts_ = nullptr;
+    }
+    static ScratchFolder* parts_;
+};
+ScratchFolder* JoinRefuses::parts_ = nullptr;
+
+TEST_P(JoinRefuses, WithOneLineAndNothingWritten) {
+    const Refusal& test = GetParam();
+    ScratchFolder out;
+    std::vector<std::string> arguments{"join", "-o", out / "joined.mkv"};
+    for (const int index : test.parts) {
+        arguments.push_back(index >= 0 ? *parts_ / ("part" + std::to_string(index) + ".mkv")
+                            : std::string(test.oddOne) == "main" ? ClipPath("main.mkv")
+                                                                 : *parts_ / test.oddOne);
+    }
+    const RunResult joined = RunQuillmere(arguments);
+    EXPECT_EQ(joined.exitCode, 1);
+    EXPECT_NE(joined.errorText.find(test.says), std::string::npos) << joined.errorText;
+    EXPECT_EQ(std::count(joined.errorText.begin(), joined.errorText.end(), '\n'), 1)
+        << joined.errorText;
+    EXPECT_TRUE(out.Files().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Segments, JoinRefuses,
+    testing::Values(Refusal{"Missing", {0, 1, 3}, "", "segment 2 of 4 is missing"},
+                    Refusal{"MissingSeveral", {3}, "", "segments 0, 1, 2 of 4 are missing"},
+                    Refusal{"Duplicate", {0, 1, 2, 2, 3}, "", "segment 2 is given twice"},
+                    Refusal{"OtherJob", {0, 1, -1, 3}, "other.mkv", "different jobs"},
+                    Refusal{"CutShort", {0, -1, 2, 3}, "short.mkv", "cut short"},
+                    Refusal{"MixedCodecs", {0, 1, -1, 3}, "mixed.mkv", "encoded unlike"},
+                    Refusal{"NotASegment", {0, 1, 2, 3, -1}, "main", "no segment"}),
+    [](const testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
+
+}  // namespace
