@@ -58,7 +58,8 @@ void Copy(benchmark::State& state, AVPixelFormat format) {
 constexpr Orientation kQuarter{true, true, false};
 constexpr Orientation kHalf{false, true, true};
 
-BENCHMARK_CAPTURE(Turn, yuv420p_quarter, AV_PIX_FMT_YUV420P, kQuarter)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Turn, yuv420p_quarter, AV_PIX_FMT_YUV420P, kQuarter)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Turn, yuv420p_half, AV_PIX_FMT_YUV420P, kHalf)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Turn, yuv422p10_quarter, AV_PIX_FMT_YUV422P10LE, kQuarter)
     ->Unit(benchmark::kMillisecond);

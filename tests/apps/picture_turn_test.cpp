@@ -82,7 +82,8 @@ TEST_P(MatrixTurn, EverySampleLandsWhereTheMatrixShowsIt) {
         std::vector<std::uint8_t> in(static_cast<std::size_t>(inStride * kHeight));
         for (int q = 0; q < kHeight; ++q) {
             for (int p = 0; p < kWidth; ++p) {
-                const std::uint32_t label = static_cast<std::uint32_t>(q * kWidth + p) * 2654435761u;
+                const std::uint32_t label =
+                    static_cast<std::uint32_t>(q * kWidth + p) * 2654435761u;
                 for (int b = 0; b < bytes; ++b) {
                     in[static_cast<std::size_t>(q * inStride + p * bytes + b)] =
                         static_cast<std::uint8_t>(label >> (8 * (b % 4)) ^ b);

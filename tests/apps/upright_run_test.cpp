@@ -308,7 +308,8 @@ TEST_F(UprightRun, QuarterTurned422Becomes440WithTheSameSamples) {
     for (int frame = 0; frame < kFrames; ++frame) {
         for (int plane = 1; plane < 3; ++plane) {
             const std::size_t at =
-                frame * frameBytes + lumaBytes + static_cast<std::size_t>((plane - 1) * chromaBytes);
+                frame * frameBytes + lumaBytes +
+                static_cast<std::size_t>((plane - 1) * chromaBytes);
             const std::vector<std::uint8_t> chroma(stored.begin() + at,
                                                    stored.begin() + at + chromaBytes);
             const std::vector<std::uint8_t> expected =

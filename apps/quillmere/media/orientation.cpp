@@ -29,7 +29,8 @@ std::string Orientation::Describe() const {
     const int degrees = ClockwiseDegrees();
     std::string text;
     if (degrees != 0) {
-        text = "turned " + std::to_string(degrees) + " degrees" + (degrees == 180 ? "" : " clockwise");
+        text = "turned " + std::to_string(degrees) + " degrees" +
+               (degrees == 180 ? "" : " clockwise");
     }
     if (mirrored()) {
         text += std::string(text.empty() ? "" : " and ") + "mirrored left to right";

@@ -84,8 +84,8 @@ FrameTurner::FrameTurner(const VideoFormat& stored, const Orientation& turn)
     }
     AVPixelFormat uprightLayout = stored.pixelFormat;
     if (turn.transpose && descriptor->log2_chroma_w != descriptor->log2_chroma_h) {
-        uprightLayout =
-            WithSubsampling(stored.pixelFormat, descriptor->log2_chroma_h, descriptor->log2_chroma_w);
+        uprightLayout = WithSubsampling(stored.pixelFormat, descriptor->log2_chroma_h,
+                                        descriptor->log2_chroma_w);
         if (uprightLayout != AV_PIX_FMT_NONE) {
             notes_.push_back("the main video's " + NameOf(stored.pixelFormat) +
                              " pictures turned upright are " + NameOf(uprightLayout) +
@@ -113,7 +113,8 @@ FrameTurner::FrameTurner(const VideoFormat& stored, const Orientation& turn)
     // An untagged matrix is guessed from the picture's height; turned, the
     // guess could change, and the colours with it. The stored shape's guess
     // is stated instead.
-    const bool yuv = (descriptor->flags & AV_PIX_FMT_FLAG_RGB) == 0 && descriptor->nb_components >= 3;
+    const bool yuv =
+        (descriptor->flags & AV_PIX_FMT_FLAG_RGB) == 0 && descriptor->nb_components >= 3;
     const AVColorSpace storedMatrix = MatrixOf(stored.colorspace, stored.height);
     if (yuv && stored.colorspace == AVCOL_SPC_UNSPECIFIED &&
         MatrixOf(stored.colorspace, upright_.height) != storedMatrix) {
@@ -149,6 +150,7 @@ void FrameTurner::TakeBuffer() {
         turned_ = NewFrame();
     }
     AVFrame& frame = *turned_;
+    av_frame_unref(&frame);  // what a failed turn left
     frame.buf[0] = av_buffer_pool_get(pool_.get());
     if (frame.buf[0] == nullptr) {
         throw RunnerError("out of memory");
