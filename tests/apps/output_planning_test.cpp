@@ -48,7 +48,7 @@ struct PlanCase {
     const char* name;
     std::vector<std::string> arguments;
     std::vector<CarriableStream> streams;
-    std::function<void(const OutputPlan&)> check;
+    std::function<void(const RenderJob&)> check;
 };
 void PrintTo(const PlanCase& test, std::ostream* out) { *out << test.name; }
 
@@ -62,53 +62,53 @@ bool EncodesAs(const KeptStream& stream, AVCodecID codec) {
 
 const PlanCase kPlanCases[] = {
     {"AudioTheContainerHoldsIsCopied", {"render", "m.mkv", "-o", "o.mp4"}, {kAac, kMovText},
-     [](const OutputPlan& plan) {
-         ASSERT_EQ(plan.kept.size(), 2u);
-         EXPECT_EQ(plan.kept[0].index, 1);
-         EXPECT_FALSE(plan.kept[0].encoding);
-         EXPECT_FALSE(plan.kept[1].encoding);
-         EXPECT_TRUE(plan.notes.empty());
+     [](const RenderJob& job) {
+         ASSERT_EQ(job.output.kept.size(), 2u);
+         EXPECT_EQ(job.output.kept[0].index, 1);
+         EXPECT_FALSE(job.output.kept[0].encoding);
+         EXPECT_FALSE(job.output.kept[1].encoding);
+         EXPECT_TRUE(job.notes.empty());
      }},
     {"PcmIntoMp4BecomesAacWithOneNote", {"render", "m.mkv", "-o", "o.mp4"}, {kPcm},
-     [](const OutputPlan& plan) {
-         ASSERT_EQ(plan.kept.size(), 1u);
-         EXPECT_TRUE(EncodesAs(plan.kept[0], AV_CODEC_ID_AAC));
-         EXPECT_EQ(plan.kept[0].encoding->bitRate, 0);
-         ASSERT_EQ(plan.notes.size(), 1u);
-         EXPECT_NE(plan.notes[0].find("cannot hold the pcm_s16le audio"), std::string::npos);
+     [](const RenderJob& job) {
+         ASSERT_EQ(job.output.kept.size(), 1u);
+         EXPECT_TRUE(EncodesAs(job.output.kept[0], AV_CODEC_ID_AAC));
+         EXPECT_EQ(job.output.kept[0].encoding->bitRate, 0);
+         ASSERT_EQ(job.notes.size(), 1u);
+         EXPECT_NE(job.notes[0].find("cannot hold the pcm_s16le audio"), std::string::npos);
      }},
     {"PcmIntoMovIsCopied", {"render", "m.mkv", "-o", "o.mov"}, {kPcm},
-     [](const OutputPlan& plan) { EXPECT_FALSE(plan.kept.at(0).encoding); }},
+     [](const RenderJob& job) { EXPECT_FALSE(job.output.kept.at(0).encoding); }},
     {"AudioCodecReencodesEveryAudioStream",
      {"render", "m.mkv", "-o", "o.mkv", "--audio-codec", "opus", "--audio-bitrate", "96k"},
      {kAac, kSecondAac},
-     [](const OutputPlan& plan) {
-         ASSERT_EQ(plan.kept.size(), 2u);
-         for (const KeptStream& stream : plan.kept) {
+     [](const RenderJob& job) {
+         ASSERT_EQ(job.output.kept.size(), 2u);
+         for (const KeptStream& stream : job.output.kept) {
              EXPECT_TRUE(EncodesAs(stream, AV_CODEC_ID_OPUS));
              EXPECT_EQ(stream.encoding->bitRate, 96000);
          }
-         EXPECT_TRUE(plan.notes.empty());
+         EXPECT_TRUE(job.notes.empty());
      }},
     {"NoAudioKeepsSubtitles", {"render", "m.mp4", "-o", "o.mp4", "--no-audio"},
      {kAac, kMovText},
-     [](const OutputPlan& plan) {
-         ASSERT_EQ(plan.kept.size(), 1u);
-         EXPECT_EQ(plan.kept[0].index, kMovText.index);
+     [](const RenderJob& job) {
+         ASSERT_EQ(job.output.kept.size(), 1u);
+         EXPECT_EQ(job.output.kept[0].index, kMovText.index);
      }},
     {"HevcInMp4IsTaggedHvc1", {"render", "m.mkv", "-o", "o.mp4", "--codec", "hevc"}, {},
-     [](const OutputPlan& plan) { EXPECT_EQ(plan.muxing.videoTag, "hvc1"); }},
+     [](const RenderJob& job) { EXPECT_EQ(job.output.muxing.videoTag, "hvc1"); }},
     {"HevcInMkvKeepsTheContainersName", {"render", "m.mkv", "-o", "o.mkv", "--codec", "hevc"},
-     {}, [](const OutputPlan& plan) { EXPECT_EQ(plan.muxing.videoTag, ""); }},
+     {}, [](const RenderJob& job) { EXPECT_EQ(job.output.muxing.videoTag, ""); }},
     {"TagAsked", {"render", "m.mkv", "-o", "o.mp4", "--codec", "hevc", "--tag", "hev1"}, {},
-     [](const OutputPlan& plan) { EXPECT_EQ(plan.muxing.videoTag, "hev1"); }},
+     [](const RenderJob& job) { EXPECT_EQ(job.output.muxing.videoTag, "hev1"); }},
     {"MuxerOptionsInOrder",
      {"render", "m.mkv", "-o", "o.mp4", "--muxer-option", "movflags=+faststart",
       "--muxer-option", "brand=isom"},
      {},
-     [](const OutputPlan& plan) {
-         ASSERT_EQ(plan.muxing.options.size(), 2u);
-         EXPECT_EQ(plan.muxing.options[1].first, "brand");
+     [](const RenderJob& job) {
+         ASSERT_EQ(job.output.muxing.options.size(), 2u);
+         EXPECT_EQ(job.output.muxing.options[1].first, "brand");
      }},
 };
 
@@ -117,7 +117,7 @@ class OutputPlanning : public testing::TestWithParam<PlanCase> {};
 TEST_P(OutputPlanning, Settles) {
     const PlanCase& test = GetParam();
     const RenderJob job = PlanJob(Parse(test.arguments), MainWith(test.streams));
-    test.check(job.output);
+    test.check(job);
 }
 
 INSTANTIATE_TEST_SUITE_P(Renders, OutputPlanning, testing::ValuesIn(kPlanCases),

@@ -316,6 +316,19 @@ const OptionRow kOptions[] = {
          }
          line.times.offset = ParseFrameOrTime(option, value, true, kInt32Min, kInt32Max);
      }},
+    {"--fade-in", nullptr, "DURATION", kCompositing,
+     "bring the overlay, its border and its shadow in from transparent over DURATION (frames "
+     "or a time: 1s, 0:01.5) from the first frame it shows on",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.times.fadeIn = ParseFrameOrTime(option, value, false, 0, kInt32Max);
+     }},
+    {"--fade-out", nullptr, "DURATION", kCompositing,
+     "take the overlay, its border and its shadow out to transparent over DURATION, ending "
+     "on the last frame it shows on (the end of --range, where the overlay runs out without "
+     "--repeat, or the main's end)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.times.fadeOut = ParseFrameOrTime(option, value, false, 0, kInt32Max);
+     }},
     {"--overlay-timing", nullptr, "MODE", kCompositing,
      "time (default): each main frame shows the overlay picture of its time, and a "
      "still picture shows throughout; frames: overlay frames are counted frame for "
@@ -344,6 +357,13 @@ const OptionRow kOptions[] = {
              return;
          }
          line.times.at = ParseFrameOrTime(option, value, false, 0, kInt32Max);
+     }},
+    {"--keep-rotation", nullptr, nullptr, kPlacing,
+     "work on the pictures as the files store them: masks and placement in stored pixels, "
+     "and the output keeps the main's display matrix (by default the main and the overlay "
+     "are turned upright first, as players show them, and the output is written upright)",
+     [](CommandLine& line, const std::string&, const std::string&) {
+         line.keepRotation = true;
      }},
     {"--max-pixels", nullptr, "N", kCompositing,
      "accept main pictures of up to N pixels, each side up to N (default: 16384 on a side, "
@@ -467,9 +487,10 @@ const OptionRow kOptions[] = {
      [](CommandLine& line, const std::string&, const std::string&) {
          line.filterPixels = true;
      }},
-    {"--quiet", "-q", nullptr, kAll | kSegments,
+    {"--quiet", "-q", nullptr, kAll | kPlace | kSegments,
      "nothing on standard error but errors: no progress display, no notes on what the "
-     "output could not keep, no closing summary line, no encoder library's own report",
+     "output could not keep or how the command line was read, no closing summary line, no "
+     "encoder library's own report",
      [](CommandLine& line, const std::string&, const std::string&) { line.quiet = true; }},
     {"--progress", nullptr, "FILE", kRender | kDemo,
      "also write progress to FILE ('-': standard output) as key=value lines frame=, fps=, "
@@ -521,10 +542,12 @@ const char* const kDescription[] = {
     "The output's container follows its extension: .mkv, .avi and .nut hold lossless FFV1, "
     ".mp4 and .mov hold H.264, unless --codec names another. '--format null' composites "
     "every frame and writes nothing (for timing). Size, pixel format, depth, colour, frame "
-    "times, aspect and rotation follow MAIN, and its audio and subtitles are copied over "
-    "unchanged (audio the container cannot hold is re-encoded, with a note); every stream "
-    "and chapter keeps its own times; outside the area the overlay, its border and its "
-    "shadow cover, every sample is kept exactly as it was.",
+    "times and aspect follow MAIN, and its audio and subtitles are copied over unchanged "
+    "(audio the container cannot hold is re-encoded, with a note); every stream and chapter "
+    "keeps its own times; outside the area the overlay, its border and its shadow cover, "
+    "every sample is kept exactly as it was. A MAIN whose display matrix turns it (phone "
+    "footage) is turned upright first, sample for sample, and written upright; "
+    "--keep-rotation keeps it as stored, with its display matrix.",
     "OUT is written to a hidden part file beside it and takes its name only once complete; "
     "an existing OUT is replaced only with -y or after a yes on the terminal, and -n never "
     "replaces it.",

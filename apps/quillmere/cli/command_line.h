@@ -39,6 +39,8 @@ struct TimedOptions {
     std::optional<FrameOrTime> rangeStart;
     std::optional<FrameOrTime> rangeEnd;
     std::optional<FrameOrTime> offset;
+    std::optional<FrameOrTime> fadeIn;   // durations
+    std::optional<FrameOrTime> fadeOut;
 };
 
 struct CommandLine {
@@ -73,6 +75,9 @@ struct CommandLine {
     AlphaMode alpha = AlphaMode::Straight;
     int opacityPercent = 100;
     OverlayScaler scaler = OverlayScaler::Filter;
+    // --keep-rotation: work on the pictures as stored and keep their display
+    // matrices, instead of turning them upright as players show them.
+    bool keepRotation = false;
     // --segment K/N: only segment K of N (render); segments: N from its second argument.
     std::optional<SegmentChoice> segment;
     std::optional<std::uint32_t> seed;  // --seed: the random shadow styles' seed

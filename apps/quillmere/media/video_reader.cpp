@@ -150,6 +150,21 @@ bool VideoReader::ReceiveFrame() {
     throw RunnerError("cannot decode " + Quoted(path_) + ": " + AvErrorText(error));
 }
 
+void VideoReader::DropDisplayMatrix() {
+    AVStream* stream = format_->streams[streamIndex_];
+    for (int index = 0; index < stream->nb_side_data;) {
+        AVPacketSideData& entry = stream->side_data[index];
+        if (entry.type != AV_PKT_DATA_DISPLAYMATRIX) {
+            ++index;
+            continue;
+        }
+        av_freep(&entry.data);
+        // The last entry takes its place; the array keeps its memory.
+        stream->side_data[index] = stream->side_data[stream->nb_side_data - 1];
+        --stream->nb_side_data;
+    }
+}
+
 bool VideoReader::SeekBefore(std::int64_t time) {
     if (av_seek_frame(format_.get(), streamIndex_, time, AVSEEK_FLAG_BACKWARD) < 0) {
         return false;

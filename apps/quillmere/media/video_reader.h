@@ -64,6 +64,11 @@ public:
     // False when the file cannot seek; the position is then unchanged.
     bool SeekBefore(std::int64_t time);
 
+    // For frames turned upright before they go on: the video stream stops
+    // stating a display matrix, so that nothing carries the turn over to
+    // pictures that no longer need it.
+    void DropDisplayMatrix();
+
     const AVStream& videoStream() const { return *format_->streams[streamIndex_]; }
     const AVFormatContext& container() const { return *format_; }
 

@@ -98,6 +98,16 @@ std::int64_t FrameOrTime::FrameAt(AVRational rate) const {
                           static_cast<AVRounding>(AV_ROUND_DOWN | AV_ROUND_PASS_MINMAX));
 }
 
+std::int64_t FrameOrTime::FramesLasting(AVRational rate) const {
+    if (!isTime_ || value_ <= 0) {
+        return value_;
+    }
+    const std::int64_t frames =
+        av_rescale_rnd(value_, rate.num, rate.den * kMicrosecondsPerSecond,
+                       static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
+    return frames > 0 ? frames : 1;
+}
+
 FrameOrTime ParseFrameOrTime(const std::string& option, const std::string& text,
                              bool allowNegative, std::int64_t minimumFrames,
                              std::int64_t maximumFrames) {

@@ -50,6 +50,8 @@ InputFacts GatherFacts(const CommandLine& line, const VideoReader& main) {
         facts.main.hasAlpha = false;
     }
     facts.mainRate = main.frameRate();
+    facts.mainFrames = main.frameCountHint();
+    facts.mainFramesExact = main.videoStream().nb_frames > 0;
     // Which containers take each stream as it is: only a render writes one.
     const bool writesContainer = line.command == Command::Render;
     for (const AVStream* stream : main.carriableStreams()) {

@@ -15,7 +15,9 @@
 #include "apps/quillmere/media/container_table.h"
 #include "apps/quillmere/media/encoder_choice.h"
 #include "apps/quillmere/media/muxer_settings.h"
+#include "apps/quillmere/media/orientation.h"
 #include "apps/quillmere/overlay/configured_filter.h"
+#include "apps/quillmere/plan/fades.h"
 #include "apps/quillmere/plan/placement.h"
 #include "apps/quillmere/plan/segments.h"
 #include "apps/quillmere/run/overwrite_check.h"
@@ -28,6 +30,9 @@ struct MainInput {
     long stream = kDefaultVideoStream;
     PictureLimit limit;
     bool asFilterPixels = false;  // --rgb-output
+    // How its frames are turned before anything else: upright, as its
+    // display matrix asks, unless the stored orientation is kept.
+    Orientation turn;
 };
 
 // The main frames the run composites, counted from 0; `last` -1: to the end.
@@ -58,9 +63,6 @@ struct OutputPlan {
     EncoderRequest encoding;
     MuxerRequest muxing;  // the muxer's options and the video's tag, default resolved
     std::vector<KeptStream> kept;  // the main's audio and subtitles, in file order
-    // What the output changes that the user did not ask for (audio the
-    // container cannot hold, re-encoded), to be said once.
-    std::vector<std::string> notes;
     OverwritePolicy overwrite = OverwritePolicy::Ask;
 };
 
@@ -93,8 +95,13 @@ struct RenderJob {
     std::string maskOrigin;
     std::string scriptPath;  // --script, kept only to refuse it as the output
     FrameWindow window;
+    FadePlan fade;
     OutputPlan output;
     Reporting reporting;
+    // What the user should hear of how the command line was read (a size
+    // taken as pixels, a mask cut by the frame's edge), one line each; the
+    // run says them unless quiet.
+    std::vector<std::string> notes;
     // The random shadow styles' seed: --seed, or with --segment the
     // fingerprint's; none: the clock's, as the filter seeds itself.
     std::optional<std::uint32_t> seed;

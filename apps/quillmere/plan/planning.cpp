@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "apps/quillmere/plan/job_fingerprint.h"
+#include "apps/quillmere/plan/likely_mistakes.h"
 #include "apps/quillmere/plan/segment_job.h"
 #include "apps/quillmere/plan/segment_start.h"
 #include "apps/quillmere/runner_error.h"
@@ -27,6 +30,32 @@ std::string CornersText(const MaskCorners& mask) {
 MaskCorners MaskOf(const FilterData& settings) {
     return MaskCorners{settings.maskLeft, settings.maskTop, settings.maskRight,
                        settings.maskBottom};
+}
+
+void AddNote(std::vector<std::string>& notes, const std::string& note) {
+    if (!note.empty()) {
+        notes.push_back(note);
+    }
+}
+
+// How a picture is turned for this run: as its display matrix asks, unless
+// the stored orientation is kept or the matrix turns by an angle that no
+// sample-for-sample turn can show (said in a note).
+Orientation TurnFor(const PictureShape& shape, bool keepRotation, const std::string& what,
+                    const std::string& consequence, std::vector<std::string>& notes) {
+    const DisplayTurn& display = shape.display;
+    if (keepRotation || !display.present) {
+        return Orientation();
+    }
+    if (!display.orientation) {
+        char degrees[32];
+        std::snprintf(degrees, sizeof degrees, "%.3g", display.clockwiseDegrees);
+        notes.push_back(what + "'s display matrix turns it by " + degrees +
+                        " degrees, not by quarter turns, which no turn sample for sample can "
+                        "show: " + consequence);
+        return Orientation();
+    }
+    return *display.orientation;
 }
 
 // `origin` names where the mask came from ("--mask", "the placement", ...).
@@ -125,7 +154,8 @@ bool HeldBy(const CarriableStream& stream, const OutputFormat& format) {
 
 // The main's audio and subtitle streams the output keeps, and how: copied,
 // or re-encoded where --audio-codec asks or the container cannot hold them.
-void PlanKeptStreams(const CommandLine& line, const InputFacts& facts, OutputPlan& output) {
+void PlanKeptStreams(const CommandLine& line, const InputFacts& facts, OutputPlan& output,
+                     std::vector<std::string>& notes) {
     const OutputFormat& format = *output.format;
     if (!line.audioCodec.empty() && line.noAudio) {
         throw UsageError("--audio-codec and --no-audio contradict each other; give one of them");
@@ -159,8 +189,8 @@ void PlanKeptStreams(const CommandLine& line, const InputFacts& facts, OutputPla
                                      avcodec_get_name(stream.codec) +
                                      " audio of the main video; it is re-encoded as " +
                                      format.audioEncoder;
-            if (std::find(output.notes.begin(), output.notes.end(), note) == output.notes.end()) {
-                output.notes.push_back(note);
+            if (std::find(notes.begin(), notes.end(), note) == notes.end()) {
+                notes.push_back(note);  // once for several such streams
             }
         }
         encodes = encodes || kept.encoding.has_value();
@@ -172,7 +202,9 @@ void PlanKeptStreams(const CommandLine& line, const InputFacts& facts, OutputPla
     }
 }
 
-OutputPlan PlanVideoOutput(const CommandLine& line, const InputFacts& facts) {
+// `notes` receives what the output changes unasked (audio re-encoded).
+OutputPlan PlanVideoOutput(const CommandLine& line, const InputFacts& facts,
+                           std::vector<std::string>& notes) {
     OutputPlan output;
     output.overwrite = line.overwrite;
     output.encoding = line.encoding;
@@ -207,14 +239,15 @@ OutputPlan PlanVideoOutput(const CommandLine& line, const InputFacts& facts) {
         output.muxing.videoTag = DefaultVideoTag(*output.format, video.id);
     }
     CheckMuxerRequest(*output.format, video.id, output.muxing);
-    PlanKeptStreams(line, facts, output);
+    PlanKeptStreams(line, facts, output, notes);
     return output;
 }
 
 FilterData SettledSettings(const CommandLine& line, const InputFacts& facts,
-                           std::string& origin) {
+                           std::string& origin, std::vector<std::string>& notes) {
     FilterData settings = line.settings;
     if (PlacesOverlay(line)) {
+        AddNote(notes, SmallSizeNote(line.placement, facts.main.width));
         SetMask(PlacedMask(line, facts), settings);
         settings.fitToFrame = 1;
         origin = line.placement.given() ? "the placement" : "the default placement";
@@ -227,6 +260,7 @@ FilterData SettledSettings(const CommandLine& line, const InputFacts& facts,
         origin = "--mask";
     }
     RequireVisibleMask(settings, facts.main, origin);
+    AddNote(notes, CroppedMaskNote(MaskOf(settings), facts.main.width, facts.main.height, origin));
     if (line.scaler != OverlayScaler::Filter && settings.fitToFrame == 0) {
         throw UsageError("--scaler scales the overlay to the mask: give a placement or --fit");
     }
@@ -246,30 +280,57 @@ void SetMask(const MaskCorners& mask, FilterData& settings) {
     settings.maskBottom = static_cast<std::int32_t>(mask.bottom);
 }
 
-RenderJob PlanJob(const CommandLine& typed, const InputFacts& facts) {
+RenderJob PlanJob(const CommandLine& typed, const InputFacts& stored) {
     CommandLine line = typed;
-    ResolveTimedOptions(line, facts.mainRate);
+    ResolveTimedOptions(line, stored.mainRate);
 
     RenderJob job;
     job.command = line.command;
-    job.main = MainInput{line.input, line.videoStream, line.pictureLimit, line.filterPixels};
-    job.settings = SettledSettings(line, facts, job.maskOrigin);
+    job.main = MainInput{line.input, line.videoStream, line.pictureLimit, line.filterPixels, {}};
+    // From here on the pictures are as the run sees them: turned upright
+    // unless their stored orientation is kept.
+    InputFacts facts = stored;
+    job.main.turn = TurnFor(stored.main, line.keepRotation, "the main video",
+                            "it is worked on as stored, and the output keeps the matrix",
+                            job.notes);
+    facts.main = stored.main.TurnedBy(job.main.turn);
+    Orientation overlayTurn;
+    if (stored.overlay) {
+        overlayTurn = TurnFor(*stored.overlay, line.keepRotation, "the overlay",
+                              "it is laid in as stored", job.notes);
+        facts.overlay = stored.overlay->TurnedBy(overlayTurn);
+    }
+    if (line.command == Command::Place && !job.main.turn.identity()) {
+        job.notes.push_back("the main video is shown " + job.main.turn.Describe() +
+                            ": the mask is on the upright picture; a host that shows it as "
+                            "stored needs --keep-rotation");
+    }
+    RequireRangeWithinMain(line, facts.mainFrames, facts.mainFramesExact, facts.mainRate);
+    job.settings = SettledSettings(line, facts, job.maskOrigin, job.notes);
     job.overlay.path = line.overlayPath;
     job.overlay.stream = line.overlayStream;
     job.overlay.strict = line.strict;
     job.overlay.blend = BlendFor(line, facts);
     job.overlay.adaptation = AdaptationFor(line, facts, job.settings, job.overlay.blend);
+    job.overlay.adaptation.turn = overlayTurn;
     job.scriptPath = line.scriptPath;
     job.reporting = Reporting{line.quiet, line.progressPath, line.statsPeriod};
+    const auto frames = [&facts](const std::optional<FrameOrTime>& duration) {
+        return duration ? duration->FramesLasting(facts.mainRate) : std::int64_t{0};
+    };
+    job.fade = PlanFades(frames(line.times.fadeIn), frames(line.times.fadeOut), job.settings,
+                         !line.overlayPath.empty(), facts.mainFrames);
     job.seed = line.seed;
 
     switch (line.command) {
-    case Command::Render:
-        job.output = PlanVideoOutput(line, facts);
-        if (line.segment) {
+    case Command::Render: {
+        std::vector<std::string> outputNotes;
+        job.output = PlanVideoOutput(line, facts, outputNotes);
+        if (!line.segment) {
+            job.notes.insert(job.notes.end(), outputNotes.begin(), outputNotes.end());
+        } else {
             // The audio, subtitles and chapters come from the main at the join.
             job.output.kept.clear();
-            job.output.notes.clear();
             job.segment = PlanSegment(line, facts, job);
             job.window = FrameWindow{static_cast<long>(job.segment->segment.first),
                                      static_cast<long>(job.segment->segment.last)};
@@ -283,6 +344,7 @@ RenderJob PlanJob(const CommandLine& typed, const InputFacts& facts) {
             }
         }
         break;
+    }
     case Command::Frame:
         job.output.kind = OutputKind::Picture;
         job.output.path = line.output;

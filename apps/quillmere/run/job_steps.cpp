@@ -32,14 +32,23 @@ OpenedJob OpenAndPlan(const CommandLine& line) {
     auto reader = std::make_unique<VideoReader>(line.input, line.videoStream, line.pictureLimit);
     OpenedJob opened;
     opened.job = PlanJob(line, GatherFacts(line, *reader));
+    SayNotes(opened.job);
     opened.carriedStreams = StreamsToCarry(opened.job.output, *reader);
     reader->RouteStreams(opened.carriedStreams);
     opened.source = std::make_unique<FileFrameSource>(
-        std::move(reader), opened.job.main.asFilterPixels, NoticesFor(opened.job.reporting));
+        std::move(reader), opened.job.main.asFilterPixels, NoticesFor(opened.job.reporting),
+        opened.job.main.turn);
     if (opened.job.segment) {
         opened.source->StartAtFrame(opened.job.window.first, opened.job.segment->mainIndex);
     }
     return opened;
+}
+
+void SayNotes(const RenderJob& job) {
+    const NoticeHandler say = NoticesFor(job.reporting);
+    for (const std::string& note : job.notes) {
+        say(note);
+    }
 }
 
 NoticeHandler NoticesFor(const Reporting& reporting) {

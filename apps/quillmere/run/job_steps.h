@@ -32,6 +32,8 @@ OpenedJob OpenAndPlan(const CommandLine& line);
 // What the runner changes without being asked is said on stderr, unless the
 // user asked for quiet.
 NoticeHandler NoticesFor(const Reporting& reporting);
+// Says the job's notes on how its command line was read.
+void SayNotes(const RenderJob& job);
 
 ProgressOptions ProgressSetupFrom(const Reporting& reporting, const ProgressReportFile& report);
 

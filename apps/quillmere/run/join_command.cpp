@@ -218,7 +218,12 @@ int RunJoin(const CommandLine& line) {
 
     // The main as a render reads it (its video stream's tags, rotation and
     // times, its file's tags and chapters), and once more for its packets.
-    const VideoReader main(mainPath, mainStream);
+    VideoReader main(mainPath, mainStream);
+    // Segments of pictures turned upright carry no turn over.
+    const Orientation turn = parts.front().marks.turn;
+    if (!turn.identity()) {
+        main.DropDisplayMatrix();
+    }
     FormatContext mainPackets = OpenMediaFile(mainPath, true);
     if (!mainPackets) {
         throw RunnerError("cannot read " + Quoted(mainPath));
@@ -236,6 +241,9 @@ int RunJoin(const CommandLine& line) {
     const AVStream& mainVideo = main.videoStream();
     VideoFormat video;
     video.sampleAspectRatio = mainVideo.sample_aspect_ratio;
+    if (turn.transpose && video.sampleAspectRatio.num > 0 && video.sampleAspectRatio.den > 0) {
+        video.sampleAspectRatio = av_inv_q(video.sampleAspectRatio);
+    }
     video.frameRate = main.frameRate();
     video.timeBase = mainVideo.time_base;
     video.startTime = mainVideo.start_time != AV_NOPTS_VALUE ? mainVideo.start_time : 0;

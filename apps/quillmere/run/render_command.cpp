@@ -50,9 +50,6 @@ int RunRender(const CommandLine& line) {
             passthrough.streams.push_back(
                 CarriedStream{opened.carriedStreams[index], output.kept[index].encoding});
         }
-        for (const std::string& note : output.notes) {
-            NoticesFor(job.reporting)(note);
-        }
         std::string writePath = kStandardOutputUrl;
         std::string displayName = kStandardOutputDisplayName;
         if (toFile) {
@@ -67,7 +64,7 @@ int RunRender(const CommandLine& line) {
             carried.fileTags = TagsOf(SegmentMarks{
                 segment.fingerprint, segment.segment.index, segment.count,
                 segment.segment.first, segment.segment.last, segment.mainIdentity,
-                segment.mainPath});
+                segment.mainPath, job.main.turn});
         }
         writer.emplace(writePath, displayName, *output.format, source.format(), carried,
                        passthrough, NoticesFor(job.reporting), output.encoding, output.muxing);
@@ -87,6 +84,7 @@ int RunRender(const CommandLine& line) {
     composite.afterStart = SeedingFor(job);
     composite.instance = &filter.instance();
     composite.outputOperations = filter.outputOperations();
+    composite.fade = SettleFade(job.fade, filter.instance().recordAs<FilterData>());
     composite.progress = &progress;
     const std::int64_t frames = RunComposite(composite);
     if (frames == 0) {
