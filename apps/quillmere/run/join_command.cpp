@@ -251,7 +251,7 @@ int RunJoin(const CommandLine& line) {
 
     PendingOutput pending(line.output);
     VideoWriter writer(pending.writePath(), line.output, format, *firstPart.codecpar,
-                       firstPart.time_base, video, CarriedOver{&mainVideo, &main.container()},
+                       firstPart.time_base, video, CarriedOver{&mainVideo, &main.container(), true, {}},
                        passthrough, NoticesFor(Reporting{line.quiet, "", 0}));
 
     // The segments' video in order, the main's other packets interleaved

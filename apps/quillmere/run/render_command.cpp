@@ -57,7 +57,7 @@ int RunRender(const CommandLine& line) {
             writePath = pending->writePath();
             displayName = output.path;
         }
-        CarriedOver carried{source.stream(), source.container()};
+        CarriedOver carried{source.stream(), source.container(), true, {}};
         if (job.segment) {
             const SegmentJob& segment = *job.segment;
             carried.chapters = false;  // the join takes them from the main
