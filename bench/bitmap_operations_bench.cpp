@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "hostkit/bitmap_operations.h"
+#include "hostkit/row_kernels.h"
+#include "hostkit/stretch.h"
 
 namespace {
 
@@ -45,8 +47,34 @@ void StretchInto960x540(benchmark::State& state) {
         stretch(&target.bitmap, 480, 270, 960, 540, &source.bitmap, 0.0, 0.0, 640.0, 360.0);
         benchmark::DoNotOptimize(target.bytes.data());
     }
+    state.SetLabel(ChosenRowKernels().name);
 }
 BENCHMARK(StretchInto960x540)->Arg(0)->Arg(1)->ArgName("bilinear")->Unit(benchmark::kMillisecond);
+
+// The same stretches with each set of row kernels this processor runs
+// (0: the plain loops), and a 1080p reduction to a third.
+void StretchByKernels(benchmark::State& state) {
+    const RowKernelSets sets = AvailableRowKernels();
+    if (state.range(0) >= sets.count) {
+        state.SkipWithError("this processor lacks the set");
+        return;
+    }
+    const RowKernels& kernels = *sets.sets[state.range(0)];
+    const bool reduce = state.range(2) != 0;
+    Frame target(1920, 1080), source(reduce ? 1920 : 640, reduce ? 1080 : 360);
+    const Sampling sampling = state.range(1) ? Sampling::Bilinear : Sampling::Nearest;
+    for (auto _ : state) {
+        StretchBitmap(kernels, sampling, StretchLaying{}, &target.bitmap, 480, 270,
+                      reduce ? 640 : 960, reduce ? 360 : 540, &source.bitmap, 0.0, 0.0,
+                      source.bitmap.w, source.bitmap.h);
+        benchmark::DoNotOptimize(target.bytes.data());
+    }
+    state.SetLabel(kernels.name);
+}
+BENCHMARK(StretchByKernels)
+    ->ArgsProduct({{0, 1, 2}, {0, 1}, {0, 1}})
+    ->ArgNames({"set", "bilinear", "reduce"})
+    ->Unit(benchmark::kMicrosecond);
 
 void BitBlt640x360ToThirtyTwoBits(benchmark::State& state) {
     Frame target(640, 360), source(640, 360, static_cast<int>(state.range(0)));

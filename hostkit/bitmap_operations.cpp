@@ -5,27 +5,14 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
-#include <vector>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "hostkit/bitmap_geometry.h"
+#include "hostkit/row_kernels.h"
+#include "hostkit/stretch.h"
 
 namespace {
 
-// Wide enough that the sum or difference of any two `long` arguments, and of
-// any of them with a bitmap extent, is exact.
-#if defined(__SIZEOF_INT128__)
-using Wide = __int128;
-#else
-using Wide = std::int64_t;
-#endif
-static_assert(sizeof(Wide) >= 2 * sizeof(long), "Wide must hold sums of two longs");
-
-constexpr long kWholeExtent = -1;
 constexpr std::int64_t kLargestLayout = std::numeric_limits<std::int32_t>::max();
-constexpr int kWeightBits = 8;
-constexpr int kWeightOne = 1 << kWeightBits;
 
 // ---------------------------------------------------------------------------
 // Layout
@@ -88,56 +75,6 @@ bool Layout(VBitmap& bitmap, void* lowest, std::int64_t w, std::int64_t h, int d
     }
     bitmap.modulo = static_cast<long>(bitmap.pitch - rowBytes);
     return true;
-}
-
-// The lowest address of the bitmap's pixel block.
-char* LowestRow(const VBitmap& bitmap) {
-    char* data = reinterpret_cast<char*>(bitmap.data);
-    if (bitmap.pitch < 0 && bitmap.h > 0) {
-        return data + static_cast<std::ptrdiff_t>(bitmap.h - 1) * bitmap.pitch;
-    }
-    return data;
-}
-
-bool Drawable(const VBitmap* bitmap) {
-    return bitmap != nullptr && bitmap->data != nullptr && bitmap->w > 0 && bitmap->h > 0;
-}
-
-// Picture row y (from the top), without the `long` arithmetic of PictureRow,
-// which would overflow on large 32-bit bitmaps.
-std::uint8_t* Row(const VBitmap& bitmap, std::int64_t y) {
-    return reinterpret_cast<std::uint8_t*>(bitmap.data) +
-           static_cast<std::ptrdiff_t>(bitmap.h - 1 - y) * static_cast<std::ptrdiff_t>(bitmap.pitch);
-}
-
-// ---------------------------------------------------------------------------
-// Clipping
-
-struct Span {
-    int source = 0;
-    int destination = 0;
-    int count = 0;
-};
-
-// Clips a run of `length` starting at `source` in [0, sourceExtent) and at
-// `destination` in [0, destinationExtent); count 0 when nothing is left.
-Span ClipRun(Wide source, Wide destination, Wide length, int sourceExtent,
-             int destinationExtent) {
-    const Wide low = std::max({Wide(0), -source, -destination});
-    const Wide high = std::min({length, Wide(sourceExtent) - source,
-                                Wide(destinationExtent) - destination});
-    Span span;
-    if (high > low) {
-        span.source = static_cast<int>(source + low);
-        span.destination = static_cast<int>(destination + low);
-        span.count = static_cast<int>(high - low);
-    }
-    return span;
-}
-
-// Clips [start, start + length) to [0, extent).
-Span ClipRun(Wide start, Wide length, int extent) {
-    return ClipRun(start, start, length, extent, extent);
 }
 
 // ---------------------------------------------------------------------------
@@ -341,244 +278,6 @@ void StorePixel(std::uint8_t* row, std::int64_t x, int depth, Pixel32 pixel) {
 bool IsDirectColour(int depth) { return depth == 16 || depth == 24 || depth == 32; }
 
 // ---------------------------------------------------------------------------
-// Stretching
-
-struct Sample {
-    std::int32_t index;  // first source pixel
-    std::int32_t next;   // second source pixel (bilinear; equals index at the edges)
-    std::int32_t weight; // share of `next` in 1/256 (bilinear)
-};
-
-Sample NearestSample(double position, int extent) {
-    std::int32_t index;
-    if (!(position >= 0.0)) {  // negative or NaN
-        index = 0;
-    } else if (position >= extent) {
-        index = extent - 1;
-    } else {
-        index = static_cast<std::int32_t>(position);
-    }
-    return {index, index, 0};
-}
-
-Sample BilinearSample(double position, int extent) {
-    const double between = position - 0.5;
-    if (!(between > 0.0)) {
-        return {0, 0, 0};
-    }
-    if (between >= extent - 1) {
-        return {extent - 1, extent - 1, 0};
-    }
-    const auto index = static_cast<std::int32_t>(between);
-    const auto weight = static_cast<std::int32_t>((between - index) * kWeightOne);
-    return {index, index + 1, weight};
-}
-
-// The destination extent a stretch draws into: -1 stands for the source
-// rectangle's extent, rounded.
-bool StretchExtent(long requested, double sourceExtent, Wide& extent) {
-    if (requested == kWholeExtent) {
-        const double rounded = std::nearbyint(sourceExtent);
-        if (!(rounded >= 1.0 && rounded <= double(std::numeric_limits<std::int32_t>::max()))) {
-            return false;
-        }
-        extent = static_cast<Wide>(rounded);
-        return true;
-    }
-    extent = requested;
-    return requested > 0;
-}
-
-constexpr std::uint32_t kRoundingDown = 1u << (2 * kWeightBits - 1);
-
-// One source row blended across at every destination column, exact (before
-// any rounding): four 16-bit values per column, one per byte of the pixel
-// in the pixel's byte order. A byte times a weight of at most 256 fits.
-struct AcrossRow {
-    std::vector<std::uint16_t> values;
-    long sourceRow = -1;
-};
-
-#if defined(__SSE2__)
-// Pixel `index` of a row in the low lane of a vector.
-__m128i PixelVector(const std::uint8_t* row, std::int32_t index) {
-    return _mm_cvtsi32_si128(static_cast<int>(Load32(row + index * kPixelBytes)));
-}
-#endif
-
-void BlendAcross(AcrossRow& into, const std::uint8_t* row, const Sample* samples, int count,
-                 long sourceRow) {
-    std::uint16_t* out = into.values.data();
-    int i = 0;
-#if defined(__SSE2__)
-    const __m128i zero = _mm_setzero_si128();
-    for (; i + 2 <= count; i += 2, out += 2 * kPixelBytes) {
-        const Sample& first = samples[i];
-        const Sample& second = samples[i + 1];
-        const __m128i left = _mm_unpacklo_epi8(
-            _mm_unpacklo_epi32(PixelVector(row, first.index), PixelVector(row, second.index)),
-            zero);
-        const __m128i right = _mm_unpacklo_epi8(
-            _mm_unpacklo_epi32(PixelVector(row, first.next), PixelVector(row, second.next)),
-            zero);
-        const auto a0 = static_cast<short>(first.weight), a1 = static_cast<short>(second.weight);
-        const __m128i across = _mm_set_epi16(a1, a1, a1, a1, a0, a0, a0, a0);
-        const __m128i stay = _mm_sub_epi16(_mm_set1_epi16(kWeightOne), across);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
-                         _mm_add_epi16(_mm_mullo_epi16(left, stay),
-                                       _mm_mullo_epi16(right, across)));
-    }
-#endif
-    for (; i < count; ++i, out += kPixelBytes) {
-        const Sample& column = samples[i];
-        const Pixel32 left = Load32(row + column.index * kPixelBytes);
-        const Pixel32 right = Load32(row + column.next * kPixelBytes);
-        const auto across = static_cast<std::uint32_t>(column.weight);
-        const std::uint32_t stay = kWeightOne - across;
-        for (int byte = 0; byte < kPixelBytes; ++byte) {
-            const int shift = 8 * byte;
-            out[byte] = static_cast<std::uint16_t>(((left >> shift) & 0xFF) * stay +
-                                                   ((right >> shift) & 0xFF) * across);
-        }
-    }
-    into.sourceRow = sourceRow;
-}
-
-void BlendDown(std::uint8_t* out, const AcrossRow& upper, const AcrossRow& lower, int count,
-               std::uint32_t down) {
-    const std::uint32_t up = kWeightOne - down;
-    const std::uint16_t* top = upper.values.data();
-    const std::uint16_t* bottom = lower.values.data();
-    int i = 0;
-#if defined(__SSE2__)
-    const __m128i upWeight = _mm_set1_epi16(static_cast<short>(up));
-    const __m128i downWeight = _mm_set1_epi16(static_cast<short>(down));
-    const __m128i rounding = _mm_set1_epi32(static_cast<int>(kRoundingDown));
-    for (; i + 2 <= count; i += 2) {
-        const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + i * kPixelBytes));
-        const __m128i b =
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(bottom + i * kPixelBytes));
-        // Exact 32-bit products from their low and high halves.
-        const __m128i tLow = _mm_mullo_epi16(t, upWeight), tHigh = _mm_mulhi_epu16(t, upWeight);
-        const __m128i bLow = _mm_mullo_epi16(b, downWeight);
-        const __m128i bHigh = _mm_mulhi_epu16(b, downWeight);
-        const __m128i first = _mm_srli_epi32(
-            _mm_add_epi32(_mm_add_epi32(_mm_unpacklo_epi16(tLow, tHigh),
-                                        _mm_unpacklo_epi16(bLow, bHigh)),
-                          rounding),
-            16);
-        const __m128i second = _mm_srli_epi32(
-            _mm_add_epi32(_mm_add_epi32(_mm_unpackhi_epi16(tLow, tHigh),
-                                        _mm_unpackhi_epi16(bLow, bHigh)),
-                          rounding),
-            16);
-        const __m128i words = _mm_packs_epi32(first, second);
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i * kPixelBytes),
-                         _mm_packus_epi16(words, words));
-    }
-#endif
-    for (; i < count; ++i) {
-        Pixel32 pixel = 0;
-        for (int byte = 0; byte < kPixelBytes; ++byte) {
-            const std::uint32_t value =
-                (top[i * kPixelBytes + byte] * up + bottom[i * kPixelBytes + byte] * down +
-                 kRoundingDown) >> 16;
-            pixel |= value << (8 * byte);
-        }
-        Store32(out + i * kPixelBytes, pixel);
-    }
-}
-
-// Scratch of one thread's stretches, grown to the widest rectangle seen.
-struct StretchScratch {
-    std::vector<Sample> columns;
-    AcrossRow rows[2];
-
-    void Reserve(int count) {
-        const auto size = static_cast<std::size_t>(count);
-        if (columns.size() < size) {
-            columns.resize(size);
-            for (AcrossRow& row : rows) {
-                row.values.resize(size * kPixelBytes);
-            }
-        }
-        for (AcrossRow& row : rows) {
-            row.sourceRow = -1;
-        }
-    }
-    // The cached blend of `sourceRow`, computed now unless cached; `keep`
-    // is a row that must stay cached.
-    const AcrossRow& Across(const VBitmap& source, long sourceRow, long keep, int count) {
-        for (AcrossRow& row : rows) {
-            if (row.sourceRow == sourceRow) {
-                return row;
-            }
-        }
-        AcrossRow& slot = rows[0].sourceRow == keep ? rows[1] : rows[0];
-        BlendAcross(slot, Row(source, sourceRow),
-                    columns.data(), count, sourceRow);
-        return slot;
-    }
-};
-
-StretchScratch& ThreadScratch() {
-    thread_local StretchScratch scratch;
-    return scratch;
-}
-
-bool Stretch(const VBitmap* self, long x1, long y1, long dx, long dy, const VBitmap* source,
-             double x2, double y2, double dx1, double dy1, bool bilinear) {
-    if (!Drawable(self) || !Drawable(source) || self->depth != 32 || source->depth != 32) {
-        return false;
-    }
-    if (!std::isfinite(x2) || !std::isfinite(y2) || !std::isfinite(dx1) || !std::isfinite(dy1)) {
-        return false;
-    }
-    Wide width = 0, height = 0;
-    if (!StretchExtent(dx, dx1, width) || !StretchExtent(dy, dy1, height)) {
-        return false;
-    }
-    const Span columns = ClipRun(x1, width, self->w);
-    const Span rows = ClipRun(y1, height, self->h);
-    if (columns.count == 0 || rows.count == 0) {
-        return false;
-    }
-    Sample (*const sampleAt)(double, int) = bilinear ? &BilinearSample : &NearestSample;
-    const double stepX = dx1 / static_cast<double>(width);
-    const double stepY = dy1 / static_cast<double>(height);
-    const Wide firstColumn = Wide(columns.destination) - x1;
-    const Wide firstRow = Wide(rows.destination) - y1;
-
-    StretchScratch& scratch = ThreadScratch();
-    scratch.Reserve(columns.count);
-    Sample* samples = scratch.columns.data();
-    for (int i = 0; i < columns.count; ++i) {
-        const double centre = static_cast<double>(firstColumn + i) + 0.5;
-        samples[i] = sampleAt(x2 + centre * stepX, source->w);
-    }
-
-    for (int j = 0; j < rows.count; ++j) {
-        const double centre = static_cast<double>(firstRow + j) + 0.5;
-        const Sample row = sampleAt(y2 + centre * stepY, source->h);
-        std::uint8_t* out =
-            Row(*self, rows.destination + j) + std::ptrdiff_t{columns.destination} * kPixelBytes;
-        if (!bilinear) {
-            const std::uint8_t* in = Row(*source, row.index);
-            for (int i = 0; i < columns.count; ++i) {
-                Store32(out + i * kPixelBytes, Load32(in + samples[i].index * kPixelBytes));
-            }
-            continue;
-        }
-        // A row that takes no share of the next one needs only its own blend.
-        const long lowerRow = row.weight == 0 ? row.index : row.next;
-        const AcrossRow& upper = scratch.Across(*source, row.index, lowerRow, columns.count);
-        const AcrossRow& lower = scratch.Across(*source, lowerRow, row.index, columns.count);
-        BlendDown(out, upper, lower, columns.count, static_cast<std::uint32_t>(row.weight));
-    }
-    return true;
-}
-
-// ---------------------------------------------------------------------------
 // The table's operations
 
 VBitmap* HOST_THISCALL InitFromHeader(VBitmap* self, void* data, BITMAPINFOHEADER* header) {
@@ -709,13 +408,15 @@ void HOST_THISCALL Unsupported(const VBitmap*) {}
 bool HOST_THISCALL StretchBltNearestFast(const VBitmap* self, long x1, long y1, long dx, long dy,
                                          const VBitmap* source, double x2, double y2, double dx1,
                                          double dy1) {
-    return Stretch(self, x1, y1, dx, dy, source, x2, y2, dx1, dy1, false);
+    return StretchBitmap(ChosenRowKernels(), Sampling::Nearest, StretchLaying{}, self, x1, y1, dx,
+                         dy, source, x2, y2, dx1, dy1);
 }
 
 bool HOST_THISCALL StretchBltBilinearFast(const VBitmap* self, long x1, long y1, long dx, long dy,
                                           const VBitmap* source, double x2, double y2, double dx1,
                                           double dy1) {
-    return Stretch(self, x1, y1, dx, dy, source, x2, y2, dx1, dy1, true);
+    return StretchBitmap(ChosenRowKernels(), Sampling::Bilinear, StretchLaying{}, self, x1, y1, dx,
+                         dy, source, x2, y2, dx1, dy1);
 }
 
 bool HOST_THISCALL RectFill(const VBitmap* self, long x1, long y1, long dx, long dy,

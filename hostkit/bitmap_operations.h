@@ -65,11 +65,9 @@
 //   slots hold functions that do nothing. The filter never calls them.
 //
 // Threading: operations touch only the bitmaps they are given. The stretches
-// keep a column table and two rows of across-blended values per thread,
-// grown when a wider rectangle comes, so a call allocates nothing once the
-// thread has seen its widest rectangle. Each source row is blended across
-// once per call and reused for every destination row that needs it; the
-// blends are exact integers, so the SSE2 and plain paths give the same bytes.
+// run through stretch.h, each thread with scratch of its own, and their rows
+// through the fastest row kernels the processor runs (row_kernels.h), which
+// give the plain loops' bytes.
 #pragma once
 
 #include "host/vbitmap.h"

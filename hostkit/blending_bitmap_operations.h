@@ -8,18 +8,23 @@
 // fractions of 255, C a source colour byte and D the destination's:
 //     D' = C * a * o + D * (1 - a * o)     (straight alpha)
 //     D' = C * o     + D * (1 - a * o)     (premultiplied alpha)
-// rounded to the nearest value. The stretches interpolate colour weighted by
-// alpha (they work on premultiplied pixels), so a transparent pixel's stored
-// colour never bleeds into its neighbours. Clipping, the mapping of the
-// stretches and the sizes that draw nothing are exactly the plain
-// operations'. The destination's top byte is kept. Every other slot is the
-// plain table's.
+// rounded to the nearest value. The source is first made premultiplied (a
+// straight colour C becomes round(C * a)), so the stretches interpolate
+// colour weighted by alpha and a transparent pixel's stored colour never
+// bleeds into its neighbours. Clipping, the mapping of the stretches and the
+// sizes that draw nothing are exactly the plain operations'. The
+// destination's top byte is kept. Every other slot is the plain table's.
+//
+// Each operation samples, weights and blends row by row straight into the
+// destination (stretch.h, row_kernels.h), with no picture in between.
 //
 // Threading: like the plain operations, each thread keeps its own scratch
-// pictures, grown to the largest call it has seen.
+// rows, grown to the largest call it has seen.
 #pragma once
 
 #include "host/vbitmap.h"
+#include "hostkit/row_kernels.h"
+#include "hostkit/stretch.h"
 
 struct BlendSettings {
     bool useSourceAlpha = true;  // false: every source pixel is opaque
@@ -35,6 +40,16 @@ struct BlendingBitmapOperations {
 
     explicit BlendingBitmapOperations(const BlendSettings& blend);
 };
+
+// How the operations lay pixels for these settings: over the destination at
+// full opacity, faded below it.
+StretchLaying LayingFor(const BlendSettings& settings);
+
+// The blending BitBlt through the given row kernels (the table's slot takes
+// the chosen ones): any source depth the plain BitBlt converts, clipped as
+// it clips.
+void BlendCopy(const RowKernels& kernels, const StretchLaying& laying, const VBitmap* self,
+               long x2, long y2, const VBitmap* source, long x1, long y1, long dx, long dy);
 
 // An opacity percentage (0-100) as the 0-255 factor the settings take.
 int OpacityFromPercent(int percent);

@@ -109,6 +109,13 @@ TEST_P(RenderCommandTest, ParsesBackToTheSettings) {
     EXPECT_EQ(line.encoding.preset, settings.encoding.preset);
     EXPECT_EQ(line.encoding.threads, settings.encoding.threads);
     EXPECT_EQ(line.encoding.options, settings.encoding.options);
+    EXPECT_EQ(line.muxing.options, settings.muxing.options);
+    EXPECT_EQ(line.muxing.videoTag, settings.muxing.videoTag);
+    EXPECT_EQ(line.audioCodec, settings.audioCodec);
+    EXPECT_EQ(line.audioBitRate, settings.audioBitRate);
+    EXPECT_EQ(line.keepRotation, settings.keepRotation);
+    EXPECT_EQ(line.times.fadeIn, settings.times.fadeIn);
+    EXPECT_EQ(line.times.fadeOut, settings.times.fadeOut);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -194,6 +201,16 @@ INSTANTIATE_TEST_SUITE_P(
                           s.encoding.preset = "fast";
                           s.encoding.threads = 3;
                           s.encoding.options = {{"g", "50"}, {"x264-params", "ref=2:bframes=1"}};
+                          s.muxing.options = {{"movflags", "+faststart"}};
+                          s.muxing.videoTag = "hvc1";
+                          s.audioCodec = "aac";
+                          s.audioBitRate = 128000;
+                          s.keepRotation = true;
+                      }},
+        RoundTripCase{"Fades",
+                      [](CommandLine& s) {
+                          s.times.fadeIn = FrameOrTime::Microseconds(1500000);
+                          s.times.fadeOut = FrameOrTime::Frames(12);
                       }}),
     [](const ::testing::TestParamInfo<RoundTripCase>& info) {
         return std::string(info.param.name);

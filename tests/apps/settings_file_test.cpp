@@ -50,6 +50,9 @@ CommandLine Unusual() {
     settings.timing = OverlayTiming::Frames;
     settings.overlayPath = "/media/clip with 'quotes'.mp4";
     settings.seed = 4000000000u;
+    settings.keepRotation = true;
+    settings.times.fadeIn = FrameOrTime::Microseconds(250000);
+    settings.times.fadeOut = FrameOrTime::Frames(30);
     return settings;
 }
 
@@ -96,6 +99,9 @@ void ExpectSameSettings(const CommandLine& actual, const CommandLine& expected) 
     EXPECT_EQ(actual.timing, expected.timing);
     EXPECT_EQ(actual.overlayPath, expected.overlayPath);
     EXPECT_EQ(actual.seed, expected.seed);
+    EXPECT_EQ(actual.keepRotation, expected.keepRotation);
+    EXPECT_EQ(actual.times.fadeIn, expected.times.fadeIn);
+    EXPECT_EQ(actual.times.fadeOut, expected.times.fadeOut);
 }
 
 TEST(SettingsFile, EverySettingReadsBackAsWritten) {
@@ -267,12 +273,17 @@ TEST(SettingsChanges, FramesGivenReplaceTimesGiven) {
     EXPECT_EQ(settings.settings.frameOffset, 3);
 }
 
-TEST(SettingsChanges, ThePageCannotChooseTheOverlay) {
+// The page shows the pictures as the command line opened them.
+TEST(SettingsChanges, ThePageCannotChooseTheOverlayOrTheTurn) {
     CommandLine settings = Unusual();
     EXPECT_THROW(ApplySettingsChanges(Json{{"overlay", "/etc/passwd"}}, SettingsOrigin::Page, "",
                                       settings),
                  UsageError);
+    EXPECT_THROW(ApplySettingsChanges(Json{{"keepRotation", false}}, SettingsOrigin::Page, "",
+                                      settings),
+                 UsageError);
     EXPECT_EQ(settings.overlayPath, Unusual().overlayPath);
+    EXPECT_TRUE(settings.keepRotation);
 }
 
 // A settings file on disk, removed with the object.

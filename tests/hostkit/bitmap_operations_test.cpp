@@ -13,35 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "tests/hostkit/stretch_reference.h"
+
 namespace {
 
 const VBitmapOperations& ops = HostBitmapOperations();
-
-constexpr std::uint8_t kGuard = 0xA5;
-constexpr std::size_t kGuardBytes = 64;
-
-// Pixel storage with guard bands on both sides: an operation that writes
-// outside its bitmap changes a guard byte.
-class GuardedBuffer {
-public:
-    explicit GuardedBuffer(std::size_t bytes, std::size_t lead = 0)
-        : bytes_(kGuardBytes + lead + bytes + kGuardBytes, kGuard), lead_(lead), size_(bytes) {}
-    std::uint8_t* data() { return bytes_.data() + kGuardBytes + lead_; }
-    bool GuardsIntact() const {
-        for (std::size_t i = 0; i < kGuardBytes + lead_; ++i) {
-            if (bytes_[i] != kGuard) return false;
-        }
-        for (std::size_t i = kGuardBytes + lead_ + size_; i < bytes_.size(); ++i) {
-            if (bytes_[i] != kGuard) return false;
-        }
-        return true;
-    }
-
-private:
-    std::vector<std::uint8_t> bytes_;
-    std::size_t lead_;
-    std::size_t size_;
-};
 
 BITMAPINFOHEADER Header(long w, long h, int depth) {
     BITMAPINFOHEADER header{};
@@ -455,40 +431,9 @@ TEST(Stretch, RefusesSourcesThatAreNotThirtyTwoBitsAndNonFiniteRectangles) {
     EXPECT_EQ(target.Pixels(), before);
 }
 
-// Plain per-pixel statement of the documented sampling rule.
 Pixel32 ReferenceSample(Canvas& source, double u, double v, bool bilinear) {
-    const int w = source.bitmap.w, h = source.bitmap.h;
-    if (!bilinear) {
-        auto nearest = [](double p, int extent) {
-            return p < 0 || std::isnan(p) ? 0 : p >= extent ? extent - 1 : static_cast<int>(std::floor(p));
-        };
-        return source.at(nearest(u, w), nearest(v, h));
-    }
-    auto around = [](double p, int extent, int& i, int& next, int& weight) {
-        p -= 0.5;
-        if (!(p > 0)) {
-            i = next = 0;
-            weight = 0;
-        } else if (p >= extent - 1) {
-            i = next = extent - 1;
-            weight = 0;
-        } else {
-            i = static_cast<int>(std::floor(p));
-            next = i + 1;
-            weight = static_cast<int>(std::floor((p - i) * 256));
-        }
-    };
-    int x0, x1, tx, y0, y1, ty;
-    around(u, w, x0, x1, tx);
-    around(v, h, y0, y1, ty);
-    Pixel32 result = 0;
-    for (int shift = 0; shift < 32; shift += 8) {
-        auto byte = [&](int x, int y) { return (source.at(x, y) >> shift) & 0xFF; };
-        const unsigned top = byte(x0, y0) * (256 - tx) + byte(x1, y0) * tx;
-        const unsigned bottom = byte(x0, y1) * (256 - tx) + byte(x1, y1) * tx;
-        result |= ((top * (256 - ty) + bottom * ty + 32768) >> 16) << shift;
-    }
-    return result;
+    return SampleByRule([&](int x, int y) { return source.at(x, y); }, source.bitmap.w,
+                        source.bitmap.h, u, v, bilinear);
 }
 
 double RandomSourceValue(std::mt19937& random) {

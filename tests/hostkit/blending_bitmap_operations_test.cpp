@@ -4,14 +4,18 @@
 // reproduce exactly.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <cstdint>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "hostkit/bitmap_operations.h"
 #include "hostkit/blending_bitmap_operations.h"
+#include "tests/hostkit/stretch_reference.h"
 
 namespace {
 
@@ -108,6 +112,7 @@ const BlendCase kBlendCases[] = {
     {"Premultiplied", {true, true, 255}},
     {"PremultipliedThirdOpacity", {true, true, 85}},
     {"OpaqueSourceFaded", {false, false, 191}},
+    {"OpaqueSourceFaint", {false, false, 4}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Table, BlendedCopy, testing::ValuesIn(kBlendCases),
@@ -128,6 +133,110 @@ TEST(BlendedCopyExtremes, TransparentLeavesAndOpaqueCopiesExactly) {
     EXPECT_EQ(destination.at(0, 0), 0x7F808182u);
     EXPECT_EQ(destination.at(1, 0), 0x7F123456u);
 }
+
+// The stretches lay what they sample in the same pass. Expected pixels: the
+// source made premultiplied as the header states, sampled by the stretch
+// rule, laid by the premultiplied formula
+//     out = P * o + D * (1 - A * o)
+// in floating point; nothing changes outside the clipped rectangle.
+struct StretchedBlendCase {
+    const char* name;
+    long x, y, dx, dy;
+};
+
+const StretchedBlendCase kStretchedBlendCases[] = {
+    {"Enlarged", 3, 2, 47, 31},
+    {"Reduced", 6, 5, 21, 13},
+    {"ClippedAtEveryEdge", -9, -4, 70, 50},
+};
+
+void PrintTo(const BlendCase& blend, std::ostream* out) { *out << blend.name; }
+void PrintTo(const StretchedBlendCase& test, std::ostream* out) { *out << test.name; }
+
+using StretchedBlendParameters = std::tuple<BlendCase, bool, StretchedBlendCase>;
+
+class BlendedStretch : public testing::TestWithParam<StretchedBlendParameters> {};
+
+Pixel32 PremultipliedByFormula(Pixel32 pixel, const BlendSettings& settings) {
+    if (!settings.useSourceAlpha) {
+        return pixel | 0xFF000000u;
+    }
+    const std::uint32_t alpha = Channel(pixel, 24);
+    Pixel32 result = alpha << 24;
+    for (int shift = 0; shift < 24; shift += 8) {
+        const std::uint32_t colour = Channel(pixel, shift);
+        const std::uint32_t premultiplied =
+            settings.premultiplied
+                ? std::min(colour, alpha)
+                : static_cast<std::uint32_t>(std::lround(colour * alpha / 255.0));
+        result |= premultiplied << shift;
+    }
+    return result;
+}
+
+TEST_P(BlendedStretch, LaysTheSampledPixelsByTheFormula) {
+    const auto& [blend, bilinear, test] = GetParam();
+    const BlendSettings settings = blend.settings;
+    std::mt19937 random(23);
+    Canvas source(29, 19);
+    FillRandom(source, random);
+    // Runs of transparent and opaque pixels beside the random ones.
+    for (int y = 0; y < 19; ++y) {
+        for (int x = 0; x < 10; ++x) source.at(x, y) &= 0x00FFFFFFu;
+        for (int x = 10; x < 20; ++x) source.at(x, y) |= 0xFF000000u;
+    }
+    constexpr int kWidth = 50, kHeight = 40;
+    GuardedBuffer buffer(4u * kWidth * kHeight, 4);
+    for (std::size_t i = 0; i < 4u * kWidth * kHeight; ++i) buffer.data()[i] = random();
+    VBitmap destination = MakeBitmap32(reinterpret_cast<Pixel32*>(buffer.data()), kWidth,
+                                       kHeight, 4L * kWidth);
+    const std::vector<std::uint8_t> before(buffer.data(), buffer.data() + 4u * kWidth * kHeight);
+    const BlendingBitmapOperations blending(settings);
+    destination.operations = &blending.table;
+    const auto stretch = bilinear ? blending.table.StretchBltBilinearFast
+                                  : blending.table.StretchBltNearestFast;
+    ASSERT_TRUE(stretch(&destination, test.x, test.y, test.dx, test.dy, &source.bitmap, 0, 0, 29,
+                        19));
+    ASSERT_TRUE(buffer.GuardsIntact());
+
+    const auto premultipliedAt = [&](int x, int y) {
+        return PremultipliedByFormula(source.at(x, y), settings);
+    };
+    const double opacity = settings.opacity / 255.0;
+    for (int y = 0; y < kHeight; ++y) {
+        for (int x = 0; x < kWidth; ++x) {
+            Pixel32 was, result;
+            std::memcpy(&was, before.data() + 4 * ((kHeight - 1 - y) * kWidth + x), 4);
+            std::memcpy(&result, PictureRow(destination, y) + x, 4);
+            const bool inside =
+                x >= test.x && x < test.x + test.dx && y >= test.y && y < test.y + test.dy;
+            if (!inside) {
+                ASSERT_EQ(result, was) << x << "," << y << " outside is untouched";
+                continue;
+            }
+            const double u = (x - test.x + 0.5) * 29.0 / test.dx;
+            const double v = (y - test.y + 0.5) * 19.0 / test.dy;
+            const Pixel32 laid = SampleByRule(premultipliedAt, 29, 19, u, v, bilinear);
+            const double weight = Channel(laid, 24) / 255.0 * opacity;
+            for (int shift = 0; shift < 24; shift += 8) {
+                const double expected =
+                    Channel(laid, shift) * opacity + Channel(was, shift) * (1.0 - weight);
+                ASSERT_NEAR(Channel(result, shift), expected, 1.0)
+                    << x << "," << y << " byte " << shift / 8;
+            }
+            ASSERT_EQ(Channel(result, 24), Channel(was, 24)) << "top byte kept";
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, BlendedStretch,
+    testing::Combine(testing::ValuesIn(kBlendCases), testing::Bool(),
+                     testing::ValuesIn(kStretchedBlendCases)),
+    [](const testing::TestParamInfo<StretchedBlendParameters>& info) {
+        return std::string(std::get<0>(info.param).name) +
+               (std::get<1>(info.param) ? "Bilinear" : "Nearest") + std::get<2>(info.param).name;
+    });
 
 // An opaque source at full opacity gives what the plain operations give,
 // byte for byte, for rectangles in and beyond the destination: clipping and

@@ -78,6 +78,28 @@ constexpr std::int64_t kMaxEncoderThreads = 1024;
 constexpr std::int64_t kMaxStreamNumber = 1 << 16;
 constexpr std::int64_t kMaxPort = 65535;
 
+// A bitrate in bits per second, as encoders are told it: 128k, 1.5M, 96000.
+std::int64_t ParseBitRate(const std::string& option, const std::string& text) {
+    constexpr double kLowest = 1000;
+    constexpr double kHighest = 100e6;
+    char* end = nullptr;
+    double value = std::strtod(text.c_str(), &end);
+    const std::string suffix = end != nullptr ? std::string(end) : "";
+    if (suffix == "k" || suffix == "K") {
+        value *= 1e3;
+    } else if (suffix == "M") {
+        value *= 1e6;
+    } else if (!suffix.empty()) {
+        value = -1;
+    }
+    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0])) != 0 ||
+        !(value >= kLowest) || value > kHighest) {
+        throw UsageError("invalid value " + Quoted(text) + " for " + option +
+                         ": expected bits per second from 1k to 100M (128k, 1.5M, 96000)");
+    }
+    return static_cast<std::int64_t>(value + 0.5);
+}
+
 std::pair<std::string, std::string> ParseKeyValue(const std::string& option,
                                                   const std::string& text) {
     const std::size_t equals = text.find('=');
@@ -300,6 +322,19 @@ const OptionRow kOptions[] = {
          }
          line.times.offset = ParseFrameOrTime(option, value, true, kInt32Min, kInt32Max);
      }},
+    {"--fade-in", nullptr, "DURATION", kCompositing,
+     "bring the overlay, its border and its shadow in from transparent over DURATION (frames "
+     "or a time: 1s, 0:01.5) from the first frame it shows on",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.times.fadeIn = ParseFrameOrTime(option, value, false, 0, kInt32Max);
+     }},
+    {"--fade-out", nullptr, "DURATION", kCompositing,
+     "take the overlay, its border and its shadow out to transparent over DURATION, ending "
+     "on the last frame it shows on (the end of --range, where the overlay runs out without "
+     "--repeat, or the main's end)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.times.fadeOut = ParseFrameOrTime(option, value, false, 0, kInt32Max);
+     }},
     {"--overlay-timing", nullptr, "MODE", kCompositing,
      "time (default): each main frame shows the overlay picture of its time, and a "
      "still picture shows throughout; frames: overlay frames are counted frame for "
@@ -330,6 +365,13 @@ const OptionRow kOptions[] = {
          }
          line.times.at = ParseFrameOrTime(option, value, false, 0, kInt32Max);
      }},
+    {"--keep-rotation", nullptr, nullptr, kPlacing,
+     "work on the pictures as the files store them: masks and placement in stored pixels, "
+     "and the output keeps the main's display matrix (by default the main and the overlay "
+     "are turned upright first, as players show them, and the output is written upright)",
+     [](CommandLine& line, const std::string&, const std::string&) {
+         line.keepRotation = true;
+     }},
     {"--max-pixels", nullptr, "N", kCompositing,
      "accept main pictures of up to N pixels, each side up to N (default: 16384 on a side, "
      "134217728 in all)",
@@ -343,7 +385,8 @@ const OptionRow kOptions[] = {
          line.format = value;
      }},
     {"--no-audio", nullptr, nullptr, kEncoding | kJoin,
-     "leave out the main video's audio (by default it is copied unchanged)",
+     "leave out the main video's audio (by default it is copied unchanged, or re-encoded "
+     "where the container cannot hold it)",
      [](CommandLine& line, const std::string&, const std::string&) { line.noAudio = true; }},
     {"--no-subtitles", nullptr, nullptr, kEncoding | kJoin,
      "leave out the main video's subtitles (by default they are copied unchanged)",
@@ -367,7 +410,7 @@ const OptionRow kOptions[] = {
      }},
     {"--crf", nullptr, "N", kEncoding,
      "constant quality of encoders that have it (H.264 and HEVC: 0-51, lower is better; "
-     "default 18 for H.264)",
+     "default 18 for H.264, and x265's own default, 28, for HEVC)",
      [](CommandLine& line, const std::string&, const std::string& value) {
          line.encoding.crf = value;
      }},
@@ -386,6 +429,33 @@ const OptionRow kOptions[] = {
      "repeated; an option the encoder does not know is an error",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.encoding.options.push_back(ParseKeyValue(option, value));
+     }},
+    {"--muxer-option", nullptr, "KEY=VALUE", kEncoding,
+     "pass an option to the container's muxer as FFmpeg names it (movflags=+faststart "
+     "puts an MP4's index first, so that it plays while it downloads); may be repeated; an "
+     "option the muxer does not know is an error",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.muxing.options.push_back(ParseKeyValue(option, value));
+     }},
+    {"--tag", nullptr, "FOURCC", kEncoding,
+     "the video's four-character codec tag in the container (default: the container's own, "
+     "and hvc1 for HEVC in .mp4 and .mov, which Apple's players need; hev1 is the other)",
+     [](CommandLine& line, const std::string&, const std::string& value) {
+         line.muxing.videoTag = value;
+     }},
+    {"--audio-codec", nullptr, "AUDIO_CODEC", kEncoding,
+     "re-encode the main video's audio with codec or encoder AUDIO_CODEC (aac, opus, flac, "
+     "mp3, "
+     "...); by default it is copied unchanged, and audio the container cannot hold (PCM in "
+     ".mp4) is re-encoded to the container's usual codec (AAC for .mp4 and .mov), with a note",
+     [](CommandLine& line, const std::string&, const std::string& value) {
+         line.audioCodec = value;
+     }},
+    {"--audio-bitrate", nullptr, "RATE", kEncoding,
+     "bitrate of re-encoded audio in bits per second: 128k, 1.5M, 96000 (default: the "
+     "encoder's own)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.audioBitRate = ParseBitRate(option, value);
      }},
     {"--segment", nullptr, "K/N", kRender,
      "render only segment K (from 0) of N into OUT: the frames 'quillmere segments MAIN N' "
@@ -425,9 +495,10 @@ const OptionRow kOptions[] = {
      [](CommandLine& line, const std::string&, const std::string&) {
          line.filterPixels = true;
      }},
-    {"--quiet", "-q", nullptr, kAll | kSegments,
+    {"--quiet", "-q", nullptr, kAll | kPlace | kSegments,
      "nothing on standard error but errors: no progress display, no notes on what the "
-     "output could not keep, no closing summary line",
+     "output could not keep or how the command line was read, no closing summary line, no "
+     "encoder library's own report",
      [](CommandLine& line, const std::string&, const std::string&) { line.quiet = true; }},
     {"--settings", nullptr, "FILE", kRender | kFrame | kEdit,
      "start from the settings in FILE (a settings file that edit saves); the options given "
@@ -498,9 +569,12 @@ const char* const kDescription[] = {
     "The output's container follows its extension: .mkv, .avi and .nut hold lossless FFV1, "
     ".mp4 and .mov hold H.264, unless --codec names another. '--format null' composites "
     "every frame and writes nothing (for timing). Size, pixel format, depth, colour, frame "
-    "times, aspect and rotation follow MAIN, and its audio and subtitles are copied over "
-    "unchanged; outside the area the overlay, its border and its shadow cover, every sample "
-    "is kept exactly as it was.",
+    "times and aspect follow MAIN, and its audio and subtitles are copied over unchanged "
+    "(audio the container cannot hold is re-encoded, with a note); every stream and chapter "
+    "keeps its own times; outside the area the overlay, its border and its shadow cover, "
+    "every sample is kept exactly as it was. A MAIN whose display matrix turns it (phone "
+    "footage) is turned upright first, sample for sample, and written upright; "
+    "--keep-rotation keeps it as stored, with its display matrix.",
     "OUT is written to a hidden part file beside it and takes its name only once complete; "
     "an existing OUT is replaced only with -y or after a yes on the terminal, and -n never "
     "replaces it.",

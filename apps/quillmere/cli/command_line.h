@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "apps/quillmere/media/encoder_choice.h"
+#include "apps/quillmere/media/muxer_settings.h"
 #include "apps/quillmere/run/overwrite_check.h"
 #include "apps/quillmere/plan/frame_time.h"
 #include "apps/quillmere/plan/placement.h"
@@ -38,6 +39,8 @@ struct TimedOptions {
     std::optional<FrameOrTime> rangeStart;
     std::optional<FrameOrTime> rangeEnd;
     std::optional<FrameOrTime> offset;
+    std::optional<FrameOrTime> fadeIn;   // durations
+    std::optional<FrameOrTime> fadeOut;
 };
 
 struct CommandLine {
@@ -57,6 +60,9 @@ struct CommandLine {
     long videoStream = kDefaultVideoStream;    // --video-stream: the main's, from 0
     long overlayStream = kDefaultVideoStream;  // --overlay-stream
     EncoderRequest encoding;  // --codec, --crf, --preset, --threads, --encoder-option
+    std::string audioCodec;   // --audio-codec: re-encode the main's audio with it
+    std::int64_t audioBitRate = 0;  // --audio-bitrate, bits per second; 0: the encoder's own
+    MuxerRequest muxing;      // --muxer-option, --tag
     bool filterPixels = false;  // --rgb-output: the whole picture in the filter's pixels
     bool strict = false;      // --strict: overlay frames that fail to decode fail the job
     PictureLimit pictureLimit;  // --max-pixels
@@ -69,6 +75,9 @@ struct CommandLine {
     AlphaMode alpha = AlphaMode::Straight;
     int opacityPercent = 100;
     OverlayScaler scaler = OverlayScaler::Filter;
+    // --keep-rotation: work on the pictures as stored and keep their display
+    // matrices, instead of turning them upright as players show them.
+    bool keepRotation = false;
     // --segment K/N: only segment K of N (render); segments: N from its second argument.
     std::optional<SegmentChoice> segment;
     std::optional<std::uint32_t> seed;  // --seed: the random shadow styles' seed

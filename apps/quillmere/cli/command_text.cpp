@@ -117,6 +117,12 @@ void AddFrames(const CommandLine& line, Words& words) {
     if (filter.frameOffset != 0) {
         Add(words, "--offset", std::to_string(filter.frameOffset));
     }
+    if (line.times.fadeIn) {
+        Add(words, "--fade-in", line.times.fadeIn->Text());
+    }
+    if (line.times.fadeOut) {
+        Add(words, "--fade-out", line.times.fadeOut->Text());
+    }
     if (line.timing != CommandLine().timing) {
         Add(words, "--overlay-timing", TimingName(line.timing));
     }
@@ -141,6 +147,9 @@ void AddInputsAndOutput(const CommandLine& line, Words& words) {
     if (line.pictureLimit.maxPixels != defaults.pictureLimit.maxPixels ||
         line.pictureLimit.maxSide != defaults.pictureLimit.maxSide) {
         Add(words, "--max-pixels", std::to_string(line.pictureLimit.maxPixels));
+    }
+    if (line.keepRotation) {
+        words.emplace_back("--keep-rotation");
     }
     if (line.strict) {
         words.emplace_back("--strict");
@@ -172,6 +181,18 @@ void AddInputsAndOutput(const CommandLine& line, Words& words) {
     }
     for (const auto& [key, value] : encoding.options) {
         Add(words, "--encoder-option", key + "=" + value);
+    }
+    for (const auto& [key, value] : line.muxing.options) {
+        Add(words, "--muxer-option", key + "=" + value);
+    }
+    if (!line.muxing.videoTag.empty()) {
+        Add(words, "--tag", line.muxing.videoTag);
+    }
+    if (!line.audioCodec.empty()) {
+        Add(words, "--audio-codec", line.audioCodec);
+    }
+    if (line.audioBitRate != defaults.audioBitRate) {
+        Add(words, "--audio-bitrate", std::to_string(line.audioBitRate));
     }
 }
 

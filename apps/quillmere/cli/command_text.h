@@ -9,9 +9,10 @@
 
 // `quillmere render MAIN -o OUTPUT ...` with the options that give `line`'s
 // settings (those that differ from the defaults) and its other render
-// options (encoding, streams, limits). Times must have been resolved into
-// frames, and the mask of a --script taken into the settings: the words
-// name neither. The overwrite policy is left to whoever runs them.
+// options (encoding, audio, muxing, streams, orientation, limits). The
+// range, offset and start frame must have been resolved into frames, and
+// the mask of a --script taken into the settings: the words name neither.
+// Fades are given as they were (frames or times). The overwrite policy is left to whoever runs them.
 std::vector<std::string> RenderCommandWords(const CommandLine& line);
 
 // The words as one line for a POSIX shell: each word that needs it is

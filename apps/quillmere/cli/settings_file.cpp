@@ -114,6 +114,8 @@ const OptionRow kOptionSettings[] = {
     {"timing", "--overlay-timing", false},
     {"opacity", "--opacity", true},
     {"seed", "--seed", true},
+    {"fadeIn", "--fade-in", false},
+    {"fadeOut", "--fade-out", false},
     {"placement.position", "--position", false},
     {"placement.margin", "--margin", false},
     {"placement.size", "--size", false},
@@ -224,8 +226,12 @@ void ApplyField(const std::string& name, const Json& value, SettingsOrigin origi
         if (name != row.name) {
             continue;
         }
-        if (name == "seed" && value.is_null()) {
+        if (value.is_null() && name == "seed") {
             line.seed.reset();  // the clock's seed, as the filter seeds itself
+            return;
+        }
+        if (value.is_null() && (name == "fadeIn" || name == "fadeOut")) {
+            (name == "fadeIn" ? line.times.fadeIn : line.times.fadeOut).reset();
             return;
         }
         const bool placement = name.rfind("placement.", 0) == 0;
@@ -243,7 +249,13 @@ void ApplyField(const std::string& name, const Json& value, SettingsOrigin origi
                          name);
         return;
     }
-    if (name == "shadow.style") {
+    if (name == "keepRotation") {
+        // The pictures the page shows are turned as the command line said.
+        if (origin == SettingsOrigin::Page) {
+            throw UsageError("keepRotation is chosen on the command line, not by the page");
+        }
+        line.keepRotation = ReadFlag(value, name);
+    } else if (name == "shadow.style") {
         // A number or a name, as --shadow takes it, without turning the shadow on.
         const std::string text = value.is_number_integer()
                                      ? IntegerText(value, name)
@@ -310,6 +322,7 @@ Json SettingsDocument(const CommandLine& line) {
     document["format"] = kSettingsFormatName;
     document["version"] = kSettingsVersion;
     document["overlay"] = line.overlayPath.empty() ? Json(nullptr) : Json(line.overlayPath);
+    document["keepRotation"] = line.keepRotation;
     if (PlacesOverlay(line)) {
         Json placement = Json::object();
         const PlacementRequest& request = line.placement;
@@ -357,6 +370,11 @@ Json SettingsDocument(const CommandLine& line) {
     document["alpha"] = AlphaName(line.alpha);
     document["opacity"] = line.opacityPercent;
     document["seed"] = line.seed ? Json(*line.seed) : Json(nullptr);
+    const auto duration = [](const std::optional<FrameOrTime>& value) {
+        return value ? Json(value->Text()) : Json(nullptr);
+    };
+    document["fadeIn"] = duration(line.times.fadeIn);
+    document["fadeOut"] = duration(line.times.fadeOut);
     return document;
 }
 

@@ -10,6 +10,7 @@
 //     "format": "quillmere-settings",
 //     "version": 1,
 //     "overlay": "/videos/clip.mp4",
+//     "keepRotation": false,
 //     "mask": {"left": 10, "top": 20, "right": 330, "bottom": 260},
 //     "keepAspect": false,
 //     "fit": true, "bilinear": false, "scaler": "nearest",
@@ -18,14 +19,17 @@
 //                "percent": 45, "shift": 7, "color": "#000000"},
 //     "range": {"on": false, "start": 0, "end": 0},
 //     "offset": 0, "repeat": false, "reverse": false, "maintainBlack": false,
-//     "timing": "time", "alpha": "straight", "opacity": 100, "seed": null
+//     "timing": "time", "alpha": "straight", "opacity": 100, "seed": null,
+//     "fadeIn": "0.5s", "fadeOut": null
 //   }
 //
 // "placement": {"position": "bottom-right", "margin": "2%", "size": "33%"}
 // stands instead of "mask" when the overlay is placed; its fields are the
 // values of --position, --margin and --size, each optional. Every other
-// name may be left out and then keeps its default. Frame numbers are
-// frames, not times.
+// name may be left out and then keeps its default. The range and the offset
+// are frames; fades are frames or times, as --fade-in and --fade-out take
+// them. A mask is in the pictures' stored pixels with keepRotation, else in
+// the upright pictures' (see --keep-rotation).
 #pragma once
 
 #include <string>

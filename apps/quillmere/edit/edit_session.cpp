@@ -60,9 +60,8 @@ Json ReadoutsJson(const PositionReadouts& readouts) {
 // The overlay's height over its width in main pixels, what Keep Aspect
 // keeps, worked out as the plug-in works out its ratio: one division of
 // whole numbers (0.5625 for 320x180, exactly).
-double HeightPerWidth(const InputFacts& facts) {
-    const PictureShape& main = facts.main;
-    const PictureShape& shape = facts.overlay ? *facts.overlay : main;
+double HeightPerWidth(const PictureShape& main, const std::optional<PictureShape>& overlay) {
+    const PictureShape& shape = overlay ? *overlay : main;
     const std::int64_t height = std::int64_t{shape.height} * shape.sampleAspect.den *
                                 main.sampleAspect.num;
     const std::int64_t width = std::int64_t{shape.width} * shape.sampleAspect.num *
@@ -97,7 +96,11 @@ void SetMaskByHand(const MaskCorners& mask, bool wasPlaced, CommandLine& line) {
 EditStart Settled(EditStart start) {
     CommandLine& line = start.line;
     ResolveTimedOptions(line, start.facts.mainRate);
-    line.times = TimedOptions{};
+    // Fades stay as given: they are durations, which planning measures.
+    line.times.at.reset();
+    line.times.rangeStart.reset();
+    line.times.rangeEnd.reset();
+    line.times.offset.reset();
     if (start.facts.scriptMask) {
         SetMask(*start.facts.scriptMask, line.settings);
         line.maskGiven = true;
@@ -116,6 +119,25 @@ EditSession::EditSession(EditStart start, EditWork& work, SettingsWriter writeSe
     } catch (const RequestError& error) {
         throw UsageError(error.what());
     }
+    // The pictures as the page shows them: turned as planning turns them.
+    const RenderJob job = PlanFrame(line_, 0);
+    main_ = start_.facts.main.TurnedBy(job.main.turn);
+    if (start_.facts.overlay) {
+        overlay_ = start_.facts.overlay->TurnedBy(job.overlay.adaptation.turn);
+    }
+}
+
+RenderJob EditSession::PlanFrame(const CommandLine& settings, long frame) const {
+    CommandLine line = settings;
+    line.command = Command::Frame;
+    line.output = kPreviewName;
+    line.frameAt = frame;
+    line.times.at = FrameOrTime::Frames(frame);
+    try {
+        return PlanJob(line, start_.facts);
+    } catch (const UsageError& error) {
+        throw RequestError(kBadRequest, error.what());
+    }
 }
 
 CommandLine EditSession::LineFor(Command command) const {
@@ -133,16 +155,7 @@ void EditSession::Adopt(CommandLine candidate) {
     if (PlacesOverlay(candidate)) {
         candidate.settings.fitToFrame = 1;
     }
-    CommandLine frame = candidate;
-    frame.command = Command::Frame;
-    frame.output = kPreviewName;
-    frame.frameAt = 0;
-    frame.times.at = FrameOrTime::Frames(0);
-    try {
-        settled_ = PlanJob(frame, start_.facts).settings;
-    } catch (const UsageError& error) {
-        throw RequestError(kBadRequest, error.what());
-    }
+    settled_ = PlanFrame(candidate, 0).settings;
     line_ = candidate;
     ++revision_;
 }
@@ -156,12 +169,12 @@ std::string EditSession::SettingsText() const {
 Json EditSession::DescribeLocked() const {
     const InputFacts& facts = start_.facts;
     Json overlay = nullptr;
-    if (facts.overlay) {
-        overlay = ShapeJson(*facts.overlay);
+    if (overlay_) {
+        overlay = ShapeJson(*overlay_);
         overlay["path"] = line_.overlayPath;
         overlay["frames"] = overlayLength_;
     }
-    Json main = ShapeJson(facts.main);
+    Json main = ShapeJson(main_);
     main["path"] = line_.input;
     main["frames"] = start_.frameCount;
     main["rate"] = Json::array({facts.mainRate.num, facts.mainRate.den});
@@ -184,7 +197,7 @@ Json EditSession::DescribeLocked() const {
         {"revision", revision_},
         {"main", main},
         {"overlay", overlay},
-        {"heightPerWidth", HeightPerWidth(facts)},
+        {"heightPerWidth", HeightPerWidth(main_, overlay_)},
         {"output", line_.output.empty() ? Json(nullptr) : Json(line_.output)},
         {"settingsFile", line_.settingsPath.empty() ? Json(nullptr) : Json(line_.settingsPath)},
         {"overwrite", kOverwriteNames[static_cast<int>(line_.overwrite)]},
@@ -194,8 +207,7 @@ Json EditSession::DescribeLocked() const {
         {"maskText", maskText},
         {"readouts",
          ReadoutsJson(MeasurePosition(settled_.maskLeft, settled_.maskTop, settled_.maskRight,
-                                      settled_.maskBottom, facts.main.width,
-                                      facts.main.height))},
+                                      settled_.maskBottom, main_.width, main_.height))},
         {"commandLine", ShellCommandLine(RenderCommandWords(render))},
         {"configLine", ConfigLine(settled_)},
         {"settingsText", SettingsText()},
@@ -260,7 +272,7 @@ Json EditSession::ReleaseMask(const Json& corners) {
     } catch (const UsageError& error) {
         throw RequestError(kBadRequest, error.what());
     }
-    const PictureShape& main = start_.facts.main;
+    const PictureShape& main = main_;
     SetMaskByHand(SettleReleasedMask(MaskOf(candidate.settings), main.width, main.height),
                   PlacesOverlay(line_), candidate);
     Adopt(candidate);
@@ -274,7 +286,7 @@ Json EditSession::Readouts(const std::string& corners) const {
     } catch (const UsageError& error) {
         throw RequestError(kBadRequest, error.what());
     }
-    const PictureShape& main = start_.facts.main;
+    const PictureShape& main = main_;
     return ReadoutsJson(MeasurePosition(mask.maskLeft, mask.maskTop, mask.maskRight,
                                         mask.maskBottom, main.width, main.height));
 }
@@ -300,15 +312,7 @@ ComposedPicture EditSession::Picture(const std::string& at, bool keyFrameFirst,
                                             std::to_string(start_.frameCount - 1) +
                                             ", not frame " + std::to_string(frame));
     }
-    CommandLine line = LineFor(Command::Frame);
-    line.frameAt = frame;
-    line.times.at = FrameOrTime::Frames(frame);
-    RenderJob job;
-    try {
-        job = PlanJob(line, start_.facts);
-    } catch (const UsageError& error) {
-        throw RequestError(kBadRequest, error.what());
-    }
+    const RenderJob job = PlanFrame(LineFor(Command::Frame), static_cast<long>(frame));
     try {
         return work_.Compose(job, keyFrameFirst, shown);
     } catch (const RunnerError& error) {

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -78,6 +79,8 @@ public:
 
 private:
     nlohmann::ordered_json DescribeLocked() const;
+    // `settings` planned as frame `frame`; a usage error is a bad request.
+    RenderJob PlanFrame(const CommandLine& settings, long frame) const;
     // Plans `candidate` as a frame job: the mask settled, every usage error
     // found. `line_` changes only when `candidate` passes.
     void Adopt(CommandLine candidate);
@@ -89,6 +92,10 @@ private:
     const EditStart start_;
     CommandLine line_;
     FilterData settled_;  // line_'s settings as planning settles them
+    // The main and the overlay as the page shows them (turned upright
+    // unless --keep-rotation).
+    PictureShape main_;
+    std::optional<PictureShape> overlay_;
     long revision_ = 0;   // counts the changes, so the page can tell pictures apart
     long overlayLength_ = 0;
     EditWork& work_;

@@ -9,6 +9,7 @@
 #include "apps/quillmere/media/frame_picture.h"
 #include "apps/quillmere/media/png_encoder.h"
 #include "apps/quillmere/pipeline/area_compositor.h"
+#include "apps/quillmere/plan/fades.h"
 #include "apps/quillmere/run/job_steps.h"
 #include "hostkit/quoted_text.h"
 
@@ -48,8 +49,9 @@ bool IsRegularFile(const std::string& path) {
 
 }  // namespace
 
-RunnerEditWork::RunnerEditWork(std::unique_ptr<FileFrameSource> main, std::string program)
-    : frames_(std::move(main)), render_(std::move(program)) {}
+RunnerEditWork::RunnerEditWork(std::unique_ptr<VideoReader> main, NoticeHandler notices,
+                               std::string program)
+    : reader_(std::move(main)), notices_(notices), render_(std::move(program)) {}
 
 RunnerEditWork::~RunnerEditWork() = default;
 
@@ -96,7 +98,8 @@ RunnerEditWork::KeptPicture& RunnerEditWork::PictureFor(const RenderJob& job,
     made.picture = *base_;
     {
         // A processing pass of one frame, as the frame command makes.
-        AreaCompositor compositor(filter.instance(), frames_.format());
+        AreaCompositor compositor(filter.instance(), frames_->format(),
+                                  SettleFade(job.fade, filter.instance().recordAs<FilterData>()));
         compositor.Start(filter.outputOperations());
         // With --seed the random shadow styles draw as `frame --seed` draws.
         if (const auto seeding = SeedingFor(job)) {
@@ -118,7 +121,13 @@ RunnerEditWork::KeptPicture& RunnerEditWork::PictureFor(const RenderJob& job,
 
 ComposedPicture RunnerEditWork::Compose(const RenderJob& job, bool keyFrameFirst, long over) {
     std::lock_guard<std::mutex> lock(mutex_);
-    const PreviewFrames::Found found = frames_.Find(job.window.first, keyFrameFirst);
+    if (!frames_) {
+        // The main's turn and pixels are the command line's, the same for
+        // every job of the page.
+        frames_ = std::make_unique<PreviewFrames>(std::make_unique<FileFrameSource>(
+            std::move(reader_), job.main.asFilterPixels, notices_, job.main.turn));
+    }
+    const PreviewFrames::Found found = frames_->Find(job.window.first, keyFrameFirst);
     KeptPicture& kept = PictureFor(job, found);
     ComposedPicture composed;
     composed.frame = kept.frame;

@@ -17,9 +17,11 @@
 
 class RunnerEditWork : public EditWork {
 public:
-    // `main`: the main video, opened; `program`: the quillmere executable
-    // that renders.
-    RunnerEditWork(std::unique_ptr<FileFrameSource> main, std::string program);
+    // `main`: the main video, opened and probed; its frames are decoded
+    // (and turned, as the first job says) from the first picture on.
+    // `program`: the quillmere executable that renders.
+    RunnerEditWork(std::unique_ptr<VideoReader> main, NoticeHandler notices,
+                   std::string program);
     ~RunnerEditWork() override;
 
     ComposedPicture Compose(const RenderJob& job, bool keyFrameFirst, long over) override;
@@ -37,7 +39,9 @@ private:
     ConfiguredFilter& FilterFor(const RenderJob& job);
 
     mutable std::mutex mutex_;
-    PreviewFrames frames_;
+    std::unique_ptr<VideoReader> reader_;  // until the first picture opens it
+    NoticeHandler notices_;
+    std::unique_ptr<PreviewFrames> frames_;
     std::unique_ptr<ConfiguredFilter> filter_;
     std::optional<OverlayInput> filterOverlay_;
     // The decoded frame `baseNumber_` in the filter's pixels, before any

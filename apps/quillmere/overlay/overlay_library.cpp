@@ -5,6 +5,7 @@
 
 #include "apps/quillmere/overlay/overlay_prescaler.h"
 #include "apps/quillmere/overlay/overlay_timeline.h"
+#include "apps/quillmere/overlay/overlay_turner.h"
 #include "source/ffmpeg_stream_info.h"
 #include "source/platform_avi_library.h"
 
@@ -12,11 +13,12 @@ namespace {
 
 struct ReaderState {
     std::shared_ptr<const OverlayTimeline> timeline;
+    std::unique_ptr<OverlayTurner> turner;
     std::unique_ptr<OverlayPrescaler> prescaler;
-    // The frame scaled last and its record: a still, or an overlay slower
-    // than the main, asks for one frame many times in a row.
-    long scaledFrame = -1;
-    void* scaledRecord = nullptr;
+    // The frame adapted (turned, scaled) last and its record: a still, or an
+    // overlay slower than the main, asks for one frame many times in a row.
+    long adaptedFrame = -1;
+    void* adaptedRecord = nullptr;
 };
 
 // The adaptation in place and what it keeps per stream and per reader. The
@@ -96,14 +98,16 @@ FrameGetterHandle StreamGetFrameOpen(AviStreamHandle stream, BITMAPINFOHEADER* w
     if (found != g_state->streams.end()) {
         state.timeline = found->second;
     }
+    if (!g_state->adaptation.turn.identity()) {
+        state.turner = std::make_unique<OverlayTurner>(g_state->adaptation.turn);
+    }
     g_state->readers[reader] = std::move(state);
     return reader;
 }
 
 void* StreamGetFrame(FrameGetterHandle reader, long position) {
     const OverlayTimeline* timeline = nullptr;
-    OverlayPrescaler* prescaler = nullptr;
-    ReaderState* scaling = nullptr;
+    ReaderState* adapting = nullptr;
     if (g_state != nullptr) {
         std::lock_guard<std::mutex> hold(g_state->lock);
         const auto found = g_state->readers.find(reader);
@@ -118,26 +122,37 @@ void* StreamGetFrame(FrameGetterHandle reader, long position) {
                 state.prescaler = std::make_unique<OverlayPrescaler>(
                     adaptation.scaledWidth, adaptation.scaledHeight,
                     SwsFlagsOf(adaptation.scaler), adaptation.premultiplyBeforeScaling);
+                // What was adapted before went unscaled.
+                state.adaptedFrame = -1;
+                state.adaptedRecord = nullptr;
             }
-            prescaler = state.prescaler.get();
-            scaling = &state;
+            if (state.turner != nullptr || state.prescaler != nullptr) {
+                adapting = &state;
+            }
         }
     }
     const long frame = timeline != nullptr ? timeline->OverlayFrameFor(position) : position;
     if (frame < 0) {
         return nullptr;
     }
-    if (prescaler == nullptr) {
+    if (adapting == nullptr) {
         return Platform().StreamGetFrame(reader, frame);
     }
-    // Only the thread that runs the filter fetches once the mask is known.
-    if (frame == scaling->scaledFrame && scaling->scaledRecord != nullptr) {
-        return scaling->scaledRecord;
+    // The thread that opens the overlay fetches, then only the thread that
+    // runs the filter: never both at once.
+    if (frame == adapting->adaptedFrame && adapting->adaptedRecord != nullptr) {
+        return adapting->adaptedRecord;
     }
     void* record = Platform().StreamGetFrame(reader, frame);
-    scaling->scaledRecord = record != nullptr ? prescaler->Scale(record) : nullptr;
-    scaling->scaledFrame = frame;
-    return scaling->scaledRecord;
+    if (record != nullptr && adapting->turner != nullptr) {
+        record = adapting->turner->Turn(record);
+    }
+    if (record != nullptr && adapting->prescaler != nullptr) {
+        record = adapting->prescaler->Scale(record);
+    }
+    adapting->adaptedRecord = record;
+    adapting->adaptedFrame = frame;
+    return record;
 }
 
 long StreamLength(AviStreamHandle stream) {
@@ -194,7 +209,7 @@ void AdaptedOverlayLibrary::ScaleTo(int width, int height) {
     g_state->adaptation.scaledHeight = height;
     for (auto& reader : g_state->readers) {
         reader.second.prescaler.reset();
-        reader.second.scaledRecord = nullptr;
-        reader.second.scaledFrame = -1;
+        reader.second.adaptedRecord = nullptr;
+        reader.second.adaptedFrame = -1;
     }
 }

@@ -2,8 +2,9 @@
 // FFmpeg backend, with the overlay's frames seen through the runner's
 // adaptations. The filter asks for overlay frames by number in main-frame
 // units; here those numbers become the overlay's own frames (by time, or a
-// still held for the whole clip), and with a filtered scaler each frame is
-// scaled to the mask before the filter copies it.
+// still held for the whole clip); each frame is turned as the overlay is
+// meant to be seen, and with a filtered scaler scaled to the mask, before
+// the filter copies it.
 #pragma once
 
 #include <memory>
@@ -13,6 +14,7 @@ extern "C" {
 }
 
 #include "apps/quillmere/cli/command_line.h"
+#include "apps/quillmere/media/orientation.h"
 
 struct OverlayAdaptation {
     OverlayTiming timing = OverlayTiming::ByTime;
@@ -23,6 +25,9 @@ struct OverlayAdaptation {
     // With a filtered scaler: scale 32-bit frames premultiplied by their
     // alpha (for an overlay blended by straight alpha).
     bool premultiplyBeforeScaling = false;
+    // How the overlay's frames are turned before anything else (its display
+    // matrix, unless the stored orientation is kept).
+    Orientation turn;
 };
 
 // Puts the adapted library in place for the object's lifetime (the one in

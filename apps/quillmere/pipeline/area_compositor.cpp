@@ -39,11 +39,13 @@ void SizeFor(std::vector<Pixel32>& pixels, long pitch, int height) {
 
 }  // namespace
 
-AreaCompositor::AreaCompositor(FilterInstance& instance, const VideoFormat& format)
+AreaCompositor::AreaCompositor(FilterInstance& instance, const VideoFormat& format,
+                               const FadeRamp& fade)
     : instance_(instance),
       record_(instance.recordAs<FilterData>()),
       settings_(record_),
-      frameRate_(format.frameRate) {
+      frameRate_(format.frameRate),
+      fade_(fade) {
     const ChangedArea changed = ChangedAreaOf(settings_, format.width, format.height);
     if (changed.empty()) {
         return;
@@ -91,6 +93,10 @@ void AreaCompositor::Start(const VBitmapOperations* outputOperations) {
         throw RunnerError("the processing pass laid out its frames unexpectedly");
     }
     separateOutput_ = (pass_->paramResult() & kFilterParamSwapBuffers) != 0;
+    if (fade_.fades() && !separateOutput_) {
+        // Working in place, the filter leaves nothing of the area as it was to fade toward.
+        throw RunnerError("the filter draws in place, so its drawing cannot fade");
+    }
     if (outputOperations != nullptr) {
         instance_.activation().dst->bitmap.operations = outputOperations;
     }
@@ -149,6 +155,25 @@ void AreaCompositor::Run(AreaBuffers& buffers, long number) {
     }
     source.data = ownSource;
     output.data = ownOutput;
+    const std::uint32_t weight = fade_.WeightAt(number);
+    if (weight < kFullWeight) {
+        Fade(buffers, weight);
+    }
+}
+
+long AreaCompositor::OutputPitch(const AreaBuffers& buffers) const {
+    return static_cast<long>(buffers.output.size() / static_cast<std::size_t>(bitmapHeight_)) *
+           kPixelBytes;
+}
+
+void AreaCompositor::Fade(AreaBuffers& buffers, std::uint32_t weight) const {
+    const long outputPitch = OutputPitch(buffers);
+    auto* output = reinterpret_cast<std::uint8_t*>(buffers.output.data()) +
+                   AreaOffset(outputPitch, bitmapHeight_);
+    const auto* source = reinterpret_cast<const std::uint8_t*>(buffers.source.data()) +
+                         AreaOffset(sourcePitch_, bitmapHeight_);
+    FadeTowardOriginal(output, -outputPitch, source, -sourcePitch_, area_.width, area_.height,
+                       weight);
 }
 
 void AreaCompositor::Store(AVFrame& frame, const AreaBuffers& buffers) {
@@ -164,9 +189,7 @@ void AreaCompositor::Store(AVFrame& frame, const AreaBuffers& buffers) {
                              frame.linesize);
         return;
     }
-    const long outputPitch = static_cast<long>(buffers.output.size() /
-                                               static_cast<std::size_t>(bitmapHeight_)) *
-                             kPixelBytes;
+    const long outputPitch = OutputPitch(buffers);
     const auto* output = reinterpret_cast<const std::uint8_t*>(buffers.output.data()) +
                          AreaOffset(outputPitch, bitmapHeight_);
     converter_->FromBgra(output, -outputPitch, source, -sourcePitch_, area_, frame.data,

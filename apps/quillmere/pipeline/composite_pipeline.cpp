@@ -24,7 +24,7 @@ constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 class Pipeline {
 public:
     explicit Pipeline(const CompositeJob& job)
-        : job_(job), compositor_(*job.instance, job.source->format()) {
+        : job_(job), compositor_(*job.instance, job.source->format(), job.fade) {
         buffers_.resize(kFramesInFlight);
         for (int index = 0; index < kFramesInFlight; ++index) {
             frames_.push_back(NewFrame());

@@ -11,6 +11,7 @@
 #include <functional>
 #include <vector>
 
+#include "apps/quillmere/pipeline/fade_ramp.h"
 #include "apps/quillmere/pipeline/frame_stream.h"
 #include "hostkit/processing_driver.h"
 
@@ -27,6 +28,7 @@ struct CompositeJob {
     std::vector<const AVStream*> carriedStreams;
     // The bitmap operations of the output frame (null: the host's plain ones).
     const VBitmapOperations* outputOperations = nullptr;
+    FadeRamp fade;  // the overlay's fades (none by default)
     // Runs on the filter's thread once the pass has started, before the
     // first frame: sets the filter's random generator (--seed, a segment's
     // start). Null: the generator stays as the start procedure seeded it.

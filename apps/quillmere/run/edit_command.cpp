@@ -83,20 +83,24 @@ int RunEdit(const CommandLine& line) {
     EditStart start;
     start.line = line;
     start.facts = GatherFacts(line, *reader);
-    start.frameCount = reader->frameCountHint();
-    auto source = std::make_unique<FileFrameSource>(std::move(reader), line.filterPixels,
-                                                    NoticesFor(Reporting{line.quiet, "", 0}));
-    RunnerEditWork work(std::move(source), ProgramPath());
+    start.frameCount = start.facts.mainFrames;
+    RunnerEditWork work(std::move(reader), NoticesFor(Reporting{line.quiet, "", 0}),
+                        ProgramPath());
     EditSession session(std::move(start), work, &WriteSettingsFile);
     // Every usage error before the page exists: the render the page would
-    // start is planned once now.
+    // start is planned once now, and what planning notes is said once.
+    const std::int64_t at = session.LineFor(Command::Frame).frameAt;
+    const long startFrame = at > 0 ? static_cast<long>(at) : 0;
     if (!line.output.empty()) {
-        PlanJob(session.LineFor(Command::Render), session.facts());
+        SayNotes(PlanJob(session.LineFor(Command::Render), session.facts()));
+    } else {
+        CommandLine first = session.LineFor(Command::Frame);
+        first.frameAt = startFrame;
+        first.times.at = FrameOrTime::Frames(startFrame);
+        SayNotes(PlanJob(first, session.facts()));
     }
     // The first picture, made now: an overlay that cannot be read fails here,
     // and the page opens on a picture ready.
-    const std::int64_t at = session.LineFor(Command::Frame).frameAt;
-    const long startFrame = at > 0 ? static_cast<long>(at) : 0;
     try {
         session.Picture(std::to_string(startFrame), false);
     } catch (const RequestError& error) {
