@@ -92,8 +92,8 @@ export class SettingsForm {
       const number = Number(control.value);
       return control.value.trim() !== '' && Number.isInteger(number) ? number : undefined;
     }
-    if (name.startsWith('placement.')) {
-      // Empty: back to the default.
+    if (control.dataset.empty === 'null') {
+      // Empty: back to the default, or none.
       return control.value.trim() === '' ? null : control.value.trim();
     }
     return control.value;
