@@ -233,5 +233,22 @@ int main(int argc, char** argv) {
         }
         ok &= Write(converter, s.name, seed);
     }
+    // Settings files: the text itself.
+    const std::string settings = root + "/settings_file";
+    const char* settingsFiles[] = {
+        R"({"format": "quillmere-settings", "version": 1, "overlay": "/clips/a.mp4",
+            "mask": {"left": 10, "top": 20, "right": 330, "bottom": 260}, "fit": true,
+            "border": {"on": true, "size": 4, "color": "#ffffff"}})",
+        R"({"format": "quillmere-settings", "version": 1, "overlay": null,
+            "placement": {"position": "top-left", "margin": "2.5%", "size": "x25%"},
+            "shadow": {"on": true, "style": 4, "size": 12, "percent": 70, "shift": -3,
+            "color": "navy"}, "scaler": "lanczos", "alpha": "premultiplied", "opacity": 40})",
+        R"({"format": "quillmere-settings", "version": 1, "range": {"on": true, "start": 5,
+            "end": 50}, "offset": -9, "repeat": true, "reverse": true, "maintainBlack": true,
+            "timing": "frames", "keepAspect": true, "bilinear": true})",
+    };
+    for (std::size_t i = 0; i < sizeof settingsFiles / sizeof settingsFiles[0]; ++i) {
+        ok &= Write(settings, "file" + std::to_string(i), Seed().Text(settingsFiles[i]));
+    }
     return ok ? 0 : 1;
 }

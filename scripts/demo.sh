@@ -10,3 +10,4 @@ scripts/setup.sh demo
 cmake --preset runner >/dev/null
 cmake --build --preset runner --target quillmere
 build/runner/apps/quillmere demo -y -o "${1:-demo-output}"
+echo "The runner: $PWD/build/runner/apps/quillmere"

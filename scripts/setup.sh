@@ -8,16 +8,18 @@
 #                           the ffmpeg program, the MinGW-w64 cross compiler,
 #                           32-bit Wine with Xvfb, and the tools that check
 #                           the manual page, the completions and the package,
-#                           and Slurm with munge for the one-machine cluster
-#                           that the segment test submits to
+#                           Slurm with munge for the one-machine cluster
+#                           that the segment test submits to, and headless
+#                           Chromium driven through WebDriver for the tests
+#                           of `quillmere edit`'s page
 set -euo pipefail
 
 profile=${1:-test}
 
 demo_packages=(
   build-essential cmake pkg-config
-  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
-  nlohmann-json3-dev
+  libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
+  libcpp-httplib-dev nlohmann-json3-dev
 )
 test_packages=(
   "${demo_packages[@]}"
@@ -27,6 +29,7 @@ test_packages=(
   groff-base zsh file dpkg-dev
   clang-14 libclang-rt-14-dev time
   slurm-wlm munge iproute2
+  chromium chromium-driver python3-selenium
 )
 
 case "$profile" in

@@ -5,7 +5,7 @@
 #include <string>
 #include <exception>
 
-#include "apps/quillmere/cli/command_line.h"
+#include "apps/quillmere/cli/read_command_line.h"
 #include "apps/quillmere/run/commands.h"
 #include "apps/quillmere/run/interruption.h"
 #include "apps/quillmere/runner_error.h"
@@ -46,6 +46,8 @@ int Dispatch(const CommandLine& line) {
         return RunSegments(line);
     case Command::Join:
         return RunJoin(line);
+    case Command::Edit:
+        return RunEdit(line);
     }
     return kExitFailure;
 }
@@ -58,7 +60,7 @@ int main(int argc, char** argv) {
     av_log_set_level(AV_LOG_QUIET);
     InstallInterruptHandlers();
     try {
-        const int code = Dispatch(ParseCommandLine(argc, argv));
+        const int code = Dispatch(ReadCommandLine(argc, argv));
         // What went to standard output must have arrived: a full disk or a
         // closed pipe is a failure, not a success with the text lost.
         errno = 0;

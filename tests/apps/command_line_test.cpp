@@ -80,6 +80,18 @@ const ValidCase kValidCases[] = {
          EXPECT_EQ(line.progressPath, "-");
          EXPECT_EQ(line.statsPeriod, 2.5);
      }},
+    {"FadesAsFramesOrTimesAndRotationKept",
+     Render({"--fade-in", "12", "--fade-out", "1.5s", "--keep-rotation"}),
+     [](const CommandLine& line) {
+         EXPECT_EQ(line.times.fadeIn, FrameOrTime::Frames(12));
+         EXPECT_EQ(line.times.fadeOut, FrameOrTime::Microseconds(1500000));
+         EXPECT_TRUE(line.keepRotation);
+     }},
+    {"TurnedUprightByDefault", {"place", "phone.mp4", "-q"},
+     [](const CommandLine& line) {
+         EXPECT_FALSE(line.keepRotation);
+         EXPECT_TRUE(line.quiet);
+     }},
     {"MaskCorners", Render({"--mask", "10,20,110,220"}),
      [](const CommandLine& line) {
          EXPECT_TRUE(line.maskGiven);
@@ -286,6 +298,10 @@ const InvalidCase kInvalidCases[] = {
     {"AlphaUnknown", Render({"--alpha", "on"}), "one of straight, premultiplied, ignore"},
     {"OpacityOver100", Render({"--opacity", "101"}), "from 0 to 100"},
     {"FilterThreadsNegative", Render({"--filter-threads", "-1"}), "from 0 to 64"},
+    {"FadeInWord", Render({"--fade-in", "soon"}), "invalid value 'soon' for --fade-in"},
+    {"FadeOutNegative", Render({"--fade-out", "-1s"}), "--fade-out"},
+    {"FadeOnPlace", {"place", "main.mkv", "--fade-in", "5"}, "does not apply to place"},
+    {"KeepRotationOnDemo", {"demo", "--keep-rotation"}, "does not apply to demo"},
     {"ScalerUnknown", Render({"--scaler", "sinc"}), "nearest, bilinear, area, bicubic, lanczos"},
     {"PositionUnknown", Render({"--position", "middle"}), "bottom-right"},
     {"PlaceWithoutMain", {"place"}, "MAIN"},

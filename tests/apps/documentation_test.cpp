@@ -164,8 +164,8 @@ INSTANTIATE_TEST_SUITE_P(
     Values, BashCompletion,
     testing::Values(
         BashCase{"Commands", {"quillmere", ""},
-                 {"render", "frame", "demo", "place", "segments", "join", "--help", "-h",
-                  "--version"}},
+                 {"render", "frame", "demo", "edit", "place", "segments", "join", "--help",
+                  "-h", "--version"}},
         BashCase{"ShadowStyles", {"quillmere", "render", "--shadow", "gradient-"},
                  {"gradient-random", "gradient-random-fixed", "gradient-fixed"}},
         BashCase{"ColourNames", {"quillmere", "render", "--border-color", "rebecca"},

@@ -383,9 +383,10 @@ TEST_F(FidelityTest, TagsAspectAndRotationAreCarriedOver) {
     RemuxWithRotation(plain, input, 90);
     const DecodedVideo in = Decode(input);
     ASSERT_NE(in.rotation, 0.0) << "the ffmpeg program did not record the rotation";
+    // Kept as stored: the rotation is carried (turned upright, it would not be).
     for (const char* name : {"out.mp4", "out.mkv"}) {
-        const RunResult run = RunQuillmere(
-            {"render", input, "-o", out_ / name, "--mask", "10,10,w40,h30", "--border", "2"});
+        const RunResult run = RunQuillmere({"render", input, "-o", out_ / name, "--mask",
+                                            "10,10,w40,h30", "--border", "2", "--keep-rotation"});
         ASSERT_EQ(run.exitCode, 0) << name << ": " << run.errorText;
         const DecodedVideo out = Decode(out_ / name);
         EXPECT_EQ(out.sampleAspectRatio.num, 8) << name;

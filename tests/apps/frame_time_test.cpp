@@ -82,6 +82,19 @@ CommandLine Parse(std::vector<std::string> options) {
     return ParseCommandLine(static_cast<int>(argv.size()), argv.data());
 }
 
+// Written back (the page's command line, the settings file), a value reads
+// as the same value.
+TEST(FrameOrTimeText, ReadsBackAsTheSameValue) {
+    for (const FrameOrTime value :
+         {FrameOrTime::Frames(0), FrameOrTime::Frames(312), FrameOrTime::Frames(-7),
+          FrameOrTime::Microseconds(2000000), FrameOrTime::Microseconds(12500000),
+          FrameOrTime::Microseconds(1), FrameOrTime::Microseconds(-1500000),
+          FrameOrTime::Microseconds(3600123456)}) {
+        EXPECT_EQ(ParseFrameOrTime("--offset", value.Text(), true, INT32_MIN, INT32_MAX), value)
+            << value.Text();
+    }
+}
+
 TEST(TimedOptions, ResolveAgainstTheMainsRate) {
     CommandLine line = Parse({"--at", "1:00", "--range", "1s-2.5s", "--offset", "0.5s"});
     ResolveTimedOptions(line, kNtsc);

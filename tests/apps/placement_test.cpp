@@ -112,13 +112,14 @@ TEST_P(AspectInMain, AccountsForBothSampleAspects) {
 }
 
 const AspectCase kAspectCases[] = {
-    {"SquarePixels", {640, 360, {1, 1}, false}, {1920, 1080, {1, 1}, false}, 16.0 / 9.0},
+    {"SquarePixels", {640, 360, {1, 1}, false, {}}, {1920, 1080, {1, 1}, false, {}}, 16.0 / 9.0},
     // PAL 4:3 with 16:15 pixels: 720 * 16 / 15 / 576 = 4/3.
-    {"AnamorphicOverlay", {720, 576, {16, 15}, false}, {1920, 1080, {1, 1}, false}, 4.0 / 3.0},
+    {"AnamorphicOverlay", {720, 576, {16, 15}, false, {}}, {1920, 1080, {1, 1}, false, {}},
+     4.0 / 3.0},
     // 16:9 seen on a main of 4:3 pixels (1440 x 1080 shown 1920 wide):
     // 16/9 / (4/3) = 4/3 in the main's pixels.
-    {"AnamorphicMain", {640, 360, {1, 1}, false}, {1440, 1080, {4, 3}, false}, 4.0 / 3.0},
-    {"BothAnamorphic", {720, 576, {64, 45}, false}, {1440, 1080, {4, 3}, false},
+    {"AnamorphicMain", {640, 360, {1, 1}, false, {}}, {1440, 1080, {4, 3}, false, {}}, 4.0 / 3.0},
+    {"BothAnamorphic", {720, 576, {64, 45}, false, {}}, {1440, 1080, {4, 3}, false, {}},
      (720.0 * 64 / 45 / 576) / (4.0 / 3.0)},
 };
 
@@ -129,8 +130,8 @@ INSTANTIATE_TEST_SUITE_P(Table, AspectInMain, testing::ValuesIn(kAspectCases),
 
 TEST(PlacementOfAnamorphicOverlay, DefaultPlacementKeepsItsDisplayShape) {
     // 720 x 576 at 16:15 looks 4:3: a third of 1920 is 640 wide, 480 high.
-    const PictureShape overlay{720, 576, {16, 15}, false};
-    const PictureShape main{1920, 1080, {1, 1}, false};
+    const PictureShape overlay{720, 576, {16, 15}, false, {}};
+    const PictureShape main{1920, 1080, {1, 1}, false, {}};
     const MaskCorners mask =
         ResolvePlacement(PlacementRequest{}, 1920, 1080, AspectInMainPixels(overlay, main));
     EXPECT_EQ(mask.width(), 640);

@@ -47,6 +47,22 @@ InputFacts WithOverlay(int width, int height, bool alpha = false) {
     return facts;
 }
 
+InputFacts WithStreams(std::vector<CarriableStream> streams) {
+    InputFacts facts = FullHd();
+    facts.mainStreams = std::move(streams);
+    return facts;
+}
+
+// A phone's 1920x1080 picture whose display matrix turns it a quarter
+// clockwise, shown 1080x1920, with a 640x360 overlay.
+InputFacts PhoneWithOverlay() {
+    InputFacts facts = WithOverlay(640, 360);
+    facts.main.display.present = true;
+    facts.main.display.orientation = Orientation{true, true, false};
+    facts.main.display.clockwiseDegrees = 90;
+    return facts;
+}
+
 struct PlanCase {
     const char* name;
     std::vector<std::string> arguments;
@@ -169,11 +185,69 @@ const PlanCase kCases[] = {
     {"AlphaIgnoredIsCopied", Render({"--overlay", "o.mkv", "--alpha", "ignore"}),
      WithOverlay(64, 48, true), nullptr,
      [](const RenderJob& job) { EXPECT_FALSE(job.overlay.blend); }},
-    {"StreamsAreLeftOutOnRequest", Render({"--mask", "0,0,9,9", "--no-audio"}), FullHd(),
+    // On the upright 1080x1920: 360 wide (a third), 360 x 9 / 16 = 202.5 ->
+    // 203 high, 2% of 1080 = 21.6 -> 22 in from the top-left corner.
+    {"PhonePlacedUpright", Render({"--overlay", "o.mkv", "--position", "top-left"}),
+     PhoneWithOverlay(), nullptr,
+     [](const RenderJob& job) {
+         EXPECT_EQ(job.main.turn, (Orientation{true, true, false}));
+         ExpectMask(job, 22, 22, 382, 225);
+     }},
+    {"PhoneKeptAsStored",
+     Render({"--overlay", "o.mkv", "--position", "top-left", "--keep-rotation"}),
+     PhoneWithOverlay(), nullptr,
+     [](const RenderJob& job) {
+         EXPECT_TRUE(job.main.turn.identity());
+         ExpectMask(job, 38, 38, 678, 398);
+     }},
+    {"OverlayTurnedByItsOwnMatrix",
+     Render({"--overlay", "o.mkv", "--position", "top-left", "--size", "x25%"}),
+     [] {
+         InputFacts facts = WithOverlay(640, 360);
+         facts.overlay->display.present = true;
+         facts.overlay->display.orientation = Orientation{true, false, true};
+         return facts;
+     }(),
      nullptr,
      [](const RenderJob& job) {
-         EXPECT_FALSE(job.output.keepAudio);
-         EXPECT_TRUE(job.output.keepSubtitles);
+         EXPECT_EQ(job.overlay.adaptation.turn, (Orientation{true, false, true}));
+         // 360x640 upright: 270 high (25%), 270 x 9 / 16 = 151.9 -> 152 wide.
+         ExpectMask(job, 38, 38, 38 + 152, 38 + 270);
+         EXPECT_TRUE(job.notes.empty());
+     }},
+    {"OddAngleIsKeptAndSaid", Render({"--mask", "0,0,9,9"}),
+     [] {
+         InputFacts facts = FullHd();
+         facts.main.display.present = true;
+         facts.main.display.clockwiseDegrees = 30;
+         return facts;
+     }(),
+     nullptr,
+     [](const RenderJob& job) {
+         EXPECT_TRUE(job.main.turn.identity());
+         ASSERT_EQ(job.notes.size(), 1u);
+         EXPECT_NE(job.notes[0].find("turns it by 30 degrees"), std::string::npos);
+     }},
+    {"FadeOutWithoutAnEnd", Render({"--overlay", "o.mkv", "--repeat", "--fade-out", "1s"}),
+     WithOverlay(64, 48), "--fade-out needs to know the last frame", nullptr},
+    {"FadeOutBeforeTheMainsEnd", Render({"--overlay", "o.mkv", "--repeat", "--fade-out", "1s"}),
+     [] {
+         InputFacts facts = WithOverlay(64, 48);
+         facts.mainFrames = 250;
+         return facts;
+     }(),
+     nullptr,
+     [](const RenderJob& job) {
+         EXPECT_EQ(job.fade.ramp.last, 249);
+         EXPECT_EQ(job.fade.ramp.outFrames, 25);
+     }},
+    {"StreamsAreLeftOutOnRequest", Render({"--mask", "0,0,9,9", "--no-audio"}),
+     WithStreams({{1, AVMEDIA_TYPE_AUDIO, AV_CODEC_ID_AAC, {".mkv"}},
+                  {2, AVMEDIA_TYPE_SUBTITLE, AV_CODEC_ID_SUBRIP, {".mkv"}}}),
+     nullptr,
+     [](const RenderJob& job) {
+         ASSERT_EQ(job.output.kept.size(), 1u);
+         EXPECT_EQ(job.output.kept[0].index, 2);
      }},
 };
 

@@ -246,8 +246,9 @@ const FailureCase kFailureCases[] = {
     {"ScriptWithoutConfig", {"render", "MAIN", "-o", "OUT/x.mkv", "--script", "NOTES"}, 1,
      "notes.txt' line 1"},
     {"OutputOverInput", {"render", "MAIN", "-o", "MAIN"}, 1, "is also an input"},
-    {"AudioTheContainerCannotHold", {"render", "AUDIO", "-o", "OUT/x.mp4"}, 1,
-     "the .mp4 container cannot hold the pcm_s16le audio of the main video"},
+    {"AudioCodecTheContainerCannotHold",
+     {"render", "AUDIO", "-o", "OUT/x.mp4", "--audio-codec", "flac"}, 2,
+     "the .mp4 container cannot hold 'flac' audio"},
 };
 
 class RunnerFailure : public RunnerTest, public testing::WithParamInterface<FailureCase> {};

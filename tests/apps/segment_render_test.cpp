@@ -156,6 +156,11 @@ INSTANTIATE_TEST_SUITE_P(
         SegmentCase{"PlaceholderWithoutOverlay", "main.mkv",
                     {"--mask", "10,10,w30,h20", "--shadow", "gradient-random", "--seed", "8"},
                     3},
+        // Fades in and out across segment boundaries (frames 12 and 24).
+        SegmentCase{"Fades", "main.mkv",
+                    Joined(kOverlay, {"--range", "6-30", "--repeat", "--fade-in", "10",
+                                      "--fade-out", "0.4s", "--shadow", "gradient"}),
+                    3},
         SegmentCase{"OneSegment", "main.mkv",
                     Joined(kOverlay, {"--shadow", "gradient-random", "--seed", "1"}), 1},
         SegmentCase{"OneFrameSegments", "five.mkv",

@@ -5,10 +5,12 @@
 #include <cstring>
 #include <iterator>
 #include <sstream>
+#include <stdexcept>
 
 #include "apps/quillmere/cli/filter_settings.h"
 #include "apps/quillmere/runner_error.h"
 #include "apps/quillmere/media/container_table.h"
+#include "apps/quillmere/media/video_reader.h"
 #include "render/drop_shadow.h"
 #include "hostkit/quoted_text.h"
 
@@ -22,9 +24,12 @@ enum CommandMask : unsigned {
     kPlace = 1u << 3,
     kSegments = 1u << 5,
     kJoin = 1u << 6,
-    kCompositing = kRender | kFrame,
-    kPlacing = kRender | kFrame | kPlace,
-    kAll = kRender | kFrame | kDemo | kJoin,
+    kEdit = 1u << 7,
+    kCompositing = kRender | kFrame | kEdit,
+    kPlacing = kRender | kFrame | kPlace | kEdit,
+    // What the render that edit starts takes.
+    kEncoding = kRender | kEdit,
+    kAll = kRender | kFrame | kDemo | kJoin | kEdit,
     // Also stands alone, in place of a command: quillmere --help.
     kStandalone = 1u << 4,
 };
@@ -73,6 +78,29 @@ constexpr std::int64_t kMaxEncoderThreads = 1024;
 // More filter threads than frames a pipeline could hold for them.
 constexpr std::int64_t kMaxFilterThreads = 64;
 constexpr std::int64_t kMaxStreamNumber = 1 << 16;
+constexpr std::int64_t kMaxPort = 65535;
+
+// A bitrate in bits per second, as encoders are told it: 128k, 1.5M, 96000.
+std::int64_t ParseBitRate(const std::string& option, const std::string& text) {
+    constexpr double kLowest = 1000;
+    constexpr double kHighest = 100e6;
+    char* end = nullptr;
+    double value = std::strtod(text.c_str(), &end);
+    const std::string suffix = end != nullptr ? std::string(end) : "";
+    if (suffix == "k" || suffix == "K") {
+        value *= 1e3;
+    } else if (suffix == "M") {
+        value *= 1e6;
+    } else if (!suffix.empty()) {
+        value = -1;
+    }
+    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0])) != 0 ||
+        !(value >= kLowest) || value > kHighest) {
+        throw UsageError("invalid value " + Quoted(text) + " for " + option +
+                         ": expected bits per second from 1k to 100M (128k, 1.5M, 96000)");
+    }
+    return static_cast<std::int64_t>(value + 0.5);
+}
 
 std::pair<std::string, std::string> ParseKeyValue(const std::string& option,
                                                   const std::string& text) {
@@ -140,9 +168,9 @@ const OptionRow kOptions[] = {
          line.command = Command::Version;
      }},
     {"--output", "-o", "PATH", kAll | kSegments,
-     "output file (render, frame, join; with segments --slurm the finished video) or folder "
-     "(demo, default demo-output); '-' writes the render to standard output (with --format "
-     "matroska or nut)",
+     "output file (render, frame, join, and edit's Render; with segments --slurm the finished "
+     "video) or folder (demo, default demo-output); '-' writes the render to standard output "
+     "(with --format matroska or nut)",
      [](CommandLine& line, const std::string&, const std::string& value) {
          line.output = value;
      }},
@@ -296,6 +324,19 @@ const OptionRow kOptions[] = {
          }
          line.times.offset = ParseFrameOrTime(option, value, true, kInt32Min, kInt32Max);
      }},
+    {"--fade-in", nullptr, "DURATION", kCompositing,
+     "bring the overlay, its border and its shadow in from transparent over DURATION (frames "
+     "or a time: 1s, 0:01.5) from the first frame it shows on",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.times.fadeIn = ParseFrameOrTime(option, value, false, 0, kInt32Max);
+     }},
+    {"--fade-out", nullptr, "DURATION", kCompositing,
+     "take the overlay, its border and its shadow out to transparent over DURATION, ending "
+     "on the last frame it shows on (the end of --range, where the overlay runs out without "
+     "--repeat, or the main's end)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.times.fadeOut = ParseFrameOrTime(option, value, false, 0, kInt32Max);
+     }},
     {"--overlay-timing", nullptr, "MODE", kCompositing,
      "time (default): each main frame shows the overlay picture of its time, and a "
      "still picture shows throughout; frames: overlay frames are counted frame for "
@@ -316,7 +357,8 @@ const OptionRow kOptions[] = {
      [](CommandLine& line, const std::string&, const std::string&) {
          line.settings.maintainBlack = 1;
      }},
-    {"--at", nullptr, "N|TIME", kFrame, "the output frame to composite (from 0), or its time",
+    {"--at", nullptr, "N|TIME", kFrame | kEdit,
+     "the output frame to composite (from 0), or its time; for edit, the frame shown first",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          if (!LooksLikeTime(value)) {
              line.frameAt = ParseInteger(option, value, 0, kInt32Max);
@@ -325,6 +367,13 @@ const OptionRow kOptions[] = {
          }
          line.times.at = ParseFrameOrTime(option, value, false, 0, kInt32Max);
      }},
+    {"--keep-rotation", nullptr, nullptr, kPlacing,
+     "work on the pictures as the files store them: masks and placement in stored pixels, "
+     "and the output keeps the main's display matrix (by default the main and the overlay "
+     "are turned upright first, as players show them, and the output is written upright)",
+     [](CommandLine& line, const std::string&, const std::string&) {
+         line.keepRotation = true;
+     }},
     {"--max-pixels", nullptr, "N", kCompositing,
      "accept main pictures of up to N pixels, each side up to N (default: 16384 on a side, "
      "134217728 in all)",
@@ -332,15 +381,16 @@ const OptionRow kOptions[] = {
          line.pictureLimit.maxPixels = ParseInteger(option, value, 1, kInt32Max);
          line.pictureLimit.maxSide = line.pictureLimit.maxPixels;
      }},
-    {"--format", nullptr, "NAME", kRender | kJoin,
+    {"--format", nullptr, "NAME", kEncoding | kJoin,
      "container by name instead of by extension; 'null' composites and discards",
      [](CommandLine& line, const std::string&, const std::string& value) {
          line.format = value;
      }},
-    {"--no-audio", nullptr, nullptr, kRender | kJoin,
-     "leave out the main video's audio (by default it is copied unchanged)",
+    {"--no-audio", nullptr, nullptr, kEncoding | kJoin,
+     "leave out the main video's audio (by default it is copied unchanged, or re-encoded "
+     "where the container cannot hold it)",
      [](CommandLine& line, const std::string&, const std::string&) { line.noAudio = true; }},
-    {"--no-subtitles", nullptr, nullptr, kRender | kJoin,
+    {"--no-subtitles", nullptr, nullptr, kEncoding | kJoin,
      "leave out the main video's subtitles (by default they are copied unchanged)",
      [](CommandLine& line, const std::string&, const std::string&) { line.noSubtitles = true; }},
     {"--video-stream", nullptr, "N", kPlacing | kSegments,
@@ -354,24 +404,25 @@ const OptionRow kOptions[] = {
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.overlayStream = ParseInteger(option, value, 0, kMaxStreamNumber);
      }},
-    {"--codec", nullptr, "CODEC", kRender,
+    {"--codec", nullptr, "CODEC", kEncoding,
      "encode the video with codec or encoder CODEC (default: the container's own); "
      "'quillmere --help' lists the choices this FFmpeg has for each container",
      [](CommandLine& line, const std::string&, const std::string& value) {
          line.encoding.codec = value;
      }},
-    {"--crf", nullptr, "N", kRender,
+    {"--crf", nullptr, "N", kEncoding,
      "constant quality of encoders that have it (H.264 and HEVC: 0-51, lower is better; "
-     "default 18 for H.264)",
+     "default 18 for H.264, and x265's own default, 28, for HEVC)",
      [](CommandLine& line, const std::string&, const std::string& value) {
          line.encoding.crf = value;
      }},
-    {"--preset", nullptr, "PRESET", kRender,
+    {"--preset", nullptr, "PRESET", kEncoding,
      "the encoder's speed preset (H.264 and HEVC: ultrafast to veryslow, default medium)",
      [](CommandLine& line, const std::string&, const std::string& value) {
          line.encoding.preset = value;
      }},
-    {"--threads", nullptr, "N", kRender, "encoder threads (default 0: as many as the machine has)",
+    {"--threads", nullptr, "N", kEncoding,
+     "encoder threads (default 0: as many as the machine has)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.encoding.threads = ParseInteger(option, value, 0, kMaxEncoderThreads);
      }},
@@ -381,11 +432,38 @@ const OptionRow kOptions[] = {
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.filterThreads = ParseInteger(option, value, 0, kMaxFilterThreads);
      }},
-    {"--encoder-option", nullptr, "KEY=VALUE", kRender,
+    {"--encoder-option", nullptr, "KEY=VALUE", kEncoding,
      "pass an option to the encoder as FFmpeg names it (g=50, x264-params=...); may be "
      "repeated; an option the encoder does not know is an error",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.encoding.options.push_back(ParseKeyValue(option, value));
+     }},
+    {"--muxer-option", nullptr, "KEY=VALUE", kEncoding,
+     "pass an option to the container's muxer as FFmpeg names it (movflags=+faststart "
+     "puts an MP4's index first, so that it plays while it downloads); may be repeated; an "
+     "option the muxer does not know is an error",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.muxing.options.push_back(ParseKeyValue(option, value));
+     }},
+    {"--tag", nullptr, "FOURCC", kEncoding,
+     "the video's four-character codec tag in the container (default: the container's own, "
+     "and hvc1 for HEVC in .mp4 and .mov, which Apple's players need; hev1 is the other)",
+     [](CommandLine& line, const std::string&, const std::string& value) {
+         line.muxing.videoTag = value;
+     }},
+    {"--audio-codec", nullptr, "AUDIO_CODEC", kEncoding,
+     "re-encode the main video's audio with codec or encoder AUDIO_CODEC (aac, opus, flac, "
+     "mp3, "
+     "...); by default it is copied unchanged, and audio the container cannot hold (PCM in "
+     ".mp4) is re-encoded to the container's usual codec (AAC for .mp4 and .mov), with a note",
+     [](CommandLine& line, const std::string&, const std::string& value) {
+         line.audioCodec = value;
+     }},
+    {"--audio-bitrate", nullptr, "RATE", kEncoding,
+     "bitrate of re-encoded audio in bits per second: 128k, 1.5M, 96000 (default: the "
+     "encoder's own)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.audioBitRate = ParseBitRate(option, value);
      }},
     {"--segment", nullptr, "K/N", kRender,
      "render only segment K (from 0) of N into OUT: the frames 'quillmere segments MAIN N' "
@@ -425,10 +503,26 @@ const OptionRow kOptions[] = {
      [](CommandLine& line, const std::string&, const std::string&) {
          line.filterPixels = true;
      }},
-    {"--quiet", "-q", nullptr, kAll | kSegments,
+    {"--quiet", "-q", nullptr, kAll | kPlace | kSegments,
      "nothing on standard error but errors: no progress display, no notes on what the "
-     "output could not keep, no closing summary line",
+     "output could not keep or how the command line was read, no closing summary line, no "
+     "encoder library's own report",
      [](CommandLine& line, const std::string&, const std::string&) { line.quiet = true; }},
+    {"--settings", nullptr, "FILE", kRender | kFrame | kEdit,
+     "start from the settings in FILE (a settings file that edit saves); the options given "
+     "on the command line win over it; edit's Save writes FILE",
+     [](CommandLine& line, const std::string&, const std::string& value) {
+         line.settingsPath = value;
+     }},
+    {"--port", nullptr, "N", kEdit,
+     "serve the page on port N of the loopback interface (default: any free port)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.port = ParseInteger(option, value, 1, kMaxPort);
+     }},
+    {"--open", nullptr, nullptr, kEdit, "open the page in the desktop's browser (xdg-open)",
+     [](CommandLine& line, const std::string&, const std::string&) {
+         line.openBrowser = true;
+     }},
     {"--progress", nullptr, "FILE", kRender | kDemo,
      "also write progress to FILE ('-': standard output) as key=value lines frame=, fps=, "
      "out_time_us=, out_time=, speed=, each block closed by progress=continue and the last "
@@ -462,6 +556,10 @@ const CommandRow kCommands[] = {
      "composite frame N of MAIN into the picture OUT.png"},
     {"demo", Command::Demo, kDemo, 0, "[-o DIR]",
      "render the built-in demo into DIR (demo.mkv and demo.png; default demo-output)"},
+    {"edit", Command::Edit, kEdit, 1, "MAIN [-o OUT] [--settings FILE] [options]",
+     "serve a page on this machine's loopback interface that shows MAIN composited and "
+     "places the overlay by dragging, with every setting; it gives back the render command "
+     "line, the host script line and a settings file, and renders to OUT"},
     {"place", Command::Place, kPlace, 1,
      "MAIN [--overlay FILE] [--position ANCHOR] [--margin N] [--size WxH]",
      "print the mask a placement gives on MAIN and the plug-in host's script line "
@@ -479,9 +577,12 @@ const char* const kDescription[] = {
     "The output's container follows its extension: .mkv, .avi and .nut hold lossless FFV1, "
     ".mp4 and .mov hold H.264, unless --codec names another. '--format null' composites "
     "every frame and writes nothing (for timing). Size, pixel format, depth, colour, frame "
-    "times, aspect and rotation follow MAIN, and its audio and subtitles are copied over "
-    "unchanged; outside the area the overlay, its border and its shadow cover, every sample "
-    "is kept exactly as it was.",
+    "times and aspect follow MAIN, and its audio and subtitles are copied over unchanged "
+    "(audio the container cannot hold is re-encoded, with a note); every stream and chapter "
+    "keeps its own times; outside the area the overlay, its border and its shadow cover, "
+    "every sample is kept exactly as it was. A MAIN whose display matrix turns it (phone "
+    "footage) is turned upright first, sample for sample, and written upright; "
+    "--keep-rotation keeps it as stored, with its display matrix.",
     "OUT is written to a hidden part file beside it and takes its name only once complete; "
     "an existing OUT is replaced only with -y or after a yes on the terminal, and -n never "
     "replaces it.",
@@ -490,6 +591,13 @@ const char* const kDescription[] = {
     "are drawn only when --border N (N > 0) or --shadow STYLE is given, and their other "
     "options only tune them. A host script is the plug-in host's processing script, in which "
     "the filter saves its mask as a line Config(l,t,r,b); --script reads the mask from it.",
+    "edit serves a page on the loopback interface (127.0.0.1 and ::1) and prints its "
+    "address, which carries a secret token: the page shows MAIN composited, places the "
+    "overlay by dragging it on the picture, has every setting, and gives back the render "
+    "command line, the host script line and the settings file; it renders to OUT. It runs "
+    "until the page's Quit or Ctrl-C. A settings file (--settings) is JSON: "
+    "{\"format\": \"quillmere-settings\", \"version\": 1, ...} with the settings by name; the "
+    "options given with it win over it.",
     "Placement: without --mask, --script or a placement option, the overlay goes "
     "bottom-right, a third of the main's width wide with its display aspect kept, 2% of the "
     "main's width from the edges, stretched to fit (without --overlay a black placeholder of "
@@ -520,7 +628,11 @@ const OptionRow* FindOption(const std::string& name) {
 CommandLine::CommandLine() : settings(DialogDefaultSettings()) {}
 
 CommandLine ParseCommandLine(int argc, const char* const* argv) {
-    CommandLine line;
+    return ParseCommandLine(argc, argv, CommandLine());
+}
+
+CommandLine ParseCommandLine(int argc, const char* const* argv, const CommandLine& base) {
+    CommandLine line = base;
     if (argc < 2) {
         throw UsageError("no command given (try 'quillmere --help')");
     }
@@ -646,6 +758,13 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
             throw UsageError("standard output holds the video (-o -); send --progress to a file");
         }
     }
+    if (line.command == Command::Edit && line.output == kStandardOutputName) {
+        throw UsageError("edit renders to a file, not to standard output (-o -)");
+    }
+    if (line.command == Command::Edit && line.input == kStandardInputName) {
+        throw UsageError("edit reads MAIN again at every frame it shows: give a file, not "
+                         "standard input");
+    }
     if (line.command == Command::Frame) {
         if (!line.times.at) {
             throw UsageError("frame needs the frame number or time (--at N)");
@@ -672,6 +791,62 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
                          " sets the mask too; give one of them");
     }
     return line;
+}
+
+void ApplyOptionValue(CommandLine& line, const std::string& option, const std::string& value,
+                      const std::string& shownAs) {
+    const OptionRow* row = FindOption(option);
+    if (row == nullptr || row->valueName == nullptr) {
+        throw std::logic_error("no option " + option + " takes a value");
+    }
+    row->apply(line, shownAs, value);
+}
+
+namespace {
+
+template <std::size_t Count>
+const char* NameOf(int value, const NamedChoice (&choices)[Count]) {
+    for (const NamedChoice& choice : choices) {
+        if (choice.value == value) {
+            return choice.name;
+        }
+    }
+    return choices[0].name;
+}
+
+}  // namespace
+
+const char* TimingName(OverlayTiming timing) {
+    return NameOf(static_cast<int>(timing), kTimingChoices);
+}
+
+const char* AlphaName(AlphaMode alpha) { return NameOf(static_cast<int>(alpha), kAlphaChoices); }
+
+const char* ScalerName(OverlayScaler scaler, bool bilinear) {
+    if (scaler == OverlayScaler::Filter) {
+        return NameOf(bilinear ? kBilinearStretch : kNearestStretch, kScalerChoices);
+    }
+    return NameOf(static_cast<int>(scaler), kScalerChoices);
+}
+
+std::vector<std::string> ChoiceNames(const std::string& option) {
+    const auto names = [](const auto& choices) {
+        std::vector<std::string> list;
+        for (const NamedChoice& choice : choices) {
+            list.emplace_back(choice.name);
+        }
+        return list;
+    };
+    if (option == "--overlay-timing") {
+        return names(kTimingChoices);
+    }
+    if (option == "--alpha") {
+        return names(kAlphaChoices);
+    }
+    if (option == "--scaler") {
+        return names(kScalerChoices);
+    }
+    throw std::logic_error("option " + option + " has no fixed list of values");
 }
 
 std::vector<CommandDoc> CommandDocs() {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "apps/quillmere/media/encoder_choice.h"
+#include "apps/quillmere/media/muxer_settings.h"
 #include "apps/quillmere/run/overwrite_check.h"
 #include "apps/quillmere/plan/frame_time.h"
 #include "apps/quillmere/plan/placement.h"
@@ -16,7 +17,7 @@
 #include "source/ffmpeg_video_stream.h"
 #include "source/picture_limits.h"
 
-enum class Command { Help, Version, Render, Frame, Demo, Place, Segments, Join };
+enum class Command { Help, Version, Render, Frame, Demo, Place, Segments, Join, Edit };
 
 // How overlay frames are matched to main frames.
 enum class OverlayTiming {
@@ -38,6 +39,8 @@ struct TimedOptions {
     std::optional<FrameOrTime> rangeStart;
     std::optional<FrameOrTime> rangeEnd;
     std::optional<FrameOrTime> offset;
+    std::optional<FrameOrTime> fadeIn;   // durations
+    std::optional<FrameOrTime> fadeOut;
 };
 
 struct CommandLine {
@@ -58,6 +61,9 @@ struct CommandLine {
     long overlayStream = kDefaultVideoStream;  // --overlay-stream
     EncoderRequest encoding;  // --codec, --crf, --preset, --threads, --encoder-option
     int filterThreads = 0;    // --filter-threads: frames filtered at once; 0: one per core
+    std::string audioCodec;   // --audio-codec: re-encode the main's audio with it
+    std::int64_t audioBitRate = 0;  // --audio-bitrate, bits per second; 0: the encoder's own
+    MuxerRequest muxing;      // --muxer-option, --tag
     bool filterPixels = false;  // --rgb-output: the whole picture in the filter's pixels
     bool strict = false;      // --strict: overlay frames that fail to decode fail the job
     PictureLimit pictureLimit;  // --max-pixels
@@ -70,6 +76,9 @@ struct CommandLine {
     AlphaMode alpha = AlphaMode::Straight;
     int opacityPercent = 100;
     OverlayScaler scaler = OverlayScaler::Filter;
+    // --keep-rotation: work on the pictures as stored and keep their display
+    // matrices, instead of turning them upright as players show them.
+    bool keepRotation = false;
     // --segment K/N: only segment K of N (render); segments: N from its second argument.
     std::optional<SegmentChoice> segment;
     std::optional<std::uint32_t> seed;  // --seed: the random shadow styles' seed
@@ -80,12 +89,32 @@ struct CommandLine {
     std::string mainOverride;           // join --main
     // segments --slurm: what follows '--', the options each segment's render takes.
     std::vector<std::string> renderArguments;
+    std::string settingsPath;  // --settings: a settings file the options are laid over
+    int port = 0;              // edit --port; 0: any free port
+    bool openBrowser = false;  // edit --open
 
     CommandLine();
 };
 
 // Throws UsageError for anything it cannot use.
 CommandLine ParseCommandLine(int argc, const char* const* argv);
+// The same, with the options laid over `base` (what a settings file gave)
+// instead of over the defaults.
+CommandLine ParseCommandLine(int argc, const char* const* argv, const CommandLine& base);
+
+// Applies `value` as the option named `option` ("--shadow-size") would, for
+// settings that come from elsewhere than the command line (a settings
+// file); `shownAs` names the setting in messages. Throws UsageError.
+void ApplyOptionValue(CommandLine& line, const std::string& option, const std::string& value,
+                      const std::string& shownAs);
+
+// The names --overlay-timing, --alpha and --scaler take for each value.
+const char* TimingName(OverlayTiming timing);
+const char* AlphaName(AlphaMode alpha);
+// nearest or bilinear for the filter's own stretch, by `bilinear`.
+const char* ScalerName(OverlayScaler scaler, bool bilinear);
+// Every name an option of a fixed list takes, in the table's order.
+std::vector<std::string> ChoiceNames(const std::string& option);
 
 // The text of `quillmere --help`, generated from the option table.
 std::string HelpText();

@@ -48,6 +48,11 @@ const char* const kExamples[][2] = {
      "before a long render."},
     {"quillmere render main.mkv -o out.mp4 -y -q --progress - | grep ^frame=",
      "Replaces out.mp4 without asking and shows nothing but the progress blocks."},
+    {"quillmere edit main.mp4 --overlay clip.avi -o out.mkv --settings look.json --open",
+     "Opens a page in the browser that shows main.mp4 composited and places the overlay by "
+     "dragging it; Save writes look.json, Render writes out.mkv."},
+    {"quillmere render main.mp4 -o out.mkv --settings look.json --border 8",
+     "Renders with the settings the page saved, but an 8-pixel border."},
     {"quillmere demo -o demo-output", "Renders the built-in demo: demo.mkv and demo.png."},
 };
 

@@ -6,11 +6,12 @@
 #include "apps/quillmere/cli/command_line.h"
 #include "apps/quillmere/cli/css_colors.h"
 #include "apps/quillmere/cli/filter_settings.h"
+#include "apps/quillmere/media/audio_encoder_choice.h"
 #include "render/drop_shadow.h"
 
 namespace {
 
-enum class ValueKind { None, File, Directory, ShadowStyle, Color, Codec, Preset };
+enum class ValueKind { None, File, Directory, ShadowStyle, Color, Codec, AudioCodec, Preset };
 
 // What an option's value is, by the name its row gives the value.
 struct ValueNameKind {
@@ -24,6 +25,7 @@ const ValueNameKind kValueKinds[] = {
     {"STYLE", ValueKind::ShadowStyle},
     {"COLOR", ValueKind::Color},
     {"CODEC", ValueKind::Codec},
+    {"AUDIO_CODEC", ValueKind::AudioCodec},
     {"PRESET", ValueKind::Preset},
 };
 
@@ -143,6 +145,10 @@ std::string BashCompletion() {
         case ValueKind::Codec:
             script << "COMPREPLY=($(compgen -W '" << Joined(AllCodecNames()) << "' -- \"$cur\"))";
             break;
+        case ValueKind::AudioCodec:
+            script << "COMPREPLY=($(compgen -W '" << Joined(AllAudioCodecNames())
+                   << "' -- \"$cur\"))";
+            break;
         case ValueKind::Preset:
             script << "COMPREPLY=($(compgen -W '" << Joined(X264FamilyPresetNames())
                    << "' -- \"$cur\"))";
@@ -252,6 +258,9 @@ std::string ZshCompletion() {
                     break;
                 case ValueKind::Codec:
                     action += "(" + Joined(AllCodecNames()) + ")";
+                    break;
+                case ValueKind::AudioCodec:
+                    action += "(" + Joined(AllAudioCodecNames()) + ")";
                     break;
                 case ValueKind::Preset:
                     action += "(" + Joined(X264FamilyPresetNames()) + ")";

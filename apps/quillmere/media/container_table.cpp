@@ -1,19 +1,43 @@
 #include "apps/quillmere/media/container_table.h"
 
+#include <cstdint>
+
 #include "apps/quillmere/runner_error.h"
 #include "hostkit/quoted_text.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
 
 namespace {
 
 // Lossless FFV1 keeps the composite exactly, in the main video's own pixel
 // format; H.264 for the containers that players expect it in. MP4 and
 // QuickTime write their index after the media, AVI its sizes into the header.
+// Audio they cannot hold becomes lossless FLAC beside FFV1, 16-bit PCM in
+// AVI (which has no place for FLAC), and AAC where players expect it.
 const std::vector<OutputFormat> kOutputFormats = {
-    {".mkv", "matroska", "ffv1", "Matroska, lossless FFV1", false},
-    {".avi", "avi", "ffv1", "AVI, lossless FFV1", true},
-    {".nut", "nut", "ffv1", "NUT, lossless FFV1", false},
-    {".mp4", "mp4", "libx264", "MP4, H.264", true},
-    {".mov", "mov", "libx264", "QuickTime, H.264", true},
+    {".mkv", "matroska", "ffv1", "Matroska, lossless FFV1", false, "flac", false},
+    {".avi", "avi", "ffv1", "AVI, lossless FFV1", true, "pcm_s16le", true},
+    {".nut", "nut", "ffv1", "NUT, lossless FFV1", false, "flac", false},
+    {".mp4", "mp4", "libx264", "MP4, H.264", true, "aac", false},
+    {".mov", "mov", "libx264", "QuickTime, H.264", true, "aac", false},
+};
+
+// The time base of a trial stream without a sample rate.
+constexpr int kTrialTimeScale = 1000;
+
+// Apple's players take HEVC only as 'hvc1' (parameter sets in the sample
+// description), not as the 'hev1' that libavformat writes by default.
+struct DefaultTagRow {
+    const char* muxer;
+    AVCodecID codec;
+    const char* tag;
+};
+const DefaultTagRow kDefaultVideoTags[] = {
+    {"mp4", AV_CODEC_ID_HEVC, "hvc1"},
+    {"mov", AV_CODEC_ID_HEVC, "hvc1"},
 };
 
 std::string KnownFormats() {
@@ -51,6 +75,46 @@ const OutputFormat& OutputFormatForPath(const std::string& path) {
     }
     throw UsageError("cannot tell the output format from " + Quoted(path) + ": use " +
                      KnownFormats() + " or --format");
+}
+
+bool HoldsCodec(const OutputFormat& format, AVCodecID codec) {
+    const AVOutputFormat* container = av_guess_format(format.muxer, nullptr, nullptr);
+    return container != nullptr &&
+           avformat_query_codec(container, codec, FF_COMPLIANCE_NORMAL) != 0;
+}
+
+bool HoldsStream(const OutputFormat& format, const AVCodecParameters& parameters) {
+    AVFormatContext* trial = nullptr;
+    if (avformat_alloc_output_context2(&trial, nullptr, format.muxer, nullptr) < 0 ||
+        trial == nullptr) {
+        return false;
+    }
+    AVStream* stream = avformat_new_stream(trial, nullptr);
+    bool held = stream != nullptr && avcodec_parameters_copy(stream->codecpar, &parameters) >= 0 &&
+                avio_open_dyn_buf(&trial->pb) >= 0;
+    if (held) {
+        stream->codecpar->codec_tag = 0;
+        stream->time_base = AVRational{1, parameters.sample_rate > 0 ? parameters.sample_rate
+                                                                     : kTrialTimeScale};
+        held = avformat_write_header(trial, nullptr) >= 0;
+    }
+    if (trial->pb != nullptr) {
+        std::uint8_t* written = nullptr;
+        avio_close_dyn_buf(trial->pb, &written);
+        av_free(written);
+        trial->pb = nullptr;
+    }
+    avformat_free_context(trial);
+    return held;
+}
+
+std::string DefaultVideoTag(const OutputFormat& format, AVCodecID codec) {
+    for (const DefaultTagRow& row : kDefaultVideoTags) {
+        if (codec == row.codec && std::string(format.muxer) == row.muxer) {
+            return row.tag;
+        }
+    }
+    return "";
 }
 
 const OutputFormat& OutputFormatByName(const std::string& muxer) {

@@ -22,9 +22,32 @@ namespace {
 constexpr const char* kH264Quality = "18";
 // FFV1 version 3 codes slices in parallel and checks each with a CRC.
 constexpr int kFfv1Version = 3;
-// x265 writes its own report to standard error; the runner reports in its
-// own lines, so the encoder says only what went wrong.
-constexpr const char* kX265QuietParams = "log-level=error";
+// Encoder libraries that report through logging of their own rather than
+// FFmpeg's: the runner reports in its own lines, so they say only what went
+// wrong, and nothing under -q. A level the user sets is kept.
+void QuietenX265(AVCodecContext& context, bool quiet) {
+    AVDictionary* params = nullptr;
+    if (av_opt_get_dict_val(context.priv_data, "x265-params", 0, &params) < 0) {
+        return;
+    }
+    if (av_dict_get(params, "log-level", nullptr, 0) == nullptr) {
+        av_dict_set(&params, "log-level", quiet ? "none" : "error", 0);
+        av_opt_set_dict_val(context.priv_data, "x265-params", params, 0);
+    }
+    av_dict_free(&params);
+}
+void QuietenSvtAv1(AVCodecContext&, bool quiet) {
+    // Read from the environment when the encoder starts: 0 fatal, 1 errors.
+    setenv("SVT_LOG", quiet ? "0" : "1", 0);
+}
+struct LibraryLog {
+    const char* encoder;
+    void (*quieten)(AVCodecContext& context, bool quiet);
+};
+const LibraryLog kLibraryLogs[] = {
+    {"libx265", &QuietenX265},
+    {"libsvtav1", &QuietenSvtAv1},
+};
 
 // Encoders that take their preset as free text and check it only when they
 // open; their names are the x264 family's.
@@ -284,8 +307,6 @@ void ConfigureEncoder(AVCodecContext& context, const AVCodec& codec,
     context.thread_count = request.threads;
     if (std::strcmp(codec.name, "libx264") == 0) {
         av_opt_set(context.priv_data, "crf", kH264Quality, 0);
-    } else if (std::strcmp(codec.name, "libx265") == 0) {
-        av_opt_set(context.priv_data, "x265-params", kX265QuietParams, 0);
     } else if (codec.id == AV_CODEC_ID_FFV1) {
         av_opt_set_int(context.priv_data, "slicecrc", 1, 0);
         context.level = kFfv1Version;
@@ -299,5 +320,10 @@ void ConfigureEncoder(AVCodecContext& context, const AVCodec& codec,
     }
     for (const auto& [key, value] : request.options) {
         SetEncoderOption(context, codec, key, value, "--encoder-option " + key + "=" + value);
+    }
+    for (const LibraryLog& library : kLibraryLogs) {
+        if (std::strcmp(codec.name, library.encoder) == 0) {
+            library.quieten(context, request.quiet);
+        }
     }
 }

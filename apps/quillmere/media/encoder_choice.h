@@ -19,6 +19,7 @@ struct EncoderRequest {
     std::string preset;  // --preset
     int threads = 0;     // --threads; 0: every core
     std::vector<std::pair<std::string, std::string>> options;  // --encoder-option, in order
+    bool quiet = false;  // -q: the encoder's library reports nothing of its own either
 };
 
 // The codecs this FFmpeg can encode into the container, as the names

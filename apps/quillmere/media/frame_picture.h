@@ -5,5 +5,13 @@
 
 #include "apps/quillmere/media/ffmpeg_handles.h"
 #include "apps/quillmere/pipeline/picture.h"
+#include "convert/picture_rect.h"
 
 Picture PictureOfFrame(const AVFrame& frame);
+
+// Brings `picture`, the PictureOfFrame of `frame` as it was before `changed`
+// (a rectangle of it) was written over, up to date: the pixels that the
+// change can reach are converted again, and the result equals
+// PictureOfFrame(frame). Formats that PictureOfFrame converts otherwise
+// are converted whole.
+void UpdatePictureOfFrame(const AVFrame& frame, PictureRect changed, Picture& picture);

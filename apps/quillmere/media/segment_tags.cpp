@@ -11,6 +11,12 @@ constexpr const char* kFirstTag = "quillmere_first_frame";
 constexpr const char* kLastTag = "quillmere_last_frame";
 constexpr const char* kMainIdentityTag = "quillmere_main_identity";
 constexpr const char* kMainPathTag = "quillmere_main";
+// The turn as a number: 4 for a transpose, 2 for a mirror across, 1 down.
+constexpr const char* kTurnTag = "quillmere_turn";
+constexpr int kTransposeBit = 4;
+constexpr int kMirrorXBit = 2;
+constexpr int kMirrorYBit = 1;
+constexpr std::int64_t kLargestTurn = 7;
 
 // A whole number of decimal digits within [0, maximum]; -1 otherwise.
 std::int64_t ReadNumber(const AVDictionary* tags, const char* key, std::int64_t maximum) {
@@ -40,7 +46,10 @@ std::vector<std::pair<std::string, std::string>> TagsOf(const SegmentMarks& mark
             {kFirstTag, std::to_string(marks.first)},
             {kLastTag, std::to_string(marks.last)},
             {kMainIdentityTag, marks.mainIdentity},
-            {kMainPathTag, marks.mainPath}};
+            {kMainPathTag, marks.mainPath},
+            {kTurnTag, std::to_string((marks.turn.transpose ? kTransposeBit : 0) |
+                                      (marks.turn.mirrorX ? kMirrorXBit : 0) |
+                                      (marks.turn.mirrorY ? kMirrorYBit : 0))}};
 }
 
 std::optional<SegmentMarks> MarksFrom(const AVDictionary* tags) {
@@ -53,6 +62,14 @@ std::optional<SegmentMarks> MarksFrom(const AVDictionary* tags) {
     marks.last = ReadNumber(tags, kLastTag, kLargest);
     marks.mainIdentity = ReadText(tags, kMainIdentityTag);
     marks.mainPath = ReadText(tags, kMainPathTag);
+    if (av_dict_get(tags, kTurnTag, nullptr, 0) != nullptr) {
+        const std::int64_t turn = ReadNumber(tags, kTurnTag, kLargestTurn);
+        if (turn < 0) {
+            return std::nullopt;
+        }
+        marks.turn = Orientation{(turn & kTransposeBit) != 0, (turn & kMirrorXBit) != 0,
+                                 (turn & kMirrorYBit) != 0};
+    }
     if (marks.job.empty() || index < 0 || count < 1 || index >= count || marks.first < 0 ||
         marks.last < marks.first) {
         return std::nullopt;

@@ -1,6 +1,7 @@
 // What a segment file says about itself in its container's tags: the job it
-// belongs to, its place among the job's segments and its frames, and the
-// main video the join takes the rest from.
+// belongs to, its place among the job's segments and its frames, the main
+// video the join takes the rest from, and how the main's pictures were
+// turned (the join then carries no display matrix over).
 #pragma once
 
 #include <cstdint>
@@ -8,6 +9,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "apps/quillmere/media/orientation.h"
 
 extern "C" {
 #include <libavutil/dict.h>
@@ -21,6 +24,7 @@ struct SegmentMarks {
     std::int64_t last = 0;
     std::string mainIdentity;
     std::string mainPath;
+    Orientation turn;  // as stored when the tag is missing (segments made before it)
 };
 
 std::vector<std::pair<std::string, std::string>> TagsOf(const SegmentMarks& marks);

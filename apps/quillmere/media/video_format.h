@@ -18,7 +18,7 @@ struct VideoFormat {
     AVChromaLocation chromaLocation = AVCHROMA_LOC_UNSPECIFIED;
     AVRational sampleAspectRatio{0, 1};
     // Timestamps of the frames count in `timeBase`; `startTime` is the first
-    // frame's, which becomes time 0 of the output.
+    // frame's (frame numbers count from it; the output keeps the times).
     AVRational timeBase{1, 25};
     AVRational frameRate{25, 1};
     std::int64_t startTime = 0;

@@ -105,13 +105,6 @@ int ChooseVideoStream(const AVFormatContext& container, long number, const std::
     return index;
 }
 
-double VideoReader::videoStartSeconds() const {
-    const AVStream* stream = format_->streams[streamIndex_];
-    return stream->start_time == AV_NOPTS_VALUE ? 0.0
-                                                : static_cast<double>(stream->start_time) *
-                                                      av_q2d(stream->time_base);
-}
-
 void VideoReader::RouteStreams(const std::vector<const AVStream*>& streams) {
     carriedIndexOfStream_.assign(format_->nb_streams, -1);
     for (std::size_t carried = 0; carried < streams.size(); ++carried) {
@@ -155,6 +148,21 @@ bool VideoReader::ReceiveFrame() {
         return false;
     }
     throw RunnerError("cannot decode " + Quoted(path_) + ": " + AvErrorText(error));
+}
+
+void VideoReader::DropDisplayMatrix() {
+    AVStream* stream = format_->streams[streamIndex_];
+    for (int index = 0; index < stream->nb_side_data;) {
+        AVPacketSideData& entry = stream->side_data[index];
+        if (entry.type != AV_PKT_DATA_DISPLAYMATRIX) {
+            ++index;
+            continue;
+        }
+        av_freep(&entry.data);
+        // The last entry takes its place; the array keeps its memory.
+        stream->side_data[index] = stream->side_data[stream->nb_side_data - 1];
+        --stream->nb_side_data;
+    }
 }
 
 bool VideoReader::SeekBefore(std::int64_t time) {

@@ -43,9 +43,6 @@ public:
     // The file's audio and subtitle streams, which a render can carry over
     // unchanged.
     const std::vector<const AVStream*>& carriableStreams() const { return carriable_; }
-    // The video stream's first timestamp in seconds (0 when unknown): the
-    // moment the first output frame stands for.
-    double videoStartSeconds() const;
     // Receives the packets of carried stream n as they are read, with n.
     using PacketHandler = std::function<void(PacketPtr packet, int carriedIndex)>;
     // Routes the packets of `streams` (some of carriableStreams()) to be
@@ -66,6 +63,11 @@ public:
     // stream's time base), so that the next frames decoded lead up to it.
     // False when the file cannot seek; the position is then unchanged.
     bool SeekBefore(std::int64_t time);
+
+    // For frames turned upright before they go on: the video stream stops
+    // stating a display matrix, so that nothing carries the turn over to
+    // pictures that no longer need it.
+    void DropDisplayMatrix();
 
     const AVStream& videoStream() const { return *format_->streams[streamIndex_]; }
     const AVFormatContext& container() const { return *format_; }

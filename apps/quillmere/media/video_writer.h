@@ -1,34 +1,34 @@
 // Encodes composited frames into a video file: the container follows the
 // output's extension (or a name given with --format), the codec follows the
-// container, the size and rate follow the main video.
+// container, the size and rate follow the main video, and the main's audio
+// and subtitles come along, copied or re-encoded. The encoders and the
+// muxer do the work; this joins them.
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "apps/quillmere/media/audio_transcoder.h"
 #include "apps/quillmere/media/container_table.h"
 #include "apps/quillmere/media/encoder_choice.h"
-#include "apps/quillmere/media/ffmpeg_handles.h"
-#include "apps/quillmere/media/frame_converter.h"
-#include "apps/quillmere/pipeline/frame_stream.h"
+#include "apps/quillmere/media/muxer.h"
+#include "apps/quillmere/media/png_writer.h"
+#include "apps/quillmere/media/video_encoder.h"
 #include "apps/quillmere/media/video_format.h"
+#include "apps/quillmere/pipeline/frame_stream.h"
 
-// Audio and subtitle streams carried over unchanged from the main video.
-struct StreamPassthrough {
-    std::vector<const AVStream*> streams;  // some of the main video's streams
-    double videoStartSeconds = 0;          // the main's first frame becomes time 0
+// A stream of the main video that the output carries.
+struct CarriedStream {
+    const AVStream* input = nullptr;
+    std::optional<AudioEncoding> encoding;  // none: copied packet for packet
 };
 
-// What the output carries over from the main video besides its pictures:
-// the video stream's tags and rotation, the file's tags and chapters.
-struct CarriedOver {
-    const AVStream* stream = nullptr;
-    const AVFormatContext* container = nullptr;
-    bool chapters = true;  // the container's chapters too (its tags always)
-    // Tags of our own for the file (a segment's job and frame range), kept
-    // in .mp4 and .mov as well.
-    std::vector<std::pair<std::string, std::string>> fileTags;
+// The main video's audio and subtitle streams the output carries.
+struct StreamPassthrough {
+    std::vector<CarriedStream> streams;
 };
 
 class VideoWriter {
@@ -43,7 +43,8 @@ public:
     VideoWriter(const std::string& path, const std::string& displayName,
                 const OutputFormat& format, const VideoFormat& video,
                 const CarriedOver& carried = {}, const StreamPassthrough& passthrough = {},
-                NoticeHandler notice = &PrintNotice, const EncoderRequest& encoding = {});
+                NoticeHandler notice = &PrintNotice, const EncoderRequest& encoding = {},
+                const MuxerRequest& muxing = {});
     VideoWriter(const VideoWriter&) = delete;
     VideoWriter& operator=(const VideoWriter&) = delete;
 
@@ -61,50 +62,33 @@ public:
     void WriteVideoPacket(AVPacket& packet, AVRational timeBase);
     // Frames of a container that counts them (AVI) are numbered from
     // `first` (a segment's first frame) instead of 0.
-    void NumberFramesFrom(std::int64_t first) { frameCount_ = first; }
+    void NumberFramesFrom(std::int64_t first) { encoder_->NumberFramesFrom(first); }
     // Writes a packet of carried stream `carriedIndex` (of StreamPassthrough).
     void WritePassthrough(AVPacket& packet, int carriedIndex);
-    // Flushes the encoder and completes the file.
+    // Flushes the encoders and completes the file.
     void Finish();
 
-    // The pixel format and size the encoder writes.
-    AVPixelFormat encodedFormat() const { return encoder_->pix_fmt; }
-    int encodedWidth() const { return encoder_->width; }
-    int encodedHeight() const { return encoder_->height; }
+    // The pixel format and size the encoder writes (not for copied video).
+    AVPixelFormat encodedFormat() const { return encoder_->context().pix_fmt; }
+    int encodedWidth() const { return encoder_->context().width; }
+    int encodedHeight() const { return encoder_->context().height; }
 
 private:
-    void ChooseEncoderPicture(const AVCodec& codec, const VideoFormat& video);
-    void CarryOver(const CarriedOver& carried, const VideoFormat& video);
-    void OpenMuxer(const std::string& path, const OutputFormat& format);
-    void CopyStreams(const StreamPassthrough& passthrough, const OutputFormat& format);
-    void WriteHeader(const std::string& path, const CarriedOver& carried);
+    void AddCarriedStreams(const StreamPassthrough& passthrough, const std::string& displayName,
+                           NoticeHandler notice);
     void Drain();
+    // Writes the packets of carried stream `carriedIndex`'s encoder.
+    AudioTranscoder::PacketHandler AudioOut(std::size_t carriedIndex);
 
-    std::string displayName_;
-    OutputContextPtr muxer_;
-    AVStream* stream_ = nullptr;
-    struct CopiedStream {
-        AVStream* output;
+    Muxer muxer_;
+    std::unique_ptr<VideoEncoder> encoder_;  // null when the video is copied
+    int videoStream_ = 0;
+    struct Carried {
+        int stream;  // in the output
         AVRational inputTimeBase;
-        std::int64_t startOffset;  // in the output stream's time base, set once it is known
+        std::unique_ptr<AudioTranscoder> transcoder;  // null: copied
     };
-    std::vector<CopiedStream> copied_;
-    double videoStartSeconds_ = 0;
-    CodecContextPtr encoder_;  // null when the video is copied
-    FramePtr frame_;  // the frame handed to the encoder
+    std::vector<Carried> carried_;
     PacketPtr packet_;
-    FrameConverter converter_;
-    NoticeHandler notice_;
-    VideoFormat video_;
-    bool convert_ = false;  // the encoder takes another pixel format or size
-    bool crop_ = false;     // the encoder takes the picture one row or column smaller
-    bool renumber_ = false; // the container keeps a constant rate: count frames
-    std::int64_t frameCount_ = 0;
-    std::int64_t lastTimestamp_ = AV_NOPTS_VALUE;
-    bool headerWritten_ = false;
     bool finished_ = false;
 };
-
-// Encodes one top-down picture in the filter's pixel layout as a PNG file.
-void WritePng(const std::string& path, const std::string& displayName,
-              const std::uint8_t* pixels, int stride, int width, int height);

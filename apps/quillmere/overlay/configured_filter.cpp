@@ -15,6 +15,34 @@ ConfiguredFilter::ConfiguredFilter(const FilterData& settings, const OverlayInpu
     }
 }
 
+namespace {
+
+// The fields of the record that settings set (the dialog, the command line);
+// the others belong to the open overlay and the processing pass.
+std::int32_t FilterData::*const kSettingFields[] = {
+    &FilterData::maskLeft,     &FilterData::maskTop,       &FilterData::maskRight,
+    &FilterData::maskBottom,   &FilterData::fitToFrame,    &FilterData::maintainBlack,
+    &FilterData::useFrameRange, &FilterData::rangeStart,   &FilterData::rangeEnd,
+    &FilterData::repeatVideo,  &FilterData::borderOn,      &FilterData::borderSize,
+    &FilterData::keepAspect,   &FilterData::frameOffset,   &FilterData::reverse,
+    &FilterData::bilinear,     &FilterData::shadowOn,      &FilterData::shadowSize,
+    &FilterData::shadowPercent, &FilterData::shadowType,   &FilterData::shadowShift,
+};
+COLORREF FilterData::*const kSettingColors[] = {&FilterData::shadowColor,
+                                                &FilterData::borderColor};
+
+}  // namespace
+
+void ConfiguredFilter::UseSettings(const FilterData& settings) {
+    FilterData& record = filter_.record();
+    for (const auto field : kSettingFields) {
+        record.*field = settings.*field;
+    }
+    for (const auto field : kSettingColors) {
+        record.*field = settings.*field;
+    }
+}
+
 void ConfiguredFilter::ReportUndecodableOverlayFrames() const {
     const long failed = filter_.UndecodableOverlayFrames();
     if (failed == 0) {

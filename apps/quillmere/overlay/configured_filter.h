@@ -28,6 +28,10 @@ public:
     ConfiguredFilter& operator=(const ConfiguredFilter&) = delete;
 
     FilterInstance& instance() { return filter_.instance(); }
+    // Takes new settings into the instance record and keeps the overlay
+    // open: for a change of settings that leaves the overlay, its stream
+    // and its adaptation as they were.
+    void UseSettings(const FilterData& settings);
     // The bitmap operations the filter's output goes through; null for the
     // host's own.
     const VBitmapOperations* outputOperations() const {

@@ -8,6 +8,7 @@
 #include "apps/quillmere/overlay/overlay_timeline.h"
 #include "apps/quillmere/overlay/shared_records.h"
 #include "apps/quillmere/runner_error.h"
+#include "apps/quillmere/overlay/overlay_turner.h"
 #include "source/ffmpeg_stream_info.h"
 #include "source/platform_avi_library.h"
 
@@ -18,6 +19,7 @@ constexpr std::size_t kScaledFramesBudget = std::size_t{64} << 20;
 
 struct ReaderState {
     std::shared_ptr<const OverlayTimeline> timeline;
+    std::unique_ptr<OverlayTurner> turner;
     std::unique_ptr<OverlayPrescaler> prescaler;
     // The reader hands out frames scaled already (scaled in their own pixel
     // format before conversion, which costs a fraction of scaling 32-bit
@@ -29,6 +31,9 @@ struct ReaderState {
     // a still, or an overlay slower than the main, is copied once.
     long copiedFrame = -1;
     SharedRecord copied;
+    // The frame turned last (without a filtered scaler): a still is turned once.
+    long turnedFrame = -1;
+    void* turned = nullptr;
 };
 
 // The adaptation in place and what it keeps per stream and per reader. The
@@ -112,6 +117,9 @@ FrameGetterHandle StreamGetFrameOpen(AviStreamHandle stream, BITMAPINFOHEADER* w
     if (found != g_state->streams.end()) {
         state.timeline = found->second;
     }
+    if (!g_state->adaptation.turn.identity()) {
+        state.turner = std::make_unique<OverlayTurner>(g_state->adaptation.turn);
+    }
     g_state->readers[reader] = std::move(state);
     return reader;
 }
@@ -130,6 +138,12 @@ SharedRecord ScaledFrame(FrameGetterHandle reader, ReaderState& state, long fram
             const auto* first = static_cast<const std::uint8_t*>(decoded);
             buffer->assign(first, first + RecordBytes(decoded));
             record = std::move(buffer);
+        } else if (state.turner != nullptr) {
+            const void* turned = state.turner->Turn(decoded);
+            state.turnedFrame = -1;  // the turner's record is this frame's now
+            if (turned != nullptr && state.prescaler->Scale(turned, *buffer)) {
+                record = std::move(buffer);
+            }
         } else if (state.prescaler->Scale(decoded, *buffer)) {
             record = std::move(buffer);
         }
@@ -180,8 +194,9 @@ void* StreamGetFrame(FrameGetterHandle reader, long position) {
                 state->prescaler = std::make_unique<OverlayPrescaler>(
                     adaptation.scaledWidth, adaptation.scaledHeight,
                     SwsFlagsOf(adaptation.scaler), adaptation.premultiplyBeforeScaling);
+                // A turned overlay is turned first, then scaled in 32 bits.
                 state->readerScales =
-                    !adaptation.premultiplyBeforeScaling &&
+                    !adaptation.premultiplyBeforeScaling && state->turner == nullptr &&
                     FfmpegScaleFrames(reader, adaptation.scaledWidth, adaptation.scaledHeight,
                                       SwsFlagsOf(adaptation.scaler));
                 state->scaled =
@@ -199,8 +214,19 @@ void* StreamGetFrame(FrameGetterHandle reader, long position) {
     } else if (state != nullptr && state->prescaler != nullptr) {
         kept = ScaledFrame(reader, *state, frame);
         result = kept != nullptr ? const_cast<std::uint8_t*>(kept->data()) : nullptr;
+    } else if (state != nullptr && state->turner != nullptr && frame == state->turnedFrame &&
+               state->turned != nullptr) {
+        result = state->turned;
+        if (recording != nullptr) {
+            kept = CopiedFrame(state, frame, result);
+        }
     } else {
         result = Platform().StreamGetFrame(reader, frame);
+        if (result != nullptr && state != nullptr && state->turner != nullptr) {
+            result = state->turner->Turn(result);
+            state->turnedFrame = frame;
+            state->turned = result;
+        }
         if (recording != nullptr && result != nullptr) {
             kept = CopiedFrame(state, frame, result);
         }

@@ -2,8 +2,9 @@
 // FFmpeg backend, with the overlay's frames seen through the runner's
 // adaptations. The filter asks for overlay frames by number in main-frame
 // units; here those numbers become the overlay's own frames (by time, or a
-// still held for the whole clip), and with a filtered scaler each frame is
-// scaled to the mask, once, before the filter copies it.
+// still held for the whole clip); each frame is turned as the overlay is
+// meant to be seen, and with a filtered scaler scaled to the mask, once,
+// before the filter copies it.
 #pragma once
 
 #include <memory>
@@ -13,6 +14,7 @@ extern "C" {
 }
 
 #include "apps/quillmere/cli/command_line.h"
+#include "apps/quillmere/media/orientation.h"
 
 struct OverlayAdaptation {
     OverlayTiming timing = OverlayTiming::ByTime;
@@ -26,6 +28,9 @@ struct OverlayAdaptation {
     // With a filtered scaler: the overlay's frames come round again (it
     // repeats), so scaled frames are worth keeping beyond the last one.
     bool framesComeRound = false;
+    // How the overlay's frames are turned before anything else (its display
+    // matrix, unless the stored orientation is kept).
+    Orientation turn;
 };
 
 // Puts the adapted library in place for the object's lifetime (the one in

@@ -111,7 +111,6 @@ bool CopyAround(AVFrame& to, const AVFrame& from, const PictureRect& replaced) {
     const bool yuv = (layout->flags & AV_PIX_FMT_FLAG_RGB) == 0;
     for (int plane = 0; plane < av_pix_fmt_count_planes(format); ++plane) {
         const bool chroma = yuv && (plane == 1 || plane == 2);
-        const int shiftX = chroma ? layout->log2_chroma_w : 0;
         const int shiftY = chroma ? layout->log2_chroma_h : 0;
         const int rowBytes = av_image_get_linesize(format, from.width, plane);
         const int rows = AV_CEIL_RSHIFT(from.height, shiftY);
@@ -150,11 +149,13 @@ bool CopyAround(AVFrame& to, const AVFrame& from, const PictureRect& replaced) {
 
 }  // namespace
 
-AreaCompositor::AreaCompositor(FilterInstance& instance, const VideoFormat& format)
+AreaCompositor::AreaCompositor(FilterInstance& instance, const VideoFormat& format,
+                               const FadeRamp& fade)
     : instance_(instance),
       record_(instance.recordAs<FilterData>()),
       settings_(record_),
-      frameRate_(format.frameRate) {
+      frameRate_(format.frameRate),
+      fade_(fade) {
     const ChangedArea changed = ChangedAreaOf(settings_, format.width, format.height);
     if (changed.empty()) {
         return;
@@ -243,6 +244,10 @@ void AreaCompositor::Start(const VBitmapOperations* outputOperations, int lanes)
         throw RunnerError("the processing pass laid out its frames unexpectedly");
     }
     separateOutput_ = (pass.paramResult() & kFilterParamSwapBuffers) != 0;
+    if (fade_.fades() && !separateOutput_) {
+        // Working in place, the filter leaves nothing of the area as it was to fade toward.
+        throw RunnerError("the filter draws in place, so its drawing cannot fade");
+    }
     for (int lane = 1; lane < lanes; ++lane) {
         lanes_.push_back(MakeLane(nullptr, bitmapWidth_, bitmapHeight_, FrameMemory::Caller,
                                   outputOperations));
@@ -289,7 +294,8 @@ void AreaCompositor::Load(const AVFrame& frame, long number, AreaBuffers& buffer
         return;
     }
     SizeFor(buffers.source, sourcePitch_, bitmapHeight_);
-    buffers.insideLoaded = skippedInside_.empty();
+    // A fading frame blends the drawing toward the inside as it was.
+    buffers.insideLoaded = skippedInside_.empty() || fade_.WeightAt(number) < kFullWeight;
     if (buffers.insideLoaded) {
         LoadRect(frame, area_, buffers);
         return;
@@ -323,6 +329,25 @@ void AreaCompositor::RunOnce(Lane& lane, AreaBuffers& buffers, long number) {
     }
     source.data = ownSource;
     output.data = ownOutput;
+    const std::uint32_t weight = fade_.WeightAt(number);
+    if (weight < kFullWeight) {
+        Fade(buffers, weight);
+    }
+}
+
+long AreaCompositor::OutputPitch(const AreaBuffers& buffers) const {
+    return static_cast<long>(buffers.output.size() / static_cast<std::size_t>(bitmapHeight_)) *
+           kPixelBytes;
+}
+
+void AreaCompositor::Fade(AreaBuffers& buffers, std::uint32_t weight) const {
+    const long outputPitch = OutputPitch(buffers);
+    auto* output = reinterpret_cast<std::uint8_t*>(buffers.output.data()) +
+                   RectOffset(area_, outputPitch);
+    const auto* source = reinterpret_cast<const std::uint8_t*>(buffers.source.data()) +
+                         RectOffset(area_, sourcePitch_);
+    FadeTowardOriginal(output, -outputPitch, source, -sourcePitch_, area_.width, area_.height,
+                       weight);
 }
 
 void AreaCompositor::Run(const AVFrame& frame, AreaBuffers& buffers, long number, int lane) {
@@ -377,9 +402,7 @@ void AreaCompositor::Store(AVFrame& frame, const AreaBuffers& buffers) {
         StoreRect(frame, area_, source, sourcePitch_, nullptr);
         return;
     }
-    const long outputPitch = static_cast<long>(buffers.output.size() /
-                                               static_cast<std::size_t>(bitmapHeight_)) *
-                             kPixelBytes;
+    const long outputPitch = OutputPitch(buffers);
     const auto* output = reinterpret_cast<const std::uint8_t*>(buffers.output.data());
     if (buffers.insideLoaded) {
         StoreRect(frame, area_, output, outputPitch, source);

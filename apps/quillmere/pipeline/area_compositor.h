@@ -4,7 +4,8 @@
 // widened to the chroma grid) is converted to the filter's 32-bit pixels;
 // the filter works on bitmaps of that part's size with the mask moved by
 // the part's offset, and only the pixels it changed are converted back.
-// Every other sample of the frame stays as decoded.
+// Every other sample of the frame stays as decoded. A fade blends what the
+// filter drew toward the area as it was, by the frame's weight.
 //
 // Moving the mask is exact: the filter clips every drawing to its bitmap,
 // nothing it draws lies outside the changed area, and the drop shadow
@@ -34,6 +35,7 @@
 
 #include "apps/quillmere/media/ffmpeg_handles.h"
 #include "apps/quillmere/media/video_format.h"
+#include "apps/quillmere/pipeline/fade_ramp.h"
 #include "convert/picture_converter.h"
 #include "filter/filter_data.h"
 #include "hostkit/processing_driver.h"
@@ -51,8 +53,10 @@ struct AreaBuffers {
 class AreaCompositor {
 public:
     // Works out the area for frames of `format` and the settings in
-    // `instance`'s record. The pass starts with Start.
-    AreaCompositor(FilterInstance& instance, const VideoFormat& format);
+    // `instance`'s record; `fade` weighs each frame's drawing. The pass
+    // starts with Start.
+    AreaCompositor(FilterInstance& instance, const VideoFormat& format,
+                   const FadeRamp& fade = FadeRamp());
     // Ends the pass and puts the instance's mask back.
     ~AreaCompositor();
     AreaCompositor(const AreaCompositor&) = delete;
@@ -69,8 +73,9 @@ public:
     // Converts the area of output frame `number` into `buffers`, when the
     // filter can change anything on that frame.
     void Load(const AVFrame& frame, long number, AreaBuffers& buffers) const;
-    // Runs the filter on lane `lane` for a loaded frame; `frame` is the one
-    // loaded, for a mask's inside the run turns out to need.
+    // Runs the filter on lane `lane` for a loaded frame, and fades what it
+    // drew; `frame` is the one loaded, for a mask's inside the run turns out
+    // to need.
     void Run(const AVFrame& frame, AreaBuffers& buffers, long number, int lane = 0);
     // Runs the filter for output frame `number`, if Load would convert it,
     // on a bitmap of one pixel: the overlay frames it fetches and the random
@@ -109,6 +114,8 @@ private:
     // of `replaced` overwrites.
     void MakeWritable(AVFrame& frame, const PictureRect& replaced);
     std::ptrdiff_t RectOffset(const PictureRect& rect, long pitch) const;
+    long OutputPitch(const AreaBuffers& buffers) const;
+    void Fade(AreaBuffers& buffers, std::uint32_t weight) const;
 
     FilterInstance& instance_;
     FilterData& record_;
@@ -123,6 +130,7 @@ private:
     int bitmapHeight_ = 0;
     long sourcePitch_ = 0;
     AVRational frameRate_{0, 1};
+    FadeRamp fade_;
     std::unique_ptr<PictureConverter> converter_;
     std::vector<Lane> lanes_;
     Lane rehearsal_;

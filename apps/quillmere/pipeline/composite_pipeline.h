@@ -16,6 +16,7 @@
 #include <functional>
 #include <vector>
 
+#include "apps/quillmere/pipeline/fade_ramp.h"
 #include "apps/quillmere/pipeline/frame_stream.h"
 #include "hostkit/processing_driver.h"
 
@@ -32,6 +33,7 @@ struct CompositeJob {
     std::vector<const AVStream*> carriedStreams;
     // The bitmap operations of the output frame (null: the host's plain ones).
     const VBitmapOperations* outputOperations = nullptr;
+    FadeRamp fade;  // the overlay's fades (none by default)
     // Runs once the pass has started, before the first frame, on the thread
     // whose random generator the filter threads take on: sets it (--seed, a
     // segment's start). Null: it stays as the start procedure seeded it.

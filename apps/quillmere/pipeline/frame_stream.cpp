@@ -74,7 +74,7 @@ FileFrameSource::FileFrameSource(const std::string& path, bool asFilterPixels,
                       notice) {}
 
 FileFrameSource::FileFrameSource(std::unique_ptr<VideoReader> reader, bool asFilterPixels,
-                                 NoticeHandler notice)
+                                 NoticeHandler notice, const Orientation& turn)
     : reader_(std::move(reader)), notice_(notice), convertAll_(asFilterPixels) {
     const AVStream& stream = reader_->videoStream();
     format_.timeBase = stream.time_base;
@@ -125,6 +125,13 @@ FileFrameSource::FileFrameSource(std::unique_ptr<VideoReader> reader, bool asFil
         format_.pixelFormat = nearest;
         convertAll_ = true;
     }
+    if (!turn.identity()) {
+        turner_ = std::make_unique<FrameTurner>(format_, turn);
+        for (const std::string& note : turner_->notes()) {
+            notice_(note);
+        }
+        reader_->DropDisplayMatrix();
+    }
 }
 
 long FileFrameSource::NumberOf(const AVFrame& frame) const {
@@ -140,6 +147,13 @@ long FileFrameSource::NumberOf(const AVFrame& frame) const {
 }
 
 void FileFrameSource::Deliver(AVFrame& decoded, AVFrame& frame) {
+    DeliverStored(decoded, frame);
+    if (turner_) {
+        turner_->Turn(frame);
+    }
+}
+
+void FileFrameSource::DeliverStored(AVFrame& decoded, AVFrame& frame) {
     RelabelFullRange(decoded);
     if (filterPixels_ != nullptr && decoded.width == format_.width &&
         decoded.height == format_.height &&
@@ -214,7 +228,7 @@ void FileFrameSource::StartAtFrame(long first, std::shared_ptr<const VideoStream
 }
 
 void FileFrameSource::SkipTowards(long number) {
-    if (number <= 0) {
+    if (number < 0) {
         return;
     }
     const std::int64_t time =

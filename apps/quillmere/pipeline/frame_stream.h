@@ -9,7 +9,9 @@
 
 #include "apps/quillmere/media/frame_converter.h"
 #include "apps/quillmere/media/video_format.h"
+#include "apps/quillmere/media/orientation.h"
 #include "apps/quillmere/media/video_reader.h"
+#include "apps/quillmere/pipeline/frame_turner.h"
 #include "convert/picture_converter.h"
 
 #include <memory>
@@ -57,7 +59,8 @@ void PrintNotice(const std::string& text);
 
 // The frames of a video file as decoded. Frames in a pixel format the
 // pipeline does not carry, or that change size midway, are converted to
-// the first frame's size and a carried format, once said.
+// the first frame's size and a carried format, once said. Frames may be
+// turned (upright, as the file's display matrix asks) after that.
 class FileFrameSource : public FrameSource {
 public:
     // `asFilterPixels`: deliver every frame converted whole to the filter's
@@ -67,10 +70,12 @@ public:
                              NoticeHandler notice = &PrintNotice,
                              long videoStream = kDefaultVideoStream,
                              PictureLimit limit = PictureLimit());
-    // Takes over a reader opened and probed already; decodes its first frame.
+    // Takes over a reader opened and probed already; decodes its first
+    // frame. Frames are delivered turned by `turn`; a turn that is not the
+    // identity also drops the reader's display matrix (see FrameTurner).
     FileFrameSource(std::unique_ptr<VideoReader> reader, bool asFilterPixels,
-                    NoticeHandler notice);
-    const VideoFormat& format() const override { return format_; }
+                    NoticeHandler notice, const Orientation& turn = Orientation());
+    const VideoFormat& format() const override { return turner_ ? turner_->format() : format_; }
     std::int64_t frameCountHint() const override { return reader_->frameCountHint(); }
     bool Next(AVFrame& frame, long& number) override;
     void SkipTowards(long number) override;
@@ -89,14 +94,16 @@ public:
 private:
     bool Decode(AVFrame& frame);
     void Deliver(AVFrame& decoded, AVFrame& frame);
+    void DeliverStored(AVFrame& decoded, AVFrame& frame);
     long NumberOf(const AVFrame& frame) const;
 
     std::unique_ptr<VideoReader> reader_;
-    VideoFormat format_;
+    VideoFormat format_;  // as stored, before any turn
     NoticeHandler notice_;
     FramePtr first_;           // decoded at open to learn the format; delivered first
     FrameConverter converter_;  // for frames that need converting
     std::unique_ptr<PictureConverter> filterPixels_;  // whole frames to the filter's pixels
+    std::unique_ptr<FrameTurner> turner_;             // null: delivered as stored
     bool convertAll_ = false;
     bool noticedChange_ = false;
     bool numberByTime_ = false;  // after a jump, numbers come from timestamps

@@ -5,6 +5,7 @@
 
 #include "apps/quillmere/media/frame_picture.h"
 #include "apps/quillmere/pipeline/frame_stream.h"
+#include "apps/quillmere/media/png_writer.h"
 #include "apps/quillmere/media/video_writer.h"
 
 class VideoSink : public FrameSink {

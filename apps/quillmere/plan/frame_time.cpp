@@ -98,6 +98,16 @@ std::int64_t FrameOrTime::FrameAt(AVRational rate) const {
                           static_cast<AVRounding>(AV_ROUND_DOWN | AV_ROUND_PASS_MINMAX));
 }
 
+std::int64_t FrameOrTime::FramesLasting(AVRational rate) const {
+    if (!isTime_ || value_ <= 0) {
+        return value_;
+    }
+    const std::int64_t frames =
+        av_rescale_rnd(value_, rate.num, rate.den * kMicrosecondsPerSecond,
+                       static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
+    return frames > 0 ? frames : 1;
+}
+
 FrameOrTime ParseFrameOrTime(const std::string& option, const std::string& text,
                              bool allowNegative, std::int64_t minimumFrames,
                              std::int64_t maximumFrames) {
@@ -118,4 +128,20 @@ FrameOrTime ParseFrameOrTime(const std::string& option, const std::string& text,
                          kFrameOrTimeForms);
     }
     return FrameOrTime::Microseconds(negative ? -value : value);
+}
+
+std::string FrameOrTime::Text() const {
+    if (!isTime_) {
+        return std::to_string(value_);
+    }
+    constexpr std::int64_t kMicrosecondsPerSecond = 1000000;
+    const std::int64_t magnitude = value_ < 0 ? -value_ : value_;
+    std::string fraction = std::to_string(magnitude % kMicrosecondsPerSecond);
+    fraction.insert(0, 6 - fraction.size(), '0');
+    while (!fraction.empty() && fraction.back() == '0') {
+        fraction.pop_back();
+    }
+    return std::string(value_ < 0 ? "-" : "") +
+           std::to_string(magnitude / kMicrosecondsPerSecond) +
+           (fraction.empty() ? "" : "." + fraction) + "s";
 }

@@ -23,6 +23,11 @@ public:
     // The frame shown at this time at `rate` frames per second (a frame is
     // shown from its start until the next one starts); a frame number as it is.
     std::int64_t FrameAt(AVRational rate) const;
+    // As a duration: the number of frames it spans at `rate`, to the
+    // nearest, and at least one for any time above 0; a frame count as it is.
+    std::int64_t FramesLasting(AVRational rate) const;
+    // The text that parses back as this value: "312" or "12.5s".
+    std::string Text() const;
     bool operator==(const FrameOrTime& other) const {
         return isTime_ == other.isTime_ && value_ == other.value_;
     }

@@ -50,6 +50,20 @@ InputFacts GatherFacts(const CommandLine& line, const VideoReader& main) {
         facts.main.hasAlpha = false;
     }
     facts.mainRate = main.frameRate();
+    facts.mainFrames = main.frameCountHint();
+    facts.mainFramesExact = main.videoStream().nb_frames > 0;
+    // Which containers take each stream as it is: only a render writes one.
+    const bool writesContainer = line.command == Command::Render;
+    for (const AVStream* stream : main.carriableStreams()) {
+        CarriableStream carriable{stream->index, stream->codecpar->codec_type,
+                                  stream->codecpar->codec_id, {}};
+        for (const OutputFormat& format : OutputFormats()) {
+            if (writesContainer && HoldsStream(format, *stream->codecpar)) {
+                carriable.heldBy.emplace_back(format.extension);
+            }
+        }
+        facts.mainStreams.push_back(std::move(carriable));
+    }
     GatherOverlayAndScript(line, facts);
     if (line.segment && line.input != kStandardInputName) {
         facts.mainScan = ScanVideo(line.input, line.videoStream);

@@ -8,11 +8,16 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "apps/quillmere/cli/command_line.h"
+#include "apps/quillmere/media/audio_encoder_choice.h"
 #include "apps/quillmere/media/container_table.h"
 #include "apps/quillmere/media/encoder_choice.h"
+#include "apps/quillmere/media/muxer_settings.h"
+#include "apps/quillmere/media/orientation.h"
 #include "apps/quillmere/overlay/configured_filter.h"
+#include "apps/quillmere/plan/fades.h"
 #include "apps/quillmere/plan/placement.h"
 #include "apps/quillmere/plan/segments.h"
 #include "apps/quillmere/run/overwrite_check.h"
@@ -25,6 +30,9 @@ struct MainInput {
     long stream = kDefaultVideoStream;
     PictureLimit limit;
     bool asFilterPixels = false;  // --rgb-output
+    // How its frames are turned before anything else: upright, as its
+    // display matrix asks, unless the stored orientation is kept.
+    Orientation turn;
 };
 
 // The main frames the run composites, counted from 0; `last` -1: to the end.
@@ -42,13 +50,19 @@ enum class OutputKind {
     DemoFolder,      // demo: a folder of made-up clips
 };
 
+// A stream of the main that the output keeps: copied, or re-encoded.
+struct KeptStream {
+    int index = 0;  // in the main file
+    std::optional<AudioEncoding> encoding;  // none: copied packet for packet
+};
+
 struct OutputPlan {
     OutputKind kind = OutputKind::File;
     std::string path;                     // the file or folder; empty otherwise
     const OutputFormat* format = nullptr;  // the container, for video outputs
     EncoderRequest encoding;
-    bool keepAudio = true;
-    bool keepSubtitles = true;
+    MuxerRequest muxing;  // the muxer's options and the video's tag, default resolved
+    std::vector<KeptStream> kept;  // the main's audio and subtitles, in file order
     OverwritePolicy overwrite = OverwritePolicy::Ask;
 };
 
@@ -81,8 +95,13 @@ struct RenderJob {
     std::string maskOrigin;
     std::string scriptPath;  // --script, kept only to refuse it as the output
     FrameWindow window;
+    FadePlan fade;
     OutputPlan output;
     Reporting reporting;
+    // What the user should hear of how the command line was read (a size
+    // taken as pixels, a mask cut by the frame's edge), one line each; the
+    // run says them unless quiet.
+    std::vector<std::string> notes;
     // The random shadow styles' seed: --seed, or with --segment the
     // fingerprint's; none: the clock's, as the filter seeds itself.
     std::optional<std::uint32_t> seed;

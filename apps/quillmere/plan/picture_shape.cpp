@@ -51,7 +51,18 @@ PictureShape ShapeOfStream(const AVFormatContext& container, const AVStream& str
         shape.sampleAspect = aspect;
     }
     shape.hasAlpha = CarriesAlpha(stream.codecpar->format);
+    shape.display = DisplayTurnOf(stream);
     return shape;
+}
+
+PictureShape PictureShape::TurnedBy(const Orientation& turn) const {
+    PictureShape turned = *this;
+    if (turn.transpose) {
+        turned.width = height;
+        turned.height = width;
+        turned.sampleAspect = av_inv_q(sampleAspect);
+    }
+    return turned;
 }
 
 double AspectInMainPixels(const PictureShape& overlay, const PictureShape& main) {

@@ -1,10 +1,12 @@
 // The shape of a file's video stream as placement and blending need
-// it: picture size, sample aspect ratio and whether it carries alpha. Read
-// with libavformat's probe, without decoding a frame.
+// it: picture size, sample aspect ratio, whether it carries alpha and how
+// its display matrix turns it. Read with libavformat's probe, without
+// decoding a frame.
 #pragma once
 
 #include <string>
 
+#include "apps/quillmere/media/orientation.h"
 #include "source/ffmpeg_video_stream.h"
 
 extern "C" {
@@ -17,7 +19,10 @@ struct PictureShape {
     int height = 0;
     AVRational sampleAspect{1, 1};  // 1:1 when the file states none
     bool hasAlpha = false;
+    DisplayTurn display;  // as stored: the display matrix not yet applied
 
+    // The shape once the picture is turned by `turn`.
+    PictureShape TurnedBy(const Orientation& turn) const;
     // Width over height as the picture is meant to be seen.
     double DisplayAspect() const {
         return static_cast<double>(width) * sampleAspect.num / (height * sampleAspect.den);

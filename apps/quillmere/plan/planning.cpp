@@ -1,13 +1,21 @@
 #include "apps/quillmere/plan/planning.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "apps/quillmere/plan/job_fingerprint.h"
+#include "apps/quillmere/plan/likely_mistakes.h"
 #include "apps/quillmere/plan/segment_job.h"
 #include "apps/quillmere/plan/segment_start.h"
 #include "apps/quillmere/runner_error.h"
 #include "hostkit/quoted_text.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
 
 namespace {
 
@@ -22,6 +30,32 @@ std::string CornersText(const MaskCorners& mask) {
 MaskCorners MaskOf(const FilterData& settings) {
     return MaskCorners{settings.maskLeft, settings.maskTop, settings.maskRight,
                        settings.maskBottom};
+}
+
+void AddNote(std::vector<std::string>& notes, const std::string& note) {
+    if (!note.empty()) {
+        notes.push_back(note);
+    }
+}
+
+// How a picture is turned for this run: as its display matrix asks, unless
+// the stored orientation is kept or the matrix turns by an angle that no
+// sample-for-sample turn can show (said in a note).
+Orientation TurnFor(const PictureShape& shape, bool keepRotation, const std::string& what,
+                    const std::string& consequence, std::vector<std::string>& notes) {
+    const DisplayTurn& display = shape.display;
+    if (keepRotation || !display.present) {
+        return Orientation();
+    }
+    if (!display.orientation) {
+        char degrees[32];
+        std::snprintf(degrees, sizeof degrees, "%.3g", display.clockwiseDegrees);
+        notes.push_back(what + "'s display matrix turns it by " + degrees +
+                        " degrees, not by quarter turns, which no turn sample for sample can "
+                        "show: " + consequence);
+        return Orientation();
+    }
+    return *display.orientation;
 }
 
 // `origin` names where the mask came from ("--mask", "the placement", ...).
@@ -98,14 +132,92 @@ void CheckPipeable(const OutputFormat& format) {
                      "output (-o -) cannot do; use --format " + pipeable);
 }
 
-OutputPlan PlanVideoOutput(const CommandLine& line, const InputFacts& facts) {
+bool HeldBy(const CarriableStream& stream, const OutputFormat& format) {
+    return std::find(stream.heldBy.begin(), stream.heldBy.end(), format.extension) !=
+           stream.heldBy.end();
+}
+
+// Subtitles the container cannot hold stop the run, with advice that works:
+// the containers that do hold them, or leaving them out.
+[[noreturn]] void RefuseSubtitles(const CarriableStream& stream, const OutputFormat& format) {
+    const std::vector<std::string>& holders = stream.heldBy;
+    std::string advice;
+    for (std::size_t index = 0; index < holders.size(); ++index) {
+        advice += (index == 0 ? "use " : index + 1 == holders.size() ? " or " : ", ") +
+                  holders[index];
+    }
+    advice = advice.empty() ? "--no-subtitles leaves them out"
+                            : advice + ", or --no-subtitles to leave them out";
+    throw RunnerError(std::string("the ") + format.extension + " container cannot hold the " +
+                      avcodec_get_name(stream.codec) + " subtitles of the main video (" + advice +
+                      ")");
+}
+
+// The main's audio and subtitle streams the output keeps, and how: copied,
+// or re-encoded where --audio-codec asks or the container cannot hold them.
+void PlanKeptStreams(const CommandLine& line, const InputFacts& facts, OutputPlan& output,
+                     std::vector<std::string>& notes) {
+    const OutputFormat& format = *output.format;
+    if (!line.audioCodec.empty() && line.noAudio) {
+        throw UsageError("--audio-codec and --no-audio contradict each other; give one of them");
+    }
+    std::optional<AudioEncoding> asked;
+    if (!line.audioCodec.empty()) {
+        asked = AudioEncoding{ChooseAudioEncoder(format, line.audioCodec).name, line.audioBitRate};
+    }
+    bool encodes = false;
+    for (const CarriableStream& stream : facts.mainStreams) {
+        const bool subtitles = stream.type == AVMEDIA_TYPE_SUBTITLE;
+        if (subtitles ? line.noSubtitles : line.noAudio) {
+            continue;
+        }
+        KeptStream kept{stream.index, std::nullopt};
+        if (subtitles && !HeldBy(stream, format)) {
+            RefuseSubtitles(stream, format);
+        }
+        if (!subtitles && asked) {
+            kept.encoding = asked;
+        } else if (!subtitles && !HeldBy(stream, format)) {
+            if (avcodec_find_encoder_by_name(format.audioEncoder) == nullptr) {
+                throw RunnerError(std::string("the ") + format.extension +
+                                  " container cannot hold the " + avcodec_get_name(stream.codec) +
+                                  " audio of the main video, and this FFmpeg has no " +
+                                  format.audioEncoder + " encoder to re-encode it with");
+            }
+            kept.encoding = AudioEncoding{format.audioEncoder, line.audioBitRate};
+            const std::string note = std::string("the ") + format.extension +
+                                     " container cannot hold the " +
+                                     avcodec_get_name(stream.codec) +
+                                     " audio of the main video; it is re-encoded as " +
+                                     format.audioEncoder;
+            if (std::find(notes.begin(), notes.end(), note) == notes.end()) {
+                notes.push_back(note);  // once for several such streams
+            }
+        }
+        encodes = encodes || kept.encoding.has_value();
+        output.kept.push_back(kept);
+    }
+    if (line.audioBitRate > 0 && !encodes) {
+        throw UsageError("--audio-bitrate sets the bitrate of re-encoded audio, and no audio is "
+                         "re-encoded here (--audio-codec names a codec to re-encode it with)");
+    }
+}
+
+// `notes` receives what the output changes unasked (audio re-encoded).
+OutputPlan PlanVideoOutput(const CommandLine& line, const InputFacts& facts,
+                           std::vector<std::string>& notes) {
     OutputPlan output;
     output.overwrite = line.overwrite;
-    output.keepAudio = !line.noAudio;
-    output.keepSubtitles = !line.noSubtitles;
     output.encoding = line.encoding;
+    output.encoding.quiet = line.quiet;
     if (line.format == kNullFormat) {
         output.kind = OutputKind::Discard;
+        const bool shapesFile = !line.audioCodec.empty() || line.audioBitRate > 0 ||
+                                !line.muxing.options.empty() || !line.muxing.videoTag.empty();
+        if (shapesFile) {
+            throw UsageError("--audio-codec, --audio-bitrate, --muxer-option and --tag shape "
+                             "the output file, and --format null writes none");
+        }
         return output;
     }
     output.format = line.format.empty() ? &OutputFormatForPath(line.output)
@@ -121,14 +233,22 @@ OutputPlan PlanVideoOutput(const CommandLine& line, const InputFacts& facts) {
         output.kind = OutputKind::File;
         output.path = line.output;
     }
-    ChooseEncoder(*output.format, output.encoding);  // a mistake there is the command line's
+    // A mistake in the encoder's or the muxer's settings is the command line's.
+    const AVCodec& video = ChooseEncoder(*output.format, output.encoding);
+    output.muxing = line.muxing;
+    if (output.muxing.videoTag.empty()) {
+        output.muxing.videoTag = DefaultVideoTag(*output.format, video.id);
+    }
+    CheckMuxerRequest(*output.format, video.id, output.muxing);
+    PlanKeptStreams(line, facts, output, notes);
     return output;
 }
 
 FilterData SettledSettings(const CommandLine& line, const InputFacts& facts,
-                           std::string& origin) {
+                           std::string& origin, std::vector<std::string>& notes) {
     FilterData settings = line.settings;
     if (PlacesOverlay(line)) {
+        AddNote(notes, SmallSizeNote(line.placement, facts.main.width));
         SetMask(PlacedMask(line, facts), settings);
         settings.fitToFrame = 1;
         origin = line.placement.given() ? "the placement" : "the default placement";
@@ -141,6 +261,7 @@ FilterData SettledSettings(const CommandLine& line, const InputFacts& facts,
         origin = "--mask";
     }
     RequireVisibleMask(settings, facts.main, origin);
+    AddNote(notes, CroppedMaskNote(MaskOf(settings), facts.main.width, facts.main.height, origin));
     if (line.scaler != OverlayScaler::Filter && settings.fitToFrame == 0) {
         throw UsageError("--scaler scales the overlay to the mask: give a placement or --fit");
     }
@@ -160,31 +281,58 @@ void SetMask(const MaskCorners& mask, FilterData& settings) {
     settings.maskBottom = static_cast<std::int32_t>(mask.bottom);
 }
 
-RenderJob PlanJob(const CommandLine& typed, const InputFacts& facts) {
+RenderJob PlanJob(const CommandLine& typed, const InputFacts& stored) {
     CommandLine line = typed;
-    ResolveTimedOptions(line, facts.mainRate);
+    ResolveTimedOptions(line, stored.mainRate);
 
     RenderJob job;
     job.command = line.command;
-    job.main = MainInput{line.input, line.videoStream, line.pictureLimit, line.filterPixels};
-    job.settings = SettledSettings(line, facts, job.maskOrigin);
+    job.main = MainInput{line.input, line.videoStream, line.pictureLimit, line.filterPixels, {}};
+    // From here on the pictures are as the run sees them: turned upright
+    // unless their stored orientation is kept.
+    InputFacts facts = stored;
+    job.main.turn = TurnFor(stored.main, line.keepRotation, "the main video",
+                            "it is worked on as stored, and the output keeps the matrix",
+                            job.notes);
+    facts.main = stored.main.TurnedBy(job.main.turn);
+    Orientation overlayTurn;
+    if (stored.overlay) {
+        overlayTurn = TurnFor(*stored.overlay, line.keepRotation, "the overlay",
+                              "it is laid in as stored", job.notes);
+        facts.overlay = stored.overlay->TurnedBy(overlayTurn);
+    }
+    if (line.command == Command::Place && !job.main.turn.identity()) {
+        job.notes.push_back("the main video is shown " + job.main.turn.Describe() +
+                            ": the mask is on the upright picture; a host that shows it as "
+                            "stored needs --keep-rotation");
+    }
+    RequireRangeWithinMain(line, facts.mainFrames, facts.mainFramesExact, facts.mainRate);
+    job.settings = SettledSettings(line, facts, job.maskOrigin, job.notes);
     job.overlay.path = line.overlayPath;
     job.overlay.stream = line.overlayStream;
     job.overlay.strict = line.strict;
     job.overlay.blend = BlendFor(line, facts);
     job.overlay.adaptation = AdaptationFor(line, facts, job.settings, job.overlay.blend);
+    job.overlay.adaptation.turn = overlayTurn;
     job.scriptPath = line.scriptPath;
     job.reporting = Reporting{line.quiet, line.progressPath, line.statsPeriod};
+    const auto frames = [&facts](const std::optional<FrameOrTime>& duration) {
+        return duration ? duration->FramesLasting(facts.mainRate) : std::int64_t{0};
+    };
+    job.fade = PlanFades(frames(line.times.fadeIn), frames(line.times.fadeOut), job.settings,
+                         !line.overlayPath.empty(), facts.mainFrames);
     job.seed = line.seed;
     job.filterThreads = line.filterThreads;
 
     switch (line.command) {
-    case Command::Render:
-        job.output = PlanVideoOutput(line, facts);
-        if (line.segment) {
+    case Command::Render: {
+        std::vector<std::string> outputNotes;
+        job.output = PlanVideoOutput(line, facts, outputNotes);
+        if (!line.segment) {
+            job.notes.insert(job.notes.end(), outputNotes.begin(), outputNotes.end());
+        } else {
             // The audio, subtitles and chapters come from the main at the join.
-            job.output.keepAudio = false;
-            job.output.keepSubtitles = false;
+            job.output.kept.clear();
             job.segment = PlanSegment(line, facts, job);
             job.window = FrameWindow{static_cast<long>(job.segment->segment.first),
                                      static_cast<long>(job.segment->segment.last)};
@@ -198,6 +346,7 @@ RenderJob PlanJob(const CommandLine& typed, const InputFacts& facts) {
             }
         }
         break;
+    }
     case Command::Frame:
         job.output.kind = OutputKind::Picture;
         job.output.path = line.output;

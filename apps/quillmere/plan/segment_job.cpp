@@ -60,6 +60,14 @@ std::string FingerprintOf(const CommandLine& line, const InputFacts& facts, cons
     fingerprint.Add("alpha", static_cast<std::int64_t>(line.alpha));
     fingerprint.Add("opacity", static_cast<std::int64_t>(line.opacityPercent));
     fingerprint.Add("rgb output", static_cast<std::int64_t>(job.main.asFilterPixels));
+    const auto turn = [](const Orientation& orientation) {
+        return std::to_string(orientation.transpose) + std::to_string(orientation.mirrorX) +
+               std::to_string(orientation.mirrorY);
+    };
+    fingerprint.Add("main turn", turn(job.main.turn));
+    fingerprint.Add("overlay turn", turn(overlay.adaptation.turn));
+    fingerprint.Add("fade in", job.fade.ramp.inFrames);
+    fingerprint.Add("fade out", job.fade.ramp.outFrames);
     const OutputPlan& output = job.output;
     fingerprint.Add("container", output.format != nullptr ? output.format->muxer : "");
     fingerprint.Add("codec", output.encoding.codec);

@@ -13,3 +13,5 @@ int RunPlace(const CommandLine& line);
 int RunSegments(const CommandLine& line);
 // Stitches the segments of one render into one video.
 int RunJoin(const CommandLine& line);
+// Serves the page that places the overlay by eye, until its Quit.
+int RunEdit(const CommandLine& line);

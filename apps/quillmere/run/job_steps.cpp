@@ -20,11 +20,8 @@ std::vector<const AVStream*> StreamsToCarry(const OutputPlan& output, const Vide
     if (output.kind != OutputKind::File && output.kind != OutputKind::StandardOutput) {
         return kept;
     }
-    for (const AVStream* stream : reader.carriableStreams()) {
-        const bool subtitles = stream->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE;
-        if (subtitles ? output.keepSubtitles : output.keepAudio) {
-            kept.push_back(stream);
-        }
+    for (const KeptStream& stream : output.kept) {
+        kept.push_back(reader.container().streams[stream.index]);
     }
     return kept;
 }
@@ -35,14 +32,23 @@ OpenedJob OpenAndPlan(const CommandLine& line) {
     auto reader = std::make_unique<VideoReader>(line.input, line.videoStream, line.pictureLimit);
     OpenedJob opened;
     opened.job = PlanJob(line, GatherFacts(line, *reader));
+    SayNotes(opened.job);
     opened.carriedStreams = StreamsToCarry(opened.job.output, *reader);
     reader->RouteStreams(opened.carriedStreams);
     opened.source = std::make_unique<FileFrameSource>(
-        std::move(reader), opened.job.main.asFilterPixels, NoticesFor(opened.job.reporting));
+        std::move(reader), opened.job.main.asFilterPixels, NoticesFor(opened.job.reporting),
+        opened.job.main.turn);
     if (opened.job.segment) {
         opened.source->StartAtFrame(opened.job.window.first, opened.job.segment->mainIndex);
     }
     return opened;
+}
+
+void SayNotes(const RenderJob& job) {
+    const NoticeHandler say = NoticesFor(job.reporting);
+    for (const std::string& note : job.notes) {
+        say(note);
+    }
 }
 
 NoticeHandler NoticesFor(const Reporting& reporting) {

@@ -19,8 +19,8 @@
 struct OpenedJob {
     RenderJob job;
     std::unique_ptr<FileFrameSource> source;
-    // The main's audio and subtitle streams the output keeps, routed from
-    // the first packet read.
+    // The main's audio and subtitle streams the output keeps (the plan's
+    // `kept`, in its order), routed from the first packet read.
     std::vector<const AVStream*> carriedStreams;
 };
 
@@ -32,6 +32,8 @@ OpenedJob OpenAndPlan(const CommandLine& line);
 // What the runner changes without being asked is said on stderr, unless the
 // user asked for quiet.
 NoticeHandler NoticesFor(const Reporting& reporting);
+// Says the job's notes on how its command line was read.
+void SayNotes(const RenderJob& job);
 
 ProgressOptions ProgressSetupFrom(const Reporting& reporting, const ProgressReportFile& report);
 

@@ -218,25 +218,32 @@ int RunJoin(const CommandLine& line) {
 
     // The main as a render reads it (its video stream's tags, rotation and
     // times, its file's tags and chapters), and once more for its packets.
-    const VideoReader main(mainPath, mainStream);
+    VideoReader main(mainPath, mainStream);
+    // Segments of pictures turned upright carry no turn over.
+    const Orientation turn = parts.front().marks.turn;
+    if (!turn.identity()) {
+        main.DropDisplayMatrix();
+    }
     FormatContext mainPackets = OpenMediaFile(mainPath, true);
     if (!mainPackets) {
         throw RunnerError("cannot read " + Quoted(mainPath));
     }
     StreamPassthrough passthrough;
-    passthrough.videoStartSeconds = main.videoStartSeconds();
     std::vector<int> carriedIndex(mainPackets->nb_streams, -1);
     for (unsigned index = 0; index < mainPackets->nb_streams; ++index) {
         const AVMediaType type = mainPackets->streams[index]->codecpar->codec_type;
         if ((type == AVMEDIA_TYPE_AUDIO && !line.noAudio) ||
             (type == AVMEDIA_TYPE_SUBTITLE && !line.noSubtitles)) {
             carriedIndex[index] = static_cast<int>(passthrough.streams.size());
-            passthrough.streams.push_back(mainPackets->streams[index]);
+            passthrough.streams.push_back(CarriedStream{mainPackets->streams[index], {}});
         }
     }
     const AVStream& mainVideo = main.videoStream();
     VideoFormat video;
     video.sampleAspectRatio = mainVideo.sample_aspect_ratio;
+    if (turn.transpose && video.sampleAspectRatio.num > 0 && video.sampleAspectRatio.den > 0) {
+        video.sampleAspectRatio = av_inv_q(video.sampleAspectRatio);
+    }
     video.frameRate = main.frameRate();
     video.timeBase = mainVideo.time_base;
     video.startTime = mainVideo.start_time != AV_NOPTS_VALUE ? mainVideo.start_time : 0;
@@ -244,7 +251,7 @@ int RunJoin(const CommandLine& line) {
 
     PendingOutput pending(line.output);
     VideoWriter writer(pending.writePath(), line.output, format, *firstPart.codecpar,
-                       firstPart.time_base, video, CarriedOver{&mainVideo, &main.container()},
+                       firstPart.time_base, video, CarriedOver{&mainVideo, &main.container(), true, {}},
                        passthrough, NoticesFor(Reporting{line.quiet, "", 0}));
 
     // The segments' video in order, the main's other packets interleaved
@@ -292,8 +299,8 @@ int RunJoin(const CommandLine& line) {
             videoPending &&
             (!otherPending ||
              DecodeSeconds(*videoPacket, videoBase) <=
-                 DecodeSeconds(*otherPacket, mainPackets->streams[otherPacket->stream_index]->time_base) -
-                     passthrough.videoStartSeconds);
+                 DecodeSeconds(*otherPacket,
+                               mainPackets->streams[otherPacket->stream_index]->time_base));
         if (takeVideo) {
             // A container that stores presentation times only (Matroska)
             // reads back the first packets after a key frame without a

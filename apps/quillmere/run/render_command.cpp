@@ -44,9 +44,12 @@ int RunRender(const CommandLine& line) {
     std::optional<VideoSink> sink;
     CompositeJob composite;
     if (toFile || toStandardOutput) {
+        // Kept streams come in the plan's order, the same as carriedStreams.
         StreamPassthrough passthrough;
-        passthrough.streams = opened.carriedStreams;
-        passthrough.videoStartSeconds = source.reader().videoStartSeconds();
+        for (std::size_t index = 0; index < opened.carriedStreams.size(); ++index) {
+            passthrough.streams.push_back(
+                CarriedStream{opened.carriedStreams[index], output.kept[index].encoding});
+        }
         std::string writePath = kStandardOutputUrl;
         std::string displayName = kStandardOutputDisplayName;
         if (toFile) {
@@ -54,21 +57,21 @@ int RunRender(const CommandLine& line) {
             writePath = pending->writePath();
             displayName = output.path;
         }
-        CarriedOver carried{source.stream(), source.container()};
+        CarriedOver carried{source.stream(), source.container(), true, {}};
         if (job.segment) {
             const SegmentJob& segment = *job.segment;
             carried.chapters = false;  // the join takes them from the main
             carried.fileTags = TagsOf(SegmentMarks{
                 segment.fingerprint, segment.segment.index, segment.count,
                 segment.segment.first, segment.segment.last, segment.mainIdentity,
-                segment.mainPath});
+                segment.mainPath, job.main.turn});
         }
         writer.emplace(writePath, displayName, *output.format, source.format(), carried,
-                       passthrough, NoticesFor(job.reporting), output.encoding);
+                       passthrough, NoticesFor(job.reporting), output.encoding, output.muxing);
         writer->NumberFramesFrom(job.window.first);
         sink.emplace(*writer);
         composite.sinks.push_back(&*sink);
-        composite.carriedStreams = passthrough.streams;
+        composite.carriedStreams = opened.carriedStreams;
     }
     ProgressReportFile report(job.reporting.progressPath);
     const double frameRate = av_q2d(source.frameRate());
@@ -82,6 +85,7 @@ int RunRender(const CommandLine& line) {
     composite.instance = &filter.instance();
     composite.outputOperations = filter.outputOperations();
     composite.filterThreads = job.filterThreads;
+    composite.fade = SettleFade(job.fade, filter.instance().recordAs<FilterData>());
     composite.progress = &progress;
     const std::int64_t frames = RunComposite(composite);
     if (frames == 0) {

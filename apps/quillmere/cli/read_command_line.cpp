@@ -1,0 +1,64 @@
+#include "apps/quillmere/cli/read_command_line.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "apps/quillmere/cli/settings_file.h"
+#include "apps/quillmere/runner_error.h"
+#include "hostkit/quoted_text.h"
+
+namespace {
+
+// Far more than any settings file; a larger file is not one.
+constexpr std::streamsize kLargestSettingsFile = 1 << 20;
+
+// The file's text, or nothing when edit names a file that is not there yet.
+bool ReadText(const std::string& path, bool mayBeMissing, std::string& text) {
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0) {
+        if (errno == ENOENT && mayBeMissing) {
+            return false;
+        }
+        throw RunnerError("cannot read the settings file " + Quoted(path) + ": " +
+                          std::strerror(errno));
+    }
+    if (!S_ISREG(status.st_mode)) {
+        throw RunnerError("cannot read the settings file " + Quoted(path) +
+                          ": not a regular file");
+    }
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream content;
+    if (!file || !(content << file.rdbuf()) || file.bad()) {
+        throw RunnerError("cannot read the settings file " + Quoted(path) + ": " +
+                          std::strerror(errno));
+    }
+    text = content.str();
+    if (static_cast<std::streamsize>(text.size()) > kLargestSettingsFile) {
+        throw UsageError("settings file " + Quoted(path) + " is too large to be one");
+    }
+    return true;
+}
+
+}  // namespace
+
+CommandLine ReadCommandLine(int argc, const char* const* argv) {
+    const CommandLine typed = ParseCommandLine(argc, argv);
+    if (typed.settingsPath.empty()) {
+        return typed;
+    }
+    std::string text;
+    if (!ReadText(typed.settingsPath, typed.command == Command::Edit, text)) {
+        return typed;
+    }
+    CommandLine base;
+    ReadSettingsFile(text, typed.settingsPath, base);
+    if (typed.maskGiven || !typed.scriptPath.empty() || typed.placement.given()) {
+        base.maskGiven = false;
+        base.placement = PlacementRequest{};
+    }
+    return ParseCommandLine(argc, argv, base);
+}

@@ -1,0 +1,115 @@
+// Render: starts the runner's render to the output named at start, shows
+// its progress as the renderer counts it, and cancels it. An output that
+// exists is replaced only after the user says so here (unless -y or -n was
+// given at start, which decide as they do for render).
+
+import { getJson, postJson, RequestFailed } from './api.js';
+
+const POLL_PERIOD_MS = 250;
+// The runner's answer when the output exists and the user is to be asked.
+const ASK_FIRST = 412;
+
+function clock(seconds) {
+  const whole = Math.max(0, Math.round(seconds));
+  const minutes = Math.floor(whole / 60);
+  const rest = String(whole % 60).padStart(2, '0');
+  return minutes >= 60
+    ? `${Math.floor(minutes / 60)}:${String(minutes % 60).padStart(2, '0')}:${rest}`
+    : `${minutes}:${rest}`;
+}
+
+export class RenderPanel {
+  constructor(elements, report) {
+    this.elements = elements;
+    this.report = report;
+    this.polling = false;
+    elements.render.addEventListener('click', () => this.start(false));
+    elements.cancel.addEventListener('click', () => this.cancel());
+    elements.replaceYes.addEventListener('click', () => {
+      elements.question.hidden = true;
+      this.start(true);
+    });
+    elements.replaceNo.addEventListener('click', () => {
+      elements.question.hidden = true;
+      this.report('The existing output was kept.');
+    });
+  }
+
+  setOutput(output) {
+    this.elements.render.disabled = output === null;
+    this.elements.render.title = output === null ? 'Start quillmere edit with -o OUT to render' : '';
+  }
+
+  async start(replace) {
+    try {
+      this.show(await postJson('/api/render', { replace }));
+      this.poll();
+    } catch (error) {
+      if (error instanceof RequestFailed && error.status === ASK_FIRST) {
+        this.elements.replaceText.textContent = `${error.message}. Replace it?`;
+        this.elements.question.hidden = false;
+        return;
+      }
+      this.report(error.message, true);
+    }
+  }
+
+  async cancel() {
+    try {
+      this.show(await postJson('/api/render/cancel', {}));
+    } catch (error) {
+      this.report(error.message, true);
+    }
+  }
+
+  async poll() {
+    if (this.polling) {
+      return;
+    }
+    this.polling = true;
+    try {
+      for (;;) {
+        const progress = await getJson('/api/render');
+        this.show(progress);
+        if (progress.state !== 'running') {
+          break;
+        }
+        await new Promise((resolve) => setTimeout(resolve, POLL_PERIOD_MS));
+      }
+    } catch (error) {
+      this.report(error.message, true);
+    } finally {
+      this.polling = false;
+    }
+  }
+
+  show(progress) {
+    const { render, cancel, bar, info } = this.elements;
+    const running = progress.state === 'running';
+    render.disabled = running;
+    cancel.disabled = !running;
+    if (progress.totalFrames > 0) {
+      bar.max = progress.totalFrames;
+      bar.value = progress.frames;
+    } else if (running) {
+      bar.removeAttribute('value');
+    }
+    info.dataset.state = progress.state;
+    if (running) {
+      const parts = [`frame ${progress.frames}` +
+        (progress.totalFrames > 0 ? ` of ${progress.totalFrames}` : '')];
+      if (progress.fps > 0) {
+        parts.push(`${progress.fps.toFixed(1)} fps`, `${progress.speed.toFixed(2)}x`);
+      }
+      if (progress.secondsLeft !== null) {
+        parts.push(`${clock(progress.secondsLeft)} left`);
+      }
+      info.textContent = parts.join(' · ');
+    } else if (progress.state !== 'idle') {
+      info.textContent = progress.message;
+      if (progress.state === 'done') {
+        bar.value = bar.max;
+      }
+    }
+  }
+}

@@ -1,0 +1,30 @@
+// Which encoder re-encodes the main video's audio: the one --audio-codec
+// names, or the container's usual one for audio it cannot hold.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "apps/quillmere/media/container_table.h"
+
+struct AVCodec;
+
+// How a carried audio stream is re-encoded.
+struct AudioEncoding {
+    std::string encoder;       // libavcodec's encoder name
+    std::int64_t bitRate = 0;  // bits per second; 0: the encoder's own default
+};
+
+// The audio encoder `name` (a codec name such as opus, or an encoder name
+// such as libopus) for `format`. Throws UsageError naming the choices for
+// an unknown name or a codec the container cannot hold.
+const AVCodec& ChooseAudioEncoder(const OutputFormat& format, const std::string& name);
+
+// Every name --audio-codec takes for some container, sorted: codec and
+// encoder names. For shell completion.
+std::vector<std::string> AllAudioCodecNames();
+
+// The audio codecs this FFmpeg can encode into the container, as the names
+// --audio-codec takes: "aac, mp3 (libmp3lame, libshine), opus (libopus)".
+std::string AudioCodecChoices(const OutputFormat& format);

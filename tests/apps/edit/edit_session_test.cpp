@@ -1,0 +1,299 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "apps/quillmere/edit/edit_session.h"
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+constexpr int kWidth = 640;
+constexpr int kHeight = 360;
+
+// Records what the session asks of the work; answers as told.
+class RecordingWork : public EditWork {
+public:
+    ComposedPicture Compose(const RenderJob& job, bool keyFrameFirst, long over) override {
+        composed.push_back(job.window.first);
+        lastSettings = job.settings;
+        lastKeyFrameFirst = keyFrameFirst;
+        lastOver = over;
+        ComposedPicture picture;
+        picture.frame = job.window.first;
+        return picture;
+    }
+    void StartRender(const CommandLine& render, bool replace) override {
+        EXPECT_EQ(render.command, Command::Render);
+        EXPECT_EQ(render.output, "out.mkv");
+        replaceAsked.push_back(replace);
+        if (outputExists && !replace) {
+            throw OutputExistsError("'out.mkv' already exists");
+        }
+        status.state = RenderStatus::State::Running;
+    }
+    RenderStatus renderStatus() const override { return status; }
+    void CancelRender() override { status.state = RenderStatus::State::Cancelled; }
+
+    std::vector<long> composed;
+    FilterData lastSettings{};
+    bool lastKeyFrameFirst = false;
+    long lastOver = -1;
+    std::vector<bool> replaceAsked;
+    bool outputExists = false;
+    RenderStatus status;
+};
+
+std::string savedPath;
+std::string savedText;
+void RecordSave(const std::string& path, const std::string& text) {
+    savedPath = path;
+    savedText = text;
+}
+
+EditStart Start() {
+    EditStart start;
+    start.line.command = Command::Edit;
+    start.line.input = "main.mp4";
+    start.line.overlayPath = "pip.mp4";
+    start.line.output = "out.mkv";
+    start.line.settingsPath = "look.json";
+    start.facts.main.width = kWidth;
+    start.facts.main.height = kHeight;
+    start.facts.mainRate = AVRational{25, 1};
+    PictureShape overlay;
+    overlay.width = 320;
+    overlay.height = 240;
+    start.facts.overlay = overlay;
+    start.frameCount = 100;
+    return start;
+}
+
+Json Mask(int left, int top, int right, int bottom) {
+    return Json{{"left", left}, {"top", top}, {"right", right}, {"bottom", bottom}};
+}
+
+int StatusOf(const std::function<void()>& request) {
+    try {
+        request();
+    } catch (const RequestError& error) {
+        EXPECT_EQ(std::string(error.what()).find('\n'), std::string::npos);
+        return error.status();
+    }
+    return 0;
+}
+
+TEST(EditSession, StartsWithTheDefaultPlacementResolved) {
+    RecordingWork work;
+    EditSession session(Start(), work, &RecordSave);
+    const Json state = session.Describe();
+    // A third of the width (213.33 -> 213) at the overlay's 4:3, 2% margin
+    // (12.8 -> 13) from the bottom-right corner.
+    const int width = 213;
+    const int height = 160;  // 213.33 / (4 / 3)
+    const int margin = 13;
+    EXPECT_EQ(state["mask"], Mask(kWidth - margin - width, kHeight - margin - height,
+                                  kWidth - margin, kHeight - margin));
+    EXPECT_TRUE(state["settings"].contains("placement"));
+    EXPECT_EQ(state["settings"]["fit"], true);
+    EXPECT_EQ(state["commandLine"], "quillmere render main.mp4 -o out.mkv --overlay pip.mp4");
+}
+
+// The page works in frames and sets the mask itself.
+TEST(EditSession, StartsWithTimesAsFramesAndTheScriptsMask) {
+    EditStart start = Start();
+    start.line.times.rangeStart = FrameOrTime::Microseconds(2000000);
+    start.line.settings.useFrameRange = 1;
+    start.line.scriptPath = "host.script";
+    start.facts.scriptMask = MaskCorners{5, 6, 205, 156};
+    RecordingWork work;
+    EditSession session(start, work, &RecordSave);
+    const Json state = session.Describe();
+    EXPECT_EQ(state["settings"]["range"]["start"], 50);
+    EXPECT_EQ(state["mask"], Mask(5, 6, 205, 156));
+    EXPECT_EQ(state["commandLine"],
+              "quillmere render main.mp4 -o out.mkv --overlay pip.mp4 --mask 5,6,205,156 "
+              "--range 50");
+}
+
+TEST(EditSession, AMaskSetByHandAfterAPlacementStillFits) {
+    RecordingWork work;
+    EditSession session(Start(), work, &RecordSave);
+    const Json state = session.ReleaseMask(Mask(10, 20, 110, 95));
+    EXPECT_EQ(state["settings"]["fit"], true);
+    EXPECT_EQ(state["commandLine"],
+              "quillmere render main.mp4 -o out.mkv --overlay pip.mp4 --mask 10,20,110,95 --fit");
+}
+
+struct ReleaseCase {
+    const char* name;
+    int left, top, right, bottom;  // as dragged
+    int settled[4];
+};
+
+class ReleaseTest : public ::testing::TestWithParam<ReleaseCase> {};
+
+TEST_P(ReleaseTest, OrdersAndCutsBackToThePicture) {
+    const ReleaseCase& c = GetParam();
+    RecordingWork work;
+    EditSession session(Start(), work, &RecordSave);
+    const Json state = session.ReleaseMask(Mask(c.left, c.top, c.right, c.bottom));
+    EXPECT_EQ(state["mask"], Mask(c.settled[0], c.settled[1], c.settled[2], c.settled[3]));
+    EXPECT_FALSE(state["settings"].contains("placement"));
+    EXPECT_EQ(state["settings"]["mask"], state["mask"]);
+    const int width = c.settled[2] - c.settled[0];
+    const int height = c.settled[3] - c.settled[1];
+    // The plug-in's read-outs count both corners.
+    EXPECT_EQ(state["readouts"]["width"], width + 1);
+    EXPECT_EQ(state["readouts"]["height"], height + 1);
+    EXPECT_EQ(state["configLine"], "Config(" + std::to_string(c.settled[0]) + "," +
+                                       std::to_string(c.settled[1]) + "," +
+                                       std::to_string(c.settled[2]) + "," +
+                                       std::to_string(c.settled[3]) + ")");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Drags, ReleaseTest,
+    ::testing::Values(ReleaseCase{"InOrder", 10, 20, 110, 95, {10, 20, 110, 95}},
+                      ReleaseCase{"DrawnUpAndLeft", 300, 200, 100, 50, {100, 50, 300, 200}},
+                      ReleaseCase{"PastTheRightAndBottom", 500, 300, 900, 700,
+                                  {500, 300, kWidth, kHeight}},
+                      ReleaseCase{"PastTheLeftAndTop", -40, -30, 60, 70, {0, 0, 60, 70}},
+                      ReleaseCase{"OverTheWholePicture", 700, 400, -5, -5,
+                                  {0, 0, kWidth, kHeight}}),
+    [](const ::testing::TestParamInfo<ReleaseCase>& info) { return std::string(info.param.name); });
+
+TEST(EditSession, RefusesAMaskThatDrawsNothingAndKeepsTheOld) {
+    RecordingWork work;
+    EditSession session(Start(), work, &RecordSave);
+    const Json before = session.Describe();
+    // Wholly off the picture: cut back, it is empty.
+    EXPECT_EQ(StatusOf([&] { session.ReleaseMask(Mask(700, 10, 800, 50)); }), 400);
+    EXPECT_EQ(StatusOf([&] { session.Change(Json{{"maskText", "100 100 40 40"}}); }), 400);
+    EXPECT_EQ(session.Describe()["mask"], before["mask"]);
+    EXPECT_EQ(session.Describe()["revision"], before["revision"]);
+}
+
+TEST(EditSession, MaskTextTakesTheDialogsForms) {
+    RecordingWork work;
+    EditSession session(Start(), work, &RecordSave);
+    Json state = session.Change(Json{{"maskText", "10 20 w100 h50"}});
+    EXPECT_EQ(state["mask"], Mask(10, 20, 109, 69));
+    EXPECT_EQ(state["maskText"], "10 20 109 69");
+    // Missing words leave their corners as they were.
+    state = session.Change(Json{{"maskText", "5 5"}});
+    EXPECT_EQ(state["mask"], Mask(5, 5, 109, 69));
+    EXPECT_EQ(StatusOf([&] { session.Change(Json{{"maskText", 12}}); }), 400);
+    EXPECT_EQ(StatusOf([&] { session.Change(Json{{"maskText", std::string(300, '1')}}); }),
+              400);
+}
+
+TEST(EditSession, ReadoutsOfADragChangeNothing) {
+    RecordingWork work;
+    EditSession session(Start(), work, &RecordSave);
+    const Json before = session.Describe();
+    EXPECT_EQ(session.Readouts("600,300,700,400"),
+              (Json{{"left", 600}, {"top", 300}, {"right", kWidth}, {"bottom", kHeight},
+                    {"width", kWidth - 600 + 1}, {"height", kHeight - 300 + 1}}));
+    EXPECT_EQ(session.Describe(), before);
+    EXPECT_EQ(StatusOf([&] { session.Readouts("1,2,3"); }), 400);
+}
+
+TEST(EditSession, ChangesRefusedWithTheirReason) {
+    RecordingWork work;
+    EditSession session(Start(), work, &RecordSave);
+    EXPECT_EQ(StatusOf([&] { session.Change(Json{{"sharpness", 3}}); }), 400);
+    EXPECT_EQ(StatusOf([&] { session.Change(Json{{"shadow", {{"percent", 200}}}}); }), 400);
+    EXPECT_EQ(StatusOf([&] { session.Change(Json::array()); }), 400);
+    EXPECT_EQ(StatusOf([&] { session.Change(Json{{"overlay", "/etc/shadow"}}); }), 400);
+    // A filtered scaler needs fit, as on the command line.
+    session.ReleaseMask(Mask(0, 0, 100, 100));
+    session.Change(Json{{"fit", false}});
+    EXPECT_EQ(StatusOf([&] { session.Change(Json{{"scaler", "area"}}); }), 400);
+    EXPECT_EQ(StatusOf([&] { session.Change(Json{{"fit", true}, {"scaler", "area"}}); }), 0);
+}
+
+TEST(EditSession, PicturesAreAskedByFrameOrTime) {
+    RecordingWork work;
+    EditSession session(Start(), work, &RecordSave);
+    session.Change(Json{{"border", {{"on", true}, {"size", 7}}}});
+    session.Picture("12", false);
+    session.Picture("1.5s", true);  // 1.5 s at 25 fps
+    session.Picture("0:02", false, "17");
+    EXPECT_EQ(work.composed, (std::vector<long>{12, 37, 50}));
+    EXPECT_EQ(work.lastOver, 17);
+    EXPECT_EQ(work.lastSettings.borderSize, 7);
+    EXPECT_EQ(StatusOf([&] { session.Picture("100", false); }), 400);  // frames 0 to 99
+    EXPECT_EQ(StatusOf([&] { session.Picture("later", false); }), 400);
+    EXPECT_EQ(StatusOf([&] { session.Picture("3", false, "-1"); }), 400);
+}
+
+TEST(EditSession, SaveWritesTheFileNamedAtStartWithAnAbsoluteOverlay) {
+    RecordingWork work;
+    EditSession session(Start(), work, &RecordSave);
+    savedPath.clear();
+    session.Save();
+    EXPECT_EQ(savedPath, "look.json");
+    const Json saved = Json::parse(savedText);
+    EXPECT_EQ(saved["format"], "quillmere-settings");
+    const std::string overlay = saved["overlay"];
+    EXPECT_EQ(overlay.front(), '/');
+    EXPECT_EQ(overlay.substr(overlay.size() - 8), "/pip.mp4");
+
+    EditStart start = Start();
+    start.line.settingsPath.clear();
+    EditSession unsaved(start, work, &RecordSave);
+    EXPECT_EQ(StatusOf([&] { unsaved.Save(); }), 409);
+}
+
+struct RenderCase {
+    const char* name;
+    OverwritePolicy policy;
+    bool exists;
+    bool replaceAsked;  // what the page sends
+    int status;
+    bool replaceGiven;  // what the work is told
+};
+
+class RenderStartTest : public ::testing::TestWithParam<RenderCase> {};
+
+TEST_P(RenderStartTest, OverwriteRulesAreRendersOwn) {
+    const RenderCase& c = GetParam();
+    RecordingWork work;
+    work.outputExists = c.exists;
+    EditStart start = Start();
+    start.line.overwrite = c.policy;
+    EditSession session(start, work, &RecordSave);
+    EXPECT_EQ(StatusOf([&] { session.StartRender(Json{{"replace", c.replaceAsked}}); }),
+              c.status);
+    ASSERT_EQ(work.replaceAsked.size(), 1u);
+    EXPECT_EQ(work.replaceAsked[0], c.replaceGiven);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Policies, RenderStartTest,
+    ::testing::Values(
+        RenderCase{"NewOutput", OverwritePolicy::Ask, false, false, 0, false},
+        RenderCase{"ExistsPageAsks", OverwritePolicy::Ask, true, false, 412, false},
+        RenderCase{"ExistsUserSaidYes", OverwritePolicy::Ask, true, true, 0, true},
+        RenderCase{"ExistsWithY", OverwritePolicy::Always, true, false, 0, true},
+        RenderCase{"ExistsWithN", OverwritePolicy::Never, true, true, 409, false}),
+    [](const ::testing::TestParamInfo<RenderCase>& info) { return std::string(info.param.name); });
+
+TEST(EditSession, RenderProgressGivesTheTimeLeft) {
+    RecordingWork work;
+    EditSession session(Start(), work, &RecordSave);
+    work.status.state = RenderStatus::State::Running;
+    work.status.frames = 50;
+    work.status.fps = 25;
+    work.status.speed = 1;
+    const Json progress = session.RenderProgress();
+    EXPECT_EQ(progress["state"], "running");
+    EXPECT_EQ(progress["totalFrames"], 100);
+    EXPECT_DOUBLE_EQ(progress["secondsLeft"].get<double>(), 2.0);  // 50 frames at 25 fps
+    EXPECT_EQ(session.CancelRender()["state"], "cancelled");
+    EXPECT_EQ(StatusOf([&] { session.StartRender(Json{{"force", true}}); }), 400);
+}
+
+}  // namespace

@@ -1,0 +1,105 @@
+// quillmere edit's pictures, made in process behind the page, against what
+// `quillmere frame` writes for the page's own command line: the same frame,
+// pixel for pixel, whatever turns, fades or seeds the run has.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "apps/quillmere/cli/command_text.h"
+#include "apps/quillmere/cli/read_command_line.h"
+#include "apps/quillmere/edit/edit_session.h"
+#include "apps/quillmere/edit/runner_work.h"
+#include "apps/quillmere/media/video_reader.h"
+#include "apps/quillmere/plan/input_facts.h"
+#include "runner_harness.h"
+
+namespace {
+
+constexpr long kFrame = 2;
+
+void IgnoreNotice(const std::string&) {}
+void NoSettingsFile(const std::string&, const std::string&) {}
+
+struct PictureCase {
+    const char* name;
+    int rotateTag;  // the main's display matrix: degrees anticlockwise, 0 for none
+    std::vector<std::string> options;
+};
+
+class EditPictureTest : public ::testing::TestWithParam<PictureCase> {
+protected:
+    ScratchFolder out_;
+};
+
+TEST_P(EditPictureTest, IsWhatTheFrameCommandWrites) {
+    const PictureCase& c = GetParam();
+    RunFfmpeg("-f lavfi -i testsrc2=size=200x120:rate=25 -frames:v 5 -c:v libx264 -preset "
+              "ultrafast -qp 0 '" + out_ / "plain.mp4" + "'");
+    RunFfmpeg("-i '" + out_ / "plain.mp4" + "' -c copy -metadata:s:v:0 rotate=" +
+              std::to_string(c.rotateTag) + " '" + out_ / "main.mp4" + "'");
+    std::vector<std::string> words = {"quillmere", "edit", out_ / "main.mp4", "--overlay",
+                                      Clip("overlay.avi"), "--mask", "10,20,w64,h48", "--fit",
+                                      "--border", "3", "--shadow", "gradient-random", "--seed",
+                                      "11"};
+    words.insert(words.end(), c.options.begin(), c.options.end());
+    std::vector<const char*> argv;
+    for (const std::string& word : words) {
+        argv.push_back(word.c_str());
+    }
+    const CommandLine line = ReadCommandLine(static_cast<int>(argv.size()), argv.data());
+
+    auto reader = std::make_unique<VideoReader>(line.input, line.videoStream, line.pictureLimit);
+    EditStart start;
+    start.line = line;
+    start.facts = GatherFacts(line, *reader);
+    start.frameCount = start.facts.mainFrames;
+    RunnerEditWork work(std::move(reader), &IgnoreNotice, QUILLMERE_PROGRAM);
+    EditSession session(start, work, &NoSettingsFile);
+    const ComposedPicture picture = session.Picture(std::to_string(kFrame), false);
+    ASSERT_EQ(picture.frame, kFrame);
+    ASSERT_FALSE(picture.tile);
+    {
+        std::ofstream file(out_ / "page.png", std::ios::binary);
+        file << picture.png;
+    }
+
+    // The page's command line, as a frame command.
+    CommandLine render = session.LineFor(Command::Render);
+    render.output = out_ / "frame.png";
+    std::vector<std::string> frame = RenderCommandWords(render);
+    frame.erase(frame.begin());  // the program's name
+    frame[0] = "frame";
+    frame.insert(frame.end(), {"--at", std::to_string(kFrame), "-q"});
+    const RunResult run = RunQuillmere(frame);
+    ASSERT_EQ(run.exitCode, 0) << run.errorText;
+
+    const std::vector<Picture> page = DecodeAll(out_ / "page.png");
+    const std::vector<Picture> reference = DecodeAll(out_ / "frame.png");
+    ASSERT_EQ(page.size(), 1u);
+    ASSERT_EQ(reference.size(), 1u);
+    ASSERT_EQ(page[0].width, reference[0].width);
+    ASSERT_EQ(page[0].height, reference[0].height);
+    // Turned upright unless kept as stored.
+    const bool quarterTurn = c.rotateTag % 180 != 0;
+    const bool kept = std::find(c.options.begin(), c.options.end(), "--keep-rotation") !=
+                      c.options.end();
+    EXPECT_EQ(page[0].width, quarterTurn && !kept ? 120 : 200);
+    std::string where;
+    EXPECT_TRUE(SameColors(page[0], reference[0], where)) << where;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, EditPictureTest,
+    ::testing::Values(PictureCase{"Plain", 0, {}},
+                      PictureCase{"FadingIn", 0, {"--fade-in", "4"}},
+                      PictureCase{"PhoneFootage", 90, {}},
+                      PictureCase{"PhoneFootageAsStored", 90, {"--keep-rotation"}}),
+    [](const ::testing::TestParamInfo<PictureCase>& info) {
+        return std::string(info.param.name);
+    });
+
+}  // namespace

@@ -1,0 +1,265 @@
+// What a render makes of the main's streams and the container besides the
+// pictures: audio the container cannot hold re-encoded, audio re-encoded on
+// request, the muxer's options and the video's tag, encoder libraries kept
+// quiet, and subtitle advice that names what works. Expected figures come
+// from the ffmpeg program doing the same, read back with libavformat.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "apps/quillmere/media/container_table.h"
+#include "tests/apps/media_readback.h"
+#include "tests/apps/runner_harness.h"
+
+namespace {
+
+constexpr double kSyncTolerance = 0.001;
+
+class OutputStreams : public testing::Test {
+protected:
+    static void SetUpTestSuite() { TestClips(); }
+    ScratchFolder out_;
+};
+
+std::size_t Occurrences(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos;
+         at = text.find(part, at + part.size())) {
+        ++count;
+    }
+    return count;
+}
+
+struct ReencodingCase {
+    const char* name;
+    std::vector<std::string> options;
+    const char* extension;
+    const char* encoder;  // what ffmpeg is told to encode the reference with
+    AVCodecID codec;
+    bool noted;  // the runner says why it re-encodes
+    // The container trims the encoder's padding (MP4's edit list): the audio
+    // lasts exactly as long as the main's.
+    bool trimmed;
+};
+void PrintTo(const ReencodingCase& test, std::ostream* out) { *out << test.name; }
+
+const ReencodingCase kReencodingCases[] = {
+    {"PcmIntoMp4BecomesAac", {}, ".mp4", "aac", AV_CODEC_ID_AAC, true, true},
+    {"Opus", {"--audio-codec", "opus"}, ".mkv", "libopus", AV_CODEC_ID_OPUS, false, false},
+    {"Vorbis", {"--audio-codec", "libvorbis"}, ".mkv", "libvorbis", AV_CODEC_ID_VORBIS, false,
+     false},
+    {"Mp3", {"--audio-codec", "mp3"}, ".mp4", "libmp3lame", AV_CODEC_ID_MP3, false, true},
+};
+
+class AudioReencoding : public OutputStreams,
+                        public testing::WithParamInterface<ReencodingCase> {};
+
+// The main's PCM audio re-encoded: as many packets as ffmpeg's own encoding
+// of it, starting where those do, and as long as the main's audio where the
+// container trims the padding; a note only where the runner chose to
+// re-encode, and none under -q.
+TEST_P(AudioReencoding, MatchesFfmpegsOwnEncoding) {
+    const ReencodingCase& test = GetParam();
+    const std::string output = out_ / (std::string("out") + test.extension);
+    std::vector<std::string> arguments = {"render", Clip("main-audio.mkv"), "-o", output};
+    arguments.insert(arguments.end(), test.options.begin(), test.options.end());
+    const RunResult run = RunQuillmere(arguments);
+    ASSERT_EQ(run.exitCode, 0) << run.errorText;
+    EXPECT_EQ(Occurrences(run.errorText, "audio of the main video; it is re-encoded"),
+              test.noted ? 1u : 0u)
+        << run.errorText;
+    const std::string reference = out_ / (std::string("reference") + test.extension);
+    RunFfmpeg("-i '" + Clip("main-audio.mkv") + "' -map 0:a -c:a " + test.encoder + " '" +
+              reference + "'");
+
+    const std::vector<StreamSummary> mainStreams = SummarizeStreams(Clip("main-audio.mkv"));
+    const std::vector<StreamSummary> expectedStreams = SummarizeStreams(reference);
+    const std::vector<StreamSummary> writtenStreams = SummarizeStreams(output);
+    const StreamSummary* main = FirstOf(mainStreams, AVMEDIA_TYPE_AUDIO);
+    const StreamSummary* expected = FirstOf(expectedStreams, AVMEDIA_TYPE_AUDIO);
+    const StreamSummary* audio = FirstOf(writtenStreams, AVMEDIA_TYPE_AUDIO);
+    ASSERT_TRUE(main && expected && audio);
+    EXPECT_EQ(audio->codec, test.codec);
+    EXPECT_EQ(audio->packets, expected->packets);
+    EXPECT_NEAR(audio->first, expected->first, kSyncTolerance);
+    if (test.trimmed) {
+        EXPECT_NEAR(audio->end, main->end, kSyncTolerance);
+    }
+
+    arguments.push_back("-q");
+    arguments.push_back("-y");
+    EXPECT_EQ(RunQuillmere(arguments).errorText, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Codecs, AudioReencoding, testing::ValuesIn(kReencodingCases),
+                         [](const testing::TestParamInfo<ReencodingCase>& info) {
+                             return info.param.name;
+                         });
+
+struct ContainerTagCase {
+    const char* name;
+    std::vector<std::string> options;
+    const char* extension;
+    const char* tag;  // the video stream's, as the file holds it
+    bool indexFirst;  // MP4's moov box before its mdat box
+};
+void PrintTo(const ContainerTagCase& test, std::ostream* out) { *out << test.name; }
+
+const ContainerTagCase kContainerTagCases[] = {
+    {"HevcInMp4IsHvc1", {"--codec", "hevc"}, ".mp4", "hvc1", false},
+    {"HevcInMovIsHvc1", {"--codec", "hevc"}, ".mov", "hvc1", false},
+    {"TagChosen", {"--codec", "hevc", "--tag", "hev1"}, ".mp4", "hev1", false},
+    {"H264KeepsItsOwn", {}, ".mp4", "avc1", false},
+    {"FaststartPutsTheIndexFirst", {"--muxer-option", "movflags=+faststart"}, ".mp4", "avc1",
+     true},
+};
+
+// The top-level boxes of an MP4 file, in order.
+std::vector<std::string> TopLevelBoxes(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::vector<std::string> boxes;
+    unsigned char header[8];
+    while (file.read(reinterpret_cast<char*>(header), sizeof header)) {
+        std::uint64_t size = (std::uint64_t{header[0]} << 24) | (header[1] << 16) |
+                             (header[2] << 8) | header[3];
+        boxes.emplace_back(reinterpret_cast<char*>(header) + 4, 4);
+        std::uint64_t headerSize = sizeof header;
+        if (size == 1) {  // a 64-bit size follows
+            unsigned char wide[8];
+            file.read(reinterpret_cast<char*>(wide), sizeof wide);
+            size = 0;
+            for (unsigned char byte : wide) {
+                size = (size << 8) | byte;
+            }
+            headerSize += sizeof wide;
+        }
+        if (size < headerSize) {
+            break;
+        }
+        file.seekg(static_cast<std::streamoff>(size - headerSize), std::ios::cur);
+    }
+    return boxes;
+}
+
+class ContainerTags : public OutputStreams,
+                      public testing::WithParamInterface<ContainerTagCase> {};
+
+TEST_P(ContainerTags, AreWrittenAsAsked) {
+    const ContainerTagCase& test = GetParam();
+    const std::string output = out_ / (std::string("out") + test.extension);
+    std::vector<std::string> arguments = {"render", Clip("main.mp4"), "-o", output, "-q"};
+    arguments.insert(arguments.end(), test.options.begin(), test.options.end());
+    const RunResult run = RunQuillmere(arguments);
+    ASSERT_EQ(run.exitCode, 0) << run.errorText;
+    const std::vector<StreamSummary> streams = SummarizeStreams(output);
+    const StreamSummary* video = FirstOf(streams, AVMEDIA_TYPE_VIDEO);
+    ASSERT_NE(video, nullptr);
+    char tag[AV_FOURCC_MAX_STRING_SIZE] = {};
+    av_fourcc_make_string(tag, video->codecTag);
+    EXPECT_STREQ(tag, test.tag);
+    const std::vector<std::string> boxes = TopLevelBoxes(output);
+    const auto index = std::find(boxes.begin(), boxes.end(), "moov");
+    const auto media = std::find(boxes.begin(), boxes.end(), "mdat");
+    ASSERT_TRUE(index != boxes.end() && media != boxes.end());
+    EXPECT_EQ(index < media, test.indexFirst);
+}
+
+INSTANTIATE_TEST_SUITE_P(Requests, ContainerTags, testing::ValuesIn(kContainerTagCases),
+                         [](const testing::TestParamInfo<ContainerTagCase>& info) {
+                             return info.param.name;
+                         });
+
+struct QuietCase {
+    const char* name;
+    const char* encoder;
+    std::vector<std::string> options;
+};
+void PrintTo(const QuietCase& test, std::ostream* out) { *out << test.name; }
+
+// Encoder libraries that report through logging of their own, even with
+// parameters of the user's own.
+const QuietCase kQuietCases[] = {
+    {"X265WithItsOwnParameters", "libx265",
+     {"--codec", "libx265", "--encoder-option", "x265-params=crf=30:keyint=10"}},
+    {"SvtAv1", "libsvtav1", {"--codec", "libsvtav1", "--preset", "12"}},
+};
+
+class QuietRender : public OutputStreams, public testing::WithParamInterface<QuietCase> {};
+
+TEST_P(QuietRender, LeavesStandardErrorEmpty) {
+    const QuietCase& test = GetParam();
+    if (avcodec_find_encoder_by_name(test.encoder) == nullptr) {
+        GTEST_SKIP() << "this FFmpeg has no " << test.encoder;
+    }
+    std::vector<std::string> arguments = {"render", Clip("main.mp4"), "-o", out_ / "out.mkv",
+                                          "-q"};
+    arguments.insert(arguments.end(), test.options.begin(), test.options.end());
+    const RunResult run = RunQuillmere(arguments);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.errorText, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Encoders, QuietRender, testing::ValuesIn(kQuietCases),
+                         [](const testing::TestParamInfo<QuietCase>& info) {
+                             return info.param.name;
+                         });
+
+// MP4 subtitles (mov_text) cannot go into .mkv: the advice names the
+// containers that take them, never the one asked for.
+TEST_F(OutputStreams, SubtitleAdviceNamesWhatHoldsThem) {
+    std::ofstream(out_ / "words.srt") << "1\n00:00:00,000 --> 00:00:00,500\nHello\n";
+    RunFfmpeg("-f lavfi -i testsrc=s=96x64:r=25:d=0.5 -i '" + out_ / "words.srt" +
+              "' -c:v libx264 -pix_fmt yuv420p -c:s mov_text '" + out_ / "talk.mp4" + "'");
+    const RunResult run = RunQuillmere({"render", out_ / "talk.mp4", "-o", out_ / "out.mkv"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.errorText.find("cannot hold the mov_text subtitles of the main video (use "
+                                 ".mp4 or .mov, or --no-subtitles to leave them out)"),
+              std::string::npos)
+        << run.errorText;
+}
+
+// Whether a container takes a stream as it is decides between copying and
+// re-encoding; the ffmpeg program, copying the same stream, is the judge.
+TEST(ContainerTakes, WhatTheFfmpegProgramCanCopyIntoIt) {
+    ScratchFolder folder;
+    // PCM, which MP4 refuses; FLAC and Opus, which libavformat's tag lists
+    // name for containers whose muxers then refuse them.
+    for (const char* encoder : {"pcm_s16le", "flac", "libopus"}) {
+        const std::string source = folder / (std::string(encoder) + ".mka");
+        RunFfmpeg("-f lavfi -i sine=d=0.1 -c:a " + std::string(encoder) + " '" + source + "'");
+        InputContextPtr file = OpenForReading(source);
+        ASSERT_TRUE(file);
+        // Every container at once: each copy prints its extension and whether it worked.
+        std::string script;
+        for (const OutputFormat& format : OutputFormats()) {
+            script += std::string("(ffmpeg -nostdin -v quiet -y -i '") + source +
+                      "' -c copy -f " + format.muxer + " '" + folder / "copy" +
+                      format.extension + "' >/dev/null 2>&1; echo " + format.extension +
+                      " $?) & ";
+        }
+        std::unique_ptr<FILE, int (*)(FILE*)> results(popen((script + "wait").c_str(), "r"),
+                                                       &pclose);
+        ASSERT_TRUE(results);
+        std::map<std::string, bool> copied;
+        char extension[16] = {};
+        int status = 0;
+        while (std::fscanf(results.get(), "%15s %d", extension, &status) == 2) {
+            copied[extension] = status == 0;
+        }
+        for (const OutputFormat& format : OutputFormats()) {
+            ASSERT_EQ(copied.count(format.extension), 1u) << format.extension;
+            EXPECT_EQ(HoldsStream(format, *file->streams[0]->codecpar),
+                      copied[format.extension])
+                << encoder << " in " << format.extension;
+        }
+    }
+}
+
+}  // namespace
