@@ -45,3 +45,18 @@ void LoadWithinDepth(const std::uint8_t* row, int first, int count, std::uint16_
     }
     LoadSamples(row, first, count, destination);
 }
+
+// Samples `first` .. `first + count - 1` of `row` within their depth, for
+// reading only: 8-bit samples straight from the row (nothing to clamp,
+// nothing to align), deeper ones loaded into `scratch` as LoadWithinDepth
+// does.
+template <ClampedLoad kLoad, typename Sample>
+const Sample* SamplesWithinDepth(const std::uint8_t* row, int first, int count,
+                                 std::uint16_t maximum, Sample* scratch) {
+    if constexpr (sizeof(Sample) == sizeof(std::uint8_t)) {
+        return row + first;
+    } else {
+        LoadWithinDepth<kLoad>(row, first, count, maximum, scratch);
+        return scratch;
+    }
+}

@@ -23,10 +23,12 @@ void BlendRows(const std::uint8_t* rowFirst, const std::uint8_t* rowSecond, int 
     const int inside = std::max(firstColumn, 0);
     const int insideEnd = std::min(firstColumn + columns, planeColumns);
     const int count = insideEnd - inside;
-    Sample first[kKernelChunk + kSpareColumns];
-    Sample second[kKernelChunk + kSpareColumns];
-    LoadWithinDepth<kLoad>(rowFirst, inside, count, maximum, first);
-    LoadWithinDepth<kLoad>(rowSecond, inside, count, maximum, second);
+    Sample firstScratch[kKernelChunk + kSpareColumns];
+    Sample secondScratch[kKernelChunk + kSpareColumns];
+    const Sample* first =
+        SamplesWithinDepth<kLoad>(rowFirst, inside, count, maximum, firstScratch);
+    const Sample* second =
+        SamplesWithinDepth<kLoad>(rowSecond, inside, count, maximum, secondScratch);
     Value* target = blended + (inside - firstColumn);
     if constexpr (std::is_same_v<Value, std::int16_t>) {
         BlendRowsSse2(first, second, weightFirst, weightSecond, count, target);
@@ -211,8 +213,9 @@ void YuvToBgraLanes(const ConversionPlan& plan, const std::uint8_t* const planes
 
             const int first = std::max(chunkStart, rect.x);
             const int count = chunkEnd - first;
-            Sample lumaSamples[kKernelChunk];
-            LoadWithinDepth<&LoadClampedSse2>(lumaRow, first, count, maximum, lumaSamples);
+            Sample lumaScratch[kKernelChunk];
+            const Sample* lumaSamples = SamplesWithinDepth<&LoadClampedSse2>(
+                lumaRow, first, count, maximum, lumaScratch);
             std::int16_t luma[kKernelChunk];
             for (int i = 0; i < count; ++i) {
                 luma[i] = static_cast<std::int16_t>(lumaSamples[i] << lumaShift);

@@ -299,6 +299,12 @@ bool StretchBitmap(const RowKernels& kernels, Sampling sampling, const StretchLa
     }
     RowCache cache(kernels, laying, window, pairs, count, scratch);
     const int kind = static_cast<int>(laying.laying);
+    // A nearest copy that takes every source column once, in order (the
+    // same width, as a prescaled overlay has), copies rows as they are.
+    bool wholeRows = !bilinear && !blends;
+    for (int i = 0; wholeRows && i < count; ++i) {
+        wholeRows = pairs.first[i] == i;
+    }
     const std::size_t rowBytes = static_cast<std::size_t>(count) * kPixelBytes;
     const Sample* rowSamples = rowTable.samples;
     const std::uint8_t* previous = nullptr;
@@ -316,6 +322,10 @@ bool StretchBitmap(const RowKernels& kernels, Sampling sampling, const StretchLa
             PrefetchStart(Row(*self, rows.destination + j + 1) +
                               static_cast<std::ptrdiff_t>(columns.destination) * kPixelBytes,
                           rowBytes);
+        }
+        if (wholeRows) {
+            std::memcpy(out, cache.Source(row.index), rowBytes);
+            continue;
         }
         if (!bilinear) {
             kernels.nearest[kind](out, cache.Source(row.index), pairs.first, count,

@@ -444,6 +444,46 @@ double RandomSourceValue(std::mt19937& random) {
     return std::uniform_real_distribution<double>(-4.0, 24.0)(random);
 }
 
+// Nearest stretches that take every source column once and in order, as a
+// prescaled overlay's does, against the rule: rows copied whole must land
+// exactly where sampling puts them.
+struct SameWidthCase {
+    const char* name;
+    int sourceWidth, sourceHeight;
+    long x1, y1, dx, dy;
+    double x2, y2, dx1, dy1;
+};
+
+const SameWidthCase kSameWidthCases[] = {
+    {"SameSize", 9, 6, 0, 0, 9, 6, 0.0, 0.0, 9.0, 6.0},
+    {"TallerRowsRepeated", 9, 3, 1, 0, 9, 7, 0.0, 0.0, 9.0, 3.0},
+    {"OffsetIntoTheSource", 12, 8, 2, 1, 7, 5, 3.0, 2.0, 7.0, 5.0},
+    {"ClippedAtTheLeftAndTop", 10, 6, -3, -2, 10, 6, 0.0, 0.0, 10.0, 6.0},
+    {"HalfPixelOffNotACopy", 10, 6, 0, 0, 10, 6, 0.5, 0.0, 10.0, 6.0},
+};
+
+TEST(Stretch, NearestAtTheSourceWidthSamplesAsTheRuleSays) {
+    for (const SameWidthCase& test : kSameWidthCases) {
+        Canvas source(test.sourceWidth, test.sourceHeight, 1, 7), target(14, 9, 3, 11);
+        std::vector<Pixel32> expected = target.Pixels();
+        for (int y = 0; y < 9; ++y) {
+            for (int x = 0; x < 14; ++x) {
+                const double cx = double(x) - test.x1, cy = double(y) - test.y1;
+                if (cx < 0 || cx >= test.dx || cy < 0 || cy >= test.dy) continue;
+                const double u = test.x2 + (cx + 0.5) * (test.dx1 / double(test.dx));
+                const double v = test.y2 + (cy + 0.5) * (test.dy1 / double(test.dy));
+                expected[static_cast<std::size_t>(y) * 14 + x] =
+                    ReferenceSample(source, u, v, false);
+            }
+        }
+        EXPECT_TRUE(ops.StretchBltNearestFast(&target.bitmap, test.x1, test.y1, test.dx, test.dy,
+                                              &source.bitmap, test.x2, test.y2, test.dx1,
+                                              test.dy1))
+            << test.name;
+        EXPECT_EQ(target.Pixels(), expected) << test.name;
+    }
+}
+
 // The fast stretches against the plain statement of the rule on random,
 // misaligned buffers and random rectangles, byte for byte.
 TEST(Stretch, FastStretchesMatchThePlainRuleOnRandomRectangles) {
