@@ -46,6 +46,7 @@ void BgraToYuv(const ConversionPlan& plan, const std::uint8_t* pixels, std::ptrd
     const Acc chromaBias = static_cast<Acc>(c.chromaBias);
     const bool hasChroma = plan.layout.family == LayoutFamily::PlanarYuv;
     const LaneToYuv lanes = LaneCoefficients(plan.toYuv, plan.layout.depth);
+    const LaneRowsToYuv<Sample>& toYuv = FastestLaneRows().ToYuv<Sample>();
 
     // Each block row's pixels are read where they lie. Where the frame's
     // bottom edge cuts a block its last row stands in for the missing one;
@@ -91,8 +92,8 @@ void BgraToYuv(const ConversionPlan& plan, const std::uint8_t* pixels, std::ptrd
             for (int r = 0; r < rowsInRect; ++r) {
                 std::uint8_t* lumaRow = RowOf(planes[0], linesizes[0], blockTop + r);
                 if constexpr (kLanes) {
-                    BgraRowToLumaSse2<Sample>(rowPixels[r], rowChanged[r], count, lanes,
-                                              lumaRow + chunkStart * sizeof(Sample));
+                    toYuv.luma(rowPixels[r], rowChanged[r], count, lanes,
+                               lumaRow + chunkStart * sizeof(Sample));
                     continue;
                 }
                 Sample luma[kKernelChunk];
@@ -115,7 +116,7 @@ void BgraToYuv(const ConversionPlan& plan, const std::uint8_t* pixels, std::ptrd
             std::uint8_t* crRow = RowOf(planes[2], linesizes[2], chromaRow);
             if constexpr (kLanes && kShiftX == 1) {
                 const bool twoRows = kRows == 2;
-                BgraPairsToChromaSse2<Sample>(
+                toYuv.chroma(
                     rowPixels[0], twoRows ? rowPixels[kRows - 1] : nullptr, rowChanged[0],
                     twoRows ? rowChanged[kRows - 1] : nullptr, blocks, lanes,
                     cbRow + firstBlock * sizeof(Sample), crRow + firstBlock * sizeof(Sample));

@@ -135,3 +135,28 @@ template void BgraPairsToChromaPlain<std::uint16_t>(const std::uint8_t*, const s
                                                     const std::uint32_t*, const std::uint32_t*,
                                                     int, const LaneToYuv&, std::uint8_t*,
                                                     std::uint8_t*);
+
+namespace {
+
+bool ProcessorRunsAvx2() {
+#if defined(__x86_64__) || defined(__i386__)
+    return __builtin_cpu_supports("avx2");
+#else
+    return false;
+#endif
+}
+
+}  // namespace
+
+std::vector<const LaneRowSet*> RunnableLaneRowSets() {
+    std::vector<const LaneRowSet*> sets{&Sse2LaneRows()};
+    if (Avx2LaneRows() != nullptr && ProcessorRunsAvx2()) {
+        sets.push_back(Avx2LaneRows());
+    }
+    return sets;
+}
+
+const LaneRowSet& FastestLaneRows() {
+    static const LaneRowSet& fastest = *RunnableLaneRowSets().back();
+    return fastest;
+}

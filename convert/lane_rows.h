@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "convert/conversion_plan.h"
 
@@ -78,3 +79,39 @@ void SpreadPairsPlain(const std::int16_t* source, const ChromaTap* taps, int blo
                       int inputShift, std::int16_t* line);
 void SpreadPairsSse2(const std::int16_t* source, const ChromaTap* taps, int blocks,
                      int inputShift, std::int16_t* line);
+
+// One vector set's matrix rows, for the sample size of a plane.
+template <typename Sample>
+struct LaneRowsToYuv {
+    void (*luma)(const std::uint8_t* pixels, const std::uint32_t* changed, int count,
+                 const LaneToYuv& c, std::uint8_t* luma);
+    void (*chroma)(const std::uint8_t* first, const std::uint8_t* second,
+                   const std::uint32_t* firstChanged, const std::uint32_t* secondChanged,
+                   int blocks, const LaneToYuv& c, std::uint8_t* cb, std::uint8_t* cr);
+};
+
+struct LaneRowSet {
+    const char* name;
+    void (*toBgra)(const std::int16_t* luma, const std::int16_t* cb, const std::int16_t* cr,
+                   int count, const LaneToRgb& c, std::uint8_t* pixels);
+    LaneRowsToYuv<std::uint8_t> bytes;
+    LaneRowsToYuv<std::uint16_t> words;
+
+    template <typename Sample>
+    const LaneRowsToYuv<Sample>& ToYuv() const {
+        if constexpr (sizeof(Sample) == sizeof(std::uint8_t)) {
+            return bytes;
+        } else {
+            return words;
+        }
+    }
+};
+
+// The AVX2 rows (same bytes as the SSE2 ones); null where this build has none.
+const LaneRowSet* Avx2LaneRows();
+// The SSE2 rows (the plain ones where the build has no SSE2).
+const LaneRowSet& Sse2LaneRows();
+// The fastest set the processor runs, chosen once.
+const LaneRowSet& FastestLaneRows();
+// Every vector set the processor runs, for comparing them with the plain rows.
+std::vector<const LaneRowSet*> RunnableLaneRowSets();

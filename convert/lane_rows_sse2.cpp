@@ -333,3 +333,13 @@ template void BgraPairsToChromaSse2<std::uint16_t>(const std::uint8_t*, const st
                                                    const std::uint32_t*, const std::uint32_t*, int,
                                                    const LaneToYuv&, std::uint8_t*,
                                                    std::uint8_t*);
+
+const LaneRowSet& Sse2LaneRows() {
+    static const LaneRowSet rows = {
+        "SSE2",
+        &YuvRowToBgraSse2,
+        {&BgraRowToLumaSse2<std::uint8_t>, &BgraPairsToChromaSse2<std::uint8_t>},
+        {&BgraRowToLumaSse2<std::uint16_t>, &BgraPairsToChromaSse2<std::uint16_t>},
+    };
+    return rows;
+}

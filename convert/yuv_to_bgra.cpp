@@ -168,6 +168,7 @@ void YuvToBgraLanes(const ConversionPlan& plan, const std::uint8_t* const planes
                     std::ptrdiff_t outStride) {
     constexpr int kStep = 1 << kShiftX;
     const LaneToRgb lanes = LaneCoefficients(plan.toRgb);
+    const auto toBgra = FastestLaneRows().toBgra;
     const int lumaShift = plan.toRgb.lumaInputShift;
     const int chromaShift = plan.toRgb.chromaInputShift;
     const bool hasAlpha = plan.layout.hasAlpha;
@@ -221,8 +222,8 @@ void YuvToBgraLanes(const ConversionPlan& plan, const std::uint8_t* const planes
                 luma[i] = static_cast<std::int16_t>(lumaSamples[i] << lumaShift);
             }
             std::uint8_t* target = outRow + static_cast<std::ptrdiff_t>(first - rect.x) * 4;
-            YuvRowToBgraSse2(luma, cbLine + (first - chunkStart), crLine + (first - chunkStart),
-                             count, lanes, target);
+            toBgra(luma, cbLine + (first - chunkStart), crLine + (first - chunkStart), count,
+                   lanes, target);
             if (hasAlpha) {
                 Sample alpha[kKernelChunk];
                 LoadWithinDepth<&LoadClampedSse2>(RowOf(planes[3], linesizes[3], y), first, count,

@@ -1,6 +1,7 @@
-// The SSE2 lane rows against their plain versions, byte for byte, on random
-// inputs at odd addresses and lengths that leave a remainder, for the
-// coefficients of real streams (every matrix, range and narrow depth).
+// The vector lane rows (SSE2, and AVX2 where the processor has it) against
+// their plain versions, byte for byte, on random inputs at odd addresses and
+// lengths that leave a remainder, for the coefficients of real streams
+// (every matrix, range and narrow depth).
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -86,10 +87,13 @@ TEST_P(LaneRows, YuvToBgraMatchesPlain) {
         Put<std::int16_t>(cb.raw(), i, static_cast<std::int16_t>(random_() % chromaLimit));
         Put<std::int16_t>(cr.raw(), i, static_cast<std::int16_t>(random_() % chromaLimit));
     }
-    Misaligned<std::uint32_t, 1> plain(kLength), simd(kLength);
+    Misaligned<std::uint32_t, 1> plain(kLength);
     YuvRowToBgraPlain(luma.data(), cb.data(), cr.data(), kLength, c, plain.raw());
-    YuvRowToBgraSse2(luma.data(), cb.data(), cr.data(), kLength, c, simd.raw());
-    EXPECT_EQ(plain.bytes(), simd.bytes());
+    for (const LaneRowSet* set : RunnableLaneRowSets()) {
+        Misaligned<std::uint32_t, 1> simd(kLength);
+        set->toBgra(luma.data(), cb.data(), cr.data(), kLength, c, simd.raw());
+        EXPECT_EQ(plain.bytes(), simd.bytes()) << set->name;
+    }
 }
 
 template <typename Sample>
@@ -113,23 +117,28 @@ void CheckBgraToYuvRows(const ConversionPlan& plan, std::mt19937& random) {
         Put<Sample>(startCr.raw(), i, static_cast<Sample>(random() % (c.maximum + 1)));
     }
 
-    Misaligned<Sample, 1> plainLuma(startLuma), simdLuma(startLuma);
+    Misaligned<Sample, 1> plainLuma(startLuma);
     BgraRowToLumaPlain<Sample>(first.raw(), firstChanged.data(), kLength, c, plainLuma.raw());
-    BgraRowToLumaSse2<Sample>(first.raw(), firstChanged.data(), kLength, c, simdLuma.raw());
-    EXPECT_EQ(plainLuma.bytes(), simdLuma.bytes()) << "luma";
     EXPECT_NE(plainLuma.bytes(), startLuma.bytes()) << "luma written nowhere";
-
     const int blocks = kLength / 2;
-    for (const bool twoRows : {false, true}) {
-        Misaligned<Sample, 1> plainCb(startCb), plainCr(startCr), simdCb(startCb), simdCr(startCr);
-        const std::uint8_t* below = twoRows ? second.raw() : nullptr;
-        const std::uint32_t* belowChanged = twoRows ? secondChanged.data() : nullptr;
-        BgraPairsToChromaPlain<Sample>(first.raw(), below, firstChanged.data(), belowChanged,
-                                       blocks, c, plainCb.raw(), plainCr.raw());
-        BgraPairsToChromaSse2<Sample>(first.raw(), below, firstChanged.data(), belowChanged,
-                                      blocks, c, simdCb.raw(), simdCr.raw());
-        EXPECT_EQ(plainCb.bytes(), simdCb.bytes()) << "cb, two rows " << twoRows;
-        EXPECT_EQ(plainCr.bytes(), simdCr.bytes()) << "cr, two rows " << twoRows;
+    for (const LaneRowSet* set : RunnableLaneRowSets()) {
+        const LaneRowsToYuv<Sample>& rows = set->ToYuv<Sample>();
+        Misaligned<Sample, 1> simdLuma(startLuma);
+        rows.luma(first.raw(), firstChanged.data(), kLength, c, simdLuma.raw());
+        EXPECT_EQ(plainLuma.bytes(), simdLuma.bytes()) << set->name << " luma";
+
+        for (const bool twoRows : {false, true}) {
+            Misaligned<Sample, 1> plainCb(startCb), plainCr(startCr), simdCb(startCb),
+                simdCr(startCr);
+            const std::uint8_t* below = twoRows ? second.raw() : nullptr;
+            const std::uint32_t* belowChanged = twoRows ? secondChanged.data() : nullptr;
+            BgraPairsToChromaPlain<Sample>(first.raw(), below, firstChanged.data(), belowChanged,
+                                           blocks, c, plainCb.raw(), plainCr.raw());
+            rows.chroma(first.raw(), below, firstChanged.data(), belowChanged, blocks, c,
+                        simdCb.raw(), simdCr.raw());
+            EXPECT_EQ(plainCb.bytes(), simdCb.bytes()) << set->name << " cb, two rows " << twoRows;
+            EXPECT_EQ(plainCr.bytes(), simdCr.bytes()) << set->name << " cr, two rows " << twoRows;
+        }
     }
 }
 
