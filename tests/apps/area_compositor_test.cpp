@@ -380,6 +380,41 @@ INSTANTIATE_TEST_SUITE_P(Layouts, SharedFrames, testing::ValuesIn(kSharedFrameCa
                              return info.param.name;
                          });
 
+// One spare frame stands in for shared frames in turn: each comes out with
+// its own side data and metadata, not with those of the frames before it.
+TEST(SharedFrames, EachKeepsItsOwnSideDataAndMetadata) {
+    FramePtr input = NewFrame();
+    input->format = AV_PIX_FMT_YUV420P;
+    input->width = kWidth;
+    input->height = kHeight;
+    ASSERT_GE(av_frame_get_buffer(input.get(), 0), 0);
+    VideoFormat format;
+    format.width = kWidth;
+    format.height = kHeight;
+    format.pixelFormat = AV_PIX_FMT_YUV420P;
+    FilterData settings = DialogDefaultSettings();
+    settings.maskLeft = 30;
+    settings.maskTop = 20;
+    settings.maskRight = 100;
+    settings.maskBottom = 80;
+    FilterModuleSession module;
+    OverlayFilter filter(module, OverlaySetup{settings, "", ""});
+    AreaCompositor compositor(filter.instance(), format);
+    for (int number = 0; number < 3; ++number) {
+        FramePtr frame = NewFrame();
+        ASSERT_GE(av_frame_ref(frame.get(), input.get()), 0);
+        AVFrameSideData* data =
+            av_frame_new_side_data(frame.get(), AV_FRAME_DATA_SEI_UNREGISTERED, 17);
+        ASSERT_NE(data, nullptr);
+        data->data[0] = static_cast<std::uint8_t>(number);
+        av_dict_set(&frame->metadata, ("frame" + std::to_string(number)).c_str(), "kept", 0);
+        compositor.Composite(*frame, number);
+        ASSERT_EQ(frame->nb_side_data, 1) << "frame " << number;
+        EXPECT_EQ(frame->side_data[0]->data[0], number);
+        EXPECT_EQ(av_dict_count(frame->metadata), 1) << "frame " << number;
+    }
+}
+
 // The area, worked out here from the drawing's geometry: the border around
 // the mask and the shadow's L of bands to its right and below.
 struct AreaExpectation {

@@ -451,8 +451,15 @@ void AreaCompositor::MakeWritable(AVFrame& frame, const PictureRect& replaced) {
         }
         spare->taken = true;
     }
-    const bool copied = CopyAround(*spare->frame, frame, replaced) &&
-                        av_frame_copy_props(spare->frame.get(), &frame) >= 0;
+    // Copying properties adds side data and metadata to what the spare
+    // carries: what it carried for an earlier frame goes first.
+    AVFrame& target = *spare->frame;
+    while (target.nb_side_data > 0) {
+        av_frame_remove_side_data(&target, target.side_data[0]->type);
+    }
+    av_dict_free(&target.metadata);
+    const bool copied =
+        CopyAround(target, frame, replaced) && av_frame_copy_props(&target, &frame) >= 0;
     bool shared = false;
     if (copied) {
         av_frame_unref(&frame);
