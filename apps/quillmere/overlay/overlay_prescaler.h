@@ -28,14 +28,4 @@ private:
     int flags_;
     bool premultiplyAlpha_;
     std::vector<std::uint8_t> premultiplied_;
-    struct SourceShape {
-        std::int32_t width = 0;
-        int height = 0;
-        int bitCount = 0;
-        bool operator==(const SourceShape& other) const {
-            return width == other.width && height == other.height && bitCount == other.bitCount;
-        }
-    };
-    ScaleContextPtr scaler_;  // kept across frames of one shape
-    SourceShape shape_;
 };
