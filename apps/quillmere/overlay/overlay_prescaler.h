@@ -28,4 +28,5 @@ private:
     int flags_;
     bool premultiplyAlpha_;
     std::vector<std::uint8_t> premultiplied_;
+    std::vector<std::uint8_t> planes_;  // the scaled picture, plane by plane
 };
