@@ -162,7 +162,11 @@ RunResult RunQuillmere(const std::vector<std::string>& arguments,
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO,
                                      standardInput.empty() ? "/dev/null" : standardInput.c_str(),
                                      O_RDONLY, 0);
-    std::vector<std::string> words = {QUILLMERE_PROGRAM};
+    // Through measured_run: a child of this process would count this
+    // process's own peak memory as its own.
+    char reportPath[] = "/tmp/quillmere-peak-XXXXXX";
+    const int reportFile = mkstemp(reportPath);
+    std::vector<std::string> words = {QUILLMERE_MEASURED_RUN, reportPath, QUILLMERE_PROGRAM};
     words.insert(words.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
     for (std::string& word : words) {
@@ -171,12 +175,15 @@ RunResult RunQuillmere(const std::vector<std::string>& arguments,
     argv.push_back(nullptr);
     pid_t child = 0;
     RunResult result;
-    if (posix_spawn(&child, QUILLMERE_PROGRAM, &actions, nullptr, argv.data(), environ) == 0) {
-        result.exitCode = WaitForExit(child, &result.peakMemoryKiB);
+    if (posix_spawn(&child, QUILLMERE_MEASURED_RUN, &actions, nullptr, argv.data(), environ) ==
+        0) {
+        result.exitCode = WaitForExit(child);
     }
     posix_spawn_file_actions_destroy(&actions);
     close(errorFile);
     close(outputFile);
+    close(reportFile);
+    result.peakMemoryKiB = std::atol(TakeText(reportPath).c_str());
     result.errorText = TakeText(errorPath);
     result.outputText = TakeText(outputPath);
     return result;
