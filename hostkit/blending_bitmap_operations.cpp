@@ -7,6 +7,7 @@
 
 #include "hostkit/bitmap_geometry.h"
 #include "hostkit/bitmap_operations.h"
+#include "hostkit/scratch_buffer.h"
 
 namespace {
 
@@ -33,14 +34,6 @@ struct Scratch {
 Scratch& ThreadScratch() {
     thread_local Scratch scratch;
     return scratch;
-}
-
-template <class T>
-T* Grown(std::vector<T>& values, std::size_t size) {
-    if (values.size() < size) {
-        values.resize(size);
-    }
-    return values.data();
 }
 
 void HOST_THISCALL BlendBitBlt(const VBitmap* self, long x2, long y2, const VBitmap* source,

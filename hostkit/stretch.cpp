@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "hostkit/bitmap_geometry.h"
+#include "hostkit/scratch_buffer.h"
 
 namespace {
 
@@ -80,14 +81,6 @@ struct StretchScratch {
 StretchScratch& ThreadScratch() {
     thread_local StretchScratch scratch;
     return scratch;
-}
-
-template <class T>
-T* Grown(std::vector<T>& values, std::size_t size) {
-    if (values.size() < size) {
-        values.resize(size);
-    }
-    return values.data();
 }
 
 // The clipped destination columns' samples, counted from the leftmost

@@ -2,6 +2,10 @@
 
 #include "convert/color_matrix.h"
 
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
+
 #include <atomic>
 #include <cstring>
 #include <utility>
@@ -83,8 +87,19 @@ void FfmpegFrameReader::SizeRecords() {
                                                   static_cast<std::size_t>(recordFormat_.biHeight);
 }
 
+namespace {
+
+bool SubsampledChroma(AVPixelFormat format) {
+    const AVPixFmtDescriptor* layout = av_pix_fmt_desc_get(format);
+    return layout != nullptr && (layout->flags & AV_PIX_FMT_FLAG_RGB) == 0 &&
+           (layout->log2_chroma_w > 0 || layout->log2_chroma_h > 0);
+}
+
+}  // namespace
+
 bool FfmpegFrameReader::ScaleTo(int width, int height, int swsFlags) {
-    if (width <= 0 || height <= 0 || !PictureSizeAllowed(width, height)) {
+    if (width <= 0 || height <= 0 || !PictureSizeAllowed(width, height) ||
+        !SubsampledChroma(static_cast<AVPixelFormat>(info_->codec->format))) {
         return false;
     }
     // Records of the old size go; none is handed out any more.

@@ -35,7 +35,10 @@ public:
     // libswscale's filter `swsFlags` (SWS_LANCZOS, ...). Pictures the exact
     // converter takes are scaled in their own pixel format and converted at
     // the new size; others are scaled by libswscale as it converts them.
-    // False, changing nothing, for a size beyond the picture limits.
+    // False, changing nothing, for a size beyond the picture limits, and for
+    // a stream whose chroma is not subsampled: scaling it before conversion
+    // gains nothing, and libswscale scales packed RGB far more slowly than
+    // the caller's 32-bit records.
     bool ScaleTo(int width, int height, int swsFlags);
 
     // Pictures decoded by all readers so far: what playing in some order

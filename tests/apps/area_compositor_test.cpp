@@ -140,14 +140,21 @@ const AreaCase kAreaCases[] = {
 
 void PrintTo(const AreaCase& test, std::ostream* os) { *os << test.name; }
 
-FilterData SettingsOf(const AreaCase& test) {
+// The dialog's defaults with the mask at left, top, right, bottom, and
+// neither border nor shadow.
+FilterData MaskOnly(std::int32_t left, std::int32_t top, std::int32_t right, std::int32_t bottom) {
     FilterData settings = DialogDefaultSettings();
-    settings.maskLeft = test.left;
-    settings.maskTop = test.top;
-    settings.maskRight = test.right;
-    settings.maskBottom = test.bottom;
+    settings.maskLeft = left;
+    settings.maskTop = top;
+    settings.maskRight = right;
+    settings.maskBottom = bottom;
     settings.borderOn = 0;
     settings.shadowOn = 0;
+    return settings;
+}
+
+FilterData SettingsOf(const AreaCase& test) {
+    FilterData settings = MaskOnly(test.left, test.top, test.right, test.bottom);
     test.tune(settings);
     return settings;
 }
@@ -329,13 +336,7 @@ TEST_P(SharedFrames, ComeOutAsWritableOnesDo) {
     format.height = kHeight;
     format.pixelFormat = test.format;
 
-    FilterData settings = DialogDefaultSettings();
-    settings.maskLeft = test.left;
-    settings.maskTop = test.top;
-    settings.maskRight = test.right;
-    settings.maskBottom = test.bottom;
-    settings.borderOn = 0;
-    settings.shadowOn = 0;
+    const FilterData settings = MaskOnly(test.left, test.top, test.right, test.bottom);
     FilterModuleSession module;
     const auto composite = [&](bool shared) {
         OverlayFilter filter(module, OverlaySetup{settings, "", ""});
@@ -392,11 +393,7 @@ TEST(SharedFrames, EachKeepsItsOwnSideDataAndMetadata) {
     format.width = kWidth;
     format.height = kHeight;
     format.pixelFormat = AV_PIX_FMT_YUV420P;
-    FilterData settings = DialogDefaultSettings();
-    settings.maskLeft = 30;
-    settings.maskTop = 20;
-    settings.maskRight = 100;
-    settings.maskBottom = 80;
+    const FilterData settings = MaskOnly(30, 20, 100, 80);
     FilterModuleSession module;
     OverlayFilter filter(module, OverlaySetup{settings, "", ""});
     AreaCompositor compositor(filter.instance(), format);

@@ -10,10 +10,6 @@
 #include "apps/quillmere/runner_error.h"
 #include "apps/quillmere/overlay/overlay_turner.h"
 #include "source/ffmpeg_stream_info.h"
-
-extern "C" {
-#include <libavutil/pixdesc.h>
-}
 #include "source/platform_avi_library.h"
 
 namespace {
@@ -28,9 +24,8 @@ struct ReaderState {
     // The reader hands out frames scaled already (scaled in their own pixel
     // format before conversion, which for subsampled chroma costs a fraction
     // of scaling 32-bit pixels): only an overlay blended by straight alpha,
-    // or one whose pictures have full chroma, is scaled here instead.
+    // or one the reader does not scale, is scaled here instead.
     bool readerScales = false;
-    bool subsampledPictures = false;  // the stream's pictures subsample their chroma
     ScaledFrameCache scaled;
     // The platform's record copied last for a recording, and its frame:
     // a still, or an overlay slower than the main, is copied once.
@@ -59,16 +54,6 @@ struct AdaptationState {
 AdaptationState* g_state = nullptr;
 
 const AviLibrary& Platform() { return PlatformAviLibrary(); }
-
-bool SubsampledChroma(const std::shared_ptr<const VideoStreamInfo>& info) {
-    if (info == nullptr || info->codec == nullptr) {
-        return false;
-    }
-    const AVPixFmtDescriptor* layout =
-        av_pix_fmt_desc_get(static_cast<AVPixelFormat>(info->codec->format));
-    return layout != nullptr && (layout->flags & AV_PIX_FMT_FLAG_RGB) == 0 &&
-           (layout->log2_chroma_w > 0 || layout->log2_chroma_h > 0);
-}
 
 int SwsFlagsOf(OverlayScaler scaler) {
     switch (scaler) {
@@ -135,7 +120,6 @@ FrameGetterHandle StreamGetFrameOpen(AviStreamHandle stream, BITMAPINFOHEADER* w
     if (!g_state->adaptation.turn.identity()) {
         state.turner = std::make_unique<OverlayTurner>(g_state->adaptation.turn);
     }
-    state.subsampledPictures = SubsampledChroma(FfmpegStreamInfo(stream));
     g_state->readers[reader] = std::move(state);
     return reader;
 }
@@ -211,12 +195,8 @@ void* StreamGetFrame(FrameGetterHandle reader, long position) {
                     adaptation.scaledWidth, adaptation.scaledHeight,
                     SwsFlagsOf(adaptation.scaler), adaptation.premultiplyBeforeScaling);
                 // A turned overlay is turned first, then scaled in 32 bits.
-                // Pictures with full chroma (RGB, 4:4:4) gain nothing from
-                // being scaled before conversion, and libswscale scales
-                // packed RGB far more slowly than the 32-bit records.
                 state->readerScales =
                     !adaptation.premultiplyBeforeScaling && state->turner == nullptr &&
-                    state->subsampledPictures &&
                     FfmpegScaleFrames(reader, adaptation.scaledWidth, adaptation.scaledHeight,
                                       SwsFlagsOf(adaptation.scaler));
                 state->scaled =
