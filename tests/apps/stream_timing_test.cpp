@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -129,10 +130,15 @@ INSTANTIATE_TEST_SUITE_P(Mains, StreamStarts, testing::ValuesIn(kTimingCases),
                              return info.param.name;
                          });
 
-// The time of the first decoded picture brighter than mid-grey.
-double FlashSeconds(const std::string& path) {
+// Decodes the first stream of `type` in `path` and gives the time of the
+// first place `find` reports: the frame's time plus `find`'s offset in
+// seconds within the frame (negative: nothing in this frame). NAN when there
+// is none, or when `usable` refuses the decoder.
+double FirstTimeOf(const std::string& path, AVMediaType type,
+                   const std::function<bool(const AVCodecContext&)>& usable,
+                   const std::function<double(const AVFrame&)>& find) {
     InputContextPtr file = OpenForReading(path);
-    const int index = file ? FirstStreamOf(*file, AVMEDIA_TYPE_VIDEO) : -1;
+    const int index = file ? FirstStreamOf(*file, type) : -1;
     if (index < 0) {
         return NAN;
     }
@@ -141,7 +147,7 @@ double FlashSeconds(const std::string& path) {
     CodecContextPtr decoder(avcodec_alloc_context3(codec));
     avcodec_parameters_to_context(decoder.get(), stream.codecpar);
     decoder->pkt_timebase = stream.time_base;
-    if (avcodec_open2(decoder.get(), codec, nullptr) < 0) {
+    if (avcodec_open2(decoder.get(), codec, nullptr) < 0 || !usable(*decoder)) {
         return NAN;
     }
     PacketPtr packet = NewPacket();
@@ -155,58 +161,50 @@ double FlashSeconds(const std::string& path) {
         avcodec_send_packet(decoder.get(), more ? packet.get() : nullptr);
         av_packet_unref(packet.get());
         while (avcodec_receive_frame(decoder.get(), frame.get()) == 0) {
-            // Luma of the picture's centre, which the flash fills.
-            const std::uint8_t luma =
-                frame->data[0][(frame->height / 2) * frame->linesize[0] + frame->width / 2];
-            if (luma > 128) {
+            const double offset = find(*frame);
+            if (offset >= 0) {
                 return static_cast<double>(frame->best_effort_timestamp) *
-                       av_q2d(stream.time_base);
+                           av_q2d(stream.time_base) +
+                       offset;
             }
         }
     }
     return NAN;
 }
 
+// The time of the first decoded picture brighter than mid-grey.
+double FlashSeconds(const std::string& path) {
+    return FirstTimeOf(
+        path, AVMEDIA_TYPE_VIDEO, [](const AVCodecContext&) { return true; },
+        [](const AVFrame& frame) {
+            // Luma of the picture's centre, which the flash fills.
+            const std::uint8_t luma =
+                frame.data[0][(frame.height / 2) * frame.linesize[0] + frame.width / 2];
+            return luma > 128 ? 0.0 : -1.0;
+        });
+}
+
 // The time of the first decoded sample louder than a third of full scale.
 double BeepSeconds(const std::string& path) {
     constexpr float kLoud = 0.3f;
-    InputContextPtr file = OpenForReading(path);
-    const int index = file ? FirstStreamOf(*file, AVMEDIA_TYPE_AUDIO) : -1;
-    if (index < 0) {
-        return NAN;
-    }
-    const AVStream& stream = *file->streams[index];
-    const AVCodec* codec = avcodec_find_decoder(stream.codecpar->codec_id);
-    CodecContextPtr decoder(avcodec_alloc_context3(codec));
-    avcodec_parameters_to_context(decoder.get(), stream.codecpar);
-    decoder->pkt_timebase = stream.time_base;
-    if (avcodec_open2(decoder.get(), codec, nullptr) < 0 ||
-        decoder->sample_fmt != AV_SAMPLE_FMT_FLTP) {
-        ADD_FAILURE() << path << ": expected a decoder of planar float samples";
-        return NAN;
-    }
-    PacketPtr packet = NewPacket();
-    FramePtr frame = NewFrame();
-    for (bool more = true; more;) {
-        more = av_read_frame(file.get(), packet.get()) >= 0;
-        if (more && packet->stream_index != index) {
-            av_packet_unref(packet.get());
-            continue;
-        }
-        avcodec_send_packet(decoder.get(), more ? packet.get() : nullptr);
-        av_packet_unref(packet.get());
-        while (avcodec_receive_frame(decoder.get(), frame.get()) == 0) {
-            const auto* samples = reinterpret_cast<const float*>(frame->data[0]);
-            for (int sample = 0; sample < frame->nb_samples; ++sample) {
+    return FirstTimeOf(
+        path, AVMEDIA_TYPE_AUDIO,
+        [&path](const AVCodecContext& decoder) {
+            if (decoder.sample_fmt != AV_SAMPLE_FMT_FLTP) {
+                ADD_FAILURE() << path << ": expected a decoder of planar float samples";
+                return false;
+            }
+            return true;
+        },
+        [](const AVFrame& frame) {
+            const auto* samples = reinterpret_cast<const float*>(frame.data[0]);
+            for (int sample = 0; sample < frame.nb_samples; ++sample) {
                 if (std::fabs(samples[sample]) > kLoud) {
-                    return static_cast<double>(frame->best_effort_timestamp) *
-                               av_q2d(stream.time_base) +
-                           static_cast<double>(sample) / frame->sample_rate;
+                    return static_cast<double>(sample) / frame.sample_rate;
                 }
             }
-        }
-    }
-    return NAN;
+            return -1.0;
+        });
 }
 
 class FlashAndBeep : public StreamTiming, public testing::WithParamInterface<const char*> {};
