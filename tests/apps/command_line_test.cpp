@@ -314,6 +314,23 @@ INSTANTIATE_TEST_SUITE_P(Options, InvalidCommandLine, testing::ValuesIn(kInvalid
                              return info.param.name;
                          });
 
+// Every command, with and without its arguments, stops at --help or --version.
+TEST(HelpAndVersion, EveryCommandTakesThem) {
+    const std::vector<std::vector<std::string>> commands = {
+        {"render"}, {"render", "main.mkv"}, {"frame", "main.mkv"}, {"demo"},
+        {"edit", "main.mkv"}, {"place"}, {"place", "main.mp4"}, {"segments"},
+        {"segments", "main.mkv", "4"}, {"join"}, {"join", "a.mkv", "b.mkv"},
+    };
+    for (const std::vector<std::string>& command : commands) {
+        for (const auto& [option, expected] :
+             {std::pair{"--help", Command::Help}, std::pair{"--version", Command::Version}}) {
+            std::vector<std::string> arguments = command;
+            arguments.push_back(option);
+            EXPECT_EQ(Parse(arguments).command, expected) << command.front() << " " << option;
+        }
+    }
+}
+
 TEST(HelpText, DocumentsEveryOptionAndStyleName) {
     const std::string help = HelpText();
     for (const char* word : {"--mask", "--border N", "--shadow STYLE", "--script", "--range",

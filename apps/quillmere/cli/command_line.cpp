@@ -30,6 +30,7 @@ enum CommandMask : unsigned {
     // What the render that edit starts takes.
     kEncoding = kRender | kEdit,
     kAll = kRender | kFrame | kDemo | kJoin | kEdit,
+    kEveryCommand = kAll | kPlace | kSegments,
     // Also stands alone, in place of a command: quillmere --help.
     kStandalone = 1u << 4,
 };
@@ -159,11 +160,11 @@ const NamedChoice kScalerChoices[] = {
 };
 
 const OptionRow kOptions[] = {
-    {"--help", "-h", nullptr, kAll | kStandalone, "show this help and exit",
+    {"--help", "-h", nullptr, kEveryCommand | kStandalone, "show this help and exit",
      [](CommandLine& line, const std::string&, const std::string&) {
          line.command = Command::Help;
      }},
-    {"--version", nullptr, nullptr, kAll | kStandalone, "show the version and exit",
+    {"--version", nullptr, nullptr, kEveryCommand | kStandalone, "show the version and exit",
      [](CommandLine& line, const std::string&, const std::string&) {
          line.command = Command::Version;
      }},
