@@ -4,6 +4,7 @@
 
 #include "apps/quillmere/cli/filter_settings.h"
 #include "apps/quillmere/cli/placement_text.h"
+#include "apps/quillmere/cli/shell_words.h"
 #include "apps/quillmere/plan/planning.h"
 #include "filter/filter_procedures.h"
 #include "host/filter_interface.h"
@@ -228,11 +229,7 @@ std::string ShellCommandLine(const std::vector<std::string>& words) {
             text += word;
             continue;
         }
-        text += '\'';
-        for (char c : word) {
-            text += c == '\'' ? std::string("'\\''") : std::string(1, c);
-        }
-        text += '\'';
+        text += SingleQuotedWord(word);
     }
     return text;
 }

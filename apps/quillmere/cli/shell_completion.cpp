@@ -6,6 +6,7 @@
 #include "apps/quillmere/cli/command_line.h"
 #include "apps/quillmere/cli/css_colors.h"
 #include "apps/quillmere/cli/filter_settings.h"
+#include "apps/quillmere/cli/shell_words.h"
 #include "apps/quillmere/media/audio_encoder_choice.h"
 #include "render/drop_shadow.h"
 
@@ -84,15 +85,6 @@ bool AppliesTo(const OptionDoc& option, const std::string& command) {
     return false;
 }
 
-// Text inside a single-quoted shell word.
-std::string SingleQuoted(const std::string& text) {
-    std::string quoted;
-    for (char c : text) {
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return quoted;
-}
-
 // Text inside the [description] of a zsh _arguments option entry.
 std::string ZshDescription(const std::string& text) {
     std::string escaped;
@@ -102,7 +94,7 @@ std::string ZshDescription(const std::string& text) {
         }
         escaped += c;
     }
-    return SingleQuoted(escaped);
+    return SingleQuotedText(escaped);
 }
 
 }  // namespace
@@ -213,7 +205,7 @@ std::string ZshCompletion() {
               "  local -a commands\n"
               "  commands=(\n";
     for (const CommandDoc& command : commands) {
-        script << "    '" << command.name << ":" << SingleQuoted(command.summary) << "'\n";
+        script << "    '" << command.name << ":" << SingleQuotedText(command.summary) << "'\n";
     }
     script << "  )\n"
               "  if (( CURRENT == 2 )); then\n"
@@ -242,7 +234,7 @@ std::string ZshCompletion() {
             }
             std::string action;
             if (!option.valueName.empty()) {
-                action = ":" + SingleQuoted(option.valueName) + ":";
+                action = ":" + SingleQuotedText(option.valueName) + ":";
                 switch (KindOf(option)) {
                 case ValueKind::File:
                     action += "_files";

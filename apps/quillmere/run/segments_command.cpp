@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "apps/quillmere/cli/shell_words.h"
 #include "apps/quillmere/plan/frame_time.h"
 #include "apps/quillmere/plan/input_facts.h"
 #include "apps/quillmere/plan/segment_job.h"
@@ -53,15 +54,6 @@ std::string ClockText(double seconds) {
     return text;
 }
 
-// Single quotes for the shell: every value the script passes on stays one word.
-std::string ShellWord(const std::string& text) {
-    std::string quoted = "'";
-    for (const char c : text) {
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return quoted + "'";
-}
-
 std::string ExtensionOf(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
     const std::size_t dot = path.find_last_of('.');
@@ -77,15 +69,16 @@ void PrintSlurmScript(const CommandLine& line, int count) {
     const std::string extension = ExtensionOf(line.output);
     // The commands the jobs run, as sh reads them there: the runner and the
     // task's index are expanded on the node, everything else is quoted.
-    std::string segment = "\"${QUILLMERE:-quillmere}\" render " + ShellWord(line.input);
+    std::string segment = "\"${QUILLMERE:-quillmere}\" render " + SingleQuotedWord(line.input);
     for (const std::string& argument : line.renderArguments) {
-        segment += " " + ShellWord(argument);
+        segment += " " + SingleQuotedWord(argument);
     }
     segment += " --segment \"$SLURM_ARRAY_TASK_ID\"/" + std::to_string(count) + " -o " +
-               ShellWord(parts + "/segment-") + "\"$SLURM_ARRAY_TASK_ID\"" +
-               ShellWord(extension) + " -y";
-    const std::string join = "\"${QUILLMERE:-quillmere}\" join --parts " + ShellWord(parts) +
-                             " -o " + ShellWord(line.output) + " -y";
+               SingleQuotedWord(parts + "/segment-") + "\"$SLURM_ARRAY_TASK_ID\"" +
+               SingleQuotedWord(extension) + " -y";
+    const std::string join = "\"${QUILLMERE:-quillmere}\" join --parts " +
+                             SingleQuotedWord(parts) + " -o " + SingleQuotedWord(line.output) +
+                             " -y";
     std::printf(
         "#!/usr/bin/env bash\n"
         "# Renders %s as %d segments on Slurm: a job array of %d renders, one\n"
@@ -102,9 +95,11 @@ void PrintSlurmScript(const CommandLine& line, int count) {
         "join=$(sbatch --parsable --job-name=quillmere-join --dependency=afterok:\"$array\" \\\n"
         "  --kill-on-invalid-dep=yes --output=%s --wrap=%s)\n"
         "echo \"segments: job $array (array 0-%d); join: job ${join%%%%;*}\"\n",
-        ShellWord(line.output).c_str(), count, count, ShellWord(parts + "/logs").c_str(),
-        count - 1, ShellWord(parts + "/logs/segment-%a.log").c_str(), ShellWord(segment).c_str(),
-        ShellWord(parts + "/logs/join.log").c_str(), ShellWord(join).c_str(), count - 1);
+        SingleQuotedWord(line.output).c_str(), count, count,
+        SingleQuotedWord(parts + "/logs").c_str(), count - 1,
+        SingleQuotedWord(parts + "/logs/segment-%a.log").c_str(), SingleQuotedWord(segment).c_str(),
+        SingleQuotedWord(parts + "/logs/join.log").c_str(), SingleQuotedWord(join).c_str(),
+        count - 1);
 }
 
 }  // namespace
