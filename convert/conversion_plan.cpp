@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "convert/chroma_siting.h"
 #include "convert/color_matrix.h"
 
 namespace {
@@ -27,37 +28,6 @@ constexpr int kNarrowToYuvDepthLimit = 10;
 constexpr int kInt16Max = 32767;
 constexpr int kMaximumShift = 30;
 constexpr double kEightBitMax = 255.0;
-
-// Where chroma samples sit in their block: horizontally at the left pixel
-// or between the pixels; vertically on the top row, between rows, or on the
-// bottom row.
-enum class VerticalSiting { Top, Center, Bottom };
-struct Siting {
-    AVChromaLocation location;
-    bool horizontallyCentered;
-    VerticalSiting vertical;
-};
-const Siting kSitings[] = {
-    {AVCHROMA_LOC_LEFT, false, VerticalSiting::Center},
-    {AVCHROMA_LOC_CENTER, true, VerticalSiting::Center},
-    {AVCHROMA_LOC_TOPLEFT, false, VerticalSiting::Top},
-    {AVCHROMA_LOC_TOP, true, VerticalSiting::Top},
-    {AVCHROMA_LOC_BOTTOMLEFT, false, VerticalSiting::Bottom},
-    {AVCHROMA_LOC_BOTTOM, true, VerticalSiting::Bottom},
-};
-
-Siting ResolveSiting(AVChromaLocation location, bool fullRangeAlias) {
-    if (location == AVCHROMA_LOC_UNSPECIFIED) {
-        // MPEG-2 onwards site 4:2:0 and 4:2:2 chroma left; JPEG centres it.
-        location = fullRangeAlias ? AVCHROMA_LOC_CENTER : AVCHROMA_LOC_LEFT;
-    }
-    for (const Siting& siting : kSitings) {
-        if (siting.location == location) {
-            return siting;
-        }
-    }
-    throw std::invalid_argument("unknown chroma location: " + std::to_string(location));
-}
 
 int FloorDivide(int numerator, int denominator) {
     int quotient = numerator / denominator;
@@ -101,7 +71,7 @@ RangeScales ScalesFor(int depth, bool fullRange) {
     return {16 * unit, 219 * unit, 128 * unit, 224 * unit};
 }
 
-void PlanChroma(ConversionPlan& plan, const Siting& siting) {
+void PlanChroma(ConversionPlan& plan, AVChromaLocation location) {
     const PixelLayout& layout = plan.layout;
     const int stepX = 1 << layout.chromaShiftX;
     const int stepY = 1 << layout.chromaShiftY;
@@ -110,17 +80,14 @@ void PlanChroma(ConversionPlan& plan, const Siting& siting) {
     plan.horizontalWeightBits = WeightBits(layout.chromaShiftX);
     plan.verticalWeightBits = WeightBits(layout.chromaShiftY);
 
-    const int horizontalHalves = siting.horizontallyCentered ? stepX - 1 : 0;
+    const ChromaSiting siting = SitingOf(location, stepX, stepY);
     for (int phase = 0; phase < stepX; ++phase) {
         plan.horizontalTaps[static_cast<std::size_t>(phase)] =
-            TapForPhase(phase, stepX, horizontalHalves);
+            TapForPhase(phase, stepX, siting.acrossHalves);
     }
-    const int verticalHalves = siting.vertical == VerticalSiting::Top      ? 0
-                               : siting.vertical == VerticalSiting::Center ? stepY - 1
-                                                                            : 2 * (stepY - 1);
     plan.rowTaps.resize(static_cast<std::size_t>(plan.height));
     for (int y = 0; y < plan.height; ++y) {
-        const ChromaTap tap = TapForPhase(y & (stepY - 1), stepY, verticalHalves);
+        const ChromaTap tap = TapForPhase(y & (stepY - 1), stepY, siting.downHalves);
         const int row = (y >> layout.chromaShiftY) + tap.offset;
         ChromaRowTap& rowTap = plan.rowTaps[static_cast<std::size_t>(y)];
         rowTap.rowFirst = std::clamp(row, 0, plan.chromaHeight - 1);
@@ -292,7 +259,7 @@ ConversionPlan BuildConversionPlan(AVPixelFormat format, AVColorSpace colorspace
     // matrix's luma weights only when written back.
     const LumaWeights weights =
         ResolveLumaWeights(usesMatrix ? colorspace : AVCOL_SPC_UNSPECIFIED, frameHeight);
-    PlanChroma(plan, ResolveSiting(location, plan.layout.fullRangeAlias));
+    PlanChroma(plan, EffectiveChromaLocation(location, plan.layout.fullRangeAlias));
     PlanToRgb(plan, weights, scales);
     PlanToYuv(plan, weights, scales);
     PlanTables(plan, scales);

@@ -112,6 +112,15 @@ const HandledFormat* FindFormat(AVPixelFormat format) {
 
 }  // namespace
 
+bool IsFullRangeAlias(AVPixelFormat format) {
+    for (AVPixelFormat alias : kFullRangeAliases) {
+        if (alias == format) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool IsHandledFormat(AVPixelFormat format) { return FindFormat(format) != nullptr; }
 
 PixelLayout LayoutOf(AVPixelFormat format) {
@@ -129,9 +138,7 @@ PixelLayout LayoutOf(AVPixelFormat format) {
     layout.chromaShiftX = descriptor->log2_chroma_w;
     layout.chromaShiftY = descriptor->log2_chroma_h;
     layout.hasAlpha = (descriptor->flags & AV_PIX_FMT_FLAG_ALPHA) != 0;
-    for (AVPixelFormat alias : kFullRangeAliases) {
-        layout.fullRangeAlias = layout.fullRangeAlias || alias == format;
-    }
+    layout.fullRangeAlias = IsFullRangeAlias(format);
     if (entry->family == LayoutFamily::Gray) {
         layout.lumaStep = descriptor->comp[0].step / layout.bytesPerSample;
     }

@@ -29,6 +29,9 @@ struct PixelLayout {
     int redByte = 0, greenByte = 0, blueByte = 0, alphaByte = -1;
 };
 
+// True for JPEG's full-range yuvj* formats, whatever the converter handles.
+bool IsFullRangeAlias(AVPixelFormat format);
+
 // True when the picture converter handles `format`.
 bool IsHandledFormat(AVPixelFormat format);
 

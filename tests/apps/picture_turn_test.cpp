@@ -146,6 +146,7 @@ struct SitingCase {
     Orientation turn;
     AVChromaLocation expected;
     bool exact;
+    bool fullRangeAlias = false;  // a yuvj* format
 };
 
 constexpr Orientation kClockwise{true, true, false};
@@ -162,6 +163,9 @@ const SitingCase kSitings[] = {
     {"Left420HalfTurn", AVCHROMA_LOC_LEFT, 1, 1, 8, 6, kHalfTurn, AVCHROMA_LOC_CENTER, false},
     {"Unspecified420Clockwise", AVCHROMA_LOC_UNSPECIFIED, 1, 1, 8, 6, kClockwise,
      AVCHROMA_LOC_TOP, true},
+    // Untagged JPEG chroma is centred, as the converter reads it, and stays so.
+    {"UntaggedJpeg420HalfTurn", AVCHROMA_LOC_UNSPECIFIED, 1, 1, 8, 6, kHalfTurn,
+     AVCHROMA_LOC_CENTER, true, true},
     // Centred chroma stays centred whatever the turn.
     {"Center420HalfTurn", AVCHROMA_LOC_CENTER, 1, 1, 8, 6, kHalfTurn, AVCHROMA_LOC_CENTER, true},
     {"Center420Clockwise", AVCHROMA_LOC_CENTER, 1, 1, 8, 6, kClockwise, AVCHROMA_LOC_CENTER,
@@ -188,8 +192,9 @@ class TurnedSitingTable : public testing::TestWithParam<SitingCase> {};
 
 TEST_P(TurnedSitingTable, SitesAsWorkedOut) {
     const SitingCase& test = GetParam();
-    const TurnedSiting turned = TurnedChromaLocation(test.location, test.shiftX, test.shiftY,
-                                                     test.width, test.height, test.turn);
+    const TurnedSiting turned = TurnedChromaLocation(test.location, test.fullRangeAlias,
+                                                     test.shiftX, test.shiftY, test.width,
+                                                     test.height, test.turn);
     EXPECT_EQ(turned.location, test.expected) << av_chroma_location_name(turned.location);
     EXPECT_EQ(turned.exact, test.exact);
 }

@@ -44,7 +44,7 @@ std::vector<YuvPatchCase> YuvPatchCases() {
     std::vector<YuvPatchCase> cases;
     for (AVPixelFormat format : YuvFormats()) {
         for (const MatrixUnderTest& matrix : MatricesUnderTest()) {
-            if (!IsFullRangeAlias(format)) {
+            if (!NamedAsJpegFormat(format)) {
                 cases.push_back({format, matrix, false});
             }
             cases.push_back({format, matrix, true});

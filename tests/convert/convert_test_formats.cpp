@@ -60,7 +60,7 @@ std::vector<AVPixelFormat> AllHandledFormats() {
     return all;
 }
 
-bool IsFullRangeAlias(AVPixelFormat format) {
+bool NamedAsJpegFormat(AVPixelFormat format) {
     const char* name = av_get_pix_fmt_name(format);
     return name[0] == 'y' && name[1] == 'u' && name[2] == 'v' && name[3] == 'j';
 }

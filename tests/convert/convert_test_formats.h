@@ -17,7 +17,7 @@ const std::vector<AVPixelFormat>& PackedRgbFormats();
 // All of the above.
 std::vector<AVPixelFormat> AllHandledFormats();
 
-bool IsFullRangeAlias(AVPixelFormat format);
+bool NamedAsJpegFormat(AVPixelFormat format);
 int DepthOf(AVPixelFormat format);
 int ChromaShiftX(AVPixelFormat format);
 int ChromaShiftY(AVPixelFormat format);

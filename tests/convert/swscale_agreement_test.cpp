@@ -82,7 +82,7 @@ void RunScaler(const AgreementCase& c, AVPixelFormat from, AVPixelFormat to, con
     ASSERT_NE(scaler, nullptr);
     const bool yuvSource = from != AV_PIX_FMT_BGRA;
     const int shiftX = ChromaShiftX(c.format), shiftY = ChromaShiftY(c.format);
-    const bool centred = IsFullRangeAlias(c.format) || !yuvSource;
+    const bool centred = NamedAsJpegFormat(c.format) || !yuvSource;
     const int horizontalSiting = centred ? ((1 << shiftX) - 1) * kHalfPixel : 0;
     const int verticalSiting = ((1 << shiftY) - 1) * kHalfPixel;
     av_opt_set_int(scaler, "srcw", kWidth, 0);

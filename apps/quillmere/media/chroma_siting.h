@@ -21,9 +21,9 @@ struct TurnedSiting {
 
 // For a picture of `width` x `height` luma pixels whose chroma is
 // subsampled by 2^shiftX across and 2^shiftY down and sited at `location`
-// (unspecified: beside the block's first pixel, vertically in its middle,
-// as the pipeline's converter takes it), where the chroma sits once the
+// (untagged, it is read as the converter reads it, which for the yuvj*
+// formats, `fullRangeAlias`, differs), where the chroma sits once the
 // picture is turned by `turn`; a transposed picture's subsampling is
 // transposed with it. A picture without subsampled chroma keeps its tag.
-TurnedSiting TurnedChromaLocation(AVChromaLocation location, int shiftX, int shiftY, int width,
-                                  int height, const Orientation& turn);
+TurnedSiting TurnedChromaLocation(AVChromaLocation location, bool fullRangeAlias, int shiftX,
+                                  int shiftY, int width, int height, const Orientation& turn);

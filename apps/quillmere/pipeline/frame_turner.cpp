@@ -7,6 +7,7 @@
 #include "apps/quillmere/media/plane_turn.h"
 #include "apps/quillmere/runner_error.h"
 #include "convert/picture_converter.h"
+#include "convert/pixel_layout.h"
 
 extern "C" {
 #include <libavutil/buffer.h>
@@ -125,8 +126,9 @@ FrameTurner::FrameTurner(const VideoFormat& stored, const Orientation& turn)
                          ", the one its stored shape implies, so that its colours stay");
     }
     const TurnedSiting siting =
-        TurnedChromaLocation(stored.chromaLocation, turned->log2_chroma_w, turned->log2_chroma_h,
-                             stored.width, stored.height, turn);
+        TurnedChromaLocation(stored.chromaLocation, IsFullRangeAlias(stored.pixelFormat),
+                             turned->log2_chroma_w, turned->log2_chroma_h, stored.width,
+                             stored.height, turn);
     upright_.chromaLocation = siting.location;
     if (!siting.exact) {
         notes_.push_back(std::string("turned upright, the main video's chroma samples sit "
