@@ -8,6 +8,7 @@
 #include "filter/filter_data.h"
 #include "render/bitmap_objects.h"
 #include "render/drop_shadow.h"
+#include "render/overlay_frame_rule.h"
 #include "source/avi_library.h"
 
 namespace {
@@ -35,11 +36,6 @@ struct Mask {
     std::int32_t width;
     std::int32_t height;
 };
-
-std::int32_t WrappingDifference(std::int32_t a, std::int32_t b) {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) -
-                                      static_cast<std::uint32_t>(b));
-}
 
 Mask MaskOf(const FilterData& record) {
     return {record.maskLeft, record.maskTop, WrappingDifference(record.maskRight, record.maskLeft),
@@ -169,34 +165,14 @@ void DrawPlaceholder(const FilterActivation& activation, const FilterData& recor
     FillMaskBlack(activation.dst->bitmap, mask);
 }
 
-// The overlay-relative counter of this call: frames since the range's start,
-// wrapped into the repeat cycle. The remainder is taken in 64 bits, where a
-// divisor of -1 cannot trap; a cycle of no length leaves the counter as it is.
 void UpdateFrameNumbers(FilterData& record, long hostFrame) {
     record.currentFrame = static_cast<std::int32_t>(hostFrame);
-    std::int32_t counter = record.currentFrame;
-    if (record.useFrameRange != 0) {
-        counter = WrappingDifference(counter, record.rangeStart);
-    }
-    if (record.repeatVideo != 0 && record.overlayLength != 0) {
-        const std::int64_t cycle =
-            static_cast<std::int64_t>(record.overlayLength) - record.frameOffset;
-        if (cycle != 0) {
-            counter = static_cast<std::int32_t>(counter % cycle);
-        }
-    }
-    record.overlayFrameCounter = counter;
-}
-
-std::int64_t OverlayFrameNumber(const FilterData& record) {
-    const std::int64_t position =
-        static_cast<std::int64_t>(record.overlayFrameCounter) + record.frameOffset;
-    return record.reverse != 0 ? record.overlayLength - position - 1 : position;
+    record.overlayFrameCounter = OverlayCounter(record, record.currentFrame);
 }
 
 // A frame number beyond what the reader's 32-bit position can name has no frame.
 BITMAPINFOHEADER* FetchOverlayFrame(const FilterData& record) {
-    const std::int64_t number = OverlayFrameNumber(record);
+    const std::int64_t number = OverlayFrameNumber(record, record.overlayFrameCounter);
     if (!FitsLong(number)) {
         return nullptr;
     }

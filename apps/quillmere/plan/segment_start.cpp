@@ -4,14 +4,10 @@
 
 #include "render/drop_shadow.h"
 #include "render/frame_compositor.h"
+#include "render/overlay_frame_rule.h"
 #include "render/random_generator.h"
 
 namespace {
-
-std::int32_t WrappingDifference(std::int32_t a, std::int32_t b) {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) -
-                                      static_cast<std::uint32_t>(b));
-}
 
 // Positions of one band of lastRow + 1 rows and lastColumn + 1 columns; a
 // band with either bound below 0 is not walked at all.
@@ -22,33 +18,9 @@ std::uint64_t BandPositions(std::int64_t lastRow, std::int64_t lastColumn) {
     return (static_cast<std::uint64_t>(lastRow) + 1) * (static_cast<std::uint64_t>(lastColumn) + 1);
 }
 
-// The overlay frame the run procedure asks for with `counter`, as it
-// numbers them.
-std::int64_t OverlayFrameNumber(const FilterData& record, std::int32_t counter) {
-    const std::int64_t position = static_cast<std::int64_t>(counter) + record.frameOffset;
-    return record.reverse != 0 ? record.overlayLength - position - 1 : position;
-}
-
 bool OverlayFrameExists(const FilterData& record, std::int32_t counter) {
     const std::int64_t number = OverlayFrameNumber(record, counter);
     return number >= 0 && number < record.overlayLength;
-}
-
-// The overlay-relative counter of frame `frame`: frames since the range's
-// start, wrapped into the repeat cycle.
-std::int32_t OverlayCounter(const FilterData& record, std::int64_t frame) {
-    std::int32_t counter = static_cast<std::int32_t>(frame);
-    if (record.useFrameRange != 0) {
-        counter = WrappingDifference(counter, record.rangeStart);
-    }
-    if (record.repeatVideo != 0 && record.overlayLength != 0) {
-        const std::int64_t cycle =
-            static_cast<std::int64_t>(record.overlayLength) - record.frameOffset;
-        if (cycle != 0) {
-            counter = static_cast<std::int32_t>(counter % cycle);
-        }
-    }
-    return counter;
 }
 
 }  // namespace
@@ -86,7 +58,7 @@ bool DrawsDecoration(const FilterData& record, std::int64_t frame) {
     if (FrameOutsideRange(record, static_cast<std::int32_t>(frame))) {
         return false;
     }
-    if (OverlayFrameExists(record, OverlayCounter(record, frame))) {
+    if (OverlayFrameExists(record, OverlayCounter(record, static_cast<std::int32_t>(frame)))) {
         return true;
     }
     if (record.repeatVideo != 0 && OverlayFrameExists(record, 0)) {
