@@ -7,7 +7,7 @@
 
 #include "apps/quillmere/cli/read_command_line.h"
 #include "apps/quillmere/run/commands.h"
-#include "apps/quillmere/run/interruption.h"
+#include "apps/quillmere/base/interruption.h"
 #include "apps/quillmere/runner_error.h"
 #include "hostkit/quoted_text.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "apps/quillmere/pipeline/picture.h"
+#include "apps/quillmere/base/picture.h"
 #include "apps/quillmere/run/synthetic_clip.h"
 
 // A fresh folder under the system's temporary folder, removed with the object.

@@ -3,7 +3,7 @@
 // settings is the overlay's area, not the whole frame.
 #pragma once
 
-#include "apps/quillmere/pipeline/picture.h"
+#include "apps/quillmere/base/picture.h"
 #include "convert/picture_rect.h"
 
 // The smallest rectangle holding every pixel whose colour differs between

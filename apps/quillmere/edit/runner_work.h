@@ -13,7 +13,7 @@
 #include "apps/quillmere/edit/preview_frames.h"
 #include "apps/quillmere/edit/render_process.h"
 #include "apps/quillmere/overlay/configured_filter.h"
-#include "apps/quillmere/pipeline/picture.h"
+#include "apps/quillmere/base/picture.h"
 
 class RunnerEditWork : public EditWork {
 public:

@@ -11,7 +11,7 @@
 
 #include "apps/quillmere/media/audio_encoder_choice.h"
 #include "apps/quillmere/media/ffmpeg_handles.h"
-#include "apps/quillmere/pipeline/frame_stream.h"
+#include "apps/quillmere/base/notice.h"
 
 struct SwrContext;
 struct AVAudioFifo;

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "apps/quillmere/media/ffmpeg_handles.h"
-#include "apps/quillmere/pipeline/picture.h"
+#include "apps/quillmere/base/picture.h"
 #include "convert/picture_rect.h"
 
 Picture PictureOfFrame(const AVFrame& frame);

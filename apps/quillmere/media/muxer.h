@@ -18,7 +18,7 @@
 #include "apps/quillmere/media/ffmpeg_handles.h"
 #include "apps/quillmere/media/muxer_settings.h"
 #include "apps/quillmere/media/video_format.h"
-#include "apps/quillmere/pipeline/frame_stream.h"
+#include "apps/quillmere/base/notice.h"
 
 // What the output carries over from the main video besides its pictures:
 // the video stream's tags and rotation, the file's tags and chapters.

@@ -2,7 +2,7 @@
 
 #include <sys/stat.h>
 
-#include "apps/quillmere/plan/job_fingerprint.h"
+#include "apps/quillmere/base/sha256_fields.h"
 #include "apps/quillmere/runner_error.h"
 #include "hostkit/quoted_text.h"
 
@@ -19,7 +19,7 @@ ScannedVideo ScanVideo(const std::string& path, long stream) {
     const VideoStreamInfo& info = *scanned.info;
     struct stat status {};
     const std::int64_t size = stat(path.c_str(), &status) == 0 ? status.st_size : -1;
-    JobFingerprint identity;
+    Sha256Fields identity;
     identity.Add("size", size);
     identity.Add("codec", static_cast<std::int64_t>(info.codec->codec_id));
     identity.Add("picture", std::to_string(info.codec->width) + "x" +

@@ -11,7 +11,7 @@
 #include "apps/quillmere/media/ffmpeg_handles.h"
 #include "apps/quillmere/media/frame_converter.h"
 #include "apps/quillmere/media/video_format.h"
-#include "apps/quillmere/pipeline/frame_stream.h"
+#include "apps/quillmere/base/notice.h"
 
 // How the container keeps frame times, which the encoder's times follow.
 enum class FrameTiming {

@@ -1,6 +1,6 @@
 #include "apps/quillmere/media/video_reader.h"
 
-#include "apps/quillmere/run/interruption.h"
+#include "apps/quillmere/base/interruption.h"
 #include "apps/quillmere/runner_error.h"
 #include "hostkit/quoted_text.h"
 

@@ -18,7 +18,7 @@
 #include "apps/quillmere/media/png_writer.h"
 #include "apps/quillmere/media/video_encoder.h"
 #include "apps/quillmere/media/video_format.h"
-#include "apps/quillmere/pipeline/frame_stream.h"
+#include "apps/quillmere/base/notice.h"
 
 // A stream of the main video that the output carries.
 struct CarriedStream {

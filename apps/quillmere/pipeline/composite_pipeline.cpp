@@ -13,8 +13,7 @@
 #include "apps/quillmere/overlay/overlay_library.h"
 #include "apps/quillmere/pipeline/area_compositor.h"
 #include "apps/quillmere/pipeline/handoff_queue.h"
-#include "apps/quillmere/run/interruption.h"
-#include "apps/quillmere/run/progress.h"
+#include "apps/quillmere/base/interruption.h"
 #include "apps/quillmere/runner_error.h"
 #include "filter/filter_data.h"
 #include "render/random_generator.h"
@@ -103,8 +102,8 @@ public:
             std::rethrow_exception(error_);
         }
         compositor_.Finish();
-        if (job_.progress != nullptr) {
-            job_.progress->Done(done_.load());
+        if (job_.progress) {
+            job_.progress(done_.load(), true);
         }
         return done_.load();
     }
@@ -316,8 +315,8 @@ private:
                 Fail(std::make_exception_ptr(RunnerError("interrupted")));
                 lock.lock();
             }
-            if (job_.progress != nullptr) {
-                job_.progress->Update(done_.load());
+            if (job_.progress) {
+                job_.progress(done_.load(), false);
             }
         }
     }

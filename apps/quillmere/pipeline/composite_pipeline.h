@@ -20,7 +20,9 @@
 #include "apps/quillmere/pipeline/frame_stream.h"
 #include "hostkit/processing_driver.h"
 
-class Progress;
+// Told the number of frames composited so far, now and then on the calling
+// thread, and once more with `finished` after the last.
+using ProgressReport = std::function<void(std::int64_t done, bool finished)>;
 
 struct CompositeJob {
     FrameSource* source = nullptr;
@@ -28,7 +30,7 @@ struct CompositeJob {
     std::vector<FrameSink*> sinks;  // none: composite and discard
     long firstFrame = 0;            // earlier frames are decoded and passed over
     long lastFrame = -1;            // the last frame to composite; -1: to the end
-    Progress* progress = nullptr;   // null: no progress display
+    ProgressReport progress;        // empty: nobody is told
     // The source's streams whose packets go to the sinks unchanged.
     std::vector<const AVStream*> carriedStreams;
     // The bitmap operations of the output frame (null: the host's plain ones).

@@ -1,6 +1,5 @@
 #include "apps/quillmere/pipeline/frame_stream.h"
 
-#include <cstdio>
 
 #include "apps/quillmere/runner_error.h"
 #include "convert/picture_converter.h"
@@ -46,8 +45,6 @@ std::string FormatName(AVPixelFormat format) {
 }
 
 }  // namespace
-
-void PrintNotice(const std::string& text) { std::fprintf(stderr, "quillmere: %s\n", text.c_str()); }
 
 void TakePictureFormat(const AVFrame& frame, VideoFormat& format) {
     format.width = frame.width;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "apps/quillmere/base/notice.h"
 #include "apps/quillmere/media/frame_converter.h"
 #include "apps/quillmere/media/video_format.h"
 #include "apps/quillmere/media/orientation.h"
@@ -51,11 +52,6 @@ public:
     // After the last frame: complete the output.
     virtual void Finish() {}
 };
-
-// Where a source says once what it had to change (an unusual pixel format
-// converted, for instance).
-using NoticeHandler = void (*)(const std::string& text);
-void PrintNotice(const std::string& text);
 
 // The frames of a video file as decoded. Frames in a pixel format the
 // pipeline does not carry, or that change size midway, are converted to

@@ -13,7 +13,7 @@
 #include "apps/quillmere/pipeline/composite_pipeline.h"
 #include "apps/quillmere/pipeline/output_sinks.h"
 #include "apps/quillmere/run/commands.h"
-#include "apps/quillmere/run/interruption.h"
+#include "apps/quillmere/base/interruption.h"
 #include "apps/quillmere/run/job_steps.h"
 #include "apps/quillmere/run/overwrite_check.h"
 #include "apps/quillmere/run/pending_output.h"
@@ -143,7 +143,7 @@ int RunDemo(const CommandLine& line) {
     job.source = &main;
     job.instance = &filter.instance();
     job.sinks = {&videoSink, &stillSink};
-    job.progress = &progress;
+    job.progress = progress.Reporter();
     const std::int64_t frames = RunComposite(job);
     pendingVideo.Commit(mayReplaceVideo);
     pendingStill.Commit(mayReplaceStill);

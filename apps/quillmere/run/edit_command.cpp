@@ -18,7 +18,7 @@
 #include "apps/quillmere/plan/input_facts.h"
 #include "apps/quillmere/plan/planning.h"
 #include "apps/quillmere/run/commands.h"
-#include "apps/quillmere/run/interruption.h"
+#include "apps/quillmere/base/interruption.h"
 #include "apps/quillmere/run/job_steps.h"
 #include "apps/quillmere/run/pending_output.h"
 #include "apps/quillmere/runner_error.h"

@@ -28,7 +28,7 @@ int RunFrame(const CommandLine& line) {
     composite.outputOperations = filter.outputOperations();
     composite.fade = SettleFade(job.fade, filter.instance().recordAs<FilterData>());
     composite.sinks.push_back(&sink);
-    composite.progress = &progress;
+    composite.progress = progress.Reporter();
     composite.filterThreads = 1;  // one frame
     composite.firstFrame = job.window.first;
     composite.lastFrame = job.window.last;

@@ -23,7 +23,7 @@
 #include "apps/quillmere/media/video_reader.h"
 #include "apps/quillmere/media/video_writer.h"
 #include "apps/quillmere/run/commands.h"
-#include "apps/quillmere/run/interruption.h"
+#include "apps/quillmere/base/interruption.h"
 #include "apps/quillmere/run/job_steps.h"
 #include "apps/quillmere/run/overwrite_check.h"
 #include "apps/quillmere/run/pending_output.h"

@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "apps/quillmere/run/interruption.h"
+#include "apps/quillmere/base/interruption.h"
 #include "apps/quillmere/runner_error.h"
 #include "hostkit/quoted_text.h"
 

@@ -155,3 +155,13 @@ void Progress::Done(std::int64_t done) {
         std::fflush(options_.report);
     }
 }
+
+std::function<void(std::int64_t, bool)> Progress::Reporter() {
+    return [this](std::int64_t done, bool finished) {
+        if (finished) {
+            Done(done);
+        } else {
+            Update(done);
+        }
+    };
+}

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 enum class ProgressDisplay {
@@ -41,6 +42,9 @@ public:
     void Done(std::int64_t done);
 
     double elapsedSeconds() const;
+
+    // Update and Done as one callback, for work that reports its own progress.
+    std::function<void(std::int64_t done, bool finished)> Reporter();
 
     // The terminal's line.
     static std::string Line(const std::string& label, std::int64_t done, std::int64_t total,

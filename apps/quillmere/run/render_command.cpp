@@ -86,7 +86,7 @@ int RunRender(const CommandLine& line) {
     composite.outputOperations = filter.outputOperations();
     composite.filterThreads = job.filterThreads;
     composite.fade = SettleFade(job.fade, filter.instance().recordAs<FilterData>());
-    composite.progress = &progress;
+    composite.progress = progress.Reporter();
     const std::int64_t frames = RunComposite(composite);
     if (frames == 0) {
         throw RunnerError(Quoted(job.main.path) + " holds no frames");

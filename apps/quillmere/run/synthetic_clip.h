@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "apps/quillmere/pipeline/frame_stream.h"
-#include "apps/quillmere/pipeline/picture.h"
+#include "apps/quillmere/base/picture.h"
 
 enum class ClipPattern {
     Landscape,  // soft diagonal bands drifting right, a bouncing disc

@@ -1,4 +1,4 @@
-#include "apps/quillmere/run/interruption.h"
+#include "apps/quillmere/base/interruption.h"
 
 #include <unistd.h>
 
