@@ -1,12 +1,14 @@
 // What a render makes of the main's streams and the container besides the
 // pictures: audio the container cannot hold re-encoded, audio re-encoded on
 // request, the muxer's options and the video's tag, encoder libraries kept
-// quiet, and subtitle advice that names what works. Expected figures come
-// from the ffmpeg program doing the same, read back with libavformat.
+// quiet, subtitle advice that names what works, and the same streams kept
+// when edit plans the render its page starts. Expected figures come from the
+// ffmpeg program doing the same, read back with libavformat.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <exception>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -14,7 +16,13 @@
 #include <string>
 #include <vector>
 
+#include "apps/quillmere/cli/read_command_line.h"
+#include "apps/quillmere/edit/edit_session.h"
+#include "apps/quillmere/edit/runner_work.h"
 #include "apps/quillmere/media/container_table.h"
+#include "apps/quillmere/media/video_reader.h"
+#include "apps/quillmere/plan/input_facts.h"
+#include "apps/quillmere/plan/planning.h"
 #include "tests/apps/media_readback.h"
 #include "tests/apps/runner_harness.h"
 
@@ -224,6 +232,119 @@ TEST_F(OutputStreams, SubtitleAdviceNamesWhatHoldsThem) {
               std::string::npos)
         << run.errorText;
 }
+
+// `edit MAIN -o OUT` plans, as it starts, the render its page starts: the
+// same job as `render MAIN -o OUT`, so the same streams kept, each copied
+// or re-encoded alike, with the same notes or the same refusal.
+struct SameJobCase {
+    const char* name;
+    const char* main;
+    const char* extension;
+    std::vector<std::string> options;
+    // The codecs of the output's streams besides the video, in order, as the
+    // containers hold them; "" where the render is refused.
+    const char* kept;
+};
+
+const SameJobCase kSameJobCases[] = {
+    {"MovTextAndAacIntoMp4", "talk.mp4", ".mp4", {}, "aac,mov_text"},
+    {"MovTextIntoMkvRefused", "talk.mp4", ".mkv", {}, ""},
+    {"AacCopiedIntoMkv", "talk.mp4", ".mkv", {"--no-subtitles"}, "aac"},
+    {"SubripAndFlacIntoMkv", "talk.mkv", ".mkv", {}, "flac,subrip"},
+    {"SubripIntoMp4Refused", "talk.mkv", ".mp4", {}, ""},
+    {"FlacReencodedIntoMp4", "talk.mkv", ".mp4", {"--no-subtitles"}, "aac"},
+};
+
+class EditAndRender : public testing::TestWithParam<SameJobCase> {
+protected:
+    static void SetUpTestSuite() {
+        clips_ = new ScratchFolder;
+        std::ofstream(*clips_ / "words.srt") << "1\n00:00:00,000 --> 00:00:00,400\nHello\n";
+        const std::string sources = "-f lavfi -i testsrc=s=96x64:r=25:d=0.5 -f lavfi -i "
+                                    "sine=d=0.5:sample_rate=48000 -i '" + *clips_ / "words.srt" +
+                                    "' -map 0 -map 1 -map 2 ";
+        RunFfmpeg(sources + "-c:v libx264 -pix_fmt yuv420p -c:a aac -c:s mov_text '" +
+                  *clips_ / "talk.mp4" + "'");
+        RunFfmpeg(sources + "-c:v ffv1 -pix_fmt yuv420p -c:a flac -c:s subrip '" +
+                  *clips_ / "talk.mkv" + "'");
+    }
+    static void TearDownTestSuite() {
+        delete clips_;
+        clips_ = nullptr;
+    }
+    static ScratchFolder* clips_;
+};
+ScratchFolder* EditAndRender::clips_ = nullptr;
+
+void IgnoreNotice(const std::string&) {}
+void NoSettingsFile(const std::string&, const std::string&) {}
+
+TEST_P(EditAndRender, KeepTheSameStreams) {
+    const SameJobCase& test = GetParam();
+    ScratchFolder out;
+    const std::string output = out / (std::string("out") + test.extension);
+    std::vector<std::string> arguments{*clips_ / test.main, "-o", output, "--mask",
+                                       "8,8,w32,h24"};
+    arguments.insert(arguments.end(), test.options.begin(), test.options.end());
+
+    std::vector<std::string> render{"render"};
+    render.insert(render.end(), arguments.begin(), arguments.end());
+    const RunResult rendered = RunQuillmere(render);
+    ASSERT_EQ(rendered.exitCode, std::string(test.kept).empty() ? 1 : 0) << rendered.errorText;
+    std::string written;
+    std::string renderSaid = rendered.errorText;
+    if (rendered.exitCode == 0) {
+        for (const StreamSummary& stream : SummarizeStreams(output)) {
+            if (stream.type != AVMEDIA_TYPE_VIDEO) {
+                written += std::string(written.empty() ? "" : ",") +
+                           avcodec_get_name(stream.codec);
+            }
+        }
+        // Its last line sums the run up; the lines before are the plan's.
+        const std::size_t summary = renderSaid.rfind("quillmere: done:");
+        ASSERT_NE(summary, std::string::npos) << renderSaid;
+        renderSaid.erase(summary);
+    }
+    EXPECT_EQ(written, test.kept) << rendered.errorText;
+
+    // edit's start, in process as the command makes it: its own facts, and
+    // the page's render planned from them.
+    std::vector<std::string> words{"quillmere", "edit"};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<const char*> argv;
+    for (const std::string& word : words) {
+        argv.push_back(word.c_str());
+    }
+    const CommandLine line = ReadCommandLine(static_cast<int>(argv.size()), argv.data());
+    auto reader = std::make_unique<VideoReader>(line.input, line.videoStream, line.pictureLimit);
+    EditStart start{line, GatherFacts(line, *reader), 0};
+    RunnerEditWork work(std::move(reader), &IgnoreNotice, QUILLMERE_PROGRAM);
+    std::string planned;
+    std::string editSaid;
+    try {
+        const EditSession session(start, work, &NoSettingsFile);
+        const RenderJob job = PlanJob(session.LineFor(Command::Render), session.facts());
+        for (const std::string& note : job.notes) {
+            editSaid += "quillmere: " + note + "\n";
+        }
+        InputContextPtr main = OpenForReading(*clips_ / test.main);
+        for (const KeptStream& kept : job.output.kept) {
+            const AVCodecID codec =
+                kept.encoding ? avcodec_find_encoder_by_name(kept.encoding->encoder.c_str())->id
+                              : main->streams[kept.index]->codecpar->codec_id;
+            planned += std::string(planned.empty() ? "" : ",") + avcodec_get_name(codec);
+        }
+    } catch (const std::exception& error) {
+        editSaid = std::string("quillmere: ") + error.what() + "\n";
+    }
+    EXPECT_EQ(planned, test.kept);
+    EXPECT_EQ(editSaid, renderSaid);
+}
+
+INSTANTIATE_TEST_SUITE_P(Outputs, EditAndRender, testing::ValuesIn(kSameJobCases),
+                         [](const testing::TestParamInfo<SameJobCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 // Whether a container takes a stream as it is decides between copying and
 // re-encoding; the ffmpeg program, copying the same stream, is the judge.

@@ -231,12 +231,38 @@ INSTANTIATE_TEST_SUITE_P(Segments, H264Join, testing::Values(".mp4", ".mkv"),
 
 // ---- join's refusals ----
 
+// Parts forged from good ones: copies of their streams, times kept, with
+// some of their tags changed by the ffmpeg program. Each keeps the job's
+// fingerprint, so only what else it says can give it away.
+struct Forgery {
+    const char* name;
+    const char* from;
+    const char* changes;  // the ffmpeg program's options for the copy
+};
+const Forgery kForgeries[] = {
+    // Segment 3 (frames 36-39) again, as a fifth segment after the main.
+    {"extra", "part3",
+     "-output_ts_offset 0.16 -metadata quillmere_segment=4 -metadata quillmere_segments=5 "
+     "-metadata quillmere_first_frame=40 -metadata quillmere_last_frame=43"},
+    {"other-main", "part2",
+     "-metadata quillmere_main_identity="
+     "0000000000000000000000000000000000000000000000000000000000000000"},
+    // Segment 2 holds frames 24-35; segment 1 ends at 23, segment 3 starts at 36.
+    {"gap", "part2", "-metadata quillmere_first_frame=25 -metadata quillmere_last_frame=36"},
+    {"overlap", "part2", "-metadata quillmere_first_frame=23 -metadata quillmere_last_frame=34"},
+    {"past-end", "part3", "-metadata quillmere_last_frame=40"},
+    {"short-of-end", "part3", "-metadata quillmere_last_frame=38"},
+    // The boundary between segments 2 and 3 moved: the ranges still tile
+    // the main, and the parts hold one frame more and one less than theirs.
+    {"narrow", "part2", "-metadata quillmere_last_frame=34"},
+    {"wide", "part3", "-metadata quillmere_first_frame=35"},
+};
+
 struct Refusal {
     const char* name;
-    // Which files join gets: indices of the good parts, -1 for the odd one.
-    std::vector<int> parts;
-    const char* oddOne;  // how the odd file is made (see OddFile)
-    const char* says;    // a piece of the one line
+    // The files join gets: names in the folder of parts (.mkv), or MAIN.
+    std::vector<std::string> parts;
+    const char* says;  // a piece of the one line
 };
 
 class JoinRefuses : public testing::TestWithParam<Refusal> {
@@ -264,6 +290,11 @@ protected:
                   "short.mkv");
         RunFfmpeg("-i " + *parts_ / "part2.mkv" + " -map 0 -c:v libx264 " + *parts_ /
                   "mixed.mkv");
+        for (const Forgery& forgery : kForgeries) {
+            RunFfmpeg("-i " + *parts_ / (std::string(forgery.from) + ".mkv") +
+                      " -map 0 -c copy -copyts " + forgery.changes + " " +
+                      *parts_ / (std::string(forgery.name) + ".mkv"));
+        }
     }
     static void TearDownTestSuite() {
         delete parts_;
@@ -277,10 +308,8 @@ TEST_P(JoinRefuses, WithOneLineAndNothingWritten) {
     const Refusal& test = GetParam();
     ScratchFolder out;
     std::vector<std::string> arguments{"join", "-o", out / "joined.mkv"};
-    for (const int index : test.parts) {
-        arguments.push_back(index >= 0 ? *parts_ / ("part" + std::to_string(index) + ".mkv")
-                            : std::string(test.oddOne) == "main" ? ClipPath("main.mkv")
-                                                                 : *parts_ / test.oddOne);
+    for (const std::string& part : test.parts) {
+        arguments.push_back(part == "MAIN" ? ClipPath("main.mkv") : *parts_ / (part + ".mkv"));
     }
     const RunResult joined = RunQuillmere(arguments);
     EXPECT_EQ(joined.exitCode, 1);
@@ -290,15 +319,35 @@ TEST_P(JoinRefuses, WithOneLineAndNothingWritten) {
     EXPECT_TRUE(out.Files().empty());
 }
 
+const std::vector<std::string> kWholeSet{"part0", "part1", "part2", "part3"};
+
 INSTANTIATE_TEST_SUITE_P(
     Segments, JoinRefuses,
-    testing::Values(Refusal{"Missing", {0, 1, 3}, "", "segment 2 of 4 is missing"},
-                    Refusal{"MissingSeveral", {3}, "", "segments 0, 1, 2 of 4 are missing"},
-                    Refusal{"Duplicate", {0, 1, 2, 2, 3}, "", "segment 2 is given twice"},
-                    Refusal{"OtherJob", {0, 1, -1, 3}, "other.mkv", "different jobs"},
-                    Refusal{"CutShort", {0, -1, 2, 3}, "short.mkv", "cut short"},
-                    Refusal{"MixedCodecs", {0, 1, -1, 3}, "mixed.mkv", "encoded unlike"},
-                    Refusal{"NotASegment", {0, 1, 2, 3, -1}, "main", "no segment"}),
+    testing::Values(
+        Refusal{"Missing", {"part0", "part1", "part3"}, "segment 2 of 4 is missing"},
+        Refusal{"MissingSeveral", {"part3"}, "segments 0, 1, 2 of 4 are missing"},
+        Refusal{"Duplicate", Joined(kWholeSet, {"part2"}), "segment 2 is given twice"},
+        Refusal{"OtherJob", {"part0", "part1", "other", "part3"}, "different jobs"},
+        Refusal{"CutShort", {"part0", "short", "part2", "part3"}, "cut short"},
+        Refusal{"MixedCodecs", {"part0", "part1", "mixed", "part3"}, "encoded unlike"},
+        Refusal{"NotASegment", Joined(kWholeSet, {"MAIN"}), "no segment"},
+        // The forged part is named, given last or first.
+        Refusal{"ForgedExtraPart", Joined(kWholeSet, {"extra"}),
+                "extra.mkv' says it is segment 4 of 5"},
+        Refusal{"ForgedExtraPartFirst", Joined({"extra"}, kWholeSet),
+                "extra.mkv' says it is segment 4 of 5"},
+        Refusal{"OtherMain", {"part0", "part1", "other-main", "part3"},
+                "different main videos"},
+        Refusal{"Gap", {"part0", "part1", "gap", "part3"},
+                "frame 24 of the main is in no segment"},
+        Refusal{"Overlap", {"part0", "part1", "overlap", "part3"},
+                "overlap.mkv' (segment 2 of 4) starts at frame 23, inside"},
+        Refusal{"PastTheEnd", {"part0", "part1", "part2", "past-end"},
+                "ends at frame 40, past the main's last frame, 39"},
+        Refusal{"ShortOfTheEnd", {"part0", "part1", "part2", "short-of-end"},
+                "frame 39 of the main is in no segment"},
+        Refusal{"MoreFramesThanItsRange", {"part0", "part1", "narrow", "wide"},
+                "holds 12 frames, more than the 11 of its range"}),
     [](const testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -52,13 +52,14 @@ InputFacts GatherFacts(const CommandLine& line, const VideoReader& main) {
     facts.mainRate = main.frameRate();
     facts.mainFrames = main.frameCountHint();
     facts.mainFramesExact = main.videoStream().nb_frames > 0;
-    // Which containers take each stream as it is: only a render writes one.
-    const bool writesContainer = line.command == Command::Render;
+    // Which containers take each stream as it is, whatever the command: a
+    // job planned from these facts must keep the same streams the same way
+    // whether `render` plans it or the page that starts that render.
     for (const AVStream* stream : main.carriableStreams()) {
         CarriableStream carriable{stream->index, stream->codecpar->codec_type,
                                   stream->codecpar->codec_id, {}};
         for (const OutputFormat& format : OutputFormats()) {
-            if (writesContainer && HoldsStream(format, *stream->codecpar)) {
+            if (HoldsStream(format, *stream->codecpar)) {
                 carriable.heldBy.emplace_back(format.extension);
             }
         }

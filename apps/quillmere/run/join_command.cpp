@@ -3,8 +3,10 @@
 // chapters and metadata carried over as a whole render carries them.
 //
 // Nothing is written unless the set is whole: every segment of the job
-// present once, of one job, each with all the frames of its range, all
-// encoded alike, and the main the segments name at hand.
+// present once, every part agreeing on the job, the segment count and the
+// main, their frame ranges covering the main's frames once each, each part
+// with all the frames of its range, all encoded alike, and the main the
+// segments name at hand.
 #include <dirent.h>
 #include <sys/stat.h>
 
@@ -14,6 +16,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "apps/quillmere/media/container_table.h"
@@ -117,18 +120,77 @@ std::int64_t CountVideoPackets(Part& part) {
     return count;
 }
 
+std::string Named(const Part& part) {
+    return Quoted(part.path) + " (segment " + std::to_string(part.marks.index) + " of " +
+           std::to_string(part.marks.count) + ")";
+}
+
+// A part whose `mark` differs from the one most parts give (the first given
+// on a tie), and a part that gives that one: a stray or forged part is then
+// the one named as odd, wherever it comes in the list.
+struct Disagreement {
+    const Part* odd = nullptr;
+    const Part* common = nullptr;
+};
+template <typename Mark>
+std::optional<Disagreement> FindDisagreement(const std::vector<Part>& parts, Mark mark) {
+    const Part* common = &parts.front();
+    std::ptrdiff_t mostShared = 0;
+    for (const Part& candidate : parts) {
+        const std::ptrdiff_t shared =
+            std::count_if(parts.begin(), parts.end(), [&](const Part& part) {
+                return mark(part.marks) == mark(candidate.marks);
+            });
+        if (shared > mostShared) {
+            mostShared = shared;
+            common = &candidate;
+        }
+    }
+    for (const Part& part : parts) {
+        if (mark(part.marks) != mark(common->marks)) {
+            return Disagreement{&part, common};
+        }
+    }
+    return std::nullopt;
+}
+
+// Refuses, in one line, parts that do not all say they are of one job: the
+// same fingerprint, segment count, main and turn. The main's path may
+// differ (segments rendered on other machines); its identity may not.
+void CheckAgreement(const std::vector<Part>& parts) {
+    if (const auto job = FindDisagreement(parts, [](const SegmentMarks& m) { return m.job; })) {
+        throw RunnerError(Quoted(job->odd->path) + " and " + Quoted(job->common->path) +
+                          " are segments of different jobs (another main, overlay or "
+                          "settings)");
+    }
+    if (const auto count =
+            FindDisagreement(parts, [](const SegmentMarks& m) { return m.count; })) {
+        throw RunnerError(Quoted(count->odd->path) + " says it is segment " +
+                          std::to_string(count->odd->marks.index) + " of " +
+                          std::to_string(count->odd->marks.count) + ", and " +
+                          Quoted(count->common->path) + " segment " +
+                          std::to_string(count->common->marks.index) + " of " +
+                          std::to_string(count->common->marks.count) +
+                          ": the parts disagree on the segment count");
+    }
+    if (const auto main =
+            FindDisagreement(parts, [](const SegmentMarks& m) { return m.mainIdentity; })) {
+        throw RunnerError(Quoted(main->odd->path) + " and " + Quoted(main->common->path) +
+                          " say they were cut from different main videos");
+    }
+    if (const auto turn = FindDisagreement(parts, [](const SegmentMarks& m) {
+            return std::make_tuple(m.turn.transpose, m.turn.mirrorX, m.turn.mirrorY);
+        })) {
+        throw RunnerError(Quoted(turn->odd->path) + " and " + Quoted(turn->common->path) +
+                          " say the main's pictures were turned differently");
+    }
+}
+
 // Orders the parts by index and refuses, in one line, any set that is not
 // one whole job.
 std::vector<Part> CheckedSet(std::vector<Part> parts) {
-    const Part& reference = parts.front();
-    for (const Part& part : parts) {
-        if (part.marks.job != reference.marks.job) {
-            throw RunnerError(Quoted(part.path) + " and " + Quoted(reference.path) +
-                              " are segments of different jobs (another main, overlay or "
-                              "settings)");
-        }
-    }
-    const int count = reference.marks.count;
+    CheckAgreement(parts);
+    const int count = parts.front().marks.count;
     std::map<int, const Part*> byIndex;
     for (const Part& part : parts) {
         const auto placed = byIndex.emplace(part.marks.index, &part);
@@ -153,28 +215,79 @@ std::vector<Part> CheckedSet(std::vector<Part> parts) {
     std::sort(parts.begin(), parts.end(),
               [](const Part& a, const Part& b) { return a.marks.index < b.marks.index; });
     const AVCodecParameters& codec = *parts.front().container->streams[parts.front().stream]->codecpar;
-    for (Part& part : parts) {
+    for (const Part& part : parts) {
         const AVStream& stream = *part.container->streams[part.stream];
         if (!SameEncoding(*stream.codecpar, codec)) {
             throw RunnerError(Quoted(part.path) + " is encoded unlike " +
                               Quoted(parts.front().path) + " (" + Describe(*stream.codecpar) +
                               " against " + Describe(codec) + ", or other parameters)");
         }
+    }
+    return parts;
+}
+
+std::string FramesText(std::int64_t first, std::int64_t last) {
+    return first == last ? "frame " + std::to_string(first) + " of the main is"
+                         : "frames " + std::to_string(first) + " to " + std::to_string(last) +
+                               " of the main are";
+}
+
+// Refuses parts, in index order, whose frame ranges do not cover the
+// main's `mainFrames` frames once each: from frame 0, each starting where
+// the one before ended, none past the main's end.
+void CheckTiling(const std::vector<Part>& parts, std::int64_t mainFrames) {
+    std::int64_t next = 0;  // the first frame no part before covers
+    const Part* before = nullptr;
+    for (const Part& part : parts) {
+        const SegmentMarks& marks = part.marks;
+        if (marks.last >= mainFrames) {
+            throw RunnerError(Named(part) + " ends at frame " + std::to_string(marks.last) +
+                              ", past the main's last frame, " +
+                              std::to_string(mainFrames - 1));
+        }
+        if (marks.first > next) {
+            throw RunnerError(FramesText(next, marks.first - 1) + " in no segment: " +
+                              Named(part) + " starts at frame " + std::to_string(marks.first));
+        }
+        if (marks.first < next) {
+            throw RunnerError(Named(part) + " starts at frame " + std::to_string(marks.first) +
+                              ", inside " + Named(*before) + ", which ends at frame " +
+                              std::to_string(next - 1));
+        }
+        next = marks.last + 1;
+        before = &part;
+    }
+    if (next < mainFrames) {
+        throw RunnerError(FramesText(next, mainFrames - 1) + " in no segment: the last, " +
+                          Named(parts.back()) + ", ends at frame " + std::to_string(next - 1));
+    }
+}
+
+// Refuses a part whose packets are not the frames of its range.
+void CheckFrameCounts(std::vector<Part>& parts) {
+    for (Part& part : parts) {
         const std::int64_t expected = part.marks.last - part.marks.first + 1;
         part.packets = CountVideoPackets(part);
-        if (part.packets != expected) {
+        if (part.packets < expected) {
             throw RunnerError(Quoted(part.path) + " is cut short: it holds " +
                               std::to_string(part.packets) + " of the " +
                               std::to_string(expected) + " frames of segment " +
                               std::to_string(part.marks.index));
         }
+        if (part.packets > expected) {
+            throw RunnerError(Named(part) + " holds " + std::to_string(part.packets) +
+                              " frames, more than the " + std::to_string(expected) +
+                              " of its range, frames " + std::to_string(part.marks.first) +
+                              " to " + std::to_string(part.marks.last));
+        }
     }
-    return parts;
 }
 
 // The main these segments were rendered from: --main, else the path they
-// name; refused unless one of its video streams is the one they were cut from.
-std::string CheckedMain(const CommandLine& line, const SegmentMarks& marks, long& stream) {
+// name; refused unless one of its video streams is the one they were cut
+// from. `stream` and `frames` receive that stream's number and frame count.
+std::string CheckedMain(const CommandLine& line, const SegmentMarks& marks, long& stream,
+                        std::int64_t& frames) {
     const std::string path = line.mainOverride.empty() ? marks.mainPath : line.mainOverride;
     if (!IsRegular(path)) {
         throw RunnerError("cannot find the main video " + Quoted(path) +
@@ -183,7 +296,9 @@ std::string CheckedMain(const CommandLine& line, const SegmentMarks& marks, long
     FormatContext probe = OpenMediaFile(path, true);
     const long streams = probe ? CountVideoStreams(probe.get()) : 0;
     for (stream = 0; stream < streams; ++stream) {
-        if (ScanVideo(path, stream).identity == marks.mainIdentity) {
+        const ScannedVideo scanned = ScanVideo(path, stream);
+        if (scanned.identity == marks.mainIdentity) {
+            frames = scanned.info->length();
             return path;
         }
     }
@@ -205,7 +320,10 @@ int RunJoin(const CommandLine& line) {
     }
     std::vector<Part> parts = CheckedSet(std::move(opened));
     long mainStream = 0;
-    const std::string mainPath = CheckedMain(line, parts.front().marks, mainStream);
+    std::int64_t mainFrames = 0;
+    const std::string mainPath = CheckedMain(line, parts.front().marks, mainStream, mainFrames);
+    CheckTiling(parts, mainFrames);
+    CheckFrameCounts(parts);
 
     const OutputFormat& format =
         line.format.empty() ? OutputFormatForPath(line.output) : OutputFormatByName(line.format);
