@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "apps/quillmere/cli/command_line.h"
 #include "apps/quillmere/plan/planning.h"
 #include "apps/quillmere/runner_error.h"
 

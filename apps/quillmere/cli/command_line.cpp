@@ -626,8 +626,6 @@ const OptionRow* FindOption(const std::string& name) {
 
 }  // namespace
 
-CommandLine::CommandLine() : settings(DialogDefaultSettings()) {}
-
 CommandLine ParseCommandLine(int argc, const char* const* argv) {
     return ParseCommandLine(argc, argv, CommandLine());
 }

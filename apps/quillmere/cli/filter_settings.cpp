@@ -8,7 +8,6 @@
 #include "apps/quillmere/cli/css_colors.h"
 #include "apps/quillmere/runner_error.h"
 #include "render/drop_shadow.h"
-#include "ui/config_dialog.h"
 #include "hostkit/quoted_text.h"
 
 namespace {
@@ -80,12 +79,6 @@ const ShadowStyleName kShadowStyleNames[] = {
 };
 static_assert(sizeof(kShadowStyleNames) / sizeof(kShadowStyleNames[0]) == kShadowStyleCount,
               "one name per shadow style");
-
-FilterData DialogDefaultSettings() {
-    FilterData settings{};
-    ApplyFirstOpenDefaults(settings);
-    return settings;
-}
 
 std::int32_t ParseInteger(const std::string& option, const std::string& text,
                           std::int64_t minimum, std::int64_t maximum) {

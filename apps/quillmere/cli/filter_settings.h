@@ -7,11 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "apps/quillmere/plan/request.h"
 #include "filter/filter_data.h"
-
-// A zero record with the defaults that the configuration dialog writes the
-// first time it opens.
-FilterData DialogDefaultSettings();
 
 // One shadow style's command-line name, by index of the style list.
 struct ShadowStyleName {
@@ -37,6 +34,3 @@ void ParseFrameRange(const std::string& option, const std::string& text, FilterD
 std::int32_t ParseInteger(const std::string& option, const std::string& text,
                           std::int64_t minimum, std::int64_t maximum);
 
-// Largest magnitude accepted for coordinates and sizes: far beyond any frame,
-// small enough that the filter's sums of corners and sizes stay in 32 bits.
-constexpr std::int64_t kCoordinateLimit = 1000000;

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "apps/quillmere/cli/command_line.h"
+#include "apps/quillmere/plan/request.h"
 #include "apps/quillmere/plan/job.h"
 #include "apps/quillmere/runner_error.h"
 #include "convert/picture_rect.h"

@@ -10,7 +10,7 @@
 #include "apps/quillmere/media/png_encoder.h"
 #include "apps/quillmere/pipeline/area_compositor.h"
 #include "apps/quillmere/plan/fades.h"
-#include "apps/quillmere/run/job_steps.h"
+#include "apps/quillmere/plan/segment_start.h"
 #include "hostkit/quoted_text.h"
 
 namespace {
@@ -102,7 +102,7 @@ RunnerEditWork::KeptPicture& RunnerEditWork::PictureFor(const RenderJob& job,
                                   SettleFade(job.fade, filter.instance().recordAs<FilterData>()));
         compositor.Start(filter.outputOperations());
         // With --seed the random shadow styles draw as `frame --seed` draws.
-        if (const auto seeding = SeedingFor(job)) {
+        if (const auto seeding = SeedingAt(job.seed, job.window.first)) {
             seeding(filter.instance());
         }
         compositor.Composite(*frame, found.number);

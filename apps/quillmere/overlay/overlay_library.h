@@ -13,7 +13,7 @@ extern "C" {
 #include <libavutil/rational.h>
 }
 
-#include "apps/quillmere/cli/command_line.h"
+#include "apps/quillmere/overlay/overlay_choices.h"
 #include "apps/quillmere/media/orientation.h"
 
 struct OverlayAdaptation {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "apps/quillmere/cli/command_line.h"
+#include "apps/quillmere/plan/request.h"
 #include "apps/quillmere/media/container_table.h"
 #include "apps/quillmere/media/stream_identity.h"
 #include "apps/quillmere/plan/picture_shape.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "apps/quillmere/cli/command_line.h"
+#include "apps/quillmere/plan/request.h"
 #include "apps/quillmere/media/audio_encoder_choice.h"
 #include "apps/quillmere/media/container_table.h"
 #include "apps/quillmere/media/encoder_choice.h"
@@ -20,7 +20,6 @@
 #include "apps/quillmere/plan/fades.h"
 #include "apps/quillmere/plan/placement.h"
 #include "apps/quillmere/plan/segments.h"
-#include "apps/quillmere/run/overwrite_check.h"
 #include "filter/filter_data.h"
 #include "hostkit/blending_bitmap_operations.h"
 #include "source/picture_limits.h"

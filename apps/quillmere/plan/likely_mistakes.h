@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "apps/quillmere/cli/command_line.h"
+#include "apps/quillmere/plan/request.h"
 #include "apps/quillmere/plan/placement.h"
 
 extern "C" {

@@ -4,7 +4,6 @@
 #include <charconv>
 #include <cmath>
 
-#include "apps/quillmere/cli/filter_settings.h"
 #include "apps/quillmere/runner_error.h"
 #include "hostkit/quoted_text.h"
 

@@ -10,6 +10,10 @@
 #include <optional>
 #include <string>
 
+// Largest magnitude accepted for coordinates and sizes: far beyond any frame,
+// small enough that the filter's sums of corners and sizes stay in 32 bits.
+constexpr std::int64_t kCoordinateLimit = 1000000;
+
 enum class Anchor {
     TopLeft, Top, TopRight, Left, Center, Right, BottomLeft, Bottom, BottomRight,
 };

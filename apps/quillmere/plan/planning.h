@@ -4,7 +4,7 @@
 // before any output exists and before the main is decoded.
 #pragma once
 
-#include "apps/quillmere/cli/command_line.h"
+#include "apps/quillmere/plan/request.h"
 #include "apps/quillmere/plan/input_facts.h"
 #include "apps/quillmere/plan/job.h"
 

@@ -5,7 +5,7 @@
 // tell the segments of one job from another's.
 #pragma once
 
-#include "apps/quillmere/cli/command_line.h"
+#include "apps/quillmere/plan/request.h"
 #include "apps/quillmere/plan/input_facts.h"
 #include "apps/quillmere/plan/job.h"
 

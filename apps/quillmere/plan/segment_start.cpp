@@ -79,3 +79,13 @@ std::uint32_t RandomStateAt(std::uint32_t seed, const FilterData& record, std::i
     }
     return RandomStep::Jump(started, decorated * draws);
 }
+
+std::function<void(FilterInstance&)> SeedingAt(std::optional<std::uint32_t> seed,
+                                               std::int64_t first) {
+    if (!seed) {
+        return nullptr;
+    }
+    return [state = *seed, first](FilterInstance& instance) {
+        SeedRandom(RandomStateAt(state, instance.recordAs<FilterData>(), first));
+    };
+}

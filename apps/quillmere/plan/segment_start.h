@@ -16,8 +16,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 
 #include "filter/filter_data.h"
+#include "hostkit/processing_driver.h"
 
 // The random numbers one decoration (shadow and border) of `record`'s
 // settings draws: one per position of every band of a random style's
@@ -34,3 +37,9 @@ bool DrawsDecoration(const FilterData& record, std::int64_t frame);
 // The generator's state when frame `frame` starts, in a run whose start
 // procedure seeded it with `seed` (and drew its one number).
 std::uint32_t RandomStateAt(std::uint32_t seed, const FilterData& record, std::int64_t frame);
+
+// With a seed, what the pipeline runs once the pass has started: the
+// filter's random generator set where a run seeded so stands at output
+// frame `first`. Without one, nothing (the filter's clock seed stays).
+std::function<void(FilterInstance&)> SeedingAt(std::optional<std::uint32_t> seed,
+                                               std::int64_t first);

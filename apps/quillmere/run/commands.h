@@ -2,7 +2,7 @@
 // and throws UsageError or RunnerError on failure.
 #pragma once
 
-#include "apps/quillmere/cli/command_line.h"
+#include "apps/quillmere/plan/request.h"
 
 int RunRender(const CommandLine& line);
 int RunFrame(const CommandLine& line);

@@ -63,17 +63,6 @@ ProgressOptions ProgressSetupFrom(const Reporting& reporting, const ProgressRepo
     return options;
 }
 
-std::function<void(FilterInstance&)> SeedingFor(const RenderJob& job) {
-    if (!job.seed) {
-        return nullptr;
-    }
-    const std::uint32_t seed = *job.seed;
-    const std::int64_t first = job.window.first;
-    return [seed, first](FilterInstance& instance) {
-        SeedRandom(RandomStateAt(seed, instance.recordAs<FilterData>(), first));
-    };
-}
-
 void CheckNotAnInput(const std::string& output, const std::vector<std::string>& inputs) {
     struct stat outputStatus {};
     if (stat(output.c_str(), &outputStatus) != 0 || !S_ISREG(outputStatus.st_mode)) {

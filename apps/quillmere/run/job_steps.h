@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "apps/quillmere/cli/command_line.h"
+#include "apps/quillmere/plan/request.h"
+#include "apps/quillmere/plan/segment_start.h"
 #include "apps/quillmere/pipeline/frame_stream.h"
 #include "apps/quillmere/plan/job.h"
 #include "hostkit/processing_driver.h"
@@ -36,11 +37,6 @@ NoticeHandler NoticesFor(const Reporting& reporting);
 void SayNotes(const RenderJob& job);
 
 ProgressOptions ProgressSetupFrom(const Reporting& reporting, const ProgressReportFile& report);
-
-// With a seed, what the pipeline runs once the pass has started: the
-// filter's random generator set where a run seeded so stands at the job's
-// first frame. Without one, nothing (the filter's clock seed stays).
-std::function<void(FilterInstance&)> SeedingFor(const RenderJob& job);
 
 // Refuses an output that is one of the inputs: renaming over it would lose
 // the input.

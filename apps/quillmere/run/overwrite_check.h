@@ -1,13 +1,11 @@
-// Whether an output may replace a file that already exists under its name:
-// -y always, -n never; otherwise the user is asked when standard input is a
-// terminal, and elsewhere (a script, a pipe, a service) nothing is replaced
-// unless -y says so.
+// Whether an output may replace a file that already exists under its name,
+// by the request's OverwritePolicy.
 #pragma once
 
 #include <cstdio>
 #include <string>
 
-enum class OverwritePolicy { Ask, Always, Never };
+#include "apps/quillmere/plan/request.h"
 
 // Returns whether the output may replace a file that is (or turns up) under
 // `path`: PendingOutput::Commit takes it. Throws RunnerError when the file

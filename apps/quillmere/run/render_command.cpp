@@ -81,7 +81,7 @@ int RunRender(const CommandLine& line) {
     composite.source = &source;
     composite.firstFrame = job.window.first;
     composite.lastFrame = job.window.last;
-    composite.afterStart = SeedingFor(job);
+    composite.afterStart = SeedingAt(job.seed, job.window.first);
     composite.instance = &filter.instance();
     composite.outputOperations = filter.outputOperations();
     composite.filterThreads = job.filterThreads;

@@ -1,0 +1,16 @@
+// How the overlay is read and fitted: the choices the request makes and the
+// overlay library carries out.
+#pragma once
+
+// How overlay frames are matched to main frames.
+enum class OverlayTiming {
+    ByTime,  // the overlay picture showing at the main frame's time
+    Frames,  // frame for frame, as the plug-in counts
+};
+
+// How an overlay's alpha channel is read.
+enum class AlphaMode { Straight, Premultiplied, Ignore };
+
+// Who scales the overlay into the mask: the filter's own stretch (nearest
+// or bilinear, by settings.bilinear), or a filtered scaler beforehand.
+enum class OverlayScaler { Filter, Area, Bicubic, Lanczos };
