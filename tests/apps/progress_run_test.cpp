@@ -24,32 +24,10 @@ constexpr const char* kShortPeriod = "0.1";
 
 class ProgressRun : public testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        TestClips();
-        slowClips_ = std::make_unique<ScratchFolder>();
-        WriteSyntheticClip(*slowClips_ / "rgb.nut", kSlowWidth, kSlowHeight, kSlowFrames,
-                           ClipPattern::Landscape);
-        // In 4:2:0, which H.264 takes as it is: stderr holds progress alone.
-        RunFfmpeg("-i '" + *slowClips_ / "rgb.nut" + "' -pix_fmt yuv420p -c:v ffv1 '" +
-                  *slowClips_ / "slow.nut" + "'");
-        std::remove((*slowClips_ / "rgb.nut").c_str());
-    }
-    static void TearDownTestSuite() { slowClips_.reset(); }
-    static std::string SlowMain() { return *slowClips_ / "slow.nut"; }
+    static void SetUpTestSuite() { TestClips(); }
 
-    std::vector<std::string> SlowRender(std::vector<std::string> more) {
-        std::vector<std::string> arguments = {"render", SlowMain(), "-o", out_ / "out.mp4",
-                                              "--mask", "10,10,w200,h150", "--border", "2",
-                                              "--stats-period", kShortPeriod};
-        arguments.insert(arguments.end(), more.begin(), more.end());
-        return arguments;
-    }
-
-    static std::unique_ptr<ScratchFolder> slowClips_;
     ScratchFolder out_;
 };
-
-std::unique_ptr<ScratchFolder> ProgressRun::slowClips_;
 
 using Block = std::map<std::string, std::string>;
 
@@ -99,21 +77,6 @@ void CheckBlocks(const std::vector<Block>& blocks, std::int64_t frames) {
     EXPECT_EQ(std::stoll(blocks.back().at("frame")), frames);
 }
 
-TEST_F(ProgressRun, BlocksInAFileEndWithTheWholeCount) {
-    const std::string report = out_ / "progress.txt";
-    const RunResult run = RunQuillmere(SlowRender({"--quiet", "--progress", report}));
-    ASSERT_EQ(run.exitCode, 0) << run.errorText;
-    EXPECT_EQ(run.errorText, "") << "-q shows nothing on stderr";
-    std::ifstream file(report);
-    std::ostringstream text;
-    text << file.rdbuf();
-    std::string leftover;
-    const std::vector<Block> blocks = ParseBlocks(text.str(), leftover);
-    EXPECT_EQ(leftover, "");
-    CheckBlocks(blocks, kSlowFrames);
-    EXPECT_GT(blocks.size(), 1u) << "a run of several periods gave only the last block";
-}
-
 TEST_F(ProgressRun, BlocksOnStandardOutputWithTheDefaultPeriod) {
     const RunResult run =
         RunQuillmere({"render", Clip("main.mkv"), "-o", out_ / "out.mkv", "--progress", "-"});
@@ -123,9 +86,30 @@ TEST_F(ProgressRun, BlocksOnStandardOutputWithTheDefaultPeriod) {
     EXPECT_EQ(leftover, "");
 }
 
-TEST_F(ProgressRun, StderrThatIsNoTerminalGetsPlainLinesAndASummary) {
-    const RunResult run = RunQuillmere(SlowRender({}));
+// One slow render (each test runs in a process of its own) shows progress
+// on both channels: blocks into the --progress file, and on stderr, which
+// is no terminal here, plain lines and the closing summary.
+TEST_F(ProgressRun, ASlowRenderReportsBlocksToAFileAndPlainLinesToStderr) {
+    WriteSyntheticClip(out_ / "rgb.nut", kSlowWidth, kSlowHeight, kSlowFrames,
+                       ClipPattern::Landscape);
+    // In 4:2:0, which H.264 takes as it is: stderr holds progress alone.
+    RunFfmpeg("-i '" + out_ / "rgb.nut" + "' -pix_fmt yuv420p -c:v ffv1 '" + out_ / "slow.nut" +
+              "'");
+    const std::string report = out_ / "progress.txt";
+    const RunResult run = RunQuillmere({"render", out_ / "slow.nut", "-o", out_ / "out.mp4",
+                                        "--mask", "10,10,w200,h150", "--border", "2",
+                                        "--stats-period", kShortPeriod, "--progress", report});
     ASSERT_EQ(run.exitCode, 0) << run.errorText;
+
+    std::ifstream file(report);
+    std::ostringstream text;
+    text << file.rdbuf();
+    std::string leftover;
+    const std::vector<Block> blocks = ParseBlocks(text.str(), leftover);
+    EXPECT_EQ(leftover, "");
+    CheckBlocks(blocks, kSlowFrames);
+    EXPECT_GT(blocks.size(), 1u) << "a run of several periods gave only the last block";
+
     EXPECT_EQ(run.errorText.find('\r'), std::string::npos) << "terminal redraws in a log";
     EXPECT_EQ(run.errorText.find('\033'), std::string::npos) << "terminal codes in a log";
 
@@ -134,8 +118,8 @@ TEST_F(ProgressRun, StderrThatIsNoTerminalGetsPlainLinesAndASummary) {
     const std::regex summary(
         R"(quillmere: done: 250 frames \(00:00:10\.00 of video\) in [0-9.]+ s, [0-9.]+ fps, [0-9.]+x; .*out\.mp4, [0-9.]+ (B|KiB|MiB))");
     std::vector<std::string> lines;
-    std::istringstream text(run.errorText);
-    for (std::string line; std::getline(text, line);) {
+    std::istringstream stderrLines(run.errorText);
+    for (std::string line; std::getline(stderrLines, line);) {
         lines.push_back(line);
     }
     ASSERT_GE(lines.size(), 2u) << run.errorText;
@@ -154,11 +138,19 @@ TEST_F(ProgressRun, StderrThatIsNoTerminalGetsPlainLinesAndASummary) {
     }
 }
 
+// Quiet with a report file: the blocks go to the file, nothing elsewhere.
 TEST_F(ProgressRun, QuietShowsNothing) {
-    const RunResult run = RunQuillmere(SlowRender({"-q"}));
+    const std::string report = out_ / "progress.txt";
+    const RunResult run = RunQuillmere(
+        {"render", Clip("main.mkv"), "-o", out_ / "out.mkv", "-q", "--progress", report});
     ASSERT_EQ(run.exitCode, 0) << run.errorText;
     EXPECT_EQ(run.errorText, "");
     EXPECT_EQ(run.outputText, "");
+    std::ifstream file(report);
+    std::ostringstream text;
+    text << file.rdbuf();
+    std::string leftover;
+    CheckBlocks(ParseBlocks(text.str(), leftover), kMainFrames);
 }
 
 TEST_F(ProgressRun, FrameEndsWithASummary) {
