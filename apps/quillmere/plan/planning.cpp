@@ -311,11 +311,13 @@ RenderJob PlanJob(const CommandLine& typed, const InputFacts& stored) {
                             "it is worked on as stored, and the output keeps the matrix",
                             job.notes);
     facts.main = stored.main.TurnedBy(job.main.turn);
+    AddNote(job.notes, AbsurdAspectNote(facts.main, "the main video"));
     Orientation overlayTurn;
     if (stored.overlay) {
         overlayTurn = TurnFor(*stored.overlay, line.keepRotation, "the overlay",
                               "it is laid in as stored", job.notes);
         facts.overlay = stored.overlay->TurnedBy(overlayTurn);
+        AddNote(job.notes, AbsurdAspectNote(*facts.overlay, "the overlay"));
     }
     if (line.command == Command::Place && !job.main.turn.identity()) {
         job.notes.push_back("the main video is shown " + job.main.turn.Describe() +
