@@ -9,7 +9,8 @@
 //
 // Given a window of the scaled picture, only that window is made, and the
 // record holds it alone: its pixels are those of the whole scaled picture
-// (partial_scale.h), at the cost of the window, however large the whole.
+// (partial_scale.h), at a cost that follows the window and the filter's
+// reach, however large the whole.
 #pragma once
 
 #include <cstdint>
