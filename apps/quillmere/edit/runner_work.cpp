@@ -18,10 +18,7 @@ namespace {
 bool SameAdaptation(const OverlayAdaptation& a, const OverlayAdaptation& b) {
     return a.timing == b.timing && av_cmp_q(a.mainRate, b.mainRate) == 0 &&
            a.scaler == b.scaler && a.scaledWidth == b.scaledWidth &&
-           a.scaledHeight == b.scaledHeight && a.scaledWindow.left == b.scaledWindow.left &&
-           a.scaledWindow.top == b.scaledWindow.top &&
-           a.scaledWindow.width == b.scaledWindow.width &&
-           a.scaledWindow.height == b.scaledWindow.height &&
+           a.scaledHeight == b.scaledHeight && a.scaledWindow == b.scaledWindow &&
            a.premultiplyBeforeScaling == b.premultiplyBeforeScaling;
 }
 

@@ -127,8 +127,6 @@ FrameGetterHandle StreamGetFrameOpen(AviStreamHandle stream, BITMAPINFOHEADER* w
 
 std::atomic<long> g_scaledFrames{0};
 
-const char* ScalerNameOf(OverlayScaler scaler) { return ScalerName(scaler, false); }
-
 // Frame `frame` scaled, from the reader's cache when it was scaled before.
 SharedRecord ScaledFrame(FrameGetterHandle reader, ReaderState& state, long frame) {
     SharedRecord record;
@@ -152,7 +150,7 @@ SharedRecord ScaledFrame(FrameGetterHandle reader, ReaderState& state, long fram
         }
         if (record == nullptr && !state.prescaler->problem().empty()) {
             g_state->scalingProblem = state.prescaler->problem() + " with " +
-                                      ScalerNameOf(g_state->adaptation.scaler);
+                                      ScalerName(g_state->adaptation.scaler, false);
         }
         ++g_scaledFrames;
     }

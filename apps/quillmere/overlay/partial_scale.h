@@ -49,6 +49,11 @@ struct OutputWindow {
     std::int64_t top = 0;
     std::int64_t width = 0;
     std::int64_t height = 0;
+
+    bool operator==(const OutputWindow& other) const {
+        return left == other.left && top == other.top && width == other.width &&
+               height == other.height;
+    }
 };
 
 // The smaller scale of a `sourceWidth` x `sourceHeight` packed RGB picture
