@@ -1,7 +1,9 @@
 // The runner given inputs that lie or misbehave: headers declaring huge
 // pictures, overlays whose frames do not decode, a FIFO in place of an
-// overlay file, values with line breaks. Each must end in one line on stderr
-// and the right exit status, within a bounded amount of memory.
+// overlay file, values with line breaks, absurd sample aspect ratios, masks
+// far larger than the picture. Each must end in one line on stderr and the
+// right exit status, or in a sound picture, within a bounded amount of
+// memory.
 #include <sys/stat.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -15,6 +17,11 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+extern "C" {
+#include <libavutil/crc.h>
+#include <libswscale/swscale.h>
+}
 
 #include "tests/apps/damaged_clips.h"
 #include "tests/apps/runner_harness.h"
@@ -275,5 +282,189 @@ INSTANTIATE_TEST_SUITE_P(Formats, AboveDepth, testing::ValuesIn(kAboveDepthCases
                          [](const testing::TestParamInfo<AboveDepthCase>& info) {
                              return info.param.name;
                          });
+
+// A PNG whose pHYs chunk states the sample aspect ratio 174763:178956971:
+// its width over height in int arithmetic overflowed, and the placement was
+// made from the wrapped number. Taken as square, as main or as overlay, it
+// places as the same picture without the chunk does, with a note.
+void AppendWord(std::vector<std::uint8_t>& bytes, std::uint32_t word) {
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        bytes.push_back(static_cast<std::uint8_t>(word >> shift));
+    }
+}
+
+std::uint32_t ReadWord(const std::vector<std::uint8_t>& bytes, std::size_t at) {
+    return (std::uint32_t{bytes[at]} << 24) | (std::uint32_t{bytes[at + 1]} << 16) |
+           (std::uint32_t{bytes[at + 2]} << 8) | bytes[at + 3];
+}
+
+// `png` with its pHYs chunk (if any) replaced by one stating x:y, after IHDR.
+std::vector<std::uint8_t> WithPhysChunk(const std::vector<std::uint8_t>& png, std::uint32_t x,
+                                        std::uint32_t y) {
+    constexpr std::size_t kSignature = 8;
+    constexpr std::size_t kChunkFrame = 12;  // length, type, CRC
+    std::vector<std::uint8_t> phys = {'p', 'H', 'Y', 's'};
+    AppendWord(phys, x);
+    AppendWord(phys, y);
+    phys.push_back(0);  // no unit: a ratio alone
+    std::vector<std::uint8_t> bytes(png.begin(), png.begin() + kSignature);
+    for (std::size_t at = kSignature; at + kChunkFrame <= png.size();) {
+        const std::size_t length = ReadWord(png, at);
+        const std::string type(png.begin() + static_cast<long>(at) + 4,
+                               png.begin() + static_cast<long>(at) + 8);
+        if (type != "pHYs") {
+            bytes.insert(bytes.end(), png.begin() + static_cast<long>(at),
+                         png.begin() + static_cast<long>(at + kChunkFrame + length));
+        }
+        if (type == "IHDR") {
+            AppendWord(bytes, static_cast<std::uint32_t>(phys.size() - 4));
+            bytes.insert(bytes.end(), phys.begin(), phys.end());
+            AppendWord(bytes, av_crc(av_crc_get_table(AV_CRC_32_IEEE_LE), 0xFFFFFFFFu,
+                                     phys.data(), phys.size()) ^ 0xFFFFFFFFu);
+        }
+        at += kChunkFrame + length;
+    }
+    return bytes;
+}
+
+TEST_F(HostileInputTest, AnAbsurdSampleAspectIsTakenAsSquare) {
+    const std::string square = out_ / "square.png";
+    const std::string absurd = out_ / "absurd.png";
+    RunFfmpeg("-f lavfi -i testsrc=size=32x24 -frames:v 1 '" + square + "'");
+    WriteFileBytes(absurd, WithPhysChunk(ReadFileBytes(square), 174763, 178956971));
+    struct Placing {
+        std::string main;
+        std::string overlay;
+    };
+    const std::string main = Clip("main.mkv");
+    for (const Placing& placing : {Placing{main, absurd}, Placing{absurd, square}}) {
+        const bool absurdMain = placing.main == absurd;
+        const RunResult plain = RunQuillmere(
+            {"place", absurdMain ? square : main, "--overlay", square, "--size", "50%"});
+        const RunResult run =
+            RunQuillmere({"place", placing.main, "--overlay", placing.overlay, "--size", "50%"});
+        ASSERT_EQ(plain.exitCode, 0) << plain.errorText;
+        EXPECT_EQ(run.exitCode, 0) << run.errorText;
+        EXPECT_EQ(run.outputText, plain.outputText);
+        const std::string note = std::string(absurdMain ? "the main video" : "the overlay") +
+                                 "'s sample aspect ratio 174763:178956971 is beyond 1:100";
+        EXPECT_NE(run.errorText.find(note), std::string::npos) << run.errorText;
+        EXPECT_EQ(std::count(run.errorText.begin(), run.errorText.end(), '\n'), 1)
+            << run.errorText;
+    }
+}
+
+// A filtered scaler into a mask ten times the main picture, which shows the
+// middle of it (or its corner): only what the picture shows is scaled, so
+// the run takes about the memory of a nearest stretch, and shows what
+// libswscale's scale of the whole mask, worked out here, gives there.
+struct LargeMaskCase {
+    const char* name;
+    const char* scaler;
+    int flags;
+    int maskLeft, maskTop;
+};
+void PrintTo(const LargeMaskCase& test, std::ostream* out) { *out << test.name; }
+
+constexpr int kLargeMainWidth = 480;
+constexpr int kLargeMainHeight = 360;
+constexpr int kMaskTimes = 10;
+constexpr int kStillWidth = 80;
+constexpr int kStillHeight = 60;
+constexpr int kLargeMaskMemoryTimes = 2;
+
+const LargeMaskCase kLargeMaskCases[] = {
+    {"LanczosMiddle", "lanczos", SWS_LANCZOS, -2103, -1663},
+    {"BicubicCorner", "bicubic", SWS_BICUBIC, 0, 0},
+    {"AreaFarCorner", "area", SWS_AREA, -4320, -3240},
+};
+
+class LargeMask : public HostileInputTest, public testing::WithParamInterface<LargeMaskCase> {
+protected:
+    static void SetUpTestSuite() {
+        WriteSyntheticClip(Folder() / "large-main.mkv", kLargeMainWidth, kLargeMainHeight,
+                           kMainFrames, ClipPattern::Landscape);
+        RunFfmpeg("-f lavfi -i testsrc2=size=" + std::to_string(kStillWidth) + "x" +
+                  std::to_string(kStillHeight) + " -frames:v 1 '" + Folder() / "still.png" + "'");
+    }
+    // `head`: the command, the main and where the output goes.
+    std::vector<std::string> Arguments(std::vector<std::string> head, const std::string& scaler) {
+        const LargeMaskCase& test = GetParam();
+        const std::string mask =
+            std::to_string(test.maskLeft) + "," + std::to_string(test.maskTop) + "," +
+            std::to_string(test.maskLeft + kLargeMainWidth * kMaskTimes) + "," +
+            std::to_string(test.maskTop + kLargeMainHeight * kMaskTimes);
+        const std::vector<std::string> options = {"--overlay", Folder() / "still.png",
+                                                  "--mask",    mask,
+                                                  "--fit",     "--alpha",
+                                                  "ignore",    "--scaler",
+                                                  scaler,      "-q"};
+        head.insert(head.end(), options.begin(), options.end());
+        return head;
+    }
+};
+
+TEST_P(LargeMask, ScalesOnlyWhatThePictureShows) {
+    const LargeMaskCase& test = GetParam();
+    const std::string main = Folder() / "large-main.mkv";
+    const RunResult stretched =
+        RunQuillmere(Arguments({"render", main, "-o", out_ / "nearest.mkv"}, "nearest"));
+    const RunResult scaled =
+        RunQuillmere(Arguments({"render", main, "-o", out_ / "filtered.mkv"}, test.scaler));
+    ASSERT_EQ(stretched.exitCode, 0) << stretched.errorText;
+    ASSERT_EQ(scaled.exitCode, 0) << scaled.errorText;
+    EXPECT_LE(scaled.peakMemoryKiB, kLargeMaskMemoryTimes * stretched.peakMemoryKiB);
+
+    const RunResult run = RunQuillmere(
+        Arguments({"frame", main, "--at", "3", "-o", out_ / "frame.png"}, test.scaler));
+    ASSERT_EQ(run.exitCode, 0) << run.errorText;
+    const std::vector<Picture> got = DecodeAll(out_ / "frame.png");
+    const std::vector<Picture> still = DecodeAll(Folder() / "still.png");
+    ASSERT_EQ(got.size(), 1u);
+    ASSERT_EQ(still.size(), 1u);
+
+    const int maskWidth = kLargeMainWidth * kMaskTimes;
+    const int maskHeight = kLargeMainHeight * kMaskTimes;
+    SwsContext* whole = sws_getContext(kStillWidth, kStillHeight, AV_PIX_FMT_BGRA, maskWidth,
+                                       maskHeight, AV_PIX_FMT_BGRA, test.flags | SWS_ACCURATE_RND,
+                                       nullptr, nullptr, nullptr);
+    ASSERT_NE(whole, nullptr);
+    Picture expected(maskWidth, maskHeight);
+    const std::uint8_t* sourceTop = still[0].top();
+    const int sourceStride = still[0].topDownStride();
+    std::uint8_t* expectedTop = expected.top();
+    const int expectedStride = expected.topDownStride();
+    sws_scale(whole, &sourceTop, &sourceStride, 0, kStillHeight, &expectedTop, &expectedStride);
+    sws_freeContext(whole);
+    int largest = 0;
+    for (int y = 0; y < kLargeMainHeight; ++y) {
+        const std::uint8_t* shown = got[0].row(y);
+        const std::uint8_t* scaledRow = expected.row(y - test.maskTop) - test.maskLeft * 4;
+        for (int x = 0; x < kLargeMainWidth; ++x) {
+            for (int byte = 0; byte < 3; ++byte) {
+                largest = std::max(largest, std::abs(shown[x * 4 + byte] - scaledRow[x * 4 + byte]));
+            }
+        }
+    }
+    EXPECT_LE(largest, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Scalers, LargeMask, testing::ValuesIn(kLargeMaskCases),
+                         [](const testing::TestParamInfo<LargeMaskCase>& info) {
+                             return info.param.name;
+                         });
+
+// At the mask's limit a small overlay needs an upscale beyond what
+// libswscale makes: the run says so.
+TEST_F(HostileInputTest, AScaleTheLibraryCannotMakeIsSaidToBeOne) {
+    const RunResult run =
+        RunQuillmere({"render", Clip("main.mkv"), "-o", out_ / "out.mkv", "--overlay",
+                      Clip("overlay.avi"), "--size", "99999999x99999999", "--scaler", "lanczos",
+                      "-q"});
+    ExpectOneLineFailure(run, 1,
+                         "cannot scale the overlay '" + Clip("overlay.avi") + "': libswscale "
+                         "cannot scale 64x48 to 1000000x1000000 with lanczos");
+    EXPECT_LT(run.peakMemoryKiB, kRefusalMemoryKiB);
+}
 
 }  // namespace

@@ -1,7 +1,9 @@
 // The prescaler against libswscale's own scaling of the same pixels into
 // packed pixels, worked out here: records of 24 and 32 bits, either row
 // order, scaled up and down, with and without premultiplying, must come
-// within one code value of it in every byte of every pixel.
+// within one code value of it in every byte of every pixel. Asked for a
+// window of the scaled picture, the record holds that window of the whole
+// scale, wherever the window lies.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -26,16 +28,29 @@ struct PrescaleCase {
     bool topDown;
     bool premultiply;
     int flags;
+    OutputWindow window;  // empty: the whole picture
 };
 
 void PrintTo(const PrescaleCase& test, std::ostream* os) { *os << test.name; }
 
 const PrescaleCase kPrescaleCases[] = {
-    {"LanczosUp32", 32, 64, 36, 96, 54, false, false, SWS_LANCZOS},
-    {"LanczosDown32TopDown", 32, 128, 72, 61, 33, true, false, SWS_LANCZOS},
-    {"BicubicUp24OddWidth", 24, 37, 21, 55, 31, false, false, SWS_BICUBIC},
-    {"AreaDown24", 24, 120, 80, 40, 26, false, false, SWS_AREA},
-    {"LanczosUp32Premultiplied", 32, 64, 36, 96, 54, false, true, SWS_LANCZOS},
+    {"LanczosUp32", 32, 64, 36, 96, 54, false, false, SWS_LANCZOS, {}},
+    {"LanczosDown32TopDown", 32, 128, 72, 61, 33, true, false, SWS_LANCZOS, {}},
+    {"BicubicUp24OddWidth", 24, 37, 21, 55, 31, false, false, SWS_BICUBIC, {}},
+    {"AreaDown24", 24, 120, 80, 40, 26, false, false, SWS_AREA, {}},
+    {"LanczosUp32Premultiplied", 32, 64, 36, 96, 54, false, true, SWS_LANCZOS, {}},
+    // Windows: in a corner, in the middle of a scale whose steps fall on
+    // whole source pixels every few outputs (the window starts inside it),
+    // at the far edges, and downscaled with the chroma halved across.
+    {"BicubicWindowTopLeft32", 32, 80, 60, 800, 600, false, false, SWS_BICUBIC, {0, 0, 96, 72}},
+    {"LanczosWindowInside32", 32, 80, 60, 1280, 960, false, false, SWS_LANCZOS,
+     {601, 517, 96, 72}},
+    {"LanczosWindowFarCorner24TopDown", 24, 80, 60, 1000, 700, true, false, SWS_LANCZOS,
+     {904, 628, 96, 72}},
+    {"AreaWindowDown32Premultiplied", 32, 400, 300, 130, 97, false, true, SWS_AREA,
+     {50, 40, 41, 37}},
+    {"BicubicWindowOneRow32", 32, 80, 60, 1280, 960, false, false, SWS_BICUBIC,
+     {300, 959, 200, 1}},
 };
 
 long RowBytes(int width, int bitCount) { return (width * bitCount / 8 + 3) & ~3L; }
@@ -97,21 +112,35 @@ TEST_P(Prescale, MatchesTheLibrarysPackedScaling) {
     sws_scale(library, &sourceTop, &sourceStride, 0, test.height, &expectedTop, &expectedStride);
     sws_freeContext(library);
 
-    OverlayPrescaler prescaler(test.scaledWidth, test.scaledHeight, test.flags, test.premultiply);
+    OverlayPrescaler prescaler(test.scaledWidth, test.scaledHeight, test.flags, test.premultiply,
+                               test.window);
+    const OutputWindow window = test.window.width > 0 ? test.window
+                                : OutputWindow{0, 0, test.scaledWidth, test.scaledHeight};
+    const int width = static_cast<int>(window.width);
+    const int height = static_cast<int>(window.height);
     std::vector<std::uint8_t> scaled;
-    ASSERT_TRUE(prescaler.Scale(record.data(), scaled));
+    // Twice: a window's scale is kept for the next frame.
+    for (int frame = 0; frame < 2; ++frame) {
+        ASSERT_TRUE(prescaler.Scale(record.data(), scaled));
+    }
     BITMAPINFOHEADER scaledHeader;
     std::memcpy(&scaledHeader, scaled.data(), sizeof scaledHeader);
-    EXPECT_EQ(scaledHeader.biWidth, test.scaledWidth);
-    EXPECT_EQ(scaledHeader.biHeight, test.scaledHeight);
+    EXPECT_EQ(scaledHeader.biWidth, width);
+    EXPECT_EQ(scaledHeader.biHeight, height);
     EXPECT_EQ(scaledHeader.biBitCount, test.bitCount);
-    ASSERT_EQ(scaled.size(), sizeof scaledHeader + expected.size());
+    const long scaledRow = RowBytes(width, test.bitCount);
+    ASSERT_EQ(scaled.size(), sizeof scaledHeader + static_cast<std::size_t>(scaledRow * height));
+    // Both bottom-up: picture row y of the window is picture row top + y of
+    // the whole.
     const std::uint8_t* actual = scaled.data() + sizeof scaledHeader;
     int largest = 0;
-    for (int y = 0; y < test.scaledHeight; ++y) {
-        for (int i = 0; i < test.scaledWidth * pixelBytes; ++i) {
-            const std::size_t at = static_cast<std::size_t>(y * row + i);
-            largest = std::max(largest, std::abs(actual[at] - expected[at]));
+    for (int y = 0; y < height; ++y) {
+        const std::uint8_t* actualRow = actual + (height - 1 - y) * scaledRow;
+        const std::uint8_t* expectedRow =
+            expected.data() + (test.scaledHeight - 1 - (window.top + y)) * row +
+            window.left * pixelBytes;
+        for (int i = 0; i < width * pixelBytes; ++i) {
+            largest = std::max(largest, std::abs(actualRow[i] - expectedRow[i]));
         }
     }
     EXPECT_LE(largest, 1);

@@ -18,7 +18,7 @@ namespace {
 bool SameAdaptation(const OverlayAdaptation& a, const OverlayAdaptation& b) {
     return a.timing == b.timing && av_cmp_q(a.mainRate, b.mainRate) == 0 &&
            a.scaler == b.scaler && a.scaledWidth == b.scaledWidth &&
-           a.scaledHeight == b.scaledHeight &&
+           a.scaledHeight == b.scaledHeight && a.scaledWindow == b.scaledWindow &&
            a.premultiplyBeforeScaling == b.premultiplyBeforeScaling;
 }
 
@@ -100,7 +100,7 @@ RunnerEditWork::KeptPicture& RunnerEditWork::PictureFor(const RenderJob& job,
         // A processing pass of one frame, as the frame command makes.
         AreaCompositor compositor(filter.instance(), frames_->format(),
                                   SettleFade(job.fade, filter.instance().recordAs<FilterData>()));
-        compositor.Start(filter.outputOperations());
+        compositor.Start(filter.outputOperations(), 1, filter.outputOperationsCopy());
         // With --seed the random shadow styles draw as `frame --seed` draws.
         if (const auto seeding = SeedingAt(job.seed, job.window.first)) {
             seeding(filter.instance());

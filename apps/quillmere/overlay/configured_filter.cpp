@@ -13,6 +13,12 @@ ConfiguredFilter::ConfiguredFilter(const FilterData& settings, const OverlayInpu
     if (overlay.blend) {
         blending_.emplace(*overlay.blend);
     }
+    const OverlayAdaptation& adaptation = overlay.adaptation;
+    if (!overlay.path.empty() && adaptation.scaler != OverlayScaler::Filter &&
+        adaptation.scaledWindow.width > 0) {
+        windowed_.emplace(blending_ ? &blending_->table : nullptr, adaptation.scaledWidth,
+                          adaptation.scaledHeight, adaptation.scaledWindow);
+    }
 }
 
 namespace {

@@ -9,6 +9,7 @@
 
 #include "apps/quillmere/overlay/filter_host.h"
 #include "apps/quillmere/overlay/overlay_library.h"
+#include "apps/quillmere/overlay/windowed_operations.h"
 #include "hostkit/blending_bitmap_operations.h"
 
 struct OverlayInput {
@@ -35,8 +36,14 @@ public:
     // The bitmap operations the filter's output goes through; null for the
     // host's own.
     const VBitmapOperations* outputOperations() const {
+        if (windowed_) {
+            return &windowed_->table;
+        }
         return blending_ ? &blending_->table : nullptr;
     }
+    // Whether those operations copy the overlay opaque, as the host's do
+    // (laying a window frame where it belongs, if need be).
+    bool outputOperationsCopy() const { return !blending_; }
     // Overlay frames that could not be decoded: reported in one closing
     // line, and a failure of the job with --strict (call it before the
     // output is committed).
@@ -48,6 +55,8 @@ private:
     FilterModuleSession module_;
     OverlayFilter filter_;
     std::optional<BlendingBitmapOperations> blending_;
+    // Over blending_ (or the host's), for frames that come as a window.
+    std::optional<WindowedOverlayOperations> windowed_;
     std::string overlayPath_;
     bool strict_ = false;
 };

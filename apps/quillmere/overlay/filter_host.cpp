@@ -6,8 +6,9 @@
 #include <cstring>
 #include <fstream>
 
-#include "apps/quillmere/runner_error.h"
 #include "apps/quillmere/media/video_reader.h"
+#include "apps/quillmere/overlay/overlay_library.h"
+#include "apps/quillmere/runner_error.h"
 #include "filter/module_entry.h"
 #include "hostkit/host_services.h"
 #include "hostkit/script_line.h"
@@ -112,6 +113,11 @@ void OverlayFilter::OpenOverlay(const std::string& path, long stream) {
     // An overlay whose first frame does not decode would leave every output
     // frame as if there were no overlay; frames that fail later are counted.
     if (CurrentAviLibrary().StreamGetFrame(settings.frameGetter, 0) == nullptr) {
+        // A filtered scaler may have decoded it and failed to scale it.
+        const std::string scaling = OverlayScalingProblem();
+        if (!scaling.empty()) {
+            throw RunnerError("cannot scale the overlay " + Quoted(path) + ": " + scaling);
+        }
         throw RunnerError("cannot read the overlay " + Quoted(path) +
                           ": its first frame cannot be decoded");
     }

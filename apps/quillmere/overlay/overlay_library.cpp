@@ -50,6 +50,7 @@ struct AdaptationState {
     std::map<AviStreamHandle, std::shared_ptr<const OverlayTimeline>> streams;
     std::map<FrameGetterHandle, ReaderState> readers;
     RecordPool pool;
+    std::string scalingProblem;  // set under `fetching`
 };
 AdaptationState* g_state = nullptr;
 
@@ -147,6 +148,10 @@ SharedRecord ScaledFrame(FrameGetterHandle reader, ReaderState& state, long fram
         } else if (state.prescaler->Scale(decoded, *buffer)) {
             record = std::move(buffer);
         }
+        if (record == nullptr && !state.prescaler->problem().empty()) {
+            g_state->scalingProblem = state.prescaler->problem() + " with " +
+                                      ScalerName(g_state->adaptation.scaler, false);
+        }
         ++g_scaledFrames;
     }
     state.scaled.Add(frame, record);
@@ -193,10 +198,13 @@ void* StreamGetFrame(FrameGetterHandle reader, long position) {
                 adaptation.scaledWidth > 0 && adaptation.scaledHeight > 0) {
                 state->prescaler = std::make_unique<OverlayPrescaler>(
                     adaptation.scaledWidth, adaptation.scaledHeight,
-                    SwsFlagsOf(adaptation.scaler), adaptation.premultiplyBeforeScaling);
-                // A turned overlay is turned first, then scaled in 32 bits.
+                    SwsFlagsOf(adaptation.scaler), adaptation.premultiplyBeforeScaling,
+                    adaptation.scaledWindow);
+                // A turned overlay is turned first, then scaled in 32 bits;
+                // so is a window (the reader scales whole pictures).
                 state->readerScales =
                     !adaptation.premultiplyBeforeScaling && state->turner == nullptr &&
+                    adaptation.scaledWindow.width <= 0 &&
                     FfmpegScaleFrames(reader, adaptation.scaledWidth, adaptation.scaledHeight,
                                       SwsFlagsOf(adaptation.scaler));
                 state->scaled =
@@ -289,6 +297,7 @@ void AdaptedOverlayLibrary::ScaleTo(int width, int height) {
     std::lock_guard<std::mutex> hold(g_state->lock);
     g_state->adaptation.scaledWidth = width;
     g_state->adaptation.scaledHeight = height;
+    g_state->adaptation.scaledWindow = OutputWindow();
     for (auto& reader : g_state->readers) {
         reader.second.prescaler.reset();
         reader.second.readerScales = false;
@@ -297,5 +306,13 @@ void AdaptedOverlayLibrary::ScaleTo(int width, int height) {
 }
 
 long OverlayFramesScaled() { return g_scaledFrames.load(); }
+
+std::string OverlayScalingProblem() {
+    if (g_state == nullptr) {
+        return "";
+    }
+    std::lock_guard<std::mutex> hold(g_state->fetching);
+    return g_state->scalingProblem;
+}
 
 bool OverlayFetchesShareable() { return g_state != nullptr; }

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 extern "C" {
 #include <libavutil/rational.h>
@@ -15,6 +16,7 @@ extern "C" {
 
 #include "apps/quillmere/overlay/overlay_choices.h"
 #include "apps/quillmere/media/orientation.h"
+#include "apps/quillmere/overlay/partial_scale.h"
 
 struct OverlayAdaptation {
     OverlayTiming timing = OverlayTiming::ByTime;
@@ -22,6 +24,11 @@ struct OverlayAdaptation {
     OverlayScaler scaler = OverlayScaler::Filter;
     int scaledWidth = 0;   // with a filtered scaler: the mask's size (0: not yet known)
     int scaledHeight = 0;
+    // With a filtered scaler: the part of the scaled picture that is drawn
+    // (the mask's part on the main picture), the only part scaled; empty:
+    // all of it. Frames then come as that window alone, which the
+    // operations of WindowedOverlayOperations lay where it belongs.
+    OutputWindow scaledWindow;
     // With a filtered scaler: scale 32-bit frames premultiplied by their
     // alpha (for an overlay blended by straight alpha).
     bool premultiplyBeforeScaling = false;
@@ -39,7 +46,7 @@ class AdaptedOverlayLibrary {
 public:
     explicit AdaptedOverlayLibrary(const OverlayAdaptation& adaptation);
     ~AdaptedOverlayLibrary();
-    // With a filtered scaler: the size to scale frames to from now on.
+    // With a filtered scaler: the size to scale frames to from now on, all of it.
     void ScaleTo(int width, int height);
     AdaptedOverlayLibrary(const AdaptedOverlayLibrary&) = delete;
     AdaptedOverlayLibrary& operator=(const AdaptedOverlayLibrary&) = delete;
@@ -55,3 +62,7 @@ bool OverlayFetchesShareable();
 // Overlay frames scaled by filtered scalers so far: what a run's scaling
 // costs, counted rather than timed.
 long OverlayFramesScaled();
+
+// Why the adapted library's last frame that could not be scaled was not
+// (the sizes and what failed); empty when every frame asked was scaled.
+std::string OverlayScalingProblem();

@@ -226,7 +226,8 @@ AreaCompositor::Lane AreaCompositor::MakeLane(FilterInstance* own, int width, in
     return lane;
 }
 
-void AreaCompositor::Start(const VBitmapOperations* outputOperations, int lanes) {
+void AreaCompositor::Start(const VBitmapOperations* outputOperations, int lanes,
+                           bool operationsCopy) {
     if (!converter_ || started_) {
         return;
     }
@@ -257,7 +258,7 @@ void AreaCompositor::Start(const VBitmapOperations* outputOperations, int lanes)
     }
     // The inside can go unconverted only where the overlay is copied, not
     // blended, and where the filter leaves its source as it was.
-    opaqueCopy_ = outputOperations == nullptr;
+    opaqueCopy_ = outputOperations == nullptr || operationsCopy;
     if (opaqueCopy_ && separateOutput_ && !maskInside_.empty()) {
         skippedInside_ = maskInside_;
         bands_ = BandsAround(area_, skippedInside_);

@@ -65,9 +65,11 @@ public:
     // Starts the processing pass, with the mask moved by the area's offset,
     // on `lanes` instances: the given one and copies of it, each with its
     // own bitmaps. `outputOperations` (null: the host's plain ones, which
-    // copy the overlay) serve the output bitmaps. The start procedure seeds
-    // the calling thread's random generator.
-    void Start(const VBitmapOperations* outputOperations = nullptr, int lanes = 1);
+    // copy the overlay) serve the output bitmaps; `operationsCopy` says
+    // that given ones copy the overlay opaque as well. The start procedure
+    // seeds the calling thread's random generator.
+    void Start(const VBitmapOperations* outputOperations = nullptr, int lanes = 1,
+               bool operationsCopy = false);
     int lanes() const { return static_cast<int>(lanes_.size()); }
 
     // Converts the area of output frame `number` into `buffers`, when the

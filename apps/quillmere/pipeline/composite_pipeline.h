@@ -33,8 +33,10 @@ struct CompositeJob {
     ProgressReport progress;        // empty: nobody is told
     // The source's streams whose packets go to the sinks unchanged.
     std::vector<const AVStream*> carriedStreams;
-    // The bitmap operations of the output frame (null: the host's plain ones).
+    // The bitmap operations of the output frame (null: the host's plain
+    // ones), and whether they copy the overlay opaque as the plain ones do.
     const VBitmapOperations* outputOperations = nullptr;
+    bool outputOperationsCopy = false;
     FadeRamp fade;  // the overlay's fades (none by default)
     // Runs once the pass has started, before the first frame, on the thread
     // whose random generator the filter threads take on: sets it (--seed, a

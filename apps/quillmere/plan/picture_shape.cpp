@@ -1,5 +1,7 @@
 #include "apps/quillmere/plan/picture_shape.h"
 
+#include <cstdint>
+
 #include "apps/quillmere/media/ffmpeg_handles.h"
 #include "apps/quillmere/runner_error.h"
 #include "hostkit/quoted_text.h"
@@ -47,12 +49,37 @@ PictureShape ShapeOfStream(const AVFormatContext& container, const AVStream& str
     }
     const AVRational aspect = av_guess_sample_aspect_ratio(
         const_cast<AVFormatContext*>(&container), const_cast<AVStream*>(&stream), nullptr);
-    if (aspect.num > 0 && aspect.den > 0) {
-        shape.sampleAspect = aspect;
-    }
+    shape.sampleAspect = SaneSampleAspect(aspect, &shape.absurdAspect);
     shape.hasAlpha = CarriesAlpha(stream.codecpar->format);
     shape.display = DisplayTurnOf(stream);
     return shape;
+}
+
+AVRational SaneSampleAspect(AVRational stated, AVRational* absurd) {
+    *absurd = AVRational{0, 1};
+    if (stated.num <= 0 || stated.den <= 0) {
+        return AVRational{1, 1};
+    }
+    // In 64 bits: the terms may be anything up to INT_MAX.
+    const std::int64_t num = stated.num;
+    const std::int64_t den = stated.den;
+    if (num > den * kLargestSampleAspect || den > num * kLargestSampleAspect) {
+        *absurd = stated;
+        return AVRational{1, 1};
+    }
+    AVRational kept{1, 1};
+    av_reduce(&kept.num, &kept.den, num, den, kLargestAspectTerm);
+    return kept;
+}
+
+std::string AbsurdAspectNote(const PictureShape& shape, const std::string& what) {
+    if (shape.absurdAspect.num == 0) {
+        return "";
+    }
+    return what + "'s sample aspect ratio " + std::to_string(shape.absurdAspect.num) + ":" +
+           std::to_string(shape.absurdAspect.den) + " is beyond 1:" +
+           std::to_string(kLargestSampleAspect) + " or " + std::to_string(kLargestSampleAspect) +
+           ":1: placing takes its pixels as square";
 }
 
 PictureShape PictureShape::TurnedBy(const Orientation& turn) const {
@@ -61,6 +88,9 @@ PictureShape PictureShape::TurnedBy(const Orientation& turn) const {
         turned.width = height;
         turned.height = width;
         turned.sampleAspect = av_inv_q(sampleAspect);
+        if (absurdAspect.num != 0) {
+            turned.absurdAspect = av_inv_q(absurdAspect);
+        }
     }
     return turned;
 }

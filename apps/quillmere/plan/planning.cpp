@@ -97,6 +97,21 @@ std::optional<BlendSettings> BlendFor(const CommandLine& line, const InputFacts&
     return blend;
 }
 
+// The part of a stretched overlay that the main picture shows, in the
+// mask's pixels; empty when it shows all of it (or none).
+OutputWindow DrawnWindow(const MaskCorners& mask, const PictureShape& main) {
+    const std::int64_t left = std::max<std::int64_t>(mask.left, 0);
+    const std::int64_t top = std::max<std::int64_t>(mask.top, 0);
+    const std::int64_t right = std::min<std::int64_t>(mask.right, main.width);
+    const std::int64_t bottom = std::min<std::int64_t>(mask.bottom, main.height);
+    const bool whole = left == mask.left && top == mask.top && right == mask.right &&
+                       bottom == mask.bottom;
+    if (whole || right <= left || bottom <= top) {
+        return OutputWindow();
+    }
+    return OutputWindow{left - mask.left, top - mask.top, right - left, bottom - top};
+}
+
 // How the overlay's frames are adapted for this run.
 OverlayAdaptation AdaptationFor(const CommandLine& line, const InputFacts& facts,
                                 const FilterData& settings,
@@ -111,6 +126,7 @@ OverlayAdaptation AdaptationFor(const CommandLine& line, const InputFacts& facts
     if (line.scaler != OverlayScaler::Filter) {
         adaptation.scaledWidth = settings.maskRight - settings.maskLeft;
         adaptation.scaledHeight = settings.maskBottom - settings.maskTop;
+        adaptation.scaledWindow = DrawnWindow(MaskOf(settings), facts.main);
         adaptation.framesComeRound = settings.repeatVideo != 0;
     }
     return adaptation;
@@ -295,11 +311,13 @@ RenderJob PlanJob(const CommandLine& typed, const InputFacts& stored) {
                             "it is worked on as stored, and the output keeps the matrix",
                             job.notes);
     facts.main = stored.main.TurnedBy(job.main.turn);
+    AddNote(job.notes, AbsurdAspectNote(facts.main, "the main video"));
     Orientation overlayTurn;
     if (stored.overlay) {
         overlayTurn = TurnFor(*stored.overlay, line.keepRotation, "the overlay",
                               "it is laid in as stored", job.notes);
         facts.overlay = stored.overlay->TurnedBy(overlayTurn);
+        AddNote(job.notes, AbsurdAspectNote(*facts.overlay, "the overlay"));
     }
     if (line.command == Command::Place && !job.main.turn.identity()) {
         job.notes.push_back("the main video is shown " + job.main.turn.Describe() +

@@ -26,6 +26,7 @@ int RunFrame(const CommandLine& line) {
     composite.source = &source;
     composite.instance = &filter.instance();
     composite.outputOperations = filter.outputOperations();
+    composite.outputOperationsCopy = filter.outputOperationsCopy();
     composite.fade = SettleFade(job.fade, filter.instance().recordAs<FilterData>());
     composite.sinks.push_back(&sink);
     composite.progress = progress.Reporter();

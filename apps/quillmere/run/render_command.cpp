@@ -84,6 +84,7 @@ int RunRender(const CommandLine& line) {
     composite.afterStart = SeedingAt(job.seed, job.window.first);
     composite.instance = &filter.instance();
     composite.outputOperations = filter.outputOperations();
+    composite.outputOperationsCopy = filter.outputOperationsCopy();
     composite.filterThreads = job.filterThreads;
     composite.fade = SettleFade(job.fade, filter.instance().recordAs<FilterData>());
     composite.progress = progress.Reporter();
