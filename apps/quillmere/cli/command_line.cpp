@@ -154,9 +154,9 @@ constexpr int kBilinearStretch = -2;
 const NamedChoice kScalerChoices[] = {
     {"nearest", kNearestStretch},
     {"bilinear", kBilinearStretch},
-    {"area", static_cast<int>(OverlayScaler::Area)},
-    {"bicubic", static_cast<int>(OverlayScaler::Bicubic)},
-    {"lanczos", static_cast<int>(OverlayScaler::Lanczos)},
+    {FilteredScalerName(OverlayScaler::Area), static_cast<int>(OverlayScaler::Area)},
+    {FilteredScalerName(OverlayScaler::Bicubic), static_cast<int>(OverlayScaler::Bicubic)},
+    {FilteredScalerName(OverlayScaler::Lanczos), static_cast<int>(OverlayScaler::Lanczos)},
 };
 
 const OptionRow kOptions[] = {

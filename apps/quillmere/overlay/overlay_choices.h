@@ -14,3 +14,19 @@ enum class AlphaMode { Straight, Premultiplied, Ignore };
 // Who scales the overlay into the mask: the filter's own stretch (nearest
 // or bilinear, by settings.bilinear), or a filtered scaler beforehand.
 enum class OverlayScaler { Filter, Area, Bicubic, Lanczos };
+
+// The name a filtered scaler goes by (--scaler, messages); null for the
+// filter's own stretch, whose names are the command line's.
+constexpr const char* FilteredScalerName(OverlayScaler scaler) {
+    switch (scaler) {
+    case OverlayScaler::Area:
+        return "area";
+    case OverlayScaler::Bicubic:
+        return "bicubic";
+    case OverlayScaler::Lanczos:
+        return "lanczos";
+    case OverlayScaler::Filter:
+        break;
+    }
+    return nullptr;
+}

@@ -150,7 +150,7 @@ SharedRecord ScaledFrame(FrameGetterHandle reader, ReaderState& state, long fram
         }
         if (record == nullptr && !state.prescaler->problem().empty()) {
             g_state->scalingProblem = state.prescaler->problem() + " with " +
-                                      ScalerName(g_state->adaptation.scaler, false);
+                                      FilteredScalerName(g_state->adaptation.scaler);
         }
         ++g_scaledFrames;
     }
