@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -98,6 +99,11 @@ const PlanCase kPlanCases[] = {
      }},
     {"HevcInMp4IsTaggedHvc1", {"render", "m.mkv", "-o", "o.mp4", "--codec", "hevc"}, {},
      [](const RenderJob& job) { EXPECT_EQ(job.output.muxing.videoTag, "hvc1"); }},
+    {"CodecNameSettlesTheEncoder", {"render", "m.mkv", "-o", "o.mkv", "--codec", "hevc"}, {},
+     [](const RenderJob& job) {
+         ASSERT_NE(job.output.videoEncoder, nullptr);
+         EXPECT_EQ(job.output.videoEncoder->id, AV_CODEC_ID_HEVC);
+     }},
     {"HevcInMkvKeepsTheContainersName", {"render", "m.mkv", "-o", "o.mkv", "--codec", "hevc"},
      {}, [](const RenderJob& job) { EXPECT_EQ(job.output.muxing.videoTag, ""); }},
     {"TagAsked", {"render", "m.mkv", "-o", "o.mp4", "--codec", "hevc", "--tag", "hev1"}, {},
@@ -182,5 +188,58 @@ INSTANTIATE_TEST_SUITE_P(Mistakes, OutputRefusal, testing::ValuesIn(kRefusalCase
                          [](const testing::TestParamInfo<RefusalCase>& info) {
                              return info.param.name;
                          });
+
+// join and segments are planned from the command line alone, so their
+// usage errors need no media file at all.
+struct CommandRefusal {
+    const char* name;
+    std::vector<std::string> arguments;
+    const char* named;  // in the usage error
+};
+void PrintTo(const CommandRefusal& test, std::ostream* out) { *out << test.name; }
+
+const CommandRefusal kCommandRefusals[] = {
+    {"JoinIntoAnUnknownExtension", {"join", "a.mkv", "-o", "out.xyz"},
+     "cannot tell the output format from 'out.xyz'"},
+    {"JoinIntoAnUnknownFormat", {"join", "a.mkv", "-o", "out.mkv", "--format", "webm"},
+     "unknown output format 'webm'"},
+    {"JoinIntoNothing", {"join", "a.mkv", "-o", "out.mkv", "--format", "null"},
+     "--format null"},
+    {"SlurmOutputWithoutExtension", {"segments", "m.mkv", "4", "--slurm", "-o", "run.d/out"},
+     "has no extension"},
+    {"SlurmOutputOfAnUnknownContainer", {"segments", "m.mkv", "4", "--slurm", "-o", "o.xyz"},
+     "cannot tell the container from 'o.xyz'"},
+    {"SegmentsOfStandardInput", {"segments", "-", "4"}, "not standard input"},
+};
+
+class CommandPlanRefusal : public testing::TestWithParam<CommandRefusal> {};
+
+TEST_P(CommandPlanRefusal, BeforeAnyInputIsRead) {
+    const CommandRefusal& test = GetParam();
+    const CommandLine line = Parse(test.arguments);
+    try {
+        if (line.command == Command::Join) {
+            PlanJoin(line);
+        } else {
+            PlanSegmentList(line);
+        }
+        FAIL() << "planned";
+    } catch (const UsageError& error) {
+        EXPECT_NE(std::string(error.what()).find(test.named), std::string::npos) << error.what();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(JoinAndSegments, CommandPlanRefusal, testing::ValuesIn(kCommandRefusals),
+                         [](const testing::TestParamInfo<CommandRefusal>& info) {
+                             return info.param.name;
+                         });
+
+TEST(CommandPlan, SlurmSegmentsTakeTheOutputsExtensionAsTyped) {
+    const SegmentListJob job =
+        PlanSegmentList(Parse({"segments", "m.mkv", "3", "--slurm", "-o", "runs/Out.MKV"}));
+    ASSERT_EQ(job.form, SegmentListForm::SlurmScript);
+    EXPECT_EQ(job.slurm->extension, ".MKV");
+    EXPECT_EQ(job.slurm->partsFolder, "runs/Out.MKV.parts");
+}
 
 }  // namespace
