@@ -1,11 +1,11 @@
 // Planning a render's output from a command line and made-up facts of the
 // main, with no media files: which streams are copied and which re-encoded
 // (and said), the muxer's options and the video's tag checked, and the
-// mistakes refused before anything is opened for writing.
+// mistakes refused before anything is opened for writing (join and
+// segments: before any input is read).
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -165,6 +165,18 @@ const RefusalCase kRefusalCases[] = {
      "--format null writes none"},
     {"SubtitlesTheContainerCannotHold", {"render", "m.mp4", "-o", "o.mkv"}, {kMovText}, false,
      "(use .mp4 or .mov, or --no-subtitles to leave them out)"},
+    // join and segments are planned from the command line alone.
+    {"JoinIntoAnUnknownExtension", {"join", "a.mkv", "-o", "o.xyz"}, {}, true,
+     "cannot tell the output format from 'o.xyz'"},
+    {"JoinIntoAnUnknownFormat", {"join", "a.mkv", "-o", "o.mkv", "--format", "webm"}, {}, true,
+     "unknown output format 'webm'"},
+    {"JoinIntoNothing", {"join", "a.mkv", "-o", "o.mkv", "--format", "null"}, {}, true,
+     "--format null"},
+    {"SlurmOutputWithoutExtension", {"segments", "m.mkv", "4", "--slurm", "-o", "run.d/o"}, {},
+     true, "has no extension"},
+    {"SlurmOutputOfAnUnknownContainer", {"segments", "m.mkv", "4", "--slurm", "-o", "o.xyz"},
+     {}, true, "cannot tell the container from 'o.xyz'"},
+    {"SegmentsOfStandardInput", {"segments", "-", "4"}, {}, true, "not standard input"},
 };
 
 class OutputRefusal : public testing::TestWithParam<RefusalCase> {};
@@ -173,7 +185,13 @@ TEST_P(OutputRefusal, NamesTheMistake) {
     const RefusalCase& test = GetParam();
     const CommandLine line = Parse(test.arguments);
     try {
-        PlanJob(line, MainWith(test.streams));
+        if (line.command == Command::Join) {
+            PlanJoin(line);
+        } else if (line.command == Command::Segments) {
+            PlanSegmentList(line);
+        } else {
+            PlanJob(line, MainWith(test.streams));
+        }
         FAIL() << "planned";
     } catch (const UsageError& error) {
         EXPECT_TRUE(test.usage);
@@ -188,58 +206,5 @@ INSTANTIATE_TEST_SUITE_P(Mistakes, OutputRefusal, testing::ValuesIn(kRefusalCase
                          [](const testing::TestParamInfo<RefusalCase>& info) {
                              return info.param.name;
                          });
-
-// join and segments are planned from the command line alone, so their
-// usage errors need no media file at all.
-struct CommandRefusal {
-    const char* name;
-    std::vector<std::string> arguments;
-    const char* named;  // in the usage error
-};
-void PrintTo(const CommandRefusal& test, std::ostream* out) { *out << test.name; }
-
-const CommandRefusal kCommandRefusals[] = {
-    {"JoinIntoAnUnknownExtension", {"join", "a.mkv", "-o", "out.xyz"},
-     "cannot tell the output format from 'out.xyz'"},
-    {"JoinIntoAnUnknownFormat", {"join", "a.mkv", "-o", "out.mkv", "--format", "webm"},
-     "unknown output format 'webm'"},
-    {"JoinIntoNothing", {"join", "a.mkv", "-o", "out.mkv", "--format", "null"},
-     "--format null"},
-    {"SlurmOutputWithoutExtension", {"segments", "m.mkv", "4", "--slurm", "-o", "run.d/out"},
-     "has no extension"},
-    {"SlurmOutputOfAnUnknownContainer", {"segments", "m.mkv", "4", "--slurm", "-o", "o.xyz"},
-     "cannot tell the container from 'o.xyz'"},
-    {"SegmentsOfStandardInput", {"segments", "-", "4"}, "not standard input"},
-};
-
-class CommandPlanRefusal : public testing::TestWithParam<CommandRefusal> {};
-
-TEST_P(CommandPlanRefusal, BeforeAnyInputIsRead) {
-    const CommandRefusal& test = GetParam();
-    const CommandLine line = Parse(test.arguments);
-    try {
-        if (line.command == Command::Join) {
-            PlanJoin(line);
-        } else {
-            PlanSegmentList(line);
-        }
-        FAIL() << "planned";
-    } catch (const UsageError& error) {
-        EXPECT_NE(std::string(error.what()).find(test.named), std::string::npos) << error.what();
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(JoinAndSegments, CommandPlanRefusal, testing::ValuesIn(kCommandRefusals),
-                         [](const testing::TestParamInfo<CommandRefusal>& info) {
-                             return info.param.name;
-                         });
-
-TEST(CommandPlan, SlurmSegmentsTakeTheOutputsExtensionAsTyped) {
-    const SegmentListJob job =
-        PlanSegmentList(Parse({"segments", "m.mkv", "3", "--slurm", "-o", "runs/Out.MKV"}));
-    ASSERT_EQ(job.form, SegmentListForm::SlurmScript);
-    EXPECT_EQ(job.slurm->extension, ".MKV");
-    EXPECT_EQ(job.slurm->partsFolder, "runs/Out.MKV.parts");
-}
 
 }  // namespace
