@@ -1,7 +1,8 @@
 // Planning a render's output from a command line and made-up facts of the
 // main, with no media files: which streams are copied and which re-encoded
 // (and said), the muxer's options and the video's tag checked, and the
-// mistakes refused before anything is opened for writing.
+// mistakes refused before anything is opened for writing (join and
+// segments: before any input is read).
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -99,6 +100,11 @@ const PlanCase kPlanCases[] = {
      }},
     {"HevcInMp4IsTaggedHvc1", {"render", "m.mkv", "-o", "o.mp4", "--codec", "hevc"}, {},
      [](const RenderJob& job) { EXPECT_EQ(job.output.muxing.videoTag, "hvc1"); }},
+    {"CodecNameSettlesTheEncoder", {"render", "m.mkv", "-o", "o.mkv", "--codec", "hevc"}, {},
+     [](const RenderJob& job) {
+         ASSERT_NE(job.output.videoEncoder, nullptr);
+         EXPECT_EQ(job.output.videoEncoder->id, AV_CODEC_ID_HEVC);
+     }},
     {"HevcInMkvKeepsTheContainersName", {"render", "m.mkv", "-o", "o.mkv", "--codec", "hevc"},
      {}, [](const RenderJob& job) { EXPECT_EQ(job.output.muxing.videoTag, ""); }},
     {"TagAsked", {"render", "m.mkv", "-o", "o.mp4", "--codec", "hevc", "--tag", "hev1"}, {},
@@ -160,6 +166,18 @@ const RefusalCase kRefusalCases[] = {
      "--format null writes none"},
     {"SubtitlesTheContainerCannotHold", {"render", "m.mp4", "-o", "o.mkv"}, {kMovText}, false,
      "(use .mp4 or .mov, or --no-subtitles to leave them out)"},
+    // join and segments are planned from the command line alone.
+    {"JoinIntoAnUnknownExtension", {"join", "a.mkv", "-o", "o.xyz"}, {}, true,
+     "cannot tell the output format from 'o.xyz'"},
+    {"JoinIntoAnUnknownFormat", {"join", "a.mkv", "-o", "o.mkv", "--format", "webm"}, {}, true,
+     "unknown output format 'webm'"},
+    {"JoinIntoNothing", {"join", "a.mkv", "-o", "o.mkv", "--format", "null"}, {}, true,
+     "--format null"},
+    {"SlurmOutputWithoutExtension", {"segments", "m.mkv", "4", "--slurm", "-o", "run.d/o"}, {},
+     true, "has no extension"},
+    {"SlurmOutputOfAnUnknownContainer", {"segments", "m.mkv", "4", "--slurm", "-o", "o.xyz"},
+     {}, true, "cannot tell the container from 'o.xyz'"},
+    {"SegmentsOfStandardInput", {"segments", "-", "4"}, {}, true, "not standard input"},
 };
 
 class OutputRefusal : public testing::TestWithParam<RefusalCase> {};
@@ -168,7 +186,13 @@ TEST_P(OutputRefusal, NamesTheMistake) {
     const RefusalCase& test = GetParam();
     const CommandLine line = Parse(test.arguments);
     try {
-        PlanJob(line, MainWith(test.streams));
+        if (line.command == Command::Join) {
+            PlanJoin(line);
+        } else if (line.command == Command::Segments) {
+            PlanSegmentList(line);
+        } else {
+            PlanJob(line, MainWith(test.streams));
+        }
         FAIL() << "planned";
     } catch (const UsageError& error) {
         EXPECT_TRUE(test.usage);

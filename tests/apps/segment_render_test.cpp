@@ -321,6 +321,19 @@ TEST_P(JoinRefuses, WithOneLineAndNothingWritten) {
 
 const std::vector<std::string> kWholeSet{"part0", "part1", "part2", "part3"};
 
+// A usage error comes before any part is read: parts that are missing or
+// no media at all do not stand in its way.
+TEST(JoinPlansFirst, RefusesAnUnknownContainerWithoutReadingParts) {
+    ScratchFolder out;
+    std::ofstream(out / "notes.mkv") << "not a video\n";
+    const RunResult joined =
+        RunQuillmere({"join", "-o", out / "joined.xyz", out / "notes.mkv", out / "none.mkv"});
+    EXPECT_EQ(joined.exitCode, 2);
+    EXPECT_NE(joined.errorText.find("cannot tell the output format"), std::string::npos)
+        << joined.errorText;
+    EXPECT_EQ(out.Files(), std::vector<std::string>{"notes.mkv"});
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Segments, JoinRefuses,
     testing::Values(

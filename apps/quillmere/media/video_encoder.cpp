@@ -95,27 +95,25 @@ void VideoEncoder::ChooseEncoderPicture(const AVCodec& codec, const VideoFormat&
     encoder_->sample_aspect_ratio = video.sampleAspectRatio;
 }
 
-VideoEncoder::VideoEncoder(const OutputFormat& format, const VideoFormat& video,
-                           const std::string& displayName, NoticeHandler notice,
-                           const EncoderRequest& encoding, FrameTiming timing,
-                           bool globalHeader)
+VideoEncoder::VideoEncoder(const AVCodec& codec, const EncoderRequest& settings,
+                           const VideoFormat& video, const std::string& displayName,
+                           NoticeHandler notice, FrameTiming timing, bool globalHeader)
     : displayName_(displayName), notice_(notice), video_(video) {
-    const AVCodec* codec = &ChooseEncoder(format, encoding);
-    encoder_.reset(avcodec_alloc_context3(codec));
+    encoder_.reset(avcodec_alloc_context3(&codec));
     if (!encoder_) {
         throw RunnerError("out of memory");
     }
-    ChooseEncoderPicture(*codec, video);
+    ChooseEncoderPicture(codec, video);
     renumber_ = timing == FrameTiming::Numbered;
     encoder_->time_base = renumber_ ? av_inv_q(video.frameRate) : video.timeBase;
     encoder_->framerate = video.frameRate;
-    ConfigureEncoder(*encoder_, *codec, encoding);
+    ConfigureEncoder(*encoder_, codec, settings);
     if (globalHeader) {
         encoder_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     }
-    const int error = avcodec_open2(encoder_.get(), codec, nullptr);
+    const int error = avcodec_open2(encoder_.get(), &codec, nullptr);
     if (error < 0) {
-        throw RunnerError("cannot write " + Quoted(displayName) + ": the " + codec->name +
+        throw RunnerError("cannot write " + Quoted(displayName) + ": the " + codec.name +
                           " encoder refused " + std::to_string(encoder_->width) + "x" +
                           std::to_string(encoder_->height) + " " +
                           PixelFormatName(encoder_->pix_fmt) + ": " + AvErrorText(error));

@@ -1,6 +1,6 @@
-// Encodes composited frames: the encoder the request names (or the
-// container's own), the picture format and size it can take (converted or
-// cropped where it must, said once), and frame times that rise.
+// Encodes composited frames: with the encoder chosen for the output (see
+// ChooseEncoder), in the picture format and size it can take (converted or
+// cropped where it must, said once), with frame times that rise.
 #pragma once
 
 #include <cstdint>
@@ -21,14 +21,14 @@ enum class FrameTiming {
 
 class VideoEncoder {
 public:
-    // Opens the encoder for frames of `video`; `displayName` names the
-    // output in messages. `globalHeader`: the container wants the codec's
-    // headers once, outside the packets. Throws RunnerError when the
-    // encoder refuses the pictures, and UsageError for an encoder request
-    // that cannot be met.
-    VideoEncoder(const OutputFormat& format, const VideoFormat& video,
-                 const std::string& displayName, NoticeHandler notice,
-                 const EncoderRequest& encoding, FrameTiming timing, bool globalHeader);
+    // Opens `codec`, set up as `settings` ask, for frames of `video`;
+    // `displayName` names the output in messages. `globalHeader`: the
+    // container wants the codec's headers once, outside the packets.
+    // Throws RunnerError when the encoder refuses the pictures, and
+    // UsageError for settings it does not take.
+    VideoEncoder(const AVCodec& codec, const EncoderRequest& settings, const VideoFormat& video,
+                 const std::string& displayName, NoticeHandler notice, FrameTiming timing,
+                 bool globalHeader);
     VideoEncoder(const VideoEncoder&) = delete;
     VideoEncoder& operator=(const VideoEncoder&) = delete;
 

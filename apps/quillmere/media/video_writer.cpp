@@ -18,16 +18,23 @@ FrameTiming TimingOf(const OutputFormat& format) {
 VideoWriter::VideoWriter(const std::string& path, const std::string& displayName,
                          const OutputFormat& format, const VideoFormat& video,
                          const CarriedOver& carried, const StreamPassthrough& passthrough,
-                         NoticeHandler notice, const EncoderRequest& encoding,
-                         const MuxerRequest& muxing)
+                         NoticeHandler notice, const AVCodec& encoder,
+                         const EncoderRequest& settings, const MuxerRequest& muxing)
     : muxer_(path, displayName, format, notice, muxing),
-      encoder_(std::make_unique<VideoEncoder>(format, video, displayName, notice, encoding,
+      encoder_(std::make_unique<VideoEncoder>(encoder, settings, video, displayName, notice,
                                               TimingOf(format), muxer_.wantsGlobalHeader())),
       packet_(NewPacket()) {
     videoStream_ = muxer_.AddVideoStream(encoder_->context(), video, carried);
     AddCarriedStreams(passthrough, displayName, notice);
     muxer_.Start();
 }
+
+VideoWriter::VideoWriter(const std::string& path, const std::string& displayName,
+                         const OutputFormat& format, const VideoFormat& video,
+                         const CarriedOver& carried, const StreamPassthrough& passthrough,
+                         NoticeHandler notice)
+    : VideoWriter(path, displayName, format, video, carried, passthrough, notice,
+                  ChooseEncoder(format, EncoderRequest{}), EncoderRequest{}, MuxerRequest{}) {}
 
 VideoWriter::VideoWriter(const std::string& path, const std::string& displayName,
                          const OutputFormat& format, const AVCodecParameters& copied,

@@ -1,6 +1,6 @@
 // Encodes composited frames into a video file: the container follows the
-// output's extension (or a name given with --format), the codec follows the
-// container, the size and rate follow the main video, and the main's audio
+// output's extension (or a name given with --format), the encoder is the one
+// planning chose, the size and rate follow the main video, and the main's audio
 // and subtitles come along, copied or re-encoded. The encoders and the
 // muxer do the work; this joins them.
 #pragma once
@@ -34,17 +34,24 @@ struct StreamPassthrough {
 class VideoWriter {
 public:
     // Writes frames of `video` to `path` (the file is created or
-    // truncated); `displayName` is the name used in messages. What the
-    // container or encoder cannot keep (a pixel format, an odd size) is
-    // changed to the nearest it can, and said once through `notice`.
-    // Throws RunnerError when the file cannot be written, the encoder
-    // refuses the pictures or the container cannot hold one of the carried
-    // streams, and UsageError for an encoder request that cannot be met.
+    // truncated) with `encoder`, chosen for `format` (ChooseEncoder) and
+    // set up as `settings` ask; `displayName` is the name used in messages.
+    // What the container or encoder cannot keep (a pixel format, an odd
+    // size) is changed to the nearest it can, and said once through
+    // `notice`. Throws RunnerError when the file cannot be written, the
+    // encoder refuses the pictures or the container cannot hold one of the
+    // carried streams, and UsageError for settings that cannot be met.
+    VideoWriter(const std::string& path, const std::string& displayName,
+                const OutputFormat& format, const VideoFormat& video, const CarriedOver& carried,
+                const StreamPassthrough& passthrough, NoticeHandler notice,
+                const AVCodec& encoder, const EncoderRequest& settings,
+                const MuxerRequest& muxing);
+    // The same with the container's own encoder at the runner's settings,
+    // for clips no job plans (the demo's).
     VideoWriter(const std::string& path, const std::string& displayName,
                 const OutputFormat& format, const VideoFormat& video,
                 const CarriedOver& carried = {}, const StreamPassthrough& passthrough = {},
-                NoticeHandler notice = &PrintNotice, const EncoderRequest& encoding = {},
-                const MuxerRequest& muxing = {});
+                NoticeHandler notice = &PrintNotice);
     VideoWriter(const VideoWriter&) = delete;
     VideoWriter& operator=(const VideoWriter&) = delete;
 

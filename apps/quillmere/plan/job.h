@@ -59,6 +59,9 @@ struct OutputPlan {
     OutputKind kind = OutputKind::File;
     std::string path;                     // the file or folder; empty otherwise
     const OutputFormat* format = nullptr;  // the container, for video outputs
+    // The video's encoder, chosen here once for `encoding` and the
+    // container; the writer opens it with `encoding`'s settings.
+    const AVCodec* videoEncoder = nullptr;
     EncoderRequest encoding;
     MuxerRequest muxing;  // the muxer's options and the video's tag, default resolved
     std::vector<KeptStream> kept;  // the main's audio and subtitles, in file order
@@ -106,4 +109,37 @@ struct RenderJob {
     std::optional<std::uint32_t> seed;
     std::optional<SegmentJob> segment;
     int filterThreads = 0;  // frames filtered at once; 0: one per core
+};
+
+// quillmere join, settled from its command line alone: everything it could
+// refuse as a usage error is refused before any part is opened.
+struct JoinJob {
+    std::vector<std::string> partPaths;  // the segment files named, in order
+    std::string partsFolder;             // --parts: its visible files are parts too
+    std::string mainPath;                // --main; empty: the path the parts name
+    std::string outputPath;
+    const OutputFormat* format = nullptr;
+    OverwritePolicy overwrite = OverwritePolicy::Ask;
+    bool carryAudio = true;  // the main's audio and subtitles, as a render carries them
+    bool carrySubtitles = true;
+    bool quiet = false;
+};
+
+// What quillmere segments prints.
+enum class SegmentListForm { Table, Json, SlurmScript };
+
+// segments --slurm: the job script's render and join.
+struct SlurmScriptPlan {
+    std::string outputPath;   // the finished video
+    std::string partsFolder;  // the segments' folder, seen by every node
+    std::string extension;    // the output's, as typed: the segments' container
+    std::vector<std::string> renderArguments;  // what each segment's render takes
+};
+
+// quillmere segments, settled from its command line before the main is read.
+struct SegmentListJob {
+    std::string mainPath;
+    int count = 1;
+    SegmentListForm form = SegmentListForm::Table;
+    std::optional<SlurmScriptPlan> slurm;  // with SegmentListForm::SlurmScript
 };

@@ -249,13 +249,15 @@ OutputPlan PlanVideoOutput(const CommandLine& line, const InputFacts& facts,
         output.kind = OutputKind::File;
         output.path = line.output;
     }
-    // A mistake in the encoder's or the muxer's settings is the command line's.
-    const AVCodec& video = ChooseEncoder(*output.format, output.encoding);
+    // A mistake in the encoder's or the muxer's settings is the command
+    // line's. The encoder is chosen here once; the writer opens this one.
+    output.videoEncoder = &ChooseEncoder(*output.format, output.encoding);
+    const AVCodecID video = output.videoEncoder->id;
     output.muxing = line.muxing;
     if (output.muxing.videoTag.empty()) {
-        output.muxing.videoTag = DefaultVideoTag(*output.format, video.id);
+        output.muxing.videoTag = DefaultVideoTag(*output.format, video);
     }
-    CheckMuxerRequest(*output.format, video.id, output.muxing);
+    CheckMuxerRequest(*output.format, video, output.muxing);
     PlanKeptStreams(line, facts, output, notes);
     return output;
 }

@@ -10,6 +10,12 @@
 
 RenderJob PlanJob(const CommandLine& line, const InputFacts& facts);
 
+// join and segments need no facts of their inputs to be planned: they are
+// planned from the command line alone, before any part is opened or the
+// main scanned (segment_commands_planning.cpp).
+JoinJob PlanJoin(const CommandLine& line);
+SegmentListJob PlanSegmentList(const CommandLine& line);
+
 // Writes the times of --at, --range and --offset as frames of a main video
 // at `rate` into `line` (settings and frameAt). Throws UsageError for a
 // range that, in frames, ends before it starts.

@@ -25,6 +25,7 @@
 #include "apps/quillmere/media/stream_identity.h"
 #include "apps/quillmere/media/video_reader.h"
 #include "apps/quillmere/media/video_writer.h"
+#include "apps/quillmere/plan/planning.h"
 #include "apps/quillmere/run/commands.h"
 #include "apps/quillmere/base/interruption.h"
 #include "apps/quillmere/run/job_steps.h"
@@ -51,19 +52,19 @@ bool IsRegular(const std::string& path) {
 }
 
 // The files named, then every visible regular file of --parts, by name.
-std::vector<std::string> PartPaths(const CommandLine& line) {
-    std::vector<std::string> paths = line.inputs;
-    if (line.partsFolder.empty()) {
+std::vector<std::string> PartPaths(const JoinJob& job) {
+    std::vector<std::string> paths = job.partPaths;
+    if (job.partsFolder.empty()) {
         return paths;
     }
-    DIR* folder = opendir(line.partsFolder.c_str());
+    DIR* folder = opendir(job.partsFolder.c_str());
     if (folder == nullptr) {
-        throw RunnerError("cannot read the folder " + Quoted(line.partsFolder) + ": " +
+        throw RunnerError("cannot read the folder " + Quoted(job.partsFolder) + ": " +
                           std::strerror(errno));
     }
     std::vector<std::string> found;
     while (const dirent* entry = readdir(folder)) {
-        const std::string path = line.partsFolder + "/" + entry->d_name;
+        const std::string path = job.partsFolder + "/" + entry->d_name;
         // Part files of renders still running are hidden, and left alone.
         if (entry->d_name[0] != '.' && IsRegular(path)) {
             found.push_back(path);
@@ -72,7 +73,7 @@ std::vector<std::string> PartPaths(const CommandLine& line) {
     closedir(folder);
     std::sort(found.begin(), found.end());
     if (found.empty() && paths.empty()) {
-        throw RunnerError("no segments in " + Quoted(line.partsFolder));
+        throw RunnerError("no segments in " + Quoted(job.partsFolder));
     }
     paths.insert(paths.end(), found.begin(), found.end());
     return paths;
@@ -286,9 +287,9 @@ void CheckFrameCounts(std::vector<Part>& parts) {
 // The main these segments were rendered from: --main, else the path they
 // name; refused unless one of its video streams is the one they were cut
 // from. `stream` and `frames` receive that stream's number and frame count.
-std::string CheckedMain(const CommandLine& line, const SegmentMarks& marks, long& stream,
+std::string CheckedMain(const JoinJob& job, const SegmentMarks& marks, long& stream,
                         std::int64_t& frames) {
-    const std::string path = line.mainOverride.empty() ? marks.mainPath : line.mainOverride;
+    const std::string path = job.mainPath.empty() ? marks.mainPath : job.mainPath;
     if (!IsRegular(path)) {
         throw RunnerError("cannot find the main video " + Quoted(path) +
                           " the segments were rendered from (give it with --main)");
@@ -314,25 +315,25 @@ double DecodeSeconds(const AVPacket& packet, AVRational timeBase) {
 }  // namespace
 
 int RunJoin(const CommandLine& line) {
+    // Every usage error first: nothing of the parts or the main is read yet.
+    const JoinJob job = PlanJoin(line);
     std::vector<Part> opened;
-    for (const std::string& path : PartPaths(line)) {
+    for (const std::string& path : PartPaths(job)) {
         opened.push_back(OpenPart(path));
     }
     std::vector<Part> parts = CheckedSet(std::move(opened));
     long mainStream = 0;
     std::int64_t mainFrames = 0;
-    const std::string mainPath = CheckedMain(line, parts.front().marks, mainStream, mainFrames);
+    const std::string mainPath = CheckedMain(job, parts.front().marks, mainStream, mainFrames);
     CheckTiling(parts, mainFrames);
     CheckFrameCounts(parts);
 
-    const OutputFormat& format =
-        line.format.empty() ? OutputFormatForPath(line.output) : OutputFormatByName(line.format);
     std::vector<std::string> inputs{mainPath};
     for (const Part& part : parts) {
         inputs.push_back(part.path);
     }
-    CheckNotAnInput(line.output, inputs);
-    const bool mayReplace = ConfirmOverwrite(line.output, line.overwrite);
+    CheckNotAnInput(job.outputPath, inputs);
+    const bool mayReplace = ConfirmOverwrite(job.outputPath, job.overwrite);
 
     // The main as a render reads it (its video stream's tags, rotation and
     // times, its file's tags and chapters), and once more for its packets.
@@ -350,8 +351,8 @@ int RunJoin(const CommandLine& line) {
     std::vector<int> carriedIndex(mainPackets->nb_streams, -1);
     for (unsigned index = 0; index < mainPackets->nb_streams; ++index) {
         const AVMediaType type = mainPackets->streams[index]->codecpar->codec_type;
-        if ((type == AVMEDIA_TYPE_AUDIO && !line.noAudio) ||
-            (type == AVMEDIA_TYPE_SUBTITLE && !line.noSubtitles)) {
+        if ((type == AVMEDIA_TYPE_AUDIO && job.carryAudio) ||
+            (type == AVMEDIA_TYPE_SUBTITLE && job.carrySubtitles)) {
             carriedIndex[index] = static_cast<int>(passthrough.streams.size());
             passthrough.streams.push_back(CarriedStream{mainPackets->streams[index], {}});
         }
@@ -367,10 +368,10 @@ int RunJoin(const CommandLine& line) {
     video.startTime = mainVideo.start_time != AV_NOPTS_VALUE ? mainVideo.start_time : 0;
     const AVStream& firstPart = *parts.front().container->streams[parts.front().stream];
 
-    PendingOutput pending(line.output);
-    VideoWriter writer(pending.writePath(), line.output, format, *firstPart.codecpar,
+    PendingOutput pending(job.outputPath);
+    VideoWriter writer(pending.writePath(), job.outputPath, *job.format, *firstPart.codecpar,
                        firstPart.time_base, video, CarriedOver{&mainVideo, &main.container(), true, {}},
-                       passthrough, NoticesFor(Reporting{line.quiet, "", 0}));
+                       passthrough, NoticesFor(Reporting{job.quiet, "", 0}));
 
     // The segments' video in order, the main's other packets interleaved
     // by time, so that the muxer holds few packets at once.
@@ -448,10 +449,10 @@ int RunJoin(const CommandLine& line) {
     }
     writer.Finish();
     pending.Commit(mayReplace);
-    if (!line.quiet) {
+    if (!job.quiet) {
         std::fprintf(stderr, "quillmere: joined %zu segments (%lld frames) into %s (%s)\n",
-                     parts.size(), static_cast<long long>(frames), line.output.c_str(),
-                     ReadableSize(FileSize(line.output)).c_str());
+                     parts.size(), static_cast<long long>(frames), job.outputPath.c_str(),
+                     ReadableSize(FileSize(job.outputPath)).c_str());
     }
     return kExitSuccess;
 }

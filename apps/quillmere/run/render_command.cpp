@@ -67,7 +67,8 @@ int RunRender(const CommandLine& line) {
                 segment.mainPath, job.main.turn});
         }
         writer.emplace(writePath, displayName, *output.format, source.format(), carried,
-                       passthrough, NoticesFor(job.reporting), output.encoding, output.muxing);
+                       passthrough, NoticesFor(job.reporting), *output.videoEncoder,
+                       output.encoding, output.muxing);
         writer->NumberFramesFrom(job.window.first);
         sink.emplace(*writer);
         composite.sinks.push_back(&*sink);

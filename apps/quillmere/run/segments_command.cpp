@@ -11,6 +11,7 @@
 #include "apps/quillmere/cli/shell_words.h"
 #include "apps/quillmere/plan/frame_time.h"
 #include "apps/quillmere/plan/input_facts.h"
+#include "apps/quillmere/plan/planning.h"
 #include "apps/quillmere/plan/segment_job.h"
 #include "apps/quillmere/run/commands.h"
 #include "apps/quillmere/runner_error.h"
@@ -54,31 +55,21 @@ std::string ClockText(double seconds) {
     return text;
 }
 
-std::string ExtensionOf(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    const std::size_t dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
-        throw UsageError("segments --slurm: " + path +
-                         " has no extension to choose the container by");
-    }
-    return path.substr(dot);
-}
-
-void PrintSlurmScript(const CommandLine& line, int count) {
-    const std::string parts = line.partsFolder.empty() ? line.output + ".parts" : line.partsFolder;
-    const std::string extension = ExtensionOf(line.output);
+void PrintSlurmScript(const SlurmScriptPlan& script, const std::string& mainPath, int count) {
+    const std::string& parts = script.partsFolder;
+    const std::string& extension = script.extension;
     // The commands the jobs run, as sh reads them there: the runner and the
     // task's index are expanded on the node, everything else is quoted.
-    std::string segment = "\"${QUILLMERE:-quillmere}\" render " + SingleQuotedWord(line.input);
-    for (const std::string& argument : line.renderArguments) {
+    std::string segment = "\"${QUILLMERE:-quillmere}\" render " + SingleQuotedWord(mainPath);
+    for (const std::string& argument : script.renderArguments) {
         segment += " " + SingleQuotedWord(argument);
     }
     segment += " --segment \"$SLURM_ARRAY_TASK_ID\"/" + std::to_string(count) + " -o " +
                SingleQuotedWord(parts + "/segment-") + "\"$SLURM_ARRAY_TASK_ID\"" +
                SingleQuotedWord(extension) + " -y";
     const std::string join = "\"${QUILLMERE:-quillmere}\" join --parts " +
-                             SingleQuotedWord(parts) + " -o " + SingleQuotedWord(line.output) +
-                             " -y";
+                             SingleQuotedWord(parts) + " -o " +
+                             SingleQuotedWord(script.outputPath) + " -y";
     std::printf(
         "#!/usr/bin/env bash\n"
         "# Renders %s as %d segments on Slurm: a job array of %d renders, one\n"
@@ -95,7 +86,7 @@ void PrintSlurmScript(const CommandLine& line, int count) {
         "join=$(sbatch --parsable --job-name=quillmere-join --dependency=afterok:\"$array\" \\\n"
         "  --kill-on-invalid-dep=yes --output=%s --wrap=%s)\n"
         "echo \"segments: job $array (array 0-%d); join: job ${join%%%%;*}\"\n",
-        SingleQuotedWord(line.output).c_str(), count, count,
+        SingleQuotedWord(script.outputPath).c_str(), count, count,
         SingleQuotedWord(parts + "/logs").c_str(), count - 1,
         SingleQuotedWord(parts + "/logs/segment-%a.log").c_str(), SingleQuotedWord(segment).c_str(),
         SingleQuotedWord(parts + "/logs/join.log").c_str(), SingleQuotedWord(join).c_str(),
@@ -105,18 +96,17 @@ void PrintSlurmScript(const CommandLine& line, int count) {
 }  // namespace
 
 int RunSegments(const CommandLine& line) {
+    const SegmentListJob job = PlanSegmentList(line);
+    // Only now is the main read: probed, then scanned for its key frames.
     const InputFacts facts = GatherFacts(line);
-    if (!facts.mainScan) {
-        throw UsageError("segments reads the main video as a file, not standard input");
-    }
-    const int count = line.segment->count;
+    const int count = job.count;
     const std::vector<Segment> segments = SegmentsOf(facts, count);
-    if (line.slurm) {
-        PrintSlurmScript(line, count);
+    if (job.form == SegmentListForm::SlurmScript) {
+        PrintSlurmScript(*job.slurm, job.mainPath, count);
         return kExitSuccess;
     }
     const VideoStreamInfo& index = *facts.mainScan->info;
-    if (line.json) {
+    if (job.form == SegmentListForm::Json) {
         nlohmann::json list = nlohmann::json::array();
         for (const Segment& segment : segments) {
             const SegmentSpan span = SpanOf(index, segment);
@@ -127,7 +117,7 @@ int RunSegments(const CommandLine& line) {
                             {"start_seconds", span.start},
                             {"end_seconds", span.end}});
         }
-        const nlohmann::json document = {{"main", line.input},
+        const nlohmann::json document = {{"main", job.mainPath},
                                          {"frames", index.length()},
                                          {"key_frames", index.keyFrames.size()},
                                          {"segments", list}};
