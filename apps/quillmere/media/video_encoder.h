@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <string>
 
-#include "apps/quillmere/media/container_table.h"
 #include "apps/quillmere/media/encoder_choice.h"
 #include "apps/quillmere/media/ffmpeg_handles.h"
 #include "apps/quillmere/media/frame_converter.h"
