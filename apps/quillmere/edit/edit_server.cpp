@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -13,6 +14,7 @@
 #include <httplib.h>
 
 #include "apps/quillmere/cli/settings_file.h"
+#include "apps/quillmere/edit/bounded_server.h"
 #include "apps/quillmere/edit/page_files.h"
 #include "apps/quillmere/edit/request_checks.h"
 #include "apps/quillmere/edit/session_token.h"
@@ -32,14 +34,11 @@ constexpr int kKeepAliveSeconds = 2;
 constexpr auto kStopPollPeriod = std::chrono::milliseconds(100);
 constexpr auto kStartPollPeriod = std::chrono::milliseconds(1);
 constexpr auto kStartWait = std::chrono::seconds(5);
-// Threads answering requests on each address.
-constexpr std::size_t kAnswerThreads = 4;
 
 constexpr int kBadRequest = 400;
 constexpr int kPayloadTooLarge = 413;
 constexpr int kServerError = 500;
 
-constexpr const char* kPlainText = "text/plain; charset=utf-8";
 constexpr const char* kJsonType = "application/json";
 constexpr const char* kPngType = "image/png";
 constexpr const char* kFrameHeader = "X-Quillmere-Frame";
@@ -58,14 +57,13 @@ const httplib::Headers kAnswerHeaders = {
     {"Cache-Control", "no-store"},
 };
 
-void AnswerError(httplib::Response& response, int status, const std::string& reason) {
-    response.status = status;
-    response.set_content(reason + "\n", kPlainText);
-}
-
 void AnswerJson(httplib::Response& response, const Json& body) {
     response.set_content(body.dump(), kJsonType);
 }
+
+// Entries the library adds to a request's headers itself.
+const char* const kServerNotedHeaders[] = {"REMOTE_ADDR", "REMOTE_PORT", "LOCAL_ADDR",
+                                           "LOCAL_PORT"};
 
 std::optional<std::string> HeaderOf(const httplib::Request& request, const char* name) {
     if (!request.has_header(name)) {
@@ -90,11 +88,19 @@ RequestFacts FactsOf(const httplib::Request& request) {
             facts.contentLength = UINT64_MAX;
         }
     }
+    facts.headerCount = request.headers.size();
+    for (const char* noted : kServerNotedHeaders) {
+        facts.headerCount -= std::min<std::size_t>(request.get_header_value_count(noted), 1);
+    }
     facts.pageFile = FindPageFile(request.path) != nullptr;
     return facts;
 }
 
 Json ParseBody(const httplib::Request& request) {
+    // A chunked body is not held to Content-Length by the request checks.
+    if (request.body.size() > kMaxRequestBody) {
+        throw RequestError(kPayloadTooLarge, BodyTooLargeReason());
+    }
     try {
         return ParseJson(request.body);
     } catch (const UsageError& error) {
@@ -127,7 +133,7 @@ void RequireEmptyObject(const httplib::Request& request) {
 }  // namespace
 
 struct EditServer::Listener {
-    httplib::Server server;
+    BoundedServer server;
     std::thread thread;
 };
 
@@ -136,8 +142,7 @@ EditServer::EditServer(EditSession& session, int port)
     const bool ipv6 = HasIpv6Loopback();
     const auto configured = [this]() {
         auto listener = std::make_unique<Listener>();
-        httplib::Server& server = listener->server;
-        server.new_task_queue = [] { return new httplib::ThreadPool(kAnswerThreads); };
+        BoundedServer& server = listener->server;
         server.set_default_headers(kAnswerHeaders);
         server.set_keep_alive_timeout(kKeepAliveSeconds);
         server.set_payload_max_length(kMaxRequestBody);
@@ -145,7 +150,7 @@ EditServer::EditServer(EditSession& session, int port)
             [](const httplib::Request& request, httplib::Response& response) {
                 const RequestFacts facts = FactsOf(request);
                 if (facts.contentLength && *facts.contentLength > kMaxRequestBody) {
-                    AnswerError(response, kPayloadTooLarge, "request body too large");
+                    AnswerReason(response, kPayloadTooLarge, "request body too large");
                     return kPayloadTooLarge;
                 }
                 return 100;
@@ -157,31 +162,23 @@ EditServer::EditServer(EditSession& session, int port)
                 if (verdict.allowed()) {
                     return httplib::Server::HandlerResponse::Unhandled;
                 }
-                AnswerError(response, verdict.status, verdict.reason);
+                AnswerReason(response, verdict.status, verdict.reason);
                 // A body left unread would be taken for the next request.
                 response.set_header("Connection", "close");
                 return httplib::Server::HandlerResponse::Handled;
             });
-        // Answers the library makes itself (a malformed request line, a body
-        // over the limit) get a reason too.
-        server.set_error_handler([](const httplib::Request&, httplib::Response& response) {
-            if (response.body.empty()) {
-                AnswerError(response, response.status,
-                            "request refused (HTTP " + std::to_string(response.status) + ")");
-            }
-        });
         server.set_exception_handler(
             [](const httplib::Request&, httplib::Response& response, std::exception_ptr error) {
                 try {
                     std::rethrow_exception(error);
                 } catch (const RequestError& refused) {
-                    AnswerError(response, refused.status(), refused.what());
+                    AnswerReason(response, refused.status(), refused.what());
                 } catch (const UsageError& refused) {
-                    AnswerError(response, kBadRequest, refused.what());
+                    AnswerReason(response, kBadRequest, refused.what());
                 } catch (const std::exception& failure) {
-                    AnswerError(response, kServerError, failure.what());
+                    AnswerReason(response, kServerError, failure.what());
                 } catch (...) {
-                    AnswerError(response, kServerError, "unexpected failure");
+                    AnswerReason(response, kServerError, "unexpected failure");
                 }
             });
         for (int index = 0; index < kApiRouteCount; ++index) {

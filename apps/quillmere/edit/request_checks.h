@@ -11,6 +11,7 @@
 //   page's own, and its body is small.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -25,6 +26,7 @@ struct RequestFacts {
     std::optional<std::string> token;          // kTokenHeader
     std::optional<std::string> contentType;    // Content-Type
     std::optional<std::uint64_t> contentLength;  // Content-Length, when declared
+    std::size_t headerCount = 0;  // header lines the request came with
     bool pageFile = false;  // the path names one of the page's own files
 };
 
@@ -41,7 +43,13 @@ struct RequestVerdict {
 };
 
 // The largest request body taken: far more than any settings change needs.
+// It holds however the body comes, with a length or in chunks.
 constexpr std::uint64_t kMaxRequestBody = 64 * 1024;
+// The most header lines a request may have: a browser sends about twenty.
+constexpr std::size_t kMaxRequestHeaders = 100;
+
+// Why a body over kMaxRequestBody is refused (413), wherever that is seen.
+std::string BodyTooLargeReason();
 
 RequestVerdict CheckRequest(const RequestFacts& request, const ServerIdentity& server);
 
