@@ -80,6 +80,7 @@ RequestFacts FactsOf(const httplib::Request& request) {
     facts.origin = HeaderOf(request, "Origin");
     facts.token = HeaderOf(request, kTokenHeader);
     facts.contentType = HeaderOf(request, "Content-Type");
+    facts.transferEncoding = HeaderOf(request, "Transfer-Encoding");
     if (const auto length = HeaderOf(request, "Content-Length")) {
         // A length beyond any number counts as too large.
         try {

@@ -14,6 +14,7 @@ constexpr const char* kJsonType = "application/json";
 constexpr int kForbidden = 403;
 constexpr int kNotFound = 404;
 constexpr int kMethodNotAllowed = 405;
+constexpr int kLengthRequired = 411;
 constexpr int kPayloadTooLarge = 413;
 constexpr int kUnsupportedMediaType = 415;
 constexpr int kHeadersTooLarge = 431;
@@ -104,6 +105,12 @@ RequestVerdict CheckRequest(const RequestFacts& request, const ServerIdentity& s
     }
     if (request.contentLength && *request.contentLength > kMaxRequestBody) {
         return Refuse(kPayloadTooLarge, BodyTooLargeReason());
+    }
+    // Without either, the body would be read until the client closes.
+    if (!request.contentLength &&
+        !(request.transferEncoding && Lower(*request.transferEncoding) == "chunked")) {
+        return Refuse(kLengthRequired, "a change must give its length (Content-Length) or "
+                                       "come in chunks");
     }
     return verdict;
 }

@@ -8,7 +8,7 @@
 // - The page's own files are served to anyone who passes that; every API
 //   request needs the session token in its header.
 // - A request that changes something is a POST of JSON whose Origin is the
-//   page's own, and its body is small.
+//   page's own, and its body is small and has an end: a length, or chunks.
 #pragma once
 
 #include <cstddef>
@@ -26,6 +26,7 @@ struct RequestFacts {
     std::optional<std::string> token;          // kTokenHeader
     std::optional<std::string> contentType;    // Content-Type
     std::optional<std::uint64_t> contentLength;  // Content-Length, when declared
+    std::optional<std::string> transferEncoding;  // Transfer-Encoding
     std::size_t headerCount = 0;  // header lines the request came with
     bool pageFile = false;  // the path names one of the page's own files
 };

@@ -107,6 +107,20 @@ INSTANTIATE_TEST_SUITE_P(
                   [](RequestFacts& r) { r.contentLength = 10 * 1024 * 1024; }, 413},
         CheckCase{"LargestBody", "POST", "/api/settings", false,
                   [](RequestFacts& r) { r.contentLength = kMaxRequestBody; }, 0},
+        CheckCase{"ChunkedBody", "POST", "/api/settings", false,
+                  [](RequestFacts& r) {
+                      r.contentLength.reset();
+                      r.transferEncoding = "Chunked";
+                  },
+                  0},
+        CheckCase{"BodyWithoutEnd", "POST", "/api/settings", false,
+                  [](RequestFacts& r) { r.contentLength.reset(); }, 411},
+        CheckCase{"BodyInAnUnknownCoding", "POST", "/api/settings", false,
+                  [](RequestFacts& r) {
+                      r.contentLength.reset();
+                      r.transferEncoding = "gzip";
+                  },
+                  411},
         // Headers: a browser's twenty or so pass; thousands are refused, even
         // for a page file.
         CheckCase{"BrowsersHeaders", "GET", "/api/session", false,
