@@ -38,6 +38,9 @@ constexpr int kHeadersTooLarge = 431;
 
 constexpr const char* kPlainText = "text/plain; charset=utf-8";
 
+const char* const kServerNotedHeaders[] = {"REMOTE_ADDR", "REMOTE_PORT", "LOCAL_ADDR",
+                                           "LOCAL_PORT"};
+
 // Where reading a request stopped short.
 enum class Cut { None, Head, Body, Time };
 
@@ -45,8 +48,9 @@ enum class Cut { None, Head, Body, Time };
 // of the request being read, and written within the time of an answer.
 class Connection : public httplib::Stream {
 public:
-    Connection(socket_t socket, const std::atomic<socket_t>& listening)
-        : socket_(socket), listening_(listening) {}
+    Connection(socket_t socket, const std::atomic<socket_t>& listening,
+               const RequestBounds& bounds)
+        : socket_(socket), listening_(listening), bounds_(bounds) {}
 
     // Whether a request begins (or the client closes) within `idle`.
     bool WaitForRequest(Clock::duration idle) {
@@ -54,15 +58,15 @@ public:
     }
     // The request's time starts with its first byte, which is there.
     void BeginRequest() {
-        requestDeadline_ = Clock::now() + BoundedServer::kRequestSeconds;
+        requestDeadline_ = Clock::now() + bounds_.requestTime;
         answerDeadline_.reset();
-        budget_ = BoundedServer::kHeadBytes;
+        budget_ = bounds_.headBytes;
         delivered_ = 0;
         inBody_ = false;
     }
     // The library has the headers; what it reads now is the body.
     void BeginBody() {
-        budget_ = BoundedServer::kBodyBytesOnTheWire;
+        budget_ = bounds_.bodyBytesOnTheWire;
         delivered_ = 0;
         inBody_ = true;
     }
@@ -72,8 +76,12 @@ public:
     bool Stopping() const { return listening_ == INVALID_SOCKET; }
 
     // Ends the connection's sending and drops what the client still sends,
-    // for a bounded time and amount.
+    // for a bounded time and amount, when it has sent more than was read.
     void Linger() {
+        pollfd entry{socket_, POLLIN, 0};
+        if (buffered() == 0 && poll(&entry, 1, 0) <= 0) {
+            return;
+        }
         shutdown(socket_, SHUT_WR);
         const Clock::time_point deadline = Clock::now() + kLingerTime;
         std::array<char, kReadBufferBytes> sink;
@@ -92,8 +100,7 @@ public:
         return buffered() > 0 || Await(POLLIN, requestDeadline_, true);
     }
     bool is_writable() const override {
-        return Await(POLLOUT, answerDeadline_.value_or(Clock::now() + BoundedServer::kAnswerSeconds),
-                     false);
+        return Await(POLLOUT, answerDeadline_.value_or(Clock::now() + bounds_.answerTime), false);
     }
 
     ssize_t read(char* ptr, size_t size) override {
@@ -133,7 +140,7 @@ public:
 
     ssize_t write(const char* ptr, size_t size) override {
         if (!answerDeadline_) {
-            answerDeadline_ = Clock::now() + BoundedServer::kAnswerSeconds;
+            answerDeadline_ = Clock::now() + bounds_.answerTime;
         }
         for (;;) {
             const ssize_t sent = send(socket_, ptr, size, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -209,6 +216,7 @@ private:
 
     socket_t socket_;
     const std::atomic<socket_t>& listening_;
+    const RequestBounds& bounds_;
     std::array<char, kReadBufferBytes> buffer_{};
     std::size_t start_ = 0;
     std::size_t end_ = 0;
@@ -306,29 +314,43 @@ std::string SecondsText(std::chrono::seconds time) {
     return std::to_string(time.count()) + " s";
 }
 
+std::string BytesText(std::size_t bytes) {
+    return bytes % 1024 == 0 ? std::to_string(bytes / 1024) + " KiB"
+                             : std::to_string(bytes) + " bytes";
+}
+
 }  // namespace
+
+bool IsServerNotedHeader(const std::string& name) {
+    for (const char* noted : kServerNotedHeaders) {
+        if (name == noted) {
+            return true;
+        }
+    }
+    return false;
+}
 
 void AnswerReason(httplib::Response& response, int status, const std::string& reason) {
     response.status = status;
     response.set_content(reason + "\n", kPlainText);
 }
 
-BoundedServer::BoundedServer() {
+BoundedServer::BoundedServer(const RequestBounds& bounds) : bounds_(bounds) {
     new_task_queue = [] { return new ElasticTaskQueue(kLeastThreads, kMostThreads); };
     set_socket_options(&ReuseAddressOnly);
-    set_error_handler([](const httplib::Request&, httplib::Response& response) {
+    set_error_handler([this](const httplib::Request&, httplib::Response& response) {
         const Cut cut = tAnswering != nullptr ? tAnswering->cut() : Cut::None;
         switch (cut) {
         case Cut::Head:
             AnswerReason(response, kHeadersTooLarge,
-                         "request headers over " + std::to_string(kHeadBytes / 1024) + " KiB");
+                         "request headers over " + BytesText(bounds_.headBytes));
             break;
         case Cut::Body:
             AnswerReason(response, kPayloadTooLarge, BodyTooLargeReason());
             break;
         case Cut::Time:
             AnswerReason(response, kRequestTimeout,
-                         "request not received within " + SecondsText(kRequestSeconds) +
+                         "request not received within " + SecondsText(bounds_.requestTime) +
                              " of its start");
             break;
         case Cut::None:
@@ -351,7 +373,7 @@ BoundedServer::BoundedServer() {
 }
 
 bool BoundedServer::process_and_close_socket(socket_t sock) {
-    Connection connection(sock, svr_sock_);
+    Connection connection(sock, svr_sock_, bounds_);
     const auto idle = std::chrono::seconds(keep_alive_timeout_sec_);
     bool answered = false;
     for (std::size_t left = keep_alive_max_count_;

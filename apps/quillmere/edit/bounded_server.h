@@ -4,10 +4,10 @@
 // each connection is answered through a stream of its own that holds every
 // request to
 //
-// - a time: the request line, headers and body arrive within
-//   kRequestSeconds of its first byte;
-// - a byte budget: kHeadBytes for the request line and headers, and
-//   kBodyBytesOnTheWire for the body as sent (chunk framing included);
+// - a time: the request line, headers and body arrive within requestTime
+//   of its first byte;
+// - a byte budget: headBytes for the request line and headers, and
+//   bodyBytesOnTheWire for the body as sent (chunk framing included);
 //
 // and past either the request is answered (408, 431 or 413, one line of
 // reason) and its connection closed. Connections are answered on threads
@@ -28,24 +28,36 @@
 
 #include "apps/quillmere/edit/request_checks.h"
 
-class BoundedServer : public httplib::Server {
-public:
-    static constexpr std::chrono::seconds kRequestSeconds{10};
+// What one request may take.
+struct RequestBounds {
+    std::chrono::seconds requestTime{10};
     // Writing one answer, however slowly the client takes it.
-    static constexpr std::chrono::seconds kAnswerSeconds{30};
+    std::chrono::seconds answerTime{30};
     // A browser's request line and headers take about 1 KiB.
-    static constexpr std::size_t kHeadBytes = 16 * 1024;
+    std::size_t headBytes = 16 * 1024;
     // Room for the framing of a chunked body of kMaxRequestBody bytes,
     // however finely chunked.
-    static constexpr std::size_t kBodyBytesOnTheWire = 4 * kMaxRequestBody;
+    std::size_t bodyBytesOnTheWire = 4 * kMaxRequestBody;
+};
+
+class BoundedServer : public httplib::Server {
+public:
     static constexpr std::size_t kLeastThreads = 4;
     static constexpr std::size_t kMostThreads = 64;
 
-    BoundedServer();
+    explicit BoundedServer(const RequestBounds& bounds = RequestBounds{});
+
+protected:
+    // Answers the requests of one accepted connection, then closes it.
+    bool process_and_close_socket(socket_t sock) override;
 
 private:
-    bool process_and_close_socket(socket_t sock) override;
+    const RequestBounds bounds_;
 };
+
+// Whether the library itself added `name` to a request's headers (the
+// peer's and the server's address and port), rather than the client.
+bool IsServerNotedHeader(const std::string& name);
 
 // Answers with `status` and `reason` as one line of plain text.
 void AnswerReason(httplib::Response& response, int status, const std::string& reason);

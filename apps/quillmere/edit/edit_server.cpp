@@ -5,7 +5,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -61,10 +60,6 @@ void AnswerJson(httplib::Response& response, const Json& body) {
     response.set_content(body.dump(), kJsonType);
 }
 
-// Entries the library adds to a request's headers itself.
-const char* const kServerNotedHeaders[] = {"REMOTE_ADDR", "REMOTE_PORT", "LOCAL_ADDR",
-                                           "LOCAL_PORT"};
-
 std::optional<std::string> HeaderOf(const httplib::Request& request, const char* name) {
     if (!request.has_header(name)) {
         return std::nullopt;
@@ -89,16 +84,16 @@ RequestFacts FactsOf(const httplib::Request& request) {
             facts.contentLength = UINT64_MAX;
         }
     }
-    facts.headerCount = request.headers.size();
-    for (const char* noted : kServerNotedHeaders) {
-        facts.headerCount -= std::min<std::size_t>(request.get_header_value_count(noted), 1);
+    for (const auto& header : request.headers) {
+        facts.headerCount += IsServerNotedHeader(header.first) ? 0 : 1;
     }
     facts.pageFile = FindPageFile(request.path) != nullptr;
     return facts;
 }
 
 Json ParseBody(const httplib::Request& request) {
-    // A chunked body is not held to Content-Length by the request checks.
+    // The request checks see only a declared length; a chunked body is
+    // measured here.
     if (request.body.size() > kMaxRequestBody) {
         throw RequestError(kPayloadTooLarge, BodyTooLargeReason());
     }
