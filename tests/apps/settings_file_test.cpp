@@ -231,50 +231,32 @@ struct NestingCase {
 void PrintTo(const NestingCase& test, std::ostream* out) { *out << test.name; }
 
 std::string Arrays(int depth) { return std::string(depth, '[') + std::string(depth, ']'); }
-std::string Objects(int depth) {
-    std::string text;
-    for (int level = 0; level < depth; ++level) {
-        text += "{\"a\": ";
-    }
-    return text + "null" + std::string(depth, '}');
-}
 
 class JsonNestingTest : public ::testing::TestWithParam<NestingCase> {};
 
-TEST_P(JsonNestingTest, IsRefusedPastTheLimitBeforeAnythingIsBuilt) {
+TEST_P(JsonNestingTest, IsRefusedPastTheLimit) {
     const NestingCase& c = GetParam();
-    if (!c.refused) {
-        EXPECT_NO_THROW(ParseJson(c.text));
-        return;
-    }
+    std::string reason;
     try {
         ParseJson(c.text);
-        ADD_FAILURE() << "taken";
     } catch (const UsageError& refused) {
-        EXPECT_EQ(std::string(refused.what()),
-                  "JSON nested deeper than " + std::to_string(kJsonNestingLimit) + " levels");
+        reason = refused.what();
     }
+    EXPECT_EQ(reason, c.refused ? "JSON nested deeper than " +
+                                      std::to_string(kJsonNestingLimit) + " levels"
+                                : "");
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Documents, JsonNestingTest,
     ::testing::Values(
-        NestingCase{"ArraysAtTheLimit", Arrays(kJsonNestingLimit), false},
-        NestingCase{"ArraysPastIt", Arrays(kJsonNestingLimit + 1), true},
-        NestingCase{"ObjectsAtTheLimit", Objects(kJsonNestingLimit), false},
-        NestingCase{"ObjectsPastIt", Objects(kJsonNestingLimit + 1), true},
-        NestingCase{"MixedPastIt",
-                    "{\"a\": [" + Objects(kJsonNestingLimit - 1) + "]}", true},
-        NestingCase{"SideBySideAtTheLimit",
-                    "[" + Arrays(kJsonNestingLimit - 1) + ", " + Arrays(kJsonNestingLimit - 1) +
-                        "]",
-                    false},
-        NestingCase{"BracketsInAString",
-                    "{\"a\": \"" + std::string(1000, '[') + "\"}", false},
-        NestingCase{"BracketsAfterAnEscapedQuote",
-                    "[\"\\\"" + std::string(1000, '{') + "\"]", false},
-        // Unclosed, past the limit: refused for its depth before the reader
-        // would find it cut short.
+        NestingCase{"AtTheLimit", "{\"a\": " + Arrays(kJsonNestingLimit - 1) + "}", false},
+        NestingCase{"PastIt", "[{\"a\": " + Arrays(kJsonNestingLimit - 1) + "}]", true},
+        NestingCase{"SideBySide", "[" + Arrays(kJsonNestingLimit - 1) + ", " +
+                                      Arrays(kJsonNestingLimit - 1) + "]", false},
+        NestingCase{"BracketsInStrings",
+                    "[\"[[[\\\"" + std::string(100, '{') + "\"]", false},
+        // Refused for its depth before the reader finds it cut short.
         NestingCase{"UnclosedPastIt", std::string(100000, '['), true}),
     [](const ::testing::TestParamInfo<NestingCase>& info) { return std::string(info.param.name); });
 
