@@ -250,5 +250,36 @@ int main(int argc, char** argv) {
     for (std::size_t i = 0; i < sizeof settingsFiles / sizeof settingsFiles[0]; ++i) {
         ok &= Write(settings, "file" + std::to_string(i), Seed().Text(settingsFiles[i]));
     }
+    // Nesting around the JSON reader's limit of 64: at it inside the mask,
+    // past it as the version.
+    const std::string deepMask = R"({"format": "quillmere-settings", "version": 1, "mask": )" +
+                                 std::string(63, '[') + std::string(63, ']') + "}";
+    const std::string deepVersion = R"({"format": "quillmere-settings", "version": )" +
+                                    std::string(70, '[') + std::string(70, ']') + "}";
+    ok &= Write(settings, "deep-mask", Seed().Text(deepMask));
+    ok &= Write(settings, "deep-version", Seed().Text(deepVersion));
+
+    // Requests to the page's server, as one connection's bytes.
+    const std::string requests = root + "/page_request";
+    const std::string requestTexts[] = {
+        "GET / HTTP/1.1\r\nHost: a\r\n\r\nGET / HTTP/1.1\r\nConnection: close\r\n\r\n",
+        "POST /json HTTP/1.1\r\nContent-Length: 13\r\n\r\n{\"a\": [1, 2]}",
+        std::string("POST /json HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n") +
+            "4\r\n{\"a\"\r\n3\r\n: 1\r\n1\r\n}\r\n0\r\n\r\nGET / HTTP/1.1\r\n\r\n",
+        "POST /json HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 2\r\n\r\n[]",
+        "POST /json HTTP/1.1\r\n\r\n[[[[[[[[[[[[[[[[[[[[]]]]]]]]]]]]]]]]]]]]",
+    };
+    for (std::size_t i = 0; i < sizeof requestTexts / sizeof requestTexts[0]; ++i) {
+        ok &= Write(requests, "request" + std::to_string(i), Seed().Text(requestTexts[i]));
+    }
+    // Past the fuzzer's budgets: headers over 128 bytes, a body over 256.
+    std::string longHead = "GET / HTTP/1.1\r\n";
+    std::string longBody = "POST /json HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n";
+    for (int i = 0; i < 20; ++i) {
+        longHead += "X-" + std::to_string(i) + ": 1\r\n";
+        longBody += "10\r\n[[[[[[[[]]]]]]]]\r\n";
+    }
+    ok &= Write(requests, "long-head", Seed().Text(longHead + "\r\n"));
+    ok &= Write(requests, "long-body", Seed().Text(longBody + "0\r\n\r\n"));
     return ok ? 0 : 1;
 }

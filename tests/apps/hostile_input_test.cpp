@@ -13,7 +13,10 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cctype>
 #include <cstdlib>
+#include <cstdio>
+#include <tuple>
 #include <string>
 #include <thread>
 #include <vector>
@@ -214,6 +217,63 @@ TEST_F(HostileInputTest, EchoedPathsKeepTheErrorOnOneLine) {
     const RunResult run = RunQuillmere({"render", name, "-o", out_ / "out.mkv"});
     ExpectOneLineFailure(run, 1, "no\\nsuch\\rclip.avi'");
 }
+
+// Settings files that nest 100,000 arrays (200 KB, under the size limit) in
+// the places that were copied whole, and one over the size limit: every
+// command that reads settings refuses them in one line, before any work.
+struct SettingsFileCase {
+    const char* name;
+    const char* text;  // with @ for 100,000 nested arrays, or 2 MiB of blanks when huge
+    bool huge;
+};
+void PrintTo(const SettingsFileCase& test, std::ostream* out) { *out << test.name; }
+
+const SettingsFileCase kHostileSettingsFiles[] = {
+    {"DeepVersion", R"({"format": "quillmere-settings", "version": @})", false},
+    {"DeepFormatBeforeAnotherKey", R"({"format": @, "version": 1})", false},
+    {"DeepInsideTheMask",
+     R"({"format": "quillmere-settings", "version": 1,
+         "mask": {"left": @, "top": 0, "right": 9, "bottom": 9}})",
+     false},
+    {"OverTheSizeLimit", R"({"format": "quillmere-settings", "version": 1@})", true},
+};
+
+class HostileSettingsFile
+    : public HostileInputTest,
+      public testing::WithParamInterface<std::tuple<SettingsFileCase, const char*>> {};
+
+TEST_P(HostileSettingsFile, IsRefusedInOneLine) {
+    const auto& [file, command] = GetParam();
+    const std::string path = out_ / "settings.json";
+    constexpr std::size_t kDepth = 100000;
+    std::string text = file.text;
+    text.replace(text.find('@'), 1,
+                 file.huge ? std::string(2 << 20, ' ')
+                           : std::string(kDepth, '[') + std::string(kDepth, ']'));
+    WriteFileBytes(path, std::vector<std::uint8_t>(text.begin(), text.end()));
+    std::vector<std::string> arguments = {command, Clip("main.mkv"), "--settings", path};
+    if (std::string(command) == "render") {
+        arguments.insert(arguments.end(), {"-o", out_ / "out.mkv"});
+    } else if (std::string(command) == "frame") {
+        arguments.insert(arguments.end(), {"--at", "0", "-o", out_ / "out.png"});
+    }
+    const RunResult run = RunQuillmere(arguments);
+    std::remove(path.c_str());
+    ExpectOneLineFailure(run, 2, "settings file '" + path + "'");
+    EXPECT_NE(run.errorText.find(file.huge ? "too large" : "JSON nested deeper than"),
+              std::string::npos)
+        << run.errorText;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, HostileSettingsFile,
+    testing::Combine(testing::ValuesIn(kHostileSettingsFiles),
+                     testing::Values("render", "frame", "edit")),
+    [](const testing::TestParamInfo<HostileSettingsFile::ParamType>& info) {
+        return std::string(std::get<0>(info.param).name) + "For" +
+               static_cast<char>(std::toupper(std::get<1>(info.param)[0])) +
+               (std::get<1>(info.param) + 1);
+    });
 
 // Samples above the picture's depth (raw video stores any 16 bits) read as
 // the depth's maximum: a picture of all-ones words composites exactly as the

@@ -221,6 +221,45 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"GroupNotObject", SETTINGS_FILE(", \"shadow\": true"), "shadow"}),
     [](const ::testing::TestParamInfo<RefusedCase>& info) { return std::string(info.param.name); });
 
+// JSON from outside nests kJsonNestingLimit levels at most, counted as the
+// JSON reader sees them: brackets inside strings are text.
+struct NestingCase {
+    const char* name;
+    std::string text;
+    bool refused;
+};
+void PrintTo(const NestingCase& test, std::ostream* out) { *out << test.name; }
+
+std::string Arrays(int depth) { return std::string(depth, '[') + std::string(depth, ']'); }
+
+class JsonNestingTest : public ::testing::TestWithParam<NestingCase> {};
+
+TEST_P(JsonNestingTest, IsRefusedPastTheLimit) {
+    const NestingCase& c = GetParam();
+    std::string reason;
+    try {
+        ParseJson(c.text);
+    } catch (const UsageError& refused) {
+        reason = refused.what();
+    }
+    EXPECT_EQ(reason, c.refused ? "JSON nested deeper than " +
+                                      std::to_string(kJsonNestingLimit) + " levels"
+                                : "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Documents, JsonNestingTest,
+    ::testing::Values(
+        NestingCase{"AtTheLimit", "{\"a\": " + Arrays(kJsonNestingLimit - 1) + "}", false},
+        NestingCase{"PastIt", "[{\"a\": " + Arrays(kJsonNestingLimit - 1) + "}]", true},
+        NestingCase{"SideBySide", "[" + Arrays(kJsonNestingLimit - 1) + ", " +
+                                      Arrays(kJsonNestingLimit - 1) + "]", false},
+        NestingCase{"BracketsInStrings",
+                    "[\"[[[\\\"" + std::string(100, '{') + "\"]", false},
+        // Refused for its depth before the reader finds it cut short.
+        NestingCase{"UnclosedPastIt", std::string(100000, '['), true}),
+    [](const ::testing::TestParamInfo<NestingCase>& info) { return std::string(info.param.name); });
+
 TEST(SettingsChanges, ApplyOnlyTheNamesGivenAndLeaveAllElseOnRefusal) {
     CommandLine settings = Unusual();
     ApplySettingsChanges(Json{{"border", {{"size", 2}}}, {"opacity", 100}}, SettingsOrigin::Page,

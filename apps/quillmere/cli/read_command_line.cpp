@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 
 #include "apps/quillmere/cli/settings_file.h"
 #include "apps/quillmere/runner_error.h"
@@ -30,15 +29,21 @@ bool ReadText(const std::string& path, bool mayBeMissing, std::string& text) {
         throw RunnerError("cannot read the settings file " + Quoted(path) +
                           ": not a regular file");
     }
+    const std::string tooLarge = "settings file " + Quoted(path) + " is too large to be one";
+    if (status.st_size > kLargestSettingsFile) {
+        throw UsageError(tooLarge);
+    }
+    // One byte past the limit tells a file that grew since of its size.
     std::ifstream file(path, std::ios::binary);
-    std::ostringstream content;
-    if (!file || !(content << file.rdbuf()) || file.bad()) {
+    text.assign(static_cast<std::size_t>(kLargestSettingsFile) + 1, '\0');
+    if (!file || (!file.read(&text[0], static_cast<std::streamsize>(text.size())) &&
+                  file.bad())) {
         throw RunnerError("cannot read the settings file " + Quoted(path) + ": " +
                           std::strerror(errno));
     }
-    text = content.str();
+    text.resize(static_cast<std::size_t>(file.gcount()));
     if (static_cast<std::streamsize>(text.size()) > kLargestSettingsFile) {
-        throw UsageError("settings file " + Quoted(path) + " is too large to be one");
+        throw UsageError(tooLarge);
     }
     return true;
 }

@@ -277,6 +277,35 @@ void CheckRange(const FilterData& filter) {
     }
 }
 
+// Whether arrays and objects in `text` nest deeper than `limit`. Brackets
+// are counted outside strings only, as the JSON reader sees them; text that
+// is not JSON is left for the reader to refuse (it stops at the first
+// closing bracket too many). Counted before parsing, so that nothing deep
+// is ever built.
+bool NestsDeeperThan(const std::string& text, int limit) {
+    int depth = 0;
+    bool inString = false;
+    for (std::size_t index = 0; index < text.size(); ++index) {
+        const char c = text[index];
+        if (inString) {
+            if (c == '\\') {
+                ++index;  // the escaped character cannot end the string
+            } else if (c == '"') {
+                inString = false;
+            }
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > limit) {
+                return true;
+            }
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 void ApplySettingsChanges(const Json& changes, SettingsOrigin origin, const std::string& folder,
@@ -379,6 +408,10 @@ Json SettingsDocument(const CommandLine& line) {
 }
 
 Json ParseJson(const std::string& text) {
+    if (NestsDeeperThan(text, kJsonNestingLimit)) {
+        throw UsageError("JSON nested deeper than " + std::to_string(kJsonNestingLimit) +
+                         " levels");
+    }
     try {
         return Json::parse(text);
     } catch (const Json::exception& error) {

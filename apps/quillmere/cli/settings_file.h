@@ -38,8 +38,15 @@
 
 #include "apps/quillmere/cli/command_line.h"
 
+// How deeply arrays and objects may nest in JSON read from outside: far
+// more than any settings document (three levels), and few enough that no
+// copy, comparison or dump of a value runs short of stack.
+constexpr int kJsonNestingLimit = 64;
+
 // `text` as JSON. Throws UsageError "malformed JSON: REASON" for anything
-// the JSON reader refuses, a number beyond every type included.
+// the JSON reader refuses, a number beyond every type included, and
+// "JSON nested deeper than 64 levels" for arrays and objects nested beyond
+// kJsonNestingLimit, before any value is built.
 nlohmann::ordered_json ParseJson(const std::string& text);
 
 // What the file says it is, and the newest version this runner reads.

@@ -24,6 +24,7 @@ add_custom_command(
 
 target_sources(quillmere_runner PRIVATE
   edit/api_routes.cpp
+  edit/bounded_server.cpp
   edit/edit_server.cpp
   edit/edit_session.cpp
   edit/mask_release.cpp

@@ -13,6 +13,7 @@
 #include <httplib.h>
 
 #include "apps/quillmere/cli/settings_file.h"
+#include "apps/quillmere/edit/bounded_server.h"
 #include "apps/quillmere/edit/page_files.h"
 #include "apps/quillmere/edit/request_checks.h"
 #include "apps/quillmere/edit/session_token.h"
@@ -32,14 +33,11 @@ constexpr int kKeepAliveSeconds = 2;
 constexpr auto kStopPollPeriod = std::chrono::milliseconds(100);
 constexpr auto kStartPollPeriod = std::chrono::milliseconds(1);
 constexpr auto kStartWait = std::chrono::seconds(5);
-// Threads answering requests on each address.
-constexpr std::size_t kAnswerThreads = 4;
 
 constexpr int kBadRequest = 400;
 constexpr int kPayloadTooLarge = 413;
 constexpr int kServerError = 500;
 
-constexpr const char* kPlainText = "text/plain; charset=utf-8";
 constexpr const char* kJsonType = "application/json";
 constexpr const char* kPngType = "image/png";
 constexpr const char* kFrameHeader = "X-Quillmere-Frame";
@@ -57,11 +55,6 @@ const httplib::Headers kAnswerHeaders = {
     {"Referrer-Policy", "no-referrer"},
     {"Cache-Control", "no-store"},
 };
-
-void AnswerError(httplib::Response& response, int status, const std::string& reason) {
-    response.status = status;
-    response.set_content(reason + "\n", kPlainText);
-}
 
 void AnswerJson(httplib::Response& response, const Json& body) {
     response.set_content(body.dump(), kJsonType);
@@ -82,6 +75,7 @@ RequestFacts FactsOf(const httplib::Request& request) {
     facts.origin = HeaderOf(request, "Origin");
     facts.token = HeaderOf(request, kTokenHeader);
     facts.contentType = HeaderOf(request, "Content-Type");
+    facts.transferEncoding = HeaderOf(request, "Transfer-Encoding");
     if (const auto length = HeaderOf(request, "Content-Length")) {
         // A length beyond any number counts as too large.
         try {
@@ -90,11 +84,19 @@ RequestFacts FactsOf(const httplib::Request& request) {
             facts.contentLength = UINT64_MAX;
         }
     }
+    for (const auto& header : request.headers) {
+        facts.headerCount += IsServerNotedHeader(header.first) ? 0 : 1;
+    }
     facts.pageFile = FindPageFile(request.path) != nullptr;
     return facts;
 }
 
 Json ParseBody(const httplib::Request& request) {
+    // The request checks see only a declared length; a chunked body is
+    // measured here.
+    if (request.body.size() > kMaxRequestBody) {
+        throw RequestError(kPayloadTooLarge, BodyTooLargeReason());
+    }
     try {
         return ParseJson(request.body);
     } catch (const UsageError& error) {
@@ -127,7 +129,7 @@ void RequireEmptyObject(const httplib::Request& request) {
 }  // namespace
 
 struct EditServer::Listener {
-    httplib::Server server;
+    BoundedServer server;
     std::thread thread;
 };
 
@@ -136,8 +138,7 @@ EditServer::EditServer(EditSession& session, int port)
     const bool ipv6 = HasIpv6Loopback();
     const auto configured = [this]() {
         auto listener = std::make_unique<Listener>();
-        httplib::Server& server = listener->server;
-        server.new_task_queue = [] { return new httplib::ThreadPool(kAnswerThreads); };
+        BoundedServer& server = listener->server;
         server.set_default_headers(kAnswerHeaders);
         server.set_keep_alive_timeout(kKeepAliveSeconds);
         server.set_payload_max_length(kMaxRequestBody);
@@ -145,7 +146,7 @@ EditServer::EditServer(EditSession& session, int port)
             [](const httplib::Request& request, httplib::Response& response) {
                 const RequestFacts facts = FactsOf(request);
                 if (facts.contentLength && *facts.contentLength > kMaxRequestBody) {
-                    AnswerError(response, kPayloadTooLarge, "request body too large");
+                    AnswerReason(response, kPayloadTooLarge, "request body too large");
                     return kPayloadTooLarge;
                 }
                 return 100;
@@ -157,31 +158,23 @@ EditServer::EditServer(EditSession& session, int port)
                 if (verdict.allowed()) {
                     return httplib::Server::HandlerResponse::Unhandled;
                 }
-                AnswerError(response, verdict.status, verdict.reason);
+                AnswerReason(response, verdict.status, verdict.reason);
                 // A body left unread would be taken for the next request.
                 response.set_header("Connection", "close");
                 return httplib::Server::HandlerResponse::Handled;
             });
-        // Answers the library makes itself (a malformed request line, a body
-        // over the limit) get a reason too.
-        server.set_error_handler([](const httplib::Request&, httplib::Response& response) {
-            if (response.body.empty()) {
-                AnswerError(response, response.status,
-                            "request refused (HTTP " + std::to_string(response.status) + ")");
-            }
-        });
         server.set_exception_handler(
             [](const httplib::Request&, httplib::Response& response, std::exception_ptr error) {
                 try {
                     std::rethrow_exception(error);
                 } catch (const RequestError& refused) {
-                    AnswerError(response, refused.status(), refused.what());
+                    AnswerReason(response, refused.status(), refused.what());
                 } catch (const UsageError& refused) {
-                    AnswerError(response, kBadRequest, refused.what());
+                    AnswerReason(response, kBadRequest, refused.what());
                 } catch (const std::exception& failure) {
-                    AnswerError(response, kServerError, failure.what());
+                    AnswerReason(response, kServerError, failure.what());
                 } catch (...) {
-                    AnswerError(response, kServerError, "unexpected failure");
+                    AnswerReason(response, kServerError, "unexpected failure");
                 }
             });
         for (int index = 0; index < kApiRouteCount; ++index) {

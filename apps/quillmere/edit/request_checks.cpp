@@ -14,8 +14,10 @@ constexpr const char* kJsonType = "application/json";
 constexpr int kForbidden = 403;
 constexpr int kNotFound = 404;
 constexpr int kMethodNotAllowed = 405;
+constexpr int kLengthRequired = 411;
 constexpr int kPayloadTooLarge = 413;
 constexpr int kUnsupportedMediaType = 415;
+constexpr int kHeadersTooLarge = 431;
 
 std::string Lower(std::string text) {
     for (char& c : text) {
@@ -52,7 +54,15 @@ bool IsOwnHost(const std::string& host, int port) {
     return false;
 }
 
+std::string BodyTooLargeReason() {
+    return "request body over " + std::to_string(kMaxRequestBody / 1024) + " KiB";
+}
+
 RequestVerdict CheckRequest(const RequestFacts& request, const ServerIdentity& server) {
+    if (request.headerCount > kMaxRequestHeaders) {
+        return Refuse(kHeadersTooLarge, "more than " + std::to_string(kMaxRequestHeaders) +
+                                            " request headers");
+    }
     if (!request.host || !IsOwnHost(*request.host, server.port)) {
         return Refuse(kForbidden, "this server answers only to 127.0.0.1, [::1] or localhost "
                                   "on port " + std::to_string(server.port));
@@ -94,8 +104,13 @@ RequestVerdict CheckRequest(const RequestFacts& request, const ServerIdentity& s
         return Refuse(kUnsupportedMediaType, "a change is sent as application/json");
     }
     if (request.contentLength && *request.contentLength > kMaxRequestBody) {
-        return Refuse(kPayloadTooLarge, "request body over " +
-                                            std::to_string(kMaxRequestBody / 1024) + " KiB");
+        return Refuse(kPayloadTooLarge, BodyTooLargeReason());
+    }
+    // Without either, the body would be read until the client closes.
+    if (!request.contentLength &&
+        !(request.transferEncoding && Lower(*request.transferEncoding) == "chunked")) {
+        return Refuse(kLengthRequired, "a change must give its length (Content-Length) or "
+                                       "come in chunks");
     }
     return verdict;
 }

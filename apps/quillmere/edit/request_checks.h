@@ -8,9 +8,10 @@
 // - The page's own files are served to anyone who passes that; every API
 //   request needs the session token in its header.
 // - A request that changes something is a POST of JSON whose Origin is the
-//   page's own, and its body is small.
+//   page's own, and its body is small and has an end: a length, or chunks.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -25,6 +26,8 @@ struct RequestFacts {
     std::optional<std::string> token;          // kTokenHeader
     std::optional<std::string> contentType;    // Content-Type
     std::optional<std::uint64_t> contentLength;  // Content-Length, when declared
+    std::optional<std::string> transferEncoding;  // Transfer-Encoding
+    std::size_t headerCount = 0;  // header lines the request came with
     bool pageFile = false;  // the path names one of the page's own files
 };
 
@@ -41,7 +44,13 @@ struct RequestVerdict {
 };
 
 // The largest request body taken: far more than any settings change needs.
+// It holds however the body comes, with a length or in chunks.
 constexpr std::uint64_t kMaxRequestBody = 64 * 1024;
+// The most header lines a request may have: a browser sends about twenty.
+constexpr std::size_t kMaxRequestHeaders = 100;
+
+// Why a body over kMaxRequestBody is refused (413), wherever that is seen.
+std::string BodyTooLargeReason();
 
 RequestVerdict CheckRequest(const RequestFacts& request, const ServerIdentity& server);
 

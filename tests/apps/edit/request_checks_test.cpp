@@ -107,6 +107,26 @@ INSTANTIATE_TEST_SUITE_P(
                   [](RequestFacts& r) { r.contentLength = 10 * 1024 * 1024; }, 413},
         CheckCase{"LargestBody", "POST", "/api/settings", false,
                   [](RequestFacts& r) { r.contentLength = kMaxRequestBody; }, 0},
+        CheckCase{"ChunkedBody", "POST", "/api/settings", false,
+                  [](RequestFacts& r) {
+                      r.contentLength.reset();
+                      r.transferEncoding = "Chunked";
+                  },
+                  0},
+        CheckCase{"BodyWithoutEnd", "POST", "/api/settings", false,
+                  [](RequestFacts& r) { r.contentLength.reset(); }, 411},
+        CheckCase{"BodyInAnUnknownCoding", "POST", "/api/settings", false,
+                  [](RequestFacts& r) {
+                      r.contentLength.reset();
+                      r.transferEncoding = "gzip";
+                  },
+                  411},
+        // Headers: a browser's twenty or so pass; thousands are refused, even
+        // for a page file.
+        CheckCase{"BrowsersHeaders", "GET", "/api/session", false,
+                  [](RequestFacts& r) { r.headerCount = 20; }, 0},
+        CheckCase{"ThousandsOfHeaders", "GET", "/index.html", true,
+                  [](RequestFacts& r) { r.headerCount = 20000; }, 431},
         // Paths and methods.
         CheckCase{"PathOutsideTheApp", "GET", "/../../etc/passwd", false, &Unchanged, 404},
         CheckCase{"UnknownApi", "GET", "/api/files", false, &Unchanged, 404},
