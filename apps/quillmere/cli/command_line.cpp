@@ -1,6 +1,7 @@
 #include "apps/quillmere/cli/command_line.h"
 
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
@@ -8,6 +9,8 @@
 #include <stdexcept>
 
 #include "apps/quillmere/cli/filter_settings.h"
+#include "apps/quillmere/cli/placement_text.h"
+#include "apps/quillmere/plan/planning.h"
 #include "apps/quillmere/runner_error.h"
 #include "apps/quillmere/media/container_table.h"
 #include "apps/quillmere/media/video_reader.h"
@@ -37,6 +40,10 @@ enum CommandMask : unsigned {
 
 using ApplyOption = void (*)(CommandLine& line, const std::string& option,
                              const std::string& value);
+using Words = std::vector<std::string>;
+// Adds the words that give `line`'s value of the option named `option` on a
+// render command line, or none where the value is the default.
+using WriteOption = void (*)(const CommandLine& line, const char* option, Words& words);
 
 struct OptionRow {
     const char* name;
@@ -45,7 +52,37 @@ struct OptionRow {
     unsigned commands;
     const char* help;
     ApplyOption apply;
+    WriteOption write = nullptr;  // null: a render command line written back never gives it
 };
+
+void AddWords(Words& words, const char* option, const std::string& value) {
+    words.emplace_back(option);
+    words.push_back(value);
+}
+
+void AddFlag(Words& words, const char* option, bool on) {
+    if (on) {
+        words.emplace_back(option);
+    }
+}
+
+std::string ColorWord(COLORREF color) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%02x%02x%02x", static_cast<unsigned>(color & 0xFF),
+                  static_cast<unsigned>((color >> 8) & 0xFF),
+                  static_cast<unsigned>((color >> 16) & 0xFF));
+    return text;
+}
+
+std::string ShadowStyleWord(int style) {
+    return style >= 0 && style < kShadowStyleCount ? kShadowStyleNames[style].name
+                                                   : std::to_string(style);
+}
+
+// The dialog may leave the border on at width 0, which draws nothing.
+bool BorderDrawn(const CommandLine& line) {
+    return line.settings.borderOn != 0 && line.settings.borderSize > 0;
+}
 
 // A period in seconds: a plain decimal number, more than 0, at most an hour.
 double ParseSeconds(const std::string& option, const std::string& text) {
@@ -190,33 +227,56 @@ const OptionRow kOptions[] = {
      "the video laid into the mask (without it the mask is filled black)",
      [](CommandLine& line, const std::string&, const std::string& value) {
          line.overlayPath = value;
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (!line.overlayPath.empty()) { AddWords(words, option, line.overlayPath); }
      }},
     {"--mask", nullptr, "L,T,R,B", kCompositing,
      "mask corners in pixels; R may be wWIDTH and B hHEIGHT (w100: R = L + 99)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          ParseMask(option, value, line.settings);
          line.maskGiven = true;
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (!PlacesOverlay(line)) {
+             const FilterData& f = line.settings;
+             AddWords(words, option,
+                      std::to_string(f.maskLeft) + "," + std::to_string(f.maskTop) + "," +
+                          std::to_string(f.maskRight) + "," + std::to_string(f.maskBottom));
+         }
      }},
     {"--position", nullptr, "ANCHOR", kPlacing,
      "place the overlay at an anchor: top-left, top, top-right, left, center, right, "
      "bottom-left, bottom, bottom-right (default bottom-right)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.placement.anchor = ParseAnchor(option, value);
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (PlacesOverlay(line) && line.placement.anchor) {
+             AddWords(words, option, kAnchorNames[static_cast<int>(*line.placement.anchor)]);
+         }
      }},
     {"--margin", nullptr, "N[%]", kPlacing,
      "distance from the anchored edges, in pixels or % of the main's width (default 2%)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.placement.margin = ParsePlacementLength(option, value);
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (PlacesOverlay(line) && line.placement.margin) {
+             AddWords(words, option, PlacementLengthText(*line.placement.margin));
+         }
      }},
     {"--size", nullptr, "W|xH|WxH", kPlacing,
      "overlay size in pixels or % of the main's width/height; with one dimension the "
      "overlay keeps its display aspect (default 33.3%: a third of the width)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          ParsePlacementSize(option, value, line.placement);
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (PlacesOverlay(line) && (line.placement.width || line.placement.height)) {
+             AddWords(words, option, PlacementSizeText(line.placement));
+         }
      }},
-    {"--strict", nullptr, nullptr, kCompositing,
-     "fail (exit 1, no output) when any overlay frame cannot be decoded",
-     [](CommandLine& line, const std::string&, const std::string&) { line.strict = true; }},
     {"--script", nullptr, "FILE", kCompositing,
      "take the mask from a host script line Config(l,t,r,b) in FILE",
      [](CommandLine& line, const std::string&, const std::string& value) {
@@ -226,6 +286,9 @@ const OptionRow kOptions[] = {
      "stretch the overlay to the mask (default: copy it 1:1 from its top-left corner)",
      [](CommandLine& line, const std::string&, const std::string&) {
          line.settings.fitToFrame = 1;
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         AddFlag(words, option, !PlacesOverlay(line) && line.settings.fitToFrame != 0);
      }},
     {"--bilinear", nullptr, nullptr, kCompositing,
      "stretch with bilinear sampling instead of nearest neighbour (with --fit)",
@@ -241,56 +304,111 @@ const OptionRow kOptions[] = {
          if (choice < 0) {
              line.settings.bilinear = choice == kBilinearStretch ? 1 : 0;
          }
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (line.scaler != OverlayScaler::Filter || line.settings.bilinear != 0) {
+             AddWords(words, option, ScalerName(line.scaler, line.settings.bilinear != 0));
+         }
      }},
     {"--alpha", nullptr, "MODE", kCompositing,
      "the overlay's alpha channel: straight (default), premultiplied, or ignore "
      "(copy the overlay opaque, as the plug-in does)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.alpha = static_cast<AlphaMode>(ParseChoice(option, value, kAlphaChoices));
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (line.alpha != CommandLine().alpha) {
+             AddWords(words, option, AlphaName(line.alpha));
+         }
      }},
     {"--opacity", nullptr, "P", kCompositing,
      "fade the whole overlay to P% (0-100, default 100) over what lies under it",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.opacityPercent = ParseInteger(option, value, 0, kPercentMax);
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (line.opacityPercent != CommandLine().opacityPercent) {
+             AddWords(words, option, std::to_string(line.opacityPercent));
+         }
      }},
     {"--border", nullptr, "N", kCompositing,
      "draw a border N pixels wide around the mask (0: no border)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.settings.borderSize = ParseInteger(option, value, 0, kCoordinateLimit);
          line.settings.borderOn = line.settings.borderSize > 0 ? 1 : 0;
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (BorderDrawn(line)) {
+             AddWords(words, option, std::to_string(line.settings.borderSize));
+         }
      }},
     {"--border-color", nullptr, "COLOR", kCompositing,
      "border colour as RRGGBB, #RRGGBB, 0xRRGGBB or a CSS name (default ffffff, white); "
      "the border itself needs --border",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.settings.borderColor = ParseColor(option, value);
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (BorderDrawn(line) &&
+             line.settings.borderColor != DialogDefaultSettings().borderColor) {
+             AddWords(words, option, ColorWord(line.settings.borderColor));
+         }
      }},
     {"--shadow", nullptr, "STYLE", kCompositing,
      "draw a drop shadow in STYLE: 0-5 or a name listed below",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.settings.shadowType = ParseShadowStyle(option, value);
          line.settings.shadowOn = 1;
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (line.settings.shadowOn != 0) {
+             AddWords(words, option, ShadowStyleWord(line.settings.shadowType));
+         }
      }},
     {"--shadow-size", nullptr, "N", kCompositing, "shadow band width in pixels (default 20)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.settings.shadowSize = ParseInteger(option, value, 0, kCoordinateLimit);
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (line.settings.shadowOn != 0 &&
+             line.settings.shadowSize != DialogDefaultSettings().shadowSize) {
+             AddWords(words, option, std::to_string(line.settings.shadowSize));
+         }
      }},
     {"--shadow-percent", nullptr, "P", kCompositing,
      "share of the picture kept at the shadow's inner edge, 0-100 (default 45)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.settings.shadowPercent = ParseInteger(option, value, 0, kPercentMax);
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (line.settings.shadowOn != 0 &&
+             line.settings.shadowPercent != DialogDefaultSettings().shadowPercent) {
+             AddWords(words, option, std::to_string(line.settings.shadowPercent));
+         }
      }},
     {"--shadow-shift", nullptr, "N", kCompositing,
      "shift of the fixed-shift styles in pixels, may be negative (default 7)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.settings.shadowShift =
              ParseInteger(option, value, -kCoordinateLimit, kCoordinateLimit);
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (line.settings.shadowOn != 0 &&
+             line.settings.shadowShift != DialogDefaultSettings().shadowShift) {
+             AddWords(words, option, std::to_string(line.settings.shadowShift));
+         }
      }},
     {"--shadow-color", nullptr, "COLOR", kCompositing,
      "colour mixed into the shadow, spelt as for --border-color (default 000000: darkening "
      "only)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.settings.shadowColor = ParseColor(option, value);
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (line.settings.shadowOn != 0 &&
+             line.settings.shadowColor != DialogDefaultSettings().shadowColor) {
+             AddWords(words, option, ColorWord(line.settings.shadowColor));
+         }
      }},
     {"--range", nullptr, "START[-END]", kCompositing,
      "overlay only on output frames START to END (no END: to the last frame); "
@@ -314,6 +432,14 @@ const OptionRow kOptions[] = {
                  ParseFrameOrTime(option, value.substr(dash + 1), false, 0, kInt32Max);
          }
          line.settings.useFrameRange = 1;
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         const FilterData& f = line.settings;
+         if (f.useFrameRange != 0) {
+             AddWords(words, option,
+                      std::to_string(f.rangeStart) +
+                          (f.rangeEnd != 0 ? "-" + std::to_string(f.rangeEnd) : ""));
+         }
      }},
     {"--offset", nullptr, "N", kCompositing,
      "overlay frames (or a time, counted in main frames) to skip at its start",
@@ -324,12 +450,20 @@ const OptionRow kOptions[] = {
              return;
          }
          line.times.offset = ParseFrameOrTime(option, value, true, kInt32Min, kInt32Max);
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (line.settings.frameOffset != 0) {
+             AddWords(words, option, std::to_string(line.settings.frameOffset));
+         }
      }},
     {"--fade-in", nullptr, "DURATION", kCompositing,
      "bring the overlay, its border and its shadow in from transparent over DURATION (frames "
      "or a time: 1s, 0:01.5) from the first frame it shows on",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.times.fadeIn = ParseFrameOrTime(option, value, false, 0, kInt32Max);
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (line.times.fadeIn) { AddWords(words, option, line.times.fadeIn->Text()); }
      }},
     {"--fade-out", nullptr, "DURATION", kCompositing,
      "take the overlay, its border and its shadow out to transparent over DURATION, ending "
@@ -337,6 +471,9 @@ const OptionRow kOptions[] = {
      "--repeat, or the main's end)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.times.fadeOut = ParseFrameOrTime(option, value, false, 0, kInt32Max);
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (line.times.fadeOut) { AddWords(words, option, line.times.fadeOut->Text()); }
      }},
     {"--overlay-timing", nullptr, "MODE", kCompositing,
      "time (default): each main frame shows the overlay picture of its time, and a "
@@ -344,19 +481,42 @@ const OptionRow kOptions[] = {
      "frame, as the plug-in counts them",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.timing = static_cast<OverlayTiming>(ParseChoice(option, value, kTimingChoices));
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (line.timing != CommandLine().timing) {
+             AddWords(words, option, TimingName(line.timing));
+         }
      }},
     {"--repeat", nullptr, nullptr, kCompositing, "start the overlay again when it runs out",
      [](CommandLine& line, const std::string&, const std::string&) {
          line.settings.repeatVideo = 1;
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         AddFlag(words, option, line.settings.repeatVideo != 0);
      }},
     {"--reverse", nullptr, nullptr, kCompositing, "play the overlay backwards from its end",
      [](CommandLine& line, const std::string&, const std::string&) {
          line.settings.reverse = 1;
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         AddFlag(words, option, line.settings.reverse != 0);
      }},
     {"--maintain-black", nullptr, nullptr, kCompositing,
      "fill the mask black on frames for which the overlay has no frame",
      [](CommandLine& line, const std::string&, const std::string&) {
          line.settings.maintainBlack = 1;
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         AddFlag(words, option, line.settings.maintainBlack != 0);
+     }},
+    {"--seed", nullptr, "N", kCompositing,
+     "seed the random shadow styles with N (0-4294967295) so that a run repeats exactly "
+     "(default: the clock; with --segment, the job's fingerprint)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.seed = static_cast<std::uint32_t>(ParseInteger(option, value, 0, kUint32Max));
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (line.seed) { AddWords(words, option, std::to_string(*line.seed)); }
      }},
     {"--at", nullptr, "N|TIME", kFrame | kEdit,
      "the output frame to composite (from 0), or its time; for edit, the frame shown first",
@@ -368,12 +528,26 @@ const OptionRow kOptions[] = {
          }
          line.times.at = ParseFrameOrTime(option, value, false, 0, kInt32Max);
      }},
-    {"--keep-rotation", nullptr, nullptr, kPlacing,
-     "work on the pictures as the files store them: masks and placement in stored pixels, "
-     "and the output keeps the main's display matrix (by default the main and the overlay "
-     "are turned upright first, as players show them, and the output is written upright)",
-     [](CommandLine& line, const std::string&, const std::string&) {
-         line.keepRotation = true;
+    {"--video-stream", nullptr, "N", kPlacing | kSegments,
+     "composite the main video's video stream N, counted from 0 (default: the one the file "
+     "marks as default, else the first)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.videoStream = ParseInteger(option, value, 0, kMaxStreamNumber);
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (line.videoStream != CommandLine().videoStream) {
+             AddWords(words, option, std::to_string(line.videoStream));
+         }
+     }},
+    {"--overlay-stream", nullptr, "N", kPlacing,
+     "lay in the overlay's video stream N, counted from 0 (default as for --video-stream)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.overlayStream = ParseInteger(option, value, 0, kMaxStreamNumber);
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (line.overlayStream != CommandLine().overlayStream) {
+             AddWords(words, option, std::to_string(line.overlayStream));
+         }
      }},
     {"--max-pixels", nullptr, "N", kCompositing,
      "accept main pictures of up to N pixels, each side up to N (default: 16384 on a side, "
@@ -381,51 +555,96 @@ const OptionRow kOptions[] = {
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.pictureLimit.maxPixels = ParseInteger(option, value, 1, kInt32Max);
          line.pictureLimit.maxSide = line.pictureLimit.maxPixels;
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         const PictureLimit defaults = CommandLine().pictureLimit;
+         if (line.pictureLimit.maxPixels != defaults.maxPixels ||
+             line.pictureLimit.maxSide != defaults.maxSide) {
+             AddWords(words, option, std::to_string(line.pictureLimit.maxPixels));
+         }
+     }},
+    {"--keep-rotation", nullptr, nullptr, kPlacing,
+     "work on the pictures as the files store them: masks and placement in stored pixels, "
+     "and the output keeps the main's display matrix (by default the main and the overlay "
+     "are turned upright first, as players show them, and the output is written upright)",
+     [](CommandLine& line, const std::string&, const std::string&) {
+         line.keepRotation = true;
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         AddFlag(words, option, line.keepRotation);
+     }},
+    {"--strict", nullptr, nullptr, kCompositing,
+     "fail (exit 1, no output) when any overlay frame cannot be decoded",
+     [](CommandLine& line, const std::string&, const std::string&) { line.strict = true; },
+     [](const CommandLine& line, const char* option, Words& words) {
+         AddFlag(words, option, line.strict);
+     }},
+    {"--rgb-output", nullptr, nullptr, kCompositing,
+     "convert the whole main picture to the filter's 8-bit RGB and write exactly what the "
+     "filter made (by default only the overlay's area is converted and the rest of the "
+     "picture is kept as it was)",
+     [](CommandLine& line, const std::string&, const std::string&) {
+         line.filterPixels = true;
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         AddFlag(words, option, line.filterPixels);
      }},
     {"--format", nullptr, "NAME", kEncoding | kJoin,
      "container by name instead of by extension; 'null' composites and discards",
      [](CommandLine& line, const std::string&, const std::string& value) {
          line.format = value;
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (!line.format.empty()) { AddWords(words, option, line.format); }
      }},
     {"--no-audio", nullptr, nullptr, kEncoding | kJoin,
      "leave out the main video's audio (by default it is copied unchanged, or re-encoded "
      "where the container cannot hold it)",
-     [](CommandLine& line, const std::string&, const std::string&) { line.noAudio = true; }},
+     [](CommandLine& line, const std::string&, const std::string&) { line.noAudio = true; },
+     [](const CommandLine& line, const char* option, Words& words) {
+         AddFlag(words, option, line.noAudio);
+     }},
     {"--no-subtitles", nullptr, nullptr, kEncoding | kJoin,
      "leave out the main video's subtitles (by default they are copied unchanged)",
-     [](CommandLine& line, const std::string&, const std::string&) { line.noSubtitles = true; }},
-    {"--video-stream", nullptr, "N", kPlacing | kSegments,
-     "composite the main video's video stream N, counted from 0 (default: the one the file "
-     "marks as default, else the first)",
-     [](CommandLine& line, const std::string& option, const std::string& value) {
-         line.videoStream = ParseInteger(option, value, 0, kMaxStreamNumber);
-     }},
-    {"--overlay-stream", nullptr, "N", kPlacing,
-     "lay in the overlay's video stream N, counted from 0 (default as for --video-stream)",
-     [](CommandLine& line, const std::string& option, const std::string& value) {
-         line.overlayStream = ParseInteger(option, value, 0, kMaxStreamNumber);
+     [](CommandLine& line, const std::string&, const std::string&) { line.noSubtitles = true; },
+     [](const CommandLine& line, const char* option, Words& words) {
+         AddFlag(words, option, line.noSubtitles);
      }},
     {"--codec", nullptr, "CODEC", kEncoding,
      "encode the video with codec or encoder CODEC (default: the container's own); "
      "'quillmere --help' lists the choices this FFmpeg has for each container",
      [](CommandLine& line, const std::string&, const std::string& value) {
          line.encoding.codec = value;
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (!line.encoding.codec.empty()) { AddWords(words, option, line.encoding.codec); }
      }},
     {"--crf", nullptr, "N", kEncoding,
      "constant quality of encoders that have it (H.264 and HEVC: 0-51, lower is better; "
      "default 18 for H.264, and x265's own default, 28, for HEVC)",
      [](CommandLine& line, const std::string&, const std::string& value) {
          line.encoding.crf = value;
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (!line.encoding.crf.empty()) { AddWords(words, option, line.encoding.crf); }
      }},
     {"--preset", nullptr, "PRESET", kEncoding,
      "the encoder's speed preset (H.264 and HEVC: ultrafast to veryslow, default medium)",
      [](CommandLine& line, const std::string&, const std::string& value) {
          line.encoding.preset = value;
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (!line.encoding.preset.empty()) { AddWords(words, option, line.encoding.preset); }
      }},
     {"--threads", nullptr, "N", kEncoding,
      "encoder threads (default 0: as many as the machine has)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.encoding.threads = ParseInteger(option, value, 0, kMaxEncoderThreads);
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (line.encoding.threads != CommandLine().encoding.threads) {
+             AddWords(words, option, std::to_string(line.encoding.threads));
+         }
      }},
     {"--filter-threads", nullptr, "N", kRender,
      "frames filtered at once, each on its own thread (default 0: one per core, up to 8); "
@@ -438,6 +657,11 @@ const OptionRow kOptions[] = {
      "repeated; an option the encoder does not know is an error",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.encoding.options.push_back(ParseKeyValue(option, value));
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         for (const auto& [key, value] : line.encoding.options) {
+             AddWords(words, option, key + "=" + value);
+         }
      }},
     {"--muxer-option", nullptr, "KEY=VALUE", kEncoding,
      "pass an option to the container's muxer as FFmpeg names it (movflags=+faststart "
@@ -445,12 +669,20 @@ const OptionRow kOptions[] = {
      "option the muxer does not know is an error",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.muxing.options.push_back(ParseKeyValue(option, value));
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         for (const auto& [key, value] : line.muxing.options) {
+             AddWords(words, option, key + "=" + value);
+         }
      }},
     {"--tag", nullptr, "FOURCC", kEncoding,
      "the video's four-character codec tag in the container (default: the container's own, "
      "and hvc1 for HEVC in .mp4 and .mov, which Apple's players need; hev1 is the other)",
      [](CommandLine& line, const std::string&, const std::string& value) {
          line.muxing.videoTag = value;
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (!line.muxing.videoTag.empty()) { AddWords(words, option, line.muxing.videoTag); }
      }},
     {"--audio-codec", nullptr, "AUDIO_CODEC", kEncoding,
      "re-encode the main video's audio with codec or encoder AUDIO_CODEC (aac, opus, flac, "
@@ -459,12 +691,20 @@ const OptionRow kOptions[] = {
      ".mp4) is re-encoded to the container's usual codec (AAC for .mp4 and .mov), with a note",
      [](CommandLine& line, const std::string&, const std::string& value) {
          line.audioCodec = value;
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (!line.audioCodec.empty()) { AddWords(words, option, line.audioCodec); }
      }},
     {"--audio-bitrate", nullptr, "RATE", kEncoding,
      "bitrate of re-encoded audio in bits per second: 128k, 1.5M, 96000 (default: the "
      "encoder's own)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.audioBitRate = ParseBitRate(option, value);
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (line.audioBitRate != CommandLine().audioBitRate) {
+             AddWords(words, option, std::to_string(line.audioBitRate));
+         }
      }},
     {"--segment", nullptr, "K/N", kRender,
      "render only segment K (from 0) of N into OUT: the frames 'quillmere segments MAIN N' "
@@ -472,12 +712,6 @@ const OptionRow kOptions[] = {
      "with 'quillmere join'",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.segment = ParseSegmentChoice(value, option);
-     }},
-    {"--seed", nullptr, "N", kCompositing,
-     "seed the random shadow styles with N (0-4294967295) so that a run repeats exactly "
-     "(default: the clock; with --segment, the job's fingerprint)",
-     [](CommandLine& line, const std::string& option, const std::string& value) {
-         line.seed = static_cast<std::uint32_t>(ParseInteger(option, value, 0, kUint32Max));
      }},
     {"--json", nullptr, nullptr, kSegments, "print the segments as JSON, for schedulers",
      [](CommandLine& line, const std::string&, const std::string&) { line.json = true; }},
@@ -496,13 +730,6 @@ const OptionRow kOptions[] = {
      "the segments name)",
      [](CommandLine& line, const std::string&, const std::string& value) {
          line.mainOverride = value;
-     }},
-    {"--rgb-output", nullptr, nullptr, kCompositing,
-     "convert the whole main picture to the filter's 8-bit RGB and write exactly what the "
-     "filter made (by default only the overlay's area is converted and the rest of the "
-     "picture is kept as it was)",
-     [](CommandLine& line, const std::string&, const std::string&) {
-         line.filterPixels = true;
      }},
     {"--quiet", "-q", nullptr, kAll | kPlace | kSegments,
      "nothing on standard error but errors: no progress display, no notes on what the "
@@ -846,6 +1073,14 @@ std::vector<std::string> ChoiceNames(const std::string& option) {
         return names(kScalerChoices);
     }
     throw std::logic_error("option " + option + " has no fixed list of values");
+}
+
+void AddOptionWords(const CommandLine& line, std::vector<std::string>& words) {
+    for (const OptionRow& row : kOptions) {
+        if (row.write != nullptr) {
+            row.write(line, row.name, words);
+        }
+    }
 }
 
 std::vector<CommandDoc> CommandDocs() {

@@ -19,6 +19,11 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, const CommandLin
 void ApplyOptionValue(CommandLine& line, const std::string& option, const std::string& value,
                       const std::string& shownAs);
 
+// The options that give `line`'s settings and render options, as a render
+// command line spells them, in the table's order; values left at their
+// defaults give no words.
+void AddOptionWords(const CommandLine& line, std::vector<std::string>& words);
+
 // The names --overlay-timing, --alpha and --scaler take for each value.
 const char* TimingName(OverlayTiming timing);
 const char* AlphaName(AlphaMode alpha);
