@@ -1,6 +1,7 @@
 #include "apps/quillmere/cli/command_line.h"
 
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -40,7 +41,20 @@ enum CommandMask : unsigned {
 
 using ApplyOption = void (*)(CommandLine& line, const std::string& option,
                              const std::string& value);
+// A settings file's value on its way to a request.
+struct SettingTarget {
+    std::string key;     // its name in the file, for messages
+    const char* option;  // the option whose parser reads it, or null
+    ApplyOption apply;
+    SettingsOrigin origin;
+    std::string folder;  // where a relative overlay path starts
+};
 using Words = std::vector<std::string>;
+using Json = nlohmann::ordered_json;
+// The value `line` gives the setting in a settings file; LeftOut() for none.
+using ReadSetting = Json (*)(const CommandLine& line);
+// Applies a settings file's value of the setting to `line`; throws UsageError.
+using TakeSetting = void (*)(CommandLine& line, const Json& value, const SettingTarget& target);
 // Adds the words that give `line`'s value of the option named `option` on a
 // render command line, or none where the value is the default.
 using WriteOption = void (*)(const CommandLine& line, const char* option, Words& words);
@@ -53,6 +67,12 @@ struct OptionRow {
     const char* help;
     ApplyOption apply;
     WriteOption write = nullptr;  // null: a render command line written back never gives it
+    // Its name in a settings file ("border.size"; a dot nests it in an
+    // object), how the file's value is read from a request and how it is
+    // applied to one; null for options that are no setting.
+    const char* setting = nullptr;
+    ReadSetting read = nullptr;
+    TakeSetting take = nullptr;
 };
 
 void AddWords(Words& words, const char* option, const std::string& value) {
@@ -196,6 +216,156 @@ const NamedChoice kScalerChoices[] = {
     {"lanczos", static_cast<int>(OverlayScaler::Lanczos)},
 };
 
+// A settings file's values, checked with the same limits as the options.
+
+[[noreturn]] void Refuse(const std::string& name, const std::string& expected) {
+    throw UsageError(name + " must be " + expected);
+}
+
+bool ReadFlag(const Json& value, const std::string& name) {
+    if (!value.is_boolean()) {
+        Refuse(name, "true or false");
+    }
+    return value.get<bool>();
+}
+
+std::int64_t ReadInteger(const Json& value, const std::string& name, std::int64_t minimum,
+                         std::int64_t maximum) {
+    const std::string expected =
+        "an integer from " + std::to_string(minimum) + " to " + std::to_string(maximum);
+    if (!value.is_number_integer()) {
+        Refuse(name, expected);
+    }
+    // Unsigned values past the signed range would wrap when read as signed.
+    if (value.is_number_unsigned() &&
+        value.get<std::uint64_t>() > static_cast<std::uint64_t>(maximum)) {
+        Refuse(name, expected);
+    }
+    const std::int64_t number = value.get<std::int64_t>();
+    if (number < minimum || number > maximum) {
+        Refuse(name, expected);
+    }
+    return number;
+}
+
+// Any JSON integer as decimal text, for an option's own parser to judge.
+std::string IntegerText(const Json& value, const std::string& name) {
+    if (!value.is_number_integer()) {
+        Refuse(name, "an integer");
+    }
+    return value.is_number_unsigned() ? std::to_string(value.get<std::uint64_t>())
+                                      : std::to_string(value.get<std::int64_t>());
+}
+
+std::string ReadText(const Json& value, const std::string& name, const std::string& expected) {
+    if (!value.is_string()) {
+        Refuse(name, expected);
+    }
+    return value.get<std::string>();
+}
+
+std::string ColorText(COLORREF color) {
+    return "#" + ColorWord(color);
+}
+
+// What a row's reader gives for a setting the file leaves out.
+Json LeftOut() { return Json(Json::value_t::discarded); }
+
+// An integer or a text setting that is exactly what its option takes: the
+// option's parser reads it.
+void TakeInteger(CommandLine& line, const Json& value, const SettingTarget& target) {
+    target.apply(line, target.key, IntegerText(value, target.key));
+}
+
+void TakeText(CommandLine& line, const Json& value, const SettingTarget& target) {
+    target.apply(line, target.key,
+                 ReadText(value, target.key, "text, as " + std::string(target.option) +
+                                                 " takes it"));
+}
+
+// A placement field places the overlay; null takes its default again.
+void TakePlacement(CommandLine& line, const Json& value, const SettingTarget& target,
+                   void (*reset)(PlacementRequest&)) {
+    line.maskGiven = false;
+    if (value.is_null()) {
+        reset(line.placement);
+        return;
+    }
+    TakeText(line, value, target);
+}
+
+// Text, or null for none (the option not given).
+Json TextOrNull(const std::optional<FrameOrTime>& value) {
+    return value ? Json(value->Text()) : Json(nullptr);
+}
+
+const char* const kMaskCorners[] = {"left", "top", "right", "bottom"};
+std::int32_t FilterData::*const kMaskMembers[] = {&FilterData::maskLeft, &FilterData::maskTop,
+                                                  &FilterData::maskRight,
+                                                  &FilterData::maskBottom};
+
+void TakeMask(CommandLine& line, const Json& value, const SettingTarget& target) {
+    const std::string expected = "an object with left, top, right and bottom";
+    if (!value.is_object()) {
+        Refuse(target.key, expected);
+    }
+    std::int32_t corners[4];
+    for (int index = 0; index < 4; ++index) {
+        const std::string name = target.key + "." + kMaskCorners[index];
+        if (!value.contains(kMaskCorners[index])) {
+            Refuse(target.key, expected);
+        }
+        corners[index] = static_cast<std::int32_t>(ReadInteger(
+            value.at(kMaskCorners[index]), name, -kCoordinateLimit, kCoordinateLimit));
+    }
+    for (const auto& item : value.items()) {
+        bool known = false;
+        for (const char* corner : kMaskCorners) {
+            known = known || item.key() == corner;
+        }
+        if (!known) {
+            throw UsageError("unknown setting " + Quoted(target.key + "." + item.key()));
+        }
+    }
+    for (int index = 0; index < 4; ++index) {
+        line.settings.*kMaskMembers[index] = corners[index];
+    }
+    line.maskGiven = true;
+    line.placement = PlacementRequest{};
+}
+
+Json MaskValue(const CommandLine& line) {
+    if (PlacesOverlay(line)) {
+        return LeftOut();
+    }
+    Json mask = Json::object();
+    for (int index = 0; index < 4; ++index) {
+        mask[kMaskCorners[index]] = line.settings.*kMaskMembers[index];
+    }
+    return mask;
+}
+
+void TakeOverlay(CommandLine& line, const Json& value, const SettingTarget& target) {
+    if (target.origin == SettingsOrigin::Page) {
+        throw UsageError("the overlay is chosen on the command line, not by the page");
+    }
+    if (value.is_null()) {
+        line.overlayPath.clear();
+        return;
+    }
+    const std::string path = ReadText(value, target.key, "a file's path or null");
+    line.overlayPath = path.empty() || path[0] == '/' ? path : target.folder + path;
+}
+
+// A frame number a settings file gives: it stands, and no time given
+// earlier is left to override it.
+std::int32_t TakeFrames(const Json& value, const std::string& key, std::int64_t minimum,
+                        std::optional<FrameOrTime>& time) {
+    const auto frames = static_cast<std::int32_t>(ReadInteger(value, key, minimum, kInt32Max));
+    time.reset();
+    return frames;
+}
+
 const OptionRow kOptions[] = {
     {"--help", "-h", nullptr, kEveryCommand | kStandalone, "show this help and exit",
      [](CommandLine& line, const std::string&, const std::string&) {
@@ -230,7 +400,12 @@ const OptionRow kOptions[] = {
      },
      [](const CommandLine& line, const char* option, Words& words) {
          if (!line.overlayPath.empty()) { AddWords(words, option, line.overlayPath); }
-     }},
+     },
+     "overlay",
+     [](const CommandLine& line) {
+         return line.overlayPath.empty() ? Json(nullptr) : Json(line.overlayPath);
+     },
+     TakeOverlay},
     {"--mask", nullptr, "L,T,R,B", kCompositing,
      "mask corners in pixels; R may be wWIDTH and B hHEIGHT (w100: R = L + 99)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
@@ -244,7 +419,10 @@ const OptionRow kOptions[] = {
                       std::to_string(f.maskLeft) + "," + std::to_string(f.maskTop) + "," +
                           std::to_string(f.maskRight) + "," + std::to_string(f.maskBottom));
          }
-     }},
+     },
+     "mask",
+     MaskValue,
+     TakeMask},
     {"--position", nullptr, "ANCHOR", kPlacing,
      "place the overlay at an anchor: top-left, top, top-right, left, center, right, "
      "bottom-left, bottom, bottom-right (default bottom-right)",
@@ -255,6 +433,15 @@ const OptionRow kOptions[] = {
          if (PlacesOverlay(line) && line.placement.anchor) {
              AddWords(words, option, kAnchorNames[static_cast<int>(*line.placement.anchor)]);
          }
+     },
+     "placement.position",
+     [](const CommandLine& line) {
+         return PlacesOverlay(line) && line.placement.anchor ? Json(kAnchorNames[static_cast<int>(*line.placement.anchor)]) : LeftOut();
+     },
+     [](CommandLine& line, const Json& value, const SettingTarget& target) {
+         TakePlacement(line, value, target, [](PlacementRequest& placement) {
+             placement.anchor.reset();
+         });
      }},
     {"--margin", nullptr, "N[%]", kPlacing,
      "distance from the anchored edges, in pixels or % of the main's width (default 2%)",
@@ -265,6 +452,15 @@ const OptionRow kOptions[] = {
          if (PlacesOverlay(line) && line.placement.margin) {
              AddWords(words, option, PlacementLengthText(*line.placement.margin));
          }
+     },
+     "placement.margin",
+     [](const CommandLine& line) {
+         return PlacesOverlay(line) && line.placement.margin ? Json(PlacementLengthText(*line.placement.margin)) : LeftOut();
+     },
+     [](CommandLine& line, const Json& value, const SettingTarget& target) {
+         TakePlacement(line, value, target, [](PlacementRequest& placement) {
+             placement.margin.reset();
+         });
      }},
     {"--size", nullptr, "W|xH|WxH", kPlacing,
      "overlay size in pixels or % of the main's width/height; with one dimension the "
@@ -276,11 +472,27 @@ const OptionRow kOptions[] = {
          if (PlacesOverlay(line) && (line.placement.width || line.placement.height)) {
              AddWords(words, option, PlacementSizeText(line.placement));
          }
+     },
+     "placement.size",
+     [](const CommandLine& line) {
+         return PlacesOverlay(line) && (line.placement.width || line.placement.height) ? Json(PlacementSizeText(line.placement)) : LeftOut();
+     },
+     [](CommandLine& line, const Json& value, const SettingTarget& target) {
+         TakePlacement(line, value, target, [](PlacementRequest& placement) {
+             placement.width.reset();
+                 placement.height.reset();
+         });
      }},
     {"--script", nullptr, "FILE", kCompositing,
      "take the mask from a host script line Config(l,t,r,b) in FILE",
      [](CommandLine& line, const std::string&, const std::string& value) {
          line.scriptPath = value;
+     }},
+    // Settings the command line has no option of its own for.
+    {nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr, "keepAspect",
+     [](const CommandLine& line) { return Json(line.settings.keepAspect != 0); },
+     [](CommandLine& line, const Json& value, const SettingTarget& target) {
+         line.settings.keepAspect = ReadFlag(value, target.key);
      }},
     {"--fit", nullptr, nullptr, kCompositing,
      "stretch the overlay to the mask (default: copy it 1:1 from its top-left corner)",
@@ -289,11 +501,22 @@ const OptionRow kOptions[] = {
      },
      [](const CommandLine& line, const char* option, Words& words) {
          AddFlag(words, option, !PlacesOverlay(line) && line.settings.fitToFrame != 0);
+     },
+     "fit",
+     [](const CommandLine& line) { return Json(line.settings.fitToFrame != 0); },
+     [](CommandLine& line, const Json& value, const SettingTarget& target) {
+         line.settings.fitToFrame = ReadFlag(value, target.key);
      }},
     {"--bilinear", nullptr, nullptr, kCompositing,
      "stretch with bilinear sampling instead of nearest neighbour (with --fit)",
      [](CommandLine& line, const std::string&, const std::string&) {
          line.settings.bilinear = 1;
+     },
+     nullptr,
+     "bilinear",
+     [](const CommandLine& line) { return Json(line.settings.bilinear != 0); },
+     [](CommandLine& line, const Json& value, const SettingTarget& target) {
+         line.settings.bilinear = ReadFlag(value, target.key);
      }},
     {"--scaler", nullptr, "NAME", kCompositing,
      "how the overlay is scaled to the mask (placement or --fit): nearest, bilinear "
@@ -309,7 +532,10 @@ const OptionRow kOptions[] = {
          if (line.scaler != OverlayScaler::Filter || line.settings.bilinear != 0) {
              AddWords(words, option, ScalerName(line.scaler, line.settings.bilinear != 0));
          }
-     }},
+     },
+     "scaler",
+     [](const CommandLine& line) { return Json(ScalerName(line.scaler, line.settings.bilinear != 0)); },
+     TakeText},
     {"--alpha", nullptr, "MODE", kCompositing,
      "the overlay's alpha channel: straight (default), premultiplied, or ignore "
      "(copy the overlay opaque, as the plug-in does)",
@@ -320,7 +546,10 @@ const OptionRow kOptions[] = {
          if (line.alpha != CommandLine().alpha) {
              AddWords(words, option, AlphaName(line.alpha));
          }
-     }},
+     },
+     "alpha",
+     [](const CommandLine& line) { return Json(AlphaName(line.alpha)); },
+     TakeText},
     {"--opacity", nullptr, "P", kCompositing,
      "fade the whole overlay to P% (0-100, default 100) over what lies under it",
      [](CommandLine& line, const std::string& option, const std::string& value) {
@@ -330,6 +559,15 @@ const OptionRow kOptions[] = {
          if (line.opacityPercent != CommandLine().opacityPercent) {
              AddWords(words, option, std::to_string(line.opacityPercent));
          }
+     },
+     "opacity",
+     [](const CommandLine& line) { return Json(line.opacityPercent); },
+     TakeInteger},
+    // The border and the shadow drawn: --border and --shadow also turn them on.
+    {nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr, "border.on",
+     [](const CommandLine& line) { return Json(line.settings.borderOn != 0); },
+     [](CommandLine& line, const Json& value, const SettingTarget& target) {
+         line.settings.borderOn = ReadFlag(value, target.key);
      }},
     {"--border", nullptr, "N", kCompositing,
      "draw a border N pixels wide around the mask (0: no border)",
@@ -341,6 +579,12 @@ const OptionRow kOptions[] = {
          if (BorderDrawn(line)) {
              AddWords(words, option, std::to_string(line.settings.borderSize));
          }
+     },
+     "border.size",
+     [](const CommandLine& line) { return Json(line.settings.borderSize); },
+     [](CommandLine& line, const Json& value, const SettingTarget& target) {
+         line.settings.borderSize =
+             static_cast<std::int32_t>(ReadInteger(value, target.key, 0, kCoordinateLimit));
      }},
     {"--border-color", nullptr, "COLOR", kCompositing,
      "border colour as RRGGBB, #RRGGBB, 0xRRGGBB or a CSS name (default ffffff, white); "
@@ -353,6 +597,15 @@ const OptionRow kOptions[] = {
              line.settings.borderColor != DialogDefaultSettings().borderColor) {
              AddWords(words, option, ColorWord(line.settings.borderColor));
          }
+     },
+     "border.color",
+     [](const CommandLine& line) { return Json(ColorText(line.settings.borderColor)); },
+     TakeText},
+    // Drawn or not, as the dialog's check box.
+    {nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr, "shadow.on",
+     [](const CommandLine& line) { return Json(line.settings.shadowOn != 0); },
+     [](CommandLine& line, const Json& value, const SettingTarget& target) {
+         line.settings.shadowOn = ReadFlag(value, target.key);
      }},
     {"--shadow", nullptr, "STYLE", kCompositing,
      "draw a drop shadow in STYLE: 0-5 or a name listed below",
@@ -364,6 +617,19 @@ const OptionRow kOptions[] = {
          if (line.settings.shadowOn != 0) {
              AddWords(words, option, ShadowStyleWord(line.settings.shadowType));
          }
+     },
+     "shadow.style",
+     [](const CommandLine& line) {
+         const int style = line.settings.shadowType;
+         return style >= 0 && style < kShadowStyleCount ? Json(kShadowStyleNames[style].name)
+                                                        : Json(style);
+     },
+     [](CommandLine& line, const Json& value, const SettingTarget& target) {
+         // A number or a name, as --shadow takes it, without turning the shadow on.
+         const std::string text = value.is_number_integer()
+                                      ? IntegerText(value, target.key)
+                                      : ReadText(value, target.key, "a style's name or number");
+         line.settings.shadowType = ParseShadowStyle(target.key, text);
      }},
     {"--shadow-size", nullptr, "N", kCompositing, "shadow band width in pixels (default 20)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
@@ -374,7 +640,10 @@ const OptionRow kOptions[] = {
              line.settings.shadowSize != DialogDefaultSettings().shadowSize) {
              AddWords(words, option, std::to_string(line.settings.shadowSize));
          }
-     }},
+     },
+     "shadow.size",
+     [](const CommandLine& line) { return Json(line.settings.shadowSize); },
+     TakeInteger},
     {"--shadow-percent", nullptr, "P", kCompositing,
      "share of the picture kept at the shadow's inner edge, 0-100 (default 45)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
@@ -385,7 +654,10 @@ const OptionRow kOptions[] = {
              line.settings.shadowPercent != DialogDefaultSettings().shadowPercent) {
              AddWords(words, option, std::to_string(line.settings.shadowPercent));
          }
-     }},
+     },
+     "shadow.percent",
+     [](const CommandLine& line) { return Json(line.settings.shadowPercent); },
+     TakeInteger},
     {"--shadow-shift", nullptr, "N", kCompositing,
      "shift of the fixed-shift styles in pixels, may be negative (default 7)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
@@ -397,7 +669,10 @@ const OptionRow kOptions[] = {
              line.settings.shadowShift != DialogDefaultSettings().shadowShift) {
              AddWords(words, option, std::to_string(line.settings.shadowShift));
          }
-     }},
+     },
+     "shadow.shift",
+     [](const CommandLine& line) { return Json(line.settings.shadowShift); },
+     TakeInteger},
     {"--shadow-color", nullptr, "COLOR", kCompositing,
      "colour mixed into the shadow, spelt as for --border-color (default 000000: darkening "
      "only)",
@@ -409,6 +684,29 @@ const OptionRow kOptions[] = {
              line.settings.shadowColor != DialogDefaultSettings().shadowColor) {
              AddWords(words, option, ColorWord(line.settings.shadowColor));
          }
+     },
+     "shadow.color",
+     [](const CommandLine& line) { return Json(ColorText(line.settings.shadowColor)); },
+     TakeText},
+    // The frame range in the file: --range gives all three at once.
+    {nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr, "range.on",
+     [](const CommandLine& line) { return Json(line.settings.useFrameRange != 0); },
+     [](CommandLine& line, const Json& value, const SettingTarget& target) {
+         line.settings.useFrameRange = ReadFlag(value, target.key);
+     }},
+    // Frames; no time given earlier is left to override them.
+    {nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr, "range.start",
+     [](const CommandLine& line) { return Json(line.settings.rangeStart); },
+     [](CommandLine& line, const Json& value, const SettingTarget& target) {
+         line.settings.rangeStart = TakeFrames(value, target.key, 0, line.times.rangeStart);
+         line.times.rangeEnd.reset();
+     }},
+    // As range.start.
+    {nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr, "range.end",
+     [](const CommandLine& line) { return Json(line.settings.rangeEnd); },
+     [](CommandLine& line, const Json& value, const SettingTarget& target) {
+         line.settings.rangeEnd = TakeFrames(value, target.key, 0, line.times.rangeStart);
+         line.times.rangeEnd.reset();
      }},
     {"--range", nullptr, "START[-END]", kCompositing,
      "overlay only on output frames START to END (no END: to the last frame); "
@@ -455,6 +753,11 @@ const OptionRow kOptions[] = {
          if (line.settings.frameOffset != 0) {
              AddWords(words, option, std::to_string(line.settings.frameOffset));
          }
+     },
+     "offset",
+     [](const CommandLine& line) { return Json(line.settings.frameOffset); },
+     [](CommandLine& line, const Json& value, const SettingTarget& target) {
+         line.settings.frameOffset = TakeFrames(value, target.key, kInt32Min, line.times.offset);
      }},
     {"--fade-in", nullptr, "DURATION", kCompositing,
      "bring the overlay, its border and its shadow in from transparent over DURATION (frames "
@@ -464,6 +767,15 @@ const OptionRow kOptions[] = {
      },
      [](const CommandLine& line, const char* option, Words& words) {
          if (line.times.fadeIn) { AddWords(words, option, line.times.fadeIn->Text()); }
+     },
+     "fadeIn",
+     [](const CommandLine& line) { return TextOrNull(line.times.fadeIn); },
+     [](CommandLine& line, const Json& value, const SettingTarget& target) {
+         if (value.is_null()) {
+             line.times.fadeIn.reset();
+             return;
+         }
+         TakeText(line, value, target);
      }},
     {"--fade-out", nullptr, "DURATION", kCompositing,
      "take the overlay, its border and its shadow out to transparent over DURATION, ending "
@@ -474,6 +786,15 @@ const OptionRow kOptions[] = {
      },
      [](const CommandLine& line, const char* option, Words& words) {
          if (line.times.fadeOut) { AddWords(words, option, line.times.fadeOut->Text()); }
+     },
+     "fadeOut",
+     [](const CommandLine& line) { return TextOrNull(line.times.fadeOut); },
+     [](CommandLine& line, const Json& value, const SettingTarget& target) {
+         if (value.is_null()) {
+             line.times.fadeOut.reset();
+             return;
+         }
+         TakeText(line, value, target);
      }},
     {"--overlay-timing", nullptr, "MODE", kCompositing,
      "time (default): each main frame shows the overlay picture of its time, and a "
@@ -486,13 +807,21 @@ const OptionRow kOptions[] = {
          if (line.timing != CommandLine().timing) {
              AddWords(words, option, TimingName(line.timing));
          }
-     }},
+     },
+     "timing",
+     [](const CommandLine& line) { return Json(TimingName(line.timing)); },
+     TakeText},
     {"--repeat", nullptr, nullptr, kCompositing, "start the overlay again when it runs out",
      [](CommandLine& line, const std::string&, const std::string&) {
          line.settings.repeatVideo = 1;
      },
      [](const CommandLine& line, const char* option, Words& words) {
          AddFlag(words, option, line.settings.repeatVideo != 0);
+     },
+     "repeat",
+     [](const CommandLine& line) { return Json(line.settings.repeatVideo != 0); },
+     [](CommandLine& line, const Json& value, const SettingTarget& target) {
+         line.settings.repeatVideo = ReadFlag(value, target.key);
      }},
     {"--reverse", nullptr, nullptr, kCompositing, "play the overlay backwards from its end",
      [](CommandLine& line, const std::string&, const std::string&) {
@@ -500,6 +829,11 @@ const OptionRow kOptions[] = {
      },
      [](const CommandLine& line, const char* option, Words& words) {
          AddFlag(words, option, line.settings.reverse != 0);
+     },
+     "reverse",
+     [](const CommandLine& line) { return Json(line.settings.reverse != 0); },
+     [](CommandLine& line, const Json& value, const SettingTarget& target) {
+         line.settings.reverse = ReadFlag(value, target.key);
      }},
     {"--maintain-black", nullptr, nullptr, kCompositing,
      "fill the mask black on frames for which the overlay has no frame",
@@ -508,6 +842,11 @@ const OptionRow kOptions[] = {
      },
      [](const CommandLine& line, const char* option, Words& words) {
          AddFlag(words, option, line.settings.maintainBlack != 0);
+     },
+     "maintainBlack",
+     [](const CommandLine& line) { return Json(line.settings.maintainBlack != 0); },
+     [](CommandLine& line, const Json& value, const SettingTarget& target) {
+         line.settings.maintainBlack = ReadFlag(value, target.key);
      }},
     {"--seed", nullptr, "N", kCompositing,
      "seed the random shadow styles with N (0-4294967295) so that a run repeats exactly "
@@ -517,6 +856,15 @@ const OptionRow kOptions[] = {
      },
      [](const CommandLine& line, const char* option, Words& words) {
          if (line.seed) { AddWords(words, option, std::to_string(*line.seed)); }
+     },
+     "seed",
+     [](const CommandLine& line) { return line.seed ? Json(*line.seed) : Json(nullptr); },
+     [](CommandLine& line, const Json& value, const SettingTarget& target) {
+         if (value.is_null()) {
+             line.seed.reset();  // the clock's seed, as the filter seeds itself
+             return;
+         }
+         TakeInteger(line, value, target);
      }},
     {"--at", nullptr, "N|TIME", kFrame | kEdit,
      "the output frame to composite (from 0), or its time; for edit, the frame shown first",
@@ -572,6 +920,15 @@ const OptionRow kOptions[] = {
      },
      [](const CommandLine& line, const char* option, Words& words) {
          AddFlag(words, option, line.keepRotation);
+     },
+     "keepRotation",
+     [](const CommandLine& line) { return Json(line.keepRotation); },
+     [](CommandLine& line, const Json& value, const SettingTarget& target) {
+         // The pictures the page shows are turned as the command line said.
+         if (target.origin == SettingsOrigin::Page) {
+             throw UsageError(target.key + " is chosen on the command line, not by the page");
+         }
+         line.keepRotation = ReadFlag(value, target.key);
      }},
     {"--strict", nullptr, nullptr, kCompositing,
      "fail (exit 1, no output) when any overlay frame cannot be decoded",
@@ -844,6 +1201,9 @@ const ExitStatusDoc kExitStatuses[] = {
 
 const OptionRow* FindOption(const std::string& name) {
     for (const OptionRow& option : kOptions) {
+        if (option.name == nullptr) {
+            continue;  // a setting with no option of its own
+        }
         if (name == option.name || (option.shortName != nullptr && name == option.shortName)) {
             return &option;
         }
@@ -1083,6 +1443,45 @@ void AddOptionWords(const CommandLine& line, std::vector<std::string>& words) {
     }
 }
 
+bool IsSettingGroup(const std::string& name) {
+    for (const OptionRow& row : kOptions) {
+        if (row.setting != nullptr && std::strchr(row.setting, '.') != nullptr &&
+            name == std::string(row.setting, std::strchr(row.setting, '.'))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void ApplySetting(const std::string& name, const Json& value, SettingsOrigin origin,
+                  const std::string& folder, CommandLine& line) {
+    for (const OptionRow& row : kOptions) {
+        if (row.setting != nullptr && name == row.setting) {
+            row.take(line, value, SettingTarget{name, row.name, row.apply, origin, folder});
+            return;
+        }
+    }
+    throw UsageError("unknown setting " + Quoted(name));
+}
+
+void AddSettings(const CommandLine& line, Json& document) {
+    for (const OptionRow& row : kOptions) {
+        if (row.setting == nullptr) {
+            continue;
+        }
+        Json value = row.read(line);
+        if (value.is_discarded()) {
+            continue;
+        }
+        const char* dot = std::strchr(row.setting, '.');
+        if (dot == nullptr) {
+            document[row.setting] = std::move(value);
+        } else {
+            document[std::string(row.setting, dot)][dot + 1] = std::move(value);
+        }
+    }
+}
+
 std::vector<CommandDoc> CommandDocs() {
     std::vector<CommandDoc> commands;
     for (const CommandRow& row : kCommands) {
@@ -1094,6 +1493,9 @@ std::vector<CommandDoc> CommandDocs() {
 std::vector<OptionDoc> OptionDocs() {
     std::vector<OptionDoc> options;
     for (const OptionRow& row : kOptions) {
+        if (row.name == nullptr) {
+            continue;
+        }
         OptionDoc option;
         option.name = row.name;
         option.shortName = row.shortName != nullptr ? row.shortName : "";
@@ -1169,6 +1571,9 @@ std::string HelpText() {
     }
     text << "\nOptions:\n";
     for (const OptionRow& option : kOptions) {
+        if (option.name == nullptr) {
+            continue;
+        }
         std::string left = "  ";
         if (option.shortName != nullptr) {
             left += std::string(option.shortName) + ", ";

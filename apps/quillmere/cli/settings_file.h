@@ -46,9 +46,6 @@ nlohmann::ordered_json ParseJson(const std::string& text);
 constexpr const char* kSettingsFormatName = "quillmere-settings";
 constexpr int kSettingsVersion = 1;
 
-// Where a change comes from: a file may name the overlay; the page may not.
-enum class SettingsOrigin { File, Page };
-
 // Applies the names given in `changes` (a JSON object, nested as in the
 // file, without "format" and "version") to `line`; names left out keep
 // their values. Throws UsageError naming the first bad name or value;
