@@ -1464,6 +1464,16 @@ void ApplySetting(const std::string& name, const Json& value, SettingsOrigin ori
     throw UsageError("unknown setting " + Quoted(name));
 }
 
+std::vector<std::string> SettingNames() {
+    std::vector<std::string> names;
+    for (const OptionRow& row : kOptions) {
+        if (row.setting != nullptr) {
+            names.emplace_back(row.setting);
+        }
+    }
+    return names;
+}
+
 void AddSettings(const CommandLine& line, Json& document) {
     for (const OptionRow& row : kOptions) {
         if (row.setting == nullptr) {

@@ -38,6 +38,8 @@ bool IsSettingGroup(const std::string& name);
 // value. A relative overlay path starts at `folder` ("" or ending in '/').
 void ApplySetting(const std::string& name, const nlohmann::ordered_json& value,
                   SettingsOrigin origin, const std::string& folder, CommandLine& line);
+// Every setting's name in a settings file, in the table's order.
+std::vector<std::string> SettingNames();
 // Adds every setting's value in `line` to `document`, in the table's order.
 void AddSettings(const CommandLine& line, nlohmann::ordered_json& document);
 
