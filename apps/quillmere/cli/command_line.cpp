@@ -46,9 +46,16 @@ struct SettingTarget {
     std::string key;     // its name in the file, for messages
     const char* option;  // the option whose parser reads it, or null
     ApplyOption apply;
+    std::int64_t minimum;  // an integer's limits
+    std::int64_t maximum;
     SettingsOrigin origin;
     std::string folder;  // where a relative overlay path starts
 };
+
+// How a setting's value is spelt, for the page's controls.
+enum class SettingKind { None, Flag, Integer, Text, Choice, Color, Corners, Path };
+const char* const kSettingKindNames[] = {"", "flag", "integer", "text", "choice", "color",
+                                         "corners", "path"};
 using Words = std::vector<std::string>;
 using Json = nlohmann::ordered_json;
 // The value `line` gives the setting in a settings file; LeftOut() for none.
@@ -73,6 +80,10 @@ struct OptionRow {
     const char* setting = nullptr;
     ReadSetting read = nullptr;
     TakeSetting take = nullptr;
+    SettingKind kind = SettingKind::None;
+    // An integer setting's limits; a choice's names come from ChoiceNames.
+    std::int64_t minimum = 0;
+    std::int64_t maximum = 0;
 };
 
 void AddWords(Words& words, const char* option, const std::string& value) {
@@ -359,9 +370,10 @@ void TakeOverlay(CommandLine& line, const Json& value, const SettingTarget& targ
 
 // A frame number a settings file gives: it stands, and no time given
 // earlier is left to override it.
-std::int32_t TakeFrames(const Json& value, const std::string& key, std::int64_t minimum,
+std::int32_t TakeFrames(const Json& value, const SettingTarget& target,
                         std::optional<FrameOrTime>& time) {
-    const auto frames = static_cast<std::int32_t>(ReadInteger(value, key, minimum, kInt32Max));
+    const auto frames = static_cast<std::int32_t>(
+        ReadInteger(value, target.key, target.minimum, target.maximum));
     time.reset();
     return frames;
 }
@@ -405,7 +417,8 @@ const OptionRow kOptions[] = {
      [](const CommandLine& line) {
          return line.overlayPath.empty() ? Json(nullptr) : Json(line.overlayPath);
      },
-     TakeOverlay},
+     TakeOverlay,
+     SettingKind::Path},
     {"--mask", nullptr, "L,T,R,B", kCompositing,
      "mask corners in pixels; R may be wWIDTH and B hHEIGHT (w100: R = L + 99)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
@@ -422,7 +435,8 @@ const OptionRow kOptions[] = {
      },
      "mask",
      MaskValue,
-     TakeMask},
+     TakeMask,
+     SettingKind::Corners},
     {"--position", nullptr, "ANCHOR", kPlacing,
      "place the overlay at an anchor: top-left, top, top-right, left, center, right, "
      "bottom-left, bottom, bottom-right (default bottom-right)",
@@ -442,7 +456,8 @@ const OptionRow kOptions[] = {
          TakePlacement(line, value, target, [](PlacementRequest& placement) {
              placement.anchor.reset();
          });
-     }},
+     },
+     SettingKind::Choice},
     {"--margin", nullptr, "N[%]", kPlacing,
      "distance from the anchored edges, in pixels or % of the main's width (default 2%)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
@@ -461,7 +476,8 @@ const OptionRow kOptions[] = {
          TakePlacement(line, value, target, [](PlacementRequest& placement) {
              placement.margin.reset();
          });
-     }},
+     },
+     SettingKind::Text},
     {"--size", nullptr, "W|xH|WxH", kPlacing,
      "overlay size in pixels or % of the main's width/height; with one dimension the "
      "overlay keeps its display aspect (default 33.3%: a third of the width)",
@@ -482,7 +498,8 @@ const OptionRow kOptions[] = {
              placement.width.reset();
                  placement.height.reset();
          });
-     }},
+     },
+     SettingKind::Text},
     {"--script", nullptr, "FILE", kCompositing,
      "take the mask from a host script line Config(l,t,r,b) in FILE",
      [](CommandLine& line, const std::string&, const std::string& value) {
@@ -493,7 +510,8 @@ const OptionRow kOptions[] = {
      [](const CommandLine& line) { return Json(line.settings.keepAspect != 0); },
      [](CommandLine& line, const Json& value, const SettingTarget& target) {
          line.settings.keepAspect = ReadFlag(value, target.key);
-     }},
+     },
+     SettingKind::Flag},
     {"--fit", nullptr, nullptr, kCompositing,
      "stretch the overlay to the mask (default: copy it 1:1 from its top-left corner)",
      [](CommandLine& line, const std::string&, const std::string&) {
@@ -506,7 +524,8 @@ const OptionRow kOptions[] = {
      [](const CommandLine& line) { return Json(line.settings.fitToFrame != 0); },
      [](CommandLine& line, const Json& value, const SettingTarget& target) {
          line.settings.fitToFrame = ReadFlag(value, target.key);
-     }},
+     },
+     SettingKind::Flag},
     {"--bilinear", nullptr, nullptr, kCompositing,
      "stretch with bilinear sampling instead of nearest neighbour (with --fit)",
      [](CommandLine& line, const std::string&, const std::string&) {
@@ -517,7 +536,8 @@ const OptionRow kOptions[] = {
      [](const CommandLine& line) { return Json(line.settings.bilinear != 0); },
      [](CommandLine& line, const Json& value, const SettingTarget& target) {
          line.settings.bilinear = ReadFlag(value, target.key);
-     }},
+     },
+     SettingKind::Flag},
     {"--scaler", nullptr, "NAME", kCompositing,
      "how the overlay is scaled to the mask (placement or --fit): nearest, bilinear "
      "(the filter's own), or area, bicubic, lanczos (filtered, for sharp downscales)",
@@ -535,7 +555,8 @@ const OptionRow kOptions[] = {
      },
      "scaler",
      [](const CommandLine& line) { return Json(ScalerName(line.scaler, line.settings.bilinear != 0)); },
-     TakeText},
+     TakeText,
+     SettingKind::Choice},
     {"--alpha", nullptr, "MODE", kCompositing,
      "the overlay's alpha channel: straight (default), premultiplied, or ignore "
      "(copy the overlay opaque, as the plug-in does)",
@@ -549,7 +570,8 @@ const OptionRow kOptions[] = {
      },
      "alpha",
      [](const CommandLine& line) { return Json(AlphaName(line.alpha)); },
-     TakeText},
+     TakeText,
+     SettingKind::Choice},
     {"--opacity", nullptr, "P", kCompositing,
      "fade the whole overlay to P% (0-100, default 100) over what lies under it",
      [](CommandLine& line, const std::string& option, const std::string& value) {
@@ -562,13 +584,15 @@ const OptionRow kOptions[] = {
      },
      "opacity",
      [](const CommandLine& line) { return Json(line.opacityPercent); },
-     TakeInteger},
+     TakeInteger,
+     SettingKind::Integer, 0, kPercentMax},
     // The border and the shadow drawn: --border and --shadow also turn them on.
     {nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr, "border.on",
      [](const CommandLine& line) { return Json(line.settings.borderOn != 0); },
      [](CommandLine& line, const Json& value, const SettingTarget& target) {
          line.settings.borderOn = ReadFlag(value, target.key);
-     }},
+     },
+     SettingKind::Flag},
     {"--border", nullptr, "N", kCompositing,
      "draw a border N pixels wide around the mask (0: no border)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
@@ -584,8 +608,10 @@ const OptionRow kOptions[] = {
      [](const CommandLine& line) { return Json(line.settings.borderSize); },
      [](CommandLine& line, const Json& value, const SettingTarget& target) {
          line.settings.borderSize =
-             static_cast<std::int32_t>(ReadInteger(value, target.key, 0, kCoordinateLimit));
-     }},
+             static_cast<std::int32_t>(
+                 ReadInteger(value, target.key, target.minimum, target.maximum));
+     },
+     SettingKind::Integer, 0, kCoordinateLimit},
     {"--border-color", nullptr, "COLOR", kCompositing,
      "border colour as RRGGBB, #RRGGBB, 0xRRGGBB or a CSS name (default ffffff, white); "
      "the border itself needs --border",
@@ -600,13 +626,15 @@ const OptionRow kOptions[] = {
      },
      "border.color",
      [](const CommandLine& line) { return Json(ColorText(line.settings.borderColor)); },
-     TakeText},
+     TakeText,
+     SettingKind::Color},
     // Drawn or not, as the dialog's check box.
     {nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr, "shadow.on",
      [](const CommandLine& line) { return Json(line.settings.shadowOn != 0); },
      [](CommandLine& line, const Json& value, const SettingTarget& target) {
          line.settings.shadowOn = ReadFlag(value, target.key);
-     }},
+     },
+     SettingKind::Flag},
     {"--shadow", nullptr, "STYLE", kCompositing,
      "draw a drop shadow in STYLE: 0-5 or a name listed below",
      [](CommandLine& line, const std::string& option, const std::string& value) {
@@ -630,7 +658,8 @@ const OptionRow kOptions[] = {
                                       ? IntegerText(value, target.key)
                                       : ReadText(value, target.key, "a style's name or number");
          line.settings.shadowType = ParseShadowStyle(target.key, text);
-     }},
+     },
+     SettingKind::Choice},
     {"--shadow-size", nullptr, "N", kCompositing, "shadow band width in pixels (default 20)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.settings.shadowSize = ParseInteger(option, value, 0, kCoordinateLimit);
@@ -643,7 +672,8 @@ const OptionRow kOptions[] = {
      },
      "shadow.size",
      [](const CommandLine& line) { return Json(line.settings.shadowSize); },
-     TakeInteger},
+     TakeInteger,
+     SettingKind::Integer, 0, kCoordinateLimit},
     {"--shadow-percent", nullptr, "P", kCompositing,
      "share of the picture kept at the shadow's inner edge, 0-100 (default 45)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
@@ -657,7 +687,8 @@ const OptionRow kOptions[] = {
      },
      "shadow.percent",
      [](const CommandLine& line) { return Json(line.settings.shadowPercent); },
-     TakeInteger},
+     TakeInteger,
+     SettingKind::Integer, 0, kPercentMax},
     {"--shadow-shift", nullptr, "N", kCompositing,
      "shift of the fixed-shift styles in pixels, may be negative (default 7)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
@@ -672,7 +703,8 @@ const OptionRow kOptions[] = {
      },
      "shadow.shift",
      [](const CommandLine& line) { return Json(line.settings.shadowShift); },
-     TakeInteger},
+     TakeInteger,
+     SettingKind::Integer, -kCoordinateLimit, kCoordinateLimit},
     {"--shadow-color", nullptr, "COLOR", kCompositing,
      "colour mixed into the shadow, spelt as for --border-color (default 000000: darkening "
      "only)",
@@ -687,27 +719,31 @@ const OptionRow kOptions[] = {
      },
      "shadow.color",
      [](const CommandLine& line) { return Json(ColorText(line.settings.shadowColor)); },
-     TakeText},
+     TakeText,
+     SettingKind::Color},
     // The frame range in the file: --range gives all three at once.
     {nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr, "range.on",
      [](const CommandLine& line) { return Json(line.settings.useFrameRange != 0); },
      [](CommandLine& line, const Json& value, const SettingTarget& target) {
          line.settings.useFrameRange = ReadFlag(value, target.key);
-     }},
+     },
+     SettingKind::Flag},
     // Frames; no time given earlier is left to override them.
     {nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr, "range.start",
      [](const CommandLine& line) { return Json(line.settings.rangeStart); },
      [](CommandLine& line, const Json& value, const SettingTarget& target) {
-         line.settings.rangeStart = TakeFrames(value, target.key, 0, line.times.rangeStart);
+         line.settings.rangeStart = TakeFrames(value, target, line.times.rangeStart);
          line.times.rangeEnd.reset();
-     }},
+     },
+     SettingKind::Integer, 0, kInt32Max},
     // As range.start.
     {nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr, "range.end",
      [](const CommandLine& line) { return Json(line.settings.rangeEnd); },
      [](CommandLine& line, const Json& value, const SettingTarget& target) {
-         line.settings.rangeEnd = TakeFrames(value, target.key, 0, line.times.rangeStart);
+         line.settings.rangeEnd = TakeFrames(value, target, line.times.rangeStart);
          line.times.rangeEnd.reset();
-     }},
+     },
+     SettingKind::Integer, 0, kInt32Max},
     {"--range", nullptr, "START[-END]", kCompositing,
      "overlay only on output frames START to END (no END: to the last frame); "
      "frames or times (12.5s, 1:02.5, 0:01:02.500)",
@@ -757,8 +793,9 @@ const OptionRow kOptions[] = {
      "offset",
      [](const CommandLine& line) { return Json(line.settings.frameOffset); },
      [](CommandLine& line, const Json& value, const SettingTarget& target) {
-         line.settings.frameOffset = TakeFrames(value, target.key, kInt32Min, line.times.offset);
-     }},
+         line.settings.frameOffset = TakeFrames(value, target, line.times.offset);
+     },
+     SettingKind::Integer, kInt32Min, kInt32Max},
     {"--fade-in", nullptr, "DURATION", kCompositing,
      "bring the overlay, its border and its shadow in from transparent over DURATION (frames "
      "or a time: 1s, 0:01.5) from the first frame it shows on",
@@ -776,7 +813,8 @@ const OptionRow kOptions[] = {
              return;
          }
          TakeText(line, value, target);
-     }},
+     },
+     SettingKind::Text},
     {"--fade-out", nullptr, "DURATION", kCompositing,
      "take the overlay, its border and its shadow out to transparent over DURATION, ending "
      "on the last frame it shows on (the end of --range, where the overlay runs out without "
@@ -795,7 +833,8 @@ const OptionRow kOptions[] = {
              return;
          }
          TakeText(line, value, target);
-     }},
+     },
+     SettingKind::Text},
     {"--overlay-timing", nullptr, "MODE", kCompositing,
      "time (default): each main frame shows the overlay picture of its time, and a "
      "still picture shows throughout; frames: overlay frames are counted frame for "
@@ -810,7 +849,8 @@ const OptionRow kOptions[] = {
      },
      "timing",
      [](const CommandLine& line) { return Json(TimingName(line.timing)); },
-     TakeText},
+     TakeText,
+     SettingKind::Choice},
     {"--repeat", nullptr, nullptr, kCompositing, "start the overlay again when it runs out",
      [](CommandLine& line, const std::string&, const std::string&) {
          line.settings.repeatVideo = 1;
@@ -822,7 +862,8 @@ const OptionRow kOptions[] = {
      [](const CommandLine& line) { return Json(line.settings.repeatVideo != 0); },
      [](CommandLine& line, const Json& value, const SettingTarget& target) {
          line.settings.repeatVideo = ReadFlag(value, target.key);
-     }},
+     },
+     SettingKind::Flag},
     {"--reverse", nullptr, nullptr, kCompositing, "play the overlay backwards from its end",
      [](CommandLine& line, const std::string&, const std::string&) {
          line.settings.reverse = 1;
@@ -834,7 +875,8 @@ const OptionRow kOptions[] = {
      [](const CommandLine& line) { return Json(line.settings.reverse != 0); },
      [](CommandLine& line, const Json& value, const SettingTarget& target) {
          line.settings.reverse = ReadFlag(value, target.key);
-     }},
+     },
+     SettingKind::Flag},
     {"--maintain-black", nullptr, nullptr, kCompositing,
      "fill the mask black on frames for which the overlay has no frame",
      [](CommandLine& line, const std::string&, const std::string&) {
@@ -847,7 +889,8 @@ const OptionRow kOptions[] = {
      [](const CommandLine& line) { return Json(line.settings.maintainBlack != 0); },
      [](CommandLine& line, const Json& value, const SettingTarget& target) {
          line.settings.maintainBlack = ReadFlag(value, target.key);
-     }},
+     },
+     SettingKind::Flag},
     {"--seed", nullptr, "N", kCompositing,
      "seed the random shadow styles with N (0-4294967295) so that a run repeats exactly "
      "(default: the clock; with --segment, the job's fingerprint)",
@@ -865,7 +908,8 @@ const OptionRow kOptions[] = {
              return;
          }
          TakeInteger(line, value, target);
-     }},
+     },
+     SettingKind::Integer, 0, kUint32Max},
     {"--at", nullptr, "N|TIME", kFrame | kEdit,
      "the output frame to composite (from 0), or its time; for edit, the frame shown first",
      [](CommandLine& line, const std::string& option, const std::string& value) {
@@ -929,7 +973,8 @@ const OptionRow kOptions[] = {
              throw UsageError(target.key + " is chosen on the command line, not by the page");
          }
          line.keepRotation = ReadFlag(value, target.key);
-     }},
+     },
+     SettingKind::Flag},
     {"--strict", nullptr, nullptr, kCompositing,
      "fail (exit 1, no output) when any overlay frame cannot be decoded",
      [](CommandLine& line, const std::string&, const std::string&) { line.strict = true; },
@@ -1432,6 +1477,16 @@ std::vector<std::string> ChoiceNames(const std::string& option) {
     if (option == "--scaler") {
         return names(kScalerChoices);
     }
+    if (option == "--position") {
+        return std::vector<std::string>(kAnchorNames, kAnchorNames + kAnchorCount);
+    }
+    if (option == "--shadow") {
+        std::vector<std::string> list;
+        for (int style = 0; style < kShadowStyleCount; ++style) {
+            list.emplace_back(kShadowStyleNames[style].name);
+        }
+        return list;
+    }
     throw std::logic_error("option " + option + " has no fixed list of values");
 }
 
@@ -1457,7 +1512,9 @@ void ApplySetting(const std::string& name, const Json& value, SettingsOrigin ori
                   const std::string& folder, CommandLine& line) {
     for (const OptionRow& row : kOptions) {
         if (row.setting != nullptr && name == row.setting) {
-            row.take(line, value, SettingTarget{name, row.name, row.apply, origin, folder});
+            row.take(line, value,
+                     SettingTarget{name, row.name, row.apply, row.minimum, row.maximum, origin,
+                                   folder});
             return;
         }
     }
@@ -1472,6 +1529,26 @@ std::vector<std::string> SettingNames() {
         }
     }
     return names;
+}
+
+Json SettingFields() {
+    Json fields = Json::array();
+    for (const OptionRow& row : kOptions) {
+        if (row.setting == nullptr) {
+            continue;
+        }
+        Json field = {{"name", row.setting},
+                      {"kind", kSettingKindNames[static_cast<int>(row.kind)]}};
+        if (row.kind == SettingKind::Integer) {
+            field["minimum"] = row.minimum;
+            field["maximum"] = row.maximum;
+        }
+        if (row.kind == SettingKind::Choice) {
+            field["choices"] = ChoiceNames(row.name);
+        }
+        fields.push_back(std::move(field));
+    }
+    return fields;
 }
 
 void AddSettings(const CommandLine& line, Json& document) {

@@ -40,6 +40,10 @@ void ApplySetting(const std::string& name, const nlohmann::ordered_json& value,
                   SettingsOrigin origin, const std::string& folder, CommandLine& line);
 // Every setting's name in a settings file, in the table's order.
 std::vector<std::string> SettingNames();
+// Every setting as the page's controls take it, in the table's order:
+// {"name", "kind": flag, integer, text, choice, color, corners or path},
+// with "minimum" and "maximum" for an integer and "choices" for a choice.
+nlohmann::ordered_json SettingFields();
 // Adds every setting's value in `line` to `document`, in the table's order.
 void AddSettings(const CommandLine& line, nlohmann::ordered_json& document);
 
@@ -48,7 +52,8 @@ const char* TimingName(OverlayTiming timing);
 const char* AlphaName(AlphaMode alpha);
 // nearest or bilinear for the filter's own stretch, by `bilinear`.
 const char* ScalerName(OverlayScaler scaler, bool bilinear);
-// Every name an option of a fixed list takes, in the table's order.
+// Every name an option of a fixed list takes (those three, --position and
+// --shadow), in its table's order.
 std::vector<std::string> ChoiceNames(const std::string& option);
 
 // The text of `quillmere --help`, generated from the option table.

@@ -135,15 +135,8 @@ Json SettingsChoices() {
                               {"summary", kShadowStyleNames[style].summary},
                               {"fixedShift", kShadowStyles[style].fixedShift}});
     }
-    Json anchors = Json::array();
-    for (int anchor = 0; anchor < kAnchorCount; ++anchor) {
-        anchors.push_back(kAnchorNames[anchor]);
-    }
     return Json{
-        {"anchors", anchors},
-        {"scalers", ChoiceNames("--scaler")},
-        {"alpha", ChoiceNames("--alpha")},
-        {"timing", ChoiceNames("--overlay-timing")},
+        {"fields", SettingFields()},
         {"shadowStyles", styles},
         {"placementDefaults",
          Json{{"position", kAnchorNames[static_cast<int>(kDefaultAnchor)]},

@@ -66,8 +66,8 @@ void ReadSettingsFile(const std::string& text, const std::string& name, CommandL
 // The text of the settings file, ending with a newline.
 std::string SettingsFileText(const CommandLine& line);
 
-// The values that the settings of a fixed list may take, for the page's
-// lists: "anchors", "scalers", "alpha", "timing" (arrays of names),
-// "shadowStyles" (name, the dialog's label, summary, fixedShift), and
-// "placementDefaults" (what a placement's missing fields stand for).
+// What the page's controls are made from: "fields" (every setting's name,
+// kind, limits and choices: SettingFields), "shadowStyles" (name, the
+// dialog's label, summary, fixedShift), and "placementDefaults" (what a
+// placement's missing fields stand for).
 nlohmann::ordered_json SettingsChoices();
