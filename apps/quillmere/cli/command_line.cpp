@@ -378,6 +378,12 @@ std::int32_t TakeFrames(const Json& value, const SettingTarget& target,
     return frames;
 }
 
+// Every option and every setting of a settings file, a row each. A setting
+// with no option of its own (keepAspect, the switches that --border,
+// --shadow and --range also turn on, the range's frames) has a row without
+// an option name, which the parser and the documentation pass over. The
+// rows stand in the order a written-back render command line gives the
+// options, and a settings file its settings.
 const OptionRow kOptions[] = {
     {"--help", "-h", nullptr, kEveryCommand | kStandalone, "show this help and exit",
      [](CommandLine& line, const std::string&, const std::string&) {

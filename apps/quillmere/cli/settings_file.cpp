@@ -1,8 +1,6 @@
 #include "apps/quillmere/cli/settings_file.h"
 
 #include <cstdint>
-#include <cstdio>
-#include <limits>
 
 #include "apps/quillmere/cli/filter_settings.h"
 #include "apps/quillmere/cli/placement_text.h"
