@@ -65,11 +65,11 @@ Json SettingsDocument(const CommandLine& line) {
     Json document;
     document["format"] = kSettingsFormatName;
     document["version"] = kSettingsVersion;
-    if (PlacesOverlay(line)) {
+    AddSettings(line, document);
+    if (PlacesOverlay(line) && !document.contains(kPlacementGroup)) {
         // A placement is written even when every field takes its default.
         document[kPlacementGroup] = Json::object();
     }
-    AddSettings(line, document);
     return document;
 }
 
