@@ -4,9 +4,11 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "apps/quillmere/cli/command_text.h"
 #include "apps/quillmere/cli/read_command_line.h"
 #include "apps/quillmere/cli/settings_file.h"
 #include "apps/quillmere/plan/planning.h"
@@ -390,6 +392,114 @@ TEST(SettingsFileAndCommandLine, MissingFileIsAnErrorExceptForEditsSave) {
     EXPECT_EQ(ReadWith({"edit", "main.mp4", "--settings", missing}).settingsPath, missing);
     const SettingsFileOnDisk broken(", \"border\": 3");
     EXPECT_THROW(ReadWith({"edit", "main.mp4", "--settings", broken.path()}), UsageError);
+}
+
+// Each setting as a user gives it: the options that set it, or for a
+// setting with no option of its own, its value in a settings file.
+struct SettingCase {
+    const char* setting;
+    std::vector<std::string> options;
+    const char* fileValue;  // JSON, or null
+};
+
+const SettingCase kSettingCases[] = {
+    {"overlay", {"--overlay", "/clips/pip.mkv"}, nullptr},
+    {"mask", {"--mask", "10,20,330,260"}, nullptr},
+    {"placement.position", {"--position", "top-left"}, nullptr},
+    {"placement.margin", {"--margin", "12"}, nullptr},
+    {"placement.size", {"--size", "320x180"}, nullptr},
+    {"keepAspect", {}, "true"},
+    {"fit", {"--mask", "10,20,330,260", "--fit"}, nullptr},
+    {"bilinear", {"--bilinear"}, nullptr},
+    {"scaler", {"--scaler", "lanczos"}, nullptr},
+    {"alpha", {"--alpha", "ignore"}, nullptr},
+    {"opacity", {"--opacity", "40"}, nullptr},
+    {"border.on", {"--border", "4"}, nullptr},
+    {"border.size", {"--border", "7"}, nullptr},
+    {"border.color", {"--border", "4", "--border-color", "navy"}, nullptr},
+    {"shadow.on", {"--shadow", "0"}, nullptr},
+    {"shadow.style", {"--shadow", "1"}, nullptr},
+    {"shadow.size", {"--shadow", "0", "--shadow-size", "12"}, nullptr},
+    {"shadow.percent", {"--shadow", "0", "--shadow-percent", "70"}, nullptr},
+    {"shadow.shift", {"--shadow", "0", "--shadow-shift", "-3"}, nullptr},
+    {"shadow.color", {"--shadow", "0", "--shadow-color", "202020"}, nullptr},
+    {"range.on", {"--range", "5"}, nullptr},
+    {"range.start", {"--range", "5-50"}, nullptr},
+    {"range.end", {"--range", "0-50"}, nullptr},
+    {"offset", {"--offset", "-9"}, nullptr},
+    {"fadeIn", {"--fade-in", "0.5s"}, nullptr},
+    {"fadeOut", {"--fade-out", "12"}, nullptr},
+    {"timing", {"--overlay-timing", "frames"}, nullptr},
+    {"repeat", {"--repeat"}, nullptr},
+    {"reverse", {"--reverse"}, nullptr},
+    {"maintainBlack", {"--maintain-black"}, nullptr},
+    {"seed", {"--seed", "77"}, nullptr},
+    {"keepRotation", {"--keep-rotation"}, nullptr},
+};
+
+CommandLine RenderWith(const std::vector<std::string>& options) {
+    std::vector<std::string> words = {"quillmere", "render", "main.mp4", "-o", "out.mkv"};
+    words.insert(words.end(), options.begin(), options.end());
+    std::vector<const char*> argv;
+    for (const std::string& word : words) {
+        argv.push_back(word.c_str());
+    }
+    return ParseCommandLine(static_cast<int>(argv.size()), argv.data());
+}
+
+// The setting's value in a settings document ("border.size" inside
+// "border"), null where the document leaves it out.
+Json ValueIn(const Json& document, const std::string& name) {
+    const std::size_t dot = name.find('.');
+    if (dot == std::string::npos) {
+        return document.value(name, Json());
+    }
+    return document.value(name.substr(0, dot), Json::object()).value(name.substr(dot + 1), Json());
+}
+
+class SettingRoundTripTest : public ::testing::TestWithParam<SettingCase> {};
+
+// Command line, request, settings file, request, command line: the same
+// job all the way.
+TEST_P(SettingRoundTripTest, CommandLineAndFileGiveTheSameJob) {
+    const SettingCase& setting = GetParam();
+    CommandLine given = RenderWith(setting.options);
+    if (setting.fileValue != nullptr) {
+        ApplySettingsChanges(Json{{setting.setting, ParseJson(setting.fileValue)}},
+                             SettingsOrigin::File, "", given);
+    }
+    ASSERT_NE(ValueIn(SettingsDocument(given), setting.setting),
+              ValueIn(SettingsDocument(RenderWith({})), setting.setting))
+        << "the case leaves its setting at the default";
+
+    CommandLine fromFile = RenderWith({});
+    ReadSettingsFile(SettingsFileText(given), "look.json", fromFile);
+    ExpectSameSettings(fromFile, given);
+    EXPECT_EQ(RenderCommandWords(fromFile), RenderCommandWords(given));
+    if (setting.fileValue == nullptr) {
+        const std::vector<std::string> words = RenderCommandWords(fromFile);
+        std::vector<std::string> options(words.begin() + 5, words.end());
+        ExpectSameSettings(RenderWith(options), given);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EverySetting, SettingRoundTripTest, ::testing::ValuesIn(kSettingCases),
+                         [](const ::testing::TestParamInfo<SettingCase>& info) {
+                             std::string name;
+                             for (const char* c = info.param.setting; *c != '\0'; ++c) {
+                                 name += *c == '.' ? '_' : *c;
+                             }
+                             return name;
+                         });
+
+// A setting added to the option table without a case here fails.
+TEST(SettingRoundTrip, EverySettingHasACase) {
+    std::set<std::string> cases;
+    for (const SettingCase& setting : kSettingCases) {
+        cases.insert(setting.setting);
+    }
+    const std::vector<std::string> names = SettingNames();
+    EXPECT_EQ(cases, std::set<std::string>(names.begin(), names.end()));
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "apps/quillmere/cli/command_line.h"
 
 #include <cctype>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
@@ -8,6 +10,8 @@
 #include <stdexcept>
 
 #include "apps/quillmere/cli/filter_settings.h"
+#include "apps/quillmere/cli/placement_text.h"
+#include "apps/quillmere/plan/planning.h"
 #include "apps/quillmere/runner_error.h"
 #include "apps/quillmere/media/container_table.h"
 #include "apps/quillmere/media/video_reader.h"
@@ -37,6 +41,30 @@ enum CommandMask : unsigned {
 
 using ApplyOption = void (*)(CommandLine& line, const std::string& option,
                              const std::string& value);
+// A settings file's value on its way to a request.
+struct SettingTarget {
+    std::string key;     // its name in the file, for messages
+    const char* option;  // the option whose parser reads it, or null
+    ApplyOption apply;
+    std::int64_t minimum;  // an integer's limits
+    std::int64_t maximum;
+    SettingsOrigin origin;
+    std::string folder;  // where a relative overlay path starts
+};
+
+// How a setting's value is spelt, for the page's controls.
+enum class SettingKind { None, Flag, Integer, Text, Choice, Color, Corners, Path };
+const char* const kSettingKindNames[] = {"", "flag", "integer", "text", "choice", "color",
+                                         "corners", "path"};
+using Words = std::vector<std::string>;
+using Json = nlohmann::ordered_json;
+// The value `line` gives the setting in a settings file; LeftOut() for none.
+using ReadSetting = Json (*)(const CommandLine& line);
+// Applies a settings file's value of the setting to `line`; throws UsageError.
+using TakeSetting = void (*)(CommandLine& line, const Json& value, const SettingTarget& target);
+// Adds the words that give `line`'s value of the option named `option` on a
+// render command line, or none where the value is the default.
+using WriteOption = void (*)(const CommandLine& line, const char* option, Words& words);
 
 struct OptionRow {
     const char* name;
@@ -45,7 +73,47 @@ struct OptionRow {
     unsigned commands;
     const char* help;
     ApplyOption apply;
+    WriteOption write = nullptr;  // null: a render command line written back never gives it
+    // Its name in a settings file ("border.size"; a dot nests it in an
+    // object), how the file's value is read from a request and how it is
+    // applied to one; null for options that are no setting.
+    const char* setting = nullptr;
+    ReadSetting read = nullptr;
+    TakeSetting take = nullptr;
+    SettingKind kind = SettingKind::None;
+    // An integer setting's limits; a choice's names come from ChoiceNames.
+    std::int64_t minimum = 0;
+    std::int64_t maximum = 0;
 };
+
+void AddWords(Words& words, const char* option, const std::string& value) {
+    words.emplace_back(option);
+    words.push_back(value);
+}
+
+void AddFlag(Words& words, const char* option, bool on) {
+    if (on) {
+        words.emplace_back(option);
+    }
+}
+
+std::string ColorWord(COLORREF color) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%02x%02x%02x", static_cast<unsigned>(color & 0xFF),
+                  static_cast<unsigned>((color >> 8) & 0xFF),
+                  static_cast<unsigned>((color >> 16) & 0xFF));
+    return text;
+}
+
+std::string ShadowStyleWord(int style) {
+    return style >= 0 && style < kShadowStyleCount ? kShadowStyleNames[style].name
+                                                   : std::to_string(style);
+}
+
+// The dialog may leave the border on at width 0, which draws nothing.
+bool BorderDrawn(const CommandLine& line) {
+    return line.settings.borderOn != 0 && line.settings.borderSize > 0;
+}
 
 // A period in seconds: a plain decimal number, more than 0, at most an hour.
 double ParseSeconds(const std::string& option, const std::string& text) {
@@ -159,6 +227,163 @@ const NamedChoice kScalerChoices[] = {
     {FilteredScalerName(OverlayScaler::Lanczos), static_cast<int>(OverlayScaler::Lanczos)},
 };
 
+// A settings file's values, checked with the same limits as the options.
+
+[[noreturn]] void Refuse(const std::string& name, const std::string& expected) {
+    throw UsageError(name + " must be " + expected);
+}
+
+bool ReadFlag(const Json& value, const std::string& name) {
+    if (!value.is_boolean()) {
+        Refuse(name, "true or false");
+    }
+    return value.get<bool>();
+}
+
+std::int64_t ReadInteger(const Json& value, const std::string& name, std::int64_t minimum,
+                         std::int64_t maximum) {
+    const std::string expected =
+        "an integer from " + std::to_string(minimum) + " to " + std::to_string(maximum);
+    if (!value.is_number_integer()) {
+        Refuse(name, expected);
+    }
+    // Unsigned values past the signed range would wrap when read as signed.
+    if (value.is_number_unsigned() &&
+        value.get<std::uint64_t>() > static_cast<std::uint64_t>(maximum)) {
+        Refuse(name, expected);
+    }
+    const std::int64_t number = value.get<std::int64_t>();
+    if (number < minimum || number > maximum) {
+        Refuse(name, expected);
+    }
+    return number;
+}
+
+// Any JSON integer as decimal text, for an option's own parser to judge.
+std::string IntegerText(const Json& value, const std::string& name) {
+    if (!value.is_number_integer()) {
+        Refuse(name, "an integer");
+    }
+    return value.is_number_unsigned() ? std::to_string(value.get<std::uint64_t>())
+                                      : std::to_string(value.get<std::int64_t>());
+}
+
+std::string ReadText(const Json& value, const std::string& name, const std::string& expected) {
+    if (!value.is_string()) {
+        Refuse(name, expected);
+    }
+    return value.get<std::string>();
+}
+
+std::string ColorText(COLORREF color) {
+    return "#" + ColorWord(color);
+}
+
+// What a row's reader gives for a setting the file leaves out.
+Json LeftOut() { return Json(Json::value_t::discarded); }
+
+// An integer or a text setting that is exactly what its option takes: the
+// option's parser reads it.
+void TakeInteger(CommandLine& line, const Json& value, const SettingTarget& target) {
+    target.apply(line, target.key, IntegerText(value, target.key));
+}
+
+void TakeText(CommandLine& line, const Json& value, const SettingTarget& target) {
+    target.apply(line, target.key,
+                 ReadText(value, target.key, "text, as " + std::string(target.option) +
+                                                 " takes it"));
+}
+
+// A placement field places the overlay; null takes its default again.
+void TakePlacement(CommandLine& line, const Json& value, const SettingTarget& target,
+                   void (*reset)(PlacementRequest&)) {
+    line.maskGiven = false;
+    if (value.is_null()) {
+        reset(line.placement);
+        return;
+    }
+    TakeText(line, value, target);
+}
+
+// Text, or null for none (the option not given).
+Json TextOrNull(const std::optional<FrameOrTime>& value) {
+    return value ? Json(value->Text()) : Json(nullptr);
+}
+
+const char* const kMaskCorners[] = {"left", "top", "right", "bottom"};
+std::int32_t FilterData::*const kMaskMembers[] = {&FilterData::maskLeft, &FilterData::maskTop,
+                                                  &FilterData::maskRight,
+                                                  &FilterData::maskBottom};
+
+void TakeMask(CommandLine& line, const Json& value, const SettingTarget& target) {
+    const std::string expected = "an object with left, top, right and bottom";
+    if (!value.is_object()) {
+        Refuse(target.key, expected);
+    }
+    std::int32_t corners[4];
+    for (int index = 0; index < 4; ++index) {
+        const std::string name = target.key + "." + kMaskCorners[index];
+        if (!value.contains(kMaskCorners[index])) {
+            Refuse(target.key, expected);
+        }
+        corners[index] = static_cast<std::int32_t>(ReadInteger(
+            value.at(kMaskCorners[index]), name, -kCoordinateLimit, kCoordinateLimit));
+    }
+    for (const auto& item : value.items()) {
+        bool known = false;
+        for (const char* corner : kMaskCorners) {
+            known = known || item.key() == corner;
+        }
+        if (!known) {
+            throw UsageError("unknown setting " + Quoted(target.key + "." + item.key()));
+        }
+    }
+    for (int index = 0; index < 4; ++index) {
+        line.settings.*kMaskMembers[index] = corners[index];
+    }
+    line.maskGiven = true;
+    line.placement = PlacementRequest{};
+}
+
+Json MaskValue(const CommandLine& line) {
+    if (PlacesOverlay(line)) {
+        return LeftOut();
+    }
+    Json mask = Json::object();
+    for (int index = 0; index < 4; ++index) {
+        mask[kMaskCorners[index]] = line.settings.*kMaskMembers[index];
+    }
+    return mask;
+}
+
+void TakeOverlay(CommandLine& line, const Json& value, const SettingTarget& target) {
+    if (target.origin == SettingsOrigin::Page) {
+        throw UsageError("the overlay is chosen on the command line, not by the page");
+    }
+    if (value.is_null()) {
+        line.overlayPath.clear();
+        return;
+    }
+    const std::string path = ReadText(value, target.key, "a file's path or null");
+    line.overlayPath = path.empty() || path[0] == '/' ? path : target.folder + path;
+}
+
+// A frame number a settings file gives: it stands, and no time given
+// earlier is left to override it.
+std::int32_t TakeFrames(const Json& value, const SettingTarget& target,
+                        std::optional<FrameOrTime>& time) {
+    const auto frames = static_cast<std::int32_t>(
+        ReadInteger(value, target.key, target.minimum, target.maximum));
+    time.reset();
+    return frames;
+}
+
+// Every option and every setting of a settings file, a row each. A setting
+// with no option of its own (keepAspect, the switches that --border,
+// --shadow and --range also turn on, the range's frames) has a row without
+// an option name, which the parser and the documentation pass over. The
+// rows stand in the order a written-back render command line gives the
+// options, and a settings file its settings.
 const OptionRow kOptions[] = {
     {"--help", "-h", nullptr, kEveryCommand | kStandalone, "show this help and exit",
      [](CommandLine& line, const std::string&, const std::string&) {
@@ -190,48 +415,135 @@ const OptionRow kOptions[] = {
      "the video laid into the mask (without it the mask is filled black)",
      [](CommandLine& line, const std::string&, const std::string& value) {
          line.overlayPath = value;
-     }},
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (!line.overlayPath.empty()) { AddWords(words, option, line.overlayPath); }
+     },
+     "overlay",
+     [](const CommandLine& line) {
+         return line.overlayPath.empty() ? Json(nullptr) : Json(line.overlayPath);
+     },
+     TakeOverlay,
+     SettingKind::Path},
     {"--mask", nullptr, "L,T,R,B", kCompositing,
      "mask corners in pixels; R may be wWIDTH and B hHEIGHT (w100: R = L + 99)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          ParseMask(option, value, line.settings);
          line.maskGiven = true;
-     }},
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (!PlacesOverlay(line)) {
+             const FilterData& f = line.settings;
+             AddWords(words, option,
+                      std::to_string(f.maskLeft) + "," + std::to_string(f.maskTop) + "," +
+                          std::to_string(f.maskRight) + "," + std::to_string(f.maskBottom));
+         }
+     },
+     "mask",
+     MaskValue,
+     TakeMask,
+     SettingKind::Corners},
     {"--position", nullptr, "ANCHOR", kPlacing,
      "place the overlay at an anchor: top-left, top, top-right, left, center, right, "
      "bottom-left, bottom, bottom-right (default bottom-right)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.placement.anchor = ParseAnchor(option, value);
-     }},
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (PlacesOverlay(line) && line.placement.anchor) {
+             AddWords(words, option, kAnchorNames[static_cast<int>(*line.placement.anchor)]);
+         }
+     },
+     "placement.position",
+     [](const CommandLine& line) {
+         return PlacesOverlay(line) && line.placement.anchor ? Json(kAnchorNames[static_cast<int>(*line.placement.anchor)]) : LeftOut();
+     },
+     [](CommandLine& line, const Json& value, const SettingTarget& target) {
+         TakePlacement(line, value, target, [](PlacementRequest& placement) {
+             placement.anchor.reset();
+         });
+     },
+     SettingKind::Choice},
     {"--margin", nullptr, "N[%]", kPlacing,
      "distance from the anchored edges, in pixels or % of the main's width (default 2%)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.placement.margin = ParsePlacementLength(option, value);
-     }},
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (PlacesOverlay(line) && line.placement.margin) {
+             AddWords(words, option, PlacementLengthText(*line.placement.margin));
+         }
+     },
+     "placement.margin",
+     [](const CommandLine& line) {
+         return PlacesOverlay(line) && line.placement.margin ? Json(PlacementLengthText(*line.placement.margin)) : LeftOut();
+     },
+     [](CommandLine& line, const Json& value, const SettingTarget& target) {
+         TakePlacement(line, value, target, [](PlacementRequest& placement) {
+             placement.margin.reset();
+         });
+     },
+     SettingKind::Text},
     {"--size", nullptr, "W|xH|WxH", kPlacing,
      "overlay size in pixels or % of the main's width/height; with one dimension the "
      "overlay keeps its display aspect (default 33.3%: a third of the width)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          ParsePlacementSize(option, value, line.placement);
-     }},
-    {"--strict", nullptr, nullptr, kCompositing,
-     "fail (exit 1, no output) when any overlay frame cannot be decoded",
-     [](CommandLine& line, const std::string&, const std::string&) { line.strict = true; }},
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (PlacesOverlay(line) && (line.placement.width || line.placement.height)) {
+             AddWords(words, option, PlacementSizeText(line.placement));
+         }
+     },
+     "placement.size",
+     [](const CommandLine& line) {
+         return PlacesOverlay(line) && (line.placement.width || line.placement.height) ? Json(PlacementSizeText(line.placement)) : LeftOut();
+     },
+     [](CommandLine& line, const Json& value, const SettingTarget& target) {
+         TakePlacement(line, value, target, [](PlacementRequest& placement) {
+             placement.width.reset();
+                 placement.height.reset();
+         });
+     },
+     SettingKind::Text},
     {"--script", nullptr, "FILE", kCompositing,
      "take the mask from a host script line Config(l,t,r,b) in FILE",
      [](CommandLine& line, const std::string&, const std::string& value) {
          line.scriptPath = value;
      }},
+    // Settings the command line has no option of its own for.
+    {nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr, "keepAspect",
+     [](const CommandLine& line) { return Json(line.settings.keepAspect != 0); },
+     [](CommandLine& line, const Json& value, const SettingTarget& target) {
+         line.settings.keepAspect = ReadFlag(value, target.key);
+     },
+     SettingKind::Flag},
     {"--fit", nullptr, nullptr, kCompositing,
      "stretch the overlay to the mask (default: copy it 1:1 from its top-left corner)",
      [](CommandLine& line, const std::string&, const std::string&) {
          line.settings.fitToFrame = 1;
-     }},
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         AddFlag(words, option, !PlacesOverlay(line) && line.settings.fitToFrame != 0);
+     },
+     "fit",
+     [](const CommandLine& line) { return Json(line.settings.fitToFrame != 0); },
+     [](CommandLine& line, const Json& value, const SettingTarget& target) {
+         line.settings.fitToFrame = ReadFlag(value, target.key);
+     },
+     SettingKind::Flag},
     {"--bilinear", nullptr, nullptr, kCompositing,
      "stretch with bilinear sampling instead of nearest neighbour (with --fit)",
      [](CommandLine& line, const std::string&, const std::string&) {
          line.settings.bilinear = 1;
-     }},
+     },
+     nullptr,
+     "bilinear",
+     [](const CommandLine& line) { return Json(line.settings.bilinear != 0); },
+     [](CommandLine& line, const Json& value, const SettingTarget& target) {
+         line.settings.bilinear = ReadFlag(value, target.key);
+     },
+     SettingKind::Flag},
     {"--scaler", nullptr, "NAME", kCompositing,
      "how the overlay is scaled to the mask (placement or --fit): nearest, bilinear "
      "(the filter's own), or area, bicubic, lanczos (filtered, for sharp downscales)",
@@ -241,57 +553,203 @@ const OptionRow kOptions[] = {
          if (choice < 0) {
              line.settings.bilinear = choice == kBilinearStretch ? 1 : 0;
          }
-     }},
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (line.scaler != OverlayScaler::Filter || line.settings.bilinear != 0) {
+             AddWords(words, option, ScalerName(line.scaler, line.settings.bilinear != 0));
+         }
+     },
+     "scaler",
+     [](const CommandLine& line) { return Json(ScalerName(line.scaler, line.settings.bilinear != 0)); },
+     TakeText,
+     SettingKind::Choice},
     {"--alpha", nullptr, "MODE", kCompositing,
      "the overlay's alpha channel: straight (default), premultiplied, or ignore "
      "(copy the overlay opaque, as the plug-in does)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.alpha = static_cast<AlphaMode>(ParseChoice(option, value, kAlphaChoices));
-     }},
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (line.alpha != CommandLine().alpha) {
+             AddWords(words, option, AlphaName(line.alpha));
+         }
+     },
+     "alpha",
+     [](const CommandLine& line) { return Json(AlphaName(line.alpha)); },
+     TakeText,
+     SettingKind::Choice},
     {"--opacity", nullptr, "P", kCompositing,
      "fade the whole overlay to P% (0-100, default 100) over what lies under it",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.opacityPercent = ParseInteger(option, value, 0, kPercentMax);
-     }},
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (line.opacityPercent != CommandLine().opacityPercent) {
+             AddWords(words, option, std::to_string(line.opacityPercent));
+         }
+     },
+     "opacity",
+     [](const CommandLine& line) { return Json(line.opacityPercent); },
+     TakeInteger,
+     SettingKind::Integer, 0, kPercentMax},
+    // The border and the shadow drawn: --border and --shadow also turn them on.
+    {nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr, "border.on",
+     [](const CommandLine& line) { return Json(line.settings.borderOn != 0); },
+     [](CommandLine& line, const Json& value, const SettingTarget& target) {
+         line.settings.borderOn = ReadFlag(value, target.key);
+     },
+     SettingKind::Flag},
     {"--border", nullptr, "N", kCompositing,
      "draw a border N pixels wide around the mask (0: no border)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.settings.borderSize = ParseInteger(option, value, 0, kCoordinateLimit);
          line.settings.borderOn = line.settings.borderSize > 0 ? 1 : 0;
-     }},
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (BorderDrawn(line)) {
+             AddWords(words, option, std::to_string(line.settings.borderSize));
+         }
+     },
+     "border.size",
+     [](const CommandLine& line) { return Json(line.settings.borderSize); },
+     [](CommandLine& line, const Json& value, const SettingTarget& target) {
+         line.settings.borderSize =
+             static_cast<std::int32_t>(
+                 ReadInteger(value, target.key, target.minimum, target.maximum));
+     },
+     SettingKind::Integer, 0, kCoordinateLimit},
     {"--border-color", nullptr, "COLOR", kCompositing,
      "border colour as RRGGBB, #RRGGBB, 0xRRGGBB or a CSS name (default ffffff, white); "
      "the border itself needs --border",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.settings.borderColor = ParseColor(option, value);
-     }},
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (BorderDrawn(line) &&
+             line.settings.borderColor != DialogDefaultSettings().borderColor) {
+             AddWords(words, option, ColorWord(line.settings.borderColor));
+         }
+     },
+     "border.color",
+     [](const CommandLine& line) { return Json(ColorText(line.settings.borderColor)); },
+     TakeText,
+     SettingKind::Color},
+    // Drawn or not, as the dialog's check box.
+    {nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr, "shadow.on",
+     [](const CommandLine& line) { return Json(line.settings.shadowOn != 0); },
+     [](CommandLine& line, const Json& value, const SettingTarget& target) {
+         line.settings.shadowOn = ReadFlag(value, target.key);
+     },
+     SettingKind::Flag},
     {"--shadow", nullptr, "STYLE", kCompositing,
      "draw a drop shadow in STYLE: 0-5 or a name listed below",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.settings.shadowType = ParseShadowStyle(option, value);
          line.settings.shadowOn = 1;
-     }},
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (line.settings.shadowOn != 0) {
+             AddWords(words, option, ShadowStyleWord(line.settings.shadowType));
+         }
+     },
+     "shadow.style",
+     [](const CommandLine& line) {
+         const int style = line.settings.shadowType;
+         return style >= 0 && style < kShadowStyleCount ? Json(kShadowStyleNames[style].name)
+                                                        : Json(style);
+     },
+     [](CommandLine& line, const Json& value, const SettingTarget& target) {
+         // A number or a name, as --shadow takes it, without turning the shadow on.
+         const std::string text = value.is_number_integer()
+                                      ? IntegerText(value, target.key)
+                                      : ReadText(value, target.key, "a style's name or number");
+         line.settings.shadowType = ParseShadowStyle(target.key, text);
+     },
+     SettingKind::Choice},
     {"--shadow-size", nullptr, "N", kCompositing, "shadow band width in pixels (default 20)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.settings.shadowSize = ParseInteger(option, value, 0, kCoordinateLimit);
-     }},
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (line.settings.shadowOn != 0 &&
+             line.settings.shadowSize != DialogDefaultSettings().shadowSize) {
+             AddWords(words, option, std::to_string(line.settings.shadowSize));
+         }
+     },
+     "shadow.size",
+     [](const CommandLine& line) { return Json(line.settings.shadowSize); },
+     TakeInteger,
+     SettingKind::Integer, 0, kCoordinateLimit},
     {"--shadow-percent", nullptr, "P", kCompositing,
      "share of the picture kept at the shadow's inner edge, 0-100 (default 45)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.settings.shadowPercent = ParseInteger(option, value, 0, kPercentMax);
-     }},
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (line.settings.shadowOn != 0 &&
+             line.settings.shadowPercent != DialogDefaultSettings().shadowPercent) {
+             AddWords(words, option, std::to_string(line.settings.shadowPercent));
+         }
+     },
+     "shadow.percent",
+     [](const CommandLine& line) { return Json(line.settings.shadowPercent); },
+     TakeInteger,
+     SettingKind::Integer, 0, kPercentMax},
     {"--shadow-shift", nullptr, "N", kCompositing,
      "shift of the fixed-shift styles in pixels, may be negative (default 7)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.settings.shadowShift =
              ParseInteger(option, value, -kCoordinateLimit, kCoordinateLimit);
-     }},
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (line.settings.shadowOn != 0 &&
+             line.settings.shadowShift != DialogDefaultSettings().shadowShift) {
+             AddWords(words, option, std::to_string(line.settings.shadowShift));
+         }
+     },
+     "shadow.shift",
+     [](const CommandLine& line) { return Json(line.settings.shadowShift); },
+     TakeInteger,
+     SettingKind::Integer, -kCoordinateLimit, kCoordinateLimit},
     {"--shadow-color", nullptr, "COLOR", kCompositing,
      "colour mixed into the shadow, spelt as for --border-color (default 000000: darkening "
      "only)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.settings.shadowColor = ParseColor(option, value);
-     }},
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (line.settings.shadowOn != 0 &&
+             line.settings.shadowColor != DialogDefaultSettings().shadowColor) {
+             AddWords(words, option, ColorWord(line.settings.shadowColor));
+         }
+     },
+     "shadow.color",
+     [](const CommandLine& line) { return Json(ColorText(line.settings.shadowColor)); },
+     TakeText,
+     SettingKind::Color},
+    // The frame range in the file: --range gives all three at once.
+    {nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr, "range.on",
+     [](const CommandLine& line) { return Json(line.settings.useFrameRange != 0); },
+     [](CommandLine& line, const Json& value, const SettingTarget& target) {
+         line.settings.useFrameRange = ReadFlag(value, target.key);
+     },
+     SettingKind::Flag},
+    // Frames; no time given earlier is left to override them.
+    {nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr, "range.start",
+     [](const CommandLine& line) { return Json(line.settings.rangeStart); },
+     [](CommandLine& line, const Json& value, const SettingTarget& target) {
+         line.settings.rangeStart = TakeFrames(value, target, line.times.rangeStart);
+         line.times.rangeEnd.reset();
+     },
+     SettingKind::Integer, 0, kInt32Max},
+    // As range.start.
+    {nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr, "range.end",
+     [](const CommandLine& line) { return Json(line.settings.rangeEnd); },
+     [](CommandLine& line, const Json& value, const SettingTarget& target) {
+         line.settings.rangeEnd = TakeFrames(value, target, line.times.rangeStart);
+         line.times.rangeEnd.reset();
+     },
+     SettingKind::Integer, 0, kInt32Max},
     {"--range", nullptr, "START[-END]", kCompositing,
      "overlay only on output frames START to END (no END: to the last frame); "
      "frames or times (12.5s, 1:02.5, 0:01:02.500)",
@@ -314,6 +772,14 @@ const OptionRow kOptions[] = {
                  ParseFrameOrTime(option, value.substr(dash + 1), false, 0, kInt32Max);
          }
          line.settings.useFrameRange = 1;
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         const FilterData& f = line.settings;
+         if (f.useFrameRange != 0) {
+             AddWords(words, option,
+                      std::to_string(f.rangeStart) +
+                          (f.rangeEnd != 0 ? "-" + std::to_string(f.rangeEnd) : ""));
+         }
      }},
     {"--offset", nullptr, "N", kCompositing,
      "overlay frames (or a time, counted in main frames) to skip at its start",
@@ -324,40 +790,132 @@ const OptionRow kOptions[] = {
              return;
          }
          line.times.offset = ParseFrameOrTime(option, value, true, kInt32Min, kInt32Max);
-     }},
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (line.settings.frameOffset != 0) {
+             AddWords(words, option, std::to_string(line.settings.frameOffset));
+         }
+     },
+     "offset",
+     [](const CommandLine& line) { return Json(line.settings.frameOffset); },
+     [](CommandLine& line, const Json& value, const SettingTarget& target) {
+         line.settings.frameOffset = TakeFrames(value, target, line.times.offset);
+     },
+     SettingKind::Integer, kInt32Min, kInt32Max},
     {"--fade-in", nullptr, "DURATION", kCompositing,
      "bring the overlay, its border and its shadow in from transparent over DURATION (frames "
      "or a time: 1s, 0:01.5) from the first frame it shows on",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.times.fadeIn = ParseFrameOrTime(option, value, false, 0, kInt32Max);
-     }},
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (line.times.fadeIn) { AddWords(words, option, line.times.fadeIn->Text()); }
+     },
+     "fadeIn",
+     [](const CommandLine& line) { return TextOrNull(line.times.fadeIn); },
+     [](CommandLine& line, const Json& value, const SettingTarget& target) {
+         if (value.is_null()) {
+             line.times.fadeIn.reset();
+             return;
+         }
+         TakeText(line, value, target);
+     },
+     SettingKind::Text},
     {"--fade-out", nullptr, "DURATION", kCompositing,
      "take the overlay, its border and its shadow out to transparent over DURATION, ending "
      "on the last frame it shows on (the end of --range, where the overlay runs out without "
      "--repeat, or the main's end)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.times.fadeOut = ParseFrameOrTime(option, value, false, 0, kInt32Max);
-     }},
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (line.times.fadeOut) { AddWords(words, option, line.times.fadeOut->Text()); }
+     },
+     "fadeOut",
+     [](const CommandLine& line) { return TextOrNull(line.times.fadeOut); },
+     [](CommandLine& line, const Json& value, const SettingTarget& target) {
+         if (value.is_null()) {
+             line.times.fadeOut.reset();
+             return;
+         }
+         TakeText(line, value, target);
+     },
+     SettingKind::Text},
     {"--overlay-timing", nullptr, "MODE", kCompositing,
      "time (default): each main frame shows the overlay picture of its time, and a "
      "still picture shows throughout; frames: overlay frames are counted frame for "
      "frame, as the plug-in counts them",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.timing = static_cast<OverlayTiming>(ParseChoice(option, value, kTimingChoices));
-     }},
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (line.timing != CommandLine().timing) {
+             AddWords(words, option, TimingName(line.timing));
+         }
+     },
+     "timing",
+     [](const CommandLine& line) { return Json(TimingName(line.timing)); },
+     TakeText,
+     SettingKind::Choice},
     {"--repeat", nullptr, nullptr, kCompositing, "start the overlay again when it runs out",
      [](CommandLine& line, const std::string&, const std::string&) {
          line.settings.repeatVideo = 1;
-     }},
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         AddFlag(words, option, line.settings.repeatVideo != 0);
+     },
+     "repeat",
+     [](const CommandLine& line) { return Json(line.settings.repeatVideo != 0); },
+     [](CommandLine& line, const Json& value, const SettingTarget& target) {
+         line.settings.repeatVideo = ReadFlag(value, target.key);
+     },
+     SettingKind::Flag},
     {"--reverse", nullptr, nullptr, kCompositing, "play the overlay backwards from its end",
      [](CommandLine& line, const std::string&, const std::string&) {
          line.settings.reverse = 1;
-     }},
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         AddFlag(words, option, line.settings.reverse != 0);
+     },
+     "reverse",
+     [](const CommandLine& line) { return Json(line.settings.reverse != 0); },
+     [](CommandLine& line, const Json& value, const SettingTarget& target) {
+         line.settings.reverse = ReadFlag(value, target.key);
+     },
+     SettingKind::Flag},
     {"--maintain-black", nullptr, nullptr, kCompositing,
      "fill the mask black on frames for which the overlay has no frame",
      [](CommandLine& line, const std::string&, const std::string&) {
          line.settings.maintainBlack = 1;
-     }},
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         AddFlag(words, option, line.settings.maintainBlack != 0);
+     },
+     "maintainBlack",
+     [](const CommandLine& line) { return Json(line.settings.maintainBlack != 0); },
+     [](CommandLine& line, const Json& value, const SettingTarget& target) {
+         line.settings.maintainBlack = ReadFlag(value, target.key);
+     },
+     SettingKind::Flag},
+    {"--seed", nullptr, "N", kCompositing,
+     "seed the random shadow styles with N (0-4294967295) so that a run repeats exactly "
+     "(default: the clock; with --segment, the job's fingerprint)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.seed = static_cast<std::uint32_t>(ParseInteger(option, value, 0, kUint32Max));
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (line.seed) { AddWords(words, option, std::to_string(*line.seed)); }
+     },
+     "seed",
+     [](const CommandLine& line) { return line.seed ? Json(*line.seed) : Json(nullptr); },
+     [](CommandLine& line, const Json& value, const SettingTarget& target) {
+         if (value.is_null()) {
+             line.seed.reset();  // the clock's seed, as the filter seeds itself
+             return;
+         }
+         TakeInteger(line, value, target);
+     },
+     SettingKind::Integer, 0, kUint32Max},
     {"--at", nullptr, "N|TIME", kFrame | kEdit,
      "the output frame to composite (from 0), or its time; for edit, the frame shown first",
      [](CommandLine& line, const std::string& option, const std::string& value) {
@@ -368,12 +926,26 @@ const OptionRow kOptions[] = {
          }
          line.times.at = ParseFrameOrTime(option, value, false, 0, kInt32Max);
      }},
-    {"--keep-rotation", nullptr, nullptr, kPlacing,
-     "work on the pictures as the files store them: masks and placement in stored pixels, "
-     "and the output keeps the main's display matrix (by default the main and the overlay "
-     "are turned upright first, as players show them, and the output is written upright)",
-     [](CommandLine& line, const std::string&, const std::string&) {
-         line.keepRotation = true;
+    {"--video-stream", nullptr, "N", kPlacing | kSegments,
+     "composite the main video's video stream N, counted from 0 (default: the one the file "
+     "marks as default, else the first)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.videoStream = ParseInteger(option, value, 0, kMaxStreamNumber);
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (line.videoStream != CommandLine().videoStream) {
+             AddWords(words, option, std::to_string(line.videoStream));
+         }
+     }},
+    {"--overlay-stream", nullptr, "N", kPlacing,
+     "lay in the overlay's video stream N, counted from 0 (default as for --video-stream)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.overlayStream = ParseInteger(option, value, 0, kMaxStreamNumber);
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (line.overlayStream != CommandLine().overlayStream) {
+             AddWords(words, option, std::to_string(line.overlayStream));
+         }
      }},
     {"--max-pixels", nullptr, "N", kCompositing,
      "accept main pictures of up to N pixels, each side up to N (default: 16384 on a side, "
@@ -381,51 +953,106 @@ const OptionRow kOptions[] = {
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.pictureLimit.maxPixels = ParseInteger(option, value, 1, kInt32Max);
          line.pictureLimit.maxSide = line.pictureLimit.maxPixels;
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         const PictureLimit defaults = CommandLine().pictureLimit;
+         if (line.pictureLimit.maxPixels != defaults.maxPixels ||
+             line.pictureLimit.maxSide != defaults.maxSide) {
+             AddWords(words, option, std::to_string(line.pictureLimit.maxPixels));
+         }
+     }},
+    {"--keep-rotation", nullptr, nullptr, kPlacing,
+     "work on the pictures as the files store them: masks and placement in stored pixels, "
+     "and the output keeps the main's display matrix (by default the main and the overlay "
+     "are turned upright first, as players show them, and the output is written upright)",
+     [](CommandLine& line, const std::string&, const std::string&) {
+         line.keepRotation = true;
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         AddFlag(words, option, line.keepRotation);
+     },
+     "keepRotation",
+     [](const CommandLine& line) { return Json(line.keepRotation); },
+     [](CommandLine& line, const Json& value, const SettingTarget& target) {
+         // The pictures the page shows are turned as the command line said.
+         if (target.origin == SettingsOrigin::Page) {
+             throw UsageError(target.key + " is chosen on the command line, not by the page");
+         }
+         line.keepRotation = ReadFlag(value, target.key);
+     },
+     SettingKind::Flag},
+    {"--strict", nullptr, nullptr, kCompositing,
+     "fail (exit 1, no output) when any overlay frame cannot be decoded",
+     [](CommandLine& line, const std::string&, const std::string&) { line.strict = true; },
+     [](const CommandLine& line, const char* option, Words& words) {
+         AddFlag(words, option, line.strict);
+     }},
+    {"--rgb-output", nullptr, nullptr, kCompositing,
+     "convert the whole main picture to the filter's 8-bit RGB and write exactly what the "
+     "filter made (by default only the overlay's area is converted and the rest of the "
+     "picture is kept as it was)",
+     [](CommandLine& line, const std::string&, const std::string&) {
+         line.filterPixels = true;
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         AddFlag(words, option, line.filterPixels);
      }},
     {"--format", nullptr, "NAME", kEncoding | kJoin,
      "container by name instead of by extension; 'null' composites and discards",
      [](CommandLine& line, const std::string&, const std::string& value) {
          line.format = value;
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (!line.format.empty()) { AddWords(words, option, line.format); }
      }},
     {"--no-audio", nullptr, nullptr, kEncoding | kJoin,
      "leave out the main video's audio (by default it is copied unchanged, or re-encoded "
      "where the container cannot hold it)",
-     [](CommandLine& line, const std::string&, const std::string&) { line.noAudio = true; }},
+     [](CommandLine& line, const std::string&, const std::string&) { line.noAudio = true; },
+     [](const CommandLine& line, const char* option, Words& words) {
+         AddFlag(words, option, line.noAudio);
+     }},
     {"--no-subtitles", nullptr, nullptr, kEncoding | kJoin,
      "leave out the main video's subtitles (by default they are copied unchanged)",
-     [](CommandLine& line, const std::string&, const std::string&) { line.noSubtitles = true; }},
-    {"--video-stream", nullptr, "N", kPlacing | kSegments,
-     "composite the main video's video stream N, counted from 0 (default: the one the file "
-     "marks as default, else the first)",
-     [](CommandLine& line, const std::string& option, const std::string& value) {
-         line.videoStream = ParseInteger(option, value, 0, kMaxStreamNumber);
-     }},
-    {"--overlay-stream", nullptr, "N", kPlacing,
-     "lay in the overlay's video stream N, counted from 0 (default as for --video-stream)",
-     [](CommandLine& line, const std::string& option, const std::string& value) {
-         line.overlayStream = ParseInteger(option, value, 0, kMaxStreamNumber);
+     [](CommandLine& line, const std::string&, const std::string&) { line.noSubtitles = true; },
+     [](const CommandLine& line, const char* option, Words& words) {
+         AddFlag(words, option, line.noSubtitles);
      }},
     {"--codec", nullptr, "CODEC", kEncoding,
      "encode the video with codec or encoder CODEC (default: the container's own); "
      "'quillmere --help' lists the choices this FFmpeg has for each container",
      [](CommandLine& line, const std::string&, const std::string& value) {
          line.encoding.codec = value;
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (!line.encoding.codec.empty()) { AddWords(words, option, line.encoding.codec); }
      }},
     {"--crf", nullptr, "N", kEncoding,
      "constant quality of encoders that have it (H.264 and HEVC: 0-51, lower is better; "
      "default 18 for H.264, and x265's own default, 28, for HEVC)",
      [](CommandLine& line, const std::string&, const std::string& value) {
          line.encoding.crf = value;
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (!line.encoding.crf.empty()) { AddWords(words, option, line.encoding.crf); }
      }},
     {"--preset", nullptr, "PRESET", kEncoding,
      "the encoder's speed preset (H.264 and HEVC: ultrafast to veryslow, default medium)",
      [](CommandLine& line, const std::string&, const std::string& value) {
          line.encoding.preset = value;
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (!line.encoding.preset.empty()) { AddWords(words, option, line.encoding.preset); }
      }},
     {"--threads", nullptr, "N", kEncoding,
      "encoder threads (default 0: as many as the machine has)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.encoding.threads = ParseInteger(option, value, 0, kMaxEncoderThreads);
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (line.encoding.threads != CommandLine().encoding.threads) {
+             AddWords(words, option, std::to_string(line.encoding.threads));
+         }
      }},
     {"--filter-threads", nullptr, "N", kRender,
      "frames filtered at once, each on its own thread (default 0: one per core, up to 8); "
@@ -438,6 +1065,11 @@ const OptionRow kOptions[] = {
      "repeated; an option the encoder does not know is an error",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.encoding.options.push_back(ParseKeyValue(option, value));
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         for (const auto& [key, value] : line.encoding.options) {
+             AddWords(words, option, key + "=" + value);
+         }
      }},
     {"--muxer-option", nullptr, "KEY=VALUE", kEncoding,
      "pass an option to the container's muxer as FFmpeg names it (movflags=+faststart "
@@ -445,12 +1077,20 @@ const OptionRow kOptions[] = {
      "option the muxer does not know is an error",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.muxing.options.push_back(ParseKeyValue(option, value));
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         for (const auto& [key, value] : line.muxing.options) {
+             AddWords(words, option, key + "=" + value);
+         }
      }},
     {"--tag", nullptr, "FOURCC", kEncoding,
      "the video's four-character codec tag in the container (default: the container's own, "
      "and hvc1 for HEVC in .mp4 and .mov, which Apple's players need; hev1 is the other)",
      [](CommandLine& line, const std::string&, const std::string& value) {
          line.muxing.videoTag = value;
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (!line.muxing.videoTag.empty()) { AddWords(words, option, line.muxing.videoTag); }
      }},
     {"--audio-codec", nullptr, "AUDIO_CODEC", kEncoding,
      "re-encode the main video's audio with codec or encoder AUDIO_CODEC (aac, opus, flac, "
@@ -459,12 +1099,20 @@ const OptionRow kOptions[] = {
      ".mp4) is re-encoded to the container's usual codec (AAC for .mp4 and .mov), with a note",
      [](CommandLine& line, const std::string&, const std::string& value) {
          line.audioCodec = value;
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (!line.audioCodec.empty()) { AddWords(words, option, line.audioCodec); }
      }},
     {"--audio-bitrate", nullptr, "RATE", kEncoding,
      "bitrate of re-encoded audio in bits per second: 128k, 1.5M, 96000 (default: the "
      "encoder's own)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.audioBitRate = ParseBitRate(option, value);
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (line.audioBitRate != CommandLine().audioBitRate) {
+             AddWords(words, option, std::to_string(line.audioBitRate));
+         }
      }},
     {"--segment", nullptr, "K/N", kRender,
      "render only segment K (from 0) of N into OUT: the frames 'quillmere segments MAIN N' "
@@ -472,12 +1120,6 @@ const OptionRow kOptions[] = {
      "with 'quillmere join'",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.segment = ParseSegmentChoice(value, option);
-     }},
-    {"--seed", nullptr, "N", kCompositing,
-     "seed the random shadow styles with N (0-4294967295) so that a run repeats exactly "
-     "(default: the clock; with --segment, the job's fingerprint)",
-     [](CommandLine& line, const std::string& option, const std::string& value) {
-         line.seed = static_cast<std::uint32_t>(ParseInteger(option, value, 0, kUint32Max));
      }},
     {"--json", nullptr, nullptr, kSegments, "print the segments as JSON, for schedulers",
      [](CommandLine& line, const std::string&, const std::string&) { line.json = true; }},
@@ -496,13 +1138,6 @@ const OptionRow kOptions[] = {
      "the segments name)",
      [](CommandLine& line, const std::string&, const std::string& value) {
          line.mainOverride = value;
-     }},
-    {"--rgb-output", nullptr, nullptr, kCompositing,
-     "convert the whole main picture to the filter's 8-bit RGB and write exactly what the "
-     "filter made (by default only the overlay's area is converted and the rest of the "
-     "picture is kept as it was)",
-     [](CommandLine& line, const std::string&, const std::string&) {
-         line.filterPixels = true;
      }},
     {"--quiet", "-q", nullptr, kAll | kPlace | kSegments,
      "nothing on standard error but errors: no progress display, no notes on what the "
@@ -617,6 +1252,9 @@ const ExitStatusDoc kExitStatuses[] = {
 
 const OptionRow* FindOption(const std::string& name) {
     for (const OptionRow& option : kOptions) {
+        if (option.name == nullptr) {
+            continue;  // a setting with no option of its own
+        }
         if (name == option.name || (option.shortName != nullptr && name == option.shortName)) {
             return &option;
         }
@@ -845,7 +1483,96 @@ std::vector<std::string> ChoiceNames(const std::string& option) {
     if (option == "--scaler") {
         return names(kScalerChoices);
     }
+    if (option == "--position") {
+        return std::vector<std::string>(kAnchorNames, kAnchorNames + kAnchorCount);
+    }
+    if (option == "--shadow") {
+        std::vector<std::string> list;
+        for (int style = 0; style < kShadowStyleCount; ++style) {
+            list.emplace_back(kShadowStyleNames[style].name);
+        }
+        return list;
+    }
     throw std::logic_error("option " + option + " has no fixed list of values");
+}
+
+void AddOptionWords(const CommandLine& line, std::vector<std::string>& words) {
+    for (const OptionRow& row : kOptions) {
+        if (row.write != nullptr) {
+            row.write(line, row.name, words);
+        }
+    }
+}
+
+bool IsSettingGroup(const std::string& name) {
+    for (const OptionRow& row : kOptions) {
+        if (row.setting != nullptr && std::strchr(row.setting, '.') != nullptr &&
+            name == std::string(row.setting, std::strchr(row.setting, '.'))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void ApplySetting(const std::string& name, const Json& value, SettingsOrigin origin,
+                  const std::string& folder, CommandLine& line) {
+    for (const OptionRow& row : kOptions) {
+        if (row.setting != nullptr && name == row.setting) {
+            row.take(line, value,
+                     SettingTarget{name, row.name, row.apply, row.minimum, row.maximum, origin,
+                                   folder});
+            return;
+        }
+    }
+    throw UsageError("unknown setting " + Quoted(name));
+}
+
+std::vector<std::string> SettingNames() {
+    std::vector<std::string> names;
+    for (const OptionRow& row : kOptions) {
+        if (row.setting != nullptr) {
+            names.emplace_back(row.setting);
+        }
+    }
+    return names;
+}
+
+Json SettingFields() {
+    Json fields = Json::array();
+    for (const OptionRow& row : kOptions) {
+        if (row.setting == nullptr) {
+            continue;
+        }
+        Json field = {{"name", row.setting},
+                      {"kind", kSettingKindNames[static_cast<int>(row.kind)]}};
+        if (row.kind == SettingKind::Integer) {
+            field["minimum"] = row.minimum;
+            field["maximum"] = row.maximum;
+        }
+        if (row.kind == SettingKind::Choice) {
+            field["choices"] = ChoiceNames(row.name);
+        }
+        fields.push_back(std::move(field));
+    }
+    return fields;
+}
+
+void AddSettings(const CommandLine& line, Json& document) {
+    for (const OptionRow& row : kOptions) {
+        if (row.setting == nullptr) {
+            continue;
+        }
+        Json value = row.read(line);
+        if (value.is_discarded()) {
+            continue;
+        }
+        const char* dot = std::strchr(row.setting, '.');
+        if (dot == nullptr) {
+            document[row.setting] = std::move(value);
+        } else {
+            document[std::string(row.setting, dot)][dot + 1] = std::move(value);
+        }
+    }
 }
 
 std::vector<CommandDoc> CommandDocs() {
@@ -859,6 +1586,9 @@ std::vector<CommandDoc> CommandDocs() {
 std::vector<OptionDoc> OptionDocs() {
     std::vector<OptionDoc> options;
     for (const OptionRow& row : kOptions) {
+        if (row.name == nullptr) {
+            continue;
+        }
         OptionDoc option;
         option.name = row.name;
         option.shortName = row.shortName != nullptr ? row.shortName : "";
@@ -934,6 +1664,9 @@ std::string HelpText() {
     }
     text << "\nOptions:\n";
     for (const OptionRow& option : kOptions) {
+        if (option.name == nullptr) {
+            continue;
+        }
         std::string left = "  ";
         if (option.shortName != nullptr) {
             left += std::string(option.shortName) + ", ";

@@ -53,9 +53,6 @@ nlohmann::ordered_json ParseJson(const std::string& text);
 constexpr const char* kSettingsFormatName = "quillmere-settings";
 constexpr int kSettingsVersion = 1;
 
-// Where a change comes from: a file may name the overlay; the page may not.
-enum class SettingsOrigin { File, Page };
-
 // Applies the names given in `changes` (a JSON object, nested as in the
 // file, without "format" and "version") to `line`; names left out keep
 // their values. Throws UsageError naming the first bad name or value;
@@ -76,8 +73,8 @@ void ReadSettingsFile(const std::string& text, const std::string& name, CommandL
 // The text of the settings file, ending with a newline.
 std::string SettingsFileText(const CommandLine& line);
 
-// The values that the settings of a fixed list may take, for the page's
-// lists: "anchors", "scalers", "alpha", "timing" (arrays of names),
-// "shadowStyles" (name, the dialog's label, summary, fixedShift), and
-// "placementDefaults" (what a placement's missing fields stand for).
+// What the page's controls are made from: "fields" (every setting's name,
+// kind, limits and choices: SettingFields), "shadowStyles" (name, the
+// dialog's label, summary, fixedShift), and "placementDefaults" (what a
+// placement's missing fields stand for).
 nlohmann::ordered_json SettingsChoices();

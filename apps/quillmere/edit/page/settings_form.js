@@ -50,23 +50,33 @@ export class SettingsForm {
     }
   }
 
+  // The controls' limits and lists, from the runner's description of its
+  // settings; a control naming a setting the runner lacks is a fault here.
   fillChoices(choices) {
     this.styles = choices.shadowStyles;
+    const fields = new Map(choices.fields.map((field) => [field.name, field]));
     for (const control of this.controls) {
-      const list = control.dataset.choices;
-      if (!list) {
+      const name = control.dataset.setting;
+      const field = fields.get(name);
+      if (!field) {
+        throw new Error(`the runner has no setting ${name}`);
+      }
+      if (field.kind === 'integer') {
+        control.min = field.minimum;
+        control.max = field.maximum;
+      }
+      if (field.kind !== 'choice') {
         continue;
       }
       control.replaceChildren();
-      if (control.dataset.setting.startsWith('placement.')) {
+      if (name.startsWith('placement.')) {
         control.append(new Option(`default (${choices.placementDefaults.position})`, ''));
       }
-      for (const choice of choices[list]) {
-        const option = typeof choice === 'string'
-          ? new Option(choice, choice)
-          : new Option(choice.label, choice.name);
-        if (typeof choice !== 'string') {
-          option.title = choice.summary;
+      for (const choice of field.choices) {
+        const style = this.styles.find((entry) => entry.name === choice);
+        const option = new Option(name === 'shadow.style' && style ? style.label : choice, choice);
+        if (name === 'shadow.style' && style) {
+          option.title = style.summary;
         }
         control.append(option);
       }
