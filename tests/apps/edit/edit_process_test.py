@@ -1,4 +1,5 @@
-"""quillmere edit as a process among others: what it shows other local users.
+"""quillmere edit as a process among others: what it shows other local users,
+and what it leaves running when it is killed.
 
     edit_process_test.py --quillmere PROGRAM
 
@@ -10,6 +11,7 @@ import argparse
 import os
 import re
 import shutil
+import signal
 import stat
 import sys
 import tempfile
@@ -43,6 +45,30 @@ def command_lines():
             except OSError:  # ended meanwhile
                 pass
     return lines
+
+
+def children_of(parent):
+    """The ids of the processes whose parent is `parent`."""
+    found = []
+    for entry in os.listdir('/proc'):
+        if entry.isdigit():
+            try:
+                with open(f'/proc/{entry}/stat') as file:
+                    fields = file.read().rsplit(')', 1)[1].split()
+            except OSError:
+                continue
+            if int(fields[1]) == parent:
+                found.append(int(entry))
+    return found
+
+
+def running(pid):
+    """Whether the process exists and has not exited (a zombie has)."""
+    try:
+        with open(f'/proc/{pid}/stat') as file:
+            return file.read().rsplit(')', 1)[1].split()[0] != 'Z'
+    except OSError:
+        return False
 
 
 class EditProcessTest(unittest.TestCase):
@@ -90,6 +116,35 @@ class EditProcessTest(unittest.TestCase):
         finally:
             server.stop()
         self.assertEqual(os.listdir(runtime), [], 'the page and its folder are removed')
+
+    def test_killed_edit_takes_its_render_with_it(self):
+        # A render of about a minute here, far longer than the wait below.
+        harness.make_clip(os.path.join(self.folder, 'main.mp4'), '640x360', 1500)
+        server = harness.EditServer(
+            OPTIONS.quillmere, ['main.mp4', '-o', 'slow.mp4', '--codec', 'libx264',
+                                '--preset', 'placebo'], self.folder)
+        children = []
+        try:
+            server.request('POST', '/api/render', {'replace': False})
+            children = harness.wait_until(
+                lambda: [pid for pid in children_of(server.process.pid) if running(pid)],
+                'the render process')
+            self.assertEqual(len(children), 1, children)
+            os.kill(server.process.pid, signal.SIGKILL)
+            server.process.wait(timeout=harness.WAIT_SECONDS)
+            harness.wait_until(lambda: not running(children[0]),
+                               'the render to end with its parent')
+        finally:
+            for pid in children:
+                if running(pid):
+                    os.kill(pid, signal.SIGKILL)
+            if server.process.poll() is None:
+                server.process.kill()
+                server.process.wait(timeout=harness.WAIT_SECONDS)
+            server.process.stdout.close()
+            server.process.stderr.close()
+        # It stopped as a cancelled render does: nothing under the output's name.
+        self.assertEqual(sorted(os.listdir(self.folder)), ['main.mp4'])
 
 
 def main():
