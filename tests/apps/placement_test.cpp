@@ -3,6 +3,7 @@
 // overlay W x H at x, y has the mask x, y, x + W, y + H.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -93,6 +94,48 @@ const PlacementCase kPlacementCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Table, Placement, testing::ValuesIn(kPlacementCases),
                          [](const testing::TestParamInfo<PlacementCase>& info) {
+                             return info.param.name;
+                         });
+
+// The default placement of overlays of every shape on 1920 x 1080: a third of
+// the width (640) wide, 38 from the bottom-right edges, unless that is taller
+// than the frame less both margins (1080 - 2 * 38 = 1004), when it is 1004 high.
+struct DefaultShapeCase {
+    const char* name;
+    double aspect;
+    MaskCorners expected;
+};
+
+class DefaultPlacement : public testing::TestWithParam<DefaultShapeCase> {};
+
+TEST_P(DefaultPlacement, FitsInsideTheFrameKeepingTheAspect) {
+    const DefaultShapeCase& test = GetParam();
+    const MaskCorners mask = ResolvePlacement(PlacementRequest{}, 1920, 1080, test.aspect);
+    EXPECT_EQ(mask.left, test.expected.left);
+    EXPECT_EQ(mask.top, test.expected.top);
+    EXPECT_EQ(mask.right, test.expected.right);
+    EXPECT_EQ(mask.bottom, test.expected.bottom);
+    EXPECT_GE(mask.left, 0);
+    EXPECT_GE(mask.top, 0);
+    EXPECT_LE(mask.right, 1920);
+    EXPECT_LE(mask.bottom, 1080);
+    // Only the rounding of one side to whole pixels may bend the shape.
+    EXPECT_LE(std::abs(mask.width() - mask.height() * test.aspect), 0.5);
+}
+
+const DefaultShapeCase kDefaultShapes[] = {
+    // 640 x 360.
+    {"Landscape", 16.0 / 9.0, {1242, 682, 1882, 1042}},
+    // 640 x 640, top 1080 - 38 - 640.
+    {"Square", 1.0, {1242, 402, 1882, 1042}},
+    // 640 wide would be 1137.8 high: 1004 high, 1004 * 9 / 16 = 564.75 -> 565.
+    {"PortraitNineBySixteen", 9.0 / 16.0, {1317, 38, 1882, 1042}},
+    // 1004 high, 1004 / 4 = 251 wide.
+    {"VeryTall", 1.0 / 4.0, {1631, 38, 1882, 1042}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Table, DefaultPlacement, testing::ValuesIn(kDefaultShapes),
+                         [](const testing::TestParamInfo<DefaultShapeCase>& info) {
                              return info.param.name;
                          });
 

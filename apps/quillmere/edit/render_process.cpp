@@ -3,13 +3,14 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 
 #include "apps/quillmere/runner_error.h"
 
@@ -35,6 +36,88 @@ void ClosePipe(int (&ends)[2]) {
     }
 }
 
+// A started child, or why it could not start (an errno value).
+struct Launched {
+    pid_t child = -1;
+    int error = 0;
+};
+
+// Puts `from` at `to` for the exec'd program; dup2 would leave a descriptor
+// already in place marked close-on-exec.
+bool PlaceDescriptor(int from, int to) {
+    if (from == to) {
+        return fcntl(to, F_SETFD, 0) == 0;
+    }
+    return dup2(from, to) == to;
+}
+
+// Runs `words` with stdin from /dev/null and stdout and stderr into the two
+// pipes. The child is sent SIGTERM when the forking thread ends, so that a
+// parent killed outright takes its render with it: SIGTERM is the render's
+// own cancel, which leaves nothing under the output's name.
+Launched Launch(std::vector<std::string>& words, int progress, int errors) {
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+    // Reports a failed exec to the parent; closed by a successful one.
+    int status[2] = {-1, -1};
+    if (pipe2(status, O_CLOEXEC) != 0) {
+        return Launched{-1, errno};
+    }
+    const pid_t parent = getpid();
+    const pid_t child = fork();
+    if (child == 0) {
+        // Only calls safe between fork and exec in a threaded process.
+        int error = 0;
+        if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0) {
+            error = errno;
+        } else if (getppid() != parent) {
+            // The parent died before the signal was asked for.
+            _exit(kExitSignalBase + SIGTERM);
+        }
+        // A mask inherited from the server's threads must not keep the
+        // render from hearing its cancel.
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        // No terminal to ask on: -y or -n always decides.
+        const int input = error == 0 ? open("/dev/null", O_RDONLY | O_CLOEXEC) : -1;
+        if (error == 0 && input < 0) {
+            error = errno;
+        }
+        if (error == 0 && (!PlaceDescriptor(input, STDIN_FILENO) ||
+                           !PlaceDescriptor(progress, STDOUT_FILENO) ||
+                           !PlaceDescriptor(errors, STDERR_FILENO))) {
+            error = errno;
+        }
+        if (error == 0) {
+            execve(argv[0], argv.data(), environ);
+            error = errno;
+        }
+        while (write(status[1], &error, sizeof error) < 0 && errno == EINTR) {
+        }
+        _exit(kExitFailure);
+    }
+    const int forkError = child < 0 ? errno : 0;
+    close(status[1]);
+    int execError = 0;
+    ssize_t got = 0;
+    while ((got = read(status[0], &execError, sizeof execError)) < 0 && errno == EINTR) {
+    }
+    close(status[0]);
+    if (forkError != 0) {
+        return Launched{-1, forkError};
+    }
+    if (got == static_cast<ssize_t>(sizeof execError)) {
+        while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        return Launched{-1, execError};
+    }
+    return Launched{child, 0};
+}
+
 }  // namespace
 
 RenderProcess::RenderProcess(std::string program) : program_(std::move(program)) {}
@@ -57,11 +140,6 @@ void RenderProcess::Start(const std::vector<std::string>& arguments) {
     std::vector<std::string> words = {program_};
     words.insert(words.end(), arguments.begin(), arguments.end());
     words.insert(words.end(), {"--progress", "-", "--stats-period", kProgressPeriod});
-    std::vector<char*> argv;
-    for (std::string& word : words) {
-        argv.push_back(word.data());
-    }
-    argv.push_back(nullptr);
 
     int progress[2] = {-1, -1};
     int errors[2] = {-1, -1};
@@ -71,30 +149,37 @@ void RenderProcess::Start(const std::vector<std::string>& arguments) {
         ClosePipe(errors);
         throw RunnerError(std::string("cannot start the render: ") + std::strerror(error));
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    // No terminal to ask on: -y or -n always decides.
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, progress[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, errors[1], STDERR_FILENO);
-    pid_t child = -1;
-    const int error = posix_spawn(&child, program_.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(progress[1]);
-    close(errors[1]);
-    if (error != 0) {
-        close(progress[0]);
-        close(errors[0]);
-        throw RunnerError(std::string("cannot start the render: ") + std::strerror(error));
+    // The child is started by the thread that waits for it: the kernel ties
+    // the child's parent-death signal to the thread that forked it, and this
+    // one lives as long as the child unless the whole process dies.
+    std::promise<Launched> started;
+    std::future<Launched> launched = started.get_future();
+    watcher_ = std::thread([this, words = std::move(words), progress, errors,
+                            started = std::move(started)]() mutable {
+        const Launched result = Launch(words, progress[1], errors[1]);
+        close(progress[1]);
+        close(errors[1]);
+        if (result.error != 0) {
+            close(progress[0]);
+            close(errors[0]);
+        }
+        started.set_value(result);
+        if (result.error == 0) {
+            Watch(result.child, progress[0], errors[0]);
+        }
+    });
+    const Launched result = launched.get();
+    if (result.error != 0) {
+        watcher_.join();
+        throw RunnerError(std::string("cannot start the render: ") + std::strerror(result.error));
     }
-    child_ = child;
+    child_ = result.child;
     status_ = RenderStatus{};
     status_.state = RenderStatus::State::Running;
     block_ = RenderStatus{};
     lastError_.clear();
     cancelled_ = false;
     secondSignalSent_ = false;
-    watcher_ = std::thread([this, out = progress[0], err = errors[0]] { Watch(out, err); });
 }
 
 RenderStatus RenderProcess::status() const {
@@ -134,7 +219,7 @@ void RenderProcess::TakeProgressLine(const std::string& line) {
     }
 }
 
-void RenderProcess::Watch(int progress, int errors) {
+void RenderProcess::Watch(pid_t child, int progress, int errors) {
     std::string pending[2];
     pollfd watched[2] = {{progress, POLLIN, 0}, {errors, POLLIN, 0}};
     int open = 2;
@@ -146,7 +231,7 @@ void RenderProcess::Watch(int progress, int errors) {
             std::lock_guard<std::mutex> lock(mutex_);
             if (cancelled_ && !secondSignalSent_ &&
                 std::chrono::steady_clock::now() - cancelledAt_ > kStopGrace) {
-                kill(child_, SIGTERM);
+                kill(child, SIGTERM);
                 secondSignalSent_ = true;
             }
         }
@@ -182,7 +267,7 @@ void RenderProcess::Watch(int progress, int errors) {
         }
     }
     int waitStatus = 0;
-    while (waitpid(child_, &waitStatus, 0) < 0 && errno == EINTR) {
+    while (waitpid(child, &waitStatus, 0) < 0 && errno == EINTR) {
     }
     Finish(waitStatus);
 }

@@ -33,7 +33,7 @@ public:
     void Cancel();
 
 private:
-    void Watch(int progress, int errors);
+    void Watch(pid_t child, int progress, int errors);
     void TakeProgressLine(const std::string& line);
     void Finish(int waitStatus);
 

@@ -100,10 +100,19 @@ MaskCorners ResolvePlacement(const PlacementRequest& request, int mainWidth, int
     } else if (request.height) {
         height = request.height->Pixels(mainHeight);
         width = height * aspect;
-    } else {
-        width = request.width ? request.width->Pixels(mainWidth)
-                              : kDefaultWidthPercent * mainWidth / 100.0;
+    } else if (request.width) {
+        width = request.width->Pixels(mainWidth);
         height = width / aspect;
+    } else {
+        width = kDefaultWidthPercent * mainWidth / 100.0;
+        height = width / aspect;
+        // A tall overlay a third of the width wide would run off the frame:
+        // the default shrinks it, aspect kept, to fit inside the margins.
+        const double roomHigh = mainHeight - 2 * std::round(margin);
+        if (roomHigh > 0 && height > roomHigh) {
+            height = roomHigh;
+            width = height * aspect;
+        }
     }
     // Sizes beyond any frame are clamped where the filter's 32-bit sums of
     // corners and sizes are still safe; such a picture covers the frame.

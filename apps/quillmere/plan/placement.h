@@ -37,7 +37,8 @@ struct PlacementRequest {
 };
 
 // The defaults: bottom-right, one third of the main's width, the overlay's
-// aspect kept, a margin of 2% of the main's width.
+// aspect kept, a margin of 2% of the main's width. An overlay too tall for
+// that width is made as high as the frame less its two margins instead.
 constexpr Anchor kDefaultAnchor = Anchor::BottomRight;
 constexpr double kDefaultWidthPercent = 100.0 / 3.0;
 constexpr double kDefaultMarginPercent = 2.0;

@@ -3,13 +3,16 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 
 #include "apps/quillmere/edit/edit_server.h"
 #include "apps/quillmere/edit/edit_session.h"
@@ -56,14 +59,79 @@ void WriteSettingsFile(const std::string& path, const std::string& text) {
     pending.Commit(true);
 }
 
-// Hands the address to the desktop; the page works without it.
-void OpenInBrowser(const std::string& address) {
+// A page of mode 0600, in a folder of its own that only this user may
+// enter, that sends the browser on to the session's address. The opener is
+// handed this file's name, not the address: a program's arguments are
+// there for any local user to read, and the address carries the token.
+class RedirectPage {
+public:
+    explicit RedirectPage(const std::string& address) {
+        const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+        const char* temporary = std::getenv("TMPDIR");
+        std::string base = runtime && *runtime ? runtime
+                           : temporary && *temporary ? temporary
+                                                     : "/tmp";
+        std::string folder = base + "/quillmere-open-XXXXXX";
+        if (mkdtemp(folder.data()) == nullptr) {
+            throw RunnerError("cannot make a folder for the browser's page in " + Quoted(base) +
+                              ": " + std::strerror(errno));
+        }
+        folder_ = folder;
+        path_ = folder_ + "/" + kRedirectFileName;
+        const std::string page = "<!DOCTYPE html>\n<meta charset=\"utf-8\">\n"
+                                 "<meta http-equiv=\"refresh\" content=\"0;url=" +
+                                 HtmlEscaped(address) + "\">\n<title>quillmere edit</title>\n"
+                                 "<a href=\"" + HtmlEscaped(address) + "\">quillmere edit</a>\n";
+        const int file = open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        // The umask may only take permissions away; this makes it exactly 0600.
+        const bool written = file >= 0 && fchmod(file, 0600) == 0 &&
+                             write(file, page.data(), page.size()) ==
+                                 static_cast<ssize_t>(page.size());
+        const int error = errno;
+        if (file >= 0) {
+            close(file);
+        }
+        if (!written) {
+            Remove();
+            throw RunnerError("cannot write the browser's page " + Quoted(path_) + ": " +
+                              std::strerror(error));
+        }
+    }
+    ~RedirectPage() { Remove(); }
+    RedirectPage(const RedirectPage&) = delete;
+    RedirectPage& operator=(const RedirectPage&) = delete;
+
+    std::string address() const { return "file://" + path_; }
+
+private:
+    static constexpr const char* kRedirectFileName = "open.html";
+
+    static std::string HtmlEscaped(const std::string& text) {
+        std::string escaped;
+        for (const char c : text) {
+            escaped += c == '&' ? "&amp;" : c == '"' ? "&quot;" : c == '<' ? "&lt;"
+                     : c == '>' ? "&gt;" : std::string(1, c);
+        }
+        return escaped;
+    }
+
+    void Remove() {
+        unlink(path_.c_str());
+        rmdir(folder_.c_str());
+    }
+
+    std::string folder_;
+    std::string path_;
+};
+
+// Hands the page to the desktop; the page works without it.
+void OpenInBrowser(const RedirectPage& page) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     std::string program = kBrowserOpener;
-    std::string argument = address;
+    std::string argument = page.address();
     char* argv[] = {program.data(), argument.data(), nullptr};
     pid_t child = -1;
     const int error = posix_spawnp(&child, kBrowserOpener, &actions, nullptr, argv, environ);
@@ -115,8 +183,17 @@ int RunEdit(const CommandLine& line) {
         std::fprintf(stderr, "quillmere: the page is served at the address above; Quit on the "
                              "page or Ctrl-C stops it\n");
     }
+    // Kept until edit ends: the browser may read it at any time after the
+    // opener returns.
+    std::unique_ptr<RedirectPage> redirect;
     if (line.openBrowser) {
-        OpenInBrowser(server.address());
+        try {
+            redirect = std::make_unique<RedirectPage>(server.address());
+            OpenInBrowser(*redirect);
+        } catch (const RunnerError& error) {
+            std::fprintf(stderr, "quillmere: could not open a browser: %s; open the address "
+                                 "above\n", error.what());
+        }
     }
     const bool quit = server.Serve([] { return InterruptSignal() != 0; });
     work.CancelRender();

@@ -93,10 +93,10 @@ def frame_checksums(path):
 class EditServer:
     """`quillmere edit` running until stop()."""
 
-    def __init__(self, program, arguments, folder):
+    def __init__(self, program, arguments, folder, env=None):
         self.process = subprocess.Popen([program, 'edit', *arguments], cwd=folder,
                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                        stdin=subprocess.DEVNULL)
+                                        stdin=subprocess.DEVNULL, env=env)
         line = self.process.stdout.readline().decode().strip()
         match = re.fullmatch(r'http://127\.0\.0\.1:(\d+)/#token=([0-9a-f]{32})', line)
         if not match:
