@@ -1235,8 +1235,9 @@ const char* const kDescription[] = {
     "{\"format\": \"quillmere-settings\", \"version\": 1, ...} with the settings by name; the "
     "options given with it win over it.",
     "Placement: without --mask, --script or a placement option, the overlay goes "
-    "bottom-right, a third of the main's width wide with its display aspect kept, 2% of the "
-    "main's width from the edges, stretched to fit (without --overlay a black placeholder of "
+    "bottom-right, a third of the main's width wide with its display aspect kept (an overlay "
+    "too tall for that as high as the frame less the margins), 2% of the main's width from "
+    "the edges, stretched to fit (without --overlay a black placeholder of "
     "the main's shape stands in). A mask that draws nothing (empty, inverted, off the frame) "
     "is refused. A still picture (PNG, JPEG, ...) is shown for the whole clip; other overlays "
     "play at their own timing, and an alpha channel is blended.",
