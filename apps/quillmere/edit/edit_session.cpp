@@ -8,6 +8,7 @@
 #include "apps/quillmere/cli/filter_settings.h"
 #include "apps/quillmere/cli/settings_file.h"
 #include "apps/quillmere/edit/mask_release.h"
+#include "apps/quillmere/overlay/overlay_timeline.h"
 #include "apps/quillmere/plan/frame_time.h"
 #include "apps/quillmere/plan/planning.h"
 #include "hostkit/quoted_text.h"
@@ -172,7 +173,10 @@ Json EditSession::DescribeLocked() const {
     if (overlay_) {
         overlay = ShapeJson(*overlay_);
         overlay["path"] = line_.overlayPath;
-        overlay["frames"] = overlayLength_;
+        // A still shows on every frame: it has no count of its own.
+        const bool still = overlayLength_ == OverlayTimeline::kStillLength;
+        overlay["still"] = still;
+        overlay["frames"] = still ? Json(nullptr) : Json(overlayLength_);
     }
     Json main = ShapeJson(main_);
     main["path"] = line_.input;

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "apps/quillmere/edit/edit_session.h"
+#include "apps/quillmere/overlay/overlay_timeline.h"
 
 namespace {
 
@@ -98,6 +100,20 @@ TEST(EditSession, StartsWithTheDefaultPlacementResolved) {
     EXPECT_TRUE(state["settings"].contains("placement"));
     EXPECT_EQ(state["settings"]["fit"], true);
     EXPECT_EQ(state["commandLine"], "quillmere render main.mp4 -o out.mkv --overlay pip.mp4");
+}
+
+// A still overlay is said to be one, not given the timeline's stand-in length.
+TEST(EditSession, DescribesTheOverlaysLength) {
+    RecordingWork work;
+    EditSession session(Start(), work, &RecordSave);
+    for (const auto& [length, still, frames] :
+         {std::tuple{75L, false, Json(75)},
+          std::tuple{OverlayTimeline::kStillLength, true, Json(nullptr)}}) {
+        session.SetOverlayLength(length);
+        const Json overlay = session.Describe()["overlay"];
+        EXPECT_EQ(overlay["still"], still) << length;
+        EXPECT_EQ(overlay["frames"], frames) << length;
+    }
 }
 
 // The page works in frames and sets the mask itself.

@@ -286,7 +286,8 @@ async function start() {
   document.title = `quillmere edit: ${session.main.path}`;
   $('overlay-path').value = session.overlay ? session.overlay.path : '(none: the mask is filled black)';
   $('overlay-facts').textContent = session.overlay
-    ? `${session.overlay.width} x ${session.overlay.height}, ${session.overlay.frames} frames`
+    ? `${session.overlay.width} x ${session.overlay.height}, ` +
+      (session.overlay.still ? 'a still picture' : `${session.overlay.frames} frames`)
     : '';
   $('settings-file-name').textContent = session.settingsFile ?? '';
   $('save').disabled = session.settingsFile === null;
