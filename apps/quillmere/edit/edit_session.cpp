@@ -27,6 +27,8 @@ constexpr int kFailed = 500;
 // The dialog reads at most this many characters of its mask text.
 constexpr std::size_t kMaskTextLimit = 255;
 constexpr std::size_t kMaskTextCapacity = 64;
+// The page's name for the mask text, as its refusals name it.
+constexpr const char* kMaskTextField = "Corners";
 
 // What the command line shows for an output not named at start.
 constexpr const char* kOutputPlaceholder = "OUT.mkv";
@@ -250,9 +252,15 @@ Json EditSession::Change(const Json& changes) {
             throw RequestError(kBadRequest, "maskText is longer than the dialog's " +
                                                 std::to_string(kMaskTextLimit) + " characters");
         }
-        // The dialog reads its text over the mask it shows.
-        FilterData mask = settled_;
-        ReadMaskText(value.c_str(), mask);
+        // Read as --mask reads, so that what the page takes the command line
+        // takes too, and a text it cannot read is refused with the reason
+        // rather than half read.
+        FilterData mask{};
+        try {
+            ParseMask(kMaskTextField, value, mask);
+        } catch (const UsageError& error) {
+            throw RequestError(kBadRequest, error.what());
+        }
         SetMaskByHand(MaskOf(mask), PlacesOverlay(line_), candidate);
     }
     const bool wasPlaced = PlacesOverlay(line_);

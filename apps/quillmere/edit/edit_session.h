@@ -50,7 +50,7 @@ public:
     // The inputs' facts, the settings and what they give.
     nlohmann::ordered_json Describe() const;
     // Applies the changes the page sent (the settings file's names, and
-    // "maskText" in the dialog's own forms) and describes the result.
+    // "maskText", read as --mask reads it) and describes the result.
     nlohmann::ordered_json Change(const nlohmann::ordered_json& changes);
     // The corners of a mask at the release of a drag: put in order, cut back
     // to the picture, and taken as the mask.

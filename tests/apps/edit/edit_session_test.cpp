@@ -191,15 +191,64 @@ TEST(EditSession, RefusesAMaskThatDrawsNothingAndKeepsTheOld) {
     EXPECT_EQ(session.Describe()["revision"], before["revision"]);
 }
 
-TEST(EditSession, MaskTextTakesTheDialogsForms) {
+struct MaskTextCase {
+    const char* name;
+    const char* text;
+    std::vector<int> mask;  // empty when the text is refused
+};
+
+class MaskTextTest : public ::testing::TestWithParam<MaskTextCase> {};
+
+// The Corners field reads as --mask reads; what it cannot read is refused
+// with the reason, and the mask stays as it was.
+TEST_P(MaskTextTest, ReadsAsTheCommandLineReadsAMask) {
+    const MaskTextCase& c = GetParam();
     RecordingWork work;
     EditSession session(Start(), work, &RecordSave);
-    Json state = session.Change(Json{{"maskText", "10 20 w100 h50"}});
-    EXPECT_EQ(state["mask"], Mask(10, 20, 109, 69));
-    EXPECT_EQ(state["maskText"], "10 20 109 69");
-    // Missing words leave their corners as they were.
-    state = session.Change(Json{{"maskText", "5 5"}});
-    EXPECT_EQ(state["mask"], Mask(5, 5, 109, 69));
+    const Json before = session.Describe();
+    if (c.mask.empty()) {
+        try {
+            session.Change(Json{{"maskText", c.text}});
+            ADD_FAILURE() << "taken: " << c.text;
+        } catch (const RequestError& error) {
+            EXPECT_EQ(error.status(), 400);
+            const std::string reason = error.what();
+            EXPECT_NE(reason.find("Corners"), std::string::npos) << reason;
+            EXPECT_NE(reason.find("expected"), std::string::npos) << reason;
+        }
+        EXPECT_EQ(session.Describe(), before);
+        return;
+    }
+    const Json state = session.Change(Json{{"maskText", c.text}});
+    const Json expected = Mask(c.mask[0], c.mask[1], c.mask[2], c.mask[3]);
+    EXPECT_EQ(state["mask"], expected);
+    EXPECT_EQ(state["settings"]["mask"], expected);
+}
+
+// A size counts from the left or top corner: wN ends N - 1 pixels further on.
+INSTANTIATE_TEST_SUITE_P(
+    Texts, MaskTextTest,
+    ::testing::Values(MaskTextCase{"Blanks", "10 20 300 400", {10, 20, 300, 400}},
+                      MaskTextCase{"Commas", "10, 20,300 ,400", {10, 20, 300, 400}},
+                      MaskTextCase{"WidthAndHeight", "10 20 w100 h50", {10, 20, 109, 69}},
+                      MaskTextCase{"HeightThenWidth", "10,20,h50,w100", {10, 20, 109, 69}},
+                      MaskTextCase{"PartlyOffTheFrame", "-50 300 100 500", {-50, 300, 100, 500}},
+                      MaskTextCase{"Words", "abc", {}},
+                      MaskTextCase{"Empty", "", {}},
+                      MaskTextCase{"Blank", "   ", {}},
+                      MaskTextCase{"Exponent", "1e3 20 300 400", {}},
+                      MaskTextCase{"TrailingWord", "10 20 30 40 junk", {}},
+                      MaskTextCase{"TwoNumbers", "5 5", {}},
+                      MaskTextCase{"EmptyItem", "10,,30,40", {}},
+                      MaskTextCase{"BeyondTheLimit", "99 99 706 1000001", {}},
+                      MaskTextCase{"ZeroWidth", "10 20 w0 h50", {}}),
+    [](const ::testing::TestParamInfo<MaskTextCase>& info) {
+        return std::string(info.param.name);
+    });
+
+TEST(EditSession, MaskTextMustBeShortText) {
+    RecordingWork work;
+    EditSession session(Start(), work, &RecordSave);
     EXPECT_EQ(StatusOf([&] { session.Change(Json{{"maskText", 12}}); }), 400);
     EXPECT_EQ(StatusOf([&] { session.Change(Json{{"maskText", std::string(300, '1')}}); }),
               400);

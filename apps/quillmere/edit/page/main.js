@@ -127,6 +127,7 @@ function apply(state, source = null) {
   showReadouts(state.readouts);
   if (document.activeElement !== $('mask-text') || source === $('mask-text')) {
     $('mask-text').value = state.maskText;
+    showMaskTextError('');
   }
   $('command-line').value = state.commandLine;
   $('config-line').value = state.configLine;
@@ -134,6 +135,12 @@ function apply(state, source = null) {
   $('placement-note').textContent = state.settings.placement !== undefined
     ? 'The overlay is placed by these; drawing the mask sets it by hand.'
     : 'The mask is set by hand; a position, margin or size places the overlay again.';
+}
+
+// Why the Corners text was refused, next to the field; '' clears it.
+function showMaskTextError(reason) {
+  $('mask-text-error').textContent = reason;
+  $('mask-text').setAttribute('aria-invalid', reason ? 'true' : 'false');
 }
 
 function showReadouts(readouts) {
@@ -208,9 +215,23 @@ const renderPanel = new RenderPanel({
 
 $('zoom').addEventListener('change', () => view.setZoom($('zoom').value));
 
-$('mask-text').addEventListener('change', () => {
-  change('/api/settings', { maskText: $('mask-text').value }, 'settings', performance.now(),
-    $('mask-text'));
+// The runner reads the text, as --mask reads it; a text it refuses stays in
+// the field to be mended, with the reason beside it.
+$('mask-text').addEventListener('change', async () => {
+  const field = $('mask-text');
+  const since = performance.now();
+  try {
+    apply(await postJson('/api/settings', { maskText: field.value }), field);
+    report('');
+    showPicture('settings', { since });
+  } catch (error) {
+    if (error.status === 400) {
+      showMaskTextError(error.message);
+    } else {
+      report(error.message, true);
+      apply(session, field);
+    }
+  }
 });
 
 $('frame-slider').addEventListener('input', () => {

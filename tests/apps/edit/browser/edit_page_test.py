@@ -195,6 +195,21 @@ class EditPageTest(unittest.TestCase):
         harness.wait_until(lambda: not self.server.session()['settings']['keepAspect'],
                            'Keep Aspect off')
 
+    def test_corners_the_runner_cannot_read_are_refused_beside_the_field(self):
+        self.set_mask_text('100 80 w400 h250', '100 80 499 329')
+        field = self.browser.element('mask-text')
+        error = self.browser.element('mask-text-error')
+        before = self.server.session()
+        for text in ['abc', '1e3 20 300 400', '10 20 30 40 junk']:
+            self.type_over(field, text)
+            harness.wait_until(lambda: 'expected' in error.text, 'the reason for ' + text)
+            self.assertIn('Corners', error.text)
+            # The text stays to be mended; nothing changed.
+            self.assertEqual(field.get_attribute('value'), text)
+            self.assertEqual(self.server.session()['revision'], before['revision'])
+        self.set_mask_text('120 90 w400 h250', '120 90 519 339')
+        harness.wait_until(lambda: error.text == '', 'the reason cleared')
+
     def shown_frame(self):
         return self.browser.script("const d = document.getElementById('picture').dataset;"
                                    "return d.exact === 'true' ? Number(d.frame) : null;")
