@@ -29,6 +29,8 @@ constexpr std::size_t kMaskTextLimit = 255;
 constexpr std::size_t kMaskTextCapacity = 64;
 // The page's name for the mask text, as its refusals name it.
 constexpr const char* kMaskTextField = "Corners";
+// Marks a released mask as moved whole, not drawn or resized.
+constexpr const char* kMovedField = "moved";
 
 // What the command line shows for an output not named at start.
 constexpr const char* kOutputPlaceholder = "OUT.mkv";
@@ -276,7 +278,21 @@ Json EditSession::Change(const Json& changes) {
     return DescribeLocked();
 }
 
-Json EditSession::ReleaseMask(const Json& corners) {
+Json EditSession::ReleaseMask(const Json& release) {
+    if (!release.is_object()) {
+        throw RequestError(kBadRequest, "a released mask is a JSON object of its corners");
+    }
+    Json corners = release;
+    MaskDrag drag = MaskDrag::Drawn;
+    if (corners.contains(kMovedField)) {
+        if (!corners[kMovedField].is_boolean()) {
+            throw RequestError(kBadRequest, std::string(kMovedField) + " must be true or false");
+        }
+        if (corners[kMovedField].get<bool>()) {
+            drag = MaskDrag::Moved;
+        }
+        corners.erase(kMovedField);
+    }
     std::lock_guard<std::mutex> lock(mutex_);
     CommandLine candidate = line_;
     try {
@@ -285,7 +301,7 @@ Json EditSession::ReleaseMask(const Json& corners) {
         throw RequestError(kBadRequest, error.what());
     }
     const PictureShape& main = main_;
-    SetMaskByHand(SettleReleasedMask(MaskOf(candidate.settings), main.width, main.height),
+    SetMaskByHand(SettleReleasedMask(MaskOf(candidate.settings), drag, main.width, main.height),
                   PlacesOverlay(line_), candidate);
     Adopt(candidate);
     return DescribeLocked();

@@ -52,9 +52,10 @@ public:
     // Applies the changes the page sent (the settings file's names, and
     // "maskText", read as --mask reads it) and describes the result.
     nlohmann::ordered_json Change(const nlohmann::ordered_json& changes);
-    // The corners of a mask at the release of a drag: put in order, cut back
-    // to the picture, and taken as the mask.
-    nlohmann::ordered_json ReleaseMask(const nlohmann::ordered_json& corners);
+    // The corners of a mask at the release of a drag, with "moved": true
+    // when the mask was moved whole: put in order, cut back to the picture
+    // unless moved, and taken as the mask.
+    nlohmann::ordered_json ReleaseMask(const nlohmann::ordered_json& release);
     // The read-outs of "L,T,R,B" (a mask being dragged), changing nothing.
     nlohmann::ordered_json Readouts(const std::string& corners) const;
     // The frame `at` ("312", "12.5s", "1:02.5") composited with the

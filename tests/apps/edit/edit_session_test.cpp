@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -144,23 +145,29 @@ TEST(EditSession, AMaskSetByHandAfterAPlacementStillFits) {
 
 struct ReleaseCase {
     const char* name;
+    bool moved;
     int left, top, right, bottom;  // as dragged
     int settled[4];
 };
 
 class ReleaseTest : public ::testing::TestWithParam<ReleaseCase> {};
 
-TEST_P(ReleaseTest, OrdersAndCutsBackToThePicture) {
+TEST_P(ReleaseTest, OrdersAndCutsBackWhatWasNotMoved) {
     const ReleaseCase& c = GetParam();
     RecordingWork work;
     EditSession session(Start(), work, &RecordSave);
-    const Json state = session.ReleaseMask(Mask(c.left, c.top, c.right, c.bottom));
+    Json release = Mask(c.left, c.top, c.right, c.bottom);
+    if (c.moved) {
+        release["moved"] = true;
+    }
+    const Json state = session.ReleaseMask(release);
     EXPECT_EQ(state["mask"], Mask(c.settled[0], c.settled[1], c.settled[2], c.settled[3]));
     EXPECT_FALSE(state["settings"].contains("placement"));
     EXPECT_EQ(state["settings"]["mask"], state["mask"]);
-    const int width = c.settled[2] - c.settled[0];
-    const int height = c.settled[3] - c.settled[1];
-    // The plug-in's read-outs count both corners.
+    // The plug-in's read-outs measure the part on the picture, counting both
+    // corners.
+    const int width = std::min(c.settled[2], kWidth) - std::max(c.settled[0], 0);
+    const int height = std::min(c.settled[3], kHeight) - std::max(c.settled[1], 0);
     EXPECT_EQ(state["readouts"]["width"], width + 1);
     EXPECT_EQ(state["readouts"]["height"], height + 1);
     EXPECT_EQ(state["configLine"], "Config(" + std::to_string(c.settled[0]) + "," +
@@ -171,13 +178,18 @@ TEST_P(ReleaseTest, OrdersAndCutsBackToThePicture) {
 
 INSTANTIATE_TEST_SUITE_P(
     Drags, ReleaseTest,
-    ::testing::Values(ReleaseCase{"InOrder", 10, 20, 110, 95, {10, 20, 110, 95}},
-                      ReleaseCase{"DrawnUpAndLeft", 300, 200, 100, 50, {100, 50, 300, 200}},
-                      ReleaseCase{"PastTheRightAndBottom", 500, 300, 900, 700,
-                                  {500, 300, kWidth, kHeight}},
-                      ReleaseCase{"PastTheLeftAndTop", -40, -30, 60, 70, {0, 0, 60, 70}},
-                      ReleaseCase{"OverTheWholePicture", 700, 400, -5, -5,
-                                  {0, 0, kWidth, kHeight}}),
+    ::testing::Values(
+        ReleaseCase{"InOrder", false, 10, 20, 110, 95, {10, 20, 110, 95}},
+        ReleaseCase{"DrawnUpAndLeft", false, 300, 200, 100, 50, {100, 50, 300, 200}},
+        ReleaseCase{"PastTheRightAndBottom", false, 500, 300, 900, 700,
+                    {500, 300, kWidth, kHeight}},
+        ReleaseCase{"PastTheLeftAndTop", false, -40, -30, 60, 70, {0, 0, 60, 70}},
+        ReleaseCase{"OverTheWholePicture", false, 700, 400, -5, -5, {0, 0, kWidth, kHeight}},
+        // A moved mask keeps its size wherever it goes.
+        ReleaseCase{"MovedWithin", true, 100, 50, 300, 200, {100, 50, 300, 200}},
+        ReleaseCase{"MovedPastTheRightAndBottom", true, 540, 300, 740, 450,
+                    {540, 300, 740, 450}},
+        ReleaseCase{"MovedPastTheLeftAndTop", true, -150, -100, 50, 50, {-150, -100, 50, 50}}),
     [](const ::testing::TestParamInfo<ReleaseCase>& info) { return std::string(info.param.name); });
 
 TEST(EditSession, RefusesAMaskThatDrawsNothingAndKeepsTheOld) {
@@ -186,6 +198,12 @@ TEST(EditSession, RefusesAMaskThatDrawsNothingAndKeepsTheOld) {
     const Json before = session.Describe();
     // Wholly off the picture: cut back, it is empty.
     EXPECT_EQ(StatusOf([&] { session.ReleaseMask(Mask(700, 10, 800, 50)); }), 400);
+    Json movedOff = Mask(700, 10, 800, 50);
+    movedOff["moved"] = true;
+    EXPECT_EQ(StatusOf([&] { session.ReleaseMask(movedOff); }), 400);
+    Json unclear = Mask(10, 10, 80, 50);
+    unclear["moved"] = "yes";
+    EXPECT_EQ(StatusOf([&] { session.ReleaseMask(unclear); }), 400);
     EXPECT_EQ(StatusOf([&] { session.Change(Json{{"maskText", "100 100 40 40"}}); }), 400);
     EXPECT_EQ(session.Describe()["mask"], before["mask"]);
     EXPECT_EQ(session.Describe()["revision"], before["revision"]);

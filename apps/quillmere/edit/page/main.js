@@ -191,7 +191,8 @@ const view = new PictureView({
       pumpReadouts();
     }
   },
-  onRelease: (mask) => change('/api/mask', mask, 'mask', performance.now()),
+  onRelease: (mask, moved) =>
+    change('/api/mask', moved ? { ...mask, moved: true } : mask, 'mask', performance.now()),
 });
 
 const form = new SettingsForm(document, {

@@ -2,9 +2,10 @@
 //
 // A press outside the mask draws a new one from that point; inside, it
 // moves the mask; on an edge or a corner, it moves that edge or corner.
-// While dragging, only the outline follows the pointer; the released
-// rectangle goes to the runner, which orders its corners and cuts it back
-// to the picture.
+// While dragging, only the outline follows the pointer, drawn within the
+// picture's box; the released rectangle goes to the runner, which orders
+// its corners and cuts a drawn or resized one back to the picture. A moved
+// mask keeps its size, even partly off the picture.
 //
 // Pointer positions map to picture pixels through the picture's displayed
 // box, whatever the zoom and the screen's pixel ratio: a corner lies on the
@@ -39,7 +40,8 @@ function sameMask(a, b) {
 
 export class PictureView {
   // onDrag(mask): the rectangle while dragging, unsettled.
-  // onRelease(mask): the rectangle let go, when it differs from the mask.
+  // onRelease(mask, moved): the rectangle let go, when it differs from the
+  // mask; `moved` when the mask was moved whole.
   constructor({ canvas, stage, scroller, outline, onDrag, onRelease }) {
     this.canvas = canvas;
     this.stage = stage;
@@ -170,6 +172,12 @@ export class PictureView {
       return;
     }
     event.preventDefault();
+    // The press takes no focus (default prevented), so a field still being
+    // typed in would go on showing its text over the mask dragged; let it
+    // go, as a press anywhere else does.
+    if (document.activeElement instanceof HTMLElement) {
+      document.activeElement.blur();
+    }
     this.stage.setPointerCapture(event.pointerId);
     const point = this.pointOf(event);
     const grip = this.gripAt(point);
@@ -211,7 +219,7 @@ export class PictureView {
       return;
     }
     this.drawOutline(released);
-    this.onRelease(released);
+    this.onRelease(released, drag.kind === 'move');
   }
 
   abandon() {

@@ -195,6 +195,29 @@ class EditPageTest(unittest.TestCase):
         harness.wait_until(lambda: not self.server.session()['settings']['keepAspect'],
                            'Keep Aspect off')
 
+    def test_a_mask_moved_past_the_edges_keeps_its_size(self):
+        box = self.box
+        self.set_mask_text('900 450 w300 h200', '900 450 1199 649')
+        grab = viewport_point(box, 1050, 550)
+        drop = (int(box['left'] + box['width'] + 20), int(box['top'] + box['height'] + 10))
+        dx = picture_point(box, *drop)[0] - picture_point(box, *grab)[0]
+        dy = picture_point(box, *drop)[1] - picture_point(box, *grab)[1]
+        before = self.server.session()['revision']
+
+        def no_scrollbars():
+            overflow = self.browser.script(
+                "const s = document.getElementById('stage-scroll');"
+                "return [s.scrollWidth - s.clientWidth, s.scrollHeight - s.clientHeight];")
+            self.assertEqual(overflow, [0, 0], 'the outline spills out of the picture')
+        self.drag(grab, drop, no_scrollbars)
+        session, moved = self.mask_after_release(before)
+        self.assertEqual(moved, (900 + dx, 450 + dy, 1199 + dx, 649 + dy))
+        self.assertGreater(moved[2], MAIN_SIZE[0])
+        self.assertGreater(moved[3], MAIN_SIZE[1])
+        self.assertEqual(self.browser.element('mask-text').get_attribute('value'),
+                         '%d %d %d %d' % moved)
+        self.assertEqual(self.browser.readouts(), plugin_readouts(*moved))
+
     def test_corners_the_runner_cannot_read_are_refused_beside_the_field(self):
         self.set_mask_text('100 80 w400 h250', '100 80 499 329')
         field = self.browser.element('mask-text')
