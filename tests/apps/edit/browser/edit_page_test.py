@@ -214,8 +214,11 @@ class EditPageTest(unittest.TestCase):
         self.assertEqual(moved, (900 + dx, 450 + dy, 1199 + dx, 649 + dy))
         self.assertGreater(moved[2], MAIN_SIZE[0])
         self.assertGreater(moved[3], MAIN_SIZE[1])
-        self.assertEqual(self.browser.element('mask-text').get_attribute('value'),
-                         '%d %d %d %d' % moved)
+        # The page shows the server's answer once it has it.
+        field = self.browser.element('mask-text')
+        harness.wait_until(lambda: field.get_attribute('value') == '%d %d %d %d' % moved,
+                           lambda: 'the moved corners; the field says ' +
+                           field.get_attribute('value'))
         self.assertEqual(self.browser.readouts(), plugin_readouts(*moved))
 
     def test_corners_the_runner_cannot_read_are_refused_beside_the_field(self):
