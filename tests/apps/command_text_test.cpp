@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -94,7 +95,10 @@ TEST_P(RenderCommandTest, ParsesBackToTheSettings) {
     EXPECT_EQ(parsed.repeatVideo, filter.repeatVideo);
     EXPECT_EQ(parsed.reverse, filter.reverse);
     EXPECT_EQ(parsed.maintainBlack, filter.maintainBlack);
-    EXPECT_EQ(line.seed, settings.seed);
+    // Only the random styles (1 and 3) draw from the seed; for any other
+    // look the line leaves it out.
+    const bool random = filter.shadowOn != 0 && (filter.shadowType == 1 || filter.shadowType == 3);
+    EXPECT_EQ(line.seed, random ? settings.seed : std::nullopt);
     // The render options that are not settings.
     EXPECT_EQ(line.videoStream, settings.videoStream);
     EXPECT_EQ(line.overlayStream, settings.overlayStream);
@@ -160,6 +164,12 @@ INSTANTIATE_TEST_SUITE_P(
                           s.settings.shadowPercent = 70;
                           s.settings.shadowShift = -3;
                           s.settings.shadowColor = 0x202020;
+                      }},
+        RoundTripCase{"RandomShadowSeeded",
+                      [](CommandLine& s) {
+                          s.settings.shadowOn = 1;
+                          s.settings.shadowType = 3;
+                          s.seed = 4000000000u;
                       }},
         RoundTripCase{"ShadowDefaults",
                       [](CommandLine& s) { s.settings.shadowOn = 1; }},

@@ -43,8 +43,7 @@ TEST_P(EditPictureTest, IsWhatTheFrameCommandWrites) {
               std::to_string(c.rotateTag) + " '" + out_ / "main.mp4" + "'");
     std::vector<std::string> words = {"quillmere", "edit", out_ / "main.mp4", "--overlay",
                                       Clip("overlay.avi"), "--mask", "10,20,w64,h48", "--fit",
-                                      "--border", "3", "--shadow", "gradient-random", "--seed",
-                                      "11"};
+                                      "--border", "3", "--shadow", "gradient-random"};
     words.insert(words.end(), c.options.begin(), c.options.end());
     std::vector<const char*> argv;
     for (const std::string& word : words) {
@@ -73,6 +72,9 @@ TEST_P(EditPictureTest, IsWhatTheFrameCommandWrites) {
     std::vector<std::string> frame = RenderCommandWords(render);
     frame.erase(frame.begin());  // the program's name
     frame[0] = "frame";
+    // Seeded from the clock, page and frame would agree only within the
+    // same second: the line must name the seed the page drew with.
+    ASSERT_NE(std::find(frame.begin(), frame.end(), "--seed"), frame.end());
     frame.insert(frame.end(), {"--at", std::to_string(kFrame), "-q"});
     const RunResult run = RunQuillmere(frame);
     ASSERT_EQ(run.exitCode, 0) << run.errorText;
@@ -94,10 +96,12 @@ TEST_P(EditPictureTest, IsWhatTheFrameCommandWrites) {
 
 INSTANTIATE_TEST_SUITE_P(
     Runs, EditPictureTest,
-    ::testing::Values(PictureCase{"Plain", 0, {}},
-                      PictureCase{"FadingIn", 0, {"--fade-in", "4"}},
-                      PictureCase{"PhoneFootage", 90, {}},
-                      PictureCase{"PhoneFootageAsStored", 90, {"--keep-rotation"}}),
+    ::testing::Values(PictureCase{"Plain", 0, {"--seed", "11"}},
+                      PictureCase{"FadingIn", 0, {"--fade-in", "4", "--seed", "11"}},
+                      PictureCase{"PhoneFootage", 90, {"--seed", "11"}},
+                      PictureCase{"PhoneFootageAsStored", 90, {"--keep-rotation", "--seed", "11"}},
+                      // No --seed: the page's own seed, on its command line.
+                      PictureCase{"SeedPickedByThePage", 0, {}}),
     [](const ::testing::TestParamInfo<PictureCase>& info) {
         return std::string(info.param.name);
     });

@@ -433,7 +433,7 @@ const SettingCase kSettingCases[] = {
     {"repeat", {"--repeat"}, nullptr},
     {"reverse", {"--reverse"}, nullptr},
     {"maintainBlack", {"--maintain-black"}, nullptr},
-    {"seed", {"--seed", "77"}, nullptr},
+    {"seed", {"--shadow", "gradient-random", "--seed", "77"}, nullptr},
     {"keepRotation", {"--keep-rotation"}, nullptr},
 };
 

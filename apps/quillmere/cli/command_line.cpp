@@ -115,6 +115,13 @@ bool BorderDrawn(const CommandLine& line) {
     return line.settings.borderOn != 0 && line.settings.borderSize > 0;
 }
 
+// Only the random shadow styles draw from the generator; for any other
+// look a seed changes no frame, and the command line leaves it out.
+bool DrawsAtRandom(const CommandLine& line) {
+    const ShadowStyle& style = ShadowStyleOf(line.settings.shadowType);
+    return line.settings.shadowOn != 0 && style.gradient && style.randomVariation;
+}
+
 // A period in seconds: a plain decimal number, more than 0, at most an hour.
 double ParseSeconds(const std::string& option, const std::string& text) {
     constexpr double kLongestPeriod = 3600;
@@ -904,7 +911,9 @@ const OptionRow kOptions[] = {
          line.seed = static_cast<std::uint32_t>(ParseInteger(option, value, 0, kUint32Max));
      },
      [](const CommandLine& line, const char* option, Words& words) {
-         if (line.seed) { AddWords(words, option, std::to_string(*line.seed)); }
+         if (line.seed && DrawsAtRandom(line)) {
+             AddWords(words, option, std::to_string(*line.seed));
+         }
      },
      "seed",
      [](const CommandLine& line) { return line.seed ? Json(*line.seed) : Json(nullptr); },

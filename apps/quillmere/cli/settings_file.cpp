@@ -164,7 +164,9 @@ Json SettingsChoices() {
         styles.push_back(Json{{"name", kShadowStyleNames[style].name},
                               {"label", kShadowStyles[style].listText},
                               {"summary", kShadowStyleNames[style].summary},
-                              {"fixedShift", kShadowStyles[style].fixedShift}});
+                              {"fixedShift", kShadowStyles[style].fixedShift},
+                              {"random", kShadowStyles[style].gradient &&
+                                             kShadowStyles[style].randomVariation}});
     }
     return Json{
         {"fields", SettingFields()},

@@ -75,6 +75,7 @@ std::string SettingsFileText(const CommandLine& line);
 
 // What the page's controls are made from: "fields" (every setting's name,
 // kind, limits and choices: SettingFields), "shadowStyles" (name, the
-// dialog's label, summary, fixedShift), and "placementDefaults" (what a
-// placement's missing fields stand for).
+// dialog's label, summary, fixedShift, and random: whether the seed
+// changes what it draws), and "placementDefaults" (what a placement's
+// missing fields stand for).
 nlohmann::ordered_json SettingsChoices();

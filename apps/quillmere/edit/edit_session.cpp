@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <random>
 
 #include "apps/quillmere/cli/command_text.h"
 #include "apps/quillmere/cli/filter_settings.h"
@@ -156,6 +157,12 @@ CommandLine EditSession::LineFor(Command command) const {
 }
 
 void EditSession::Adopt(CommandLine candidate) {
+    // Without a seed (none given, or null sent) the session picks one: the
+    // clock's seed would differ from run to run, and neither the page's
+    // pictures nor its command line could show the frames a render gives.
+    if (!candidate.seed) {
+        candidate.seed = static_cast<std::uint32_t>(std::random_device{}());
+    }
     // A placement stretches to fit; the settings say so, as planning does.
     if (PlacesOverlay(candidate)) {
         candidate.settings.fitToFrame = 1;

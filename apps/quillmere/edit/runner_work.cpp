@@ -71,7 +71,7 @@ ConfiguredFilter& RunnerEditWork::FilterFor(const RenderJob& job) {
 RunnerEditWork::KeptPicture& RunnerEditWork::PictureFor(const RenderJob& job,
                                                         const PreviewFrames::Found& found) {
     for (KeptPicture& kept : kept_) {
-        if (kept.frame == found.number && kept.exact == found.exact &&
+        if (kept.frame == found.number && kept.exact == found.exact && kept.seed == job.seed &&
             std::memcmp(&kept.settings, &job.settings, sizeof(FilterData)) == 0 &&
             SameOverlay(kept.overlay, job.overlay)) {
             return kept;
@@ -115,6 +115,7 @@ RunnerEditWork::KeptPicture& RunnerEditWork::PictureFor(const RenderJob& job,
     made.exact = found.exact;
     made.settings = job.settings;
     made.overlay = job.overlay;
+    made.seed = job.seed;
     kept_.push_back(std::move(made));
     return kept_.back();
 }

@@ -3,6 +3,7 @@
 // renders run as quillmere render processes.
 #pragma once
 
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -56,6 +57,7 @@ private:
         bool exact = true;
         FilterData settings{};
         OverlayInput overlay;
+        std::optional<std::uint32_t> seed;  // a new seed draws the random styles anew
         Picture picture{0, 0};
         std::string png;  // the whole picture, once encoded
     };

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -21,6 +23,7 @@ public:
     ComposedPicture Compose(const RenderJob& job, bool keyFrameFirst, long over) override {
         composed.push_back(job.window.first);
         lastSettings = job.settings;
+        lastSeed = job.seed;
         lastKeyFrameFirst = keyFrameFirst;
         lastOver = over;
         ComposedPicture picture;
@@ -41,6 +44,7 @@ public:
 
     std::vector<long> composed;
     FilterData lastSettings{};
+    std::optional<std::uint32_t> lastSeed;
     bool lastKeyFrameFirst = false;
     long lastOver = -1;
     std::vector<bool> replaceAsked;
@@ -307,6 +311,42 @@ TEST(EditSession, PicturesAreAskedByFrameOrTime) {
     EXPECT_EQ(StatusOf([&] { session.Picture("100", false); }), 400);  // frames 0 to 99
     EXPECT_EQ(StatusOf([&] { session.Picture("later", false); }), 400);
     EXPECT_EQ(StatusOf([&] { session.Picture("3", false, "-1"); }), 400);
+}
+
+// The random shadow styles draw from the seed the pictures use; the render
+// command line and the settings file carry that same seed, from the start
+// (none given: the session picks one) and through every change of it.
+TEST(EditSession, PicturesCommandLineAndFileShareTheSeed) {
+    EditStart start = Start();
+    start.line.settings.shadowOn = 1;
+    start.line.settings.shadowType = 1;  // gradient with random variation
+    RecordingWork work;
+    EditSession session(start, work, &RecordSave);
+    std::vector<std::uint32_t> seen;
+    for (const Json& change : {Json::object(), Json{{"seed", 4000000000u}}, Json{{"seed", 0}},
+                               Json{{"seed", nullptr}}}) {
+        SCOPED_TRACE(change.dump());
+        const Json state = change.empty() ? session.Describe() : session.Change(change);
+        session.Picture("5", false);
+        ASSERT_TRUE(work.lastSeed);
+        const std::uint32_t seed = *work.lastSeed;
+        if (change.contains("seed") && !change["seed"].is_null()) {
+            EXPECT_EQ(seed, change["seed"].get<std::uint32_t>());
+        }
+        EXPECT_EQ(state["settings"]["seed"], seed);
+        EXPECT_EQ(Json::parse(state["settingsText"].get<std::string>())["seed"], seed);
+        const std::string line = state["commandLine"];
+        EXPECT_NE(line.find(" --seed " + std::to_string(seed)), std::string::npos) << line;
+        seen.push_back(seed);
+    }
+    // A seed sent as null is a fresh one, not the clock's.
+    EXPECT_NE(seen.back(), seen[2]);
+
+    // A look without a random style keeps its seed for later but shows no
+    // --seed: it would change no frame.
+    const Json plain = session.Change(Json{{"shadow", {{"style", "gradient"}}}});
+    EXPECT_EQ(plain["settings"]["seed"], seen.back());
+    EXPECT_EQ(std::string(plain["commandLine"]).find("--seed"), std::string::npos);
 }
 
 TEST(EditSession, SaveWritesTheFileNamedAtStartWithAnAbsoluteOverlay) {

@@ -12,6 +12,7 @@ const ENABLED_WHEN = {
   'shadow.percent': (s) => s.shadow.on,
   'shadow.color': (s) => s.shadow.on,
   'shadow.shift': (s, style) => s.shadow.on && Boolean(style && style.fixedShift),
+  'seed': (s, style) => s.shadow.on && Boolean(style && style.random),
   'range.start': (s) => s.range.on,
   'range.end': (s) => s.range.on,
   // The filter's own stretch (nearest or bilinear) is the one it tunes.
@@ -48,6 +49,19 @@ export class SettingsForm {
     for (const control of this.controls) {
       control.addEventListener('change', () => this.changed(control));
     }
+    // A button that puts a fresh random number in its setting's control,
+    // sent as a change typed there would be.
+    this.newValueButtons = [...root.querySelectorAll('[data-new-value]')].map((button) => {
+      const control = this.controls.find((entry) => entry.dataset.setting === button.dataset.newValue);
+      if (!control) {
+        throw new Error(`no control for ${button.dataset.newValue}`);
+      }
+      button.addEventListener('click', () => {
+        control.value = String(crypto.getRandomValues(new Uint32Array(1))[0]);
+        this.changed(control);
+      });
+      return { button, control };
+    });
   }
 
   // The controls' limits and lists, from the runner's description of its
@@ -141,6 +155,9 @@ export class SettingsForm {
       }
       const rule = ENABLED_WHEN[name];
       control.disabled = rule ? !rule(settings, style) : false;
+    }
+    for (const { button, control } of this.newValueButtons) {
+      button.disabled = control.disabled;
     }
   }
 }

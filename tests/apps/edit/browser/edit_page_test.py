@@ -255,8 +255,8 @@ class EditPageTest(unittest.TestCase):
         self.type_over(field, str(value))
 
     def change_look(self):
-        """Mask by text, border and a shadow without random variation, set through
-        the page's own controls."""
+        """Mask by text, border and a shadow with random variation and a fresh
+        seed from the New seed button, set through the page's own controls."""
         self.set_mask_text('300 200 w480 h270', '300 200 779 469')
         if not self.browser.setting('border.on').is_selected():
             self.browser.setting('border.on').click()
@@ -265,13 +265,20 @@ class EditPageTest(unittest.TestCase):
             self.browser.setting('shadow.on').click()
         style = self.browser.setting('shadow.style')
         harness.wait_until(style.is_enabled, 'the shadow styles to open')
-        Select(style).select_by_value('gradient-fixed')
+        Select(style).select_by_value('gradient-random-fixed')
         self.set_number('shadow.shift', 12)
-        return harness.wait_until(
+        first_seed = self.server.session()['settings']['seed']
+        new_seed = self.browser.driver.find_element(By.CSS_SELECTOR, '[data-new-value="seed"]')
+        harness.wait_until(new_seed.is_enabled, 'the New seed button to open')
+        new_seed.click()
+        session = harness.wait_until(
             lambda: (lambda s: s if s['settings']['shadow']['shift'] == 12 and
-                     s['settings']['shadow']['style'] == 'gradient-fixed' and
+                     s['settings']['shadow']['style'] == 'gradient-random-fixed' and
+                     s['settings']['seed'] != first_seed and
                      s['settings']['border']['size'] == 6 else None)(self.server.session()),
             'the settings')
+        self.assertIn(f"--seed {session['settings']['seed']}", session['commandLine'])
+        return session
 
     def show_frame(self, frame):
         self.type_over(self.browser.element('frame-at'), str(frame))
