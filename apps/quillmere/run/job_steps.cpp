@@ -5,10 +5,8 @@
 #include "apps/quillmere/media/video_reader.h"
 #include "apps/quillmere/plan/input_facts.h"
 #include "apps/quillmere/plan/planning.h"
-#include "apps/quillmere/plan/segment_start.h"
 #include "apps/quillmere/runner_error.h"
 #include "hostkit/quoted_text.h"
-#include "render/random_generator.h"
 
 namespace {
 

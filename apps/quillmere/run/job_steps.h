@@ -3,13 +3,11 @@
 // and refusing an output that is one of the inputs.
 #pragma once
 
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "apps/quillmere/plan/request.h"
-#include "apps/quillmere/plan/segment_start.h"
 #include "apps/quillmere/pipeline/frame_stream.h"
 #include "apps/quillmere/plan/job.h"
 #include "hostkit/processing_driver.h"

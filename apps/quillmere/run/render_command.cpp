@@ -7,6 +7,7 @@
 #include "apps/quillmere/overlay/configured_filter.h"
 #include "apps/quillmere/pipeline/composite_pipeline.h"
 #include "apps/quillmere/pipeline/output_sinks.h"
+#include "apps/quillmere/plan/segment_start.h"
 #include "apps/quillmere/run/commands.h"
 #include "apps/quillmere/run/job_steps.h"
 #include "apps/quillmere/run/overwrite_check.h"
