@@ -1,21 +1,31 @@
 #!/usr/bin/env bash
-# What cutting a render into segments costs: one job rendered whole, then as
-# N = 2, 4 and 8 segments run concurrently on this machine and joined. For
-# each N: the segments' CPU time over the whole render's, the per-segment
-# overhead (opening and scanning the main, seeking to the first key frame,
-# decoding up to the segment's first frame, starting the encoder) as a
-# fraction of one segment's share of the work, the wall time, and the
-# join's CPU time against the whole render's.
+# What cutting a render into N segments costs, measured so that load on a
+# shared machine does not pass for a saving: the whole render and the split
+# render (its N segments one after another, then the join) run interleaved,
+# ROUNDS times, and each figure is the median of the rounds with its spread
+# (lowest-highest). Reported:
+#   - CPU seconds (user + system) of the whole render, of the N segments
+#     summed, and of the join;
+#   - the overhead each segment adds: (split - whole) / (N - 1), since a
+#     whole render is one segment that pays the fixed costs once;
+#   - the bytes each segment read (rchar from /proc: every read, page cache
+#     included, which is what shared storage serves) against the main's size;
+#   - the speed-up M machines would give on a 10-minute main of the same
+#     kind, from the model shown.
 #
 #   scripts/bench-segments.sh [QUILLMERE]
-#   BENCH_SECONDS (default 20; 60 for the 1080p minute), BENCH_SIZE
-#   (default 1920x1080), BENCH_CODEC (default h264; ffv1 for lossless).
+#   BENCH_SECONDS (default 60), BENCH_SIZE (default 1920x1080),
+#   BENCH_SEGMENTS (default 8), BENCH_ROUNDS (default 3),
+#   BENCH_CODEC (default h264; ffv1 for lossless).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 quillmere=$(realpath "${1:-build/native/apps/quillmere}")
-seconds=${BENCH_SECONDS:-20}
+seconds=${BENCH_SECONDS:-60}
 size=${BENCH_SIZE:-1920x1080}
+count=${BENCH_SEGMENTS:-8}
+rounds=${BENCH_ROUNDS:-3}
 codec=${BENCH_CODEC:-h264}
+((count >= 2)) || { echo "bench-segments: BENCH_SEGMENTS must be at least 2" >&2; exit 2; }
 work=$(mktemp -d "${TMPDIR:-/tmp}/quillmere-bench-segments-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 cd "$work"
@@ -27,40 +37,68 @@ ffmpeg -v error -f lavfi -i mandelbrot=size=640x360:rate=25 -t 4 -c:v libx264 -p
 options=(--overlay clip.mkv --position top-right --size 33% --bilinear --border 4
   --shadow gradient-random --seed 1 --repeat --codec "$codec" -q -y)
 [[ "$codec" == h264 ]] && options+=(--preset veryfast)
+main_bytes=$(stat -c %s main.mkv)
 
-# CPU seconds (user + system) and wall seconds of one command.
+# Runs a command and prints "CPU_SECONDS BYTES_READ": a shell runs and
+# reaps it, so the shell's /proc io holds the command's reads.
 measure() {
-  local out=$1
-  shift
-  /usr/bin/time -f '%U %S %e' -o "$out" "$@"
+  /usr/bin/time -f '%U %S' -o measure.time \
+    sh -c '"$@" && sed -n "s/^rchar: //p" /proc/$$/io >measure.read' sh "$@"
+  awk -v read="$(cat measure.read)" '{printf "%.3f %d\n", $1 + $2, read}' measure.time
 }
-cpu_of() { awk '{printf "%.2f", $1 + $2}' "$1"; }
-wall_of() { awk '{printf "%.2f", $3}' "$1"; }
 
-measure whole.time "$quillmere" render main.mkv -o whole.mkv "${options[@]}"
-whole_cpu=$(cpu_of whole.time)
-whole_wall=$(wall_of whole.time)
-printf '%-8s %10s %10s %12s %22s %12s\n' "segments" "wall s" "CPU s" "CPU / whole" \
-  "overhead per segment" "join / whole"
-printf '%-8s %10s %10s %12s %22s %12s\n' "whole" "$whole_wall" "$whole_cpu" "1.000" "-" "-"
-for count in 2 4 8; do
-  start=$(date +%s.%N)
+whole=() split=() joins=() segment_reads=()
+for ((round = 1; round <= rounds; round++)); do
+  echo "round $round of $rounds ..." >&2
+  read -r cpu _ < <(measure "$quillmere" render main.mkv -o whole.mkv "${options[@]}")
+  whole+=("$cpu")
+  total=0
   for ((index = 0; index < count; index++)); do
-    measure "segment-$index.time" "$quillmere" render main.mkv --segment "$index/$count" \
-      -o "part-$count-$index.mkv" "${options[@]}" &
+    read -r cpu bytes < <(measure "$quillmere" render main.mkv --segment "$index/$count" \
+      -o "part-$index.mkv" "${options[@]}")
+    total=$(awk -v a="$total" -v b="$cpu" 'BEGIN {printf "%.3f", a + b}')
+    ((round == 1)) && segment_reads+=("$bytes")
   done
-  wait
-  end=$(date +%s.%N)
-  segments_cpu=$(cat segment-*.time | awk '{sum += $1 + $2} END {printf "%.2f", sum}')
-  measure join.time "$quillmere" join part-"$count"-*.mkv -o "joined-$count.mkv" -q -y
-  join_cpu=$(cpu_of join.time)
-  rm -f segment-*.time part-"$count"-*.mkv
-  awk -v n="$count" -v whole="$whole_cpu" -v seg="$segments_cpu" -v join="$join_cpu" \
-    -v start="$start" -v end="$end" 'BEGIN {
-      overhead = (seg - whole) / n            # CPU each segment adds
-      share = whole / n                       # one segment'"'"'s share of the work
-      printf "%-8s %10.2f %10.2f %12.3f %21.1f%% %11.2f%%\n", n, end - start, seg,
-             seg / whole, 100 * overhead / share, 100 * join / whole
-    }'
+  split+=("$total")
+  read -r cpu _ < <(measure "$quillmere" join part-*.mkv -o joined.mkv -q -y)
+  joins+=("$cpu")
+  rm -f part-*.mkv
 done
-echo "(${seconds}s ${size}, $codec; the segments ran concurrently on $(nproc) cores)" >&2
+
+# "median lowest highest" of the numbers given.
+stats() { printf '%s\n' "$@" | sort -g | awk '{v[NR] = $1} END {
+  m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
+  printf "%.3f %.3f %.3f", m, v[1], v[NR]}'; }
+read -r whole_m whole_lo whole_hi <<<"$(stats "${whole[@]}")"
+read -r split_m split_lo split_hi <<<"$(stats "${split[@]}")"
+read -r join_m join_lo join_hi <<<"$(stats "${joins[@]}")"
+read -r read_m read_lo read_hi <<<"$(stats "${segment_reads[@]}")"
+
+echo "${seconds}s ${size} main ($main_bytes bytes), $codec, $count segments, $rounds interleaved rounds"
+printf '%-28s %10s %20s\n' "" "median" "spread"
+printf '%-28s %10.2f %9.2f - %8.2f\n' "whole render, CPU s" "$whole_m" "$whole_lo" "$whole_hi"
+printf '%-28s %10.2f %9.2f - %8.2f\n' "$count segments summed, CPU s" "$split_m" "$split_lo" "$split_hi"
+printf '%-28s %10.2f %9.2f - %8.2f\n' "join, CPU s" "$join_m" "$join_lo" "$join_hi"
+awk -v whole="$whole_m" -v split="$split_m" -v join="$join_m" -v n="$count" \
+  -v read="$read_m" -v lo="$read_lo" -v hi="$read_hi" -v main="$main_bytes" \
+  -v seconds="$seconds" 'BEGIN {
+  overhead = (split - whole) / (n - 1)
+  printf "%-28s %10.3f\n", "segments / whole", split / whole
+  printf "%-28s %10.3f   (%.1f%% of a segment'"'"'s share)\n", "overhead per segment, CPU s",
+         overhead, 100 * overhead / (whole / n)
+  printf "%-28s %10.3f\n", "join / whole", join / whole
+  printf "%-28s %10.3f   (%.3f - %.3f; 1/N = %.3f)\n", "bytes read per segment / main",
+         read / main, lo / main, hi / main, 1 / n
+  # A 10-minute main of the same kind: the render and the join grow with its
+  # length, a segment'"'"'s fixed overhead does not. On M machines the job takes
+  # W/M + o + J against W alone.
+  scale = 600 / seconds
+  W = whole * scale; J = join * scale
+  printf "\nmodel, 10-minute main: W = %.0f CPU s whole, o = %.2f s a segment, J = %.1f s join;\n", W, overhead, J
+  printf "speed-up on M machines = W / (W/M + o + J)\n"
+  split("8 64 256", machines, " ")
+  for (i = 1; i <= 3; i++) {
+    m = machines[i]
+    printf "  %3d machines: %6.1fx\n", m, W / (W / m + overhead + J)
+  }
+}'

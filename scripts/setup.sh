@@ -9,7 +9,8 @@
 #                           32-bit Wine with Xvfb, and the tools that check
 #                           the manual page, the completions and the package,
 #                           Slurm with munge for the one-machine cluster
-#                           that the segment test submits to, and headless
+#                           that the segment test submits to, GNU parallel
+#                           and PyYAML for the cluster recipes' test, headless
 #                           Chromium driven through WebDriver for the tests
 #                           of `quillmere edit`'s page
 set -euo pipefail
@@ -28,7 +29,7 @@ test_packages=(
   wine wine32:i386 xvfb xauth imagemagick
   groff-base zsh file dpkg-dev
   clang-14 libclang-rt-14-dev time
-  slurm-wlm munge iproute2
+  slurm-wlm munge iproute2 parallel python3-yaml
   chromium chromium-driver python3-selenium
 )
 

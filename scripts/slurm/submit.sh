@@ -14,8 +14,11 @@
 #   -s SBATCH_OPTION  an option for both sbatch calls (--partition=..., --time=...);
 #                     repeatable
 #
-# Paths are taken as given: relative ones are relative to this folder, where
-# Slurm starts the jobs. Prints the array's and the join's job ids.
+# The jobs start in the folder submit.sh was run from, so relative paths in
+# the render options mean what they mean here. Prints the array's and the
+# join's job ids, and writes WORK/resubmit.sh: run with the indices of
+# failed segments ("3" or "3,5"), from anywhere, it submits those segments
+# again and a join that waits for them.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -49,14 +52,39 @@ extension=
 "$quillmere" segments "$1" "$segments" >&2
 
 mkdir -p "$work/logs"
-export QUILLMERE=$quillmere QUILLMERE_SEGMENTS=$segments QUILLMERE_WORK=$work
-export QUILLMERE_EXTENSION=$extension QUILLMERE_OUTPUT=$output
+work=$(cd "$work" && pwd)
+output=$(cd "$(dirname "$output")" && pwd)/$(basename "$output")
+# The runner as the nodes find it: a relative path is made absolute, a bare
+# name is looked up on the nodes' PATH.
+[[ "$quillmere" == */* ]] && quillmere=$(cd "$(dirname "$quillmere")" && pwd)/$(basename "$quillmere")
 
-array=$(sbatch --parsable "${sbatch_options[@]}" --array="0-$((segments - 1))" \
-  --output="$work/logs/segment-%a.log" "$here/segment.sbatch" "$@")
+# Everything a submission needs, kept in the work folder, so that a re-run
+# of some segments is one command from any folder, long after this shell.
+resubmit="$work/resubmit.sh"
+{
+  echo '#!/usr/bin/env bash'
+  echo '# Submits segments of this job again (all: 0-N-1, or some: "3", "3,5"),'
+  echo '# and a join that waits for them. Written by submit.sh.'
+  echo 'set -euo pipefail'
+  printf 'tasks=${1:?give the indices of the segments to run again, e.g. 3 or 3,5}\n'
+  printf 'export QUILLMERE=%q QUILLMERE_SEGMENTS=%q QUILLMERE_WORK=%q\n' \
+    "$quillmere" "$segments" "$work"
+  printf 'export QUILLMERE_EXTENSION=%q QUILLMERE_OUTPUT=%q\n' "$extension" "$output"
+  printf 'options=(' && printf ' %q' "${sbatch_options[@]}" --chdir="$PWD" && echo ' )'
+  printf 'arguments=(' && printf ' %q' "$@" && echo ' )'
+  printf 'here=%q\n' "$here"
+  cat <<'SUBMIT'
+array=$(sbatch --parsable "${options[@]}" --array="$tasks" \
+  --output="$QUILLMERE_WORK/logs/segment-%a.log" "$here/segment.sbatch" "${arguments[@]}")
 array=${array%%;*}
 # A failed segment leaves the join waiting; --kill-on-invalid-dep ends it.
-join=$(sbatch --parsable "${sbatch_options[@]}" --dependency="afterok:$array" \
-  --kill-on-invalid-dep=yes --output="$work/logs/join.log" "$here/join.sbatch")
+join=$(sbatch --parsable "${options[@]}" --dependency="afterok:$array" \
+  --kill-on-invalid-dep=yes --output="$QUILLMERE_WORK/logs/join.log" "$here/join.sbatch")
 join=${join%%;*}
-echo "segments: job $array (array 0-$((segments - 1))); join: job $join"
+echo "segments: job $array (array $tasks); join: job $join"
+SUBMIT
+} >"$resubmit"
+chmod +x "$resubmit"
+
+"$resubmit" "0-$((segments - 1))"
+echo "if segments fail: $resubmit K[,K...] runs them again, then the join"

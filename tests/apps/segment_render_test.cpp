@@ -321,6 +321,31 @@ TEST_P(JoinRefuses, WithOneLineAndNothingWritten) {
 
 const std::vector<std::string> kWholeSet{"part0", "part1", "part2", "part3"};
 
+// A parts folder also holds what people and schedulers put beside the
+// segments: files named like no video are left out with a note, while a
+// damaged file named like a segment still stops the join.
+TEST_F(JoinRefuses, FolderLeavesOutFilesNamedLikeNoVideo) {
+    ScratchFolder folder;
+    for (const std::string& part : kWholeSet) {
+        std::ifstream in(*parts_ / (part + ".mkv"), std::ios::binary);
+        std::ofstream(folder / (part + ".mkv"), std::ios::binary) << in.rdbuf();
+    }
+    std::ofstream(folder / "README.txt") << "segments of the launch video\n";
+    std::ofstream(folder / "manifest.json") << "{}\n";
+    ScratchFolder out;
+    const RunResult joined = RunQuillmere({"join", "--parts", folder.path(), "-o", out / "a.mkv"});
+    EXPECT_EQ(joined.exitCode, 0) << joined.errorText;
+    EXPECT_NE(joined.errorText.find("'README.txt'"), std::string::npos) << joined.errorText;
+    EXPECT_NE(joined.errorText.find("joined 4 segments (40 frames)"), std::string::npos)
+        << joined.errorText;
+
+    std::ofstream(folder / "part4.mkv") << "the render of this part broke off\n";
+    const RunResult refused =
+        RunQuillmere({"join", "--parts", folder.path(), "-o", out / "b.mkv"});
+    EXPECT_EQ(refused.exitCode, 1) << refused.errorText;
+    EXPECT_NE(refused.errorText.find("part4.mkv"), std::string::npos) << refused.errorText;
+}
+
 // A usage error comes before any part is read: parts that are missing or
 // no media at all do not stand in its way.
 TEST(JoinPlansFirst, RefusesAnUnknownContainerWithoutReadingParts) {

@@ -53,31 +53,75 @@ options=(--overlay clip.mkv --mask 8,8,w32,h24 --border 2 --shadow gradient-rand
 
 "$quillmere" render main.mkv -o whole.mkv -q "${options[@]}"
 
-submitted=$(run "$source_dir/scripts/slurm/submit.sh" -n "$kSegments" -w "$scratch/work" \
-  -o "$scratch/joined.mkv" -q "$quillmere" -- main.mkv -q "${options[@]}") ||
-  fail "submitting failed"
-echo "slurm test: $submitted" >&2
-join=$(sed -n 's/.*join: job \([0-9]*\).*/\1/p' <<<"$submitted")
-[[ -n "$join" ]] || fail "no join job id in: $submitted"
-
-deadline=$((SECONDS + kWaitSeconds))
-state=
-while ((SECONDS < deadline)); do
-  state=$(run scontrol show job "$join" 2>/dev/null | sed -n 's/.*JobState=\([A-Z_]*\).*/\1/p')
-  case "$state" in
-    COMPLETED) break ;;
-    FAILED | CANCELLED | TIMEOUT | NODE_FAIL | OUT_OF_MEMORY) fail "the join job ended $state" ;;
-  esac
-  sleep 1
-done
-[[ "$state" == COMPLETED ]] || fail "the join job did not complete within ${kWaitSeconds}s (state: ${state:-unknown})"
+# Waits (bounded) until job $1 ends, and prints the state it ended in.
+wait_for_job() {
+  local deadline=$((SECONDS + kWaitSeconds)) state=
+  while ((SECONDS < deadline)); do
+    state=$(run scontrol show job "$1" 2>/dev/null | sed -n 's/.*JobState=\([A-Z_]*\).*/\1/p')
+    case "$state" in
+      COMPLETED | FAILED | CANCELLED | TIMEOUT | NODE_FAIL | OUT_OF_MEMORY)
+        echo "$state"
+        return
+        ;;
+    esac
+    sleep 1
+  done
+  echo "unfinished after ${kWaitSeconds}s (${state:-unknown})"
+}
+join_id() { sed -n 's/.*join: job \([0-9]*\).*/\1/p' <<<"$1"; }
 
 hashes() { ffmpeg -v error -i "$1" -map "0:$2" ${3:+-c copy} -f framemd5 -; }
-[[ "$(hashes joined.mkv v)" == "$(hashes whole.mkv v)" ]] ||
-  fail "the joined frames differ from the whole render's"
-[[ "$(hashes joined.mkv a copy)" == "$(hashes whole.mkv a copy)" ]] ||
-  fail "the joined audio differs from the whole render's"
-frames=$(ffprobe -v error -select_streams v:0 -count_frames -show_entries stream=nb_read_frames \
-  -of csv=p=0 joined.mkv)
-[[ "$frames" == 40 ]] || fail "the joined video has $frames frames, not 40"
-echo "slurm test: $kSegments segments on Slurm joined into the whole render's 40 frames and its audio" >&2
+same_as_whole() {
+  [[ "$(hashes "$1" v)" == "$(hashes whole.mkv v)" ]] || fail "$1: the frames differ from the whole render's"
+  [[ "$(hashes "$1" a copy)" == "$(hashes whole.mkv a copy)" ]] ||
+    fail "$1: the audio differs from the whole render's"
+  local frames
+  frames=$(ffprobe -v error -select_streams v:0 -count_frames -show_entries stream=nb_read_frames \
+    -of csv=p=0 "$1")
+  [[ "$frames" == 40 ]] || fail "$1 has $frames frames, not 40"
+}
+
+# The runner as a node might run it: segment 2 is killed the first time,
+# as a node lost mid-render would leave it.
+flaky="$scratch/flaky-quillmere"
+cat >"$flaky" <<FLAKY
+#!/usr/bin/env bash
+if [[ " \$* " == *" --segment 2/$kSegments "* && -e "$scratch/kill-segment-2" ]]; then
+  rm -f "$scratch/kill-segment-2"
+  kill -KILL \$\$
+fi
+exec "$quillmere" "\$@"
+FLAKY
+chmod +x "$flaky"
+touch "$scratch/kill-segment-2"
+
+mkdir submitted-from
+submitted=$(cd submitted-from && run "$source_dir/scripts/slurm/submit.sh" -n "$kSegments" \
+  -w ../work -o ../joined.mkv -q "$flaky" -- ../main.mkv -q \
+  "${options[@]/#clip.mkv/../clip.mkv}") || fail "submitting failed"
+echo "slurm test: $submitted" >&2
+join=$(join_id "$submitted")
+[[ -n "$join" ]] || fail "no join job id in: $submitted"
+state=$(wait_for_job "$join")
+[[ "$state" == CANCELLED ]] || fail "with segment 2 killed, the join ended '$state', not CANCELLED"
+[[ ! -e joined.mkv ]] || fail "a join was written without segment 2"
+rerun=$(sed -n 's/^if segments fail: \([^ ]*\) K.*/\1/p' <<<"$submitted")
+[[ -x "$rerun" ]] || fail "submit.sh printed no re-run command: $submitted"
+
+# The re-run as printed, from another folder.
+resubmitted=$(cd / && run "$rerun" 2) || fail "the re-run failed"
+echo "slurm test: $resubmitted" >&2
+state=$(wait_for_job "$(join_id "$resubmitted")")
+[[ "$state" == COMPLETED ]] || fail "the join after the re-run ended '$state'"
+same_as_whole joined.mkv
+
+# The self-contained script of segments --slurm, submitted from elsewhere.
+"$quillmere" segments main.mkv "$kSegments" --slurm -o script-joined.mkv -- -q "${options[@]}" \
+  >job.sh || fail "segments --slurm failed"
+submitted=$(cd / && QUILLMERE=$quillmere run bash "$scratch/job.sh") ||
+  fail "the segments --slurm script failed"
+state=$(wait_for_job "$(join_id "$submitted")")
+[[ "$state" == COMPLETED ]] || fail "the segments --slurm join ended '$state'"
+same_as_whole script-joined.mkv
+echo "slurm test: segments on Slurm, one killed and run again, and the segments --slurm" \
+  "script, each joined into the whole render's 40 frames and its audio" >&2

@@ -129,7 +129,12 @@ struct JoinJob {
 enum class SegmentListForm { Table, Json, SlurmScript };
 
 // segments --slurm: the job script's render and join.
+// Every path in it is absolute, and the jobs start in the folder where the
+// script was made, so render options' relative paths mean there what they
+// meant to the user, wherever the script is submitted from.
 struct SlurmScriptPlan {
+    std::string workingFolder;  // where the script was made
+    std::string mainPath;
     std::string outputPath;   // the finished video
     std::string partsFolder;  // the segments' folder, seen by every node
     std::string extension;    // the output's, as typed: the segments' container

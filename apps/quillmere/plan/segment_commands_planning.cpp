@@ -2,6 +2,7 @@
 // planned, so each is settled from the command line alone: an output a
 // join could not write is refused before the parts are counted, and a job
 // script that could not run before the main is scanned.
+#include <filesystem>
 #include <string>
 
 #include "apps/quillmere/media/video_reader.h"
@@ -67,9 +68,14 @@ SegmentListJob PlanSegmentList(const CommandLine& line) {
                : line.json ? SegmentListForm::Json
                            : SegmentListForm::Table;
     if (line.slurm) {
+        const auto absolute = [](const std::string& path) {
+            return std::filesystem::absolute(path).lexically_normal().string();
+        };
         job.slurm = SlurmScriptPlan{
-            line.output,
-            line.partsFolder.empty() ? line.output + ".parts" : line.partsFolder,
+            std::filesystem::current_path().string(),
+            absolute(line.input),
+            absolute(line.output),
+            absolute(line.partsFolder.empty() ? line.output + ".parts" : line.partsFolder),
             SlurmExtension(line.output),
             line.renderArguments,
         };

@@ -8,6 +8,7 @@
 // with all the frames of its range, all encoded alike, and the main the
 // segments name at hand.
 #include <dirent.h>
+#include <strings.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -28,6 +29,7 @@
 #include "apps/quillmere/plan/planning.h"
 #include "apps/quillmere/run/commands.h"
 #include "apps/quillmere/base/interruption.h"
+#include "apps/quillmere/base/notice.h"
 #include "apps/quillmere/run/job_steps.h"
 #include "apps/quillmere/run/overwrite_check.h"
 #include "apps/quillmere/run/pending_output.h"
@@ -51,7 +53,24 @@ bool IsRegular(const std::string& path) {
     return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
 }
 
-// The files named, then every visible regular file of --parts, by name.
+// Whether a file of a parts folder can be a segment by its name: segments
+// carry the extension of a container the runner writes, so a note, a log or
+// a manifest beside them is no segment. A damaged segment keeps its name and
+// is still refused.
+bool NamedLikeSegment(const std::string& name) {
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string::npos) {
+        return false;
+    }
+    const std::string extension = name.substr(dot);
+    const auto& formats = OutputFormats();
+    return std::any_of(formats.begin(), formats.end(), [&](const OutputFormat& format) {
+        return strcasecmp(format.extension, extension.c_str()) == 0;
+    });
+}
+
+// The files named, then every visible regular file of --parts named like a
+// segment, by name.
 std::vector<std::string> PartPaths(const JoinJob& job) {
     std::vector<std::string> paths = job.partPaths;
     if (job.partsFolder.empty()) {
@@ -63,15 +82,29 @@ std::vector<std::string> PartPaths(const JoinJob& job) {
                           std::strerror(errno));
     }
     std::vector<std::string> found;
+    std::vector<std::string> skipped;
     while (const dirent* entry = readdir(folder)) {
         const std::string path = job.partsFolder + "/" + entry->d_name;
         // Part files of renders still running are hidden, and left alone.
-        if (entry->d_name[0] != '.' && IsRegular(path)) {
-            found.push_back(path);
+        if (entry->d_name[0] == '.' || !IsRegular(path)) {
+            continue;
         }
+        (NamedLikeSegment(entry->d_name) ? found : skipped).push_back(entry->d_name);
     }
     closedir(folder);
     std::sort(found.begin(), found.end());
+    std::sort(skipped.begin(), skipped.end());
+    for (std::string& name : found) {
+        name = job.partsFolder + "/" + name;
+    }
+    if (!skipped.empty() && !job.quiet) {
+        std::string names;
+        for (const std::string& name : skipped) {
+            names += (names.empty() ? "" : ", ") + Quoted(name);
+        }
+        PrintNotice("left out " + Counted(skipped.size(), "file") + " of " +
+                    Quoted(job.partsFolder) + " named like no video: " + names);
+    }
     if (found.empty() && paths.empty()) {
         throw RunnerError("no segments in " + Quoted(job.partsFolder));
     }
@@ -450,9 +483,10 @@ int RunJoin(const CommandLine& line) {
     writer.Finish();
     pending.Commit(mayReplace);
     if (!job.quiet) {
-        std::fprintf(stderr, "quillmere: joined %zu segments (%lld frames) into %s (%s)\n",
-                     parts.size(), static_cast<long long>(frames), job.outputPath.c_str(),
-                     ReadableSize(FileSize(job.outputPath)).c_str());
+        std::fprintf(stderr, "quillmere: joined %s (%s) into %s (%s)\n",
+                     Counted(parts.size(), "segment").c_str(),
+                     Counted(static_cast<std::size_t>(frames), "frame").c_str(),
+                     job.outputPath.c_str(), ReadableSize(FileSize(job.outputPath)).c_str());
     }
     return kExitSuccess;
 }

@@ -54,6 +54,10 @@ std::string Written(const std::string& output, std::int64_t outputBytes) {
 }
 }  // namespace
 
+std::string Counted(std::size_t count, const std::string& noun) {
+    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
 std::string RenderSummary(std::int64_t frames, double frameRate, double seconds,
                           const std::string& output, std::int64_t outputBytes) {
     const double videoSeconds = frameRate > 0 ? static_cast<double>(frames) / frameRate : 0.0;
@@ -63,8 +67,9 @@ std::string RenderSummary(std::int64_t frames, double frameRate, double seconds,
                       static_cast<double>(frames) / seconds, videoSeconds / seconds);
     }
     char text[128];
-    std::snprintf(text, sizeof text, "quillmere: done: %lld frames (%s of video) in %.1f s%s; ",
-                  static_cast<long long>(frames), VideoTime(videoSeconds).c_str(), seconds,
+    std::snprintf(text, sizeof text, "quillmere: done: %s (%s of video) in %.1f s%s; ",
+                  Counted(static_cast<std::size_t>(frames), "frame").c_str(),
+                  VideoTime(videoSeconds).c_str(), seconds,
                   rates);
     return text + Written(output, outputBytes);
 }

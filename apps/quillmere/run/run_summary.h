@@ -1,6 +1,7 @@
 // The closing line of a run (left out with -q).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -12,6 +13,8 @@ std::string RenderSummary(std::int64_t frames, double frameRate, double seconds,
 std::string FrameSummary(std::int64_t frameNumber, double seconds, const std::string& output,
                          std::int64_t outputBytes);
 
+// A count with its noun, singular for one: "1 frame", "3 segments".
+std::string Counted(std::size_t count, const std::string& noun);
 // A size as people read it: 900 B, 12.3 KiB, 3.4 MiB, 1.2 GiB.
 std::string ReadableSize(std::int64_t bytes);
 // A position in a video as HH:MM:SS.cc.

@@ -55,12 +55,12 @@ std::string ClockText(double seconds) {
     return text;
 }
 
-void PrintSlurmScript(const SlurmScriptPlan& script, const std::string& mainPath, int count) {
+void PrintSlurmScript(const SlurmScriptPlan& script, int count) {
     const std::string& parts = script.partsFolder;
     const std::string& extension = script.extension;
     // The commands the jobs run, as sh reads them there: the runner and the
     // task's index are expanded on the node, everything else is quoted.
-    std::string segment = "\"${QUILLMERE:-quillmere}\" render " + SingleQuotedWord(mainPath);
+    std::string segment = "\"${QUILLMERE:-quillmere}\" render " + SingleQuotedWord(script.mainPath);
     for (const std::string& argument : script.renderArguments) {
         segment += " " + SingleQuotedWord(argument);
     }
@@ -70,27 +70,35 @@ void PrintSlurmScript(const SlurmScriptPlan& script, const std::string& mainPath
     const std::string join = "\"${QUILLMERE:-quillmere}\" join --parts " +
                              SingleQuotedWord(parts) + " -o " +
                              SingleQuotedWord(script.outputPath) + " -y";
+    const std::string folder = SingleQuotedWord(script.workingFolder);
+    const std::string logs = SingleQuotedWord(parts + "/logs");
+    // Run with no argument it submits every segment; with array indices
+    // ("3" or "3,5") it submits those again, and a join waiting for them.
     std::printf(
         "#!/usr/bin/env bash\n"
         "# Renders %s as %d segments on Slurm: a job array of %d renders, one\n"
         "# segment each (the index from SLURM_ARRAY_TASK_ID), and a join that runs\n"
         "# once all of them have succeeded (--dependency=afterok). The parts folder\n"
-        "# must be one every node sees. A failed segment K is run again alone with\n"
-        "# the array line and --array=K, and the join line after it.\n"
+        "# must be one every node sees; the jobs start in %s.\n"
+        "# Run it with no argument to submit the whole job. When segments fail, run\n"
+        "# it again with their indices (\"3\" or \"3,5\"): it submits only those, and a\n"
+        "# join that waits for them.\n"
         "# QUILLMERE names the runner as the nodes find it (default: quillmere).\n"
         "set -euo pipefail\n"
+        "tasks=${1:-0-%d}\n"
         "mkdir -p %s\n"
-        "array=$(sbatch --parsable --job-name=quillmere-segment --array=0-%d \\\n"
-        "  --output=%s --wrap=%s)\n"
+        "array=$(sbatch --parsable --job-name=quillmere-segment --array=\"$tasks\" --requeue \\\n"
+        "  --chdir=%s --output=%s --wrap=%s)\n"
         "array=${array%%%%;*}\n"
         "join=$(sbatch --parsable --job-name=quillmere-join --dependency=afterok:\"$array\" \\\n"
-        "  --kill-on-invalid-dep=yes --output=%s --wrap=%s)\n"
-        "echo \"segments: job $array (array 0-%d); join: job ${join%%%%;*}\"\n",
-        SingleQuotedWord(script.outputPath).c_str(), count, count,
-        SingleQuotedWord(parts + "/logs").c_str(), count - 1,
+        "  --kill-on-invalid-dep=yes --chdir=%s --output=%s --wrap=%s)\n"
+        "echo \"segments: job $array (array $tasks); join: job ${join%%%%;*}\"\n"
+        "echo \"if segments fail: $0 K[,K...] runs them again, then the join\"\n",
+        SingleQuotedWord(script.outputPath).c_str(), count, count, folder.c_str(), count - 1,
+        logs.c_str(), folder.c_str(),
         SingleQuotedWord(parts + "/logs/segment-%a.log").c_str(), SingleQuotedWord(segment).c_str(),
-        SingleQuotedWord(parts + "/logs/join.log").c_str(), SingleQuotedWord(join).c_str(),
-        count - 1);
+        folder.c_str(), SingleQuotedWord(parts + "/logs/join.log").c_str(),
+        SingleQuotedWord(join).c_str());
 }
 
 }  // namespace
@@ -102,7 +110,7 @@ int RunSegments(const CommandLine& line) {
     const int count = job.count;
     const std::vector<Segment> segments = SegmentsOf(facts, count);
     if (job.form == SegmentListForm::SlurmScript) {
-        PrintSlurmScript(*job.slurm, job.mainPath, count);
+        PrintSlurmScript(*job.slurm, count);
         return kExitSuccess;
     }
     const VideoStreamInfo& index = *facts.mainScan->info;
