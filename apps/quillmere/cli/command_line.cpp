@@ -222,6 +222,10 @@ const NamedChoice kAlphaChoices[] = {
     {"premultiplied", static_cast<int>(AlphaMode::Premultiplied)},
     {"ignore", static_cast<int>(AlphaMode::Ignore)},
 };
+const NamedChoice kOverlayTransferChoices[] = {
+    {"convert", static_cast<int>(OverlayTransfer::Convert)},
+    {"keep", static_cast<int>(OverlayTransfer::Keep)},
+};
 // nearest and bilinear are the filter's own stretches; the others scale
 // beforehand. The value -1 and -2 stand for the two stretches.
 constexpr int kNearestStretch = -1;
@@ -583,6 +587,23 @@ const OptionRow kOptions[] = {
      },
      "alpha",
      [](const CommandLine& line) { return Json(AlphaName(line.alpha)); },
+     TakeText,
+     SettingKind::Choice},
+    {"--overlay-transfer", nullptr, "MODE", kCompositing,
+     "a standard-range overlay, border and shadow in an HDR (PQ or HLG) main: convert "
+     "(default: into the main's transfer and primaries, white at 203 cd/m2) or keep (their "
+     "codes as they are, white at the display's peak)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.overlayTransfer =
+             static_cast<OverlayTransfer>(ParseChoice(option, value, kOverlayTransferChoices));
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (line.overlayTransfer != CommandLine().overlayTransfer) {
+             AddWords(words, option, OverlayTransferName(line.overlayTransfer));
+         }
+     },
+     "overlay_transfer",
+     [](const CommandLine& line) { return Json(OverlayTransferName(line.overlayTransfer)); },
      TakeText,
      SettingKind::Choice},
     {"--opacity", nullptr, "P", kCompositing,
@@ -1468,6 +1489,9 @@ const char* TimingName(OverlayTiming timing) {
 }
 
 const char* AlphaName(AlphaMode alpha) { return NameOf(static_cast<int>(alpha), kAlphaChoices); }
+const char* OverlayTransferName(OverlayTransfer transfer) {
+    return NameOf(static_cast<int>(transfer), kOverlayTransferChoices);
+}
 
 const char* ScalerName(OverlayScaler scaler, bool bilinear) {
     if (scaler == OverlayScaler::Filter) {
@@ -1489,6 +1513,9 @@ std::vector<std::string> ChoiceNames(const std::string& option) {
     }
     if (option == "--alpha") {
         return names(kAlphaChoices);
+    }
+    if (option == "--overlay-transfer") {
+        return names(kOverlayTransferChoices);
     }
     if (option == "--scaler") {
         return names(kScalerChoices);

@@ -49,6 +49,7 @@ void AddSettings(const CommandLine& line, nlohmann::ordered_json& document);
 
 // The names --overlay-timing, --alpha and --scaler take for each value.
 const char* TimingName(OverlayTiming timing);
+const char* OverlayTransferName(OverlayTransfer transfer);
 const char* AlphaName(AlphaMode alpha);
 // nearest or bilinear for the filter's own stretch, by `bilinear`.
 const char* ScalerName(OverlayScaler scaler, bool bilinear);

@@ -8,6 +8,11 @@ enum class OverlayTiming {
     Frames,  // frame for frame, as the plug-in counts
 };
 
+// What becomes of a standard-range overlay in a high-dynamic-range main:
+// converted into the main's transfer and primaries with its white at the
+// reference white, or laid in with its codes as they are.
+enum class OverlayTransfer { Convert, Keep };
+
 // How an overlay's alpha channel is read.
 enum class AlphaMode { Straight, Premultiplied, Ignore };
 

@@ -20,6 +20,7 @@ constexpr std::size_t kScaledFramesBudget = std::size_t{64} << 20;
 struct ReaderState {
     std::shared_ptr<const OverlayTimeline> timeline;
     std::unique_ptr<OverlayTurner> turner;
+    std::unique_ptr<SdrToHdrMapper> mapper;
     std::unique_ptr<OverlayPrescaler> prescaler;
     // The reader hands out frames scaled already (scaled in their own pixel
     // format before conversion, which for subsampled chroma costs a fraction
@@ -31,9 +32,20 @@ struct ReaderState {
     // a still, or an overlay slower than the main, is copied once.
     long copiedFrame = -1;
     SharedRecord copied;
-    // The frame turned last (without a filtered scaler): a still is turned once.
+    // The frame turned (and converted) last, without a filtered scaler: a
+    // still is turned once.
     long turnedFrame = -1;
     void* turned = nullptr;
+
+    // Whether decoded frames are worked on before the filter sees them.
+    bool Adjusts() const { return turner != nullptr || mapper != nullptr; }
+    // A decoded record turned and converted as the adaptation asks: a record
+    // of the turner's or the mapper's, valid until their next call; null
+    // when either cannot read it.
+    void* Adjusted(void* decoded) {
+        void* turned = turner != nullptr ? turner->Turn(decoded) : decoded;
+        return turned != nullptr && mapper != nullptr ? mapper->Map(turned) : turned;
+    }
 };
 
 // The adaptation in place and what it keeps per stream and per reader. The
@@ -121,6 +133,9 @@ FrameGetterHandle StreamGetFrameOpen(AviStreamHandle stream, BITMAPINFOHEADER* w
     if (!g_state->adaptation.turn.identity()) {
         state.turner = std::make_unique<OverlayTurner>(g_state->adaptation.turn);
     }
+    if (g_state->adaptation.sdrToHdr) {
+        state.mapper = std::make_unique<SdrToHdrMapper>(*g_state->adaptation.sdrToHdr);
+    }
     g_state->readers[reader] = std::move(state);
     return reader;
 }
@@ -139,8 +154,8 @@ SharedRecord ScaledFrame(FrameGetterHandle reader, ReaderState& state, long fram
             const auto* first = static_cast<const std::uint8_t*>(decoded);
             buffer->assign(first, first + RecordBytes(decoded));
             record = std::move(buffer);
-        } else if (state.turner != nullptr) {
-            const void* turned = state.turner->Turn(decoded);
+        } else if (state.Adjusts()) {
+            const void* turned = state.Adjusted(decoded);
             state.turnedFrame = -1;  // the turner's record is this frame's now
             if (turned != nullptr && state.prescaler->Scale(turned, *buffer)) {
                 record = std::move(buffer);
@@ -203,7 +218,7 @@ void* StreamGetFrame(FrameGetterHandle reader, long position) {
                 // A turned overlay is turned first, then scaled in 32 bits;
                 // so is a window (the reader scales whole pictures).
                 state->readerScales =
-                    !adaptation.premultiplyBeforeScaling && state->turner == nullptr &&
+                    !adaptation.premultiplyBeforeScaling && !state->Adjusts() &&
                     adaptation.scaledWindow.width <= 0 &&
                     FfmpegScaleFrames(reader, adaptation.scaledWidth, adaptation.scaledHeight,
                                       SwsFlagsOf(adaptation.scaler));
@@ -222,7 +237,7 @@ void* StreamGetFrame(FrameGetterHandle reader, long position) {
     } else if (state != nullptr && state->prescaler != nullptr) {
         kept = ScaledFrame(reader, *state, frame);
         result = kept != nullptr ? const_cast<std::uint8_t*>(kept->data()) : nullptr;
-    } else if (state != nullptr && state->turner != nullptr && frame == state->turnedFrame &&
+    } else if (state != nullptr && state->Adjusts() && frame == state->turnedFrame &&
                state->turned != nullptr) {
         result = state->turned;
         if (recording != nullptr) {
@@ -230,8 +245,8 @@ void* StreamGetFrame(FrameGetterHandle reader, long position) {
         }
     } else {
         result = Platform().StreamGetFrame(reader, frame);
-        if (result != nullptr && state != nullptr && state->turner != nullptr) {
-            result = state->turner->Turn(result);
+        if (result != nullptr && state != nullptr && state->Adjusts()) {
+            result = state->Adjusted(result);
             state->turnedFrame = frame;
             state->turned = result;
         }

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 extern "C" {
@@ -17,6 +18,7 @@ extern "C" {
 #include "apps/quillmere/overlay/overlay_choices.h"
 #include "apps/quillmere/media/orientation.h"
 #include "apps/quillmere/overlay/partial_scale.h"
+#include "apps/quillmere/overlay/sdr_to_hdr.h"
 
 struct OverlayAdaptation {
     OverlayTiming timing = OverlayTiming::ByTime;
@@ -38,6 +40,9 @@ struct OverlayAdaptation {
     // How the overlay's frames are turned before anything else (its display
     // matrix, unless the stored orientation is kept).
     Orientation turn;
+    // A standard-range overlay in a high-dynamic-range main: its frames are
+    // converted after turning, before scaling.
+    std::optional<SdrToHdr> sdrToHdr;
 };
 
 // Puts the adapted library in place for the object's lifetime (the one in

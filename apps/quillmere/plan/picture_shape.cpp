@@ -52,6 +52,8 @@ PictureShape ShapeOfStream(const AVFormatContext& container, const AVStream& str
     shape.sampleAspect = SaneSampleAspect(aspect, &shape.absurdAspect);
     shape.hasAlpha = CarriesAlpha(stream.codecpar->format);
     shape.display = DisplayTurnOf(stream);
+    shape.transfer = stream.codecpar->color_trc;
+    shape.primaries = stream.codecpar->color_primaries;
     return shape;
 }
 

@@ -33,6 +33,9 @@ struct PictureShape {
     // The ratio the file states when it was beyond kLargestSampleAspect
     // (taken as square); 0/1 otherwise.
     AVRational absurdAspect{0, 1};
+    // The colours as the stream states them (unspecified when it does not).
+    AVColorTransferCharacteristic transfer = AVCOL_TRC_UNSPECIFIED;
+    AVColorPrimaries primaries = AVCOL_PRI_UNSPECIFIED;
 
     // The shape once the picture is turned by `turn`.
     PictureShape TurnedBy(const Orientation& turn) const;

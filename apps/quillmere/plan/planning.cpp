@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "apps/quillmere/overlay/sdr_to_hdr.h"
 #include "apps/quillmere/plan/job_fingerprint.h"
 #include "apps/quillmere/plan/likely_mistakes.h"
 #include "apps/quillmere/plan/segment_job.h"
@@ -130,6 +131,37 @@ OverlayAdaptation AdaptationFor(const CommandLine& line, const InputFacts& facts
         adaptation.framesComeRound = settings.repeatVideo != 0;
     }
     return adaptation;
+}
+
+// A standard-range overlay, border and shadow in an HDR main are carried
+// into the main's transfer and primaries, unless asked to keep their codes;
+// an overlay that is HDR itself passes as it is.
+void CarrySdrIntoHdr(const CommandLine& line, const InputFacts& facts, RenderJob& job) {
+    const PictureShape& main = facts.main;
+    if (line.overlayTransfer == OverlayTransfer::Keep || !IsHdrTransfer(main.transfer)) {
+        return;
+    }
+    const char* transferName = main.transfer == AVCOL_TRC_SMPTE2084 ? "PQ" : "HLG";
+    // Colours typed as #RRGGBB are taken as a standard display shows them.
+    if (const auto colours =
+            SdrToHdrFor(AVCOL_TRC_BT709, AVCOL_PRI_BT709, main.transfer, main.primaries)) {
+        SdrToHdrMapper mapper(*colours);
+        job.settings.borderColor = mapper.MapColor(job.settings.borderColor);
+        job.settings.shadowColor = mapper.MapColor(job.settings.shadowColor);
+    }
+    std::string what = "the border and shadow colours";
+    if (facts.overlay) {
+        job.overlay.adaptation.sdrToHdr = SdrToHdrFor(
+            facts.overlay->transfer, facts.overlay->primaries, main.transfer, main.primaries);
+        if (job.overlay.adaptation.sdrToHdr) {
+            what = "the standard-range overlay, " + what;
+        }
+    }
+    char white[16];
+    std::snprintf(white, sizeof white, "%.0f", kSdrReferenceWhite);
+    job.notes.push_back("the main video is HDR (" + std::string(transferName) + "): " + what +
+                        " are converted into it, white at " + white +
+                        " cd/m2 (--overlay-transfer keep lays them in unchanged)");
 }
 
 // Standard output cannot go back to complete what a container writes last.
@@ -334,6 +366,7 @@ RenderJob PlanJob(const CommandLine& typed, const InputFacts& stored) {
     job.overlay.blend = BlendFor(line, facts);
     job.overlay.adaptation = AdaptationFor(line, facts, job.settings, job.overlay.blend);
     job.overlay.adaptation.turn = overlayTurn;
+    CarrySdrIntoHdr(line, facts, job);
     job.scriptPath = line.scriptPath;
     job.reporting = Reporting{line.quiet, line.progressPath, line.statsPeriod};
     const auto frames = [&facts](const std::optional<FrameOrTime>& duration) {

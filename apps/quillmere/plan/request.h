@@ -69,6 +69,7 @@ struct CommandLine {
     TimedOptions times;          // as given; frame numbers are also in settings
     OverlayTiming timing = OverlayTiming::ByTime;
     AlphaMode alpha = AlphaMode::Straight;
+    OverlayTransfer overlayTransfer = OverlayTransfer::Convert;
     int opacityPercent = 100;
     OverlayScaler scaler = OverlayScaler::Filter;
     // --keep-rotation: work on the pictures as stored and keep their display

@@ -66,6 +66,10 @@ std::string FingerprintOf(const CommandLine& line, const InputFacts& facts, cons
     };
     fingerprint.Add("main turn", turn(job.main.turn));
     fingerprint.Add("overlay turn", turn(overlay.adaptation.turn));
+    // Only where it changes the frames, so other jobs keep their fingerprints.
+    if (overlay.adaptation.sdrToHdr) {
+        fingerprint.Add("overlay into HDR", "converted");
+    }
     fingerprint.Add("fade in", job.fade.ramp.inFrames);
     fingerprint.Add("fade out", job.fade.ramp.outFrames);
     const OutputPlan& output = job.output;
