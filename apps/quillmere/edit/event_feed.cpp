@@ -33,6 +33,8 @@ void EventFeed::Answer(httplib::Response& response) {
         AnswerReason(response, kServiceUnavailable,
                      "too many pages follow this session (at most " +
                          std::to_string(mostStreams_) + "): close one and reload");
+        // Its thread is wanted for the pages already open.
+        response.set_header("Connection", "close");
         return;
     }
     auto stream = std::make_shared<Stream>(*this);

@@ -2,6 +2,12 @@
 // its progress as the renderer counts it, and cancels it. An output that
 // exists is replaced only after the user says so here (unless -y or -n was
 // given at start, which decide as they do for render).
+//
+// Every open page shows the render, whichever page started it, and any of
+// them can cancel it: the progress comes as the runner pushes it (show()),
+// or, while this page does not follow the runner's events, by asking.
+// What the panel has to say goes in its own line, where the render's
+// progress takes its place once a render runs.
 
 import { getJson, postJson, RequestFailed } from './api.js';
 
@@ -23,6 +29,8 @@ export class RenderPanel {
     this.elements = elements;
     this.report = report;
     this.polling = false;
+    this.followed = false;
+    this.noOutput = true;
     elements.render.addEventListener('click', () => this.start(false));
     elements.cancel.addEventListener('click', () => this.cancel());
     elements.replaceYes.addEventListener('click', () => {
@@ -31,11 +39,12 @@ export class RenderPanel {
     });
     elements.replaceNo.addEventListener('click', () => {
       elements.question.hidden = true;
-      this.report('The existing output was kept.');
+      this.note('The existing output was kept.');
     });
   }
 
   setOutput(output) {
+    this.noOutput = output === null;
     this.elements.render.disabled = output === null;
     this.elements.render.title = output === null ? 'Start quillmere edit with -o OUT to render' : '';
   }
@@ -84,10 +93,15 @@ export class RenderPanel {
   }
 
   show(progress) {
-    const { render, cancel, bar, info } = this.elements;
+    const { render, cancel, bar, info, question } = this.elements;
     const running = progress.state === 'running';
-    render.disabled = running;
+    render.disabled = running || this.noOutput;
     cancel.disabled = !running;
+    if (running) {
+      // Started here or in another page: the question is answered.
+      question.hidden = true;
+      info.classList.remove('error');
+    }
     if (progress.totalFrames > 0) {
       bar.max = progress.totalFrames;
       bar.value = progress.frames;
@@ -107,6 +121,7 @@ export class RenderPanel {
       info.textContent = parts.join(' · ');
     } else if (progress.state !== 'idle') {
       info.textContent = progress.message;
+      info.classList.toggle('error', progress.state === 'failed');
       if (progress.state === 'done') {
         bar.value = bar.max;
       }
