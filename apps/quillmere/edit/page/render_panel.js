@@ -49,17 +49,34 @@ export class RenderPanel {
     this.elements.render.title = output === null ? 'Start quillmere edit with -o OUT to render' : '';
   }
 
+  // Whether the runner's events bring the progress; without them the
+  // panel asks for it while a render runs.
+  setFollowed(followed) {
+    this.followed = followed;
+    if (!followed) {
+      this.poll();
+    }
+  }
+
+  // A word of the panel's own (not the render's progress).
+  note(message, isError = false) {
+    this.elements.info.textContent = message;
+    this.elements.info.classList.toggle('error', isError);
+  }
+
   async start(replace) {
     try {
       this.show(await postJson('/api/render', { replace }));
-      this.poll();
+      if (!this.followed) {
+        this.poll();
+      }
     } catch (error) {
       if (error instanceof RequestFailed && error.status === ASK_FIRST) {
         this.elements.replaceText.textContent = `${error.message}. Replace it?`;
         this.elements.question.hidden = false;
         return;
       }
-      this.report(error.message, true);
+      this.note(error.message, true);
     }
   }
 
@@ -67,17 +84,18 @@ export class RenderPanel {
     try {
       this.show(await postJson('/api/render/cancel', {}));
     } catch (error) {
-      this.report(error.message, true);
+      this.note(error.message, true);
     }
   }
 
+  // Asks for the progress until the render ends or the events bring it.
   async poll() {
     if (this.polling) {
       return;
     }
     this.polling = true;
     try {
-      for (;;) {
+      while (!this.followed) {
         const progress = await getJson('/api/render');
         this.show(progress);
         if (progress.state !== 'running') {

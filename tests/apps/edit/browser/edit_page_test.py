@@ -305,9 +305,16 @@ class EditPageTest(unittest.TestCase):
         at_frame = words[3:]
         output = at_frame.index('-o')
         at_frame[output + 1] = reference
-        # Run from the folder the page was started in, as its paths are.
-        harness.run([OPTIONS.quillmere, 'frame', words[2], *at_frame, '--at', str(frame), '-y',
-                     '-q'], timeout=120, cwd=self.folder)
+        # The paths were typed relative to the folder edit started in; the
+        # line runs from any other, and the page names that folder.
+        self.assertEqual(session['commandFolder'], os.path.realpath(self.folder))
+        self.assertIn(session['commandFolder'], self.browser.element('command-folder').text)
+        elsewhere = tempfile.mkdtemp(prefix='quillmere-edit-elsewhere-')
+        try:
+            harness.run([OPTIONS.quillmere, 'frame', words[2], *at_frame, '--at', str(frame),
+                         '-y', '-q'], timeout=120, cwd=elsewhere)
+        finally:
+            shutil.rmtree(elsewhere, ignore_errors=True)
         self.assertEqual(shown, harness.decoded_rgb(reference),
                          'the page shows what quillmere frame makes')
         # And the canvas holds it, laid together from what the page fetched.
