@@ -1,7 +1,7 @@
 """quillmere edit's page open in two windows of one browser: a change made in
 either shows in the other, and either sees and can cancel the render the
-other started. Also what the page says once it no longer holds: a picture
-that could not be had, an output kept.
+other started. Also what the page says only while it holds: an output kept,
+a picture that could not be had.
 
     edit_sync_test.py --quillmere PROGRAM
 """
@@ -13,6 +13,7 @@ import shutil
 import sys
 import tempfile
 import unittest
+import urllib.error
 
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
@@ -138,30 +139,82 @@ class TwoPagesTest(unittest.TestCase):
         with open(output, 'rb') as file:
             self.assertEqual(file.read(), b'kept', 'a cancelled render keeps the old output')
 
+
+class UnobtainablePictureTest(unittest.TestCase):
+    """A clip whose later frames cannot be decoded: what the page says of a
+    picture it could not have goes once another comes, and the frame controls
+    show the frame the picture shows."""
+
+    FRAMES = 250
+
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = tempfile.mkdtemp(prefix='quillmere-edit-undecodable-')
+        clip = harness.make_clip(os.path.join(cls.folder, 'broken.mp4'), '320x180', cls.FRAMES,
+                                 key_every=50)
+        # Zeros over most of the last third of the file: its frames there fail to decode.
+        with open(clip, 'r+b') as file:
+            size = os.path.getsize(clip)
+            file.seek(int(size * 0.7))
+            file.write(bytes(int(size * 0.25)))
+        cls.server = harness.EditServer(OPTIONS.quillmere, ['broken.mp4'], cls.folder)
+        try:
+            cls.browser = harness.Browser(1200, 900)
+            cls.browser.open(cls.server)
+        except Exception:
+            try:
+                cls.server.stop()
+            finally:
+                raise
+
+    @classmethod
+    def tearDownClass(cls):
+        try:
+            cls.browser.quit()
+            cls.server.stop()
+        finally:
+            shutil.rmtree(cls.folder, ignore_errors=True)
+
+    def undecodable_frame(self):
+        for frame in range(150, self.FRAMES, 10):
+            try:
+                self.server.request('GET', f'/api/picture?at={frame}')
+            except urllib.error.HTTPError as error:
+                if error.code == 500:
+                    return frame
+        self.fail('every frame of the damaged clip decodes')
+
     def test_a_picture_that_cannot_be_had_is_said_until_another_comes(self):
-        page = self.in_window(self.first)
+        page = self.browser
+        status = page.element('status')
+        field = page.element('frame-at')
 
         def shown():
             return page.script("const d = document.getElementById('picture').dataset;"
                                "return d.exact === 'true' ? Number(d.frame) : null;")
-        field = page.element('frame-at')
-        field.send_keys(Keys.CONTROL, 'a')
-        field.send_keys('12', Keys.ENTER)
-        harness.wait_until(lambda: shown() == 12, 'frame 12')
-        # Past the last frame: refused, and the field goes back to the frame
-        # the picture shows.
-        field.send_keys(Keys.CONTROL, 'a')
-        field.send_keys(str(MAIN_FRAMES + 50), Keys.ENTER)
-        self.wait_for_text('status', f'not frame {MAIN_FRAMES + 50}.*shows frame 12',
-                           'the reason')
-        self.assertEqual(field.get_attribute('value'), '12')
-        self.assertEqual(page.element('frame-slider').get_attribute('value'), '12')
-        self.assertEqual(shown(), 12)
-        # The next picture that comes takes the reason away.
-        page.element('frame-forward').click()
-        harness.wait_until(lambda: shown() == 13, 'frame 13')
-        harness.wait_until(lambda: self.text_of('status') == '',
-                           lambda: 'the reason to go; status: ' + self.text_of('status'))
+
+        def show(text):
+            field.send_keys(Keys.CONTROL, 'a')
+            field.send_keys(text, Keys.ENTER)
+
+        for name, frame, reason in [('undecodable', self.undecodable_frame(), 'cannot decode'),
+                                    ('past the end', self.FRAMES + 50, 'not frame')]:
+            with self.subTest(name):
+                show('12')
+                harness.wait_until(lambda: shown() == 12, 'frame 12')
+                show(str(frame))
+                harness.wait_until(lambda: reason in status.text,
+                                   lambda: f'the reason; status: {status.text!r}')
+                # The picture stays, and the frame controls say which it is.
+                self.assertIn('the picture shows frame 12', status.text)
+                self.assertEqual(field.get_attribute('value'), '12')
+                self.assertEqual(page.element('frame-slider').get_attribute('value'), '12')
+                self.assertEqual(shown(), 12)
+                # The next picture that comes takes the reason away.
+                page.element('frame-forward').click()
+                harness.wait_until(lambda: shown() == 13, 'frame 13')
+                harness.wait_until(lambda: status.text == '',
+                                   lambda: f'the reason to go; status: {status.text!r}')
 
 
 def main():
