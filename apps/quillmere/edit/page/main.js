@@ -393,16 +393,23 @@ function follow() {
       renderPanel.show(data);
     }
   }, (connected, error) => {
-    renderPanel.setFollowed(connected);
-    note.classList.toggle('error', !connected && error !== null);
-    if (connected) {
-      note.textContent = 'Every page open on this session shows its changes at once; ' +
-        'when two pages change the same setting, the later change wins.';
-    } else if (error && error.status === 0) {
+    if (stopped) {
+      return;
+    }
+    if (error && error.status === 0) {
       // Quit in another page, or the runner was stopped.
       showStopped();
-    } else if (error) {
-      note.textContent = `This page does not follow changes made in other pages: ${error.message}`;
+      return;
+    }
+    // A stream that ended whole is opened again at once; one that failed
+    // leaves the render's progress to be asked for meanwhile.
+    if (connected || error) {
+      renderPanel.setFollowed(connected);
+      note.classList.toggle('error', !connected);
+      note.textContent = connected
+        ? 'Every page open on this session shows its changes at once; ' +
+          'when two pages change the same setting, the later change wins.'
+        : `This page does not follow changes made in other pages: ${error.message}`;
     }
   });
 }
