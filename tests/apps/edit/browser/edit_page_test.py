@@ -410,7 +410,8 @@ class EditPageTest(unittest.TestCase):
                     ('GET', '/api/readouts?mask=1,1,9,9', None), ('GET', '/api/render', None),
                     ('POST', '/api/settings', b'{}'), ('POST', '/api/mask', b'{}'),
                     ('POST', '/api/save', b'{}'), ('POST', '/api/render', b'{}'),
-                    ('POST', '/api/render/cancel', b'{}'), ('POST', '/api/quit', b'{}')]
+                    ('POST', '/api/render/cancel', b'{}'), ('POST', '/api/quit', b'{}'),
+                    ('GET', '/api/events', None)]
         for method, path, body in requests:
             with self.subTest('no token', path=path, method=method):
                 self.assertEqual(ask(method, path, no_token, body)[0], 403)
