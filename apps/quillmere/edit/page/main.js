@@ -11,8 +11,9 @@
 //
 // Each picture shown is measured with the Performance API, from the user's
 // action to the picture drawn, as "quillmere-picture" entries whose detail
-// says why it was asked for ("settings", "mask", "frame", "start") and
-// whether it is the frame itself or its key frame meanwhile.
+// says why it was asked for ("settings", "mask", "frame", "start", or
+// "elsewhere": a change another page made) and whether it is the frame
+// itself or its key frame meanwhile.
 
 import { followEvents, getJson, getPicture, haveToken, postJson } from './api.js';
 import { PictureView } from './picture_view.js';
