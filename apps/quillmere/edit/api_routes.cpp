@@ -11,6 +11,7 @@ const ApiRouteRow kApiRoutes[] = {
     {ApiRoute::RenderStatus, "GET", "/api/render"},
     {ApiRoute::RenderCancel, "POST", "/api/render/cancel"},
     {ApiRoute::Quit, "POST", "/api/quit"},
+    {ApiRoute::Events, "GET", "/api/events"},
 };
 const int kApiRouteCount = sizeof(kApiRoutes) / sizeof(kApiRoutes[0]);
 

@@ -16,6 +16,7 @@ enum class ApiRoute {
     RenderStatus,  // the render's progress
     RenderCancel,  // stop the render, leaving nothing behind
     Quit,          // stop the runner
+    Events,        // the session's state as server-sent events, as it changes
 };
 
 struct ApiRouteRow {

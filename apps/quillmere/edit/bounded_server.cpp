@@ -72,6 +72,21 @@ public:
     }
     Cut cut() const { return cut_; }
     void CloseAfterAnswer() { closing_ = true; }
+    // A streamed answer's next write has its own time.
+    void RenewAnswerTime() { answerDeadline_ = Clock::now() + bounds_.answerTime; }
+    // Whether the client has closed its end: it sends nothing more while a
+    // stream is answered, so anything readable there is its end (or a reset).
+    bool ClientClosed() const {
+        pollfd entry{socket_, POLLIN | POLLRDHUP, 0};
+        if (poll(&entry, 1, 0) <= 0) {
+            return false;
+        }
+        if ((entry.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0) {
+            return true;
+        }
+        char byte = 0;
+        return recv(socket_, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
+    }
     bool closing() const { return closing_ || cut_ != Cut::None; }
     bool Stopping() const { return listening_ == INVALID_SOCKET; }
 
@@ -333,6 +348,18 @@ bool IsServerNotedHeader(const std::string& name) {
 void AnswerReason(httplib::Response& response, int status, const std::string& reason) {
     response.status = status;
     response.set_content(reason + "\n", kPlainText);
+}
+
+bool KeepStreaming() {
+    if (tAnswering == nullptr) {
+        return false;
+    }
+    if (tAnswering->Stopping() || tAnswering->ClientClosed()) {
+        tAnswering->CloseAfterAnswer();
+        return false;
+    }
+    tAnswering->RenewAnswerTime();
+    return true;
 }
 
 BoundedServer::BoundedServer(const RequestBounds& bounds) : bounds_(bounds) {

@@ -61,3 +61,10 @@ bool IsServerNotedHeader(const std::string& name);
 
 // Answers with `status` and `reason` as one line of plain text.
 void AnswerReason(httplib::Response& response, int status, const std::string& reason);
+
+// For a content provider writing an answer that lasts as long as its client
+// wants it (an event stream), called before each write: the write gets
+// answerTime of its own, where an answer otherwise has it for all its
+// writes. Returns false when the stream is to end: the client has closed
+// its end, or the server stops.
+bool KeepStreaming();

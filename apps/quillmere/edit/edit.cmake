@@ -27,6 +27,7 @@ target_sources(quillmere_runner PRIVATE
   edit/bounded_server.cpp
   edit/edit_server.cpp
   edit/edit_session.cpp
+  edit/event_feed.cpp
   edit/mask_release.cpp
   edit/page_files.cpp
   edit/picture_difference.cpp

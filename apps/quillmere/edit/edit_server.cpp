@@ -134,7 +134,10 @@ struct EditServer::Listener {
 };
 
 EditServer::EditServer(EditSession& session, int port)
-    : session_(session), token_(NewSessionToken()) {
+    : session_(session),
+      events_({{"session", [&session] { return session.Describe(); }},
+               {"render", [&session] { return session.RenderProgress(); }, true}}),
+      token_(NewSessionToken()) {
     const bool ipv6 = HasIpv6Loopback();
     const auto configured = [this]() {
         auto listener = std::make_unique<Listener>();
@@ -272,9 +275,11 @@ void EditServer::Answer(ApiRoute route, const httplib::Request& request,
         return;
     case ApiRoute::Settings:
         AnswerJson(response, session_.Change(ParseBody(request)));
+        events_.Changed();
         return;
     case ApiRoute::Mask:
         AnswerJson(response, session_.ReleaseMask(ParseBody(request)));
+        events_.Changed();
         return;
     case ApiRoute::Save:
         RequireEmptyObject(request);
@@ -282,6 +287,7 @@ void EditServer::Answer(ApiRoute route, const httplib::Request& request,
         return;
     case ApiRoute::Render:
         AnswerJson(response, session_.StartRender(ParseBody(request)));
+        events_.Changed();
         return;
     case ApiRoute::RenderStatus:
         AnswerJson(response, session_.RenderProgress());
@@ -289,6 +295,7 @@ void EditServer::Answer(ApiRoute route, const httplib::Request& request,
     case ApiRoute::RenderCancel:
         RequireEmptyObject(request);
         AnswerJson(response, session_.CancelRender());
+        events_.Changed();
         return;
     case ApiRoute::Quit:
         RequireEmptyObject(request);
@@ -298,6 +305,9 @@ void EditServer::Answer(ApiRoute route, const httplib::Request& request,
             quitRequested_ = true;
         }
         stopSignal_.notify_all();
+        return;
+    case ApiRoute::Events:
+        events_.Answer(response);
         return;
     }
 }

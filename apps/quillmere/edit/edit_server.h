@@ -11,6 +11,7 @@
 
 #include "apps/quillmere/edit/api_routes.h"
 #include "apps/quillmere/edit/edit_session.h"
+#include "apps/quillmere/edit/event_feed.h"
 
 namespace httplib {
 struct Request;
@@ -41,6 +42,8 @@ private:
     void Answer(ApiRoute route, const httplib::Request& request, httplib::Response& response);
 
     EditSession& session_;
+    // Before the listeners: their answers may stream from it until they stop.
+    EventFeed events_;
     std::string token_;
     int port_ = 0;
     std::unique_ptr<Listener> ipv4_;

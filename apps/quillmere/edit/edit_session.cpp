@@ -9,6 +9,7 @@
 #include "apps/quillmere/cli/filter_settings.h"
 #include "apps/quillmere/cli/settings_file.h"
 #include "apps/quillmere/edit/mask_release.h"
+#include "apps/quillmere/media/video_reader.h"
 #include "apps/quillmere/overlay/overlay_timeline.h"
 #include "apps/quillmere/plan/frame_time.h"
 #include "apps/quillmere/plan/planning.h"
@@ -75,15 +76,28 @@ double HeightPerWidth(const PictureShape& main, const std::optional<PictureShape
     return width > 0 ? static_cast<double>(height) / static_cast<double>(width) : 1.0;
 }
 
-std::string AbsolutePath(const std::string& path) {
-    if (path.empty() || path[0] == '/') {
-        return path;
-    }
+std::string CurrentFolder() {
     char folder[PATH_MAX];
-    if (getcwd(folder, sizeof folder) == nullptr) {
+    return getcwd(folder, sizeof folder) != nullptr ? std::string(folder) : std::string();
+}
+
+// Whether `path` names a file from the current folder: not absolute, not
+// standard input, not an address (scheme://...).
+bool IsRelativePath(const std::string& path) {
+    return !path.empty() && path[0] != '/' && path != kStandardInputName &&
+           path.find("://") == std::string::npos;
+}
+
+std::string AbsolutePath(const std::string& path) {
+    const std::string folder = CurrentFolder();
+    if (!IsRelativePath(path) || folder.empty()) {
         return path;
     }
-    return std::string(folder) + "/" + path;
+    std::size_t start = 0;
+    while (path.compare(start, 2, "./") == 0) {
+        start += 2;
+    }
+    return folder + (folder.back() == '/' ? "" : "/") + path.substr(start);
 }
 
 // The mask set by hand from now on. A placement stretched the overlay to
@@ -203,11 +217,16 @@ Json EditSession::DescribeLocked() const {
     char maskText[kMaskTextCapacity];
     FormatMaskText(record, maskText, sizeof maskText);
 
+    // The line runs from any folder: paths typed relative to the folder
+    // edit started in are written out from it, as the settings file writes
+    // the overlay's. The page says which folder that was.
     CommandLine render = line_;
     render.command = Command::Render;
-    if (render.output.empty()) {
-        render.output = kOutputPlaceholder;
-    }
+    const bool relative = IsRelativePath(render.input) || IsRelativePath(render.output) ||
+                          IsRelativePath(render.overlayPath);
+    render.input = AbsolutePath(render.input);
+    render.output = render.output.empty() ? kOutputPlaceholder : AbsolutePath(render.output);
+    render.overlayPath = AbsolutePath(render.overlayPath);
     return Json{
         {"revision", revision_},
         {"main", main},
@@ -224,6 +243,7 @@ Json EditSession::DescribeLocked() const {
          ReadoutsJson(MeasurePosition(settled_.maskLeft, settled_.maskTop, settled_.maskRight,
                                       settled_.maskBottom, main_.width, main_.height))},
         {"commandLine", ShellCommandLine(RenderCommandWords(render))},
+        {"commandFolder", relative ? Json(CurrentFolder()) : Json(nullptr)},
         {"configLine", ConfigLine(settled_)},
         {"settingsText", SettingsText()},
     };

@@ -1,5 +1,6 @@
 """quillmere edit as a process among others: what it shows other local users,
-and what it leaves running when it is killed.
+what it leaves running when it is killed, and the event streams that keep
+its open pages in step.
 
     edit_process_test.py --quillmere PROGRAM
 
@@ -10,11 +11,14 @@ bounded.
 import argparse
 import os
 import re
+import json
 import shutil
 import signal
+import socket
 import stat
 import sys
 import tempfile
+import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), 'browser'))
@@ -145,6 +149,116 @@ class EditProcessTest(unittest.TestCase):
             server.process.stderr.close()
         # It stopped as a cancelled render does: nothing under the output's name.
         self.assertEqual(sorted(os.listdir(self.folder)), ['main.mp4'])
+
+
+# The most event streams open at once, and the time within which the server
+# takes a whole request (which a stream lasts past).
+MOST_STREAMS = 16
+REQUEST_SECONDS = 10
+
+
+class EventStream:
+    """GET /api/events on a connection of its own, read as a page reads it."""
+
+    def __init__(self, server):
+        self.socket = socket.create_connection(('127.0.0.1', server.port),
+                                               timeout=harness.WAIT_SECONDS)
+        self.socket.sendall((f'GET /api/events HTTP/1.1\r\nHost: 127.0.0.1:{server.port}\r\n'
+                             f'{harness.TOKEN_HEADER}: {server.token}\r\n\r\n').encode())
+        self.text = b''
+        while b'\r\n\r\n' not in self.text:
+            self.take()
+        head, self.text = self.text.split(b'\r\n\r\n', 1)
+        self.status = int(head.split(b' ')[1])
+        self.head = head.decode()
+
+    def take(self):
+        """Reads what has come; raises EOFError at the end of the stream."""
+        data = self.socket.recv(65536)
+        if not data:
+            raise EOFError
+        self.text += data
+
+    def event(self, wanted):
+        """The next event for which wanted(name, data) holds."""
+        while True:
+            while b'\n\n' not in self.text:
+                self.take()
+            block, self.text = self.text.split(b'\n\n', 1)
+            # Chunk framing: a line of the chunk's size in hex, and its end.
+            lines = [line for line in block.decode().replace('\r', '').split('\n')
+                     if line.startswith(('event: ', 'data: '))]
+            fields = dict(line.split(': ', 1) for line in lines)
+            if 'event' in fields and wanted(fields['event'], json.loads(fields['data'])):
+                return fields['event'], json.loads(fields['data'])
+
+    def read_to_end(self):
+        """Everything until the server ends the stream (bounded by the socket's timeout)."""
+        try:
+            while True:
+                self.take()
+        except EOFError:
+            return self.text
+
+    def close(self):
+        self.socket.close()
+
+
+class EventStreamTest(unittest.TestCase):
+    def setUp(self):
+        self.folder = tempfile.mkdtemp(prefix='quillmere-edit-events-')
+        self.addCleanup(shutil.rmtree, self.folder, ignore_errors=True)
+        harness.make_clip(os.path.join(self.folder, 'main.mp4'), '320x180', 10)
+        self.server = harness.EditServer(OPTIONS.quillmere, ['main.mp4', '-o', 'out.mkv'],
+                                         self.folder)
+        self.addCleanup(self.server.stop)
+
+    def test_a_stream_outlives_the_request_time_and_ends_when_the_server_stops(self):
+        stream = EventStream(self.server)
+        self.addCleanup(stream.close)
+        self.assertEqual(stream.status, 200, stream.head)
+        self.assertIn('Content-Type: text/event-stream', stream.head)
+        _, first = stream.event(lambda name, data: name == 'session')
+        stream.event(lambda name, data: name == 'render' and data['state'] == 'idle')
+        # Past the time a request has to arrive in whole, the stream still
+        # brings a change made by another page.
+        time.sleep(REQUEST_SECONDS + 1)
+        self.server.request('POST', '/api/settings', {'opacity': 40})
+        _, changed = stream.event(lambda name, data: name == 'session' and
+                                  data['revision'] > first['revision'])
+        self.assertEqual(changed['settings']['opacity'], 40)
+        # Quit ends it whole: the chunked answer's last chunk, then the end.
+        self.server.request('POST', '/api/quit', {})
+        self.assertTrue(stream.read_to_end().endswith(b'0\r\n\r\n'))
+        self.assertEqual(self.server.process.wait(timeout=harness.WAIT_SECONDS), 0)
+
+    def test_streams_are_bounded_and_a_closed_one_frees_its_place(self):
+        streams = []
+        try:
+            for _ in range(MOST_STREAMS):
+                stream = EventStream(self.server)
+                streams.append(stream)
+                self.assertEqual(stream.status, 200, stream.head)
+                stream.event(lambda name, data: name == 'session')
+            refused = EventStream(self.server)
+            streams.append(refused)
+            self.assertEqual(refused.status, 503, refused.head)
+            reason = refused.read_to_end().decode()
+            self.assertIn(f'at most {MOST_STREAMS}', reason)
+            self.assertEqual(reason.count('\n'), 1, reason)
+            # The page's requests still go through.
+            self.assertEqual(self.server.session()['output'], 'out.mkv')
+
+            streams.pop(0).close()
+
+            def another_opens():
+                stream = EventStream(self.server)
+                streams.append(stream)
+                return stream.status == 200
+            harness.wait_until(another_opens, 'a place for another stream')
+        finally:
+            for stream in streams:
+                stream.close()
 
 
 def main():

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <tuple>
@@ -77,6 +78,17 @@ EditStart Start() {
     return start;
 }
 
+// The folder the test runs in, where Start()'s relative paths lie.
+std::string Here() {
+    return std::filesystem::current_path().string();
+}
+
+// The render line of Start()'s files, written out from Here(), then `rest`.
+std::string StartLine(const std::string& rest = "") {
+    return "quillmere render " + Here() + "/main.mp4 -o " + Here() + "/out.mkv --overlay " +
+           Here() + "/pip.mp4" + rest;
+}
+
 Json Mask(int left, int top, int right, int bottom) {
     return Json{{"left", left}, {"top", top}, {"right", right}, {"bottom", bottom}};
 }
@@ -104,7 +116,7 @@ TEST(EditSession, StartsWithTheDefaultPlacementResolved) {
                                   kWidth - margin, kHeight - margin));
     EXPECT_TRUE(state["settings"].contains("placement"));
     EXPECT_EQ(state["settings"]["fit"], true);
-    EXPECT_EQ(state["commandLine"], "quillmere render main.mp4 -o out.mkv --overlay pip.mp4");
+    EXPECT_EQ(state["commandLine"], StartLine());
 }
 
 // A still overlay is said to be one, not given the timeline's stand-in length.
@@ -133,9 +145,7 @@ TEST(EditSession, StartsWithTimesAsFramesAndTheScriptsMask) {
     const Json state = session.Describe();
     EXPECT_EQ(state["settings"]["range"]["start"], 50);
     EXPECT_EQ(state["mask"], Mask(5, 6, 205, 156));
-    EXPECT_EQ(state["commandLine"],
-              "quillmere render main.mp4 -o out.mkv --overlay pip.mp4 --mask 5,6,205,156 "
-              "--range 50");
+    EXPECT_EQ(state["commandLine"], StartLine(" --mask 5,6,205,156 --range 50"));
 }
 
 TEST(EditSession, AMaskSetByHandAfterAPlacementStillFits) {
@@ -143,9 +153,52 @@ TEST(EditSession, AMaskSetByHandAfterAPlacementStillFits) {
     EditSession session(Start(), work, &RecordSave);
     const Json state = session.ReleaseMask(Mask(10, 20, 110, 95));
     EXPECT_EQ(state["settings"]["fit"], true);
-    EXPECT_EQ(state["commandLine"],
-              "quillmere render main.mp4 -o out.mkv --overlay pip.mp4 --mask 10,20,110,95 --fit");
+    EXPECT_EQ(state["commandLine"], StartLine(" --mask 10,20,110,95 --fit"));
 }
+
+// The page's command line runs from any folder: paths typed relative to
+// the folder edit started in are written out from it, and the page is told
+// which folder that was.
+struct PathCase {
+    const char* name;
+    const char* input;
+    const char* overlay;
+    const char* output;
+    bool relative;  // the folder is named, and the paths hold it
+    const char* words;  // after "quillmere render ", "@" standing for the folder
+};
+void PrintTo(const PathCase& test, std::ostream* out) { *out << test.name; }
+
+class CommandPathTest : public ::testing::TestWithParam<PathCase> {};
+
+TEST_P(CommandPathTest, RunsFromAnyFolder) {
+    const PathCase& c = GetParam();
+    EditStart start = Start();
+    start.line.input = c.input;
+    start.line.overlayPath = c.overlay;
+    start.line.output = c.output;
+    RecordingWork work;
+    const Json state = EditSession(start, work, &RecordSave).Describe();
+    std::string expected = std::string("quillmere render ") + c.words;
+    for (std::size_t at; (at = expected.find('@')) != std::string::npos;) {
+        expected.replace(at, 1, Here());
+    }
+    EXPECT_EQ(state["commandLine"], expected);
+    EXPECT_EQ(state["commandFolder"], c.relative ? Json(Here()) : Json(nullptr));
+    // What the page shows of the inputs stays as typed.
+    EXPECT_EQ(state["main"]["path"], c.input);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, CommandPathTest,
+    ::testing::Values(
+        PathCase{"Relative", "clips/main.mp4", "./pip.mp4", "out.mkv", true,
+                 "@/clips/main.mp4 -o @/out.mkv --overlay @/pip.mp4"},
+        PathCase{"Absolute", "/media/main.mp4", "/media/pip.mp4", "/media/out.mkv", false,
+                 "/media/main.mp4 -o /media/out.mkv --overlay /media/pip.mp4"},
+        PathCase{"OneRelativeAndNoOutput", "/media/main.mp4", "../pip.mp4", "", true,
+                 "/media/main.mp4 -o OUT.mkv --overlay @/../pip.mp4"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 struct ReleaseCase {
     const char* name;

@@ -85,3 +85,78 @@ export async function getPicture(path, signal) {
     exact: response.headers.get('X-Quillmere-Exact') === '1',
   };
 }
+
+// ---- The session's state as the runner pushes it to every open page.
+
+const EVENTS_PATH = '/api/events';
+// After a stream ends, and after the runner refused one for too many pages.
+const RECONNECT_MS = 1000;
+const BUSY_RECONNECT_MS = 10000;
+const BUSY = 503;
+
+// Calls onEvent(name, data) for each server-sent event ("session": the
+// session's description, "render": the render's progress) and
+// onConnection(connected, error) as the stream opens and ends, opening it
+// again until the runner has stopped (error.status 0: it no longer
+// answers). The stream is read with fetch rather than EventSource, which
+// could not send the token header. Returns a function that stops following.
+export function followEvents(onEvent, onConnection) {
+  const controller = new AbortController();
+  const pause = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+  (async () => {
+    while (!controller.signal.aborted) {
+      let wait = RECONNECT_MS;
+      try {
+        const response = await send('GET', EVENTS_PATH, undefined, controller.signal);
+        onConnection(true, null);
+        await readEvents(response.body, onEvent);
+        onConnection(false, null);
+      } catch (error) {
+        if (controller.signal.aborted) {
+          return;
+        }
+        onConnection(false, error);
+        if (error.status === 0) {
+          return;
+        }
+        wait = error.status === BUSY ? BUSY_RECONNECT_MS : RECONNECT_MS;
+      }
+      await pause(wait);
+    }
+  })();
+  return () => controller.abort();
+}
+
+// Events are blocks of "field: value" lines ended by a blank line; the
+// runner sends each event's data as one line of JSON.
+async function readEvents(body, onEvent) {
+  const reader = body.pipeThrough(new TextDecoderStream()).getReader();
+  let text = '';
+  for (;;) {
+    const { value, done } = await reader.read();
+    if (done) {
+      return;
+    }
+    text += value;
+    let end;
+    while ((end = text.indexOf('\n\n')) >= 0) {
+      const block = text.slice(0, end);
+      text = text.slice(end + 2);
+      let name = 'message';
+      const data = [];
+      for (const line of block.split('\n')) {
+        const colon = line.indexOf(':');
+        const field = colon < 0 ? line : line.slice(0, colon);
+        const value = colon < 0 ? '' : line.slice(colon + 1).replace(/^ /, '');
+        if (field === 'event') {
+          name = value;
+        } else if (field === 'data') {
+          data.push(value);
+        }
+      }
+      if (data.length > 0) {
+        onEvent(name, JSON.parse(data.join('\n')));
+      }
+    }
+  }
+}

@@ -2,12 +2,20 @@
 // what they give back. The runner holds the settings; the page sends each
 // change and shows what comes back.
 //
+// Every page open on the session shows one state: the runner pushes each
+// change, whichever page made it, to all of them. A change sends only the
+// setting changed and is made on the settings as the runner has them then,
+// so changes made in two pages at once both hold; when both change the same
+// setting, the later one wins, and the page that did not make it says what
+// another page changed.
+//
 // Each picture shown is measured with the Performance API, from the user's
 // action to the picture drawn, as "quillmere-picture" entries whose detail
-// says why it was asked for ("settings", "mask", "frame", "start") and
-// whether it is the frame itself or its key frame meanwhile.
+// says why it was asked for ("settings", "mask", "frame", "start", or
+// "elsewhere": a change another page made) and whether it is the frame
+// itself or its key frame meanwhile.
 
-import { getJson, getPicture, haveToken, postJson } from './api.js';
+import { followEvents, getJson, getPicture, haveToken, postJson } from './api.js';
 import { PictureView } from './picture_view.js';
 import { RenderPanel } from './render_panel.js';
 import { SettingsForm } from './settings_form.js';
@@ -17,11 +25,22 @@ const $ = (id) => document.getElementById(id);
 let session = null;
 let frame = 0;
 let stopped = false;
+// What the status line says it about ('picture': a picture that could not
+// be had), so that it goes once that is mended.
+let statusTopic = null;
 
-function report(message, isError = false) {
+function report(message, isError = false, topic = null) {
   const status = $('status');
   status.textContent = message;
   status.classList.toggle('error', isError);
+  statusTopic = message ? topic : null;
+}
+
+// Clears the status line if it still speaks of `topic`.
+function settled(topic) {
+  if (statusTopic === topic) {
+    report('');
+  }
 }
 
 // "1:02.480" for a frame at the main video's rate.
@@ -79,12 +98,22 @@ async function pumpPictures() {
         setFrame(picture.frame);
       }
       showFrameInfo(picture.frame, picture.exact);
+      settled('picture');
       if (!picture.exact && !pictures.wanted) {
         // The key frame shows meanwhile; now the frame itself.
         pictures.wanted = { ...wish, quick: false };
       }
     } catch (error) {
-      report(error.message, true);
+      // The picture stays as it was: the frame controls go back to the
+      // frame it shows, and say so.
+      const shownText = $('picture').dataset.frame;
+      if (!pictures.wanted && shownText !== undefined) {
+        setFrame(Number(shownText));
+        $('frame-at').value = shownText;
+        report(`${error.message}; the picture shows frame ${shownText}`, true, 'picture');
+      } else {
+        report(error.message, true, 'picture');
+      }
     }
   }
   pictures.busy = false;
@@ -130,6 +159,10 @@ function apply(state, source = null) {
     showMaskTextError('');
   }
   $('command-line').value = state.commandLine;
+  $('command-folder').hidden = state.commandFolder === null;
+  $('command-folder').textContent = state.commandFolder === null ? ''
+    : `Paths typed when quillmere edit started are written out from ${state.commandFolder}, ` +
+      'the folder it started in, so that the line runs from any folder.';
   $('config-line').value = state.configLine;
   $('settings-text').value = state.settingsText;
   $('placement-note').textContent = state.settings.placement !== undefined
@@ -151,11 +184,68 @@ function showReadouts(readouts) {
   $('ro-size').value = `${readouts.width} x ${readouts.height}`;
 }
 
+// ---- Changes made here and in other pages.
+
+// Changes of this page on their way; the runner's events about the session
+// wait until they are answered (`elsewhere`: the latest), so that the page
+// can tell its own changes from other pages'.
+const changes = { sending: 0, elsewhere: null };
+
+// Sends a change and shows the runner's answer, unless another page's
+// later change overtook it. Returns whether it was shown. A revision more
+// than one past the page's, with no other change of this page on its way,
+// means another page changed something meanwhile.
+async function sendChange(path, body, source) {
+  changes.sending += 1;
+  try {
+    const state = await postJson(path, body);
+    const before = session.revision;
+    if (state.revision < before) {
+      return false;
+    }
+    apply(state, source);
+    report(state.revision > before + 1 && changes.sending === 1
+      ? 'Changed here, over a change made in another page meanwhile.' : '');
+    return true;
+  } finally {
+    changes.sending -= 1;
+    if (changes.sending === 0 && changes.elsewhere) {
+      const state = changes.elsewhere;
+      changes.elsewhere = null;
+      sessionChanged(state);
+    }
+  }
+}
+
+// The names of the settings that differ between two states.
+function changedSettings(before, after) {
+  const names = new Set([...Object.keys(before.settings), ...Object.keys(after.settings)]);
+  return [...names].filter((name) =>
+    JSON.stringify(before.settings[name]) !== JSON.stringify(after.settings[name]));
+}
+
+// The session as the runner pushed it: shown if it is newer than what the
+// page shows, which it is only when another page changed it.
+function sessionChanged(state) {
+  if (changes.sending > 0) {
+    changes.elsewhere = state;
+    return;
+  }
+  if (!session || state.revision <= session.revision) {
+    return;
+  }
+  const names = changedSettings(session, state);
+  apply(state);
+  report(`Changed in another page: ${names.length > 0 ? names.join(', ') : 'the settings'}.`,
+    false, 'elsewhere');
+  showPicture('elsewhere');
+}
+
 async function change(path, body, reason, since, source = null) {
   try {
-    apply(await postJson(path, body), source);
-    report('');
-    showPicture(reason, { since });
+    if (await sendChange(path, body, source)) {
+      showPicture(reason, { since });
+    }
   } catch (error) {
     report(error.message, true);
     apply(session, source);
@@ -222,9 +312,9 @@ $('mask-text').addEventListener('change', async () => {
   const field = $('mask-text');
   const since = performance.now();
   try {
-    apply(await postJson('/api/settings', { maskText: field.value }), field);
-    report('');
-    showPicture('settings', { since });
+    if (await sendChange('/api/settings', { maskText: field.value }, field)) {
+      showPicture('settings', { since });
+    }
   } catch (error) {
     if (error.status === 400) {
       showMaskTextError(error.message);
@@ -285,9 +375,45 @@ $('quit').addEventListener('click', async () => {
     report(error.message, true);
     return;
   }
+  showStopped();
+});
+
+function showStopped() {
   stopped = true;
   $('stopped').hidden = false;
-});
+}
+
+// ---- The runner's events: what other pages change, the render's progress.
+
+function follow() {
+  const note = $('sync-note');
+  followEvents((name, data) => {
+    if (name === 'session') {
+      sessionChanged(data);
+    } else if (name === 'render') {
+      renderPanel.show(data);
+    }
+  }, (connected, error) => {
+    if (stopped) {
+      return;
+    }
+    if (error && error.status === 0) {
+      // Quit in another page, or the runner was stopped.
+      showStopped();
+      return;
+    }
+    // A stream that ended whole is opened again at once; one that failed
+    // leaves the render's progress to be asked for meanwhile.
+    if (connected || error) {
+      renderPanel.setFollowed(connected);
+      note.classList.toggle('error', !connected);
+      note.textContent = connected
+        ? 'Every page open on this session shows its changes at once; ' +
+          'when two pages change the same setting, the later change wins.'
+        : `This page does not follow changes made in other pages: ${error.message}`;
+    }
+  });
+}
 
 // ---- Start.
 
@@ -324,7 +450,7 @@ async function start() {
   apply(session);
   setFrame(session.main.startFrame);
   showPicture('start', { since });
-  renderPanel.poll();
+  follow();
 }
 
 start();

@@ -2,6 +2,12 @@
 // its progress as the renderer counts it, and cancels it. An output that
 // exists is replaced only after the user says so here (unless -y or -n was
 // given at start, which decide as they do for render).
+//
+// Every open page shows the render, whichever page started it, and any of
+// them can cancel it: the progress comes as the runner pushes it (show()),
+// or, while this page does not follow the runner's events, by asking.
+// What the panel has to say goes in its own line, where the render's
+// progress takes its place once a render runs.
 
 import { getJson, postJson, RequestFailed } from './api.js';
 
@@ -23,6 +29,8 @@ export class RenderPanel {
     this.elements = elements;
     this.report = report;
     this.polling = false;
+    this.followed = false;
+    this.noOutput = true;
     elements.render.addEventListener('click', () => this.start(false));
     elements.cancel.addEventListener('click', () => this.cancel());
     elements.replaceYes.addEventListener('click', () => {
@@ -31,26 +39,44 @@ export class RenderPanel {
     });
     elements.replaceNo.addEventListener('click', () => {
       elements.question.hidden = true;
-      this.report('The existing output was kept.');
+      this.note('The existing output was kept.');
     });
   }
 
   setOutput(output) {
+    this.noOutput = output === null;
     this.elements.render.disabled = output === null;
     this.elements.render.title = output === null ? 'Start quillmere edit with -o OUT to render' : '';
+  }
+
+  // Whether the runner's events bring the progress; without them the
+  // panel asks for it while a render runs.
+  setFollowed(followed) {
+    this.followed = followed;
+    if (!followed) {
+      this.poll();
+    }
+  }
+
+  // A word of the panel's own (not the render's progress).
+  note(message, isError = false) {
+    this.elements.info.textContent = message;
+    this.elements.info.classList.toggle('error', isError);
   }
 
   async start(replace) {
     try {
       this.show(await postJson('/api/render', { replace }));
-      this.poll();
+      if (!this.followed) {
+        this.poll();
+      }
     } catch (error) {
       if (error instanceof RequestFailed && error.status === ASK_FIRST) {
         this.elements.replaceText.textContent = `${error.message}. Replace it?`;
         this.elements.question.hidden = false;
         return;
       }
-      this.report(error.message, true);
+      this.note(error.message, true);
     }
   }
 
@@ -58,17 +84,18 @@ export class RenderPanel {
     try {
       this.show(await postJson('/api/render/cancel', {}));
     } catch (error) {
-      this.report(error.message, true);
+      this.note(error.message, true);
     }
   }
 
+  // Asks for the progress until the render ends or the events bring it.
   async poll() {
     if (this.polling) {
       return;
     }
     this.polling = true;
     try {
-      for (;;) {
+      while (!this.followed) {
         const progress = await getJson('/api/render');
         this.show(progress);
         if (progress.state !== 'running') {
@@ -84,10 +111,15 @@ export class RenderPanel {
   }
 
   show(progress) {
-    const { render, cancel, bar, info } = this.elements;
+    const { render, cancel, bar, info, question } = this.elements;
     const running = progress.state === 'running';
-    render.disabled = running;
+    render.disabled = running || this.noOutput;
     cancel.disabled = !running;
+    if (running) {
+      // Started here or in another page: the question is answered.
+      question.hidden = true;
+      info.classList.remove('error');
+    }
     if (progress.totalFrames > 0) {
       bar.max = progress.totalFrames;
       bar.value = progress.frames;
@@ -107,6 +139,7 @@ export class RenderPanel {
       info.textContent = parts.join(' · ');
     } else if (progress.state !== 'idle') {
       info.textContent = progress.message;
+      info.classList.toggle('error', progress.state === 'failed');
       if (progress.state === 'done') {
         bar.value = bar.max;
       }

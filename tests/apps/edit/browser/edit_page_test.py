@@ -305,9 +305,16 @@ class EditPageTest(unittest.TestCase):
         at_frame = words[3:]
         output = at_frame.index('-o')
         at_frame[output + 1] = reference
-        # Run from the folder the page was started in, as its paths are.
-        harness.run([OPTIONS.quillmere, 'frame', words[2], *at_frame, '--at', str(frame), '-y',
-                     '-q'], timeout=120, cwd=self.folder)
+        # The paths were typed relative to the folder edit started in; the
+        # line runs from any other, and the page names that folder.
+        self.assertEqual(session['commandFolder'], os.path.realpath(self.folder))
+        self.assertIn(session['commandFolder'], self.browser.element('command-folder').text)
+        elsewhere = tempfile.mkdtemp(prefix='quillmere-edit-elsewhere-')
+        try:
+            harness.run([OPTIONS.quillmere, 'frame', words[2], *at_frame, '--at', str(frame),
+                         '-y', '-q'], timeout=120, cwd=elsewhere)
+        finally:
+            shutil.rmtree(elsewhere, ignore_errors=True)
         self.assertEqual(shown, harness.decoded_rgb(reference),
                          'the page shows what quillmere frame makes')
         # And the canvas holds it, laid together from what the page fetched.
@@ -403,7 +410,8 @@ class EditPageTest(unittest.TestCase):
                     ('GET', '/api/readouts?mask=1,1,9,9', None), ('GET', '/api/render', None),
                     ('POST', '/api/settings', b'{}'), ('POST', '/api/mask', b'{}'),
                     ('POST', '/api/save', b'{}'), ('POST', '/api/render', b'{}'),
-                    ('POST', '/api/render/cancel', b'{}'), ('POST', '/api/quit', b'{}')]
+                    ('POST', '/api/render/cancel', b'{}'), ('POST', '/api/quit', b'{}'),
+                    ('GET', '/api/events', None)]
         for method, path, body in requests:
             with self.subTest('no token', path=path, method=method):
                 self.assertEqual(ask(method, path, no_token, body)[0], 403)
