@@ -8,6 +8,7 @@
 // whether it is the frame itself or its key frame meanwhile.
 
 import { getJson, getPicture, haveToken, postJson } from './api.js';
+import { MaskEditing } from './mask_editing.js';
 import { PictureView } from './picture_view.js';
 import { RenderPanel } from './render_panel.js';
 import { SettingsForm } from './settings_form.js';
@@ -56,7 +57,8 @@ async function pumpPictures() {
   while (pictures.wanted && !stopped) {
     const wish = pictures.wanted;
     pictures.wanted = null;
-    const path = `/api/picture?at=${encodeURIComponent(wish.at)}&revision=${session.revision}` +
+    const revision = session.revision;
+    const path = `/api/picture?at=${encodeURIComponent(wish.at)}&revision=${revision}` +
       (wish.quick ? '&quick=1' : '');
     try {
       const picture = await getPicture(path + (pictures.shown ? `&over=${pictures.shown}` : ''));
@@ -65,6 +67,7 @@ async function pumpPictures() {
           picture.tile ? picture.tile.y : 0);
         picture.bitmap.close();
       }
+      view.pictureDrawn(revision);
       pictures.shown = picture.id;
       // What is shown, for whoever looks at the page from outside: the
       // request for the whole picture, and what it is.
@@ -120,10 +123,16 @@ function stepTo(number) {
 // `source`: the control whose change this answers; other fields the user is
 // typing in keep what is typed.
 function apply(state, source = null) {
+  // Answers may come out of order; one older than the state shown is stale.
+  if (session && state.revision < session.revision) {
+    return;
+  }
   session = state;
   form.show(state, source);
   view.setKeepAspect(state.settings.keepAspect);
+  view.setLook(state.settings);
   view.setMask(state.mask);
+  editing.show(state, source);
   showReadouts(state.readouts);
   if (document.activeElement !== $('mask-text') || source === $('mask-text')) {
     $('mask-text').value = state.maskText;
@@ -153,7 +162,10 @@ function showReadouts(readouts) {
 
 async function change(path, body, reason, since, source = null) {
   try {
-    apply(await postJson(path, body), source);
+    const before = session;
+    const answer = await postJson(path, body);
+    apply(answer, source);
+    editing.changed(before, answer);
     report('');
     showPicture(reason, { since });
   } catch (error) {
@@ -191,8 +203,21 @@ const view = new PictureView({
       pumpReadouts();
     }
   },
-  onRelease: (mask, moved) =>
-    change('/api/mask', moved ? { ...mask, moved: true } : mask, 'mask', performance.now()),
+  onRelease: (mask, moved) => editing.released(mask, moved),
+  onZoom: (scale) => editing.zoomed(scale),
+});
+
+const editing = new MaskEditing({
+  view,
+  elements: {
+    undo: $('undo'), redo: $('redo'), nativeSize: $('native-size'), zoom: $('zoom'),
+    x: $('mask-x'), y: $('mask-y'), width: $('mask-w'), height: $('mask-h'),
+    boxError: $('mask-box-error'),
+  },
+  session: () => session,
+  apply,
+  showPicture: (reason, since) => showPicture(reason, { since }),
+  report,
 });
 
 const form = new SettingsForm(document, {
@@ -222,7 +247,10 @@ $('mask-text').addEventListener('change', async () => {
   const field = $('mask-text');
   const since = performance.now();
   try {
-    apply(await postJson('/api/settings', { maskText: field.value }), field);
+    const before = session;
+    const answer = await postJson('/api/settings', { maskText: field.value });
+    apply(answer, field);
+    editing.changed(before, answer);
     report('');
     showPicture('settings', { since });
   } catch (error) {
