@@ -198,6 +198,7 @@ const view = new PictureView({
   scroller: $('stage-scroll'),
   outline: $('outline'),
   onDrag: (mask) => {
+    editing.showDragged(mask);
     readouts.wanted = mask;
     if (!readouts.busy) {
       pumpReadouts();
@@ -212,7 +213,7 @@ const editing = new MaskEditing({
   elements: {
     undo: $('undo'), redo: $('redo'), nativeSize: $('native-size'), zoom: $('zoom'),
     x: $('mask-x'), y: $('mask-y'), width: $('mask-w'), height: $('mask-h'),
-    boxError: $('mask-box-error'),
+    boxError: $('mask-box-error'), maskText: $('mask-text'),
   },
   session: () => session,
   apply,

@@ -38,7 +38,8 @@ function typingIn(element) {
 
 export class MaskEditing {
   // elements: undo, redo, nativeSize, zoom (the zoom's select), boxError,
-  // and the X, Y, W, H fields as x, y, width, height.
+  // maskText (the Corners field), and the X, Y, W, H fields as x, y, width,
+  // height.
   // session(): the session's state as last answered; apply(state, source)
   // shows a state; showPicture(reason, since) asks for its picture.
   constructor({ view, elements, session, apply, showPicture, report }) {
@@ -76,6 +77,16 @@ export class MaskEditing {
       }
     }
     this.elements.nativeSize.disabled = !state.overlay;
+  }
+
+  // The corners and X, Y, W, H of a mask being dragged.
+  showDragged(mask) {
+    const box = boxOf(mask);
+    for (const name of Object.keys(BOX_FIELDS)) {
+      this.elements[name].value = String(box[name]);
+    }
+    const { left, top, right, bottom } = ordered(mask);
+    this.elements.maskText.value = `${left} ${top} ${right} ${bottom}`;
   }
 
   // A change the page made elsewhere, from state `before` to `after`.

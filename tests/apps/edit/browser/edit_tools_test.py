@@ -397,6 +397,45 @@ class EditToolsTest(unittest.TestCase):
                 self.wait_for_mask(expected, name)
                 harness.wait_until(lambda: self.guides() == [], 'the guides gone')
 
+    def test_guides_show_while_snapping_at_the_fitted_zoom(self):
+        """With a border and a shadow, the picture fitted to the window, a mask
+        dragged into the action-safe corner: the README's picture of the page
+        mid-drag, when --artefacts is given."""
+        zoom = Select(self.browser.element('zoom'))
+        zoom.select_by_value('fit')
+        try:
+            box = self.browser.picture_box()
+            for name in ('border.on', 'shadow.on'):
+                if not self.browser.setting(name).is_selected():
+                    self.browser.setting(name).click()
+            field = self.browser.setting('border.size')
+            harness.wait_until(field.is_enabled, 'the border size to open')
+            field.send_keys(Keys.CONTROL, 'a')
+            field.send_keys('6', Keys.ENTER)
+            harness.wait_until(lambda: (lambda s: s['border']['size'] == 6 and s['shadow']['on'])(
+                self.session()['settings']), 'the border and the shadow')
+            self.set_mask(150, 120, 550, 344)
+            # The middle (350, 232) dragged to a few pixels off where the mask's
+            # corner meets the margins at (1216, 684).
+            grab = viewport_point(box, 350, 232)
+            drop = viewport_point(box, 1019, 574)
+            moved = [picture_point(box, *drop)[axis] - picture_point(box, *grab)[axis]
+                     for axis in range(2)]
+            self.assertLess(abs(moved[0] - (1216 - 550)), 6)
+            self.assertLess(abs(moved[1] - (684 - 344)), 6)
+
+            def midway():
+                harness.wait_until(lambda: self.guides() == [['x', 1216], ['y', 684]],
+                                   lambda: f'the guides; shown {self.guides()}')
+                if OPTIONS.artefacts:
+                    os.makedirs(OPTIONS.artefacts, exist_ok=True)
+                    self.browser.driver.save_screenshot(
+                        os.path.join(OPTIONS.artefacts, 'edit-page-editing.png'))
+            self.drag(grab, drop, midway=midway)
+            self.wait_for_mask((816, 460, 1216, 684), 'the mask in the corner')
+        finally:
+            zoom.select_by_value(ZOOM)
+
     def assert_live_overlay(self, source, target):
         """While dragging, the page draws the overlay it showed at `source`
         moved to `target`, pixel for pixel (the same size)."""
