@@ -274,12 +274,18 @@ export class PictureView {
     };
   }
 
+  // The mask as drawn: the one released or nudged until the runner's
+  // picture of it comes, else the settled one.
+  shownMask() {
+    return this.preview || this.mask;
+  }
+
   // Which edges of the mask a press at `point` takes hold of; 0 for none.
   gripAt(point) {
     if (!this.mask) {
       return 0;
     }
-    const mask = ordered(this.mask);
+    const mask = ordered(this.shownMask());
     const reach = GRIP_REACH / this.scale();
     const withinX = point.x >= mask.left - reach && point.x <= mask.right + reach;
     const withinY = point.y >= mask.top - reach && point.y <= mask.bottom + reach;
@@ -304,7 +310,7 @@ export class PictureView {
     if (!this.mask) {
       return false;
     }
-    const mask = ordered(this.mask);
+    const mask = ordered(this.shownMask());
     return point.x >= mask.left && point.x < mask.right && point.y >= mask.top &&
       point.y < mask.bottom;
   }
@@ -332,7 +338,7 @@ export class PictureView {
     } else if (this.contains(point)) {
       kind = 'move';
     }
-    const start = ordered(this.preview || this.mask);
+    const start = ordered(this.shownMask());
     const frame = { width: this.width, height: this.height };
     // A drawn mask starts on the line the press is near.
     const anchor = snapPoint({ x: Math.round(point.x), y: Math.round(point.y) }, frame,

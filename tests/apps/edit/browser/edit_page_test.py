@@ -123,9 +123,13 @@ class EditPageTest(unittest.TestCase):
         field.send_keys(text, Keys.ENTER)
 
     def set_mask_text(self, text, expected):
-        self.type_over(self.browser.element('mask-text'), text)
+        field = self.browser.element('mask-text')
+        self.type_over(field, text)
         harness.wait_until(lambda: self.server.session()['maskText'] == expected,
                            'the mask text')
+        # And the page has the answer, which sets the field's text anew.
+        harness.wait_until(lambda: field.get_attribute('value') == expected,
+                           lambda: 'the page to show ' + expected)
 
     def test_drag_draws_moves_resizes_and_clips(self):
         box = self.box
