@@ -16,6 +16,10 @@
 // Pointer positions map to picture pixels through the picture's displayed
 // box, whatever the zoom and the screen's pixel ratio: a corner lies on the
 // pixel edge nearest to the pointer. The wheel zooms about the pointer.
+//
+// Each overlay drawn here is measured with the Performance API, from the
+// first pointer move or key it shows to its drawing, as a "quillmere-live"
+// entry.
 
 import {
   BOTTOM, LEFT, RIGHT, TOP, cornerWithAspect, ordered, resizedWithAspect, sameMask,
@@ -77,6 +81,7 @@ export class PictureView {
     this.awaited = null;
     this.drawnRevision = 0;
     this.frameRequest = 0;
+    this.liveSince = null;
     this.context = canvas.getContext('2d');
 
     this.live = document.createElement('canvas');
@@ -505,6 +510,9 @@ export class PictureView {
   // The page's own picture of the overlay somewhere else, drawn at the
   // browser's next frame: as many pointer moves as come meanwhile draw once.
   requestLive() {
+    if (this.liveSince === null) {
+      this.liveSince = performance.now();
+    }
     if (!this.frameRequest) {
       this.frameRequest = requestAnimationFrame(() => {
         this.frameRequest = 0;
@@ -517,6 +525,7 @@ export class PictureView {
     const target = this.drag ? this.drag.current : this.preview;
     if (!target || !this.mask) {
       this.live.hidden = true;
+      this.liveSince = null;
       return;
     }
     const context = this.liveContext;
@@ -547,6 +556,8 @@ export class PictureView {
         (right - left) * scaleX, (bottom - top) * scaleY);
     }
     this.live.hidden = false;
+    performance.measure('quillmere-live', { start: this.liveSince });
+    this.liveSince = null;
   }
 
   drawGuides(guides) {
