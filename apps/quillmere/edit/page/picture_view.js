@@ -43,6 +43,7 @@ const WHEEL_PIXELS_PER_LINE = 40;
 const WHEEL_PIXELS_PER_PAGE = 800;
 // Over the place the dragged overlay left.
 const VEIL = 'rgba(0, 0, 0, 0.55)';
+const MIDDLE_BUTTON = 1;
 // No picture is awaited, or the runner's answer is, before its revision.
 const AWAITING_ANSWER = -1;
 
@@ -76,6 +77,7 @@ export class PictureView {
     this.border = null;
     this.mask = null;
     this.drag = null;
+    this.pan = null;
     // The rectangle drawn in the page until the exact picture comes.
     this.preview = null;
     this.awaited = null;
@@ -326,6 +328,10 @@ export class PictureView {
   }
 
   press(event) {
+    if (event.button === MIDDLE_BUTTON) {
+      this.startPan(event);
+      return;
+    }
     if (event.button !== 0 || !this.width || !this.mask) {
       return;
     }
@@ -355,7 +361,23 @@ export class PictureView {
     this.outline.classList.add('dragging');
   }
 
+  // The middle button drags the view about, as the wheel no longer
+  // scrolls it.
+  startPan(event) {
+    event.preventDefault();
+    this.stage.setPointerCapture(event.pointerId);
+    this.pan = {
+      x: event.clientX, y: event.clientY,
+      left: this.scroller.scrollLeft, top: this.scroller.scrollTop,
+    };
+  }
+
   move(event) {
+    if (this.pan) {
+      this.scroller.scrollLeft = this.pan.left - (event.clientX - this.pan.x);
+      this.scroller.scrollTop = this.pan.top - (event.clientY - this.pan.y);
+      return;
+    }
     const point = this.pointOf(event);
     if (!this.drag) {
       this.stage.style.cursor = this.cursorAt(point);
@@ -391,6 +413,7 @@ export class PictureView {
   }
 
   release(event) {
+    this.pan = null;
     if (!this.drag) {
       return;
     }
@@ -417,6 +440,7 @@ export class PictureView {
   }
 
   abandon() {
+    this.pan = null;
     if (!this.drag) {
       return;
     }

@@ -248,16 +248,18 @@ class Browser:
         return b''.join(rgba[i:i + 3] for i in range(0, len(rgba), 4))
 
     def pointer(self, steps):
-        """Performs pointer steps: ('move', x, y), ('down',), ('up',), in viewport pixels."""
+        """Performs pointer steps: ('move', x, y), ('down',), ('up',), in viewport
+        pixels; ('down', button) and ('up', button) press another button
+        (1: the middle one)."""
         mouse = PointerInput(interaction.POINTER_MOUSE, 'mouse')
         actions = ActionBuilder(self.driver, mouse=mouse, duration=50)
         for step in steps:
             if step[0] == 'move':
                 actions.pointer_action.move_to_location(int(step[1]), int(step[2]))
             elif step[0] == 'down':
-                actions.pointer_action.pointer_down()
+                actions.pointer_action.pointer_down(*step[1:])
             else:
-                actions.pointer_action.pointer_up()
+                actions.pointer_action.pointer_up(*step[1:])
         actions.perform()
 
     def hold_keys(self, keys, down):

@@ -564,7 +564,16 @@ class EditToolsTest(unittest.TestCase):
                 self.assertAlmostEqual(after[axis], before[axis], delta=1,
                                        msg='the point under the pointer stays')
 
+            # The middle button drags the view.
+            scroll = f'return [{scroller}.scrollLeft, {scroller}.scrollTop];'
+            before_pan = self.browser.script(scroll)
+            self.browser.pointer([('move', *at), ('down', 1), ('move', at[0] + 30, at[1] + 20),
+                                  ('up', 1)])
+            self.assertEqual(self.browser.script(scroll),
+                             [before_pan[0] - 30, before_pan[1] - 20])
+
             # A drag at this zoom maps as exactly.
+            box = self.browser.picture_box()
             end = (at[0] + 53, at[1] + 31)
             start_point, end_point = picture_point(box, *at), picture_point(box, *end)
             self.drag(at, end, held=(Keys.ALT,))
