@@ -16,6 +16,7 @@
 // itself or its key frame meanwhile.
 
 import { followEvents, getJson, getPicture, haveToken, postJson } from './api.js';
+import { MaskEditing } from './mask_editing.js';
 import { PictureView } from './picture_view.js';
 import { RenderPanel } from './render_panel.js';
 import { SettingsForm } from './settings_form.js';
@@ -75,7 +76,8 @@ async function pumpPictures() {
   while (pictures.wanted && !stopped) {
     const wish = pictures.wanted;
     pictures.wanted = null;
-    const path = `/api/picture?at=${encodeURIComponent(wish.at)}&revision=${session.revision}` +
+    const revision = session.revision;
+    const path = `/api/picture?at=${encodeURIComponent(wish.at)}&revision=${revision}` +
       (wish.quick ? '&quick=1' : '');
     try {
       const picture = await getPicture(path + (pictures.shown ? `&over=${pictures.shown}` : ''));
@@ -84,6 +86,7 @@ async function pumpPictures() {
           picture.tile ? picture.tile.y : 0);
         picture.bitmap.close();
       }
+      view.pictureDrawn(revision);
       pictures.shown = picture.id;
       // What is shown, for whoever looks at the page from outside: the
       // request for the whole picture, and what it is.
@@ -149,10 +152,16 @@ function stepTo(number) {
 // `source`: the control whose change this answers; other fields the user is
 // typing in keep what is typed.
 function apply(state, source = null) {
+  // Answers may come out of order; one older than the state shown is stale.
+  if (session && state.revision < session.revision) {
+    return;
+  }
   session = state;
   form.show(state, source);
   view.setKeepAspect(state.settings.keepAspect);
+  view.setLook(state.settings);
   view.setMask(state.mask);
+  editing.show(state, source);
   showReadouts(state.readouts);
   if (document.activeElement !== $('mask-text') || source === $('mask-text')) {
     $('mask-text').value = state.maskText;
@@ -195,7 +204,7 @@ const changes = { sending: 0, elsewhere: null };
 // later change overtook it. Returns whether it was shown. A revision more
 // than one past the page's, with no other change of this page on its way,
 // means another page changed something meanwhile.
-async function sendChange(path, body, source) {
+async function sendChange(path, body, source, { record = true } = {}) {
   changes.sending += 1;
   try {
     const state = await postJson(path, body);
@@ -203,7 +212,11 @@ async function sendChange(path, body, source) {
     if (state.revision < before) {
       return false;
     }
+    const shown = session;
     apply(state, source);
+    if (record) {
+      editing.changed(shown, state);
+    }
     report(state.revision > before + 1 && changes.sending === 1
       ? 'Changed here, over a change made in another page meanwhile.' : '');
     return true;
@@ -276,13 +289,27 @@ const view = new PictureView({
   scroller: $('stage-scroll'),
   outline: $('outline'),
   onDrag: (mask) => {
+    editing.showDragged(mask);
     readouts.wanted = mask;
     if (!readouts.busy) {
       pumpReadouts();
     }
   },
-  onRelease: (mask, moved) =>
-    change('/api/mask', moved ? { ...mask, moved: true } : mask, 'mask', performance.now()),
+  onRelease: (mask, moved) => editing.released(mask, moved),
+  onZoom: (scale) => editing.zoomed(scale),
+});
+
+const editing = new MaskEditing({
+  view,
+  elements: {
+    undo: $('undo'), redo: $('redo'), nativeSize: $('native-size'), zoom: $('zoom'),
+    x: $('mask-x'), y: $('mask-y'), width: $('mask-w'), height: $('mask-h'),
+    boxError: $('mask-box-error'), maskText: $('mask-text'),
+  },
+  session: () => session,
+  send: (path, body, source) => sendChange(path, body, source, { record: false }),
+  showPicture: (reason, since) => showPicture(reason, { since }),
+  report,
 });
 
 const form = new SettingsForm(document, {

@@ -82,6 +82,22 @@ def decoded_rgb(path_or_bytes):
                 '-pix_fmt', 'rgb24', '-'])
 
 
+def frame_of_command_line(program, command_line, frame, folder):
+    """The pixels `quillmere frame` makes of frame `frame` with the settings of
+    a page's `quillmere render` command line, run from `folder` as the
+    page's paths are."""
+    words = shlex.split(command_line)
+    if words[:2] != ['quillmere', 'render']:
+        raise AssertionError(f'not a render command line: {command_line}')
+    options = words[3:]
+    with tempfile.TemporaryDirectory(prefix='quillmere-frame-') as scratch:
+        reference = os.path.join(scratch, 'reference.png')
+        options[options.index('-o') + 1] = reference
+        run([program, 'frame', words[2], *options, '--at', str(frame), '-y', '-q'], timeout=120,
+            cwd=folder)
+        return decoded_rgb(reference)
+
+
 def frame_checksums(path):
     """One checksum per decoded video frame."""
     text = run(['ffmpeg', '-nostdin', '-v', 'error', '-i', path, '-map', '0:v', '-f',
@@ -232,17 +248,53 @@ class Browser:
         return b''.join(rgba[i:i + 3] for i in range(0, len(rgba), 4))
 
     def pointer(self, steps):
-        """Performs pointer steps: ('move', x, y), ('down',), ('up',), in viewport pixels."""
+        """Performs pointer steps: ('move', x, y), ('down',), ('up',), in viewport
+        pixels; ('down', button) and ('up', button) press another button
+        (1: the middle one)."""
         mouse = PointerInput(interaction.POINTER_MOUSE, 'mouse')
         actions = ActionBuilder(self.driver, mouse=mouse, duration=50)
         for step in steps:
             if step[0] == 'move':
                 actions.pointer_action.move_to_location(int(step[1]), int(step[2]))
             elif step[0] == 'down':
-                actions.pointer_action.pointer_down()
+                actions.pointer_action.pointer_down(*step[1:])
             else:
-                actions.pointer_action.pointer_up()
+                actions.pointer_action.pointer_up(*step[1:])
         actions.perform()
+
+    def hold_keys(self, keys, down):
+        """Presses (or lets go of) `keys`; they stay pressed for the pointer
+        actions in between, as modifiers."""
+        actions = ActionBuilder(self.driver)
+        for key in keys:
+            if down:
+                actions.key_action.key_down(key)
+            else:
+                actions.key_action.key_up(key)
+        actions.perform()
+
+    def wheel(self, x, y, delta_y):
+        """Turns the wheel by `delta_y` pixels over viewport point (x, y)."""
+        actions = ActionBuilder(self.driver)
+        actions.wheel_action.scroll(int(x), int(y), 0, int(delta_y))
+        actions.perform()
+
+    def module_call(self, module, function, *arguments):
+        """What the page's module `module` (a file the page loads) answers to
+        `function`(*arguments); what it throws fails the test."""
+        answer = self.driver.execute_async_script("""
+            const [module, name, args, done] = arguments;
+            import(module).then((loaded) => {
+              try {
+                done({value: loaded[name](...args)});
+              } catch (error) {
+                done({error: String(error)});
+              }
+            }, (error) => done({error: String(error)}));
+            """, '/' + module, function, list(arguments))
+        if 'error' in answer:
+            raise AssertionError(f'{module} {function}{tuple(arguments)}: {answer["error"]}')
+        return answer.get('value')
 
     def readouts(self):
         return {name: self.element(f'ro-{name}').get_attribute('value')

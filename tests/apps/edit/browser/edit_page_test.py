@@ -123,9 +123,13 @@ class EditPageTest(unittest.TestCase):
         field.send_keys(text, Keys.ENTER)
 
     def set_mask_text(self, text, expected):
-        self.type_over(self.browser.element('mask-text'), text)
+        field = self.browser.element('mask-text')
+        self.type_over(field, text)
         harness.wait_until(lambda: self.server.session()['maskText'] == expected,
                            'the mask text')
+        # And the page has the answer, which sets the field's text anew.
+        harness.wait_until(lambda: field.get_attribute('value') == expected,
+                           lambda: 'the page to show ' + expected)
 
     def test_drag_draws_moves_resizes_and_clips(self):
         box = self.box
@@ -179,11 +183,12 @@ class EditPageTest(unittest.TestCase):
         self.assertEqual(self.browser.readouts(), plugin_readouts(*clipped))
 
         # Keep Aspect: the height follows the 320x180 overlay's aspect, as the
-        # plug-in draws (the product truncated).
+        # plug-in draws (the product truncated). The press lies clear of the
+        # lines a drag snaps to.
         self.browser.setting('keepAspect').click()
         harness.wait_until(lambda: self.server.session()['settings']['keepAspect'],
                            'Keep Aspect')
-        start = viewport_point(box, 60, 60)
+        start = viewport_point(box, 90, 90)
         end = viewport_point(box, 461, 700)
         left, top = picture_point(box, *start)
         right = picture_point(box, *end)[0]
