@@ -79,11 +79,11 @@ printf '%-28s %10s %20s\n' "" "median" "spread"
 printf '%-28s %10.2f %9.2f - %8.2f\n' "whole render, CPU s" "$whole_m" "$whole_lo" "$whole_hi"
 printf '%-28s %10.2f %9.2f - %8.2f\n' "$count segments summed, CPU s" "$split_m" "$split_lo" "$split_hi"
 printf '%-28s %10.2f %9.2f - %8.2f\n' "join, CPU s" "$join_m" "$join_lo" "$join_hi"
-awk -v whole="$whole_m" -v split="$split_m" -v join="$join_m" -v n="$count" \
+awk -v whole="$whole_m" -v parts="$split_m" -v join="$join_m" -v n="$count" \
   -v read="$read_m" -v lo="$read_lo" -v hi="$read_hi" -v main="$main_bytes" \
   -v seconds="$seconds" 'BEGIN {
-  overhead = (split - whole) / (n - 1)
-  printf "%-28s %10.3f\n", "segments / whole", split / whole
+  overhead = (parts - whole) / (n - 1)
+  printf "%-28s %10.3f\n", "segments / whole", parts / whole
   printf "%-28s %10.3f   (%.1f%% of a segment'"'"'s share)\n", "overhead per segment, CPU s",
          overhead, 100 * overhead / (whole / n)
   printf "%-28s %10.3f\n", "join / whole", join / whole
