@@ -433,7 +433,7 @@ const OptionRow kOptions[] = {
      TakeOverlay,
      SettingKind::Path},
     {"--mask", nullptr, "L,T,R,B", kCompositing,
-     "mask corners in pixels; R may be wWIDTH and B hHEIGHT (w100: R = L + 99)",
+     "mask corners in pixels; R may be wWIDTH and B hHEIGHT, the size drawn (w100: R = L + 100)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          ParseMask(option, value, line.settings);
          line.maskGiven = true;
