@@ -586,7 +586,8 @@ const OptionRow kOptions[] = {
      TakeText,
      SettingKind::Choice},
     {"--opacity", nullptr, "P", kCompositing,
-     "fade the whole overlay to P% (0-100, default 100) over what lies under it",
+     "fade the whole overlay to P% (0-100, default 100) over the video under it; a border and "
+     "shadow stay as drawn",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.opacityPercent = ParseInteger(option, value, 0, kPercentMax);
      },
