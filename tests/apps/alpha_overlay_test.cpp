@@ -1,10 +1,12 @@
 // Overlays with an alpha channel through whole runs: a PNG-in-MOV overlay
 // half or fully transparent over the known main picture, compared with the
-// blend formula computed here; transparency over the shadow; --alpha ignore.
+// blend formula computed here, with and without a border; transparency over
+// the shadow; an opacity with a border and shadow; --alpha ignore.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -51,6 +53,7 @@ struct AlphaCase {
     const char* name;
     int alpha;
     int opacityPercent;
+    bool border;  // below full opacity the border's fill under the mask must not show
 };
 
 class AlphaBlend : public AlphaOverlay, public testing::WithParamInterface<AlphaCase> {};
@@ -58,17 +61,19 @@ class AlphaBlend : public AlphaOverlay, public testing::WithParamInterface<Alpha
 TEST_P(AlphaBlend, FollowsTheBlendFormulaOverTheMain) {
     const AlphaCase& test = GetParam();
     const std::string overlay = MakeOverlay(test.alpha);
-    const std::vector<Picture> frames =
-        Render("out.mkv", {"--overlay", overlay, "--mask", "20,20,w32,h32", "--opacity",
-                           std::to_string(test.opacityPercent)});
+    std::vector<std::string> options = {"--overlay", overlay, "--mask", "20,20,w32,h32",
+                                        "--opacity", std::to_string(test.opacityPercent)};
+    if (test.border) {
+        options.insert(options.end(), {"--border", "3", "--border-color", "lime"});
+    }
+    const std::vector<Picture> frames = Render("out.mkv", options);
     const std::vector<Picture> main = DecodeAll(Clip("main.mkv"));
     ASSERT_EQ(frames.size(), main.size());
-    // "w32" is the dialog's inclusive width: the filter draws 31 columns.
     const double weight = test.alpha / 255.0 * test.opacityPercent / 100.0;
     const int stored[3] = {kBlue, kGreen, kRed};
     for (std::size_t n = 0; n < frames.size(); n += 7) {
-        for (int y = kTop; y < kTop + kSide - 1; ++y) {
-            for (int x = kLeft; x < kLeft + kSide - 1; ++x) {
+        for (int y = kTop; y < kTop + kSide; ++y) {
+            for (int x = kLeft; x < kLeft + kSide; ++x) {
                 const std::uint8_t* out = frames[n].row(y) + 4 * x;
                 const std::uint8_t* under = main[n].row(y) + 4 * x;
                 for (int byte = 0; byte < 3; ++byte) {
@@ -82,11 +87,14 @@ TEST_P(AlphaBlend, FollowsTheBlendFormulaOverTheMain) {
 }
 
 const AlphaCase kAlphaCases[] = {
-    {"HalfTransparent", 128, 100},
-    {"FullyTransparent", 0, 100},
-    {"Opaque", 255, 100},
-    {"OpaqueAtSixtyPercent", 255, 60},
-    {"QuarterAlphaHalfOpacity", 64, 50},
+    {"HalfTransparent", 128, 100, false},
+    {"FullyTransparent", 0, 100, false},
+    {"Opaque", 255, 100, false},
+    {"OpaqueAtSixtyPercent", 255, 60, false},
+    {"QuarterAlphaHalfOpacity", 64, 50, false},
+    {"OpaqueAtSixtyPercentInABorder", 255, 60, true},
+    {"QuarterAlphaHalfOpacityInABorder", 64, 50, true},
+    {"FadedOutInABorder", 255, 0, true},
 };
 
 INSTANTIATE_TEST_SUITE_P(Table, AlphaBlend, testing::ValuesIn(kAlphaCases),
@@ -120,8 +128,8 @@ TEST_F(AlphaOverlay, TransparentPixelsShowWhatLiesBeneathWithTheShadow) {
         for (int x = 0; x < main[0].width; ++x) {
             const std::uint8_t* shown = a[0].row(y) + 4 * x;
             const std::uint8_t* plain = main[0].row(y) + 4 * x;
-            const bool inMask = x >= kLeft && x < kLeft + kSide - 1 && y >= kTop &&
-                                y < kTop + kSide - 1;
+            const bool inMask = x >= kLeft && x < kLeft + kSide && y >= kTop &&
+                                y < kTop + kSide;
             if (inMask) {
                 ASSERT_EQ(shown[0] + (shown[1] << 8) + (shown[2] << 16),
                           plain[0] + (plain[1] << 8) + (plain[2] << 16))
@@ -132,6 +140,48 @@ TEST_F(AlphaOverlay, TransparentPixelsShowWhatLiesBeneathWithTheShadow) {
         }
     }
     EXPECT_GT(shadowed, 100) << "the shadow is drawn";
+}
+
+// Magenta at 50% over a red main, in a green border and with a shadow: the
+// overlay's pixels are half magenta, half red (255, 0, 127.5), worked out
+// by hand; the border and shadow are those of the overlay at full opacity.
+TEST_F(AlphaOverlay, OpacityFadesIntoTheVideoInsideABorder) {
+    const std::string main = folder_ / "red.mkv";
+    const std::string overlay = folder_ / "magenta.mkv";
+    RunFfmpeg("-f lavfi -i \"color=c=black:s=160x120:r=25:d=0.2,format=rgb24,geq=r=255:g=0:b=0\" "
+              "-c:v ffv1 -pix_fmt bgr0 '" + main + "'");
+    RunFfmpeg("-f lavfi -i \"color=c=black:s=64x48:r=25:d=0.2,format=rgb24,geq=r=255:g=0:b=255\" "
+              "-c:v ffv1 -pix_fmt bgr0 '" + overlay + "'");
+    const auto frame = [&](const std::string& name, const std::string& opacity) {
+        const std::string output = folder_ / name;
+        const RunResult run = RunQuillmere(
+            {"frame", main, "--at", "0", "-o", output, "--overlay", overlay, "--mask",
+             "40,30,w64,h48", "--border", "4", "--border-color", "lime", "--shadow", "gradient",
+             "--opacity", opacity});
+        EXPECT_EQ(run.exitCode, 0) << run.errorText;
+        return DecodeAll(output).at(0);
+    };
+    const Picture half = frame("half.png", "50");
+    const Picture full = frame("full.png", "100");
+    const double expected[3] = {127.5, 0, 255};  // blue, green, red
+    int borderPixels = 0;
+    for (int y = 0; y < half.height; ++y) {
+        for (int x = 0; x < half.width; ++x) {
+            const std::uint8_t* faded = half.row(y) + 4 * x;
+            const std::uint8_t* opaque = full.row(y) + 4 * x;
+            if (x >= 40 && x < 104 && y >= 30 && y < 78) {
+                for (int byte = 0; byte < 3; ++byte) {
+                    ASSERT_NEAR(faded[byte], expected[byte], 1.0)
+                        << x << "," << y << " byte " << byte;
+                }
+            } else {
+                ASSERT_EQ(std::memcmp(faded, opaque, 3), 0) << x << "," << y;
+                borderPixels += faded[0] == 0 && faded[1] == 255 && faded[2] == 0;
+            }
+        }
+    }
+    // The 4-pixel ring around 64 x 48.
+    EXPECT_EQ(borderPixels, 72 * 56 - 64 * 48);
 }
 
 TEST_F(AlphaOverlay, IgnoreCopiesTheStoredColourOpaque) {

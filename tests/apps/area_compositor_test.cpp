@@ -115,7 +115,7 @@ const AreaCase kAreaCases[] = {
          s.rangeStart = 1;
          s.rangeEnd = 3;
      }},
-    // The overlay is 64 x 48; "w64" as corners gives a mask 63 wide.
+    // The overlay is 64 x 48, as large as the mask "30,20,w64,h48".
     {"OneToOneAsLarge", 30, 20, 94, 68, Overlay::Opaque,
      [](FilterData& s) { Shadow(s, 1, 9, 4); Border(s, 2); }, Inside::Skipped},
     {"OneToOneLargerThanTheMask", 31, 21, 70, 50, Overlay::Opaque,
@@ -212,6 +212,8 @@ TEST_P(AreaEquivalence, EqualsTheWholeFrameRunAndLeavesTheRestAlone) {
     const OverlaySetup setup{SettingsOf(test), OverlayPath(test.overlay), ""};
     const std::optional<BlendingBitmapOperations> blend = BlendOf(test.overlay);
     const VBitmapOperations* operations = blend ? &blend->table : nullptr;
+    // Below full opacity the overlay goes over the video, not the border.
+    const bool overVideo = test.overlay == Overlay::Faded;
     FilterModuleSession module;
 
     // The filter handed whole frames, as a host would.
@@ -221,8 +223,12 @@ TEST_P(AreaEquivalence, EqualsTheWholeFrameRunAndLeavesTheRestAlone) {
         SyntheticClip clip(kWidth, kHeight, kFrames, AVRational{25, 1}, ClipPattern::Landscape);
         OverlayFilter filter(module, setup);
         ProcessingPass pass(filter.instance(), kWidth, kHeight);
-        if (operations != nullptr) {
-            filter.instance().activation().dst->bitmap.operations = operations;
+        FilterActivation& activation = filter.instance().activation();
+        const OverVideoOperations wholeFrameOverVideo(operations, &activation.src->bitmap);
+        if (overVideo) {
+            activation.dst->bitmap.operations = &wholeFrameOverVideo.table;
+        } else if (operations != nullptr) {
+            activation.dst->bitmap.operations = operations;
         }
         SeedRandom(kSeed);
         FramePtr frame = NewFrame();
@@ -248,7 +254,7 @@ TEST_P(AreaEquivalence, EqualsTheWholeFrameRunAndLeavesTheRestAlone) {
     PictureRect area;
     {
         AreaCompositor compositor(filter.instance(), clip.format());
-        compositor.Start(operations);
+        compositor.Start(operations, 1, false, overVideo);
         EXPECT_EQ(!compositor.skippedInside().empty(), test.inside != Inside::Converted);
         SeedRandom(kSeed);
         area = compositor.area();

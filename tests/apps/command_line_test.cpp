@@ -102,13 +102,13 @@ const ValidCase kValidCases[] = {
      }},
     {"MaskWidthAndHeight", Render({"--mask=10,20,w100,h50"}),
      [](const CommandLine& line) {
-         EXPECT_EQ(line.settings.maskRight, 109);
-         EXPECT_EQ(line.settings.maskBottom, 69);
+         EXPECT_EQ(line.settings.maskRight, 110);
+         EXPECT_EQ(line.settings.maskBottom, 70);
      }},
     {"MaskHeightBeforeWidthWithBlanks", Render({"--mask", "10 20 h50 w100"}),
      [](const CommandLine& line) {
-         EXPECT_EQ(line.settings.maskRight, 109);
-         EXPECT_EQ(line.settings.maskBottom, 69);
+         EXPECT_EQ(line.settings.maskRight, 110);
+         EXPECT_EQ(line.settings.maskBottom, 70);
      }},
     {"MaskNegativeAndUnordered", Render({"--mask", "-5, 0, -30, -40"}),
      [](const CommandLine& line) {
@@ -116,10 +116,10 @@ const ValidCase kValidCases[] = {
          EXPECT_EQ(line.settings.maskRight, -30);
          EXPECT_EQ(line.settings.maskBottom, -40);
      }},
-    {"MaskAcrossTheWholeCoordinateRange", Render({"--mask", "-1000000,-1000000,w2000001,h1"}),
+    {"MaskAcrossTheWholeCoordinateRange", Render({"--mask", "-1000000,-1000000,w2000000,h1"}),
      [](const CommandLine& line) {
          EXPECT_EQ(line.settings.maskRight, 1000000);
-         EXPECT_EQ(line.settings.maskBottom, -1000000);
+         EXPECT_EQ(line.settings.maskBottom, -999999);
      }},
     {"MaxPixelsSetsBothLimits", Render({"--max-pixels", "20000", "--strict"}),
      [](const CommandLine& line) {
@@ -252,7 +252,7 @@ const InvalidCase kInvalidCases[] = {
     {"MaskWidthAtInt64Max", Render({"--mask", "0,0,w9223372036854775807,h1"}), "within"},
     {"MaskHeightAtInt64Max", Render({"--mask", "-5,-5,w1,h9223372036854775807"}), "within"},
     {"MaskPastInt64", Render({"--mask", "0,0,99999999999999999999,1"}), "--mask"},
-    {"MaskJustPastTheLimit", Render({"--mask", "-1000000,0,w2000002,h1"}), "within"},
+    {"MaskJustPastTheLimit", Render({"--mask", "-1000000,0,w2000001,h1"}), "within"},
     // Values are echoed with their control characters escaped: one line.
     {"OptionWithLineBreak", Render({"--sparkle\nand more"}), "'--sparkle\\nand more'"},
     {"ValueWithControls", Render({"--shadow", "a\tb\x01\x7f"}), "'a\\tb\\x01\\x7f'"},

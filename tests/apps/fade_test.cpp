@@ -204,17 +204,17 @@ const FadeRunCase kFadeRuns[] = {
 
 class FadeRunTable : public FadeRun, public testing::WithParamInterface<FadeRunCase> {};
 
-// A white overlay over grey, in a black border: the filter's border fills
-// the mask too, so the mask shows the overlay at its opacity over black,
-// and each frame's level is grey + (that - grey) x weight; the border's,
-// black, with it.
+// A white overlay over grey, in a black border: the mask shows the overlay
+// at its opacity over the grey under it (not over the border's fill), and
+// each frame's level is grey + (that - grey) x weight; the border's, black,
+// with it.
 TEST_P(FadeRunTable, LevelsFollowTheRamp) {
     const FadeRunCase& test = GetParam();
     std::vector<std::string> options = test.options;
     options.insert(options.end(), {"--border", "4", "--border-color", "black"});
     const std::vector<Picture> frames = Render("faded.mkv", options);
     ASSERT_EQ(frames.size(), static_cast<std::size_t>(kFrames));
-    const double maskLevel = 255 * test.opacity;
+    const double maskLevel = 255 * test.opacity + kMainLevel * (1 - test.opacity);
     for (int frame = 0; frame < kFrames; ++frame) {
         const bool shows = frame >= test.first && frame <= test.last;
         const double weight =

@@ -49,7 +49,7 @@ const MistakeCase kMistakes[] = {
     // A mask partly off the 480x270 frame is drawn cut.
     {"MaskPastTheEdge",
      {"frame", "WIDE", "--at", "0", "-o", "OUT", "--mask", "-10,200,w200,h100"}, 0,
-     "the mask -10,200,189,299 from --mask reaches past the 480x270 frame; only 0,200,189,270 "
+     "the mask -10,200,190,300 from --mask reaches past the 480x270 frame; only 0,200,190,270 "
      "of it is drawn"},
     {"PlacementPastTheEdge", {"place", "WIDE", "--size", "600", "--position", "left"}, 0,
      "from the placement reaches past the 480x270 frame"},

@@ -74,6 +74,8 @@ RunResult Render(const Job& job, int threads) {
     composite.source = &main;
     composite.instance = &filter.instance();
     composite.outputOperations = filter.outputOperations();
+    composite.outputOperationsCopy = filter.outputOperationsCopy();
+    composite.overlayOverVideo = filter.overlayOverVideo();
     composite.sinks.push_back(&sink);
     composite.filterThreads = threads;
     composite.afterStart = [](FilterInstance&) { SeedRandom(kSeed); };
@@ -123,7 +125,8 @@ const ParallelCase kParallelCases[] = {
          job.settings.fitToFrame = 1;
          job.settings.bilinear = 1;
      }},
-    {"RandomFixedShiftBlendedAtOpacity",
+    // Each lane lays the overlay over the video of its own frame.
+    {"RandomFixedShiftBlendedAtOpacityInABorder",
      [](Job& job) {
          job.overlay.path = Clip("overlay.avi");
          job.overlay.blend = BlendSettings{};
@@ -131,6 +134,8 @@ const ParallelCase kParallelCases[] = {
          job.overlay.blend->opacity = OpacityFromPercent(60);
          Mask(job, 30, 20, 110, 80);
          RandomShadow(job, 3);
+         job.settings.borderOn = 1;
+         job.settings.borderSize = 3;
          job.settings.fitToFrame = 1;
      }},
     // Frames outside the range and frames past the overlay's end draw no

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <regex>
 #include <string>
@@ -126,6 +127,92 @@ const RefusedCase kRefusedCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Table, RefusedPlacement, testing::ValuesIn(kRefusedCases),
                          [](const testing::TestParamInfo<RefusedCase>& info) {
+                             return info.param.name;
+                         });
+
+// A typed size is the size drawn: "--mask L,T,wW,hH" changes exactly W x H
+// pixels of a plain main, from (L, T), and place, asked for that size at
+// that corner, gives the same corners and names that size.
+struct DrawnSizeCase {
+    const char* name;
+    int corner;  // left and top alike, so that place can put it there
+    int width;
+    int height;
+    bool fit;  // stretched rather than copied 1:1 (the overlay is 64 x 48)
+};
+
+class DrawnSize : public PictureInPicture, public testing::WithParamInterface<DrawnSizeCase> {
+protected:
+    // Solid colours in RGB, so that no edge is blurred by subsampled chroma.
+    static std::string SolidClip(const std::string& path, const char* colour, int width,
+                                 int height) {
+        RunFfmpeg("-f lavfi -i color=c=" + std::string(colour) + ":s=" + std::to_string(width) +
+                  "x" + std::to_string(height) + ":r=25:d=0.2 -c:v ffv1 -pix_fmt bgr0 '" + path +
+                  "'");
+        return path;
+    }
+};
+
+TEST_P(DrawnSize, TypedSizeIsDrawnAndPlaceAgrees) {
+    const DrawnSizeCase& test = GetParam();
+    const std::string main = SolidClip(out_ / "main.mkv", "navy", kMainWidth, kMainHeight);
+    const std::string overlay =
+        SolidClip(out_ / "overlay.mkv", "yellow", kOverlayWidth, kOverlayHeight);
+    const std::string corner = std::to_string(test.corner);
+    const std::string mask = corner + "," + corner + ",w" + std::to_string(test.width) + ",h" +
+                             std::to_string(test.height);
+    std::vector<std::string> arguments = {"frame", main,   "--at",   "0",   "-o",
+                                          out_ / "drawn.png", "--quiet", "--overlay", overlay,
+                                          "--mask", mask};
+    if (test.fit) {
+        arguments.push_back("--fit");
+    }
+    const RunResult run = RunQuillmere(arguments);
+    ASSERT_EQ(run.exitCode, 0) << run.errorText;
+    const std::vector<Picture> drawn = DecodeAll(out_ / "drawn.png");
+    const std::vector<Picture> plain = DecodeAll(main);
+    ASSERT_FALSE(drawn.empty());
+    ASSERT_FALSE(plain.empty());
+    long changed = 0;
+    int left = kMainWidth, top = kMainHeight, right = -1, bottom = -1;
+    for (int y = 0; y < kMainHeight; ++y) {
+        for (int x = 0; x < kMainWidth; ++x) {
+            if (std::memcmp(drawn[0].row(y) + 4 * x, plain[0].row(y) + 4 * x, 3) != 0) {
+                ++changed;
+                left = std::min(left, x);
+                top = std::min(top, y);
+                right = std::max(right, x);
+                bottom = std::max(bottom, y);
+            }
+        }
+    }
+    EXPECT_EQ(changed, long{test.width} * test.height);
+    EXPECT_EQ(left, test.corner);
+    EXPECT_EQ(top, test.corner);
+    EXPECT_EQ(right - left + 1, test.width);
+    EXPECT_EQ(bottom - top + 1, test.height);
+
+    const std::string size = std::to_string(test.width) + "x" + std::to_string(test.height);
+    const RunResult place = RunQuillmere({"place", main, "--overlay", overlay, "--position",
+                                          "top-left", "--margin", corner, "--size", size});
+    ASSERT_EQ(place.exitCode, 0) << place.errorText;
+    const std::string corners = corner + "," + corner + "," +
+                                std::to_string(test.corner + test.width) + "," +
+                                std::to_string(test.corner + test.height);
+    EXPECT_NE(place.outputText.find("mask " + corners + ": the overlay " + size + " at"),
+              std::string::npos)
+        << place.outputText;
+}
+
+const DrawnSizeCase kDrawnSizeCases[] = {
+    {"CopiedOneToOne", 6, 40, 30, false},
+    {"Stretched", 20, 100, 75, true},
+    {"OnePixel", 0, 1, 1, true},
+    {"TheWholeFrame", 0, kMainWidth, kMainHeight, true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Table, DrawnSize, testing::ValuesIn(kDrawnSizeCases),
+                         [](const testing::TestParamInfo<DrawnSizeCase>& info) {
                              return info.param.name;
                          });
 

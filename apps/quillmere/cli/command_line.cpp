@@ -437,7 +437,7 @@ const OptionRow kOptions[] = {
      TakeOverlay,
      SettingKind::Path},
     {"--mask", nullptr, "L,T,R,B", kCompositing,
-     "mask corners in pixels; R may be wWIDTH and B hHEIGHT (w100: R = L + 99)",
+     "mask corners in pixels; R may be wWIDTH and B hHEIGHT, the size drawn (w100: R = L + 100)",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          ParseMask(option, value, line.settings);
          line.maskGiven = true;
@@ -607,7 +607,8 @@ const OptionRow kOptions[] = {
      TakeText,
      SettingKind::Choice},
     {"--opacity", nullptr, "P", kCompositing,
-     "fade the whole overlay to P% (0-100, default 100) over what lies under it",
+     "fade the whole overlay to P% (0-100, default 100) over the video under it; a border and "
+     "shadow stay as drawn",
      [](CommandLine& line, const std::string& option, const std::string& value) {
          line.opacityPercent = ParseInteger(option, value, 0, kPercentMax);
      },

@@ -36,7 +36,7 @@ bool WithinCoordinateLimit(std::int64_t value) {
 }
 
 // The widest mask whose corners both lie within the coordinate limit.
-constexpr std::int64_t kLargestMaskExtent = 2 * kCoordinateLimit + 1;
+constexpr std::int64_t kLargestMaskExtent = 2 * kCoordinateLimit;
 
 // Items separated by commas (blanks around them allowed) or, as in the
 // dialog's mask text, by blanks alone. An empty item stays in the list, so
@@ -116,6 +116,10 @@ void ParseMask(const std::string& option, const std::string& text, FilterData& s
     std::int64_t bottom = 0;
     // Items apply in order, as the dialog applies its words: a size measures
     // from the left or top corner, and a later item overrides an earlier one.
+    // A size is the number of pixels drawn, and the filter draws from the
+    // left corner up to, not including, the right one: w640 puts the right
+    // corner 640 past the left. (The dialog's own text counts both corners,
+    // one pixel less than it draws.)
     for (std::size_t index = 2; index < 4; ++index) {
         const std::string& item = items[index];
         std::int64_t number = 0;
@@ -130,10 +134,10 @@ void ParseMask(const std::string& option, const std::string& text, FilterData& s
                 Reject(option, text, withinLimit);
             }
             if (item[0] == 'w') {
-                right = left + number - 1;
+                right = left + number;
                 haveRight = true;
             } else {
-                bottom = top + number - 1;
+                bottom = top + number;
                 haveBottom = true;
             }
         } else if (ReadInteger(item, number)) {

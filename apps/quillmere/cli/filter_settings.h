@@ -20,8 +20,9 @@ extern const ShadowStyleName kShadowStyleNames[];
 // The parsers of option values. Each throws UsageError naming the option
 // (`option`, e.g. "--mask") and the rejected text.
 
-// "L,T,R,B", where R may be "wWIDTH" or "hHEIGHT" and B likewise, as in the
-// dialog's mask text (blanks also separate). Writes the four corners.
+// "L,T,R,B", where R may be "wWIDTH" or "hHEIGHT" and B likewise, laid out
+// as the dialog's mask text (blanks also separate). A size is the size
+// drawn: wWIDTH sets R = L + WIDTH. Writes the four corners.
 void ParseMask(const std::string& option, const std::string& text, FilterData& settings);
 // "RRGGBB" (red, green, blue in hexadecimal, optionally led by '#' or "0x")
 // or a CSS colour name, as a COLORREF.

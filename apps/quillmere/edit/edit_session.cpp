@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <random>
 
 #include "apps/quillmere/cli/command_text.h"
@@ -58,10 +60,19 @@ Json ShapeJson(const PictureShape& shape) {
                 {"alpha", shape.hasAlpha}};
 }
 
+// The plug-in's read-outs, but for the size: the dialog counts both corners,
+// the page shows the pixels drawn between the corners it shows (none for a
+// mask wholly off the picture), as --mask takes a size.
 Json ReadoutsJson(const PositionReadouts& readouts) {
-    return Json{{"left", readouts.left},   {"top", readouts.top},
-                {"right", readouts.right}, {"bottom", readouts.bottom},
-                {"width", readouts.width}, {"height", readouts.height}};
+    const auto drawn = [](std::int64_t from, std::int64_t to) {
+        return std::max<std::int64_t>(to - from, 0);
+    };
+    return Json{{"left", readouts.left},
+                {"top", readouts.top},
+                {"right", readouts.right},
+                {"bottom", readouts.bottom},
+                {"width", drawn(readouts.left, readouts.right)},
+                {"height", drawn(readouts.top, readouts.bottom)}};
 }
 
 // The overlay's height over its width in main pixels, what Keep Aspect

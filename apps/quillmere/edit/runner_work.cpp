@@ -100,7 +100,8 @@ RunnerEditWork::KeptPicture& RunnerEditWork::PictureFor(const RenderJob& job,
         // A processing pass of one frame, as the frame command makes.
         AreaCompositor compositor(filter.instance(), frames_->format(),
                                   SettleFade(job.fade, filter.instance().recordAs<FilterData>()));
-        compositor.Start(filter.outputOperations(), 1, filter.outputOperationsCopy());
+        compositor.Start(filter.outputOperations(), 1, filter.outputOperationsCopy(),
+                         filter.overlayOverVideo());
         // With --seed the random shadow styles draw as `frame --seed` draws.
         if (const auto seeding = SeedingAt(job.seed, job.window.first)) {
             seeding(filter.instance());

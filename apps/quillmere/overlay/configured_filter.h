@@ -44,6 +44,11 @@ public:
     // Whether those operations copy the overlay opaque, as the host's do
     // (laying a window frame where it belongs, if need be).
     bool outputOperationsCopy() const { return !blending_; }
+    // Whether they lay the overlay below full opacity, so that it is laid
+    // over the video under it rather than over the border's fill.
+    bool overlayOverVideo() const {
+        return blending_ && LayingFor(blending_->settings).laying == Laying::Faded;
+    }
     // Overlay frames that could not be decoded: reported in one closing
     // line, and a failure of the job with --strict (call it before the
     // output is committed).

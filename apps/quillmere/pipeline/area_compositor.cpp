@@ -205,7 +205,8 @@ AreaCompositor::~AreaCompositor() {
 
 AreaCompositor::Lane AreaCompositor::MakeLane(FilterInstance* own, int width, int height,
                                               FrameMemory memory,
-                                              const VBitmapOperations* outputOperations) {
+                                              const VBitmapOperations* outputOperations,
+                                              bool overlayOverVideo) {
     Lane lane;
     if (own != nullptr) {
         lane.instance = own;
@@ -216,8 +217,13 @@ AreaCompositor::Lane AreaCompositor::MakeLane(FilterInstance* own, int width, in
         lane.instance = lane.copy.get();
     }
     lane.pass = std::make_unique<ProcessingPass>(*lane.instance, width, height, memory);
-    if (outputOperations != nullptr) {
-        lane.instance->activation().dst->bitmap.operations = outputOperations;
+    FilterActivation& activation = lane.instance->activation();
+    if (overlayOverVideo) {
+        lane.overVideo =
+            std::make_unique<OverVideoOperations>(outputOperations, &activation.src->bitmap);
+        activation.dst->bitmap.operations = &lane.overVideo->table;
+    } else if (outputOperations != nullptr) {
+        activation.dst->bitmap.operations = outputOperations;
     }
     if (frameRate_.num > 0 && frameRate_.den > 0) {
         lane.pass->SetMicrosecondsPerFrame(
@@ -227,7 +233,7 @@ AreaCompositor::Lane AreaCompositor::MakeLane(FilterInstance* own, int width, in
 }
 
 void AreaCompositor::Start(const VBitmapOperations* outputOperations, int lanes,
-                           bool operationsCopy) {
+                           bool operationsCopy, bool overlayOverVideo) {
     if (!converter_ || started_) {
         return;
     }
@@ -238,8 +244,8 @@ void AreaCompositor::Start(const VBitmapOperations* outputOperations, int lanes,
     record_.maskBottom -= bitmapTop_;
     maskMoved_ = true;
     // The lanes run on the buffers of the frames on their way.
-    lanes_.push_back(
-        MakeLane(&instance_, bitmapWidth_, bitmapHeight_, FrameMemory::Caller, outputOperations));
+    lanes_.push_back(MakeLane(&instance_, bitmapWidth_, bitmapHeight_, FrameMemory::Caller,
+                              outputOperations, overlayOverVideo));
     ProcessingPass& pass = *lanes_.front().pass;
     if (pass.source().bitmap.pitch != sourcePitch_) {
         throw RunnerError("the processing pass laid out its frames unexpectedly");
@@ -249,16 +255,20 @@ void AreaCompositor::Start(const VBitmapOperations* outputOperations, int lanes,
         // Working in place, the filter leaves nothing of the area as it was to fade toward.
         throw RunnerError("the filter draws in place, so its drawing cannot fade");
     }
+    if (overlayOverVideo && !separateOutput_) {
+        throw RunnerError("the filter draws in place, so its overlay cannot be laid over the "
+                          "video under it");
+    }
     for (int lane = 1; lane < lanes; ++lane) {
         lanes_.push_back(MakeLane(nullptr, bitmapWidth_, bitmapHeight_, FrameMemory::Caller,
-                                  outputOperations));
+                                  outputOperations, overlayOverVideo));
     }
     if (lanes > 1) {
         rehearsal_ = MakeLane(nullptr, 1, 1, FrameMemory::Pass, nullptr);
     }
     // The inside can go unconverted only where the overlay is copied, not
     // blended, and where the filter leaves its source as it was.
-    opaqueCopy_ = outputOperations == nullptr || operationsCopy;
+    opaqueCopy_ = (outputOperations == nullptr || operationsCopy) && !overlayOverVideo;
     if (opaqueCopy_ && separateOutput_ && !maskInside_.empty()) {
         skippedInside_ = maskInside_;
         bands_ = BandsAround(area_, skippedInside_);

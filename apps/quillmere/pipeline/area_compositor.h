@@ -36,6 +36,7 @@
 #include "apps/quillmere/media/ffmpeg_handles.h"
 #include "apps/quillmere/media/video_format.h"
 #include "apps/quillmere/pipeline/fade_ramp.h"
+#include "apps/quillmere/pipeline/over_video_operations.h"
 #include "convert/picture_converter.h"
 #include "filter/filter_data.h"
 #include "hostkit/processing_driver.h"
@@ -66,10 +67,12 @@ public:
     // on `lanes` instances: the given one and copies of it, each with its
     // own bitmaps. `outputOperations` (null: the host's plain ones, which
     // copy the overlay) serve the output bitmaps; `operationsCopy` says
-    // that given ones copy the overlay opaque as well. The start procedure
-    // seeds the calling thread's random generator.
+    // that given ones copy the overlay opaque as well. `overlayOverVideo`:
+    // they lay it below full opacity, and it is laid over the video under
+    // it rather than over the border and shadow (see OverVideoOperations).
+    // The start procedure seeds the calling thread's random generator.
     void Start(const VBitmapOperations* outputOperations = nullptr, int lanes = 1,
-               bool operationsCopy = false);
+               bool operationsCopy = false, bool overlayOverVideo = false);
     int lanes() const { return static_cast<int>(lanes_.size()); }
 
     // Converts the area of output frame `number` into `buffers`, when the
@@ -105,9 +108,12 @@ private:
         std::unique_ptr<FilterInstance> copy;  // null for the compositor's own instance
         FilterInstance* instance = nullptr;
         std::unique_ptr<ProcessingPass> pass;
+        // Over the given output operations, with this lane's source as the
+        // video; null when the overlay is laid as they lay it.
+        std::unique_ptr<OverVideoOperations> overVideo;
     };
     Lane MakeLane(FilterInstance* own, int width, int height, FrameMemory memory,
-                  const VBitmapOperations* outputOperations);
+                  const VBitmapOperations* outputOperations, bool overlayOverVideo = false);
     void RunOnce(Lane& lane, AreaBuffers& buffers, long number);
     void LoadRect(const AVFrame& frame, const PictureRect& rect, AreaBuffers& buffers) const;
     void StoreRect(AVFrame& frame, const PictureRect& rect, const std::uint8_t* output,

@@ -65,7 +65,8 @@ public:
     std::int64_t Run() {
         // The start procedure seeds the generator of the thread it runs on;
         // the filter threads take it on from here.
-        compositor_.Start(job_.outputOperations, lanes_, job_.outputOperationsCopy);
+        compositor_.Start(job_.outputOperations, lanes_, job_.outputOperationsCopy,
+                          job_.overlayOverVideo);
         if (job_.afterStart) {
             job_.afterStart(*job_.instance);
         }

@@ -37,6 +37,9 @@ struct CompositeJob {
     // ones), and whether they copy the overlay opaque as the plain ones do.
     const VBitmapOperations* outputOperations = nullptr;
     bool outputOperationsCopy = false;
+    // They lay the overlay below full opacity: over the video under it
+    // (AreaCompositor::Start).
+    bool overlayOverVideo = false;
     FadeRamp fade;  // the overlay's fades (none by default)
     // Runs once the pass has started, before the first frame, on the thread
     // whose random generator the filter threads take on: sets it (--seed, a

@@ -28,6 +28,7 @@ int RunFrame(const CommandLine& line) {
     composite.instance = &filter.instance();
     composite.outputOperations = filter.outputOperations();
     composite.outputOperationsCopy = filter.outputOperationsCopy();
+    composite.overlayOverVideo = filter.overlayOverVideo();
     composite.fade = SettleFade(job.fade, filter.instance().recordAs<FilterData>());
     composite.sinks.push_back(&sink);
     composite.progress = progress.Reporter();

@@ -87,6 +87,7 @@ int RunRender(const CommandLine& line) {
     composite.instance = &filter.instance();
     composite.outputOperations = filter.outputOperations();
     composite.outputOperationsCopy = filter.outputOperationsCopy();
+    composite.overlayOverVideo = filter.overlayOverVideo();
     composite.filterThreads = job.filterThreads;
     composite.fade = SettleFade(job.fade, filter.instance().recordAs<FilterData>());
     composite.progress = progress.Reporter();

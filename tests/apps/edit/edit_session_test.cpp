@@ -221,12 +221,11 @@ TEST_P(ReleaseTest, OrdersAndCutsBackWhatWasNotMoved) {
     EXPECT_EQ(state["mask"], Mask(c.settled[0], c.settled[1], c.settled[2], c.settled[3]));
     EXPECT_FALSE(state["settings"].contains("placement"));
     EXPECT_EQ(state["settings"]["mask"], state["mask"]);
-    // The plug-in's read-outs measure the part on the picture, counting both
-    // corners.
+    // The size read-out is the part drawn on the picture.
     const int width = std::min(c.settled[2], kWidth) - std::max(c.settled[0], 0);
     const int height = std::min(c.settled[3], kHeight) - std::max(c.settled[1], 0);
-    EXPECT_EQ(state["readouts"]["width"], width + 1);
-    EXPECT_EQ(state["readouts"]["height"], height + 1);
+    EXPECT_EQ(state["readouts"]["width"], width);
+    EXPECT_EQ(state["readouts"]["height"], height);
     EXPECT_EQ(state["configLine"], "Config(" + std::to_string(c.settled[0]) + "," +
                                        std::to_string(c.settled[1]) + "," +
                                        std::to_string(c.settled[2]) + "," +
@@ -300,13 +299,14 @@ TEST_P(MaskTextTest, ReadsAsTheCommandLineReadsAMask) {
     EXPECT_EQ(state["settings"]["mask"], expected);
 }
 
-// A size counts from the left or top corner: wN ends N - 1 pixels further on.
+// A size counts from the left or top corner: wN draws N pixels, ending N
+// further on.
 INSTANTIATE_TEST_SUITE_P(
     Texts, MaskTextTest,
     ::testing::Values(MaskTextCase{"Blanks", "10 20 300 400", {10, 20, 300, 400}},
                       MaskTextCase{"Commas", "10, 20,300 ,400", {10, 20, 300, 400}},
-                      MaskTextCase{"WidthAndHeight", "10 20 w100 h50", {10, 20, 109, 69}},
-                      MaskTextCase{"HeightThenWidth", "10,20,h50,w100", {10, 20, 109, 69}},
+                      MaskTextCase{"WidthAndHeight", "10 20 w100 h50", {10, 20, 110, 70}},
+                      MaskTextCase{"HeightThenWidth", "10,20,h50,w100", {10, 20, 110, 70}},
                       MaskTextCase{"PartlyOffTheFrame", "-50 300 100 500", {-50, 300, 100, 500}},
                       MaskTextCase{"Words", "abc", {}},
                       MaskTextCase{"Empty", "", {}},
@@ -332,7 +332,7 @@ TEST(EditSession, ReadoutsOfADragChangeNothing) {
     const Json before = session.Describe();
     EXPECT_EQ(session.Readouts("600,300,700,400"),
               (Json{{"left", 600}, {"top", 300}, {"right", kWidth}, {"bottom", kHeight},
-                    {"width", kWidth - 600 + 1}, {"height", kHeight - 300 + 1}}));
+                    {"width", kWidth - 600}, {"height", kHeight - 300}}));
     EXPECT_EQ(session.Describe(), before);
     EXPECT_EQ(StatusOf([&] { session.Readouts("1,2,3"); }), 400);
 }

@@ -52,13 +52,13 @@ def viewport_point(box, px, py):
 
 
 def plugin_readouts(left, top, right, bottom):
-    """The plug-in's read-outs of a mask: ordered, clamped to the frame size, and
-    its size counting both corners."""
+    """The read-outs of a mask: its corners ordered and clamped to the frame size
+    as the plug-in shows them, and the size drawn between them."""
     width, height = MAIN_SIZE
     l, r = max(0, min(left, right)), min(width, max(left, right))
     t, b = max(0, min(top, bottom)), min(height, max(top, bottom))
     return {'left': str(l), 'top': str(t), 'right': str(r), 'bottom': str(b),
-            'size': f'{r - l + 1} x {b - t + 1}'}
+            'size': f'{max(r - l, 0)} x {max(b - t, 0)}'}
 
 
 class EditPageTest(unittest.TestCase):
@@ -202,7 +202,7 @@ class EditPageTest(unittest.TestCase):
 
     def test_a_mask_moved_past_the_edges_keeps_its_size(self):
         box = self.box
-        self.set_mask_text('900 450 w300 h200', '900 450 1199 649')
+        self.set_mask_text('900 450 w300 h200', '900 450 1200 650')
         grab = viewport_point(box, 1050, 550)
         drop = (int(box['left'] + box['width'] + 20), int(box['top'] + box['height'] + 10))
         dx = picture_point(box, *drop)[0] - picture_point(box, *grab)[0]
@@ -216,7 +216,7 @@ class EditPageTest(unittest.TestCase):
             self.assertEqual(overflow, [0, 0], 'the outline spills out of the picture')
         self.drag(grab, drop, no_scrollbars)
         session, moved = self.mask_after_release(before)
-        self.assertEqual(moved, (900 + dx, 450 + dy, 1199 + dx, 649 + dy))
+        self.assertEqual(moved, (900 + dx, 450 + dy, 1200 + dx, 650 + dy))
         self.assertGreater(moved[2], MAIN_SIZE[0])
         self.assertGreater(moved[3], MAIN_SIZE[1])
         # The page shows the server's answer once it has it.
@@ -227,7 +227,7 @@ class EditPageTest(unittest.TestCase):
         self.assertEqual(self.browser.readouts(), plugin_readouts(*moved))
 
     def test_corners_the_runner_cannot_read_are_refused_beside_the_field(self):
-        self.set_mask_text('100 80 w400 h250', '100 80 499 329')
+        self.set_mask_text('100 80 w400 h250', '100 80 500 330')
         field = self.browser.element('mask-text')
         error = self.browser.element('mask-text-error')
         before = self.server.session()
@@ -238,7 +238,7 @@ class EditPageTest(unittest.TestCase):
             # The text stays to be mended; nothing changed.
             self.assertEqual(field.get_attribute('value'), text)
             self.assertEqual(self.server.session()['revision'], before['revision'])
-        self.set_mask_text('120 90 w400 h250', '120 90 519 339')
+        self.set_mask_text('120 90 w400 h250', '120 90 520 340')
         harness.wait_until(lambda: error.text == '', 'the reason cleared')
 
     def shown_frame(self):
@@ -262,7 +262,7 @@ class EditPageTest(unittest.TestCase):
     def change_look(self):
         """Mask by text, border and a shadow with random variation and a fresh
         seed from the New seed button, set through the page's own controls."""
-        self.set_mask_text('300 200 w480 h270', '300 200 779 469')
+        self.set_mask_text('300 200 w480 h270', '300 200 780 470')
         if not self.browser.setting('border.on').is_selected():
             self.browser.setting('border.on').click()
         self.set_number('border.size', 6)
