@@ -1,5 +1,6 @@
 #include "apps/quillmere/cli/command_line.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
@@ -1272,6 +1273,53 @@ const OptionRow* FindOption(const std::string& name) {
     return nullptr;
 }
 
+// Edits (a letter added, left out or changed) between two words.
+std::size_t EditDistance(const std::string& from, const std::string& to) {
+    std::vector<std::size_t> row(to.size() + 1);
+    for (std::size_t column = 0; column < row.size(); ++column) {
+        row[column] = column;
+    }
+    for (std::size_t line = 1; line <= from.size(); ++line) {
+        std::size_t diagonal = row[0];
+        row[0] = line;
+        for (std::size_t column = 1; column <= to.size(); ++column) {
+            const std::size_t above = row[column];
+            row[column] = std::min({above + 1, row[column - 1] + 1,
+                                    diagonal + (from[line - 1] == to[column - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[to.size()];
+}
+
+// The option whose name is nearest `name`, for a misspelling: within two
+// edits and less than a third of the name, those of `command` first; null
+// when none is that near.
+const OptionRow* NearestOption(const std::string& name, unsigned command) {
+    constexpr std::size_t kMostEdits = 2;
+    constexpr std::size_t kShareOfName = 3;
+    const OptionRow* nearest = nullptr;
+    std::size_t best = kMostEdits + 1;
+    bool bestApplies = false;
+    for (const OptionRow& option : kOptions) {
+        if (option.name == nullptr) {
+            continue;
+        }
+        const std::size_t distance = EditDistance(name, option.name);
+        const bool applies = (option.commands & command) != 0;
+        if (distance * kShareOfName >= std::strlen(option.name) ||
+            distance > kMostEdits) {
+            continue;
+        }
+        if (distance < best || (distance == best && applies && !bestApplies)) {
+            nearest = &option;
+            best = distance;
+            bestApplies = applies;
+        }
+    }
+    return nearest;
+}
+
 }  // namespace
 
 CommandLine ParseCommandLine(int argc, const char* const* argv) {
@@ -1337,7 +1385,11 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, const CommandLin
         }
         const OptionRow* option = FindOption(argument);
         if (option == nullptr) {
-            throw UsageError("unknown option " + Quoted(argument));
+            const OptionRow* nearest = NearestOption(argument, command->mask);
+            throw UsageError("unknown option " + Quoted(argument) +
+                             (nearest != nullptr ? std::string(" (did you mean ") +
+                                                       nearest->name + "?)"
+                                                 : std::string()));
         }
         if ((option->commands & command->mask) == 0) {
             throw UsageError(std::string("option ") + option->name + " does not apply to " +

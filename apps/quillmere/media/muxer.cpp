@@ -253,7 +253,9 @@ void Muxer::Start() {
         throw RunnerError(failure + AvErrorText(error));
     }
     // The muxer has chosen its time bases now.
-    const bool matroska = std::strcmp(format_.muxer, "matroska") == 0;
+    // WebM is Matroska's muxer under another name.
+    const bool matroska = std::strcmp(format_.muxer, "matroska") == 0 ||
+                          std::strcmp(format_.muxer, "webm") == 0;
     for (unsigned index = 0; index < muxer_->nb_streams; ++index) {
         const AVStream& stream = *muxer_->streams[index];
         StreamTiming& timing = timing_[index];
