@@ -11,6 +11,7 @@
 #include <exception>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <string>
@@ -64,6 +65,7 @@ const ReencodingCase kReencodingCases[] = {
     {"Vorbis", {"--audio-codec", "libvorbis"}, ".mkv", "libvorbis", AV_CODEC_ID_VORBIS, false,
      false},
     {"Mp3", {"--audio-codec", "mp3"}, ".mp4", "libmp3lame", AV_CODEC_ID_MP3, false, true},
+    {"PcmIntoWebmBecomesOpus", {}, ".webm", "libopus", AV_CODEC_ID_OPUS, true, false},
 };
 
 class AudioReencoding : public OutputStreams,
@@ -218,6 +220,43 @@ INSTANTIATE_TEST_SUITE_P(Encoders, QuietRender, testing::ValuesIn(kQuietCases),
                          [](const testing::TestParamInfo<QuietCase>& info) {
                              return info.param.name;
                          });
+
+// What a command prints on standard output; its standard error goes to
+// `errors`.
+std::string CommandOutput(const std::string& command, const std::string& errorsPath,
+                          std::string& errors) {
+    std::string output;
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(
+        popen((command + " 2>'" + errorsPath + "'").c_str(), "r"), &pclose);
+    char buffer[256];
+    while (pipe && std::fgets(buffer, sizeof buffer, pipe.get()) != nullptr) {
+        output += buffer;
+    }
+    pipe.reset();
+    std::ifstream file(errorsPath);
+    errors.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    return output;
+}
+
+// A WebM render reads back without a complaint from ffprobe or from
+// decoding every packet, in VP9 and Opus.
+TEST_F(OutputStreams, WebmPassesFfprobesChecks) {
+    const std::string output = out_ / "out.webm";
+    const RunResult run = RunQuillmere({"render", Clip("main-audio.mkv"), "-o", output, "-q"});
+    ASSERT_EQ(run.exitCode, 0) << run.errorText;
+    std::string errors;
+    const std::string codecs = CommandOutput(
+        "ffprobe -v error -show_entries stream=codec_name -of csv=p=0 '" + output + "'",
+        out_ / "probe.txt", errors);
+    EXPECT_EQ(codecs, "vp9\nopus\n");
+    EXPECT_EQ(errors, "");
+    CommandOutput("ffprobe -v error -show_packets -show_frames '" + output + "' >/dev/null", out_ / "frames.txt",
+                  errors);
+    EXPECT_EQ(errors, "");
+    CommandOutput("ffmpeg -nostdin -v error -i '" + output + "' -f null -", out_ / "decode.txt",
+                  errors);
+    EXPECT_EQ(errors, "");
+}
 
 // MP4 subtitles (mov_text) cannot go into .mkv: the advice names the
 // containers that take them, never the one asked for.

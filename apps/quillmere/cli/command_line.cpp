@@ -1273,23 +1273,31 @@ const OptionRow* FindOption(const std::string& name) {
     return nullptr;
 }
 
-// Edits (a letter added, left out or changed) between two words.
+// Edits between two words: a letter added, left out or changed, or two
+// neighbours swapped (the commonest slip of the fingers).
 std::size_t EditDistance(const std::string& from, const std::string& to) {
-    std::vector<std::size_t> row(to.size() + 1);
-    for (std::size_t column = 0; column < row.size(); ++column) {
-        row[column] = column;
-    }
-    for (std::size_t line = 1; line <= from.size(); ++line) {
-        std::size_t diagonal = row[0];
-        row[0] = line;
-        for (std::size_t column = 1; column <= to.size(); ++column) {
-            const std::size_t above = row[column];
-            row[column] = std::min({above + 1, row[column - 1] + 1,
-                                    diagonal + (from[line - 1] == to[column - 1] ? 0 : 1)});
-            diagonal = above;
+    const std::size_t columns = to.size() + 1;
+    std::vector<std::size_t> table((from.size() + 1) * columns);
+    const auto at = [&table, columns](std::size_t line, std::size_t column) -> std::size_t& {
+        return table[line * columns + column];
+    };
+    for (std::size_t line = 0; line <= from.size(); ++line) {
+        for (std::size_t column = 0; column <= to.size(); ++column) {
+            if (line == 0 || column == 0) {
+                at(line, column) = line + column;
+                continue;
+            }
+            const bool same = from[line - 1] == to[column - 1];
+            std::size_t best = std::min({at(line - 1, column) + 1, at(line, column - 1) + 1,
+                                         at(line - 1, column - 1) + (same ? 0 : 1)});
+            if (line > 1 && column > 1 && from[line - 1] == to[column - 2] &&
+                from[line - 2] == to[column - 1]) {
+                best = std::min(best, at(line - 2, column - 2) + 1);
+            }
+            at(line, column) = best;
         }
     }
-    return row[to.size()];
+    return at(from.size(), to.size());
 }
 
 // The option whose name is nearest `name`, for a misspelling: within two
