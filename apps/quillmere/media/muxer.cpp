@@ -149,6 +149,7 @@ void Muxer::CarryChapters(const AVFormatContext& container) {
 }
 
 void Muxer::StartVideo(AVStream& stream, const VideoFormat& video, const CarriedOver& carried) {
+    AddLightSideData(stream, video.light);
     stream.avg_frame_rate = video.frameRate;
     stream.sample_aspect_ratio = video.sampleAspectRatio;
     videoStart_ = video.startTime;
