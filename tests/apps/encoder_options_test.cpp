@@ -107,6 +107,7 @@ const SettingsCase kSettingsCases[] = {
      {"--codec", "hevc", "--crf", "30", "--preset", "ultrafast"}, "hevc", {"crf=30.0"}},
     {"Vp9InMkv", "out.mkv", {"--codec", "vp9", "--encoder-option", "deadline=realtime"}, "vp9",
      {}},
+    {"WebmDefaultsToVp9", "out.webm", {}, "vp9", {}},
 };
 
 class EncoderSettings : public EncoderTest, public testing::WithParamInterface<SettingsCase> {};

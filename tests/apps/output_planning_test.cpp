@@ -30,11 +30,13 @@ CommandLine Parse(std::vector<std::string> arguments) {
 
 const std::vector<std::string> kEverywhere = {".mkv", ".avi", ".nut", ".mp4", ".mov"};
 const CarriableStream kPcm{1, AVMEDIA_TYPE_AUDIO, AV_CODEC_ID_PCM_S16LE,
-                           {".mkv", ".avi", ".nut", ".mov"}};
-const CarriableStream kAac{1, AVMEDIA_TYPE_AUDIO, AV_CODEC_ID_AAC, kEverywhere};
-const CarriableStream kSecondAac{2, AVMEDIA_TYPE_AUDIO, AV_CODEC_ID_AAC, kEverywhere};
+                           {".mkv", ".avi", ".nut", ".mov"}, ""};
+const CarriableStream kAac{1, AVMEDIA_TYPE_AUDIO, AV_CODEC_ID_AAC, kEverywhere, ""};
+const CarriableStream kSecondAac{2, AVMEDIA_TYPE_AUDIO, AV_CODEC_ID_AAC, kEverywhere, ""};
 const CarriableStream kMovText{3, AVMEDIA_TYPE_SUBTITLE, AV_CODEC_ID_MOV_TEXT,
-                               {".mp4", ".mov"}};
+                               {".mp4", ".mov"}, ""};
+const CarriableStream kOpus{1, AVMEDIA_TYPE_AUDIO, AV_CODEC_ID_OPUS,
+                            {".mkv", ".nut", ".mp4", ".mov", ".webm"}, "Commentary"};
 
 // A 160x120 main at 25 frames a second with these streams after its video.
 InputFacts MainWith(std::vector<CarriableStream> streams) {
@@ -98,6 +100,34 @@ const PlanCase kPlanCases[] = {
          ASSERT_EQ(job.output.kept.size(), 1u);
          EXPECT_EQ(job.output.kept[0].index, kMovText.index);
      }},
+    // WebM holds VP9 or AV1 with Opus or Vorbis: AAC becomes Opus, said once.
+    {"WebmWritesVp9AndOpus", {"render", "m.mkv", "-o", "o.webm"}, {kAac, kSecondAac},
+     [](const RenderJob& job) {
+         ASSERT_NE(job.output.videoEncoder, nullptr);
+         EXPECT_TRUE(job.output.videoEncoder->id == AV_CODEC_ID_VP9 ||
+                     job.output.videoEncoder->id == AV_CODEC_ID_AV1);
+         ASSERT_EQ(job.output.kept.size(), 2u);
+         EXPECT_TRUE(EncodesAs(job.output.kept[0], AV_CODEC_ID_OPUS));
+         EXPECT_TRUE(EncodesAs(job.output.kept[1], AV_CODEC_ID_OPUS));
+         ASSERT_EQ(job.notes.size(), 1u);
+         EXPECT_NE(job.notes[0].find("the .webm container cannot hold the aac audio"),
+                   std::string::npos);
+     }},
+    {"OpusIntoWebmIsCopiedWithItsTitle", {"render", "m.mkv", "--format", "webm", "-o", "o"},
+     {kOpus},
+     [](const RenderJob& job) {
+         EXPECT_FALSE(job.output.kept.at(0).encoding);
+         EXPECT_TRUE(job.notes.empty());
+     }},
+    {"WebmTakesAv1", {"render", "m.mkv", "-o", "o.webm", "--codec", "av1"}, {},
+     [](const RenderJob& job) { EXPECT_EQ(job.output.videoEncoder->id, AV_CODEC_ID_AV1); }},
+    {"TitleLeftOutOfMovIsNoted", {"render", "m.mkv", "-o", "o.mov"}, {kOpus},
+     [](const RenderJob& job) {
+         ASSERT_EQ(job.notes.size(), 1u);
+         EXPECT_NE(job.notes[0].find("'Commentary' (audio) is left out"), std::string::npos);
+     }},
+    {"TitleOfAStreamLeftOutIsNotNoted", {"render", "m.mkv", "-o", "o.mov", "--no-audio"},
+     {kOpus}, [](const RenderJob& job) { EXPECT_TRUE(job.notes.empty()); }},
     {"HevcInMp4IsTaggedHvc1", {"render", "m.mkv", "-o", "o.mp4", "--codec", "hevc"}, {},
      [](const RenderJob& job) { EXPECT_EQ(job.output.muxing.videoTag, "hvc1"); }},
     {"CodecNameSettlesTheEncoder", {"render", "m.mkv", "-o", "o.mkv", "--codec", "hevc"}, {},
@@ -152,6 +182,8 @@ const RefusalCase kRefusalCases[] = {
     {"AudioCodecWithoutAudio",
      {"render", "m.mkv", "-o", "o.mkv", "--audio-codec", "aac", "--no-audio"}, {kAac}, true,
      "--audio-codec and --no-audio"},
+    {"H264IntoWebm", {"render", "m.mkv", "-o", "o.webm", "--codec", "h264"}, {}, true,
+     "the webm container cannot hold 'h264' here: for WebM, VP9 use one of"},
     {"UnknownMuxerOption", {"render", "m.mkv", "-o", "o.mp4", "--muxer-option", "movflag=1"},
      {}, true, "no option 'movflag'"},
     {"BadMuxerOptionValue",
@@ -169,8 +201,8 @@ const RefusalCase kRefusalCases[] = {
     // join and segments are planned from the command line alone.
     {"JoinIntoAnUnknownExtension", {"join", "a.mkv", "-o", "o.xyz"}, {}, true,
      "cannot tell the output format from 'o.xyz'"},
-    {"JoinIntoAnUnknownFormat", {"join", "a.mkv", "-o", "o.mkv", "--format", "webm"}, {}, true,
-     "unknown output format 'webm'"},
+    {"JoinIntoAnUnknownFormat", {"join", "a.mkv", "-o", "o.mkv", "--format", "flv"}, {}, true,
+     "unknown output format 'flv'"},
     {"JoinIntoNothing", {"join", "a.mkv", "-o", "o.mkv", "--format", "null"}, {}, true,
      "--format null"},
     {"SlurmOutputWithoutExtension", {"segments", "m.mkv", "4", "--slurm", "-o", "run.d/o"}, {},

@@ -11,6 +11,7 @@
 #include <exception>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <string>
@@ -20,6 +21,7 @@
 #include "apps/quillmere/edit/edit_session.h"
 #include "apps/quillmere/edit/runner_work.h"
 #include "apps/quillmere/media/container_table.h"
+#include "apps/quillmere/media/light_metadata.h"
 #include "apps/quillmere/media/video_reader.h"
 #include "apps/quillmere/plan/input_facts.h"
 #include "apps/quillmere/plan/planning.h"
@@ -64,6 +66,7 @@ const ReencodingCase kReencodingCases[] = {
     {"Vorbis", {"--audio-codec", "libvorbis"}, ".mkv", "libvorbis", AV_CODEC_ID_VORBIS, false,
      false},
     {"Mp3", {"--audio-codec", "mp3"}, ".mp4", "libmp3lame", AV_CODEC_ID_MP3, false, true},
+    {"PcmIntoWebmBecomesOpus", {}, ".webm", "libopus", AV_CODEC_ID_OPUS, true, false},
 };
 
 class AudioReencoding : public OutputStreams,
@@ -218,6 +221,219 @@ INSTANTIATE_TEST_SUITE_P(Encoders, QuietRender, testing::ValuesIn(kQuietCases),
                          [](const testing::TestParamInfo<QuietCase>& info) {
                              return info.param.name;
                          });
+
+// What a command prints on standard output; its standard error goes to
+// `errors`.
+std::string CommandOutput(const std::string& command, const std::string& errorsPath,
+                          std::string& errors) {
+    std::string output;
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(
+        popen((command + " 2>'" + errorsPath + "'").c_str(), "r"), &pclose);
+    char buffer[256];
+    while (pipe && std::fgets(buffer, sizeof buffer, pipe.get()) != nullptr) {
+        output += buffer;
+    }
+    pipe.reset();
+    std::ifstream file(errorsPath);
+    errors.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    return output;
+}
+
+// A WebM render reads back without a complaint from ffprobe or from
+// decoding every packet, in VP9 and Opus.
+TEST_F(OutputStreams, WebmPassesFfprobesChecks) {
+    const std::string output = out_ / "out.webm";
+    const RunResult run = RunQuillmere({"render", Clip("main-audio.mkv"), "-o", output, "-q"});
+    ASSERT_EQ(run.exitCode, 0) << run.errorText;
+    std::string errors;
+    const std::string codecs = CommandOutput(
+        "ffprobe -v error -show_entries stream=codec_name -of csv=p=0 '" + output + "'",
+        out_ / "probe.txt", errors);
+    EXPECT_EQ(codecs, "vp9\nopus\n");
+    EXPECT_EQ(errors, "");
+    CommandOutput("ffprobe -v error -show_packets -show_frames '" + output + "' >/dev/null", out_ / "frames.txt",
+                  errors);
+    EXPECT_EQ(errors, "");
+    CommandOutput("ffmpeg -nostdin -v error -i '" + output + "' -f null -", out_ / "decode.txt",
+                  errors);
+    EXPECT_EQ(errors, "");
+}
+
+// HDR10's static metadata as x265 is told it when the test clip is made:
+// chromaticities in 0.00002, luminance in 0.0001 cd/m2 (BT.2020 primaries,
+// D65, a 1000 cd/m2 display down to 0.005; content up to 1000, 400 on average).
+constexpr const char* kMasterDisplay =
+    "G(8500,39850)B(6550,2300)R(35400,14600)WP(15635,16450)L(10000000,50)";
+constexpr const char* kMaxCll = "1000,400";
+
+// A 10-bit BT.2020 PQ HEVC clip in Matroska whose pictures carry that
+// metadata (the ffmpeg program leaves the stream without it).
+const std::string& HdrClip() {
+    static const ScratchFolder folder;
+    static const std::string path = [] {
+        const std::string made = folder / "hdr10.mkv";
+        RunFfmpeg(std::string("-f lavfi -i testsrc2=s=256x144:r=25:d=0.2 -pix_fmt yuv420p10le "
+                              "-color_primaries bt2020 -color_trc smpte2084 -colorspace bt2020nc "
+                              "-c:v libx265 -x265-params 'log-level=error:hdr10=1:master-display=") +
+                  kMasterDisplay + ":max-cll=" + kMaxCll + "' '" + made + "'");
+        return made;
+    }();
+    return path;
+}
+
+using SideDataFields = std::map<std::string, std::string>;
+
+// The mastering-display and light-level fields ffprobe shows for the first
+// video stream (`section` "stream") or its first frame ("frame").
+SideDataFields ProbedLightFields(const std::string& path, const std::string& section,
+                                 const ScratchFolder& folder) {
+    const std::string options = section == "stream" ? "-show_streams"
+                                                    : "-show_frames -read_intervals %+#1";
+    std::string errors;
+    const std::string text = CommandOutput("ffprobe -v error -select_streams v:0 " + options +
+                                               " '" + path + "'",
+                                           folder / "probe-errors.txt", errors);
+    SideDataFields fields;
+    bool light = false;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        const std::string line = text.substr(start, end - start);
+        start = end + 1;
+        if (line.rfind("side_data_type=", 0) == 0) {
+            light = line.find("Mastering display") != std::string::npos ||
+                    line.find("Content light level") != std::string::npos;
+        } else if (line == "[/SIDE_DATA]") {
+            light = false;
+        } else if (light && line.find('=') != std::string::npos) {
+            fields[line.substr(0, line.find('='))] = line.substr(line.find('=') + 1);
+        }
+    }
+    return fields;
+}
+
+// ffprobe's "a/b" or "n" as a fraction.
+std::pair<long long, long long> Fraction(const std::string& text) {
+    const std::size_t slash = text.find('/');
+    return {std::stoll(text.substr(0, slash)),
+            slash == std::string::npos ? 1 : std::stoll(text.substr(slash + 1))};
+}
+
+// The same fields with the same values (Matroska keeps them as decimals,
+// so 34000/50000 may come back as 17/25).
+void ExpectSameFields(const SideDataFields& written, const SideDataFields& expected,
+                      const std::string& what) {
+    ASSERT_EQ(written.size(), expected.size()) << what;
+    for (const auto& [key, value] : expected) {
+        ASSERT_EQ(written.count(key), 1u) << what << ": " << key;
+        const auto [num, den] = Fraction(value);
+        const auto [writtenNum, writtenDen] = Fraction(written.at(key));
+        EXPECT_EQ(num * writtenDen, writtenNum * den)
+            << what << ": " << key << " " << written.at(key) << " for " << value;
+    }
+}
+
+struct HdrCase {
+    const char* name;
+    const char* extension;
+    std::vector<std::string> options;
+    bool inPictures;  // the encoder writes it into the pictures as well
+    bool inStream;    // the container keeps it as the stream's
+};
+void PrintTo(const HdrCase& test, std::ostream* out) { *out << test.name; }
+
+const HdrCase kHdrCases[] = {
+    {"HevcInMkv", ".mkv", {"--codec", "hevc"}, true, true},
+    {"HevcInMp4", ".mp4", {"--codec", "hevc"}, true, true},
+    {"Ffv1InMkv", ".mkv", {}, false, true},
+    {"HevcInNut", ".nut", {"--codec", "hevc"}, true, false},
+};
+
+class HdrMetadata : public OutputStreams, public testing::WithParamInterface<HdrCase> {};
+
+// The metadata of the main's pictures comes out as the stream's where the
+// container keeps it and in the pictures where the encoder writes them,
+// with the same values, and with no word said; x265's settings show it in
+// its own units as the clip was made with.
+TEST_P(HdrMetadata, IsKeptWithTheSameValues) {
+    const HdrCase& test = GetParam();
+    const std::string output = out_ / (std::string("out") + test.extension);
+    std::vector<std::string> arguments = {"render", HdrClip(), "-o", output, "--overlay",
+                                          Clip("overlay.avi"), "--size", "25%"};
+    arguments.insert(arguments.end(), test.options.begin(), test.options.end());
+    const RunResult run = RunQuillmere(arguments);
+    ASSERT_EQ(run.exitCode, 0) << run.errorText;
+    EXPECT_EQ(run.errorText.find("HDR"), std::string::npos) << run.errorText;
+
+    const SideDataFields expected = ProbedLightFields(HdrClip(), "frame", out_);
+    ASSERT_EQ(expected.size(), 12u);  // ten of the display, two light levels
+    ExpectSameFields(ProbedLightFields(output, "stream", out_),
+                     test.inStream ? expected : SideDataFields(), "stream");
+    ExpectSameFields(ProbedLightFields(output, "frame", out_),
+                     test.inPictures ? expected : SideDataFields(), "first frame");
+}
+
+INSTANTIATE_TEST_SUITE_P(Outputs, HdrMetadata, testing::ValuesIn(kHdrCases),
+                         [](const testing::TestParamInfo<HdrCase>& info) {
+                             return info.param.name;
+                         });
+
+// Where neither the container nor the encoder keeps it, one note says what
+// is left out.
+TEST_F(OutputStreams, HdrMetadataAviCannotKeepIsNamedOnce) {
+    const RunResult run = RunQuillmere({"render", HdrClip(), "-o", out_ / "out.avi"});
+    ASSERT_EQ(run.exitCode, 0) << run.errorText;
+    EXPECT_EQ(Occurrences(run.errorText, "HDR description"), 1u) << run.errorText;
+    EXPECT_NE(run.errorText.find("its mastering-display and light-level metadata and its PQ "
+                                 "transfer"),
+              std::string::npos)
+        << run.errorText;
+}
+
+// The encoders' own parameters, worked out by hand from rationals as
+// libavutil holds them: thousandths (D65 as 3127/10000), and AV1's 16-bit
+// fractions, which round to the nearest x265 unit.
+TEST(LightParameters, AreInTheEncodersOwnUnits) {
+    LightMetadata light;
+    AVMasteringDisplayMetadata mastering{};
+    mastering.display_primaries[0][0] = {708, 1000};  // red
+    mastering.display_primaries[0][1] = {292, 1000};
+    mastering.display_primaries[1][0] = {170, 1000};  // green
+    mastering.display_primaries[1][1] = {797, 1000};
+    mastering.display_primaries[2][0] = {131, 1000};  // blue
+    mastering.display_primaries[2][1] = {46, 1000};
+    mastering.white_point[0] = {3127, 10000};
+    mastering.white_point[1] = {3290, 10000};
+    mastering.max_luminance = {1000, 1};
+    mastering.min_luminance = {1, 200};
+    mastering.has_primaries = 1;
+    mastering.has_luminance = 1;
+    light.mastering = mastering;
+    light.contentLight = AVContentLightMetadata{1000, 400};
+    // 0.708 * 50000 = 35400, ..., 0.005 cd/m2 * 10000 = 50.
+    EXPECT_EQ(X265LightParameters(light),
+              std::string("hdr10=1:master-display=") + kMasterDisplay + ":max-cll=" + kMaxCll);
+    EXPECT_EQ(SvtAv1LightParameters(light),
+              "enable-hdr=1:mastering-display=G(0.17,0.797)B(0.131,0.046)R(0.708,0.292)"
+              "WP(0.3127,0.329)L(1000,0.005):content-light=1000,400");
+
+    // 44564/65536 = 0.679993..., 34000 in x265's units (33999.6); 20972/65536
+    // = 0.320007..., 16000; 82/16384 cd/m2 = 0.0050049, 50.
+    mastering.display_primaries[0][0] = {44564, 65536};
+    mastering.display_primaries[0][1] = {20972, 65536};
+    mastering.min_luminance = {82, 16384};
+    light.mastering = mastering;
+    light.contentLight.reset();
+    EXPECT_EQ(X265LightParameters(light),
+              "hdr10=1:master-display=G(8500,39850)B(6550,2300)R(34000,16000)"
+              "WP(15635,16450)L(10000000,50)");
+    // Light levels alone; a display without luminance is not written.
+    mastering.has_luminance = 0;
+    light.mastering = mastering;
+    light.contentLight = AVContentLightMetadata{4000, 1200};
+    EXPECT_EQ(X265LightParameters(light), "hdr10=1:max-cll=4000,1200");
+    EXPECT_EQ(X265LightParameters(LightMetadata()), "");
+}
 
 // MP4 subtitles (mov_text) cannot go into .mkv: the advice names the
 // containers that take them, never the one asked for.

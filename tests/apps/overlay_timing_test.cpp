@@ -191,21 +191,46 @@ INSTANTIATE_TEST_SUITE_P(Formats, StillOverlay, testing::ValuesIn(kStillCases),
                              return info.param.name;
                          });
 
-// Three pictures of 0.2 s each (red, green, blue) on a 25 fps main: main
-// frame n, at n * 0.04 s, shows picture round(n / 5) (the nearest in time),
-// the last one until 0.6 s, then the main again.
-class AnimatedOverlay : public OverlayTimingRuns,
-                        public testing::WithParamInterface<const char*> {};
+// Three pictures of 0.2 s each (red, green, blue), as a GIF or an APNG
+// whose file asks to be played once or to loop without end.
+struct AnimationCase {
+    const char* name;
+    const char* extension;
+    const char* plays;  // ffmpeg's muxer option saying how often it plays
+    const char* once;   // the same option for one pass only
+};
+void PrintTo(const AnimationCase& test, std::ostream* out) { *out << test.name; }
 
-TEST_P(AnimatedOverlay, PlaysAtItsOwnTiming) {
-    const std::string animation = folder_ / (std::string("animation.") + GetParam());
+const AnimationCase kOncePlayed[] = {
+    {"GifOnce", "gif", "-loop -1", "-loop -1"},
+    {"ApngOnce", "apng", "-plays 1", "-plays 1"},
+};
+const AnimationCase kEndless[] = {
+    {"GifForever", "gif", "-loop 0", "-loop -1"},
+    {"ApngForever", "apng", "-plays 0", "-plays 1"},
+};
+
+std::string MakeAnimation(const ScratchFolder& folder, const std::string& name,
+                          const std::string& extension, const std::string& plays) {
+    const std::string animation = folder / (name + "." + extension);
     RunFfmpeg("-f lavfi -i \"color=c=black:s=32x32:r=5:d=0.6,format=gbrp,"
-              "geq=r='255*eq(N,0)':g='255*eq(N,1)':b='255*eq(N,2)'\" -plays 0 '" +
+              "geq=r='255*eq(N,0)':g='255*eq(N,1)':b='255*eq(N,2)'\" " + plays + " '" +
               animation + "'");
+    return animation;
+}
+
+class AnimatedOverlay : public OverlayTimingRuns,
+                        public testing::WithParamInterface<AnimationCase> {};
+
+// On a 25 fps main, main frame n, at n * 0.04 s, shows picture round(n / 5)
+// (the nearest in time), the last one until 0.6 s, then the main again.
+TEST_P(AnimatedOverlay, PlaysAtItsOwnTiming) {
+    const std::string animation =
+        MakeAnimation(folder_, "animation", GetParam().extension, GetParam().plays);
     const RunResult run = RunQuillmere({"render", Clip("main.mkv"), "-o", folder_ / "out.mkv",
-                                        "--quiet", "--overlay", animation, "--mask",
-                                        "8,8,w32,h32"});
+                                        "--overlay", animation, "--mask", "8,8,w32,h32"});
     ASSERT_EQ(run.exitCode, 0) << run.errorText;
+    EXPECT_EQ(run.errorText.find("loop"), std::string::npos) << run.errorText;
     const std::vector<Picture> frames = DecodeAll(folder_ / "out.mkv");
     const std::vector<Picture> main = DecodeAll(Clip("main.mkv"));
     ASSERT_EQ(frames.size(), main.size());
@@ -226,9 +251,65 @@ TEST_P(AnimatedOverlay, PlaysAtItsOwnTiming) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, AnimatedOverlay, testing::Values("gif", "apng"),
-                         [](const testing::TestParamInfo<const char*>& info) {
-                             return std::string(info.param);
+INSTANTIATE_TEST_SUITE_P(Formats, AnimatedOverlay, testing::ValuesIn(kOncePlayed),
+                         [](const testing::TestParamInfo<AnimationCase>& info) {
+                             return info.param.name;
+                         });
+
+class EndlessAnimation : public OverlayTimingRuns,
+                         public testing::WithParamInterface<AnimationCase> {
+protected:
+    // Renders `overlay` with `options` and gives the frames and what was said.
+    std::vector<Picture> Render(const std::string& overlay, const std::string& name,
+                                std::vector<std::string> options, std::string* said = nullptr) {
+        std::vector<std::string> arguments = {"render", Clip("main.mkv"), "-o",
+                                              folder_ / (name + ".mkv"), "--overlay", overlay,
+                                              "--mask", "8,8,w32,h32"};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        const RunResult run = RunQuillmere(arguments);
+        EXPECT_EQ(run.exitCode, 0) << run.errorText;
+        if (said != nullptr) {
+            *said = run.errorText;
+        }
+        return DecodeAll(folder_ / (name + ".mkv"));
+    }
+};
+
+// An animation that asks to loop without end plays as the same pictures
+// played once with --repeat, and says so; timing the overlay on the command
+// line (here a range) takes it as played once.
+TEST_P(EndlessAnimation, RepeatsUnlessTimed) {
+    const AnimationCase& test = GetParam();
+    const std::string endless = MakeAnimation(folder_, "endless", test.extension, test.plays);
+    const std::string once = MakeAnimation(folder_, "once", test.extension, test.once);
+    std::string said;
+    const std::vector<Picture> looped = Render(endless, "looped", {}, &said);
+    EXPECT_NE(said.find("asks to loop without end: it repeats, as --repeat would"),
+              std::string::npos)
+        << said;
+    const std::vector<Picture> repeated = Render(once, "repeated", {"--repeat", "-q"});
+    ASSERT_EQ(looped.size(), static_cast<std::size_t>(kMainFrames));
+    ASSERT_EQ(looped.size(), repeated.size());
+    for (std::size_t n = 0; n < looped.size(); ++n) {
+        std::string where;
+        EXPECT_TRUE(SameColors(looped[n], repeated[n], where)) << "frame " << n << ": " << where;
+    }
+    const std::vector<Picture> timed = Render(endless, "timed", {"--range", "0-29"}, &said);
+    EXPECT_EQ(said.find("loop"), std::string::npos) << said;
+    const std::vector<Picture> timedOnce = Render(once, "timed-once", {"--range", "0-29", "-q"});
+    ASSERT_EQ(timed.size(), timedOnce.size());
+    for (std::size_t n = 0; n < timed.size(); ++n) {
+        std::string where;
+        EXPECT_TRUE(SameColors(timed[n], timedOnce[n], where)) << "frame " << n << ": " << where;
+    }
+    // Past the first pass (0.6 s) the main shows again.
+    std::string where;
+    EXPECT_FALSE(SameColors(timed[20], looped[20], where));
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, EndlessAnimation, testing::ValuesIn(kEndless),
+                         [](const testing::TestParamInfo<AnimationCase>& info) {
+                             return info.param.name;
                          });
 
 }  // namespace

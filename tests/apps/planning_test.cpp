@@ -242,8 +242,8 @@ const PlanCase kCases[] = {
          EXPECT_EQ(job.fade.ramp.outFrames, 25);
      }},
     {"StreamsAreLeftOutOnRequest", Render({"--mask", "0,0,9,9", "--no-audio"}),
-     WithStreams({{1, AVMEDIA_TYPE_AUDIO, AV_CODEC_ID_AAC, {".mkv"}},
-                  {2, AVMEDIA_TYPE_SUBTITLE, AV_CODEC_ID_SUBRIP, {".mkv"}}}),
+     WithStreams({{1, AVMEDIA_TYPE_AUDIO, AV_CODEC_ID_AAC, {".mkv"}, ""},
+                  {2, AVMEDIA_TYPE_SUBTITLE, AV_CODEC_ID_SUBRIP, {".mkv"}, ""}}),
      nullptr,
      [](const RenderJob& job) {
          ASSERT_EQ(job.output.kept.size(), 1u);

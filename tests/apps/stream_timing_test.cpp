@@ -40,6 +40,7 @@ const ScratchFolder& TimingClips() {
                   "drawbox=c=white:t=fill:enable='between(t,1,1.03)'\" "
                   "-f lavfi -i \"aevalsrc='if(between(t,1,1.1),0.8*sin(2*PI*1000*t),0)':"
                   "s=48000:d=2\"" + h264 + "-c:a libopus '" + f / "opus.mkv" + "'");
+        RunFfmpeg("-i '" + f / "opus.mkv" + "' -c:v copy -c:a aac '" + f / "aac.mp4" + "'");
         std::ofstream(f / "chapters.txt")
             << ";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=500\ntitle=Before\n"
                "[CHAPTER]\nTIMEBASE=1/1000\nSTART=500\nEND=1500\ntitle=After\n";
@@ -207,21 +208,38 @@ double BeepSeconds(const std::string& path) {
         });
 }
 
-class FlashAndBeep : public StreamTiming, public testing::WithParamInterface<const char*> {};
+struct FlashCase {
+    const char* name;
+    const char* main;  // opus.mkv, or aac.mp4: the same with its audio in AAC
+    const char* extension;
+};
+void PrintTo(const FlashCase& test, std::ostream* out) { *out << test.name; }
+
+const FlashCase kFlashCases[] = {
+    {"OpusKeptInMkv", "opus.mkv", ".mkv"},
+    {"OpusIntoMp4BecomesAac", "opus.mkv", ".mp4"},
+    {"OpusIntoMov", "opus.mkv", ".mov"},
+    {"OpusKeptInWebm", "opus.mkv", ".webm"},
+    {"AacIntoWebmBecomesOpus", "aac.mp4", ".webm"},
+};
+
+class FlashAndBeep : public StreamTiming, public testing::WithParamInterface<FlashCase> {};
 
 // The beep keeps its distance from the flash (Opus's pre-skip counted once),
-// also when the container takes no Opus and the audio becomes AAC.
+// also when the container cannot hold the audio and it is re-encoded.
 TEST_P(FlashAndBeep, StayAsFarApartAsInTheMain) {
-    const std::string output = out_ / (std::string("out") + GetParam());
-    const RunResult run = RunQuillmere({"render", TimingClip("opus.mkv"), "-o", output, "-q"});
+    const FlashCase& test = GetParam();
+    const std::string main = TimingClip(test.main);
+    const std::string output = out_ / (std::string("out") + test.extension);
+    const RunResult run = RunQuillmere({"render", main, "-o", output, "-q"});
     ASSERT_EQ(run.exitCode, 0) << run.errorText;
-    const double expected = BeepSeconds(TimingClip("opus.mkv")) - FlashSeconds(TimingClip("opus.mkv"));
+    const double expected = BeepSeconds(main) - FlashSeconds(main);
     EXPECT_NEAR(BeepSeconds(output) - FlashSeconds(output), expected, kSyncTolerance);
 }
 
-INSTANTIATE_TEST_SUITE_P(Containers, FlashAndBeep, testing::Values(".mkv", ".mp4", ".mov"),
-                         [](const testing::TestParamInfo<const char*>& info) {
-                             return std::string(info.param + 1);
+INSTANTIATE_TEST_SUITE_P(Containers, FlashAndBeep, testing::ValuesIn(kFlashCases),
+                         [](const testing::TestParamInfo<FlashCase>& info) {
+                             return info.param.name;
                          });
 
 // AVI starts every stream with the first frame: the audio before a late

@@ -1,5 +1,6 @@
 #include "apps/quillmere/cli/command_line.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
@@ -1294,6 +1295,61 @@ const OptionRow* FindOption(const std::string& name) {
     return nullptr;
 }
 
+// Edits between two words: a letter added, left out or changed, or two
+// neighbours swapped (the commonest slip of the fingers).
+std::size_t EditDistance(const std::string& from, const std::string& to) {
+    const std::size_t columns = to.size() + 1;
+    std::vector<std::size_t> table((from.size() + 1) * columns);
+    const auto at = [&table, columns](std::size_t line, std::size_t column) -> std::size_t& {
+        return table[line * columns + column];
+    };
+    for (std::size_t line = 0; line <= from.size(); ++line) {
+        for (std::size_t column = 0; column <= to.size(); ++column) {
+            if (line == 0 || column == 0) {
+                at(line, column) = line + column;
+                continue;
+            }
+            const bool same = from[line - 1] == to[column - 1];
+            std::size_t best = std::min({at(line - 1, column) + 1, at(line, column - 1) + 1,
+                                         at(line - 1, column - 1) + (same ? 0 : 1)});
+            if (line > 1 && column > 1 && from[line - 1] == to[column - 2] &&
+                from[line - 2] == to[column - 1]) {
+                best = std::min(best, at(line - 2, column - 2) + 1);
+            }
+            at(line, column) = best;
+        }
+    }
+    return at(from.size(), to.size());
+}
+
+// The option whose name is nearest `name`, for a misspelling: within two
+// edits and less than a third of the name, those of `command` first; null
+// when none is that near.
+const OptionRow* NearestOption(const std::string& name, unsigned command) {
+    constexpr std::size_t kMostEdits = 2;
+    constexpr std::size_t kShareOfName = 3;
+    const OptionRow* nearest = nullptr;
+    std::size_t best = kMostEdits + 1;
+    bool bestApplies = false;
+    for (const OptionRow& option : kOptions) {
+        if (option.name == nullptr) {
+            continue;
+        }
+        const std::size_t distance = EditDistance(name, option.name);
+        const bool applies = (option.commands & command) != 0;
+        if (distance * kShareOfName >= std::strlen(option.name) ||
+            distance > kMostEdits) {
+            continue;
+        }
+        if (distance < best || (distance == best && applies && !bestApplies)) {
+            nearest = &option;
+            best = distance;
+            bestApplies = applies;
+        }
+    }
+    return nearest;
+}
+
 }  // namespace
 
 CommandLine ParseCommandLine(int argc, const char* const* argv) {
@@ -1359,7 +1415,11 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, const CommandLin
         }
         const OptionRow* option = FindOption(argument);
         if (option == nullptr) {
-            throw UsageError("unknown option " + Quoted(argument));
+            const OptionRow* nearest = NearestOption(argument, command->mask);
+            throw UsageError("unknown option " + Quoted(argument) +
+                             (nearest != nullptr ? std::string(" (did you mean ") +
+                                                       nearest->name + "?)"
+                                                 : std::string()));
         }
         if ((option->commands & command->mask) == 0) {
             throw UsageError(std::string("option ") + option->name + " does not apply to " +

@@ -17,12 +17,15 @@ namespace {
 // QuickTime write their index after the media, AVI its sizes into the header.
 // Audio they cannot hold becomes lossless FLAC beside FFV1, 16-bit PCM in
 // AVI (which has no place for FLAC), and AAC where players expect it.
+// WebM holds only VP8, VP9 and AV1 with Vorbis and Opus: VP9 where this
+// FFmpeg has libvpx, else AV1; audio becomes Opus.
 const std::vector<OutputFormat> kOutputFormats = {
     {".mkv", "matroska", "ffv1", "Matroska, lossless FFV1", false, "flac", false},
     {".avi", "avi", "ffv1", "AVI, lossless FFV1", true, "pcm_s16le", true},
     {".nut", "nut", "ffv1", "NUT, lossless FFV1", false, "flac", false},
     {".mp4", "mp4", "libx264", "MP4, H.264", true, "aac", false},
     {".mov", "mov", "libx264", "QuickTime, H.264", true, "aac", false},
+    {".webm", "webm", "libvpx-vp9", "WebM, VP9", false, "libopus", false, "libsvtav1"},
 };
 
 // The time base of a trial stream without a sample rate.
@@ -39,6 +42,10 @@ const DefaultTagRow kDefaultVideoTags[] = {
     {"mp4", AV_CODEC_ID_HEVC, "hvc1"},
     {"mov", AV_CODEC_ID_HEVC, "hvc1"},
 };
+
+// Muxers that write no stream titles: their tracks are named only by the
+// handler box, which libavformat fills with its own names.
+const char* const kMuxersWithoutStreamTitles[] = {"mp4", "mov"};
 
 std::string KnownFormats() {
     std::string list;
@@ -106,6 +113,15 @@ bool HoldsStream(const OutputFormat& format, const AVCodecParameters& parameters
     }
     avformat_free_context(trial);
     return held;
+}
+
+bool KeepsStreamTitles(const OutputFormat& format) {
+    for (const char* muxer : kMuxersWithoutStreamTitles) {
+        if (std::string(format.muxer) == muxer) {
+            return false;
+        }
+    }
+    return true;
 }
 
 std::string DefaultVideoTag(const OutputFormat& format, AVCodecID codec) {

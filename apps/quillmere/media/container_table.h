@@ -25,6 +25,8 @@ struct OutputFormat {
     // Every stream starts with the first frame: the container records no
     // start times, only the order of its chunks.
     bool startsStreamsTogether;
+    // The encoder used instead when this FFmpeg lacks `encoder` (null: none).
+    const char* fallbackEncoder = nullptr;
 };
 
 // Every supported container, in the order the help lists them.
@@ -42,6 +44,10 @@ bool HoldsCodec(const OutputFormat& format, AVCodecID codec);
 // Whether the container's muxer takes a stream of `parameters` as it is:
 // asked by writing a header for it into memory.
 bool HoldsStream(const OutputFormat& format, const AVCodecParameters& parameters);
+
+// Whether the container records a stream's title tag (MP4 and QuickTime
+// keep only the handler's name).
+bool KeepsStreamTitles(const OutputFormat& format);
 
 // The tag the video stream gets in `format` when the command line names
 // none, or "" to let the container choose.

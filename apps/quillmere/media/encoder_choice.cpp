@@ -18,8 +18,22 @@ extern "C" {
 
 namespace {
 
-// H.264's quality setting: visually lossless for most material.
-constexpr const char* kH264Quality = "18";
+// The runner's own settings for an encoder, before the command line's.
+// H.264 at a quality visually lossless for most material. VP9 at constant
+// quality (its own default is a 200 kb/s bitrate, far too little for most
+// pictures), as libvpx's guide suggests for files, with rows coded in
+// parallel.
+struct EncoderDefault {
+    const char* encoder;
+    const char* key;
+    const char* value;
+};
+const EncoderDefault kEncoderDefaults[] = {
+    {"libx264", "crf", "18"},
+    {"libvpx-vp9", "crf", "31"},
+    {"libvpx-vp9", "b", "0"},
+    {"libvpx-vp9", "row-mt", "1"},
+};
 // FFV1 version 3 codes slices in parallel and checks each with a CRC.
 constexpr int kFfv1Version = 3;
 // Encoder libraries that report through logging of their own rather than
@@ -270,13 +284,19 @@ std::vector<std::string> X264FamilyPresetNames() {
 }
 
 const AVCodec& ChooseEncoder(const OutputFormat& format, const EncoderRequest& request) {
-    const std::string wanted = request.codec.empty() ? format.encoder : request.codec;
+    std::vector<std::string> wanted = {request.codec.empty() ? format.encoder : request.codec};
+    if (request.codec.empty() && format.fallbackEncoder != nullptr) {
+        wanted.emplace_back(format.fallbackEncoder);
+    }
     const AVCodec* chosen = nullptr;
-    for (const std::vector<const AVCodec*>& encoders : EncodersByCodec(format)) {
-        for (const AVCodec* encoder : encoders) {
-            if (chosen == nullptr && (wanted == encoder->name ||
-                                      wanted == avcodec_get_name(encoder->id))) {
-                chosen = encoder;
+    const std::vector<std::vector<const AVCodec*>> groups = EncodersByCodec(format);
+    for (const std::string& name : wanted) {
+        for (const std::vector<const AVCodec*>& encoders : groups) {
+            for (const AVCodec* encoder : encoders) {
+                if (chosen == nullptr &&
+                    (name == encoder->name || name == avcodec_get_name(encoder->id))) {
+                    chosen = encoder;
+                }
             }
         }
     }
@@ -305,9 +325,12 @@ const AVCodec& ChooseEncoder(const OutputFormat& format, const EncoderRequest& r
 void ConfigureEncoder(AVCodecContext& context, const AVCodec& codec,
                       const EncoderRequest& request) {
     context.thread_count = request.threads;
-    if (std::strcmp(codec.name, "libx264") == 0) {
-        av_opt_set(context.priv_data, "crf", kH264Quality, 0);
-    } else if (codec.id == AV_CODEC_ID_FFV1) {
+    for (const EncoderDefault& setting : kEncoderDefaults) {
+        if (std::strcmp(codec.name, setting.encoder) == 0) {
+            av_opt_set(&context, setting.key, setting.value, AV_OPT_SEARCH_CHILDREN);
+        }
+    }
+    if (codec.id == AV_CODEC_ID_FFV1) {
         av_opt_set_int(context.priv_data, "slicecrc", 1, 0);
         context.level = kFfv1Version;
     }

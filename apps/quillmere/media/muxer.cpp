@@ -149,6 +149,7 @@ void Muxer::CarryChapters(const AVFormatContext& container) {
 }
 
 void Muxer::StartVideo(AVStream& stream, const VideoFormat& video, const CarriedOver& carried) {
+    AddLightSideData(stream, video.light);
     stream.avg_frame_rate = video.frameRate;
     stream.sample_aspect_ratio = video.sampleAspectRatio;
     videoStart_ = video.startTime;
@@ -253,7 +254,9 @@ void Muxer::Start() {
         throw RunnerError(failure + AvErrorText(error));
     }
     // The muxer has chosen its time bases now.
-    const bool matroska = std::strcmp(format_.muxer, "matroska") == 0;
+    // WebM is Matroska's muxer under another name.
+    const bool matroska = std::strcmp(format_.muxer, "matroska") == 0 ||
+                          std::strcmp(format_.muxer, "webm") == 0;
     for (unsigned index = 0; index < muxer_->nb_streams; ++index) {
         const AVStream& stream = *muxer_->streams[index];
         StreamTiming& timing = timing_[index];

@@ -108,6 +108,7 @@ VideoEncoder::VideoEncoder(const AVCodec& codec, const EncoderRequest& settings,
     encoder_->time_base = renumber_ ? av_inv_q(video.frameRate) : video.timeBase;
     encoder_->framerate = video.frameRate;
     ConfigureEncoder(*encoder_, codec, settings);
+    PassLightMetadata(*encoder_, codec, video.light);
     if (globalHeader) {
         encoder_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     }

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "apps/quillmere/media/ffmpeg_handles.h"
+#include "apps/quillmere/media/light_metadata.h"
 
 struct VideoFormat {
     int width = 0;
@@ -24,6 +25,8 @@ struct VideoFormat {
     std::int64_t startTime = 0;
     // The container states no constant rate: frames keep their own times.
     bool variableRate = false;
+    // HDR10's static metadata and Dolby Vision, as the main states them.
+    LightMetadata light;
 };
 
 // The picture part of `format` taken from a decoded frame.

@@ -25,6 +25,11 @@ VideoWriter::VideoWriter(const std::string& path, const std::string& displayName
                                               TimingOf(format), muxer_.wantsGlobalHeader())),
       packet_(NewPacket()) {
     videoStream_ = muxer_.AddVideoStream(encoder_->context(), video, carried);
+    const std::string lost = LostLightNote(format, encoder, video.light,
+                                           encoder_->context().color_trc, displayName);
+    if (!lost.empty()) {
+        notice(lost);
+    }
     AddCarriedStreams(passthrough, displayName, notice);
     muxer_.Start();
 }

@@ -88,6 +88,7 @@ FileFrameSource::FileFrameSource(std::unique_ptr<VideoReader> reader, bool asFil
     av_frame_move_ref(first_.get(), decoded);
     RelabelFullRange(*first_);
     TakePictureFormat(*first_, format_);
+    format_.light = LightMetadataOf(stream, first_.get());
     format_.startTime = stream.start_time != AV_NOPTS_VALUE ? stream.start_time
                         : first_->best_effort_timestamp != AV_NOPTS_VALUE
                             ? first_->best_effort_timestamp

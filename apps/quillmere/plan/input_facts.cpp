@@ -33,6 +33,7 @@ void GatherOverlayAndScript(const CommandLine& line, InputFacts& facts) {
     if (!line.overlayPath.empty()) {
         RequireOverlayFile(line.overlayPath);
         facts.overlay = ProbePictureShape(line.overlayPath, line.overlayStream);
+        facts.overlayPlays = ReadAnimationPlays(line.overlayPath);
     }
     if (!line.scriptPath.empty()) {
         facts.scriptMask = ScriptMask(line.scriptPath);
@@ -56,8 +57,10 @@ InputFacts GatherFacts(const CommandLine& line, const VideoReader& main) {
     // job planned from these facts must keep the same streams the same way
     // whether `render` plans it or the page that starts that render.
     for (const AVStream* stream : main.carriableStreams()) {
+        const AVDictionaryEntry* title = av_dict_get(stream->metadata, "title", nullptr, 0);
         CarriableStream carriable{stream->index, stream->codecpar->codec_type,
-                                  stream->codecpar->codec_id, {}};
+                                  stream->codecpar->codec_id, {},
+                                  title != nullptr ? title->value : ""};
         for (const OutputFormat& format : OutputFormats()) {
             if (HoldsStream(format, *stream->codecpar)) {
                 carriable.heldBy.emplace_back(format.extension);

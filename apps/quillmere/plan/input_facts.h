@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "apps/quillmere/plan/request.h"
+#include "apps/quillmere/media/animation_loop.h"
 #include "apps/quillmere/media/container_table.h"
 #include "apps/quillmere/media/stream_identity.h"
 #include "apps/quillmere/plan/picture_shape.h"
@@ -26,6 +27,7 @@ struct CarriableStream {
     AVCodecID codec = AV_CODEC_ID_NONE;
     // The extensions of the containers that take it as it is (".mkv").
     std::vector<std::string> heldBy;
+    std::string title;  // its title tag, or ""
 };
 
 struct InputFacts {
@@ -37,6 +39,7 @@ struct InputFacts {
     std::int64_t mainFrames = 0;
     bool mainFramesExact = false;
     std::optional<PictureShape> overlay;     // the stream --overlay-stream chose
+    AnimationPlays overlayPlays;             // as an animated overlay's file states them
     std::optional<MaskCorners> scriptMask;   // the last Config line of --script
     bool standardOutputIsTerminal = false;
     // With --segment (and for `segments`): the main scanned (frame times,

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "apps/quillmere/runner_error.h"
+#include "hostkit/quoted_text.h"
 
 namespace {
 
@@ -80,6 +81,12 @@ std::string CroppedMaskNote(const MaskCorners& mask, int width, int height,
            corners(shown) + " of it is drawn";
 }
 
+// The main's last frame and the time it ends, by its count.
+std::string LastFrameText(std::int64_t mainFrames, bool exact, AVRational rate) {
+    return std::to_string(mainFrames - 1) + " (" + Seconds(mainFrames, rate) + " of video" +
+           (exact ? "" : " by its duration") + ")";
+}
+
 void RequireRangeWithinMain(const CommandLine& line, std::int64_t mainFrames, bool exact,
                             AVRational rate) {
     const FilterData& settings = line.settings;
@@ -94,7 +101,62 @@ void RequireRangeWithinMain(const CommandLine& line, std::int64_t mainFrames, bo
     const bool timed = line.times.rangeStart && line.times.rangeStart->isTime();
     throw UsageError("--range starts at frame " + std::to_string(start) +
                      (timed ? " (" + Seconds(start, rate) + ")" : "") +
-                     ", after the main video's last frame, " + std::to_string(lastFrame) +
-                     " (" + Seconds(mainFrames, rate) + " of video" +
-                     (exact ? "" : " by its duration") + "): nothing would be drawn");
+                     ", after the main video's last frame, " +
+                     LastFrameText(mainFrames, exact, rate) + "): nothing would be drawn");
+}
+
+void RequireFrameWithinMain(std::int64_t frame, std::int64_t mainFrames, bool exact,
+                            AVRational rate) {
+    if (mainFrames <= 0 || frame <= mainFrames - 1 + (exact ? 0 : 1)) {
+        return;
+    }
+    throw UsageError("--at " + std::to_string(frame) + " (" + Seconds(frame, rate) +
+                     ") lies after the main video's last frame, " +
+                     LastFrameText(mainFrames, exact, rate) + "; frames count from 0");
+}
+
+std::string LongFadeNote(const FadeRamp& ramp, AVRational rate) {
+    const std::int64_t fading = ramp.inFrames + (ramp.last ? ramp.outFrames : 0);
+    // Full weight needs a frame at least inFrames after the first and
+    // outFrames before the last (see FadeRamp::WeightAt).
+    if (fading == 0 || !ramp.last || *ramp.last - ramp.first >= fading) {
+        return "";
+    }
+    const std::int64_t shown = std::max<std::int64_t>(*ramp.last - ramp.first + 1, 0);
+    std::string fades;
+    if (ramp.inFrames > 0) {
+        fades = "--fade-in (" + std::to_string(ramp.inFrames) + " frames)";
+    }
+    if (ramp.outFrames > 0) {
+        fades += (fades.empty() ? "" : " and ") + std::string("--fade-out (") +
+                 std::to_string(ramp.outFrames) + " frames)";
+    }
+    return fades + (ramp.inFrames > 0 && ramp.outFrames > 0 ? " take" : " takes") +
+           " longer than the overlay's " + std::to_string(shown) + " frames (" +
+           Seconds(shown, rate) + ") on screen: it never reaches full opacity";
+}
+
+std::string DroppedTitlesNote(const std::vector<CarriableStream>& streams,
+                              const std::vector<KeptStream>& kept, const OutputFormat& format) {
+    if (KeepsStreamTitles(format)) {
+        return "";
+    }
+    std::string titles;
+    int count = 0;
+    for (const KeptStream& stream : kept) {
+        for (const CarriableStream& described : streams) {
+            if (described.index == stream.index && !described.title.empty()) {
+                titles += (titles.empty() ? "" : ", ") + Quoted(described.title) + " (" +
+                          (described.type == AVMEDIA_TYPE_SUBTITLE ? "subtitles" : "audio") +
+                          ")";
+                ++count;
+            }
+        }
+    }
+    if (titles.empty()) {
+        return "";
+    }
+    return std::string("the ") + format.extension +
+           " container records no stream titles: the main video's " + titles +
+           (count > 1 ? " are left out (.mkv keeps them)" : " is left out (.mkv keeps it)");
 }

@@ -6,6 +6,11 @@
 #include <cstdint>
 #include <string>
 
+#include <vector>
+
+#include "apps/quillmere/pipeline/fade_ramp.h"
+#include "apps/quillmere/plan/input_facts.h"
+#include "apps/quillmere/plan/job.h"
 #include "apps/quillmere/plan/request.h"
 #include "apps/quillmere/plan/placement.h"
 
@@ -30,3 +35,20 @@ std::string CroppedMaskNote(const MaskCorners& mask, int width, int height,
 // it is reckoned from the duration and a frame of doubt is allowed).
 void RequireRangeWithinMain(const CommandLine& line, std::int64_t mainFrames, bool exact,
                             AVRational rate);
+
+// Refuses (UsageError) frame --at `frame` past the main's last frame,
+// naming that frame and its time; `mainFrames`, `exact` and `rate` as for
+// RequireRangeWithinMain.
+void RequireFrameWithinMain(std::int64_t frame, std::int64_t mainFrames, bool exact,
+                            AVRational rate);
+
+// A note for fades that leave no frame of the overlay at full opacity
+// (together longer than its time on screen, as far as `ramp` knows it); ""
+// when some frame shows it whole or nothing fades.
+std::string LongFadeNote(const FadeRamp& ramp, AVRational rate);
+
+// A note naming the titles of the `kept` streams of the main (described in
+// `streams`) that `format` cannot record; "" when it keeps them or none has
+// a title.
+std::string DroppedTitlesNote(const std::vector<CarriableStream>& streams,
+                              const std::vector<KeptStream>& kept, const OutputFormat& format);

@@ -245,6 +245,7 @@ void PlanKeptStreams(const CommandLine& line, const InputFacts& facts, OutputPla
         encodes = encodes || kept.encoding.has_value();
         output.kept.push_back(kept);
     }
+    AddNote(notes, DroppedTitlesNote(facts.mainStreams, output.kept, format));
     if (line.audioBitRate > 0 && !encodes) {
         throw UsageError("--audio-bitrate sets the bitrate of re-encoded audio, and no audio is "
                          "re-encoded here (--audio-codec names a codec to re-encode it with)");
@@ -318,6 +319,27 @@ FilterData SettledSettings(const CommandLine& line, const InputFacts& facts,
     return settings;
 }
 
+// An animation whose file asks to loop without end does, as --repeat
+// would, unless the command line times the overlay itself.
+void HonourAnimationLoop(const CommandLine& line, const InputFacts& facts, FilterData& settings,
+                         std::vector<std::string>& notes) {
+    if (!facts.overlay || !facts.overlayPlays.endless()) {
+        return;
+    }
+    const FilterData defaults = DialogDefaultSettings();
+    const bool timed = settings.useFrameRange != defaults.useFrameRange ||
+                       settings.repeatVideo != defaults.repeatVideo ||
+                       settings.frameOffset != defaults.frameOffset ||
+                       settings.maintainBlack != defaults.maintainBlack;
+    if (timed) {
+        return;
+    }
+    settings.repeatVideo = 1;
+    notes.push_back("the overlay " + Quoted(line.overlayPath) +
+                    " is an animation that asks to loop without end: it repeats, as --repeat "
+                    "would (--range, --offset or --maintain-black time it yourself)");
+}
+
 }  // namespace
 
 bool PlacesOverlay(const CommandLine& line) {
@@ -359,7 +381,12 @@ RenderJob PlanJob(const CommandLine& typed, const InputFacts& stored) {
                             "stored needs --keep-rotation");
     }
     RequireRangeWithinMain(line, facts.mainFrames, facts.mainFramesExact, facts.mainRate);
+    if (line.command == Command::Frame) {
+        RequireFrameWithinMain(line.frameAt, facts.mainFrames, facts.mainFramesExact,
+                               facts.mainRate);
+    }
     job.settings = SettledSettings(line, facts, job.maskOrigin, job.notes);
+    HonourAnimationLoop(line, facts, job.settings, job.notes);
     job.overlay.path = line.overlayPath;
     job.overlay.stream = line.overlayStream;
     job.overlay.strict = line.strict;
@@ -374,6 +401,7 @@ RenderJob PlanJob(const CommandLine& typed, const InputFacts& stored) {
     };
     job.fade = PlanFades(frames(line.times.fadeIn), frames(line.times.fadeOut), job.settings,
                          !line.overlayPath.empty(), facts.mainFrames);
+    AddNote(job.notes, LongFadeNote(job.fade.ramp, facts.mainRate));
     job.seed = line.seed;
     job.filterThreads = line.filterThreads;
 

@@ -400,6 +400,8 @@ int RunJoin(const CommandLine& line) {
     video.timeBase = mainVideo.time_base;
     video.startTime = mainVideo.start_time != AV_NOPTS_VALUE ? mainVideo.start_time : 0;
     const AVStream& firstPart = *parts.front().container->streams[parts.front().stream];
+    // The segments' render stored the main's HDR10 metadata with their video.
+    video.light = LightMetadataOf(firstPart, nullptr);
 
     PendingOutput pending(job.outputPath);
     VideoWriter writer(pending.writePath(), job.outputPath, *job.format, *firstPart.codecpar,
