@@ -1,6 +1,7 @@
 #include "apps/quillmere/pipeline/area_compositor.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <stdexcept>
 
@@ -78,22 +79,32 @@ PictureRect Intersect(const PictureRect& rect, std::int64_t left, std::int64_t t
                        static_cast<int>(right - left), static_cast<int>(bottom - top)};
 }
 
-// `area` less `inside` (a rect within it), as up to four bands: the rows
-// above and below, then the columns left and right of it.
-std::vector<PictureRect> BandsAround(const PictureRect& area, const PictureRect& inside) {
+// `parts.area` less `inside` (a rect within it), as up to four bands: the
+// rows above and below, then the columns left and right of it.
+void BandsAround(FrameArea& parts, const PictureRect& inside) {
+    const PictureRect& area = parts.area;
     const PictureRect candidates[] = {
         {area.x, area.y, area.width, inside.y - area.y},
         {area.x, inside.bottom(), area.width, area.bottom() - inside.bottom()},
         {area.x, inside.y, inside.x - area.x, inside.height},
         {inside.right(), inside.y, area.right() - inside.right(), inside.height},
     };
-    std::vector<PictureRect> bands;
+    parts.bandCount = 0;
     for (const PictureRect& band : candidates) {
         if (!band.empty()) {
-            bands.push_back(band);
+            parts.bands[static_cast<std::size_t>(parts.bandCount++)] = band;
         }
     }
-    return bands;
+}
+
+// The settings with the mask of one frame.
+FilterData WithMask(const FilterData& settings, const FrameMask& mask) {
+    FilterData moved = settings;
+    moved.maskLeft = mask.left;
+    moved.maskTop = mask.top;
+    moved.maskRight = mask.right;
+    moved.maskBottom = mask.bottom;
+    return moved;
 }
 
 // Copies `from` into `to` (same size and format) but for the samples that
@@ -150,13 +161,18 @@ bool CopyAround(AVFrame& to, const AVFrame& from, const PictureRect& replaced) {
 }  // namespace
 
 AreaCompositor::AreaCompositor(FilterInstance& instance, const VideoFormat& format,
-                               const FadeRamp& fade)
+                               const FadeRamp& fade, const MaskMotion& motion)
     : instance_(instance),
       record_(instance.recordAs<FilterData>()),
       settings_(record_),
       frameRate_(format.frameRate),
-      fade_(fade) {
-    const ChangedArea changed = ChangedAreaOf(settings_, format.width, format.height);
+      fade_(fade),
+      motion_(motion),
+      frameWidth_(format.width),
+      frameHeight_(format.height) {
+    // A moving mask's frames all lie within the area of its envelope.
+    const FilterData widest = motion_.moves() ? WithMask(settings_, motion_.Envelope()) : settings_;
+    const ChangedArea changed = ChangedAreaOf(widest, format.width, format.height);
     if (changed.empty()) {
         return;
     }
@@ -171,16 +187,17 @@ AreaCompositor::AreaCompositor(FilterInstance& instance, const VideoFormat& form
         static_cast<int>(changed.left), static_cast<int>(changed.top),
         static_cast<int>(changed.right - changed.left),
         static_cast<int>(changed.bottom - changed.top)});
-    bitmapLeft_ = BitmapStart(area_.x, settings_.maskLeft, settings_.maskRight);
-    bitmapTop_ = BitmapStart(area_.y, settings_.maskTop, settings_.maskBottom);
+    bitmapLeft_ = BitmapStart(area_.x, widest.maskLeft, widest.maskRight);
+    bitmapTop_ = BitmapStart(area_.y, widest.maskTop, widest.maskBottom);
     bitmapWidth_ = area_.x + area_.width - bitmapLeft_;
     bitmapHeight_ = area_.y + area_.height - bitmapTop_;
     sourcePitch_ = (static_cast<long>(bitmapWidth_) * kPixelBytes + kRowAlignment - 1) /
                    kRowAlignment * kRowAlignment;
 
+    still_.area = area_;
     const std::int64_t maskWidth = MaskExtent(settings_.maskLeft, settings_.maskRight);
     const std::int64_t maskHeight = MaskExtent(settings_.maskTop, settings_.maskBottom);
-    if (maskWidth > 0 && maskHeight > 0 && ExpectMaskReplaced(settings_, maskWidth, maskHeight)) {
+    if (!motion_.moves() && maskWidth > 0 && maskHeight > 0 && ExpectMaskReplaced(settings_, maskWidth, maskHeight)) {
         maskInside_ = converter_->ShrinkToChromaGrid(
             Intersect(area_, settings_.maskLeft, settings_.maskTop,
                       std::int64_t{settings_.maskLeft} + maskWidth,
@@ -216,6 +233,12 @@ AreaCompositor::Lane AreaCompositor::MakeLane(FilterInstance* own, int width, in
         lane.instance = lane.copy.get();
     }
     lane.pass = std::make_unique<ProcessingPass>(*lane.instance, width, height, memory);
+    if (motion_.moves() && motion_.rounding() == MaskRounding::SubPixel &&
+        memory == FrameMemory::Caller) {
+        lane.subPixel = std::make_unique<SubPixelOperations>(
+            outputOperations, settings_.borderOn != 0 ? settings_.borderSize : 0, width, height);
+        outputOperations = &lane.subPixel->table;
+    }
     if (outputOperations != nullptr) {
         lane.instance->activation().dst->bitmap.operations = outputOperations;
     }
@@ -240,6 +263,8 @@ void AreaCompositor::Start(const VBitmapOperations* outputOperations, int lanes,
     // The lanes run on the buffers of the frames on their way.
     lanes_.push_back(
         MakeLane(&instance_, bitmapWidth_, bitmapHeight_, FrameMemory::Caller, outputOperations));
+    // The parts of a frame depend on these two, which the pass settles.
+    opaqueCopy_ = outputOperations == nullptr || operationsCopy;
     ProcessingPass& pass = *lanes_.front().pass;
     if (pass.source().bitmap.pitch != sourcePitch_) {
         throw RunnerError("the processing pass laid out its frames unexpectedly");
@@ -256,12 +281,67 @@ void AreaCompositor::Start(const VBitmapOperations* outputOperations, int lanes,
     if (lanes > 1) {
         rehearsal_ = MakeLane(nullptr, 1, 1, FrameMemory::Pass, nullptr);
     }
+    SplitAround(still_, maskInside_);
+    skippedInside_ = still_.skippedInside;
+}
+
+void AreaCompositor::SplitAround(FrameArea& parts, const PictureRect& maskInside) const {
     // The inside can go unconverted only where the overlay is copied, not
     // blended, and where the filter leaves its source as it was.
-    opaqueCopy_ = outputOperations == nullptr || operationsCopy;
-    if (opaqueCopy_ && separateOutput_ && !maskInside_.empty()) {
-        skippedInside_ = maskInside_;
-        bands_ = BandsAround(area_, skippedInside_);
+    parts.skippedInside = PictureRect{};
+    parts.bandCount = 0;
+    if (opaqueCopy_ && separateOutput_ && !maskInside.empty()) {
+        parts.skippedInside = maskInside;
+        BandsAround(parts, maskInside);
+    }
+}
+
+FrameArea AreaCompositor::PartsOf(long number) const {
+    if (!motion_.moves()) {
+        return still_;
+    }
+    FrameArea parts;
+    parts.mask = motion_.MaskAt(number);
+    const FilterData settings = WithMask(settings_, parts.mask);
+    const ChangedArea changed = ChangedAreaOf(settings, frameWidth_, frameHeight_);
+    if (changed.empty()) {
+        return parts;
+    }
+    parts.area = Intersect(area_, changed.left, changed.top, changed.right, changed.bottom);
+    if (parts.area.empty()) {
+        return parts;
+    }
+    parts.area = converter_->AlignToChromaGrid(parts.area);
+    const ExactMask& exact = parts.mask.exact;
+    const std::int64_t width = std::int64_t{parts.mask.right} - parts.mask.left;
+    const std::int64_t height = std::int64_t{parts.mask.bottom} - parts.mask.top;
+    if (width > 0 && height > 0 && ExpectMaskReplaced(settings, width, height)) {
+        // Only the pixels the exact mask covers whole are the overlay's alone.
+        SplitAround(parts, converter_->ShrinkToChromaGrid(Intersect(
+                               parts.area, static_cast<std::int64_t>(std::ceil(exact.left)),
+                               static_cast<std::int64_t>(std::ceil(exact.top)),
+                               static_cast<std::int64_t>(std::floor(exact.right)),
+                               static_cast<std::int64_t>(std::floor(exact.bottom)))));
+    }
+    return parts;
+}
+
+void AreaCompositor::UseFrameMask(Lane& lane, const FrameMask& mask) const {
+    if (!motion_.moves()) {
+        return;
+    }
+    FilterData& record = lane.instance->recordAs<FilterData>();
+    record.maskLeft = mask.left - bitmapLeft_;
+    record.maskTop = mask.top - bitmapTop_;
+    record.maskRight = mask.right - bitmapLeft_;
+    record.maskBottom = mask.bottom - bitmapTop_;
+    if (lane.subPixel) {
+        const ExactMask& exact = mask.exact;
+        lane.subPixel->SetMask(record.maskLeft, record.maskTop, record.maskRight,
+                               record.maskBottom,
+                               SubPixelRect{exact.left - bitmapLeft_, exact.top - bitmapTop_,
+                                            exact.right - bitmapLeft_,
+                                            exact.bottom - bitmapTop_});
     }
 }
 
@@ -294,15 +374,22 @@ void AreaCompositor::Load(const AVFrame& frame, long number, AreaBuffers& buffer
     if (!buffers.loaded) {
         return;
     }
-    SizeFor(buffers.source, sourcePitch_, bitmapHeight_);
-    // A fading frame blends the drawing toward the inside as it was.
-    buffers.insideLoaded = skippedInside_.empty() || fade_.WeightAt(number) < kFullWeight;
-    if (buffers.insideLoaded) {
-        LoadRect(frame, area_, buffers);
+    buffers.parts = PartsOf(number);
+    const FrameArea& parts = buffers.parts;
+    if (parts.area.empty()) {
+        // The mask is off the picture on this frame: nothing to draw on.
+        buffers.loaded = false;
         return;
     }
-    for (const PictureRect& band : bands_) {
-        LoadRect(frame, band, buffers);
+    SizeFor(buffers.source, sourcePitch_, bitmapHeight_);
+    // A fading frame blends the drawing toward the inside as it was.
+    buffers.insideLoaded = parts.skippedInside.empty() || fade_.WeightAt(number) < kFullWeight;
+    if (buffers.insideLoaded) {
+        LoadRect(frame, parts.area, buffers);
+        return;
+    }
+    for (int band = 0; band < parts.bandCount; ++band) {
+        LoadRect(frame, parts.bands[static_cast<std::size_t>(band)], buffers);
     }
 }
 
@@ -319,6 +406,7 @@ void AreaCompositor::RunOnce(Lane& lane, AreaBuffers& buffers, long number) {
     } else {
         output.data = source.data;
     }
+    UseFrameMask(lane, buffers.parts.mask);
     // Set again only if this run lays an overlay frame (see MaskInsideAfterRun).
     lane.instance->recordAs<FilterData>().overlayBits = nullptr;
     try {
@@ -343,11 +431,12 @@ long AreaCompositor::OutputPitch(const AreaBuffers& buffers) const {
 
 void AreaCompositor::Fade(AreaBuffers& buffers, std::uint32_t weight) const {
     const long outputPitch = OutputPitch(buffers);
+    const PictureRect& area = buffers.parts.area;
     auto* output = reinterpret_cast<std::uint8_t*>(buffers.output.data()) +
-                   RectOffset(area_, outputPitch);
+                   RectOffset(area, outputPitch);
     const auto* source = reinterpret_cast<const std::uint8_t*>(buffers.source.data()) +
-                         RectOffset(area_, sourcePitch_);
-    FadeTowardOriginal(output, -outputPitch, source, -sourcePitch_, area_.width, area_.height,
+                         RectOffset(area, sourcePitch_);
+    FadeTowardOriginal(output, -outputPitch, source, -sourcePitch_, area.width, area.height,
                        weight);
 }
 
@@ -363,7 +452,7 @@ void AreaCompositor::Run(const AVFrame& frame, AreaBuffers& buffers, long number
         return;
     }
     // The source shows through inside the mask on this frame after all.
-    LoadRect(frame, skippedInside_, buffers);
+    LoadRect(frame, buffers.parts.skippedInside, buffers);
     buffers.insideLoaded = true;
     SeedRandom(randomStart);
     RunOnce(runner, buffers, number);
@@ -376,6 +465,9 @@ void AreaCompositor::Rehearse(long number) {
     }
     if (!rehearsal_.pass) {
         throw std::logic_error("frames are rehearsed only for a pass on several lanes");
+    }
+    if (motion_.moves()) {
+        UseFrameMask(rehearsal_, motion_.MaskAt(number));
     }
     rehearsal_.pass->RunFrame(number);
 }
@@ -396,25 +488,26 @@ void AreaCompositor::Store(AVFrame& frame, const AreaBuffers& buffers) {
     }
     const bool insideReplaced =
         separateOutput_ && !buffers.insideLoaded && buffers.inside == MaskInside::Replaced;
-    MakeWritable(frame, insideReplaced ? skippedInside_ : PictureRect{});
+    const FrameArea& parts = buffers.parts;
+    MakeWritable(frame, insideReplaced ? parts.skippedInside : PictureRect{});
     const auto* source = reinterpret_cast<const std::uint8_t*>(buffers.source.data());
     if (!separateOutput_) {
         // The filter worked in place: nothing to compare with, every pixel goes back.
-        StoreRect(frame, area_, source, sourcePitch_, nullptr);
+        StoreRect(frame, parts.area, source, sourcePitch_, nullptr);
         return;
     }
     const long outputPitch = OutputPitch(buffers);
     const auto* output = reinterpret_cast<const std::uint8_t*>(buffers.output.data());
     if (buffers.insideLoaded) {
-        StoreRect(frame, area_, output, outputPitch, source);
+        StoreRect(frame, parts.area, output, outputPitch, source);
         return;
     }
     // The overlay replaced the inside: it goes back whole; the bands
     // around it only where they changed.
-    for (const PictureRect& band : bands_) {
-        StoreRect(frame, band, output, outputPitch, source);
+    for (int band = 0; band < parts.bandCount; ++band) {
+        StoreRect(frame, parts.bands[static_cast<std::size_t>(band)], output, outputPitch, source);
     }
-    StoreRect(frame, skippedInside_, output, outputPitch, nullptr);
+    StoreRect(frame, parts.skippedInside, output, outputPitch, nullptr);
 }
 
 void AreaCompositor::Composite(AVFrame& frame, long number) {

@@ -1,5 +1,9 @@
 // Runs the filter over frames kept in the main video's own pixel format.
 //
+// A moving mask (mask_motion.h) has an area of its own on every frame: the
+// bitmaps hold the area of every frame, and each frame converts, runs and
+// writes back only its own, with the filter's mask set to the frame's.
+//
 // Only the part of the frame that the filter can change (its changed area,
 // widened to the chroma grid) is converted to the filter's 32-bit pixels;
 // the filter works on bitmaps of that part's size with the mask moved by
@@ -27,6 +31,7 @@
 // its generator state and its overlay frames.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -35,11 +40,22 @@
 
 #include "apps/quillmere/media/ffmpeg_handles.h"
 #include "apps/quillmere/media/video_format.h"
+#include "apps/quillmere/overlay/sub_pixel_operations.h"
 #include "apps/quillmere/pipeline/fade_ramp.h"
+#include "apps/quillmere/pipeline/mask_motion.h"
 #include "convert/picture_converter.h"
 #include "filter/filter_data.h"
 #include "hostkit/processing_driver.h"
 #include "render/changed_area.h"
+
+// The parts of one frame that are converted and written back.
+struct FrameArea {
+    PictureRect area;           // the part the filter can change on the frame
+    PictureRect skippedInside;  // the part of the mask not converted when the overlay replaces it
+    std::array<PictureRect, 4> bands{};  // the area around skippedInside
+    int bandCount = 0;
+    FrameMask mask;  // the frame's mask in frame pixels (a moving mask's)
+};
 
 // The filter's source and output bitmaps of one frame on its way.
 struct AreaBuffers {
@@ -48,15 +64,17 @@ struct AreaBuffers {
     bool loaded = false;        // the frame's area is in `source`
     bool insideLoaded = false;  // the mask's inside too (else `source` holds stale pixels there)
     MaskInside inside = MaskInside::Mixed;  // what the run left inside the mask
+    FrameArea parts;  // what Load converted
 };
 
 class AreaCompositor {
 public:
     // Works out the area for frames of `format` and the settings in
     // `instance`'s record; `fade` weighs each frame's drawing. The pass
-    // starts with Start.
+    // starts with Start. With a `motion` that moves, every frame takes its
+    // mask from it.
     AreaCompositor(FilterInstance& instance, const VideoFormat& format,
-                   const FadeRamp& fade = FadeRamp());
+                   const FadeRamp& fade = FadeRamp(), const MaskMotion& motion = MaskMotion());
     // Ends the pass and puts the instance's mask back.
     ~AreaCompositor();
     AreaCompositor(const AreaCompositor&) = delete;
@@ -102,6 +120,8 @@ public:
 private:
     // One instance of the filter with its pass (destroyed pass first).
     struct Lane {
+        // The output's operations for a mask between pixels (outlives the pass).
+        std::unique_ptr<SubPixelOperations> subPixel;
         std::unique_ptr<FilterInstance> copy;  // null for the compositor's own instance
         FilterInstance* instance = nullptr;
         std::unique_ptr<ProcessingPass> pass;
@@ -109,6 +129,10 @@ private:
     Lane MakeLane(FilterInstance* own, int width, int height, FrameMemory memory,
                   const VBitmapOperations* outputOperations);
     void RunOnce(Lane& lane, AreaBuffers& buffers, long number);
+    // The parts of output frame `number`.
+    FrameArea PartsOf(long number) const;
+    // Sets the lane's mask to the frame's (a moving mask only).
+    void UseFrameMask(Lane& lane, const FrameMask& mask) const;
     void LoadRect(const AVFrame& frame, const PictureRect& rect, AreaBuffers& buffers) const;
     void StoreRect(AVFrame& frame, const PictureRect& rect, const std::uint8_t* output,
                    long outputPitch, const std::uint8_t* original) const;
@@ -118,6 +142,8 @@ private:
     std::ptrdiff_t RectOffset(const PictureRect& rect, long pitch) const;
     long OutputPitch(const AreaBuffers& buffers) const;
     void Fade(AreaBuffers& buffers, std::uint32_t weight) const;
+    // The skipped inside and bands of `parts` for a mask inside `maskInside`.
+    void SplitAround(FrameArea& parts, const PictureRect& maskInside) const;
 
     FilterInstance& instance_;
     FilterData& record_;
@@ -125,7 +151,7 @@ private:
     PictureRect area_;
     PictureRect maskInside_;     // the mask within the area, inward to the chroma grid
     PictureRect skippedInside_;  // maskInside_ when the overlay is expected to replace it
-    std::vector<PictureRect> bands_;  // the area around skippedInside_
+    FrameArea still_;  // every frame's parts when the mask holds still
     int bitmapLeft_ = 0;  // frame position of the bitmaps' top-left pixel
     int bitmapTop_ = 0;
     int bitmapWidth_ = 0;
@@ -133,6 +159,9 @@ private:
     long sourcePitch_ = 0;
     AVRational frameRate_{0, 1};
     FadeRamp fade_;
+    MaskMotion motion_;
+    int frameWidth_ = 0;
+    int frameHeight_ = 0;
     std::unique_ptr<PictureConverter> converter_;
     std::vector<Lane> lanes_;
     Lane rehearsal_;
