@@ -161,6 +161,17 @@ INSTANTIATE_TEST_SUITE_P(
                     Joined(kOverlay, {"--range", "6-30", "--repeat", "--fade-in", "10",
                                       "--fade-out", "0.4s", "--shadow", "gradient"}),
                     3},
+        // A moving mask is a function of the frame number: each segment
+        // draws the rectangles, edges between pixels and shadows of the whole.
+        SegmentCase{"MaskMovingBetweenPixelsWithBorderAndRandomShadow", "main.mkv",
+                    {"--overlay", "CLIP", "--fit", "--bilinear", "--key", "0=-20,4,w32,h24",
+                     "--key", "1s=40,20,w20,h15:in-out", "--border", "2", "--shadow",
+                     "gradient-random", "--shadow-size", "5", "--seed", "5"},
+                    3},
+        SegmentCase{"MaskMovingInWholePixelsFromTimedKeys", "main.mkv",
+                    {"--overlay", "CLIP", "--fit", "--key", "0.2s=2,2,w30,h20", "--key",
+                     "30=30,24,w34,h22:out", "--shadow", "flat"},
+                    4},
         SegmentCase{"OneSegment", "main.mkv",
                     Joined(kOverlay, {"--shadow", "gradient-random", "--seed", "1"}), 1},
         SegmentCase{"OneFrameSegments", "five.mkv",

@@ -103,7 +103,7 @@ RunnerEditWork::KeptPicture& RunnerEditWork::PictureFor(const RenderJob& job,
                                   job.motion);
         compositor.Start(filter.outputOperations(), 1, filter.outputOperationsCopy());
         // With --seed the random shadow styles draw as `frame --seed` draws.
-        if (const auto seeding = SeedingAt(job.seed, job.window.first)) {
+        if (const auto seeding = SeedingAt(job.seed, job.window.first, job.motion)) {
             seeding(filter.instance());
         }
         compositor.Composite(*frame, found.number);

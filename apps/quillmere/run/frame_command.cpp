@@ -35,7 +35,7 @@ int RunFrame(const CommandLine& line) {
     composite.filterThreads = 1;  // one frame
     composite.firstFrame = job.window.first;
     composite.lastFrame = job.window.last;
-    composite.afterStart = SeedingAt(job.seed, job.window.first);
+    composite.afterStart = SeedingAt(job.seed, job.window.first, job.motion);
     RunComposite(composite);
     if (!sink.written()) {
         throw RunnerError(Quoted(job.main.path) + " has no frame " +

@@ -83,7 +83,7 @@ int RunRender(const CommandLine& line) {
     composite.source = &source;
     composite.firstFrame = job.window.first;
     composite.lastFrame = job.window.last;
-    composite.afterStart = SeedingAt(job.seed, job.window.first);
+    composite.afterStart = SeedingAt(job.seed, job.window.first, job.motion);
     composite.instance = &filter.instance();
     composite.outputOperations = filter.outputOperations();
     composite.outputOperationsCopy = filter.outputOperationsCopy();
