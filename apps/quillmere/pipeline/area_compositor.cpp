@@ -191,6 +191,10 @@ AreaCompositor::AreaCompositor(FilterInstance& instance, const VideoFormat& form
     bitmapTop_ = BitmapStart(area_.y, widest.maskTop, widest.maskBottom);
     bitmapWidth_ = area_.x + area_.width - bitmapLeft_;
     bitmapHeight_ = area_.y + area_.height - bitmapTop_;
+    still_.bitmapLeft = bitmapLeft_;
+    still_.bitmapTop = bitmapTop_;
+    still_.bitmapWidth = bitmapWidth_;
+    still_.bitmapHeight = bitmapHeight_;
     sourcePitch_ = (static_cast<long>(bitmapWidth_) * kPixelBytes + kRowAlignment - 1) /
                    kRowAlignment * kRowAlignment;
 
@@ -312,6 +316,10 @@ FrameArea AreaCompositor::PartsOf(long number) const {
         return parts;
     }
     parts.area = converter_->AlignToChromaGrid(parts.area);
+    parts.bitmapLeft = parts.area.x;
+    parts.bitmapTop = parts.area.y;
+    parts.bitmapWidth = parts.area.width;
+    parts.bitmapHeight = parts.area.height;
     const ExactMask& exact = parts.mask.exact;
     const std::int64_t width = std::int64_t{parts.mask.right} - parts.mask.left;
     const std::int64_t height = std::int64_t{parts.mask.bottom} - parts.mask.top;
@@ -326,22 +334,22 @@ FrameArea AreaCompositor::PartsOf(long number) const {
     return parts;
 }
 
-void AreaCompositor::UseFrameMask(Lane& lane, const FrameMask& mask) const {
+void AreaCompositor::UseFrameMask(Lane& lane, const FrameMask& mask, int originLeft,
+                                  int originTop) const {
     if (!motion_.moves()) {
         return;
     }
     FilterData& record = lane.instance->recordAs<FilterData>();
-    record.maskLeft = mask.left - bitmapLeft_;
-    record.maskTop = mask.top - bitmapTop_;
-    record.maskRight = mask.right - bitmapLeft_;
-    record.maskBottom = mask.bottom - bitmapTop_;
+    record.maskLeft = mask.left - originLeft;
+    record.maskTop = mask.top - originTop;
+    record.maskRight = mask.right - originLeft;
+    record.maskBottom = mask.bottom - originTop;
     if (lane.subPixel) {
         const ExactMask& exact = mask.exact;
         lane.subPixel->SetMask(record.maskLeft, record.maskTop, record.maskRight,
                                record.maskBottom,
-                               SubPixelRect{exact.left - bitmapLeft_, exact.top - bitmapTop_,
-                                            exact.right - bitmapLeft_,
-                                            exact.bottom - bitmapTop_});
+                               SubPixelRect{exact.left - originLeft, exact.top - originTop,
+                                            exact.right - originLeft, exact.bottom - originTop});
     }
 }
 
@@ -354,16 +362,18 @@ void AreaCompositor::Finish() {
     }
 }
 
-std::ptrdiff_t AreaCompositor::RectOffset(const PictureRect& rect, long pitch) const {
-    const int row = bitmapHeight_ - 1 - (rect.y - bitmapTop_);
+std::ptrdiff_t AreaCompositor::RectOffset(const PictureRect& rect, long pitch,
+                                          const FrameArea& parts) const {
+    const int row = parts.bitmapHeight - 1 - (rect.y - parts.bitmapTop);
     return static_cast<std::ptrdiff_t>(row) * pitch +
-           static_cast<std::ptrdiff_t>(rect.x - bitmapLeft_) * kPixelBytes;
+           static_cast<std::ptrdiff_t>(rect.x - parts.bitmapLeft) * kPixelBytes;
 }
 
 void AreaCompositor::LoadRect(const AVFrame& frame, const PictureRect& rect,
                               AreaBuffers& buffers) const {
     auto* bytes = reinterpret_cast<std::uint8_t*>(buffers.source.data());
-    converter_->ToBgra(frame.data, frame.linesize, rect, bytes + RectOffset(rect, sourcePitch_),
+    converter_->ToBgra(frame.data, frame.linesize, rect,
+                       bytes + RectOffset(rect, sourcePitch_, buffers.parts),
                        -sourcePitch_);
 }
 
@@ -397,8 +407,10 @@ void AreaCompositor::RunOnce(Lane& lane, AreaBuffers& buffers, long number) {
     FilterActivation& activation = lane.instance->activation();
     VBitmap& source = activation.src->bitmap;
     VBitmap& output = activation.dst->bitmap;
-    Pixel32* const ownSource = source.data;
-    Pixel32* const ownOutput = output.data;
+    // The pass's own bitmaps come back after the run, however it ends.
+    const VBitmap ownSource = source;
+    const VBitmap ownOutput = output;
+    const FrameArea& parts = buffers.parts;
     source.data = buffers.source.data();
     if (separateOutput_) {
         SizeFor(buffers.output, output.pitch, bitmapHeight_);
@@ -406,18 +418,28 @@ void AreaCompositor::RunOnce(Lane& lane, AreaBuffers& buffers, long number) {
     } else {
         output.data = source.data;
     }
-    UseFrameMask(lane, buffers.parts.mask);
+    if (parts.bitmapWidth != source.w || parts.bitmapHeight != source.h) {
+        // The frame's own part: its rows are the buffers' first, at the
+        // same pitch, and the filter copies and clips to no more than it.
+        for (VBitmap* bitmap : {&source, &output}) {
+            bitmap->w = parts.bitmapWidth;
+            bitmap->h = parts.bitmapHeight;
+            bitmap->modulo = bitmap->pitch - static_cast<long>(parts.bitmapWidth) * kPixelBytes;
+            bitmap->size = bitmap->pitch * parts.bitmapHeight;
+        }
+    }
+    UseFrameMask(lane, parts.mask, parts.bitmapLeft, parts.bitmapTop);
     // Set again only if this run lays an overlay frame (see MaskInsideAfterRun).
     lane.instance->recordAs<FilterData>().overlayBits = nullptr;
     try {
         lane.pass->RunFrame(number);
     } catch (...) {
-        source.data = ownSource;
-        output.data = ownOutput;
+        source = ownSource;
+        output = ownOutput;
         throw;
     }
-    source.data = ownSource;
-    output.data = ownOutput;
+    source = ownSource;
+    output = ownOutput;
     const std::uint32_t weight = fade_.WeightAt(number);
     if (weight < kFullWeight) {
         Fade(buffers, weight);
@@ -433,9 +455,9 @@ void AreaCompositor::Fade(AreaBuffers& buffers, std::uint32_t weight) const {
     const long outputPitch = OutputPitch(buffers);
     const PictureRect& area = buffers.parts.area;
     auto* output = reinterpret_cast<std::uint8_t*>(buffers.output.data()) +
-                   RectOffset(area, outputPitch);
+                   RectOffset(area, outputPitch, buffers.parts);
     const auto* source = reinterpret_cast<const std::uint8_t*>(buffers.source.data()) +
-                         RectOffset(area, sourcePitch_);
+                         RectOffset(area, sourcePitch_, buffers.parts);
     FadeTowardOriginal(output, -outputPitch, source, -sourcePitch_, area.width, area.height,
                        weight);
 }
@@ -467,17 +489,17 @@ void AreaCompositor::Rehearse(long number) {
         throw std::logic_error("frames are rehearsed only for a pass on several lanes");
     }
     if (motion_.moves()) {
-        UseFrameMask(rehearsal_, motion_.MaskAt(number));
+        UseFrameMask(rehearsal_, motion_.MaskAt(number), bitmapLeft_, bitmapTop_);
     }
     rehearsal_.pass->RunFrame(number);
 }
 
-void AreaCompositor::StoreRect(AVFrame& frame, const PictureRect& rect,
+void AreaCompositor::StoreRect(AVFrame& frame, const FrameArea& parts, const PictureRect& rect,
                                const std::uint8_t* output, long outputPitch,
                                const std::uint8_t* original) const {
     const std::uint8_t* compared =
-        original != nullptr ? original + RectOffset(rect, sourcePitch_) : nullptr;
-    converter_->FromBgra(output + RectOffset(rect, outputPitch), -outputPitch, compared,
+        original != nullptr ? original + RectOffset(rect, sourcePitch_, parts) : nullptr;
+    converter_->FromBgra(output + RectOffset(rect, outputPitch, parts), -outputPitch, compared,
                          -sourcePitch_, rect, frame.data, frame.linesize);
 }
 
@@ -493,21 +515,21 @@ void AreaCompositor::Store(AVFrame& frame, const AreaBuffers& buffers) {
     const auto* source = reinterpret_cast<const std::uint8_t*>(buffers.source.data());
     if (!separateOutput_) {
         // The filter worked in place: nothing to compare with, every pixel goes back.
-        StoreRect(frame, parts.area, source, sourcePitch_, nullptr);
+        StoreRect(frame, parts, parts.area, source, sourcePitch_, nullptr);
         return;
     }
     const long outputPitch = OutputPitch(buffers);
     const auto* output = reinterpret_cast<const std::uint8_t*>(buffers.output.data());
     if (buffers.insideLoaded) {
-        StoreRect(frame, parts.area, output, outputPitch, source);
+        StoreRect(frame, parts, parts.area, output, outputPitch, source);
         return;
     }
     // The overlay replaced the inside: it goes back whole; the bands
     // around it only where they changed.
     for (int band = 0; band < parts.bandCount; ++band) {
-        StoreRect(frame, parts.bands[static_cast<std::size_t>(band)], output, outputPitch, source);
+        StoreRect(frame, parts, parts.bands[static_cast<std::size_t>(band)], output, outputPitch, source);
     }
-    StoreRect(frame, parts.skippedInside, output, outputPitch, nullptr);
+    StoreRect(frame, parts, parts.skippedInside, output, outputPitch, nullptr);
 }
 
 void AreaCompositor::Composite(AVFrame& frame, long number) {

@@ -55,6 +55,14 @@ struct FrameArea {
     std::array<PictureRect, 4> bands{};  // the area around skippedInside
     int bandCount = 0;
     FrameMask mask;  // the frame's mask in frame pixels (a moving mask's)
+    // The part of the compositor's bitmaps the filter works on for the
+    // frame: its top-left pixel's frame position and its size. A moving
+    // mask's frame takes only its own area, so that the filter copies no
+    // more of its source than the frame can change.
+    int bitmapLeft = 0;
+    int bitmapTop = 0;
+    int bitmapWidth = 0;
+    int bitmapHeight = 0;
 };
 
 // The filter's source and output bitmaps of one frame on its way.
@@ -132,14 +140,15 @@ private:
     // The parts of output frame `number`.
     FrameArea PartsOf(long number) const;
     // Sets the lane's mask to the frame's (a moving mask only).
-    void UseFrameMask(Lane& lane, const FrameMask& mask) const;
+    void UseFrameMask(Lane& lane, const FrameMask& mask, int originLeft, int originTop) const;
     void LoadRect(const AVFrame& frame, const PictureRect& rect, AreaBuffers& buffers) const;
-    void StoreRect(AVFrame& frame, const PictureRect& rect, const std::uint8_t* output,
+    void StoreRect(AVFrame& frame, const FrameArea& parts, const PictureRect& rect,
+                   const std::uint8_t* output,
                    long outputPitch, const std::uint8_t* original) const;
     // Copies a frame whose buffers are shared, but for what the write-back
     // of `replaced` overwrites.
     void MakeWritable(AVFrame& frame, const PictureRect& replaced);
-    std::ptrdiff_t RectOffset(const PictureRect& rect, long pitch) const;
+    std::ptrdiff_t RectOffset(const PictureRect& rect, long pitch, const FrameArea& parts) const;
     long OutputPitch(const AreaBuffers& buffers) const;
     void Fade(AreaBuffers& buffers, std::uint32_t weight) const;
     // The skipped inside and bands of `parts` for a mask inside `maskInside`.
