@@ -162,11 +162,13 @@ INSTANTIATE_TEST_SUITE_P(
                                       "--fade-out", "0.4s", "--shadow", "gradient"}),
                     3},
         // A moving mask is a function of the frame number: each segment
-        // draws the rectangles, edges between pixels and shadows of the whole.
+        // draws the rectangles, edges between pixels and shadows of the whole,
+        // also after frames whose mask lies wholly off the picture.
         SegmentCase{"MaskMovingBetweenPixelsWithBorderAndRandomShadow", "main.mkv",
-                    {"--overlay", "CLIP", "--fit", "--bilinear", "--key", "0=-20,4,w32,h24",
+                    {"--overlay", "CLIP", "--fit", "--bilinear", "--key", "0=-70,4,w32,h24",
                      "--key", "1s=40,20,w20,h15:in-out", "--border", "2", "--shadow",
-                     "gradient-random", "--shadow-size", "5", "--seed", "5"},
+                     "gradient-random", "--shadow-size", "5", "--seed", "5", "--filter-threads",
+                     "1"},
                     3},
         SegmentCase{"MaskMovingInWholePixelsFromTimedKeys", "main.mkv",
                     {"--overlay", "CLIP", "--fit", "--key", "0.2s=2,2,w30,h20", "--key",

@@ -308,12 +308,12 @@ FrameArea AreaCompositor::PartsOf(long number) const {
     parts.mask = motion_.MaskAt(number);
     const FilterData settings = WithMask(settings_, parts.mask);
     const ChangedArea changed = ChangedAreaOf(settings, frameWidth_, frameHeight_);
-    if (changed.empty()) {
-        return parts;
-    }
     parts.area = Intersect(area_, changed.left, changed.top, changed.right, changed.bottom);
-    if (parts.area.empty()) {
-        return parts;
+    if (changed.empty() || parts.area.empty()) {
+        // A mask wholly off the picture still runs the filter, on a pixel
+        // that it leaves as it was: its shadow draws its random numbers, as
+        // on every frame of a run in any number of lanes or segments.
+        parts.area = PictureRect{area_.x, area_.y, 1, 1};
     }
     parts.area = converter_->AlignToChromaGrid(parts.area);
     parts.bitmapLeft = parts.area.x;
@@ -386,11 +386,6 @@ void AreaCompositor::Load(const AVFrame& frame, long number, AreaBuffers& buffer
     }
     buffers.parts = PartsOf(number);
     const FrameArea& parts = buffers.parts;
-    if (parts.area.empty()) {
-        // The mask is off the picture on this frame: nothing to draw on.
-        buffers.loaded = false;
-        return;
-    }
     SizeFor(buffers.source, sourcePitch_, bitmapHeight_);
     // A fading frame blends the drawing toward the inside as it was.
     buffers.insideLoaded = parts.skippedInside.empty() || fade_.WeightAt(number) < kFullWeight;
