@@ -314,6 +314,15 @@ FilterData SettledSettings(const CommandLine& line, const InputFacts& facts,
         SetMask(CornersOf(motion.Envelope()), settings);
         RequireVisibleMask(settings, facts.main, "the keys together");
         SetMask(CornersOf(motion.keys().front()), settings);
+        const MaskKey& first = motion.keys().front();
+        for (const MaskKey& key : motion.keys()) {
+            if (settings.fitToFrame == 0 && (key.right - key.left != first.right - first.left ||
+                                             key.bottom - key.top != first.bottom - first.top)) {
+                notes.push_back("the keys change the mask's size, and without --fit the overlay "
+                                "is copied 1:1 and cut to it; --fit --bilinear stretches it");
+                break;
+            }
+        }
         return settings;
     }
     if (PlacesOverlay(line)) {
