@@ -112,6 +112,7 @@ struct MoveCase {
     const char* name;
     std::vector<std::string> options;
     bool wholePixels;
+    int border;  // white, as the overlay: it widens what is measured
 };
 
 // Where the white lies in one row: its amount in pixels and the left edge
@@ -163,37 +164,41 @@ TEST_P(SlowMove, NeverStepsBackAndLeavesTheRestUntouched) {
     ASSERT_EQ(run.exitCode, 0) << run.errorText;
     const std::vector<Picture> frames = DecodeAll(scratch / "out.mkv");
     ASSERT_EQ(frames.size(), static_cast<std::size_t>(kMoveFrames + 1));
-    double previous = kStartLeft;
+    double previous = kStartLeft - test.border;
     for (int frame = 0; frame <= kMoveFrames; ++frame) {
         const Picture& picture = frames[static_cast<std::size_t>(frame)];
         const Measured row = MeasureRow(picture, (kOverlayTop + kOverlayBottom) / 2);
-        const double expected = kStartLeft + kTravel * frame / kMoveFrames;
+        const double expected = kStartLeft - test.border + kTravel * frame / kMoveFrames;
+        const double width = kOverlayWidth + 2 * test.border;
         if (test.wholePixels) {
-            EXPECT_EQ(row.width, kOverlayWidth) << "frame " << frame;
+            EXPECT_EQ(row.width, width) << "frame " << frame;
             EXPECT_NEAR(row.left, expected, 0.5 + 1e-9) << "frame " << frame;
             EXPECT_EQ(row.left, std::round(row.left)) << "frame " << frame;
         } else {
             // A glide: the edge within a rounding of where it belongs, and
             // never a whole pixel at once.
-            EXPECT_NEAR(row.width, kOverlayWidth, 0.02) << "frame " << frame;
+            EXPECT_NEAR(row.width, width, 0.02) << "frame " << frame;
             EXPECT_NEAR(row.left, expected, 0.02) << "frame " << frame;
             EXPECT_LT(row.left - previous, 0.5) << "frame " << frame;
         }
         EXPECT_GE(row.left, previous - 1e-6) << "frame " << frame << " went backwards";
         previous = row.left;
         // Above and below the overlay the main is as it was.
-        for (const int y : {0, kOverlayTop - 1, kOverlayBottom, kHeight - 1}) {
+        for (const int y : {0, kOverlayTop - test.border - 1, kOverlayBottom + test.border,
+                            kHeight - 1}) {
             EXPECT_EQ(MeasureRow(picture, y).width, 0) << "frame " << frame << " row " << y;
         }
     }
 }
 
 const MoveCase kMoveCases[] = {
-    {"BilinearGlides", {"--fit", "--bilinear"}, false},
+    {"BilinearGlides", {"--fit", "--bilinear"}, false, 0},
     {"BilinearOnSeveralFilterThreadsGlidesAlike", {"--fit", "--bilinear", "--filter-threads", "3"},
-     false},
-    {"NearestKeepsItsSize", {"--fit"}, true},
-    {"CopyKeepsItsSize", {}, true},
+     false, 0},
+    {"BilinearGlidesWithItsBorder", {"--fit", "--bilinear", "--border", "3"}, false, 3},
+    {"NearestKeepsItsSize", {"--fit"}, true, 0},
+    {"CopyKeepsItsSize", {}, true, 0},
+    {"CopyKeepsItsSizeWithItsBorder", {"--border", "3"}, true, 3},
 };
 
 INSTANTIATE_TEST_SUITE_P(Keys, SlowMove, testing::ValuesIn(kMoveCases),
