@@ -206,4 +206,35 @@ INSTANTIATE_TEST_SUITE_P(Keys, SlowMove, testing::ValuesIn(kMoveCases),
                              return std::string(info.param.name);
                          });
 
+// Keys that hold one mask go the moving path (each frame's own area and
+// mask) and must draw, byte for byte, what that mask given by --mask draws.
+TEST(HeldKeys, DrawExactlyWhatTheMaskDraws) {
+    const std::vector<std::vector<std::string>> looks = {
+        {"--fit", "--bilinear", "--border", "3", "--shadow", "gradient-random", "--seed", "3"},
+        {"--border", "2", "--shadow", "flat", "--filter-threads", "1"},
+    };
+    for (const std::vector<std::string>& look : looks) {
+        ScratchFolder scratch;
+        std::vector<std::string> base{"render", Clip("main.mkv"), "--overlay", Clip("overlay.avi"),
+                                      "-q"};
+        base.insert(base.end(), look.begin(), look.end());
+        std::vector<std::string> masked = base;
+        masked.insert(masked.end(), {"--mask", "20,30,100,90", "-o", scratch / "masked.mkv"});
+        std::vector<std::string> keyed = base;
+        keyed.insert(keyed.end(), {"--key", "0=20,30,100,90", "--key", "20=20,30,100,90", "-o",
+                                   scratch / "keyed.mkv"});
+        for (const auto& arguments : {masked, keyed}) {
+            const RunResult run = RunQuillmere(arguments);
+            ASSERT_EQ(run.exitCode, 0) << run.errorText;
+        }
+        const std::vector<Picture> expected = DecodeAll(scratch / "masked.mkv");
+        const std::vector<Picture> actual = DecodeAll(scratch / "keyed.mkv");
+        ASSERT_EQ(actual.size(), expected.size());
+        for (std::size_t frame = 0; frame < expected.size(); ++frame) {
+            EXPECT_EQ(ColorChecksum(actual[frame]), ColorChecksum(expected[frame]))
+                << "frame " << frame << " of " << look.front();
+        }
+    }
+}
+
 }  // namespace
