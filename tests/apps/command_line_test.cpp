@@ -38,6 +38,22 @@ TEST_P(ValidCommandLine, SetsWhatItSays) {
 }
 
 const ValidCase kValidCases[] = {
+    {"KeysInTheOrderGivenWithFramesTimesAndEasings",
+     Render({"--key", "0=10,20,330,200", "--key", "1:02.5=40,50,200,150:in-out", "--key",
+             "75=0,0,64,48:out"}),
+     [](const CommandLine& line) {
+         ASSERT_EQ(line.keys.size(), 3u);
+         EXPECT_EQ(line.keys[0].at, FrameOrTime::Frames(0));
+         EXPECT_EQ(line.keys[1].at, FrameOrTime::Microseconds(62500000));
+         EXPECT_EQ(line.keys[2].at, FrameOrTime::Frames(75));
+         EXPECT_EQ(line.keys[0].ease, Ease::Linear);
+         EXPECT_EQ(line.keys[1].ease, Ease::InOut);
+         EXPECT_EQ(line.keys[2].ease, Ease::Out);
+         const MaskKeyRequest& key = line.keys[1];
+         EXPECT_EQ((std::vector<int>{key.left, key.top, key.right, key.bottom}),
+                   (std::vector<int>{40, 50, 200, 150}));
+         EXPECT_FALSE(line.maskGiven);
+     }},
     {"DefaultsAreTheDialogsFirstOpening", Render({}),
      [](const CommandLine& line) {
          const FilterData& s = line.settings;
@@ -307,6 +323,16 @@ const InvalidCase kInvalidCases[] = {
     {"PlaceWithoutMain", {"place"}, "MAIN"},
     {"PlaceTakesNoMask", {"place", "main.mkv", "--mask", "1,2,3,4"}, "does not apply to place"},
     {"SizeAndMask", Render({"--size", "50%", "--mask", "1,2,3,4"}), "give one of them"},
+    {"MaskAndKey", Render({"--key", "0=1,2,30,40", "--mask", "1,2,30,40"}),
+     "--mask and --key both set the mask; give one of them"},
+    {"PositionAndKey", Render({"--key", "0=1,2,30,40", "--position", "top"}),
+     "--key sets the mask too"},
+    {"KeyWithoutItsFrame", Render({"--key", "1,2,30,40"}), "expected AT=MASK[:EASE]"},
+    {"KeyEaseUnknown", Render({"--key", "0=1,2,30,40:bounce"}),
+     "expected one of linear, in, out, in-out"},
+    {"KeyMaskInsideOut", Render({"--key", "0=30,2,1,40"}), "right corner past its left"},
+    {"KeyMalformedTime", Render({"--key", "1:75=1,2,30,40"}), "a time (12.5s"},
+    {"KeyOnPlace", {"place", "main.mkv", "--key", "0=1,2,3,4"}, "does not apply to place"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Options, InvalidCommandLine, testing::ValuesIn(kInvalidCases),

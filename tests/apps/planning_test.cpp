@@ -241,6 +241,40 @@ const PlanCase kCases[] = {
          EXPECT_EQ(job.fade.ramp.last, 249);
          EXPECT_EQ(job.fade.ramp.outFrames, 25);
      }},
+    // Keys in any order and of either kind become frames in order; the job
+    // starts from the first key's mask, and only a bilinear stretch draws
+    // between pixels.
+    {"KeysBecomeFramesInOrder",
+     Render({"--overlay", "o.mkv", "--fit", "--bilinear", "--key", "3s=10,10,50,50:in",
+             "--key", "1s=0,0,100,100"}),
+     WithOverlay(640, 360), nullptr,
+     [](const RenderJob& job) {
+         ASSERT_EQ(job.motion.keys().size(), 2u);
+         EXPECT_EQ(job.motion.keys()[0].frame, 25);
+         EXPECT_EQ(job.motion.keys()[1].frame, 75);
+         EXPECT_EQ(job.motion.keys()[1].ease, Ease::In);
+         EXPECT_EQ(job.motion.rounding(), MaskRounding::SubPixel);
+         ExpectMask(job, 0, 0, 100, 100);
+         EXPECT_EQ(job.maskOrigin, "--key");
+         EXPECT_TRUE(job.notes.empty());
+     }},
+    {"KeysWithNearestAreWholePixelsAndSaySizeIsCut",
+     Render({"--overlay", "o.mkv", "--key", "0=0,0,100,100", "--key", "50=0,0,50,50"}),
+     WithOverlay(640, 360), nullptr,
+     [](const RenderJob& job) {
+         EXPECT_EQ(job.motion.rounding(), MaskRounding::WholePixels);
+         ASSERT_EQ(job.notes.size(), 1u);
+         EXPECT_NE(job.notes[0].find("without --fit"), std::string::npos);
+     }},
+    {"TwoKeysOnOneFrameAreRefused",
+     Render({"--key", "1s=0,0,100,100", "--key", "25=10,0,100,100"}), FullHd(),
+     "two keys (--key) fall on frame 25", nullptr},
+    {"KeysThatAllMissThePictureAreRefused",
+     Render({"--key", "0=-300,0,-200,100", "--key", "10=-150,0,-50,100"}), FullHd(),
+     "draws nothing", nullptr},
+    {"KeysWithAFilteredScalerAreRefused",
+     Render({"--overlay", "o.mkv", "--fit", "--scaler", "lanczos", "--key", "0=0,0,100,100"}),
+     WithOverlay(640, 360), "--scaler scales the overlay to one size", nullptr},
     {"StreamsAreLeftOutOnRequest", Render({"--mask", "0,0,9,9", "--no-audio"}),
      WithStreams({{1, AVMEDIA_TYPE_AUDIO, AV_CODEC_ID_AAC, {".mkv"}, ""},
                   {2, AVMEDIA_TYPE_SUBTITLE, AV_CODEC_ID_SUBRIP, {".mkv"}, ""}}),

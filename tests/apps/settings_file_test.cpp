@@ -76,6 +76,15 @@ void ExpectSameSettings(const CommandLine& actual, const CommandLine& expected) 
         EXPECT_EQ(a.maskRight, e.maskRight);
         EXPECT_EQ(a.maskBottom, e.maskBottom);
     }
+    ASSERT_EQ(actual.keys.size(), expected.keys.size());
+    for (std::size_t index = 0; index < expected.keys.size(); ++index) {
+        const MaskKeyRequest& x = actual.keys[index];
+        const MaskKeyRequest& y = expected.keys[index];
+        EXPECT_EQ(x.at, y.at) << "key " << index;
+        EXPECT_EQ((std::vector<int>{x.left, x.top, x.right, x.bottom, static_cast<int>(x.ease)}),
+                  (std::vector<int>{y.left, y.top, y.right, y.bottom, static_cast<int>(y.ease)}))
+            << "key " << index;
+    }
     EXPECT_EQ(a.keepAspect, e.keepAspect);
     EXPECT_EQ(a.fitToFrame, e.fitToFrame);
     EXPECT_EQ(a.bilinear, e.bilinear);
@@ -216,6 +225,13 @@ INSTANTIATE_TEST_SUITE_P(
                     SETTINGS_FILE(", \"mask\": {\"left\": 0, \"top\": 0, \"right\": 5, "
                                   "\"bottom\": 9}, \"placement\": {}"),
                     "give one"},
+        RefusedCase{"MaskAndKeys",
+                    SETTINGS_FILE(", \"mask\": {\"left\": 0, \"top\": 0, \"right\": 5, "
+                                  "\"bottom\": 9}, \"keys\": [\"0=0,0,5,9\"]"),
+                    "mask and keys both set the mask"},
+        RefusedCase{"KeysNotAList", SETTINGS_FILE(", \"keys\": \"0=0,0,5,9\""), "a list of keys"},
+        RefusedCase{"KeyMalformed", SETTINGS_FILE(", \"keys\": [\"0=0,0,5,9:fast\"]"),
+                    "invalid easing 'fast' in keys"},
         RefusedCase{"BadAnchor", SETTINGS_FILE(", \"placement\": {\"position\": \"middle\"}"),
                     "placement.position"},
         RefusedCase{"RangeEndsBeforeStart",
@@ -385,6 +401,39 @@ TEST(SettingsFileAndCommandLine, TheCommandLineWins) {
     EXPECT_EQ(line.placement.anchor, Anchor::Top);
 }
 
+// Keys replace a mask whichever gives them, and keys given on the command
+// line replace the file's rather than add to them.
+TEST(SettingsFileAndCommandLine, KeysReplaceTheOtherSourcesMask) {
+    const SettingsFileOnDisk masked(
+        R"(, "mask": {"left": 1, "top": 2, "right": 30, "bottom": 40})");
+    CommandLine line = ReadWith({"render", "main.mp4", "-o", "out.mkv",
+                                 "--settings=" + masked.path(), "--key", "5=0,0,8,8"});
+    EXPECT_FALSE(line.maskGiven);
+    ASSERT_EQ(line.keys.size(), 1u);
+    EXPECT_EQ(line.keys[0].at, FrameOrTime::Frames(5));
+
+    const SettingsFileOnDisk keyed(R"(, "keys": ["0=1,2,30,40", "10=5,6,70,80:in"])");
+    line = ReadWith({"render", "main.mp4", "-o", "out.mkv", "--settings=" + keyed.path()});
+    ASSERT_EQ(line.keys.size(), 2u);
+    EXPECT_EQ(line.keys[1].ease, Ease::In);
+    line = ReadWith({"render", "main.mp4", "-o", "out.mkv", "--settings=" + keyed.path(),
+                     "--key", "3=0,0,8,8"});
+    ASSERT_EQ(line.keys.size(), 1u);
+    EXPECT_EQ(line.keys[0].at, FrameOrTime::Frames(3));
+    line = ReadWith({"render", "main.mp4", "-o", "out.mkv", "--settings=" + keyed.path(),
+                     "--mask", "0,0,8,8"});
+    EXPECT_TRUE(line.keys.empty());
+    EXPECT_TRUE(line.maskGiven);
+
+    // The page moves one mask: it may not drop or rewrite the keys.
+    line = ReadWith({"render", "main.mp4", "-o", "out.mkv", "--settings=" + keyed.path()});
+    EXPECT_THROW(ApplySettingsChanges(Json{{"mask", {{"left", 0}, {"top", 0}, {"right", 9},
+                                                     {"bottom", 9}}}},
+                                      SettingsOrigin::Page, "", line),
+                 UsageError);
+    EXPECT_EQ(line.keys.size(), 2u);
+}
+
 TEST(SettingsFileAndCommandLine, MissingFileIsAnErrorExceptForEditsSave) {
     const std::string missing = "/tmp/quillmere-no-such-settings.json";
     EXPECT_THROW(ReadWith({"render", "main.mp4", "-o", "out.mkv", "--settings", missing}),
@@ -405,6 +454,7 @@ struct SettingCase {
 const SettingCase kSettingCases[] = {
     {"overlay", {"--overlay", "/clips/pip.mkv"}, nullptr},
     {"mask", {"--mask", "10,20,330,260"}, nullptr},
+    {"keys", {"--key", "0=10,20,330,260", "--key", "2.5s=-40,50,200,150:in-out"}, nullptr},
     {"placement.position", {"--position", "top-left"}, nullptr},
     {"placement.margin", {"--margin", "12"}, nullptr},
     {"placement.size", {"--size", "320x180"}, nullptr},

@@ -54,9 +54,9 @@ struct SettingTarget {
 };
 
 // How a setting's value is spelt, for the page's controls.
-enum class SettingKind { None, Flag, Integer, Text, Choice, Color, Corners, Path };
+enum class SettingKind { None, Flag, Integer, Text, Choice, Color, Corners, Path, Keys };
 const char* const kSettingKindNames[] = {"", "flag", "integer", "text", "choice", "color",
-                                         "corners", "path"};
+                                         "corners", "path", "keys"};
 using Words = std::vector<std::string>;
 using Json = nlohmann::ordered_json;
 // The value `line` gives the setting in a settings file; LeftOut() for none.
@@ -328,6 +328,11 @@ std::int32_t FilterData::*const kMaskMembers[] = {&FilterData::maskLeft, &Filter
                                                   &FilterData::maskBottom};
 
 void TakeMask(CommandLine& line, const Json& value, const SettingTarget& target) {
+    if (!line.keys.empty() && target.origin == SettingsOrigin::Page) {
+        // The page knows one mask; the keys stay as they are.
+        throw UsageError("the mask moves by keys (--key), which the page does not change yet; "
+                         "edit the keys on the command line or in the settings file");
+    }
     const std::string expected = "an object with left, top, right and bottom";
     if (!value.is_object()) {
         Refuse(target.key, expected);
@@ -355,10 +360,11 @@ void TakeMask(CommandLine& line, const Json& value, const SettingTarget& target)
     }
     line.maskGiven = true;
     line.placement = PlacementRequest{};
+    line.keys.clear();
 }
 
 Json MaskValue(const CommandLine& line) {
-    if (PlacesOverlay(line)) {
+    if (PlacesOverlay(line) || !line.keys.empty()) {
         return LeftOut();
     }
     Json mask = Json::object();
@@ -366,6 +372,96 @@ Json MaskValue(const CommandLine& line) {
         mask[kMaskCorners[index]] = line.settings.*kMaskMembers[index];
     }
     return mask;
+}
+
+std::string CornersText(std::int32_t left, std::int32_t top, std::int32_t right,
+                        std::int32_t bottom) {
+    return std::to_string(left) + "," + std::to_string(top) + "," + std::to_string(right) + "," +
+           std::to_string(bottom);
+}
+
+// AT=MASK[:EASE], as --key takes it: AT as --at takes it, MASK as --mask.
+MaskKeyRequest ParseKey(const std::string& option, const std::string& text) {
+    const std::size_t equals = text.find('=');
+    if (equals == std::string::npos || equals == 0) {
+        throw UsageError("invalid value " + Quoted(text) + " for " + option +
+                         ": expected AT=MASK[:EASE] (0=10,20,w320,h180 or 2s=10,20,330,200:in-out)");
+    }
+    const std::string at = text.substr(0, equals);
+    std::string corners = text.substr(equals + 1);
+    MaskKeyRequest key;
+    key.at = LooksLikeTime(at)
+                 ? ParseFrameOrTime(option, at, false, 0, kInt32Max)
+                 : FrameOrTime::Frames(ParseInteger(option, at, 0, kInt32Max));
+    const std::size_t colon = corners.find(':');
+    if (colon != std::string::npos) {
+        const std::string ease = corners.substr(colon + 1);
+        corners.erase(colon);
+        std::string names;
+        bool known = false;
+        for (const EaseName& entry : kEaseNames) {
+            known = known || ease == entry.name;
+            if (ease == entry.name) {
+                key.ease = entry.ease;
+            }
+            names += std::string(names.empty() ? "" : ", ") + entry.name;
+        }
+        if (!known) {
+            throw UsageError("invalid easing " + Quoted(ease) + " in " + option + " " + text +
+                             ": expected one of " + names);
+        }
+    }
+    FilterData mask{};
+    ParseMask(option, corners, mask);
+    if (mask.maskRight <= mask.maskLeft || mask.maskBottom <= mask.maskTop) {
+        throw UsageError("invalid value " + Quoted(text) + " for " + option +
+                         ": a key's mask needs its right corner past its left and its bottom "
+                         "past its top");
+    }
+    key.left = mask.maskLeft;
+    key.top = mask.maskTop;
+    key.right = mask.maskRight;
+    key.bottom = mask.maskBottom;
+    return key;
+}
+
+// The text that --key reads back as `key`.
+std::string KeyText(const MaskKeyRequest& key) {
+    std::string text = key.at.Text() + "=" + CornersText(key.left, key.top, key.right, key.bottom);
+    if (key.ease != Ease::Linear) {
+        text += std::string(":") + EaseNameOf(key.ease);
+    }
+    return text;
+}
+
+// The keys as a list of --key's values; null or an empty list for none.
+void TakeKeys(CommandLine& line, const Json& value, const SettingTarget& target) {
+    const std::string expected = "a list of keys as --key takes them (\"0=10,20,w320,h180\")";
+    if (!value.is_null() && !value.is_array()) {
+        Refuse(target.key, expected);
+    }
+    std::vector<MaskKeyRequest> keys;
+    if (value.is_array()) {
+        for (const Json& item : value) {
+            keys.push_back(ParseKey(target.key, ReadText(item, target.key, expected)));
+        }
+    }
+    line.keys = keys;
+    if (!keys.empty()) {
+        line.maskGiven = false;
+        line.placement = PlacementRequest{};
+    }
+}
+
+Json KeysValue(const CommandLine& line) {
+    if (line.keys.empty()) {
+        return LeftOut();
+    }
+    Json keys = Json::array();
+    for (const MaskKeyRequest& key : line.keys) {
+        keys.push_back(KeyText(key));
+    }
+    return keys;
 }
 
 void TakeOverlay(CommandLine& line, const Json& value, const SettingTarget& target) {
@@ -444,17 +540,32 @@ const OptionRow kOptions[] = {
          line.maskGiven = true;
      },
      [](const CommandLine& line, const char* option, Words& words) {
-         if (!PlacesOverlay(line)) {
+         if (!PlacesOverlay(line) && line.keys.empty()) {
              const FilterData& f = line.settings;
              AddWords(words, option,
-                      std::to_string(f.maskLeft) + "," + std::to_string(f.maskTop) + "," +
-                          std::to_string(f.maskRight) + "," + std::to_string(f.maskBottom));
+                      CornersText(f.maskLeft, f.maskTop, f.maskRight, f.maskBottom));
          }
      },
      "mask",
      MaskValue,
      TakeMask,
      SettingKind::Corners},
+    {"--key", nullptr, "AT=MASK[:EASE]", kCompositing,
+     "a key of a moving mask, repeated: at frame or time AT (as --at takes it) the mask is "
+     "MASK (as --mask takes it), reached by the EASE linear (default), in, out or in-out; "
+     "between keys the mask moves, before the first and after the last it holds",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.keys.push_back(ParseKey(option, value));
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         for (const MaskKeyRequest& key : line.keys) {
+             AddWords(words, option, KeyText(key));
+         }
+     },
+     "keys",
+     KeysValue,
+     TakeKeys,
+     SettingKind::Keys},
     {"--position", nullptr, "ANCHOR", kPlacing,
      "place the overlay at an anchor: top-left, top, top-right, left, center, right, "
      "bottom-left, bottom, bottom-right (default bottom-right)",
@@ -1513,6 +1624,14 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, const CommandLin
     }
     if (line.maskGiven && !line.scriptPath.empty()) {
         throw UsageError("--mask and --script both set the mask; give one of them");
+    }
+    if (!line.keys.empty() && (line.maskGiven || !line.scriptPath.empty())) {
+        throw UsageError(std::string(line.maskGiven ? "--mask" : "--script") +
+                         " and --key both set the mask; give one of them");
+    }
+    if (!line.keys.empty() && line.placement.given()) {
+        throw UsageError("--position, --margin and --size place the overlay, and --key sets "
+                         "the mask too; give one of them");
     }
     if (line.placement.given() && (line.maskGiven || !line.scriptPath.empty())) {
         throw UsageError(std::string("--position, --margin and --size place the overlay, and ") +

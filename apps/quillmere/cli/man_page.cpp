@@ -43,6 +43,11 @@ const char* const kExamples[][2] = {
      "--bilinear --border 4 --shadow gradient",
      "Lays clip.avi, stretched with bilinear sampling, into a 960x540 rectangle at (480, 270) "
      "of every frame of main.mp4, with a 4-pixel white border and a graded shadow."},
+    {"quillmere render talk.mp4 -o out.mkv --overlay guest.mp4 --fit --bilinear --key "
+     "0=1200,80,w640,h360 --key 2s=1560,820,w320,h180:in-out",
+     "Shows guest.mp4 640x360 at (1200, 80) on the first frame and moves and shrinks it to "
+     "320x180 at (1560, 820) over two seconds, slow at both ends; between pixels, so the "
+     "motion glides."},
     {"quillmere frame main.mp4 --at 120 -o check.png --overlay clip.avi --mask 10,10,330,250",
      "Writes frame 120 of the same kind of composite as a picture, to check the settings "
      "before a long render."},

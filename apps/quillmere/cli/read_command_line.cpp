@@ -61,9 +61,12 @@ CommandLine ReadCommandLine(int argc, const char* const* argv) {
     }
     CommandLine base;
     ReadSettingsFile(text, typed.settingsPath, base);
-    if (typed.maskGiven || !typed.scriptPath.empty() || typed.placement.given()) {
+    // What the line says of the mask replaces what the file says of it.
+    if (typed.maskGiven || !typed.scriptPath.empty() || typed.placement.given() ||
+        !typed.keys.empty()) {
         base.maskGiven = false;
         base.placement = PlacementRequest{};
+        base.keys.clear();
     }
     return ParseCommandLine(argc, argv, base);
 }

@@ -13,9 +13,10 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-// The objects the mask-or-placement choice is made between.
+// The settings the choice of mask, keys or placement is made between.
 constexpr const char* kMaskSetting = "mask";
 constexpr const char* kPlacementGroup = "placement";
+constexpr const char* kKeysSetting = "keys";
 
 [[noreturn]] void Refuse(const std::string& name, const std::string& expected) {
     throw UsageError(name + " must be " + expected);
@@ -85,6 +86,11 @@ void ApplySettingsChanges(const Json& changes, SettingsOrigin origin, const std:
     }
     if (changes.contains(kMaskSetting) && changes.contains(kPlacementGroup)) {
         throw UsageError("mask and placement both set the mask; give one of them");
+    }
+    if (changes.contains(kKeysSetting) &&
+        (changes.contains(kMaskSetting) || changes.contains(kPlacementGroup))) {
+        throw UsageError(std::string(changes.contains(kMaskSetting) ? "mask" : "placement") +
+                         " and keys both set the mask; give one of them");
     }
     CheckRange(result.settings);
     line = result;

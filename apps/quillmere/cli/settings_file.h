@@ -25,7 +25,9 @@
 //
 // "placement": {"position": "bottom-right", "margin": "2%", "size": "33%"}
 // stands instead of "mask" when the overlay is placed; its fields are the
-// values of --position, --margin and --size, each optional. Every other
+// values of --position, --margin and --size, each optional. "keys":
+// ["0=1200,80,1840,440", "2s=1560,820,1880,1000:in-out"] stands instead of
+// "mask" for a mask that moves, each item as --key takes it. Every other
 // name may be left out and then keeps its default. The range and the offset
 // are frames; fades are frames or times, as --fade-in and --fade-out take
 // them. A mask is in the pictures' stored pixels with keepRotation, else in

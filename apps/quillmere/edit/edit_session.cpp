@@ -33,6 +33,9 @@ constexpr std::size_t kMaskTextLimit = 255;
 constexpr std::size_t kMaskTextCapacity = 64;
 // The page's name for the mask text, as its refusals name it.
 constexpr const char* kMaskTextField = "Corners";
+constexpr const char* kKeyedMaskRefusal =
+    "the mask moves by keys (--key), which this page does not change yet; edit the keys on the "
+    "command line or in the settings file";
 // Marks a released mask as moved whole, not drawn or resized.
 constexpr const char* kMovedField = "moved";
 
@@ -277,6 +280,12 @@ Json EditSession::Change(const Json& changes) {
     std::lock_guard<std::mutex> lock(mutex_);
     CommandLine candidate = line_;
     Json named = changes;
+    if (!line_.keys.empty() &&
+        (named.contains("maskText") || named.contains("mask") || named.contains("placement"))) {
+        // The page moves one mask; the keys stay as the command line or the
+        // settings file gave them.
+        throw RequestError(kBadRequest, kKeyedMaskRefusal);
+    }
     if (named.contains("maskText")) {
         const Json text = named["maskText"];
         named.erase("maskText");

@@ -1,6 +1,7 @@
 #include "apps/quillmere/pipeline/area_compositor.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <stdexcept>
 
@@ -78,22 +79,32 @@ PictureRect Intersect(const PictureRect& rect, std::int64_t left, std::int64_t t
                        static_cast<int>(right - left), static_cast<int>(bottom - top)};
 }
 
-// `area` less `inside` (a rect within it), as up to four bands: the rows
-// above and below, then the columns left and right of it.
-std::vector<PictureRect> BandsAround(const PictureRect& area, const PictureRect& inside) {
+// `parts.area` less `inside` (a rect within it), as up to four bands: the
+// rows above and below, then the columns left and right of it.
+void BandsAround(FrameArea& parts, const PictureRect& inside) {
+    const PictureRect& area = parts.area;
     const PictureRect candidates[] = {
         {area.x, area.y, area.width, inside.y - area.y},
         {area.x, inside.bottom(), area.width, area.bottom() - inside.bottom()},
         {area.x, inside.y, inside.x - area.x, inside.height},
         {inside.right(), inside.y, area.right() - inside.right(), inside.height},
     };
-    std::vector<PictureRect> bands;
+    parts.bandCount = 0;
     for (const PictureRect& band : candidates) {
         if (!band.empty()) {
-            bands.push_back(band);
+            parts.bands[static_cast<std::size_t>(parts.bandCount++)] = band;
         }
     }
-    return bands;
+}
+
+// The settings with the mask of one frame.
+FilterData WithMask(const FilterData& settings, const FrameMask& mask) {
+    FilterData moved = settings;
+    moved.maskLeft = mask.left;
+    moved.maskTop = mask.top;
+    moved.maskRight = mask.right;
+    moved.maskBottom = mask.bottom;
+    return moved;
 }
 
 // Copies `from` into `to` (same size and format) but for the samples that
@@ -150,13 +161,18 @@ bool CopyAround(AVFrame& to, const AVFrame& from, const PictureRect& replaced) {
 }  // namespace
 
 AreaCompositor::AreaCompositor(FilterInstance& instance, const VideoFormat& format,
-                               const FadeRamp& fade)
+                               const FadeRamp& fade, const MaskMotion& motion)
     : instance_(instance),
       record_(instance.recordAs<FilterData>()),
       settings_(record_),
       frameRate_(format.frameRate),
-      fade_(fade) {
-    const ChangedArea changed = ChangedAreaOf(settings_, format.width, format.height);
+      fade_(fade),
+      motion_(motion),
+      frameWidth_(format.width),
+      frameHeight_(format.height) {
+    // A moving mask's frames all lie within the area of its envelope.
+    const FilterData widest = motion_.moves() ? WithMask(settings_, motion_.Envelope()) : settings_;
+    const ChangedArea changed = ChangedAreaOf(widest, format.width, format.height);
     if (changed.empty()) {
         return;
     }
@@ -171,16 +187,21 @@ AreaCompositor::AreaCompositor(FilterInstance& instance, const VideoFormat& form
         static_cast<int>(changed.left), static_cast<int>(changed.top),
         static_cast<int>(changed.right - changed.left),
         static_cast<int>(changed.bottom - changed.top)});
-    bitmapLeft_ = BitmapStart(area_.x, settings_.maskLeft, settings_.maskRight);
-    bitmapTop_ = BitmapStart(area_.y, settings_.maskTop, settings_.maskBottom);
+    bitmapLeft_ = BitmapStart(area_.x, widest.maskLeft, widest.maskRight);
+    bitmapTop_ = BitmapStart(area_.y, widest.maskTop, widest.maskBottom);
     bitmapWidth_ = area_.x + area_.width - bitmapLeft_;
     bitmapHeight_ = area_.y + area_.height - bitmapTop_;
+    still_.bitmapLeft = bitmapLeft_;
+    still_.bitmapTop = bitmapTop_;
+    still_.bitmapWidth = bitmapWidth_;
+    still_.bitmapHeight = bitmapHeight_;
     sourcePitch_ = (static_cast<long>(bitmapWidth_) * kPixelBytes + kRowAlignment - 1) /
                    kRowAlignment * kRowAlignment;
 
+    still_.area = area_;
     const std::int64_t maskWidth = MaskExtent(settings_.maskLeft, settings_.maskRight);
     const std::int64_t maskHeight = MaskExtent(settings_.maskTop, settings_.maskBottom);
-    if (maskWidth > 0 && maskHeight > 0 && ExpectMaskReplaced(settings_, maskWidth, maskHeight)) {
+    if (!motion_.moves() && maskWidth > 0 && maskHeight > 0 && ExpectMaskReplaced(settings_, maskWidth, maskHeight)) {
         maskInside_ = converter_->ShrinkToChromaGrid(
             Intersect(area_, settings_.maskLeft, settings_.maskTop,
                       std::int64_t{settings_.maskLeft} + maskWidth,
@@ -217,6 +238,12 @@ AreaCompositor::Lane AreaCompositor::MakeLane(FilterInstance* own, int width, in
         lane.instance = lane.copy.get();
     }
     lane.pass = std::make_unique<ProcessingPass>(*lane.instance, width, height, memory);
+    if (motion_.moves() && motion_.rounding() == MaskRounding::SubPixel &&
+        memory == FrameMemory::Caller) {
+        lane.subPixel = std::make_unique<SubPixelOperations>(
+            outputOperations, settings_.borderOn != 0 ? settings_.borderSize : 0, width, height);
+        outputOperations = &lane.subPixel->table;
+    }
     FilterActivation& activation = lane.instance->activation();
     if (overlayOverVideo) {
         lane.overVideo =
@@ -246,6 +273,8 @@ void AreaCompositor::Start(const VBitmapOperations* outputOperations, int lanes,
     // The lanes run on the buffers of the frames on their way.
     lanes_.push_back(MakeLane(&instance_, bitmapWidth_, bitmapHeight_, FrameMemory::Caller,
                               outputOperations, overlayOverVideo));
+    // The parts of a frame depend on these two, which the pass settles.
+    opaqueCopy_ = (outputOperations == nullptr || operationsCopy) && !overlayOverVideo;
     ProcessingPass& pass = *lanes_.front().pass;
     if (pass.source().bitmap.pitch != sourcePitch_) {
         throw RunnerError("the processing pass laid out its frames unexpectedly");
@@ -264,14 +293,73 @@ void AreaCompositor::Start(const VBitmapOperations* outputOperations, int lanes,
                                   outputOperations, overlayOverVideo));
     }
     if (lanes > 1) {
-        rehearsal_ = MakeLane(nullptr, 1, 1, FrameMemory::Pass, nullptr);
+        rehearsal_ = MakeLane(nullptr, 1, 1, FrameMemory::Pass, nullptr, false);
     }
+    SplitAround(still_, maskInside_);
+    skippedInside_ = still_.skippedInside;
+}
+
+void AreaCompositor::SplitAround(FrameArea& parts, const PictureRect& maskInside) const {
     // The inside can go unconverted only where the overlay is copied, not
     // blended, and where the filter leaves its source as it was.
-    opaqueCopy_ = (outputOperations == nullptr || operationsCopy) && !overlayOverVideo;
-    if (opaqueCopy_ && separateOutput_ && !maskInside_.empty()) {
-        skippedInside_ = maskInside_;
-        bands_ = BandsAround(area_, skippedInside_);
+    parts.skippedInside = PictureRect{};
+    parts.bandCount = 0;
+    if (opaqueCopy_ && separateOutput_ && !maskInside.empty()) {
+        parts.skippedInside = maskInside;
+        BandsAround(parts, maskInside);
+    }
+}
+
+FrameArea AreaCompositor::PartsOf(long number) const {
+    if (!motion_.moves()) {
+        return still_;
+    }
+    FrameArea parts;
+    parts.mask = motion_.MaskAt(number);
+    const FilterData settings = WithMask(settings_, parts.mask);
+    const ChangedArea changed = ChangedAreaOf(settings, frameWidth_, frameHeight_);
+    parts.area = Intersect(area_, changed.left, changed.top, changed.right, changed.bottom);
+    if (changed.empty() || parts.area.empty()) {
+        // A mask wholly off the picture still runs the filter, on a pixel
+        // that it leaves as it was: its shadow draws its random numbers, as
+        // on every frame of a run in any number of lanes or segments.
+        parts.area = PictureRect{area_.x, area_.y, 1, 1};
+    }
+    parts.area = converter_->AlignToChromaGrid(parts.area);
+    parts.bitmapLeft = parts.area.x;
+    parts.bitmapTop = parts.area.y;
+    parts.bitmapWidth = parts.area.width;
+    parts.bitmapHeight = parts.area.height;
+    const ExactMask& exact = parts.mask.exact;
+    const std::int64_t width = std::int64_t{parts.mask.right} - parts.mask.left;
+    const std::int64_t height = std::int64_t{parts.mask.bottom} - parts.mask.top;
+    if (width > 0 && height > 0 && ExpectMaskReplaced(settings, width, height)) {
+        // Only the pixels the exact mask covers whole are the overlay's alone.
+        SplitAround(parts, converter_->ShrinkToChromaGrid(Intersect(
+                               parts.area, static_cast<std::int64_t>(std::ceil(exact.left)),
+                               static_cast<std::int64_t>(std::ceil(exact.top)),
+                               static_cast<std::int64_t>(std::floor(exact.right)),
+                               static_cast<std::int64_t>(std::floor(exact.bottom)))));
+    }
+    return parts;
+}
+
+void AreaCompositor::UseFrameMask(Lane& lane, const FrameMask& mask, int originLeft,
+                                  int originTop) const {
+    if (!motion_.moves()) {
+        return;
+    }
+    FilterData& record = lane.instance->recordAs<FilterData>();
+    record.maskLeft = mask.left - originLeft;
+    record.maskTop = mask.top - originTop;
+    record.maskRight = mask.right - originLeft;
+    record.maskBottom = mask.bottom - originTop;
+    if (lane.subPixel) {
+        const ExactMask& exact = mask.exact;
+        lane.subPixel->SetMask(record.maskLeft, record.maskTop, record.maskRight,
+                               record.maskBottom,
+                               SubPixelRect{exact.left - originLeft, exact.top - originTop,
+                                            exact.right - originLeft, exact.bottom - originTop});
     }
 }
 
@@ -284,16 +372,18 @@ void AreaCompositor::Finish() {
     }
 }
 
-std::ptrdiff_t AreaCompositor::RectOffset(const PictureRect& rect, long pitch) const {
-    const int row = bitmapHeight_ - 1 - (rect.y - bitmapTop_);
+std::ptrdiff_t AreaCompositor::RectOffset(const PictureRect& rect, long pitch,
+                                          const FrameArea& parts) const {
+    const int row = parts.bitmapHeight - 1 - (rect.y - parts.bitmapTop);
     return static_cast<std::ptrdiff_t>(row) * pitch +
-           static_cast<std::ptrdiff_t>(rect.x - bitmapLeft_) * kPixelBytes;
+           static_cast<std::ptrdiff_t>(rect.x - parts.bitmapLeft) * kPixelBytes;
 }
 
 void AreaCompositor::LoadRect(const AVFrame& frame, const PictureRect& rect,
                               AreaBuffers& buffers) const {
     auto* bytes = reinterpret_cast<std::uint8_t*>(buffers.source.data());
-    converter_->ToBgra(frame.data, frame.linesize, rect, bytes + RectOffset(rect, sourcePitch_),
+    converter_->ToBgra(frame.data, frame.linesize, rect,
+                       bytes + RectOffset(rect, sourcePitch_, buffers.parts),
                        -sourcePitch_);
 }
 
@@ -304,15 +394,17 @@ void AreaCompositor::Load(const AVFrame& frame, long number, AreaBuffers& buffer
     if (!buffers.loaded) {
         return;
     }
+    buffers.parts = PartsOf(number);
+    const FrameArea& parts = buffers.parts;
     SizeFor(buffers.source, sourcePitch_, bitmapHeight_);
     // A fading frame blends the drawing toward the inside as it was.
-    buffers.insideLoaded = skippedInside_.empty() || fade_.WeightAt(number) < kFullWeight;
+    buffers.insideLoaded = parts.skippedInside.empty() || fade_.WeightAt(number) < kFullWeight;
     if (buffers.insideLoaded) {
-        LoadRect(frame, area_, buffers);
+        LoadRect(frame, parts.area, buffers);
         return;
     }
-    for (const PictureRect& band : bands_) {
-        LoadRect(frame, band, buffers);
+    for (int band = 0; band < parts.bandCount; ++band) {
+        LoadRect(frame, parts.bands[static_cast<std::size_t>(band)], buffers);
     }
 }
 
@@ -320,8 +412,10 @@ void AreaCompositor::RunOnce(Lane& lane, AreaBuffers& buffers, long number) {
     FilterActivation& activation = lane.instance->activation();
     VBitmap& source = activation.src->bitmap;
     VBitmap& output = activation.dst->bitmap;
-    Pixel32* const ownSource = source.data;
-    Pixel32* const ownOutput = output.data;
+    // The pass's own bitmaps come back after the run, however it ends.
+    const VBitmap ownSource = source;
+    const VBitmap ownOutput = output;
+    const FrameArea& parts = buffers.parts;
     source.data = buffers.source.data();
     if (separateOutput_) {
         SizeFor(buffers.output, output.pitch, bitmapHeight_);
@@ -329,17 +423,28 @@ void AreaCompositor::RunOnce(Lane& lane, AreaBuffers& buffers, long number) {
     } else {
         output.data = source.data;
     }
+    if (parts.bitmapWidth != source.w || parts.bitmapHeight != source.h) {
+        // The frame's own part: its rows are the buffers' first, at the
+        // same pitch, and the filter copies and clips to no more than it.
+        for (VBitmap* bitmap : {&source, &output}) {
+            bitmap->w = parts.bitmapWidth;
+            bitmap->h = parts.bitmapHeight;
+            bitmap->modulo = bitmap->pitch - static_cast<long>(parts.bitmapWidth) * kPixelBytes;
+            bitmap->size = bitmap->pitch * parts.bitmapHeight;
+        }
+    }
+    UseFrameMask(lane, parts.mask, parts.bitmapLeft, parts.bitmapTop);
     // Set again only if this run lays an overlay frame (see MaskInsideAfterRun).
     lane.instance->recordAs<FilterData>().overlayBits = nullptr;
     try {
         lane.pass->RunFrame(number);
     } catch (...) {
-        source.data = ownSource;
-        output.data = ownOutput;
+        source = ownSource;
+        output = ownOutput;
         throw;
     }
-    source.data = ownSource;
-    output.data = ownOutput;
+    source = ownSource;
+    output = ownOutput;
     const std::uint32_t weight = fade_.WeightAt(number);
     if (weight < kFullWeight) {
         Fade(buffers, weight);
@@ -353,11 +458,12 @@ long AreaCompositor::OutputPitch(const AreaBuffers& buffers) const {
 
 void AreaCompositor::Fade(AreaBuffers& buffers, std::uint32_t weight) const {
     const long outputPitch = OutputPitch(buffers);
+    const PictureRect& area = buffers.parts.area;
     auto* output = reinterpret_cast<std::uint8_t*>(buffers.output.data()) +
-                   RectOffset(area_, outputPitch);
+                   RectOffset(area, outputPitch, buffers.parts);
     const auto* source = reinterpret_cast<const std::uint8_t*>(buffers.source.data()) +
-                         RectOffset(area_, sourcePitch_);
-    FadeTowardOriginal(output, -outputPitch, source, -sourcePitch_, area_.width, area_.height,
+                         RectOffset(area, sourcePitch_, buffers.parts);
+    FadeTowardOriginal(output, -outputPitch, source, -sourcePitch_, area.width, area.height,
                        weight);
 }
 
@@ -373,7 +479,7 @@ void AreaCompositor::Run(const AVFrame& frame, AreaBuffers& buffers, long number
         return;
     }
     // The source shows through inside the mask on this frame after all.
-    LoadRect(frame, skippedInside_, buffers);
+    LoadRect(frame, buffers.parts.skippedInside, buffers);
     buffers.insideLoaded = true;
     SeedRandom(randomStart);
     RunOnce(runner, buffers, number);
@@ -387,15 +493,18 @@ void AreaCompositor::Rehearse(long number) {
     if (!rehearsal_.pass) {
         throw std::logic_error("frames are rehearsed only for a pass on several lanes");
     }
+    if (motion_.moves()) {
+        UseFrameMask(rehearsal_, motion_.MaskAt(number), bitmapLeft_, bitmapTop_);
+    }
     rehearsal_.pass->RunFrame(number);
 }
 
-void AreaCompositor::StoreRect(AVFrame& frame, const PictureRect& rect,
+void AreaCompositor::StoreRect(AVFrame& frame, const FrameArea& parts, const PictureRect& rect,
                                const std::uint8_t* output, long outputPitch,
                                const std::uint8_t* original) const {
     const std::uint8_t* compared =
-        original != nullptr ? original + RectOffset(rect, sourcePitch_) : nullptr;
-    converter_->FromBgra(output + RectOffset(rect, outputPitch), -outputPitch, compared,
+        original != nullptr ? original + RectOffset(rect, sourcePitch_, parts) : nullptr;
+    converter_->FromBgra(output + RectOffset(rect, outputPitch, parts), -outputPitch, compared,
                          -sourcePitch_, rect, frame.data, frame.linesize);
 }
 
@@ -406,25 +515,26 @@ void AreaCompositor::Store(AVFrame& frame, const AreaBuffers& buffers) {
     }
     const bool insideReplaced =
         separateOutput_ && !buffers.insideLoaded && buffers.inside == MaskInside::Replaced;
-    MakeWritable(frame, insideReplaced ? skippedInside_ : PictureRect{});
+    const FrameArea& parts = buffers.parts;
+    MakeWritable(frame, insideReplaced ? parts.skippedInside : PictureRect{});
     const auto* source = reinterpret_cast<const std::uint8_t*>(buffers.source.data());
     if (!separateOutput_) {
         // The filter worked in place: nothing to compare with, every pixel goes back.
-        StoreRect(frame, area_, source, sourcePitch_, nullptr);
+        StoreRect(frame, parts, parts.area, source, sourcePitch_, nullptr);
         return;
     }
     const long outputPitch = OutputPitch(buffers);
     const auto* output = reinterpret_cast<const std::uint8_t*>(buffers.output.data());
     if (buffers.insideLoaded) {
-        StoreRect(frame, area_, output, outputPitch, source);
+        StoreRect(frame, parts, parts.area, output, outputPitch, source);
         return;
     }
     // The overlay replaced the inside: it goes back whole; the bands
     // around it only where they changed.
-    for (const PictureRect& band : bands_) {
-        StoreRect(frame, band, output, outputPitch, source);
+    for (int band = 0; band < parts.bandCount; ++band) {
+        StoreRect(frame, parts, parts.bands[static_cast<std::size_t>(band)], output, outputPitch, source);
     }
-    StoreRect(frame, skippedInside_, output, outputPitch, nullptr);
+    StoreRect(frame, parts, parts.skippedInside, output, outputPitch, nullptr);
 }
 
 void AreaCompositor::Composite(AVFrame& frame, long number) {

@@ -1,5 +1,9 @@
 // Runs the filter over frames kept in the main video's own pixel format.
 //
+// A moving mask (mask_motion.h) has an area of its own on every frame: the
+// bitmaps hold the area of every frame, and each frame converts, runs and
+// writes back only its own, with the filter's mask set to the frame's.
+//
 // Only the part of the frame that the filter can change (its changed area,
 // widened to the chroma grid) is converted to the filter's 32-bit pixels;
 // the filter works on bitmaps of that part's size with the mask moved by
@@ -27,6 +31,7 @@
 // its generator state and its overlay frames.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -35,12 +40,31 @@
 
 #include "apps/quillmere/media/ffmpeg_handles.h"
 #include "apps/quillmere/media/video_format.h"
+#include "apps/quillmere/overlay/sub_pixel_operations.h"
 #include "apps/quillmere/pipeline/fade_ramp.h"
+#include "apps/quillmere/pipeline/mask_motion.h"
 #include "apps/quillmere/pipeline/over_video_operations.h"
 #include "convert/picture_converter.h"
 #include "filter/filter_data.h"
 #include "hostkit/processing_driver.h"
 #include "render/changed_area.h"
+
+// The parts of one frame that are converted and written back.
+struct FrameArea {
+    PictureRect area;           // the part the filter can change on the frame
+    PictureRect skippedInside;  // the part of the mask not converted when the overlay replaces it
+    std::array<PictureRect, 4> bands{};  // the area around skippedInside
+    int bandCount = 0;
+    FrameMask mask;  // the frame's mask in frame pixels (a moving mask's)
+    // The part of the compositor's bitmaps the filter works on for the
+    // frame: its top-left pixel's frame position and its size. A moving
+    // mask's frame takes only its own area, so that the filter copies no
+    // more of its source than the frame can change.
+    int bitmapLeft = 0;
+    int bitmapTop = 0;
+    int bitmapWidth = 0;
+    int bitmapHeight = 0;
+};
 
 // The filter's source and output bitmaps of one frame on its way.
 struct AreaBuffers {
@@ -49,15 +73,17 @@ struct AreaBuffers {
     bool loaded = false;        // the frame's area is in `source`
     bool insideLoaded = false;  // the mask's inside too (else `source` holds stale pixels there)
     MaskInside inside = MaskInside::Mixed;  // what the run left inside the mask
+    FrameArea parts;  // what Load converted
 };
 
 class AreaCompositor {
 public:
     // Works out the area for frames of `format` and the settings in
     // `instance`'s record; `fade` weighs each frame's drawing. The pass
-    // starts with Start.
+    // starts with Start. With a `motion` that moves, every frame takes its
+    // mask from it.
     AreaCompositor(FilterInstance& instance, const VideoFormat& format,
-                   const FadeRamp& fade = FadeRamp());
+                   const FadeRamp& fade = FadeRamp(), const MaskMotion& motion = MaskMotion());
     // Ends the pass and puts the instance's mask back.
     ~AreaCompositor();
     AreaCompositor(const AreaCompositor&) = delete;
@@ -105,6 +131,8 @@ public:
 private:
     // One instance of the filter with its pass (destroyed pass first).
     struct Lane {
+        // The output's operations for a mask between pixels (outlives the pass).
+        std::unique_ptr<SubPixelOperations> subPixel;
         std::unique_ptr<FilterInstance> copy;  // null for the compositor's own instance
         FilterInstance* instance = nullptr;
         std::unique_ptr<ProcessingPass> pass;
@@ -115,15 +143,22 @@ private:
     Lane MakeLane(FilterInstance* own, int width, int height, FrameMemory memory,
                   const VBitmapOperations* outputOperations, bool overlayOverVideo = false);
     void RunOnce(Lane& lane, AreaBuffers& buffers, long number);
+    // The parts of output frame `number`.
+    FrameArea PartsOf(long number) const;
+    // Sets the lane's mask to the frame's (a moving mask only).
+    void UseFrameMask(Lane& lane, const FrameMask& mask, int originLeft, int originTop) const;
     void LoadRect(const AVFrame& frame, const PictureRect& rect, AreaBuffers& buffers) const;
-    void StoreRect(AVFrame& frame, const PictureRect& rect, const std::uint8_t* output,
+    void StoreRect(AVFrame& frame, const FrameArea& parts, const PictureRect& rect,
+                   const std::uint8_t* output,
                    long outputPitch, const std::uint8_t* original) const;
     // Copies a frame whose buffers are shared, but for what the write-back
     // of `replaced` overwrites.
     void MakeWritable(AVFrame& frame, const PictureRect& replaced);
-    std::ptrdiff_t RectOffset(const PictureRect& rect, long pitch) const;
+    std::ptrdiff_t RectOffset(const PictureRect& rect, long pitch, const FrameArea& parts) const;
     long OutputPitch(const AreaBuffers& buffers) const;
     void Fade(AreaBuffers& buffers, std::uint32_t weight) const;
+    // The skipped inside and bands of `parts` for a mask inside `maskInside`.
+    void SplitAround(FrameArea& parts, const PictureRect& maskInside) const;
 
     FilterInstance& instance_;
     FilterData& record_;
@@ -131,7 +166,7 @@ private:
     PictureRect area_;
     PictureRect maskInside_;     // the mask within the area, inward to the chroma grid
     PictureRect skippedInside_;  // maskInside_ when the overlay is expected to replace it
-    std::vector<PictureRect> bands_;  // the area around skippedInside_
+    FrameArea still_;  // every frame's parts when the mask holds still
     int bitmapLeft_ = 0;  // frame position of the bitmaps' top-left pixel
     int bitmapTop_ = 0;
     int bitmapWidth_ = 0;
@@ -139,6 +174,9 @@ private:
     long sourcePitch_ = 0;
     AVRational frameRate_{0, 1};
     FadeRamp fade_;
+    MaskMotion motion_;
+    int frameWidth_ = 0;
+    int frameHeight_ = 0;
     std::unique_ptr<PictureConverter> converter_;
     std::vector<Lane> lanes_;
     Lane rehearsal_;

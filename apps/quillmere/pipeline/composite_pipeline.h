@@ -18,6 +18,7 @@
 
 #include "apps/quillmere/pipeline/fade_ramp.h"
 #include "apps/quillmere/pipeline/frame_stream.h"
+#include "apps/quillmere/pipeline/mask_motion.h"
 #include "hostkit/processing_driver.h"
 
 // Told the number of frames composited so far, now and then on the calling
@@ -41,6 +42,7 @@ struct CompositeJob {
     // (AreaCompositor::Start).
     bool overlayOverVideo = false;
     FadeRamp fade;  // the overlay's fades (none by default)
+    MaskMotion motion;  // a moving mask's keys (none: the mask in the record holds)
     // Runs once the pass has started, before the first frame, on the thread
     // whose random generator the filter threads take on: sets it (--seed, a
     // segment's start). Null: it stays as the start procedure seeded it.

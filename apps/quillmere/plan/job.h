@@ -95,6 +95,9 @@ struct RenderJob {
     FilterData settings;
     // Where the mask came from, for messages ("--mask", "the placement", a script).
     std::string maskOrigin;
+    // A mask that moves by keys, resolved into frames; `settings` then holds
+    // the first key's mask.
+    MaskMotion motion;
     std::string scriptPath;  // --script, kept only to refuse it as the output
     FrameWindow window;
     FadePlan fade;

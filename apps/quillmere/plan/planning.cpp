@@ -295,9 +295,69 @@ OutputPlan PlanVideoOutput(const CommandLine& line, const InputFacts& facts,
     return output;
 }
 
+MaskCorners CornersOf(const MaskKey& key) {
+    return MaskCorners{key.left, key.top, key.right, key.bottom};
+}
+
+MaskCorners CornersOf(const FrameMask& mask) {
+    return MaskCorners{mask.left, mask.top, mask.right, mask.bottom};
+}
+
+// The keys in frame order, their times as frames, and how their corners
+// between pixels are drawn.
+MaskMotion MotionOf(const CommandLine& line, AVRational rate, const FilterData& settings) {
+    std::vector<MaskKey> keys;
+    for (const MaskKeyRequest& request : line.keys) {
+        const std::int64_t frame = request.at.FrameAt(rate);
+        if (frame > kInt32Max) {
+            throw UsageError("--key " + request.at.Text() +
+                             " lies beyond the last frame a video can have");
+        }
+        keys.push_back(MaskKey{frame, request.left, request.top, request.right, request.bottom,
+                               request.ease});
+    }
+    std::stable_sort(keys.begin(), keys.end(),
+                     [](const MaskKey& a, const MaskKey& b) { return a.frame < b.frame; });
+    for (std::size_t index = 1; index < keys.size(); ++index) {
+        if (keys[index].frame == keys[index - 1].frame) {
+            throw UsageError("two keys (--key) fall on frame " +
+                             std::to_string(keys[index].frame) + "; give one mask per frame");
+        }
+    }
+    // Only a bilinear stretch can draw a picture between pixels.
+    const bool subPixel = settings.fitToFrame != 0 && settings.bilinear != 0;
+    return MaskMotion(std::move(keys),
+                      subPixel ? MaskRounding::SubPixel : MaskRounding::WholePixels);
+}
+
 FilterData SettledSettings(const CommandLine& line, const InputFacts& facts,
-                           std::string& origin, std::vector<std::string>& notes) {
+                           std::string& origin, std::vector<std::string>& notes,
+                           MaskMotion& motion) {
     FilterData settings = line.settings;
+    if (!line.keys.empty()) {
+        if (line.scaler != OverlayScaler::Filter) {
+            throw UsageError("--scaler scales the overlay to one size, and --key changes the "
+                             "mask's size; a moving mask takes the filter's stretch "
+                             "(--bilinear for the smoothest motion)");
+        }
+        motion = MotionOf(line, facts.mainRate, settings);
+        origin = "--key";
+        // Each key's mask is checked as --mask would be, but one that lies
+        // off the picture may be where the overlay comes in from or leaves to.
+        SetMask(CornersOf(motion.Envelope()), settings);
+        RequireVisibleMask(settings, facts.main, "the keys together");
+        SetMask(CornersOf(motion.keys().front()), settings);
+        const MaskKey& first = motion.keys().front();
+        for (const MaskKey& key : motion.keys()) {
+            if (settings.fitToFrame == 0 && (key.right - key.left != first.right - first.left ||
+                                             key.bottom - key.top != first.bottom - first.top)) {
+                notes.push_back("the keys change the mask's size, and without --fit the overlay "
+                                "is copied 1:1 and cut to it; --fit --bilinear stretches it");
+                break;
+            }
+        }
+        return settings;
+    }
     if (PlacesOverlay(line)) {
         AddNote(notes, SmallSizeNote(line.placement, facts.main.width));
         SetMask(PlacedMask(line, facts), settings);
@@ -343,7 +403,8 @@ void HonourAnimationLoop(const CommandLine& line, const InputFacts& facts, Filte
 }  // namespace
 
 bool PlacesOverlay(const CommandLine& line) {
-    return line.placement.given() || (!line.maskGiven && line.scriptPath.empty());
+    return line.placement.given() ||
+           (!line.maskGiven && line.scriptPath.empty() && line.keys.empty());
 }
 
 void SetMask(const MaskCorners& mask, FilterData& settings) {
@@ -385,7 +446,7 @@ RenderJob PlanJob(const CommandLine& typed, const InputFacts& stored) {
         RequireFrameWithinMain(line.frameAt, facts.mainFrames, facts.mainFramesExact,
                                facts.mainRate);
     }
-    job.settings = SettledSettings(line, facts, job.maskOrigin, job.notes);
+    job.settings = SettledSettings(line, facts, job.maskOrigin, job.notes, job.motion);
     HonourAnimationLoop(line, facts, job.settings, job.notes);
     job.overlay.path = line.overlayPath;
     job.overlay.stream = line.overlayStream;

@@ -22,7 +22,7 @@ SegmentListJob PlanSegmentList(const CommandLine& line);
 void ResolveTimedOptions(CommandLine& line, AVRational rate);
 
 // Whether the run places the overlay (by the options or by default) rather
-// than taking the mask from --mask or --script.
+// than taking the mask from --mask, --key or --script.
 bool PlacesOverlay(const CommandLine& line);
 
 // Writes the corners into the settings' mask.

@@ -12,6 +12,7 @@
 #include "apps/quillmere/media/encoder_choice.h"
 #include "apps/quillmere/media/muxer_settings.h"
 #include "apps/quillmere/overlay/overlay_choices.h"
+#include "apps/quillmere/pipeline/mask_motion.h"
 #include "apps/quillmere/plan/frame_time.h"
 #include "apps/quillmere/plan/placement.h"
 #include "apps/quillmere/plan/segments.h"
@@ -36,6 +37,16 @@ struct TimedOptions {
     std::optional<FrameOrTime> offset;
     std::optional<FrameOrTime> fadeIn;   // durations
     std::optional<FrameOrTime> fadeOut;
+};
+
+// --key AT=MASK[:EASE]: the mask at a frame or a time, as typed.
+struct MaskKeyRequest {
+    FrameOrTime at;
+    std::int32_t left = 0;
+    std::int32_t top = 0;
+    std::int32_t right = 0;
+    std::int32_t bottom = 0;
+    Ease ease = Ease::Linear;
 };
 
 struct CommandLine {
@@ -65,6 +76,8 @@ struct CommandLine {
     // Every filter setting, starting from the dialog's first-open defaults.
     FilterData settings;
     bool maskGiven = false;
+    // --key, in the order given: a mask that moves (none: it holds still).
+    std::vector<MaskKeyRequest> keys;
     PlacementRequest placement;  // --position, --margin, --size
     TimedOptions times;          // as given; frame numbers are also in settings
     OverlayTiming timing = OverlayTiming::ByTime;

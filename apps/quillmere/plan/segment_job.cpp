@@ -52,6 +52,14 @@ std::string FingerprintOf(const CommandLine& line, const InputFacts& facts, cons
     }
     fingerprint.Add("shadow colour", static_cast<std::int64_t>(job.settings.shadowColor));
     fingerprint.Add("border colour", static_cast<std::int64_t>(job.settings.borderColor));
+    // Only a moving mask adds fields, so a still one's fingerprint (and the
+    // seed taken from it) stays what it was.
+    for (const MaskKey& key : job.motion.keys()) {
+        fingerprint.Add("key", std::to_string(key.frame) + "=" + std::to_string(key.left) + "," +
+                                   std::to_string(key.top) + "," + std::to_string(key.right) +
+                                   "," + std::to_string(key.bottom) + ":" +
+                                   EaseNameOf(key.ease));
+    }
     fingerprint.Add("seed", line.seed ? std::to_string(*line.seed) : "");
     const OverlayInput& overlay = job.overlay;
     fingerprint.Add("timing", static_cast<std::int64_t>(overlay.adaptation.timing));

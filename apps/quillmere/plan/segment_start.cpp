@@ -67,25 +67,40 @@ bool DrawsDecoration(const FilterData& record, std::int64_t frame) {
     return record.maintainBlack != 0;
 }
 
-std::uint32_t RandomStateAt(std::uint32_t seed, const FilterData& record, std::int64_t frame) {
+std::uint32_t RandomStateAt(std::uint32_t seed, const FilterData& record, std::int64_t frame,
+                            const MaskMotion& motion) {
     const std::uint32_t started = RandomStep::Advance(seed);
     const std::uint64_t draws = DecorationDraws(record);
     if (draws == 0 || frame <= 0) {
         return started;
     }
-    std::uint64_t decorated = 0;
+    std::uint64_t drawn = 0;
+    FilterData moved = record;
     for (std::int64_t earlier = 0; earlier < frame; ++earlier) {
-        decorated += DrawsDecoration(record, earlier) ? 1 : 0;
+        if (!DrawsDecoration(record, earlier)) {
+            continue;
+        }
+        if (!motion.moves()) {
+            drawn += draws;
+            continue;
+        }
+        // A moving mask's shadow bands change length with its size.
+        const FrameMask mask = motion.MaskAt(earlier);
+        moved.maskLeft = mask.left;
+        moved.maskTop = mask.top;
+        moved.maskRight = mask.right;
+        moved.maskBottom = mask.bottom;
+        drawn += DecorationDraws(moved);
     }
-    return RandomStep::Jump(started, decorated * draws);
+    return RandomStep::Jump(started, drawn);
 }
 
 std::function<void(FilterInstance&)> SeedingAt(std::optional<std::uint32_t> seed,
-                                               std::int64_t first) {
+                                               std::int64_t first, const MaskMotion& motion) {
     if (!seed) {
         return nullptr;
     }
-    return [state = *seed, first](FilterInstance& instance) {
-        SeedRandom(RandomStateAt(state, instance.recordAs<FilterData>(), first));
+    return [state = *seed, first, motion](FilterInstance& instance) {
+        SeedRandom(RandomStateAt(state, instance.recordAs<FilterData>(), first, motion));
     };
 }

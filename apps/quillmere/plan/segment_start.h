@@ -19,6 +19,7 @@
 #include <functional>
 #include <optional>
 
+#include "apps/quillmere/pipeline/mask_motion.h"
 #include "filter/filter_data.h"
 #include "hostkit/processing_driver.h"
 
@@ -35,11 +36,14 @@ std::uint64_t DecorationDraws(const FilterData& record);
 bool DrawsDecoration(const FilterData& record, std::int64_t frame);
 
 // The generator's state when frame `frame` starts, in a run whose start
-// procedure seeded it with `seed` (and drew its one number).
-std::uint32_t RandomStateAt(std::uint32_t seed, const FilterData& record, std::int64_t frame);
+// procedure seeded it with `seed` (and drew its one number); with a moving
+// mask, each frame draws for its own mask.
+std::uint32_t RandomStateAt(std::uint32_t seed, const FilterData& record, std::int64_t frame,
+                            const MaskMotion& motion = MaskMotion());
 
 // With a seed, what the pipeline runs once the pass has started: the
 // filter's random generator set where a run seeded so stands at output
 // frame `first`. Without one, nothing (the filter's clock seed stays).
 std::function<void(FilterInstance&)> SeedingAt(std::optional<std::uint32_t> seed,
-                                               std::int64_t first);
+                                               std::int64_t first,
+                                               const MaskMotion& motion = MaskMotion());

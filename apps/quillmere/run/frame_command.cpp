@@ -30,12 +30,13 @@ int RunFrame(const CommandLine& line) {
     composite.outputOperationsCopy = filter.outputOperationsCopy();
     composite.overlayOverVideo = filter.overlayOverVideo();
     composite.fade = SettleFade(job.fade, filter.instance().recordAs<FilterData>());
+    composite.motion = job.motion;
     composite.sinks.push_back(&sink);
     composite.progress = progress.Reporter();
     composite.filterThreads = 1;  // one frame
     composite.firstFrame = job.window.first;
     composite.lastFrame = job.window.last;
-    composite.afterStart = SeedingAt(job.seed, job.window.first);
+    composite.afterStart = SeedingAt(job.seed, job.window.first, job.motion);
     RunComposite(composite);
     if (!sink.written()) {
         throw RunnerError(Quoted(job.main.path) + " has no frame " +

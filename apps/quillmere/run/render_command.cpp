@@ -83,13 +83,14 @@ int RunRender(const CommandLine& line) {
     composite.source = &source;
     composite.firstFrame = job.window.first;
     composite.lastFrame = job.window.last;
-    composite.afterStart = SeedingAt(job.seed, job.window.first);
+    composite.afterStart = SeedingAt(job.seed, job.window.first, job.motion);
     composite.instance = &filter.instance();
     composite.outputOperations = filter.outputOperations();
     composite.outputOperationsCopy = filter.outputOperationsCopy();
     composite.overlayOverVideo = filter.overlayOverVideo();
     composite.filterThreads = job.filterThreads;
     composite.fade = SettleFade(job.fade, filter.instance().recordAs<FilterData>());
+    composite.motion = job.motion;
     composite.progress = progress.Reporter();
     const std::int64_t frames = RunComposite(composite);
     if (frames == 0) {

@@ -265,6 +265,33 @@ TEST(EditSession, RefusesAMaskThatDrawsNothingAndKeepsTheOld) {
     EXPECT_EQ(session.Describe()["revision"], before["revision"]);
 }
 
+// The page moves one mask: a keyed one it shows and saves as it is, and
+// refuses to move.
+TEST(EditSession, KeysAreShownSavedAndKeptUntouched) {
+    EditStart start = Start();
+    start.line.keys = {MaskKeyRequest{FrameOrTime::Frames(0), 10, 20, 330, 200, Ease::Linear},
+                       MaskKeyRequest{FrameOrTime::Microseconds(2000000), 40, 50, 200, 150,
+                                      Ease::InOut}};
+    start.line.settings.fitToFrame = 1;
+    RecordingWork work;
+    EditSession session(start, work, &RecordSave);
+    const Json before = session.Describe();
+    EXPECT_EQ(before["commandLine"],
+              "quillmere render main.mp4 -o out.mkv --overlay pip.mp4 --key 0=10,20,330,200 "
+              "--key 2s=40,50,200,150:in-out --fit");
+    EXPECT_EQ(before["mask"], Mask(10, 20, 330, 200));
+    EXPECT_EQ(StatusOf([&] { session.ReleaseMask(Mask(0, 0, 100, 100)); }), 400);
+    EXPECT_EQ(StatusOf([&] { session.Change(Json{{"maskText", "1 2 w30 h40"}}); }), 400);
+    EXPECT_EQ(StatusOf([&] { session.Change(Json{{"placement", {{"position", "top"}}}}); }),
+              400);
+    session.Change(Json{{"border", {{"on", true}, {"size", 3}}}});
+    session.Save();
+    const Json saved = Json::parse(savedText);
+    EXPECT_EQ(saved["keys"], Json::array({"0=10,20,330,200", "2s=40,50,200,150:in-out"}));
+    EXPECT_FALSE(saved.contains("mask"));
+    EXPECT_FALSE(saved.contains("placement"));
+}
+
 struct MaskTextCase {
     const char* name;
     const char* text;

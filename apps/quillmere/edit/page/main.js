@@ -174,9 +174,15 @@ function apply(state, source = null) {
       'the folder it started in, so that the line runs from any folder.';
   $('config-line').value = state.configLine;
   $('settings-text').value = state.settingsText;
-  $('placement-note').textContent = state.settings.placement !== undefined
-    ? 'The overlay is placed by these; drawing the mask sets it by hand.'
-    : 'The mask is set by hand; a position, margin or size places the overlay again.';
+  // A mask that moves by keys is kept as it is: the page moves one mask only.
+  const keyed = state.settings.keys !== undefined;
+  $('mask-text').disabled = keyed;
+  $('placement-note').textContent = keyed
+    ? `The mask moves by ${state.settings.keys.length} keys (--key), kept as they are: `
+      + 'this page does not edit keys yet, and the outline shows the first key\'s mask.'
+    : state.settings.placement !== undefined
+      ? 'The overlay is placed by these; drawing the mask sets it by hand.'
+      : 'The mask is set by hand; a position, margin or size places the overlay again.';
 }
 
 // Why the Corners text was refused, next to the field; '' clears it.
