@@ -27,22 +27,30 @@ int ScaledHeight(int width, int height, int scaledWidth) {
 std::string ScaledJpegEncoder::Encode(const AVFrame& frame, int width) {
     const int outWidth = std::clamp(width, 1, frame.width);
     const int outHeight = ScaledHeight(frame.width, frame.height, outWidth);
+    // Scaled into the filter's pixels first, with the frame's own matrix and
+    // range (swscale changes neither between two YUV formats), then into
+    // JPEG's YUV: BT.601, full range.
     const AVPixelFormat inputFormat = PlainFormat(static_cast<AVPixelFormat>(frame.format));
     SwsContext* scaler = sws_getCachedContext(scaler_.release(), frame.width, frame.height,
-                                              inputFormat, outWidth, outHeight, AV_PIX_FMT_YUV420P,
+                                              inputFormat, outWidth, outHeight, kFilterPixelFormat,
                                               kPreviewScaleFlags, nullptr, nullptr, nullptr);
     scaler_.reset(scaler);
-    if (scaler == nullptr) {
+    SwsContext* toJpeg = sws_getCachedContext(toJpeg_.release(), outWidth, outHeight,
+                                              kFilterPixelFormat, outWidth, outHeight,
+                                              AV_PIX_FMT_YUVJ420P, kPreviewScaleFlags, nullptr,
+                                              nullptr, nullptr);
+    toJpeg_.reset(toJpeg);
+    if (scaler == nullptr || toJpeg == nullptr) {
         throw RunnerError(std::string("cannot scale pictures from ") +
                           av_get_pix_fmt_name(static_cast<AVPixelFormat>(frame.format)));
     }
-    // From the frame's own matrix and range to JPEG's: BT.601, full range.
     const bool rgb = (av_pix_fmt_desc_get(inputFormat)->flags & AV_PIX_FMT_FLAG_RGB) != 0;
     const bool inputFull =
         rgb || FullRangeOf(static_cast<AVPixelFormat>(frame.format), frame.color_range);
-    sws_setColorspaceDetails(scaler, sws_getCoefficients(MatrixOf(frame.colorspace, frame.height)),
-                             inputFull ? 1 : 0, sws_getCoefficients(SWS_CS_ITU601), 1, 0,
-                             1 << 16, 1 << 16);
+    const int* matrix = sws_getCoefficients(MatrixOf(frame.colorspace, frame.height));
+    sws_setColorspaceDetails(scaler, matrix, inputFull ? 1 : 0, matrix, 1, 0, 1 << 16, 1 << 16);
+    const int* jpegMatrix = sws_getCoefficients(SWS_CS_ITU601);
+    sws_setColorspaceDetails(toJpeg, jpegMatrix, 1, jpegMatrix, 1, 0, 1 << 16, 1 << 16);
 
     if (!encoder_ || encoder_->width != outWidth || encoder_->height != outHeight) {
         const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_MJPEG);
@@ -69,7 +77,12 @@ std::string ScaledJpegEncoder::Encode(const AVFrame& frame, int width) {
         scaled_->format = AV_PIX_FMT_YUVJ420P;
         scaled_->width = outWidth;
         scaled_->height = outHeight;
-        if (av_frame_get_buffer(scaled_.get(), 0) < 0) {
+        pixels_ = NewFrame();
+        pixels_->format = kFilterPixelFormat;
+        pixels_->width = outWidth;
+        pixels_->height = outHeight;
+        if (av_frame_get_buffer(scaled_.get(), 0) < 0 ||
+            av_frame_get_buffer(pixels_.get(), 0) < 0) {
             encoder_.reset();
             throw RunnerError("out of memory");
         }
@@ -80,7 +93,9 @@ std::string ScaledJpegEncoder::Encode(const AVFrame& frame, int width) {
     if (av_frame_make_writable(scaled_.get()) < 0) {
         throw RunnerError("out of memory");
     }
-    sws_scale(scaler, frame.data, frame.linesize, 0, frame.height, scaled_->data,
+    sws_scale(scaler, frame.data, frame.linesize, 0, frame.height, pixels_->data,
+              pixels_->linesize);
+    sws_scale(toJpeg, pixels_->data, pixels_->linesize, 0, outHeight, scaled_->data,
               scaled_->linesize);
     scaled_->quality = encoder_->global_quality;
     // The encoder takes its pictures as a stream, in rising time.

@@ -21,9 +21,11 @@ public:
     std::string Encode(const AVFrame& frame, int width);
 
 private:
-    ScaleContextPtr scaler_;
+    ScaleContextPtr scaler_;  // the frame to the filter's pixels, scaled
+    ScaleContextPtr toJpeg_;  // those to JPEG's YUV
     CodecContextPtr encoder_;
-    FramePtr scaled_;
+    FramePtr pixels_;  // the scaled picture in the filter's pixels
+    FramePtr scaled_;  // the same in JPEG's YUV
     PacketPtr packet_;
     std::int64_t nextTime_ = 0;
 };
