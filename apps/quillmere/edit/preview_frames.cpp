@@ -162,6 +162,21 @@ void PreviewFrames::ResumeAhead() {
     wake_.notify_one();
 }
 
+void PreviewFrames::JumpTowards(long number, std::unique_lock<std::mutex>& lock) {
+    lock.unlock();
+    try {
+        source_->SkipTowards(number);
+    } catch (...) {
+        lock.lock();
+        position_ = -1;
+        throw;
+    }
+    lock.lock();
+    lastJumpTarget_ = number;
+    exhausted_ = false;
+    position_ = -1;  // known again with the first frame decoded
+}
+
 bool PreviewFrames::AheadWanted() const {
     if (paused_ || focus_ < 0 || aheadFrames_ == 0) {
         return false;
@@ -183,12 +198,7 @@ PreviewFrames::Found PreviewFrames::Answer(const Request& request,
                         (number - position_ < reach_ || number == lastJumpTarget_);
     bool jumped = false;
     if (!onward) {
-        lock.unlock();
-        source_->SkipTowards(number);
-        lock.lock();
-        lastJumpTarget_ = number;
-        exhausted_ = false;
-        position_ = -1;
+        JumpTowards(number, lock);
         jumped = true;
     }
     while (true) {
@@ -249,12 +259,7 @@ void PreviewFrames::Work() {
             const bool onward = !exhausted_ && position_ >= 0 && next >= position_ &&
                                 (next - position_ < reach_ || next == lastJumpTarget_);
             if (!onward) {
-                lock.unlock();
-                source_->SkipTowards(next);
-                lock.lock();
-                lastJumpTarget_ = next;
-                exhausted_ = false;
-                position_ = -1;
+                JumpTowards(next, lock);
             }
             FramePtr frame;
             long got = 0;

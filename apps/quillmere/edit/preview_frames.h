@@ -111,6 +111,9 @@ private:
     Found Answer(const Request& request, std::unique_lock<std::mutex>& lock);
     // Decodes the source's next frame, unlocked; false at the end.
     bool DecodeNext(FramePtr& frame, long& number, std::unique_lock<std::mutex>& lock);
+    // Lets the source's next frame be the key frame before `number`,
+    // unlocked; the position is known again with the next frame decoded.
+    void JumpTowards(long number, std::unique_lock<std::mutex>& lock);
     // Whether decoding on from the worker's position is wanted now.
     bool AheadWanted() const;
 
