@@ -154,6 +154,11 @@ bool PreviewFrames::DecodeNext(FramePtr& frame, long& number,
     return true;
 }
 
+void PreviewFrames::PauseAhead() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    paused_ = true;
+}
+
 void PreviewFrames::ResumeAhead() {
     {
         std::lock_guard<std::mutex> lock(mutex_);

@@ -91,7 +91,10 @@ public:
     // has no such frame. One caller at a time.
     Found Find(long number, bool keyFrameFirst);
 
-    // Lets decoding ahead go on after a Find that decoded.
+    // Decoding ahead waits from PauseAhead (or a Find that decoded) to
+    // ResumeAhead: a picture for the page goes first, with the machine to
+    // itself.
+    void PauseAhead();
     void ResumeAhead();
 
     const VideoFormat& format() const { return source_->format(); }

@@ -42,8 +42,7 @@ constexpr std::size_t kKeptPictures = 3;
 // A tile larger than 1 / this of the picture is sent as the whole picture.
 constexpr long kWholePictureShare = 2;
 
-// A frame just decoded for a picture: decoding ahead waits until the
-// picture is made, however its making ends.
+// Decoding ahead waits until the picture is made, however its making ends.
 struct AheadResumer {
     PreviewFrames& frames;
     ~AheadResumer() { frames.ResumeAhead(); }
@@ -143,8 +142,8 @@ ComposedPicture RunnerEditWork::Preview(const RenderJob& job, int width) {
     std::lock_guard<std::mutex> lock(mutex_);
     const PreviewFrames::Found found = FramesFor(job).Find(job.window.first, false);
     const AheadResumer resumer{*frames_};
-    // The cache keeps its own reference, so the compositor copies the frame
-    // rather than writing over the one kept.
+    // A second reference: the compositor writes into a copy, and the frame
+    // kept in memory stays as decoded.
     FramePtr frame = NewFrame();
     if (av_frame_ref(frame.get(), found.frame.get()) < 0) {
         throw RunnerError("out of memory");
@@ -158,8 +157,12 @@ ComposedPicture RunnerEditWork::Preview(const RenderJob& job, int width) {
 
 ComposedPicture RunnerEditWork::Compose(const RenderJob& job, bool keyFrameFirst, long over) {
     std::lock_guard<std::mutex> lock(mutex_);
-    const PreviewFrames::Found found = FramesFor(job).Find(job.window.first, keyFrameFirst);
+    // The page waits for this picture: decoding ahead waits for it. (While
+    // playing, the decoding ahead runs beside the small pictures instead,
+    // since the next of them need its frames.)
+    FramesFor(job).PauseAhead();
     const AheadResumer resumer{*frames_};
+    const PreviewFrames::Found found = frames_->Find(job.window.first, keyFrameFirst);
     KeptPicture& kept = PictureFor(job, found);
     ComposedPicture composed;
     composed.frame = kept.frame;
