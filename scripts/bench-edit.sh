@@ -1,16 +1,30 @@
 #!/usr/bin/env bash
-# How quickly quillmere edit's page answers, measured in the browser with its
-# Performance API through the page tests' WebDriver harness: a settings
-# change to the new 1080p picture, and scrubbing to random frames of
-# 10-minute 1080p H.264 clips with a key frame every 2 s and every 10 s.
+# How quickly quillmere edit answers the page, and how much memory it takes:
+# over the loopback interface with the page's own requests (a settings
+# change and a drag release to the new 1080p picture, a scrub to a random
+# frame of a 1080p H.264 main with a 2 s GOP, playback at a 960-wide
+# preview, the process's peak memory), printed as a table.
 #
-#   scripts/bench-edit.sh [--changes N] [--seeks N] [--minutes M]
+#   scripts/bench-edit.sh [--changes N] [--seeks N] [--minutes M] [--play N] [--folder DIR]
+#   scripts/bench-edit.sh --browser [--changes N] [--seeks N] [--minutes M]
 #
-# Needs what `scripts/setup.sh test` installs (Chromium, chromedriver,
-# python3-selenium, ffmpeg). Making the two clips takes a few minutes.
+# --browser measures in the page itself instead, with the browser's
+# Performance API (Chromium, chromedriver and python3-selenium, as
+# `scripts/setup.sh test` installs). QUILLMERE=PROGRAM measures another
+# build of the runner instead of building this one. Making the main takes
+# a minute or more; --folder keeps it for the next run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake --preset default >/dev/null
-cmake --build --preset default --target quillmere >/dev/null
-# Debian's own Python, which has python3-selenium.
-exec /usr/bin/python3 bench/edit_latency.py --quillmere build/native/apps/quillmere "$@"
+program=${QUILLMERE:-}
+if [[ -z $program ]]; then
+  cmake --preset default >/dev/null
+  cmake --build --preset default --target quillmere >/dev/null
+  program=build/native/apps/quillmere
+fi
+bench=bench/edit_speed.py
+if [[ ${1:-} == --browser ]]; then
+  shift
+  bench=bench/edit_latency.py
+fi
+# Debian's own Python, which has python3-selenium for the shared harness.
+exec /usr/bin/python3 "$bench" --quillmere "$program" "$@"

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <iterator>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -92,6 +94,74 @@ TEST_P(EditPictureTest, IsWhatTheFrameCommandWrites) {
     EXPECT_EQ(page[0].width, quarterTurn && !kept ? 120 : 200);
     std::string where;
     EXPECT_TRUE(SameColors(page[0], reference[0], where)) << where;
+}
+
+// The mean of each colour (blue, green, red) over a picture: what JPEG's
+// loss leaves nearly as it was, and a wrong matrix or range does not.
+std::array<double, 3> MeanColours(const Picture& picture) {
+    std::array<double, 3> sums{};
+    for (int y = 0; y < picture.height; ++y) {
+        for (int x = 0; x < picture.width; ++x) {
+            for (int colour = 0; colour < 3; ++colour) {
+                sums[colour] += picture.row(y)[x * 4 + colour];
+            }
+        }
+    }
+    for (double& sum : sums) {
+        sum /= static_cast<double>(picture.width) * picture.height;
+    }
+    return sums;
+}
+
+// Playback's pictures: the page's composite, scaled to the width asked
+// (never beyond the frame's) with the aspect kept, as JPEG in JPEG's own
+// colours: at the frame's own width, the PNG picture but for the loss.
+TEST(EditPlaybackPicture, IsTheCompositeScaledToTheWidthAsked) {
+    ScratchFolder out;
+    // Soft, as video is: JPEG keeps such a picture close.
+    RunFfmpeg("-f lavfi -i testsrc2=size=200x120:rate=25 -vf gblur=sigma=4 -frames:v 5 "
+              "-c:v libx264 -preset ultrafast -qp 0 '" + out / "main.mp4" + "'");
+    const std::string mainPath = out / "main.mp4";
+    const std::string overlayPath = Clip("overlay.avi");
+    const char* argv[] = {"quillmere", "edit", mainPath.c_str(), "--overlay", overlayPath.c_str(),
+                          "--mask", "10,20,w64,h48", "--fit"};
+    const CommandLine line = ReadCommandLine(static_cast<int>(std::size(argv)), argv);
+    auto reader = std::make_unique<VideoReader>(line.input, line.videoStream, line.pictureLimit);
+    EditStart start;
+    start.line = line;
+    start.facts = GatherFacts(line, *reader);
+    start.frameCount = start.facts.mainFrames;
+    RunnerEditWork work(std::move(reader), &IgnoreNotice, QUILLMERE_PROGRAM);
+    EditSession session(start, work, &NoSettingsFile);
+
+    const auto decoded = [&](const std::string& bytes, const std::string& name) {
+        std::ofstream(out / name, std::ios::binary) << bytes;
+        const std::vector<Picture> pictures = DecodeAll(out / name);
+        EXPECT_EQ(pictures.size(), 1u) << name;
+        return pictures.empty() ? Picture(0, 0) : pictures[0];
+    };
+    struct Size {
+        const char* width;
+        int expectedWidth;
+        int expectedHeight;  // 120 * width / 200, rounded
+    };
+    for (const Size& size : {Size{"100", 100, 60}, Size{"33", 33, 20}, Size{"640", 200, 120}}) {
+        const ComposedPicture scaled = session.PlaybackPicture(std::to_string(kFrame), size.width);
+        EXPECT_EQ(scaled.frame, kFrame);
+        const Picture picture = decoded(scaled.jpeg, std::string("w") + size.width + ".jpg");
+        EXPECT_EQ(picture.width, size.expectedWidth) << size.width;
+        EXPECT_EQ(picture.height, size.expectedHeight) << size.width;
+    }
+    const Picture full = decoded(session.PlaybackPicture(std::to_string(kFrame), "200").jpeg,
+                                 "full.jpg");
+    const Picture exact = decoded(session.Picture(std::to_string(kFrame), false).png, "exact.png");
+    ASSERT_EQ(full.width, exact.width);
+    ASSERT_EQ(full.height, exact.height);
+    const std::array<double, 3> shown = MeanColours(full);
+    const std::array<double, 3> expected = MeanColours(exact);
+    for (int colour = 0; colour < 3; ++colour) {
+        EXPECT_NEAR(shown[colour], expected[colour], 2.5) << "colour " << colour;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -7,7 +7,7 @@
 
 enum class ApiRoute {
     Session,       // the inputs' facts, the settings and what they give
-    Picture,       // one main frame composited with the settings, as PNG
+    Picture,       // one main frame composited with the settings, as PNG (with a width: scaled, as JPEG)
     Readouts,      // the read-outs of a mask being dragged
     Settings,      // change settings
     Mask,          // a mask released after a drag: ordered, cut to the picture

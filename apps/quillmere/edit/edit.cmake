@@ -9,7 +9,7 @@ pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
 set(page_folder ${CMAKE_CURRENT_LIST_DIR}/page)
 set(page_files
   index.html page.css icon.svg
-  main.js api.js picture_view.js render_panel.js settings_form.js
+  main.js api.js picture_view.js playback.js render_panel.js settings_form.js
   mask_editing.js mask_geometry.js snapping.js edit_history.js)
 list(TRANSFORM page_files PREPEND ${page_folder}/ OUTPUT_VARIABLE page_paths)
 string(REPLACE ";" "," page_file_list "${page_files}")
@@ -33,6 +33,7 @@ target_sources(quillmere_runner PRIVATE
   edit/page_files.cpp
   edit/picture_difference.cpp
   edit/preview_frames.cpp
+  edit/preview_picture.cpp
   edit/render_process.cpp
   edit/request_checks.cpp
   edit/runner_work.cpp

@@ -40,6 +40,7 @@ constexpr int kServerError = 500;
 
 constexpr const char* kJsonType = "application/json";
 constexpr const char* kPngType = "image/png";
+constexpr const char* kJpegType = "image/jpeg";
 constexpr const char* kFrameHeader = "X-Quillmere-Frame";
 constexpr const char* kExactHeader = "X-Quillmere-Exact";
 constexpr const char* kPictureHeader = "X-Quillmere-Picture";
@@ -254,6 +255,16 @@ void EditServer::Answer(ApiRoute route, const httplib::Request& request,
         AnswerJson(response, session_.Describe());
         return;
     case ApiRoute::Picture: {
+        if (request.has_param("width")) {
+            // Playback: a scaled-down JPEG of the frame, as it comes.
+            const ComposedPicture picture = session_.PlaybackPicture(
+                request.get_param_value("at"), request.get_param_value("width"));
+            response.set_header(kFrameHeader, std::to_string(picture.frame));
+            response.set_header(kExactHeader, "1");
+            response.set_header(kPictureHeader, "0");
+            response.set_content(picture.jpeg, kJpegType);
+            return;
+        }
         const ComposedPicture picture =
             session_.Picture(request.get_param_value("at"), request.has_param("quick"),
                              request.get_param_value("over"));

@@ -376,6 +376,15 @@ ComposedPicture EditSession::Picture(const std::string& at, bool keyFrameFirst,
             throw RequestError(kBadRequest, error.what());
         }
     }
+    const RenderJob job = FrameJob(at);
+    try {
+        return work_.Compose(job, keyFrameFirst, shown);
+    } catch (const RunnerError& error) {
+        throw RequestError(kFailed, error.what());
+    }
+}
+
+RenderJob EditSession::FrameJob(const std::string& at) const {
     std::int64_t frame = 0;
     try {
         frame = ParseFrameOrTime("at", at, false, 0, INT32_MAX).FrameAt(start_.facts.mainRate);
@@ -387,9 +396,19 @@ ComposedPicture EditSession::Picture(const std::string& at, bool keyFrameFirst,
                                             std::to_string(start_.frameCount - 1) +
                                             ", not frame " + std::to_string(frame));
     }
-    const RenderJob job = PlanFrame(LineFor(Command::Frame), static_cast<long>(frame));
+    return PlanFrame(LineFor(Command::Frame), static_cast<long>(frame));
+}
+
+ComposedPicture EditSession::PlaybackPicture(const std::string& at, const std::string& width) {
+    long pixels = 0;
     try {
-        return work_.Compose(job, keyFrameFirst, shown);
+        pixels = ParseInteger("width", width, 1, INT32_MAX);
+    } catch (const UsageError& error) {
+        throw RequestError(kBadRequest, error.what());
+    }
+    const RenderJob job = FrameJob(at);
+    try {
+        return work_.Preview(job, static_cast<int>(pixels));
     } catch (const RunnerError& error) {
         throw RequestError(kFailed, error.what());
     }

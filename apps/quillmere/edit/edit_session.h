@@ -63,6 +63,9 @@ public:
     // picture the page shows, as EditWork::Compose takes it.
     ComposedPicture Picture(const std::string& at, bool keyFrameFirst,
                             const std::string& over = "");
+    // The frame `at` as Picture gives it, scaled to `width` ("960") pixels
+    // across for playback, as EditWork::Preview makes it.
+    ComposedPicture PlaybackPicture(const std::string& at, const std::string& width);
     // Writes the settings file named at start.
     nlohmann::ordered_json Save();
     // {"replace": bool}: starts the render to the output named at start. An
@@ -80,6 +83,8 @@ public:
 
 private:
     nlohmann::ordered_json DescribeLocked() const;
+    // Frame `at` (a frame or a time) planned with the settings as they are.
+    RenderJob FrameJob(const std::string& at) const;
     // `settings` planned as frame `frame`; a usage error is a bad request.
     RenderJob PlanFrame(const CommandLine& settings, long frame) const;
     // Plans `candidate` as a frame job: the mask settled, every usage error

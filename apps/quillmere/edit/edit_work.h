@@ -17,6 +17,8 @@
 // part of it that differs from a picture the page already shows.
 struct ComposedPicture {
     std::string png;
+    // Instead of `png`: a playback picture, scaled down, as JPEG.
+    std::string jpeg;
     long frame = 0;     // the frame shown
     bool exact = true;  // false: a key frame shown while the frame asked for is decoded
     long id = 0;        // names the picture, for a later request's `over`
@@ -52,6 +54,10 @@ public:
     // has it, only what differs from it may come back. Throws RunnerError
     // when the frame cannot be had.
     virtual ComposedPicture Compose(const RenderJob& job, bool keyFrameFirst, long over) = 0;
+    // Frame `job.window.first` composited as `job` says, scaled to `width`
+    // pixels across (never beyond the frame's own width) for playback, as
+    // JPEG. Throws RunnerError when the frame cannot be had.
+    virtual ComposedPicture Preview(const RenderJob& job, int width) = 0;
 
     // Starts rendering as `render` (a render command line) says, in the
     // background. Throws OutputExistsError when the output exists and

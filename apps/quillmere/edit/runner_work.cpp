@@ -42,6 +42,12 @@ constexpr std::size_t kKeptPictures = 3;
 // A tile larger than 1 / this of the picture is sent as the whole picture.
 constexpr long kWholePictureShare = 2;
 
+// Decoding ahead waits until the picture is made, however its making ends.
+struct AheadResumer {
+    PreviewFrames& frames;
+    ~AheadResumer() { frames.ResumeAhead(); }
+};
+
 bool IsRegularFile(const std::string& path) {
     struct stat status {};
     return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
@@ -77,7 +83,6 @@ RunnerEditWork::KeptPicture& RunnerEditWork::PictureFor(const RenderJob& job,
             return kept;
         }
     }
-    ConfiguredFilter& filter = FilterFor(job);
     if (baseNumber_ != found.number || !base_) {
         base_ = std::make_unique<Picture>(PictureOfFrame(*found.frame));
         baseNumber_ = found.number;
@@ -85,7 +90,7 @@ RunnerEditWork::KeptPicture& RunnerEditWork::PictureFor(const RenderJob& job,
     // The decoded frame stays as it is for the next picture; the compositor
     // writes into a copy.
     FramePtr frame = NewFrame();
-    if (av_frame_ref(frame.get(), found.frame) < 0) {
+    if (av_frame_ref(frame.get(), found.frame.get()) < 0) {
         throw RunnerError("out of memory");
     }
     KeptPicture made;
@@ -96,22 +101,8 @@ RunnerEditWork::KeptPicture& RunnerEditWork::PictureFor(const RenderJob& job,
         kept_.pop_front();
     }
     made.picture = *base_;
-    {
-        // A processing pass of one frame, as the frame command makes.
-        AreaCompositor compositor(filter.instance(), frames_->format(),
-                                  SettleFade(job.fade, filter.instance().recordAs<FilterData>()),
-                                  job.motion);
-        compositor.Start(filter.outputOperations(), 1, filter.outputOperationsCopy(),
-                         filter.overlayOverVideo());
-        // With --seed the random shadow styles draw as `frame --seed` draws.
-        if (const auto seeding = SeedingAt(job.seed, job.window.first, job.motion)) {
-            seeding(filter.instance());
-        }
-        compositor.Composite(*frame, found.number);
-        compositor.Finish();
-        // Only the compositor's area of the frame changed.
-        UpdatePictureOfFrame(*frame, compositor.area(), made.picture);
-    }
+    // Only the compositor's area of the frame changed.
+    UpdatePictureOfFrame(*frame, Composite(job, *frame, found.number), made.picture);
     made.id = nextId_++;
     made.frame = found.number;
     made.exact = found.exact;
@@ -122,14 +113,57 @@ RunnerEditWork::KeptPicture& RunnerEditWork::PictureFor(const RenderJob& job,
     return kept_.back();
 }
 
-ComposedPicture RunnerEditWork::Compose(const RenderJob& job, bool keyFrameFirst, long over) {
-    std::lock_guard<std::mutex> lock(mutex_);
+PictureRect RunnerEditWork::Composite(const RenderJob& job, AVFrame& frame, long number) {
+    ConfiguredFilter& filter = FilterFor(job);
+    // A processing pass of one frame, as the frame command makes.
+    AreaCompositor compositor(filter.instance(), frames_->format(),
+                              SettleFade(job.fade, filter.instance().recordAs<FilterData>()),
+                              job.motion);
+    compositor.Start(filter.outputOperations(), 1, filter.outputOperationsCopy(),
+                     filter.overlayOverVideo());
+    // With --seed the random shadow styles draw as `frame --seed` draws.
+    if (const auto seeding = SeedingAt(job.seed, job.window.first, job.motion)) {
+        seeding(filter.instance());
+    }
+    compositor.Composite(frame, number);
+    compositor.Finish();
+    return compositor.area();
+}
+
+PreviewFrames& RunnerEditWork::FramesFor(const RenderJob& job) {
     if (!frames_) {
         // The main's turn and pixels are the command line's, the same for
         // every job of the page.
         frames_ = std::make_unique<PreviewFrames>(std::make_unique<FileFrameSource>(
             std::move(reader_), job.main.asFilterPixels, notices_, job.main.turn));
     }
+    return *frames_;
+}
+
+ComposedPicture RunnerEditWork::Preview(const RenderJob& job, int width) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const PreviewFrames::Found found = FramesFor(job).Find(job.window.first, false);
+    const AheadResumer resumer{*frames_};
+    // A second reference: the compositor writes into a copy, and the frame
+    // kept in memory stays as decoded.
+    FramePtr frame = NewFrame();
+    if (av_frame_ref(frame.get(), found.frame.get()) < 0) {
+        throw RunnerError("out of memory");
+    }
+    Composite(job, *frame, found.number);
+    ComposedPicture composed;
+    composed.frame = found.number;
+    composed.jpeg = playback_.Encode(*frame, width);
+    return composed;
+}
+
+ComposedPicture RunnerEditWork::Compose(const RenderJob& job, bool keyFrameFirst, long over) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    // The page waits for this picture: decoding ahead waits for it. (While
+    // playing, the decoding ahead runs beside the small pictures instead,
+    // since the next of them need its frames.)
+    FramesFor(job).PauseAhead();
+    const AheadResumer resumer{*frames_};
     const PreviewFrames::Found found = frames_->Find(job.window.first, keyFrameFirst);
     KeptPicture& kept = PictureFor(job, found);
     ComposedPicture composed;

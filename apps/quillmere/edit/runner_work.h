@@ -12,6 +12,7 @@
 
 #include "apps/quillmere/edit/edit_work.h"
 #include "apps/quillmere/edit/preview_frames.h"
+#include "apps/quillmere/edit/preview_picture.h"
 #include "apps/quillmere/edit/render_process.h"
 #include "apps/quillmere/overlay/configured_filter.h"
 #include "apps/quillmere/base/picture.h"
@@ -26,6 +27,7 @@ public:
     ~RunnerEditWork() override;
 
     ComposedPicture Compose(const RenderJob& job, bool keyFrameFirst, long over) override;
+    ComposedPicture Preview(const RenderJob& job, int width) override;
     void StartRender(const CommandLine& render, bool replace) override;
     RenderStatus renderStatus() const override;
     void CancelRender() override;
@@ -38,6 +40,12 @@ private:
     // The filter for `overlay`, kept as long as the overlay and the way its
     // frames are adapted stay the same.
     ConfiguredFilter& FilterFor(const RenderJob& job);
+    // The main's frames, opened with the first job.
+    PreviewFrames& FramesFor(const RenderJob& job);
+    // Composites `frame` (a reference of the caller's own; a frame others
+    // hold is copied, not written) as frame `number` of `job`; gives the
+    // area that changed.
+    PictureRect Composite(const RenderJob& job, AVFrame& frame, long number);
 
     mutable std::mutex mutex_;
     std::unique_ptr<VideoReader> reader_;  // until the first picture opens it
@@ -65,4 +73,5 @@ private:
     std::deque<KeptPicture> kept_;
     long nextId_ = 1;
     RenderProcess render_;
+    ScaledJpegEncoder playback_;
 };

@@ -2,6 +2,7 @@
 // loopback interface until the page's Quit or an interrupt signal.
 #include <fcntl.h>
 #include <limits.h>
+#include <malloc.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -144,9 +145,17 @@ void OpenInBrowser(const RedirectPage& page) {
     }
 }
 
+// The allocator's arenas. By default each thread that allocates may get
+// one of its own, and the frame-sized pictures and PNGs that the page's
+// request threads make and drop then stay free in several arenas at once
+// (some 70 MB more at 1080p); in one arena each is reused by the next
+// request, whichever thread answers it, and no slower.
+constexpr int kArenas = 1;
+
 }  // namespace
 
 int RunEdit(const CommandLine& line) {
+    mallopt(M_ARENA_MAX, kArenas);
     auto reader = std::make_unique<VideoReader>(line.input, line.videoStream, line.pictureLimit);
     EditStart start;
     start.line = line;

@@ -31,6 +31,13 @@ public:
         picture.frame = job.window.first;
         return picture;
     }
+    ComposedPicture Preview(const RenderJob& job, int width) override {
+        composed.push_back(job.window.first);
+        lastWidth = width;
+        ComposedPicture picture;
+        picture.frame = job.window.first;
+        return picture;
+    }
     void StartRender(const CommandLine& render, bool replace) override {
         EXPECT_EQ(render.command, Command::Render);
         EXPECT_EQ(render.output, "out.mkv");
@@ -48,6 +55,7 @@ public:
     std::optional<std::uint32_t> lastSeed;
     bool lastKeyFrameFirst = false;
     long lastOver = -1;
+    int lastWidth = 0;
     std::vector<bool> replaceAsked;
     bool outputExists = false;
     RenderStatus status;
@@ -391,6 +399,14 @@ TEST(EditSession, PicturesAreAskedByFrameOrTime) {
     EXPECT_EQ(StatusOf([&] { session.Picture("100", false); }), 400);  // frames 0 to 99
     EXPECT_EQ(StatusOf([&] { session.Picture("later", false); }), 400);
     EXPECT_EQ(StatusOf([&] { session.Picture("3", false, "-1"); }), 400);
+    // Playback's scaled pictures are asked for in the same way, with a width.
+    session.PlaybackPicture("2s", "960");
+    EXPECT_EQ(work.composed.back(), 50);
+    EXPECT_EQ(work.lastWidth, 960);
+    for (const char* width : {"0", "wide", "", "-4"}) {
+        EXPECT_EQ(StatusOf([&] { session.PlaybackPicture("3", width); }), 400) << width;
+    }
+    EXPECT_EQ(StatusOf([&] { session.PlaybackPicture("100", "960"); }), 400);
 }
 
 // The random shadow styles draw from the seed the pictures use; the render

@@ -18,6 +18,7 @@
 import { followEvents, getJson, getPicture, haveToken, postJson } from './api.js';
 import { MaskEditing } from './mask_editing.js';
 import { PictureView } from './picture_view.js';
+import { Playback } from './playback.js';
 import { RenderPanel } from './render_panel.js';
 import { SettingsForm } from './settings_form.js';
 
@@ -334,6 +335,25 @@ const renderPanel = new RenderPanel({
   replaceYes: $('replace-yes'),
   replaceNo: $('replace-no'),
 }, report);
+
+// While playing, the canvas shows scaled pictures: the next exact one is
+// asked for whole (`shown` 0), and after playback the frame reached.
+const playback = new Playback({
+  button: $('play'),
+  canvas: $('picture'),
+  stopOn: [[$('stage'), 'pointerdown'], [$('frame-slider'), 'input'],
+    [$('frame-back'), 'click'], [$('frame-forward'), 'click'], [$('frame-at'), 'change']],
+  rate: () => session.main.rate,
+  last: () => (session.main.frames > 0 ? session.main.frames - 1 : Infinity),
+  from: () => frame,
+  onFrame: (number) => {
+    pictures.shown = 0;
+    setFrame(number);
+    showFrameInfo(number, true);
+  },
+  onStop: () => showPicture('frame'),
+  onError: (error) => report(error.message, true),
+});
 
 // ---- Controls outside the settings.
 

@@ -253,6 +253,27 @@ class EditPageTest(unittest.TestCase):
         ActionChains(self.browser.driver).send_keys(Keys.ARROW_LEFT, Keys.ARROW_LEFT).perform()
         harness.wait_until(lambda: self.shown_frame() == 4, 'two frames back')
 
+    def test_play_advances_the_frame_and_pause_shows_it_exactly(self):
+        self.show_frame(2)
+        slider = "return Number(document.getElementById('frame-slider').value)"
+        playing = "return document.getElementById('play').dataset.playing"
+        self.browser.element('play').click()
+        harness.wait_until(lambda: self.browser.script(slider) >= 6,
+                           lambda: 'playback to reach frame 6; the page says ' +
+                           self.browser.script("return document.getElementById('status')"
+                                               ".textContent"))
+        # Paused unless it has run to the last frame and stopped by itself.
+        self.browser.script("const play = document.getElementById('play');"
+                            "if (play.dataset.playing === 'true') { play.click(); }")
+        harness.wait_until(lambda: self.browser.script(playing) == 'false', 'the pause')
+        reached = self.browser.script(slider)
+        self.assertGreaterEqual(reached, 6)
+        self.assertLess(reached, MAIN_FRAMES)
+        # The frame reached, as the exact picture again.
+        harness.wait_until(lambda: self.browser.script(
+            "const d = document.getElementById('picture').dataset;"
+            "return d.frame + ':' + d.exact") == f'{reached}:true', f'frame {reached} exactly')
+
     def set_number(self, name, value):
         # A field opens once the runner has answered the change that opens it.
         field = self.browser.setting(name)
