@@ -1142,6 +1142,14 @@ const OptionRow kOptions[] = {
      [](CommandLine& line, const std::string&, const std::string& value) {
          line.partsFolder = value;
      }},
+    {"--manifest", nullptr, "FILE", kSegments | kRender | kJoin,
+     "segments writes FILE: the main's frame times, key frames and identity, the overlay's "
+     "identity (from the render options after '--') and the cuts; render --segment and join "
+     "read them from FILE instead of reading the whole main, and refuse a FILE written for "
+     "another main, count or version",
+     [](CommandLine& line, const std::string&, const std::string& value) {
+         line.manifestPath = value;
+     }},
     {"--main", nullptr, "MAIN", kJoin,
      "take the audio, subtitles, chapters and metadata from MAIN (default: the main video "
      "the segments name)",
@@ -1374,8 +1382,11 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, const CommandLin
         if (line.slurm && line.output.empty()) {
             throw UsageError("segments --slurm needs the finished video (-o OUT)");
         }
-        if (!line.slurm && (!line.renderArguments.empty() || !line.output.empty())) {
-            throw UsageError("-o and the render options after '--' are for --slurm");
+        if (!line.slurm && !line.output.empty()) {
+            throw UsageError("-o is for --slurm");
+        }
+        if (!line.slurm && line.manifestPath.empty() && !line.renderArguments.empty()) {
+            throw UsageError("the render options after '--' are for --slurm and --manifest");
         }
     }
     if (line.command == Command::Join) {
@@ -1388,6 +1399,9 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, const CommandLin
         if (line.output == kStandardOutputName) {
             throw UsageError("join writes a file; standard output (-o -) is for render");
         }
+    }
+    if (line.command == Command::Render && !line.manifestPath.empty() && !line.segment) {
+        throw UsageError("--manifest goes with --segment K/N");
     }
     if (line.segment && line.command == Command::Render &&
         (line.output == kStandardOutputName || line.format == kNullFormat)) {

@@ -225,7 +225,9 @@ void FileFrameSource::StartAtFrame(long first, std::shared_ptr<const VideoStream
 }
 
 void FileFrameSource::SkipTowards(long number) {
-    if (number < 0) {
+    // A source started by its index stands at the right key frame already;
+    // a seek by the nominal rate could land past it on a variable rate.
+    if (number < 0 || index_) {
         return;
     }
     const std::int64_t time =

@@ -44,6 +44,7 @@ JoinJob PlanJoin(const CommandLine& line) {
     job.partPaths = line.inputs;
     job.partsFolder = line.partsFolder;
     job.mainPath = line.mainOverride;
+    job.manifestPath = line.manifestPath;
     job.outputPath = line.output;
     job.format = line.format.empty() ? &OutputFormatForPath(line.output)
                                      : &OutputFormatByName(line.format);
@@ -66,12 +67,17 @@ SegmentListJob PlanSegmentList(const CommandLine& line) {
     job.form = line.slurm ? SegmentListForm::SlurmScript
                : line.json ? SegmentListForm::Json
                            : SegmentListForm::Table;
+    job.manifestPath = line.manifestPath;
     if (line.slurm) {
+        const std::string parts =
+            line.partsFolder.empty() ? line.output + ".parts" : line.partsFolder;
         job.slurm = SlurmScriptPlan{
             line.output,
-            line.partsFolder.empty() ? line.output + ".parts" : line.partsFolder,
+            parts,
             SlurmExtension(line.output),
             line.renderArguments,
+            // Join takes the manifest it is given for no segment.
+            line.manifestPath.empty() ? parts + "/" + kSlurmManifestName : line.manifestPath,
         };
     }
     return job;

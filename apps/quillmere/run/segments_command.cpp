@@ -3,16 +3,19 @@
 // job (an array of N renders and a join that waits for them).
 #include <cinttypes>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "apps/quillmere/cli/read_command_line.h"
 #include "apps/quillmere/cli/shell_words.h"
 #include "apps/quillmere/plan/frame_time.h"
 #include "apps/quillmere/plan/input_facts.h"
 #include "apps/quillmere/plan/planning.h"
 #include "apps/quillmere/plan/segment_job.h"
+#include "apps/quillmere/plan/segment_manifest.h"
 #include "apps/quillmere/run/commands.h"
 #include "apps/quillmere/runner_error.h"
 
@@ -64,11 +67,20 @@ void PrintSlurmScript(const SlurmScriptPlan& script, const std::string& mainPath
     for (const std::string& argument : script.renderArguments) {
         segment += " " + SingleQuotedWord(argument);
     }
-    segment += " --segment \"$SLURM_ARRAY_TASK_ID\"/" + std::to_string(count) + " -o " +
+    segment += " --segment \"$SLURM_ARRAY_TASK_ID\"/" + std::to_string(count) + " --manifest " +
+               SingleQuotedWord(script.manifestPath) + " -o " +
                SingleQuotedWord(parts + "/segment-") + "\"$SLURM_ARRAY_TASK_ID\"" +
                SingleQuotedWord(extension) + " -y";
+    // The main is read whole once, here, for its frames and key frames.
+    std::string manifest = "\"${QUILLMERE:-quillmere}\" segments " + SingleQuotedWord(mainPath) +
+                           " " + std::to_string(count) + " --manifest " +
+                           SingleQuotedWord(script.manifestPath) + " --";
+    for (const std::string& argument : script.renderArguments) {
+        manifest += " " + SingleQuotedWord(argument);
+    }
     const std::string join = "\"${QUILLMERE:-quillmere}\" join --parts " +
-                             SingleQuotedWord(parts) + " -o " +
+                             SingleQuotedWord(parts) + " --manifest " +
+                             SingleQuotedWord(script.manifestPath) + " -o " +
                              SingleQuotedWord(script.outputPath) + " -y";
     std::printf(
         "#!/usr/bin/env bash\n"
@@ -80,6 +92,7 @@ void PrintSlurmScript(const SlurmScriptPlan& script, const std::string& mainPath
         "# QUILLMERE names the runner as the nodes find it (default: quillmere).\n"
         "set -euo pipefail\n"
         "mkdir -p %s\n"
+        "%s\n"
         "array=$(sbatch --parsable --job-name=quillmere-segment --array=0-%d \\\n"
         "  --output=%s --wrap=%s)\n"
         "array=${array%%%%;*}\n"
@@ -87,20 +100,69 @@ void PrintSlurmScript(const SlurmScriptPlan& script, const std::string& mainPath
         "  --kill-on-invalid-dep=yes --output=%s --wrap=%s)\n"
         "echo \"segments: job $array (array 0-%d); join: job ${join%%%%;*}\"\n",
         SingleQuotedWord(script.outputPath).c_str(), count, count,
-        SingleQuotedWord(parts + "/logs").c_str(), count - 1,
+        SingleQuotedWord(parts + "/logs").c_str(), manifest.c_str(), count - 1,
         SingleQuotedWord(parts + "/logs/segment-%a.log").c_str(), SingleQuotedWord(segment).c_str(),
         SingleQuotedWord(parts + "/logs/join.log").c_str(), SingleQuotedWord(join).c_str(),
         count - 1);
 }
 
+// The line the main is scanned with: for a manifest, the overlay (and the
+// main's stream, unless given here) of the render options after '--', so
+// that the manifest holds the overlay's identity the segments need.
+CommandLine ScanLine(const CommandLine& line) {
+    CommandLine scan = line;
+    if (line.manifestPath.empty() || line.slurm) {
+        return scan;
+    }
+    std::vector<const char*> arguments{"quillmere", "render", line.input.c_str()};
+    for (const std::string& argument : line.renderArguments) {
+        arguments.push_back(argument.c_str());
+    }
+    // Read as a render to nowhere, whatever output they name.
+    arguments.push_back("--format");
+    arguments.push_back(kNullFormat);
+    const CommandLine render =
+        ReadCommandLine(static_cast<int>(arguments.size()), arguments.data());
+    scan.overlayPath = render.overlayPath;
+    scan.overlayStream = render.overlayStream;
+    if (scan.videoStream == kDefaultVideoStream) {
+        scan.videoStream = render.videoStream;
+    }
+    return scan;
+}
+
+SegmentManifest ManifestOf(const CommandLine& line, const FileStamp& main,
+                           const InputFacts& facts, const std::vector<Segment>& segments) {
+    SegmentManifest manifest;
+    manifest.main = main;
+    manifest.videoStream = line.videoStream;
+    manifest.mainScan = *facts.mainScan;
+    if (!line.overlayPath.empty()) {
+        manifest.overlay = ManifestOverlay{StampOf(line.overlayPath), line.overlayStream,
+                                           facts.overlayIdentity};
+    }
+    manifest.count = static_cast<int>(segments.size());
+    manifest.segments = segments;
+    return manifest;
+}
+
 }  // namespace
 
-int RunSegments(const CommandLine& line) {
-    const SegmentListJob job = PlanSegmentList(line);
+int RunSegments(const CommandLine& given) {
+    const SegmentListJob job = PlanSegmentList(given);
+    const CommandLine line = ScanLine(given);
+    const bool writesManifest = !job.manifestPath.empty() && job.form != SegmentListForm::SlurmScript;
+    // Stamped before the scan: a main that changes while it is read
+    // does not match its manifest afterwards.
+    const std::optional<FileStamp> mainStamp =
+        writesManifest ? std::optional<FileStamp>(StampOf(line.input)) : std::nullopt;
     // Only now is the main read: probed, then scanned for its key frames.
     const InputFacts facts = GatherFacts(line);
     const int count = job.count;
     const std::vector<Segment> segments = SegmentsOf(facts, count);
+    if (writesManifest) {
+        WriteSegmentManifest(job.manifestPath, ManifestOf(line, *mainStamp, facts, segments));
+    }
     if (job.form == SegmentListForm::SlurmScript) {
         PrintSlurmScript(*job.slurm, job.mainPath, count);
         return kExitSuccess;
