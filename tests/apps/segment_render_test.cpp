@@ -4,6 +4,8 @@
 // ffmpeg's framemd5 hashes them) and the audio packets must be identical,
 // with the main's scan made by each segment or read from a manifest.
 // And join's refusals: one line, exit status 1, nothing written.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -219,6 +221,57 @@ INSTANTIATE_TEST_SUITE_P(
                     {"--mask", "10,10,w30,h20", "--shadow", "gradient-random", "--seed", "8"},
                     3, true}),
     [](const testing::TestParamInfo<SegmentCase>& info) { return std::string(info.param.name); });
+
+// A stand-in for Slurm's sbatch that runs a job at once, on this machine:
+// an array's tasks one after another with their SLURM_ARRAY_TASK_ID, and
+// fails as a job that fails would stop what depends on it.
+constexpr const char* kInstantSbatch = R"(#!/bin/sh
+array=; wrap=
+for word in "$@"; do
+  case "$word" in --array=*) array=${word#--array=} ;; --wrap=*) wrap=${word#--wrap=} ;; esac
+done
+if [ -n "$array" ]; then
+  task=0
+  while [ "$task" -le "${array#0-}" ]; do
+    SLURM_ARRAY_TASK_ID=$task sh -c "$wrap" || exit 1
+    task=$((task + 1))
+  done
+else
+  sh -c "$wrap" || exit 1
+fi
+echo 7
+)";
+
+// The script segments --slurm prints, run through that stand-in: it
+// writes the manifest, renders every segment with it and joins them into
+// the whole render.
+TEST(SegmentedRender, SlurmScriptWritesAndUsesTheManifest) {
+    ScratchFolder scratch;
+    const std::string sbatch = scratch / "sbatch";
+    std::ofstream(sbatch) << kInstantSbatch;
+    ASSERT_EQ(chmod(sbatch.c_str(), 0755), 0);
+    const std::vector<std::string> options =
+        Joined(kOverlay, {"--shadow", "gradient-random", "--seed", "4"});
+    std::vector<std::string> withClip;
+    for (const std::string& option : options) {
+        withClip.push_back(option == "CLIP" ? ClipPath("clip.mkv") : option);
+    }
+    const std::string main = ClipPath("main.mkv");
+    const RunResult printed = RunQuillmere(
+        Joined({"segments", main, "3", "--slurm", "-o", scratch / "joined.mkv", "--"}, withClip));
+    ASSERT_EQ(printed.exitCode, 0) << printed.errorText;
+    std::ofstream(scratch / "job.sh") << printed.outputText;
+    const std::string run = "cd " + scratch.path() + " && PATH=" + scratch.path() +
+                            ":\"$PATH\" QUILLMERE=" + QUILLMERE_PROGRAM +
+                            " bash job.sh > job.log 2>&1";
+    ASSERT_EQ(std::system(run.c_str()), 0) << ReadFile(scratch / "job.log");
+    EXPECT_TRUE(std::ifstream(scratch / "joined.mkv.parts/manifest.json").good());
+    const RunResult whole =
+        RunQuillmere(Joined({"render", main, "-o", scratch / "whole.mkv", "-q"}, withClip));
+    ASSERT_EQ(whole.exitCode, 0) << whole.errorText;
+    EXPECT_EQ(FrameHashes(scratch / "joined.mkv", "v", scratch),
+              FrameHashes(scratch / "whole.mkv", "v", scratch));
+}
 
 TEST(SegmentedRender, MoreSegmentsThanFramesNameTheLargestCount) {
     const RunResult listed = RunQuillmere({"segments", ClipPath("five.mkv"), "6"});

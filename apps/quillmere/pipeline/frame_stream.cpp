@@ -219,7 +219,9 @@ void FileFrameSource::StartAtFrame(long first, std::shared_ptr<const VideoStream
     if (key < 0 || index_->keyFrames[static_cast<std::size_t>(key)].frame == 0) {
         return;  // from the start, where the first frame is decoded already
     }
-    if (reader_->SeekBefore(index_->keyFrames[static_cast<std::size_t>(key)].seekTime)) {
+    const KeyFrame& start = index_->keyFrames[static_cast<std::size_t>(key)];
+    if (reader_->SeekToKeyFrame(start.seekTime, start.fingerprint) ||
+        reader_->SeekBefore(start.seekTime)) {
         first_.reset();
     }
 }
