@@ -295,7 +295,9 @@ void CheckFrameCounts(std::vector<Part>& parts) {
 
 // The main these segments were rendered from: --main, else the path they
 // name; refused unless one of its video streams is the one they were cut
-// from. `stream` and `frames` receive that stream's number and frame count.
+// from (as scanned here, or as --manifest recorded it for the main as it
+// still is). `stream` and `frames` receive that stream's number and frame
+// count.
 std::string CheckedMain(const JoinJob& job, const SegmentMarks& marks, long& stream,
                         std::int64_t& frames) {
     const std::string path = job.mainPath.empty() ? marks.mainPath : job.mainPath;
