@@ -151,6 +151,30 @@ INSTANTIATE_TEST_SUITE_P(
     Segments, ManifestRefused, testing::ValuesIn(kSpoilings),
     [](const testing::TestParamInfo<Spoiling>& info) { return std::string(info.param.name); });
 
+// Join takes the main's scan from a manifest only when it is the scan of
+// the main the segments were cut from.
+TEST(ManifestJoin, RefusesTheManifestOfAnotherMain) {
+    ScratchFolder folder;
+    WriteMain(folder / "main.mkv");
+    RunFfmpeg("-f lavfi -i testsrc2=size=64x48:rate=25 -t 1.2 -c:v libx264 -g 8 "
+              "-pix_fmt yuv420p " + folder / "other.mkv");
+    const RunResult written = RunQuillmere(
+        {"segments", folder / "other.mkv", "1", "--manifest", folder / "manifest.json"});
+    ASSERT_EQ(written.exitCode, 0) << written.errorText;
+    const RunResult part = RunQuillmere({"render", folder / "main.mkv", "--segment", "0/1",
+                                         "--mask", "4,4,w20,h14", "-q", "-o",
+                                         folder / "part.mkv"});
+    ASSERT_EQ(part.exitCode, 0) << part.errorText;
+    const RunResult joined =
+        RunQuillmere({"join", folder / "part.mkv", "--main", folder / "other.mkv", "--manifest",
+                      folder / "manifest.json", "-o", folder / "joined.mkv"});
+    EXPECT_EQ(joined.exitCode, 2);
+    EXPECT_NE(joined.errorText.find("of another main video than the segments"),
+              std::string::npos)
+        << joined.errorText;
+    EXPECT_FALSE(std::ifstream(folder / "joined.mkv").good());
+}
+
 // The bytes a run of the program read (rchar: every read, cached or not),
 // taken from its /proc entry before it is reaped.
 std::int64_t BytesReadBy(const std::vector<std::string>& arguments) {
