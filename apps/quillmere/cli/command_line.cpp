@@ -1217,7 +1217,8 @@ const CommandRow kCommands[] = {
      "MAIN [--overlay FILE] [--position ANCHOR] [--margin N] [--size WxH]",
      "print the mask a placement gives on MAIN and the plug-in host's script line "
      "Config(l,t,r,b) for it"},
-    {"segments", Command::Segments, kSegments, 2, "MAIN N [--json | --slurm -o OUT] [--manifest FILE] [-- options]",
+    {"segments", Command::Segments, kSegments, 2,
+     "MAIN N [--json | --slurm -o OUT] [--manifest FILE] [-- options]",
      "print where a render of MAIN cut into N segments is cut (index, first and last frame, "
      "start and end time); --slurm prints a Slurm job script for the whole job; --manifest "
      "writes what the segments need to read only their part of MAIN"},

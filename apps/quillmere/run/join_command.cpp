@@ -65,7 +65,8 @@ std::vector<std::string> PartPaths(const JoinJob& job) {
     }
     // The manifest join is given may lie among the parts: it is none.
     struct stat manifest {};
-    const bool hasManifest = !job.manifestPath.empty() && stat(job.manifestPath.c_str(), &manifest) == 0;
+    const bool hasManifest =
+        !job.manifestPath.empty() && stat(job.manifestPath.c_str(), &manifest) == 0;
     std::vector<std::string> found;
     while (const dirent* entry = readdir(folder)) {
         const std::string path = job.partsFolder + "/" + entry->d_name;

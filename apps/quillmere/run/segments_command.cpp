@@ -151,7 +151,8 @@ SegmentManifest ManifestOf(const CommandLine& line, const FileStamp& main,
 int RunSegments(const CommandLine& given) {
     const SegmentListJob job = PlanSegmentList(given);
     const CommandLine line = ScanLine(given);
-    const bool writesManifest = !job.manifestPath.empty() && job.form != SegmentListForm::SlurmScript;
+    const bool writesManifest =
+        !job.manifestPath.empty() && job.form != SegmentListForm::SlurmScript;
     // Stamped before the scan: a main that changes while it is read
     // does not match its manifest afterwards.
     const std::optional<FileStamp> mainStamp =
