@@ -1,8 +1,11 @@
 // A render cut into segments (render --segment K/N), each rendered by its
 // own process and joined (quillmere join), against the same render made
 // whole: the decoded frames (every sample, with their timestamps, as
-// ffmpeg's framemd5 hashes them) and the audio packets must be identical.
+// ffmpeg's framemd5 hashes them) and the audio packets must be identical,
+// with the main's scan made by each segment or read from a manifest.
 // And join's refusals: one line, exit status 1, nothing written.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -64,11 +67,27 @@ std::string FrameHashes(const std::string& path, const std::string& kind,
     return ReadFile(out);
 }
 
+// A file's packets as they are (bytes and times, every stream) and its
+// tags: what two runs writing the same thing agree on, whatever random
+// identifiers the muxer gives the file itself (Matroska's segment and track
+// UIDs).
+std::string PacketsAndTags(const std::string& path, const ScratchFolder& folder) {
+    const std::string packets = folder / "packets.txt";
+    const std::string tags = folder / "tags.txt";
+    RunFfmpeg("-i " + path + " -map 0 -c copy -f framemd5 -y " + packets);
+    RunFfmpeg("-i " + path + " -f ffmetadata -y " + tags);
+    return ReadFile(packets) + ReadFile(tags);
+}
+
 struct SegmentCase {
     const char* name;
     const char* main;
     std::vector<std::string> options;
     int count;
+    // The segments read the main's scan from a manifest that `segments`
+    // wrote; one of them is rendered without it too, the same packets and
+    // tags, and that one goes into the join.
+    bool manifest = false;
 };
 
 std::vector<std::string> Joined(std::vector<std::string> first,
@@ -93,15 +112,35 @@ TEST_P(SegmentedRender, JoinsToTheWholeRender) {
         RunQuillmere(Joined({"render", main, "-o", scratch / "whole.mkv", "-q"}, options));
     ASSERT_EQ(whole.exitCode, 0) << whole.errorText;
     std::vector<std::string> join{"join", "-o", scratch / "joined.mkv", "-q"};
+    std::vector<std::string> manifest;
+    if (test.manifest) {
+        const std::string path = scratch / "manifest.json";
+        const RunResult written = RunQuillmere(
+            Joined({"segments", main, std::to_string(test.count), "--manifest", path, "--"},
+                   options));
+        ASSERT_EQ(written.exitCode, 0) << written.errorText;
+        manifest = {"--manifest", path};
+        join.insert(join.end(), manifest.begin(), manifest.end());
+    }
+    const int unaided = test.count / 2;  // the segment also rendered without the manifest
     // Rendered last first: the order of the runs does not matter.
     for (int index = test.count - 1; index >= 0; --index) {
         const std::string part = scratch / ("part" + std::to_string(index) + ".mkv");
-        const RunResult segment = RunQuillmere(Joined(
-            {"render", main, "--segment",
-             std::to_string(index) + "/" + std::to_string(test.count), "-o", part, "-q"},
-            options));
+        const std::vector<std::string> render{
+            "render", main, "--segment", std::to_string(index) + "/" + std::to_string(test.count),
+            "-q"};
+        const RunResult segment =
+            RunQuillmere(Joined(Joined(render, manifest), Joined({"-o", part}, options)));
         ASSERT_EQ(segment.exitCode, 0) << "segment " << index << ": " << segment.errorText;
         join.push_back(part);
+        if (test.manifest && index == unaided) {
+            const std::string alone = scratch / "unaided.mkv";
+            const RunResult made = RunQuillmere(Joined(Joined(render, {"-o", alone}), options));
+            ASSERT_EQ(made.exitCode, 0) << made.errorText;
+            EXPECT_EQ(PacketsAndTags(alone, scratch), PacketsAndTags(part, scratch))
+                << "segment " << index;
+            join.back() = alone;
+        }
     }
     const RunResult joined = RunQuillmere(join);
     ASSERT_EQ(joined.exitCode, 0) << joined.errorText;
@@ -177,8 +216,75 @@ INSTANTIATE_TEST_SUITE_P(
         SegmentCase{"OneSegment", "main.mkv",
                     Joined(kOverlay, {"--shadow", "gradient-random", "--seed", "1"}), 1},
         SegmentCase{"OneFrameSegments", "five.mkv",
-                    Joined(kOverlay, {"--shadow", "gradient-random", "--seed", "12"}), 5}),
+                    Joined(kOverlay, {"--shadow", "gradient-random", "--seed", "12"}), 5},
+        // The same jobs with the main's scan read from a manifest.
+        SegmentCase{"ManifestRandomShadowRepeated", "main.mkv",
+                    Joined(kOverlay, {"--shadow", "gradient-random", "--shadow-size", "6",
+                                      "--border", "2", "--repeat", "--seed", "7"}),
+                    4, true},
+        SegmentCase{"ManifestTimeOverlayOnVariableRate", "variable.mkv",
+                    Joined(kOverlay, {"--fit", "--repeat", "--shadow", "gradient-random",
+                                      "--seed", "9"}),
+                    4, true},
+        SegmentCase{"ManifestSparseKeyFrames", "sparse.mkv",
+                    Joined(kOverlay, {"--shadow", "gradient-random", "--seed", "3"}), 3, true},
+        SegmentCase{"ManifestMoreSegmentsThanKeyFrames", "main.mkv",
+                    Joined(kOverlay, {"--shadow", "gradient-random", "--seed", "6"}), 6, true},
+        SegmentCase{"ManifestWithoutOverlay", "main.mkv",
+                    {"--mask", "10,10,w30,h20", "--shadow", "gradient-random", "--seed", "8"},
+                    3, true}),
     [](const testing::TestParamInfo<SegmentCase>& info) { return std::string(info.param.name); });
+
+// A stand-in for Slurm's sbatch that runs a job at once, on this machine:
+// an array's tasks one after another with their SLURM_ARRAY_TASK_ID, and
+// fails as a job that fails would stop what depends on it.
+constexpr const char* kInstantSbatch = R"(#!/bin/sh
+array=; wrap=
+for word in "$@"; do
+  case "$word" in --array=*) array=${word#--array=} ;; --wrap=*) wrap=${word#--wrap=} ;; esac
+done
+if [ -n "$array" ]; then
+  task=0
+  while [ "$task" -le "${array#0-}" ]; do
+    SLURM_ARRAY_TASK_ID=$task sh -c "$wrap" || exit 1
+    task=$((task + 1))
+  done
+else
+  sh -c "$wrap" || exit 1
+fi
+echo 7
+)";
+
+// The script segments --slurm prints, run through that stand-in: it
+// writes the manifest, renders every segment with it and joins them into
+// the whole render.
+TEST(SegmentedRender, SlurmScriptWritesAndUsesTheManifest) {
+    ScratchFolder scratch;
+    const std::string sbatch = scratch / "sbatch";
+    std::ofstream(sbatch) << kInstantSbatch;
+    ASSERT_EQ(chmod(sbatch.c_str(), 0755), 0);
+    const std::vector<std::string> options =
+        Joined(kOverlay, {"--shadow", "gradient-random", "--seed", "4"});
+    std::vector<std::string> withClip;
+    for (const std::string& option : options) {
+        withClip.push_back(option == "CLIP" ? ClipPath("clip.mkv") : option);
+    }
+    const std::string main = ClipPath("main.mkv");
+    const RunResult printed = RunQuillmere(
+        Joined({"segments", main, "3", "--slurm", "-o", scratch / "joined.mkv", "--"}, withClip));
+    ASSERT_EQ(printed.exitCode, 0) << printed.errorText;
+    std::ofstream(scratch / "job.sh") << printed.outputText;
+    const std::string run = "cd " + scratch.path() + " && PATH=" + scratch.path() +
+                            ":\"$PATH\" QUILLMERE=" + QUILLMERE_PROGRAM +
+                            " bash job.sh > job.log 2>&1";
+    ASSERT_EQ(std::system(run.c_str()), 0) << ReadFile(scratch / "job.log");
+    EXPECT_TRUE(std::ifstream(scratch / "joined.mkv.parts/manifest.json").good());
+    const RunResult whole =
+        RunQuillmere(Joined({"render", main, "-o", scratch / "whole.mkv", "-q"}, withClip));
+    ASSERT_EQ(whole.exitCode, 0) << whole.errorText;
+    EXPECT_EQ(FrameHashes(scratch / "joined.mkv", "v", scratch),
+              FrameHashes(scratch / "whole.mkv", "v", scratch));
+}
 
 TEST(SegmentedRender, MoreSegmentsThanFramesNameTheLargestCount) {
     const RunResult listed = RunQuillmere({"segments", ClipPath("five.mkv"), "6"});

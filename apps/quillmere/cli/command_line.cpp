@@ -1276,6 +1276,14 @@ const OptionRow kOptions[] = {
      [](CommandLine& line, const std::string&, const std::string& value) {
          line.partsFolder = value;
      }},
+    {"--manifest", nullptr, "FILE", kSegments | kRender | kJoin,
+     "segments writes FILE: the main's frame times, key frames and identity, the overlay's "
+     "identity (from the render options after '--') and the cuts; render --segment and join "
+     "read them from FILE instead of reading the whole main, and refuse a FILE written for "
+     "another main, count or version",
+     [](CommandLine& line, const std::string&, const std::string& value) {
+         line.manifestPath = value;
+     }},
     {"--main", nullptr, "MAIN", kJoin,
      "take the audio, subtitles, chapters and metadata from MAIN (default: the main video "
      "the segments name)",
@@ -1343,9 +1351,11 @@ const CommandRow kCommands[] = {
      "MAIN [--overlay FILE] [--position ANCHOR] [--margin N] [--size WxH]",
      "print the mask a placement gives on MAIN and the plug-in host's script line "
      "Config(l,t,r,b) for it"},
-    {"segments", Command::Segments, kSegments, 2, "MAIN N [--json | --slurm -o OUT -- options]",
+    {"segments", Command::Segments, kSegments, 2,
+     "MAIN N [--json | --slurm -o OUT] [--manifest FILE] [-- options]",
      "print where a render of MAIN cut into N segments is cut (index, first and last frame, "
-     "start and end time); --slurm prints a Slurm job script for the whole job"},
+     "start and end time); --slurm prints a Slurm job script for the whole job; --manifest "
+     "writes what the segments need to read only their part of MAIN"},
     {"join", Command::Join, kJoin, kAnyNumber, "PARTS... | --parts DIR -o OUT [options]",
      "stitch the segments of one render into OUT without re-encoding, with the main video's "
      "audio, subtitles, chapters and metadata; refuses a set that is incomplete or mixed"},
@@ -1567,8 +1577,11 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, const CommandLin
         if (line.slurm && line.output.empty()) {
             throw UsageError("segments --slurm needs the finished video (-o OUT)");
         }
-        if (!line.slurm && (!line.renderArguments.empty() || !line.output.empty())) {
-            throw UsageError("-o and the render options after '--' are for --slurm");
+        if (!line.slurm && !line.output.empty()) {
+            throw UsageError("-o is for --slurm");
+        }
+        if (!line.slurm && line.manifestPath.empty() && !line.renderArguments.empty()) {
+            throw UsageError("the render options after '--' are for --slurm and --manifest");
         }
     }
     if (line.command == Command::Join) {
@@ -1581,6 +1594,9 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, const CommandLin
         if (line.output == kStandardOutputName) {
             throw UsageError("join writes a file; standard output (-o -) is for render");
         }
+    }
+    if (line.command == Command::Render && !line.manifestPath.empty() && !line.segment) {
+        throw UsageError("--manifest goes with --segment K/N");
     }
     if (line.segment && line.command == Command::Render &&
         (line.output == kStandardOutputName || line.format == kNullFormat)) {

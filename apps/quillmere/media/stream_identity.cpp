@@ -16,11 +16,15 @@ ScannedVideo ScanVideo(const std::string& path, long stream) {
     if (scanned.info == nullptr) {
         throw RunnerError(Quoted(path) + " has no such video stream");
     }
-    const VideoStreamInfo& info = *scanned.info;
     struct stat status {};
     const std::int64_t size = stat(path.c_str(), &status) == 0 ? status.st_size : -1;
+    scanned.identity = StreamIdentity(*scanned.info, size);
+    return scanned;
+}
+
+std::string StreamIdentity(const VideoStreamInfo& info, std::int64_t fileSize) {
     Sha256Fields identity;
-    identity.Add("size", size);
+    identity.Add("size", fileSize);
     identity.Add("codec", static_cast<std::int64_t>(info.codec->codec_id));
     identity.Add("picture", std::to_string(info.codec->width) + "x" +
                                 std::to_string(info.codec->height));
@@ -31,6 +35,5 @@ ScannedVideo ScanVideo(const std::string& path, long stream) {
     for (const KeyFrame& key : info.keyFrames) {
         identity.Add("key frame", std::to_string(key.frame) + ":" + std::to_string(key.fingerprint));
     }
-    scanned.identity = identity.Finish();
-    return scanned;
+    return identity.Finish();
 }

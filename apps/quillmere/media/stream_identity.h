@@ -4,6 +4,7 @@
 // modification time.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -20,3 +21,8 @@ struct ScannedVideo {
 // Scans video stream `stream` of `path` (counted as --video-stream counts).
 // Throws RunnerError naming the file when it cannot be read.
 ScannedVideo ScanVideo(const std::string& path, long stream);
+
+// The identity ScanVideo gives a stream scanned as `info` in a file of
+// `fileSize` bytes: a scan kept elsewhere (a segments manifest) is
+// identified alike without reading the file again.
+std::string StreamIdentity(const VideoStreamInfo& info, std::int64_t fileSize);

@@ -1,5 +1,7 @@
 #include "apps/quillmere/media/video_reader.h"
 
+#include <algorithm>
+
 #include "apps/quillmere/base/interruption.h"
 #include "apps/quillmere/runner_error.h"
 #include "hostkit/quoted_text.h"
@@ -173,6 +175,32 @@ bool VideoReader::SeekBefore(std::int64_t time) {
     draining_ = false;
     finished_ = false;
     return true;
+}
+
+bool VideoReader::SeekToKeyFrame(std::int64_t time, std::uint64_t fingerprint) {
+    if (std::any_of(carriedIndexOfStream_.begin(), carriedIndexOfStream_.end(),
+                    [](int carried) { return carried >= 0; })) {
+        return false;
+    }
+    // Asked for the key frame's own time, demuxers land on it; asked to go
+    // back from it, the MP4 demuxer goes back a whole key-frame interval.
+    if (av_seek_frame(format_.get(), streamIndex_, time, 0) < 0) {
+        return false;
+    }
+    avcodec_flush_buffers(decoder_.get());
+    draining_ = false;
+    finished_ = false;
+    while (av_read_frame(format_.get(), packet_.get()) >= 0) {
+        if (packet_->stream_index != streamIndex_) {
+            av_packet_unref(packet_.get());
+            continue;
+        }
+        const bool landed = PacketFingerprint(*packet_) == fingerprint &&
+                            avcodec_send_packet(decoder_.get(), packet_.get()) >= 0;
+        av_packet_unref(packet_.get());
+        return landed;
+    }
+    return false;
 }
 
 AVFrame* VideoReader::NextFrame() {

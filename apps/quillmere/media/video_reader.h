@@ -63,6 +63,13 @@ public:
     // stream's time base), so that the next frames decoded lead up to it.
     // False when the file cannot seek; the position is then unchanged.
     bool SeekBefore(std::int64_t time);
+    // Moves onto the key frame whose packet has decoding time `time` and
+    // fingerprint `fingerprint` (as the stream's scan recorded them), so
+    // that the next frame decoded is that key frame's; no frame before it
+    // is read or decoded. False when the demuxer did not land on it, or
+    // streams are carried (their packets before it would be lost): the
+    // caller then goes back with SeekBefore.
+    bool SeekToKeyFrame(std::int64_t time, std::uint64_t fingerprint);
 
     // For frames turned upright before they go on: the video stream stops
     // stating a display matrix, so that nothing carries the turn over to

@@ -220,13 +220,17 @@ void FileFrameSource::StartAtFrame(long first, std::shared_ptr<const VideoStream
     if (key < 0 || index_->keyFrames[static_cast<std::size_t>(key)].frame == 0) {
         return;  // from the start, where the first frame is decoded already
     }
-    if (reader_->SeekBefore(index_->keyFrames[static_cast<std::size_t>(key)].seekTime)) {
+    const KeyFrame& start = index_->keyFrames[static_cast<std::size_t>(key)];
+    if (reader_->SeekToKeyFrame(start.seekTime, start.fingerprint) ||
+        reader_->SeekBefore(start.seekTime)) {
         first_.reset();
     }
 }
 
 void FileFrameSource::SkipTowards(long number) {
-    if (number < 0) {
+    // A source started by its index stands at the right key frame already;
+    // a seek by the nominal rate could land past it on a variable rate.
+    if (number < 0 || index_) {
         return;
     }
     const std::int64_t time =

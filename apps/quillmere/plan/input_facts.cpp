@@ -9,6 +9,7 @@
 
 #include "apps/quillmere/media/video_reader.h"
 #include "apps/quillmere/overlay/filter_host.h"
+#include "apps/quillmere/plan/segment_manifest.h"
 #include "apps/quillmere/runner_error.h"
 #include "hostkit/quoted_text.h"
 #include "hostkit/script_line.h"
@@ -70,9 +71,23 @@ InputFacts GatherFacts(const CommandLine& line, const VideoReader& main) {
     }
     GatherOverlayAndScript(line, facts);
     if (line.segment && line.input != kStandardInputName) {
-        facts.mainScan = ScanVideo(line.input, line.videoStream);
+        // A render reads the scans from its manifest; `segments` writes them.
+        std::optional<SegmentManifest> manifest;
+        if (line.command == Command::Render && !line.manifestPath.empty()) {
+            manifest = ReadSegmentManifest(line.manifestPath, line.input, main.videoStream(),
+                                           line.segment->count);
+            facts.mainScan = manifest->mainScan;
+        } else {
+            facts.mainScan = ScanVideo(line.input, line.videoStream);
+        }
         if (!line.overlayPath.empty()) {
-            facts.overlayIdentity = ScanVideo(line.overlayPath, line.overlayStream).identity;
+            if (manifest) {
+                facts.overlayIdentity =
+                    KnownOverlayIdentity(*manifest, line.overlayPath, line.overlayStream);
+            }
+            if (facts.overlayIdentity.empty()) {
+                facts.overlayIdentity = ScanVideo(line.overlayPath, line.overlayStream).identity;
+            }
         }
         char* absolute = realpath(line.input.c_str(), nullptr);
         facts.mainAbsolutePath = absolute != nullptr ? absolute : line.input;

@@ -120,6 +120,7 @@ struct JoinJob {
     std::vector<std::string> partPaths;  // the segment files named, in order
     std::string partsFolder;             // --parts: its visible files are parts too
     std::string mainPath;                // --main; empty: the path the parts name
+    std::string manifestPath;            // --manifest: the main's scan, read instead of made
     std::string outputPath;
     const OutputFormat* format = nullptr;
     OverwritePolicy overwrite = OverwritePolicy::Ask;
@@ -130,6 +131,9 @@ struct JoinJob {
 
 // What quillmere segments prints.
 enum class SegmentListForm { Table, Json, SlurmScript };
+
+// The manifest's name in the parts folder when segments --slurm is given none.
+constexpr const char* kSlurmManifestName = "manifest.json";
 
 // segments --slurm: the job script's render and join.
 // Every path in it is absolute, and the jobs start in the folder where the
@@ -142,12 +146,14 @@ struct SlurmScriptPlan {
     std::string partsFolder;  // the segments' folder, seen by every node
     std::string extension;    // the output's, as typed: the segments' container
     std::vector<std::string> renderArguments;  // what each segment's render takes
+    std::string manifestPath;  // the script writes it, the renders and the join read it
 };
 
 // quillmere segments, settled from its command line before the main is read.
 struct SegmentListJob {
     std::string mainPath;
     int count = 1;
+    std::string manifestPath;  // --manifest, written unless the form is the script
     SegmentListForm form = SegmentListForm::Table;
     std::optional<SlurmScriptPlan> slurm;  // with SegmentListForm::SlurmScript
 };

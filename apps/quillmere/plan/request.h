@@ -96,7 +96,11 @@ struct CommandLine {
     std::vector<std::string> inputs;    // every file named on the line (join: the segments)
     std::string partsFolder;            // join --parts, segments --parts: the segments' folder
     std::string mainOverride;           // join --main
-    // segments --slurm: what follows '--', the options each segment's render takes.
+    // --manifest: segments writes it; render --segment and join read the
+    // main's scan from it instead of scanning the main.
+    std::string manifestPath;
+    // segments --slurm and --manifest: what follows '--', the options each
+    // segment's render takes.
     std::vector<std::string> renderArguments;
     std::string settingsPath;  // --settings: a settings file the options are laid over
     int port = 0;              // edit --port; 0: any free port

@@ -45,6 +45,7 @@ JoinJob PlanJoin(const CommandLine& line) {
     job.partPaths = line.inputs;
     job.partsFolder = line.partsFolder;
     job.mainPath = line.mainOverride;
+    job.manifestPath = line.manifestPath;
     job.outputPath = line.output;
     job.format = line.format.empty() ? &OutputFormatForPath(line.output)
                                      : &OutputFormatByName(line.format);
@@ -67,17 +68,23 @@ SegmentListJob PlanSegmentList(const CommandLine& line) {
     job.form = line.slurm ? SegmentListForm::SlurmScript
                : line.json ? SegmentListForm::Json
                            : SegmentListForm::Table;
+    job.manifestPath = line.manifestPath;
     if (line.slurm) {
         const auto absolute = [](const std::string& path) {
             return std::filesystem::absolute(path).lexically_normal().string();
         };
+        const std::string parts =
+            absolute(line.partsFolder.empty() ? line.output + ".parts" : line.partsFolder);
         job.slurm = SlurmScriptPlan{
             std::filesystem::current_path().string(),
             absolute(line.input),
             absolute(line.output),
-            absolute(line.partsFolder.empty() ? line.output + ".parts" : line.partsFolder),
+            parts,
             SlurmExtension(line.output),
             line.renderArguments,
+            // Join takes the manifest it is given for no segment.
+            line.manifestPath.empty() ? parts + "/" + kSlurmManifestName
+                                      : absolute(line.manifestPath),
         };
     }
     return job;

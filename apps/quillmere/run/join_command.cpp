@@ -24,6 +24,7 @@
 #include "apps/quillmere/media/ffmpeg_handles.h"
 #include "apps/quillmere/media/segment_tags.h"
 #include "apps/quillmere/media/stream_identity.h"
+#include "apps/quillmere/plan/segment_manifest.h"
 #include "apps/quillmere/media/video_reader.h"
 #include "apps/quillmere/media/video_writer.h"
 #include "apps/quillmere/plan/planning.h"
@@ -81,10 +82,19 @@ std::vector<std::string> PartPaths(const JoinJob& job) {
         throw RunnerError("cannot read the folder " + Quoted(job.partsFolder) + ": " +
                           std::strerror(errno));
     }
+    // The manifest join is given may lie among the parts: it is none.
+    struct stat manifest {};
+    const bool hasManifest =
+        !job.manifestPath.empty() && stat(job.manifestPath.c_str(), &manifest) == 0;
     std::vector<std::string> found;
     std::vector<std::string> skipped;
     while (const dirent* entry = readdir(folder)) {
         const std::string path = job.partsFolder + "/" + entry->d_name;
+        struct stat status {};
+        if (hasManifest && stat(path.c_str(), &status) == 0 && status.st_dev == manifest.st_dev &&
+            status.st_ino == manifest.st_ino) {
+            continue;
+        }
         // Part files of renders still running are hidden, and left alone.
         if (entry->d_name[0] == '.' || !IsRegular(path)) {
             continue;
@@ -319,13 +329,27 @@ void CheckFrameCounts(std::vector<Part>& parts) {
 
 // The main these segments were rendered from: --main, else the path they
 // name; refused unless one of its video streams is the one they were cut
-// from. `stream` and `frames` receive that stream's number and frame count.
+// from (as scanned here, or as --manifest recorded it for the main as it
+// still is). `stream` and `frames` receive that stream's number and frame
+// count.
 std::string CheckedMain(const JoinJob& job, const SegmentMarks& marks, long& stream,
                         std::int64_t& frames) {
     const std::string path = job.mainPath.empty() ? marks.mainPath : job.mainPath;
     if (!IsRegular(path)) {
         throw RunnerError("cannot find the main video " + Quoted(path) +
                           " the segments were rendered from (give it with --main)");
+    }
+    if (!job.manifestPath.empty()) {
+        // The main's scan from the manifest: the main is read once, for its
+        // other streams, instead of once more to identify it.
+        const SegmentManifest manifest = ReadManifestOfMain(job.manifestPath, path);
+        if (manifest.mainScan.identity != marks.mainIdentity) {
+            throw UsageError("the manifest " + Quoted(job.manifestPath) +
+                             " is of another main video than the segments");
+        }
+        stream = manifest.videoStream;
+        frames = manifest.mainScan.info->length();
+        return path;
     }
     FormatContext probe = OpenMediaFile(path, true);
     const long streams = probe ? CountVideoStreams(probe.get()) : 0;

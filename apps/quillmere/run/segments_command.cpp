@@ -3,16 +3,19 @@
 // job (an array of N renders and a join that waits for them).
 #include <cinttypes>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "apps/quillmere/cli/read_command_line.h"
 #include "apps/quillmere/cli/shell_words.h"
 #include "apps/quillmere/plan/frame_time.h"
 #include "apps/quillmere/plan/input_facts.h"
 #include "apps/quillmere/plan/planning.h"
 #include "apps/quillmere/plan/segment_job.h"
+#include "apps/quillmere/plan/segment_manifest.h"
 #include "apps/quillmere/run/commands.h"
 #include "apps/quillmere/runner_error.h"
 
@@ -58,22 +61,31 @@ std::string ClockText(double seconds) {
 void PrintSlurmScript(const SlurmScriptPlan& script, int count) {
     const std::string& parts = script.partsFolder;
     const std::string& extension = script.extension;
+    const std::string manifestPath = SingleQuotedWord(script.manifestPath);
     // The commands the jobs run, as sh reads them there: the runner and the
     // task's index are expanded on the node, everything else is quoted.
     std::string segment = "\"${QUILLMERE:-quillmere}\" render " + SingleQuotedWord(script.mainPath);
     for (const std::string& argument : script.renderArguments) {
         segment += " " + SingleQuotedWord(argument);
     }
-    segment += " --segment \"$SLURM_ARRAY_TASK_ID\"/" + std::to_string(count) + " -o " +
-               SingleQuotedWord(parts + "/segment-") + "\"$SLURM_ARRAY_TASK_ID\"" +
-               SingleQuotedWord(extension) + " -y";
+    segment += " --segment \"$SLURM_ARRAY_TASK_ID\"/" + std::to_string(count) + " --manifest " +
+               manifestPath + " -o " + SingleQuotedWord(parts + "/segment-") +
+               "\"$SLURM_ARRAY_TASK_ID\"" + SingleQuotedWord(extension) + " -y";
+    // The main is read whole once, here, for its frames and key frames; in
+    // the folder the script was made in, where the options' paths hold.
+    std::string manifest = "\"${QUILLMERE:-quillmere}\" segments " +
+                           SingleQuotedWord(script.mainPath) + " " + std::to_string(count) +
+                           " --manifest " + manifestPath + " --";
+    for (const std::string& argument : script.renderArguments) {
+        manifest += " " + SingleQuotedWord(argument);
+    }
     const std::string join = "\"${QUILLMERE:-quillmere}\" join --parts " +
-                             SingleQuotedWord(parts) + " -o " +
+                             SingleQuotedWord(parts) + " --manifest " + manifestPath + " -o " +
                              SingleQuotedWord(script.outputPath) + " -y";
     const std::string folder = SingleQuotedWord(script.workingFolder);
     const std::string logs = SingleQuotedWord(parts + "/logs");
     // Run with no argument it submits every segment; with array indices
-    // ("3" or "3,5") it submits those again, and a join waiting for them.
+    // ("3" or "3,5") it submits those again, and a join that waits for them.
     std::printf(
         "#!/usr/bin/env bash\n"
         "# Renders %s as %d segments on Slurm: a job array of %d renders, one\n"
@@ -87,6 +99,9 @@ void PrintSlurmScript(const SlurmScriptPlan& script, int count) {
         "set -euo pipefail\n"
         "tasks=${1:-0-%d}\n"
         "mkdir -p %s\n"
+        "if [[ -z \"${1:-}\" || ! -e %s ]]; then\n"
+        "  (cd %s && %s)\n"
+        "fi\n"
         "array=$(sbatch --parsable --job-name=quillmere-segment --array=\"$tasks\" --requeue \\\n"
         "  --chdir=%s --output=%s --wrap=%s)\n"
         "array=${array%%%%;*}\n"
@@ -95,7 +110,7 @@ void PrintSlurmScript(const SlurmScriptPlan& script, int count) {
         "echo \"segments: job $array (array $tasks); join: job ${join%%%%;*}\"\n"
         "echo \"if segments fail: $0 K[,K...] runs them again, then the join\"\n",
         SingleQuotedWord(script.outputPath).c_str(), count, count, folder.c_str(), count - 1,
-        logs.c_str(), folder.c_str(),
+        logs.c_str(), manifestPath.c_str(), folder.c_str(), manifest.c_str(), folder.c_str(),
         SingleQuotedWord(parts + "/logs/segment-%a.log").c_str(), SingleQuotedWord(segment).c_str(),
         folder.c_str(), SingleQuotedWord(parts + "/logs/join.log").c_str(),
         SingleQuotedWord(join).c_str());
@@ -103,12 +118,22 @@ void PrintSlurmScript(const SlurmScriptPlan& script, int count) {
 
 }  // namespace
 
-int RunSegments(const CommandLine& line) {
-    const SegmentListJob job = PlanSegmentList(line);
+int RunSegments(const CommandLine& given) {
+    const SegmentListJob job = PlanSegmentList(given);
+    const CommandLine line = ScanLine(given);
+    const bool writesManifest =
+        !job.manifestPath.empty() && job.form != SegmentListForm::SlurmScript;
+    // Stamped before the scan: a main that changes while it is read
+    // does not match its manifest afterwards.
+    const std::optional<FileStamp> mainStamp =
+        writesManifest ? std::optional<FileStamp>(StampOf(line.input)) : std::nullopt;
     // Only now is the main read: probed, then scanned for its key frames.
     const InputFacts facts = GatherFacts(line);
     const int count = job.count;
     const std::vector<Segment> segments = SegmentsOf(facts, count);
+    if (writesManifest) {
+        WriteSegmentManifest(job.manifestPath, ManifestOf(line, *mainStamp, facts, segments));
+    }
     if (job.form == SegmentListForm::SlurmScript) {
         PrintSlurmScript(*job.slurm, count);
         return kExitSuccess;
