@@ -149,6 +149,9 @@ constexpr std::int64_t kInt32Min = INT32_MIN;
 constexpr std::int64_t kInt32Max = INT32_MAX;
 constexpr std::int64_t kUint32Max = UINT32_MAX;
 constexpr std::int64_t kPercentMax = 100;
+// Corner tables hold the square of the radius; a radius past this is no
+// corner any picture shows.
+constexpr std::int64_t kLargestCornerRadius = 2048;
 // More encoder threads than any encoder here makes use of.
 constexpr std::int64_t kMaxEncoderThreads = 1024;
 // More filter threads than frames a pipeline could hold for them.
@@ -599,6 +602,21 @@ const OptionRow kOptions[] = {
      [](const CommandLine& line) { return Json(line.opacityPercent); },
      TakeInteger,
      SettingKind::Integer, 0, kPercentMax},
+    {"--corner-radius", nullptr, "N", kCompositing,
+     "round the overlay's corners with radius N pixels (0-2048, default 0: square); its "
+     "border and its shadow follow the rounded shape, and the edges are smoothed",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.cornerRadius = ParseInteger(option, value, 0, kLargestCornerRadius);
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (line.cornerRadius != CommandLine().cornerRadius) {
+             AddWords(words, option, std::to_string(line.cornerRadius));
+         }
+     },
+     "cornerRadius",
+     [](const CommandLine& line) { return Json(line.cornerRadius); },
+     TakeInteger,
+     SettingKind::Integer, 0, kLargestCornerRadius},
     // The border and the shadow drawn: --border and --shadow also turn them on.
     {nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr, "border.on",
      [](const CommandLine& line) { return Json(line.settings.borderOn != 0); },

@@ -99,7 +99,8 @@ RunnerEditWork::KeptPicture& RunnerEditWork::PictureFor(const RenderJob& job,
     {
         // A processing pass of one frame, as the frame command makes.
         AreaCompositor compositor(filter.instance(), frames_->format(),
-                                  SettleFade(job.fade, filter.instance().recordAs<FilterData>()));
+                                  SettleFade(job.fade, filter.instance().recordAs<FilterData>()),
+                                  job.cornerRadius);
         compositor.Start(filter.outputOperations(), 1, filter.outputOperationsCopy());
         // With --seed the random shadow styles draw as `frame --seed` draws.
         if (const auto seeding = SeedingAt(job.seed, job.window.first)) {

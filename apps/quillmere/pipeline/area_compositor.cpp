@@ -150,7 +150,7 @@ bool CopyAround(AVFrame& to, const AVFrame& from, const PictureRect& replaced) {
 }  // namespace
 
 AreaCompositor::AreaCompositor(FilterInstance& instance, const VideoFormat& format,
-                               const FadeRamp& fade)
+                               const FadeRamp& fade, int cornerRadius)
     : instance_(instance),
       record_(instance.recordAs<FilterData>()),
       settings_(record_),
@@ -185,6 +185,17 @@ AreaCompositor::AreaCompositor(FilterInstance& instance, const VideoFormat& form
             Intersect(area_, settings_.maskLeft, settings_.maskTop,
                       std::int64_t{settings_.maskLeft} + maskWidth,
                       std::int64_t{settings_.maskTop} + maskHeight));
+    }
+    if (cornerRadius > 0) {
+        corners_ = std::make_unique<RoundedCorners>(
+            settings_, cornerRadius, area_, BitmapPlace{bitmapLeft_, bitmapTop_, bitmapHeight_});
+        if (corners_->empty()) {
+            corners_.reset();
+        } else {
+            for (const PictureRect& corner : corners_->maskCorners()) {
+                cornerLoads_.push_back(converter_->AlignToChromaGrid(corner));
+            }
+        }
     }
 }
 
@@ -249,6 +260,9 @@ void AreaCompositor::Start(const VBitmapOperations* outputOperations, int lanes,
         // Working in place, the filter leaves nothing of the area as it was to fade toward.
         throw RunnerError("the filter draws in place, so its drawing cannot fade");
     }
+    if (corners_ && !separateOutput_) {
+        throw RunnerError("the filter draws in place, so its corners cannot be rounded");
+    }
     for (int lane = 1; lane < lanes; ++lane) {
         lanes_.push_back(MakeLane(nullptr, bitmapWidth_, bitmapHeight_, FrameMemory::Caller,
                                   outputOperations));
@@ -304,6 +318,9 @@ void AreaCompositor::Load(const AVFrame& frame, long number, AreaBuffers& buffer
     for (const PictureRect& band : bands_) {
         LoadRect(frame, band, buffers);
     }
+    for (const PictureRect& corner : cornerLoads_) {
+        LoadRect(frame, corner, buffers);
+    }
 }
 
 void AreaCompositor::RunOnce(Lane& lane, AreaBuffers& buffers, long number) {
@@ -330,6 +347,12 @@ void AreaCompositor::RunOnce(Lane& lane, AreaBuffers& buffers, long number) {
     }
     source.data = ownSource;
     output.data = ownOutput;
+    // A run that drew nothing has nothing to round.
+    if (corners_ && MaskInsideAfterRun(lane.instance->recordAs<FilterData>(), opaqueCopy_) !=
+                        MaskInside::Untouched) {
+        corners_->Apply(buffers.source.data(), sourcePitch_ / kPixelBytes, buffers.output.data(),
+                        OutputPitch(buffers) / kPixelBytes);
+    }
     const std::uint32_t weight = fade_.WeightAt(number);
     if (weight < kFullWeight) {
         Fade(buffers, weight);

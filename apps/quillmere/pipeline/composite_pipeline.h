@@ -38,6 +38,7 @@ struct CompositeJob {
     const VBitmapOperations* outputOperations = nullptr;
     bool outputOperationsCopy = false;
     FadeRamp fade;  // the overlay's fades (none by default)
+    int cornerRadius = 0;  // the overlay's rounded corners; 0: square
     // Runs once the pass has started, before the first frame, on the thread
     // whose random generator the filter threads take on: sets it (--seed, a
     // segment's start). Null: it stays as the start procedure seeded it.

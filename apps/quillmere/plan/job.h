@@ -98,6 +98,7 @@ struct RenderJob {
     std::string scriptPath;  // --script, kept only to refuse it as the output
     FrameWindow window;
     FadePlan fade;
+    int cornerRadius = 0;  // the overlay's, its border's and its shadow's; 0: square
     OutputPlan output;
     Reporting reporting;
     // What the user should hear of how the command line was read (a size

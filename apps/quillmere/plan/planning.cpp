@@ -343,6 +343,7 @@ RenderJob PlanJob(const CommandLine& typed, const InputFacts& stored) {
                          !line.overlayPath.empty(), facts.mainFrames);
     job.seed = line.seed;
     job.filterThreads = line.filterThreads;
+    job.cornerRadius = line.cornerRadius;
 
     switch (line.command) {
     case Command::Render: {

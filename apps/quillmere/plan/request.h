@@ -70,6 +70,7 @@ struct CommandLine {
     OverlayTiming timing = OverlayTiming::ByTime;
     AlphaMode alpha = AlphaMode::Straight;
     int opacityPercent = 100;
+    int cornerRadius = 0;  // --corner-radius, in pixels; 0: square corners
     OverlayScaler scaler = OverlayScaler::Filter;
     // --keep-rotation: work on the pictures as stored and keep their display
     // matrices, instead of turning them upright as players show them.

@@ -68,6 +68,10 @@ std::string FingerprintOf(const CommandLine& line, const InputFacts& facts, cons
     fingerprint.Add("overlay turn", turn(overlay.adaptation.turn));
     fingerprint.Add("fade in", job.fade.ramp.inFrames);
     fingerprint.Add("fade out", job.fade.ramp.outFrames);
+    // Jobs without rounding keep the fingerprints their parts were made with.
+    if (job.cornerRadius != 0) {
+        fingerprint.Add("corner radius", static_cast<std::int64_t>(job.cornerRadius));
+    }
     const OutputPlan& output = job.output;
     fingerprint.Add("container", output.format != nullptr ? output.format->muxer : "");
     fingerprint.Add("codec", output.encoding.codec);

@@ -29,6 +29,7 @@ int RunFrame(const CommandLine& line) {
     composite.outputOperations = filter.outputOperations();
     composite.outputOperationsCopy = filter.outputOperationsCopy();
     composite.fade = SettleFade(job.fade, filter.instance().recordAs<FilterData>());
+    composite.cornerRadius = job.cornerRadius;
     composite.sinks.push_back(&sink);
     composite.progress = progress.Reporter();
     composite.filterThreads = 1;  // one frame

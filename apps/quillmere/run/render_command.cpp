@@ -89,6 +89,7 @@ int RunRender(const CommandLine& line) {
     composite.outputOperationsCopy = filter.outputOperationsCopy();
     composite.filterThreads = job.filterThreads;
     composite.fade = SettleFade(job.fade, filter.instance().recordAs<FilterData>());
+    composite.cornerRadius = job.cornerRadius;
     composite.progress = progress.Reporter();
     const std::int64_t frames = RunComposite(composite);
     if (frames == 0) {
