@@ -18,7 +18,7 @@ profile=${1:-test}
 
 demo_packages=(
   build-essential cmake pkg-config
-  libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
+  libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev libavfilter-dev
   libcpp-httplib-dev nlohmann-json3-dev
 )
 test_packages=(

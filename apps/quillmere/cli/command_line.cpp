@@ -1,6 +1,7 @@
 #include "apps/quillmere/cli/command_line.h"
 
 #include <cctype>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -216,9 +217,23 @@ int ParseChoice(const std::string& option, const std::string& text,
                      names);
 }
 
+template <std::size_t Count>
+const char* NameOf(int value, const NamedChoice (&choices)[Count]) {
+    for (const NamedChoice& choice : choices) {
+        if (choice.value == value) {
+            return choice.name;
+        }
+    }
+    return choices[0].name;
+}
+
 const NamedChoice kTimingChoices[] = {
     {"time", static_cast<int>(OverlayTiming::ByTime)},
     {"frames", static_cast<int>(OverlayTiming::Frames)},
+};
+const NamedChoice kOverlayAudioChoices[] = {
+    {"off", static_cast<int>(OverlayAudio::Off)},
+    {"mix", static_cast<int>(OverlayAudio::Mix)},
 };
 const NamedChoice kAlphaChoices[] = {
     {"straight", static_cast<int>(AlphaMode::Straight)},
@@ -316,6 +331,46 @@ void TakePlacement(CommandLine& line, const Json& value, const SettingTarget& ta
 }
 
 // Text, or null for none (the option not given).
+// A sound level: NdB (a gain in decibels, -60 to +20) or a plain factor
+// (0 to 10). `lowering`: only levels that lower (at most 0 dB, a factor of
+// at most 1).
+AudioLevel ParseAudioLevel(const std::string& option, const std::string& text, bool lowering) {
+    constexpr double kQuietestDecibels = -60;
+    constexpr double kLoudestDecibels = 20;
+    constexpr double kLargestFactor = 10;
+    constexpr double kDecibelsPerDecade = 20;
+    const std::string limits =
+        lowering ? "a level in dB from -60 to 0 (-12dB) or a factor from 0 to 1 (0.25)"
+                 : "a level in dB from -60 to +20 (-6dB) or a factor from 0 to 10 (0.5)";
+    const auto refuse = [&] {
+        throw UsageError("invalid value " + Quoted(text) + " for " + option + ": expected " +
+                         limits);
+    };
+    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0])) != 0) {
+        refuse();
+    }
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    const std::string unit(end);
+    if (end == text.c_str() || !std::isfinite(value)) {
+        refuse();
+    }
+    AudioLevel level{text, value};
+    if (unit == "dB" || unit == "db" || unit == "DB") {
+        if (value < kQuietestDecibels || value > (lowering ? 0 : kLoudestDecibels)) {
+            refuse();
+        }
+        level.factor = std::pow(10.0, value / kDecibelsPerDecade);
+    } else if (!unit.empty() || value < 0 || value > (lowering ? 1 : kLargestFactor)) {
+        refuse();
+    }
+    return level;
+}
+
+Json LevelOrNull(const std::optional<AudioLevel>& level) {
+    return level ? Json(level->text) : Json(nullptr);
+}
+
 Json TextOrNull(const std::optional<FrameOrTime>& value) {
     return value ? Json(value->Text()) : Json(nullptr);
 }
@@ -1141,6 +1196,64 @@ const OptionRow kOptions[] = {
              AddWords(words, option, std::to_string(line.audioBitRate));
          }
      }},
+    {"--overlay-audio", nullptr, "MODE", kEncoding,
+     "the overlay's own sound: off (default: the main's audio is copied as it is) or mix "
+     "(mixed into the main's audio while the overlay shows, following its range, offset, "
+     "repeat and fades; the main's audio is then re-encoded)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.overlayAudio =
+             static_cast<OverlayAudio>(ParseChoice(option, value, kOverlayAudioChoices));
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (line.overlayAudio != CommandLine().overlayAudio) {
+             AddWords(words, option, NameOf(static_cast<int>(line.overlayAudio),
+                                            kOverlayAudioChoices));
+         }
+     },
+     "audio.overlay",
+     [](const CommandLine& line) {
+         return Json(NameOf(static_cast<int>(line.overlayAudio), kOverlayAudioChoices));
+     },
+     TakeText,
+     SettingKind::Choice},
+    {"--overlay-volume", nullptr, "LEVEL", kEncoding,
+     "the level of the overlay's mixed sound: a gain in dB (-6dB, +3dB) or a factor (0.5); "
+     "default 0dB, as recorded",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.overlayVolume = ParseAudioLevel(option, value, false);
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (line.overlayVolume) { AddWords(words, option, line.overlayVolume->text); }
+     },
+     "audio.volume",
+     [](const CommandLine& line) { return LevelOrNull(line.overlayVolume); },
+     [](CommandLine& line, const Json& value, const SettingTarget& target) {
+         if (value.is_null()) {
+             line.overlayVolume.reset();
+             return;
+         }
+         TakeText(line, value, target);
+     },
+     SettingKind::Text},
+    {"--duck", nullptr, "LEVEL", kEncoding,
+     "lower the main's sound to LEVEL while the overlay's plays (-12dB, or a factor such as "
+     "0.25), with 0.1 s ramps at both ends",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.duck = ParseAudioLevel(option, value, true);
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (line.duck) { AddWords(words, option, line.duck->text); }
+     },
+     "audio.duck",
+     [](const CommandLine& line) { return LevelOrNull(line.duck); },
+     [](CommandLine& line, const Json& value, const SettingTarget& target) {
+         if (value.is_null()) {
+             line.duck.reset();
+             return;
+         }
+         TakeText(line, value, target);
+     },
+     SettingKind::Text},
     {"--segment", nullptr, "K/N", kRender,
      "render only segment K (from 0) of N into OUT: the frames 'quillmere segments MAIN N' "
      "lists for it, with the filter's state a whole render has there; join the segments "
@@ -1467,20 +1580,6 @@ void ApplyOptionValue(CommandLine& line, const std::string& option, const std::s
     row->apply(line, shownAs, value);
 }
 
-namespace {
-
-template <std::size_t Count>
-const char* NameOf(int value, const NamedChoice (&choices)[Count]) {
-    for (const NamedChoice& choice : choices) {
-        if (choice.value == value) {
-            return choice.name;
-        }
-    }
-    return choices[0].name;
-}
-
-}  // namespace
-
 const char* TimingName(OverlayTiming timing) {
     return NameOf(static_cast<int>(timing), kTimingChoices);
 }
@@ -1504,6 +1603,9 @@ std::vector<std::string> ChoiceNames(const std::string& option) {
     };
     if (option == "--overlay-timing") {
         return names(kTimingChoices);
+    }
+    if (option == "--overlay-audio") {
+        return names(kOverlayAudioChoices);
     }
     if (option == "--alpha") {
         return names(kAlphaChoices);

@@ -169,6 +169,76 @@ bool HeldBy(const CarriableStream& stream, const OutputFormat& format) {
                       ")");
 }
 
+// Whether the overlay's sound is mixed in, and at what levels; none without
+// --overlay-audio mix, or when the overlay plays backwards (a note says so).
+std::optional<AudioMixPlan> PlanMix(const CommandLine& line, const InputFacts& facts,
+                                    std::vector<std::string>& notes) {
+    if (line.overlayAudio != OverlayAudio::Mix) {
+        if (line.overlayVolume || line.duck) {
+            throw UsageError("--overlay-volume and --duck set the overlay's mixed sound; they "
+                             "need --overlay-audio mix");
+        }
+        return std::nullopt;
+    }
+    if (line.overlayPath.empty()) {
+        throw UsageError("--overlay-audio mix mixes the overlay's sound: give the overlay "
+                         "(--overlay FILE)");
+    }
+    if (line.noAudio) {
+        throw UsageError("--overlay-audio mix and --no-audio contradict each other; give one "
+                         "of them");
+    }
+    if (line.segment) {
+        throw UsageError("--overlay-audio mix is not made segment by segment: segments carry "
+                         "the video only; render in one piece to mix the overlay's sound");
+    }
+    const bool mainHasAudio =
+        std::any_of(facts.mainStreams.begin(), facts.mainStreams.end(),
+                    [](const CarriableStream& stream) { return stream.type == AVMEDIA_TYPE_AUDIO; });
+    if (!mainHasAudio) {
+        throw UsageError("--overlay-audio mix mixes into the main video's audio, and " +
+                         Quoted(line.input) + " has none");
+    }
+    if (line.settings.reverse != 0) {
+        notes.push_back("the overlay plays backwards (--reverse), which leaves it no sound to "
+                        "mix; the main's audio is kept alone");
+        return std::nullopt;
+    }
+    AudioMixPlan mix;
+    mix.overlayPath = line.overlayPath;
+    mix.volume = line.overlayVolume ? line.overlayVolume->factor : 1;
+    mix.duck = line.duck ? line.duck->factor : 1;
+    return mix;
+}
+
+// Mixed audio keeps its codec where this FFmpeg encodes it and the
+// container holds it; else it takes the container's usual one, with a note.
+AudioEncoding MixedEncoding(const CommandLine& line, const CarriableStream& stream,
+                            const OutputFormat& format, std::vector<std::string>& notes) {
+    const AVCodec* same = avcodec_find_encoder(stream.codec);
+    if (same != nullptr && HeldBy(stream, format)) {
+        return AudioEncoding{same->name, line.audioBitRate};
+    }
+    if (avcodec_find_encoder_by_name(format.audioEncoder) == nullptr) {
+        throw RunnerError(std::string("cannot mix the overlay's sound into the main video's ") +
+                          avcodec_get_name(stream.codec) + " audio: this FFmpeg has no " +
+                          (same == nullptr ? std::string("encoder for it") :
+                                             std::string(format.audioEncoder) + " encoder") +
+                          " (--audio-codec names another)");
+    }
+    const std::string note = std::string("the main video's ") + avcodec_get_name(stream.codec) +
+                             " audio is re-encoded as " + format.audioEncoder +
+                             " to mix the overlay's sound in (" +
+                             (same == nullptr ? "this FFmpeg has no encoder for it"
+                                              : "the " + std::string(format.extension) +
+                                                    " container cannot hold it") +
+                             ")";
+    if (std::find(notes.begin(), notes.end(), note) == notes.end()) {
+        notes.push_back(note);
+    }
+    return AudioEncoding{format.audioEncoder, line.audioBitRate};
+}
+
 // The main's audio and subtitle streams the output keeps, and how: copied,
 // or re-encoded where --audio-codec asks or the container cannot hold them.
 void PlanKeptStreams(const CommandLine& line, const InputFacts& facts, OutputPlan& output,
@@ -181,6 +251,7 @@ void PlanKeptStreams(const CommandLine& line, const InputFacts& facts, OutputPla
     if (!line.audioCodec.empty()) {
         asked = AudioEncoding{ChooseAudioEncoder(format, line.audioCodec).name, line.audioBitRate};
     }
+    output.mix = PlanMix(line, facts, notes);
     bool encodes = false;
     for (const CarriableStream& stream : facts.mainStreams) {
         const bool subtitles = stream.type == AVMEDIA_TYPE_SUBTITLE;
@@ -209,6 +280,12 @@ void PlanKeptStreams(const CommandLine& line, const InputFacts& facts, OutputPla
             if (std::find(notes.begin(), notes.end(), note) == notes.end()) {
                 notes.push_back(note);  // once for several such streams
             }
+        }
+        if (!subtitles && output.mix) {
+            if (!kept.encoding) {
+                kept.encoding = MixedEncoding(line, stream, format, notes);
+            }
+            kept.mixed = true;
         }
         encodes = encodes || kept.encoding.has_value();
         output.kept.push_back(kept);

@@ -38,6 +38,15 @@ struct TimedOptions {
     std::optional<FrameOrTime> fadeOut;
 };
 
+// A sound level as typed: a gain in decibels ("-6dB") or a factor ("0.5").
+struct AudioLevel {
+    std::string text;
+    double factor = 1;
+};
+
+// What becomes of the overlay's own sound.
+enum class OverlayAudio { Off, Mix };
+
 struct CommandLine {
     Command command = Command::Help;
     std::string input;        // the main video (render, frame)
@@ -58,6 +67,9 @@ struct CommandLine {
     int filterThreads = 0;    // --filter-threads: frames filtered at once; 0: one per core
     std::string audioCodec;   // --audio-codec: re-encode the main's audio with it
     std::int64_t audioBitRate = 0;  // --audio-bitrate, bits per second; 0: the encoder's own
+    OverlayAudio overlayAudio = OverlayAudio::Off;  // --overlay-audio
+    std::optional<AudioLevel> overlayVolume;        // --overlay-volume: the overlay's level
+    std::optional<AudioLevel> duck;  // --duck: the main's level while the overlay plays
     MuxerRequest muxing;      // --muxer-option, --tag
     bool filterPixels = false;  // --rgb-output: the whole picture in the filter's pixels
     bool strict = false;      // --strict: overlay frames that fail to decode fail the job
