@@ -1359,6 +1359,13 @@ const char* const kDescription[] = {
     "every sample is kept exactly as it was. A MAIN whose display matrix turns it (phone "
     "footage) is turned upright first, sample for sample, and written upright; "
     "--keep-rotation keeps it as stored, with its display matrix.",
+    "--corner-radius N rounds the overlay's corners, and its border and shadow follow: the "
+    "edge pixels are blended by the exact share of each that lies inside the circle; 0 (the "
+    "default) is the square picture. --overlay-audio mix mixes the overlay's sound into the "
+    "main's audio while the overlay shows (timed by its range, offset, repeat and fades, at "
+    "--overlay-volume, with the main lowered by --duck meanwhile) and re-encodes that audio; "
+    "without it the main's audio is copied. Levels are dB (-6dB) or factors (0.5); a "
+    "reversed overlay has no sound to mix.",
     "OUT is written to a hidden part file beside it and takes its name only once complete; "
     "an existing OUT is replaced only with -y or after a yes on the terminal, and -n never "
     "replaces it.",

@@ -204,6 +204,11 @@ std::optional<AudioMixPlan> PlanMix(const CommandLine& line, const InputFacts& f
                         "mix; the main's audio is kept alone");
         return std::nullopt;
     }
+    if (line.timing == OverlayTiming::Frames) {
+        notes.push_back("the overlay's sound keeps its own time, as --overlay-timing time "
+                        "shows its pictures; counted frame for frame, they may drift apart "
+                        "from it where the two frame rates differ");
+    }
     AudioMixPlan mix;
     mix.overlayPath = line.overlayPath;
     mix.volume = line.overlayVolume ? line.overlayVolume->factor : 1;
