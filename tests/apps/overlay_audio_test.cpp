@@ -195,6 +195,40 @@ TEST_F(OverlayAudioKept, WithoutMixingOrReversedThePacketsAreCopied) {
     }
 }
 
+// The segments carry the video only; the join mixes the sound once over the
+// whole timeline, so that it is what a whole render mixes, sample for sample.
+TEST_F(OverlayAudioKept, SegmentsJoinedMixAsAWholeRender) {
+    const std::string main = folder_ / "main.mkv";
+    const std::string overlay = folder_ / "overlay.mkv";
+    RunFfmpeg("-f lavfi -i testsrc2=s=160x120:r=25:d=4 -f lavfi -i \"" + Tone(440) +
+              "\" -t 4 -c:v ffv1 -g 10 -c:a pcm_s16le -shortest '" + main + "'");
+    RunFfmpeg("-f lavfi -i color=c=red:s=64x48:r=25:d=1 -f lavfi -i \"" + Tone(1000) +
+              "\" -t 1 -c:v ffv1 -c:a pcm_s16le '" + overlay + "'");
+    const std::vector<std::string> look = {"--overlay", overlay, "--range", "20-80", "--repeat",
+                                           "--overlay-audio", "mix", "--overlay-volume", "-6dB",
+                                           "--duck", "-6dB", "--fade-in", "10", "-q"};
+    std::vector<std::string> whole = {"render", main, "-o", folder_ / "whole.mkv"};
+    whole.insert(whole.end(), look.begin(), look.end());
+    ASSERT_EQ(RunQuillmere(whole).exitCode, 0);
+    std::vector<std::string> join = {"join", "-o", folder_ / "joined.mkv", "-q"};
+    constexpr int kSegments = 3;
+    for (int k = 0; k < kSegments; ++k) {
+        const std::string part = folder_ / ("part" + std::to_string(k) + ".mkv");
+        std::vector<std::string> render = {"render", main, "-o", part, "--segment",
+                                           std::to_string(k) + "/" + std::to_string(kSegments)};
+        render.insert(render.end(), look.begin(), look.end());
+        const RunResult run = RunQuillmere(render);
+        ASSERT_EQ(run.exitCode, 0) << run.errorText;
+        EXPECT_EQ(AudioChecksum(part), "") << "a part carries sound";
+        join.push_back(part);
+    }
+    const RunResult joined = RunQuillmere(join);
+    ASSERT_EQ(joined.exitCode, 0) << joined.errorText;
+    const std::string mixed = AudioChecksum(folder_ / "whole.mkv");
+    EXPECT_NE(mixed, AudioChecksum(main));
+    EXPECT_EQ(AudioChecksum(folder_ / "joined.mkv"), mixed);
+}
+
 struct RefusalCase {
     const char* name;
     std::vector<std::string> options;

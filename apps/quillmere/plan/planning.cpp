@@ -188,10 +188,6 @@ std::optional<AudioMixPlan> PlanMix(const CommandLine& line, const InputFacts& f
         throw UsageError("--overlay-audio mix and --no-audio contradict each other; give one "
                          "of them");
     }
-    if (line.segment) {
-        throw UsageError("--overlay-audio mix is not made segment by segment: segments carry "
-                         "the video only; render in one piece to mix the overlay's sound");
-    }
     const bool mainHasAudio =
         std::any_of(facts.mainStreams.begin(), facts.mainStreams.end(),
                     [](const CarriableStream& stream) { return stream.type == AVMEDIA_TYPE_AUDIO; });

@@ -1,6 +1,7 @@
 // quillmere render: the main video composited into a video file, standard
 // output, or nowhere (--format null).
 #include <algorithm>
+#include <filesystem>
 #include <optional>
 
 #include "apps/quillmere/media/audio_mixer.h"
@@ -40,7 +41,10 @@ AudioMixing MixingFor(const AudioMixPlan& plan, const FadeRamp& ramp, const Filt
         videoStart = video->start_time * av_q2d(video->time_base);
     }
     AudioMixing mixing;
-    mixing.overlayPath = plan.overlayPath;
+    // Absolute, for a join that runs in another folder.
+    std::error_code ignored;
+    const std::filesystem::path absolute = std::filesystem::absolute(plan.overlayPath, ignored);
+    mixing.overlayPath = absolute.empty() ? plan.overlayPath : absolute.string();
     mixing.volume = plan.volume;
     mixing.duck = plan.duck;
     mixing.start = videoStart + static_cast<double>(ramp.first) * frame;
@@ -105,10 +109,11 @@ int RunRender(const CommandLine& line) {
         if (job.segment) {
             const SegmentJob& segment = *job.segment;
             carried.chapters = false;  // the join takes them from the main
+            // The join mixes the overlay's sound in once, over the whole timeline.
             carried.fileTags = TagsOf(SegmentMarks{
                 segment.fingerprint, segment.segment.index, segment.count,
                 segment.segment.first, segment.segment.last, segment.mainIdentity,
-                segment.mainPath, job.main.turn});
+                segment.mainPath, job.main.turn, mixing});
         }
         writer.emplace(writePath, displayName, *output.format, source.format(), carried,
                        passthrough, NoticesFor(job.reporting), *output.videoEncoder,
