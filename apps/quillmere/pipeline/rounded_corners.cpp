@@ -1,6 +1,7 @@
 #include "apps/quillmere/pipeline/rounded_corners.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 
 #include "filter/filter_data.h"
@@ -178,48 +179,66 @@ RoundedCorners::RoundedCorners(const FilterData& settings, int radius, const Pic
     std::vector<PictureRect> squares = maskCorners_;
     AddCorners(outer, area, squares);
     AddCorners(shadow, area, squares);
-    // Squares of different shapes overlap: each pixel is blended once.
-    std::vector<std::pair<int, int>> places;
-    for (const PictureRect& square : squares) {
-        for (int y = square.y; y < square.bottom(); ++y) {
-            for (int x = square.x; x < square.right(); ++x) {
-                places.emplace_back(y, x);
-            }
-        }
-    }
-    std::sort(places.begin(), places.end());
-    places.erase(std::unique(places.begin(), places.end()), places.end());
-
     const std::vector<std::uint16_t> maskTable = CornerCoverage(mask.radius);
     const std::vector<std::uint16_t> outerTable = CornerCoverage(outer.radius);
     const std::vector<std::uint16_t> shadowTable = CornerCoverage(shadow.radius);
-    for (const auto& [y, x] : places) {
-        CornerPixel pixel{};
-        pixel.row = place.height - 1 - (y - place.top);
-        pixel.column = x - place.left;
-        pixel.mask = static_cast<std::uint16_t>(CoverageAt(mask, maskTable, x, y));
-        pixel.border = static_cast<std::uint16_t>(CoverageAt(outer, outerTable, x, y));
-        pixel.shadow = static_cast<std::uint16_t>(CoverageAt(shadow, shadowTable, x, y));
-        pixel.hiddenShadow = shadow.Contains(x, y);
-        // Pixels wholly inside the layer the filter drew on top stay as drawn.
-        if (mask.Contains(x, y)) {
-            pixel.layer = Layer::Mask;
-            if (pixel.mask == kFullCoverage) {
-                continue;
-            }
-        } else if (outer.Contains(x, y)) {
-            pixel.layer = Layer::Border;
-            if (pixel.border == kFullCoverage) {
-                continue;
-            }
-        } else {
-            pixel.layer = Layer::Outside;
-            if (pixel.shadow == kFullCoverage || !pixel.hiddenShadow) {
-                continue;
+    // Squares of different shapes overlap: each pixel is blended once, row
+    // by row over the squares' merged spans.
+    int firstRow = area.bottom();
+    int endRow = area.y;
+    for (const PictureRect& square : squares) {
+        firstRow = std::min(firstRow, square.y);
+        endRow = std::max(endRow, square.bottom());
+    }
+    std::vector<std::pair<int, int>> spans;
+    for (int y = firstRow; y < endRow; ++y) {
+        spans.clear();
+        for (const PictureRect& square : squares) {
+            if (y >= square.y && y < square.bottom()) {
+                spans.emplace_back(square.x, square.right());
             }
         }
-        pixels_.push_back(pixel);
+        std::sort(spans.begin(), spans.end());
+        int done = INT_MIN;  // columns before it are blended already
+        for (const auto& [spanStart, spanEnd] : spans) {
+            for (int x = std::max(spanStart, done); x < spanEnd; ++x) {
+                AddPixel(x, y, place, mask, outer, shadow, maskTable, outerTable, shadowTable);
+            }
+            done = std::max(done, spanEnd);
+        }
     }
+}
+
+void RoundedCorners::AddPixel(int x, int y, const BitmapPlace& place, const RoundedRect& mask,
+                              const RoundedRect& outer, const RoundedRect& shadow,
+                              const std::vector<std::uint16_t>& maskTable,
+                              const std::vector<std::uint16_t>& outerTable,
+                              const std::vector<std::uint16_t>& shadowTable) {
+    CornerPixel pixel{};
+    pixel.row = place.height - 1 - (y - place.top);
+    pixel.column = x - place.left;
+    pixel.mask = static_cast<std::uint16_t>(CoverageAt(mask, maskTable, x, y));
+    pixel.border = static_cast<std::uint16_t>(CoverageAt(outer, outerTable, x, y));
+    pixel.shadow = static_cast<std::uint16_t>(CoverageAt(shadow, shadowTable, x, y));
+    pixel.hiddenShadow = shadow.Contains(x, y);
+    // Pixels wholly inside the layer the filter drew on top stay as drawn.
+    if (mask.Contains(x, y)) {
+        pixel.layer = Layer::Mask;
+        if (pixel.mask == kFullCoverage) {
+            return;
+        }
+    } else if (outer.Contains(x, y)) {
+        pixel.layer = Layer::Border;
+        if (pixel.border == kFullCoverage) {
+            return;
+        }
+    } else {
+        pixel.layer = Layer::Outside;
+        if (pixel.shadow == kFullCoverage || !pixel.hiddenShadow) {
+            return;
+        }
+    }
+    pixels_.push_back(pixel);
 }
 
 Pixel32 RoundedCorners::ShadeInner(Pixel32 source) const {

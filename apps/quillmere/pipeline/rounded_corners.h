@@ -97,6 +97,12 @@ private:
         Layer layer;
         bool hiddenShadow;  // under the border or the overlay, inside the shadow's shape
     };
+    // Adds frame pixel (x, y) where it may differ from what the filter drew.
+    void AddPixel(int x, int y, const BitmapPlace& place, const RoundedRect& mask,
+                  const RoundedRect& outer, const RoundedRect& shadow,
+                  const std::vector<std::uint16_t>& maskTable,
+                  const std::vector<std::uint16_t>& outerTable,
+                  const std::vector<std::uint16_t>& shadowTable);
     Pixel32 Blend(const CornerPixel& pixel, Pixel32 source, Pixel32 drawn) const;
     Pixel32 ShadeInner(Pixel32 source) const;
 
