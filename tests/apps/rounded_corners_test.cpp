@@ -182,7 +182,8 @@ TEST_P(RoundedRender, CornersShowTheMainAndTheRestIsAsSquare) {
                     const int ys[] = {kTop - b, kBottom + b, shadowTop, shadowBottom};
                     for (const int cx : xs) {
                         for (const int cy : ys) {
-                            if (std::abs(x - cx) <= outerRadius && std::abs(y - cy) <= outerRadius) {
+                            if (std::abs(x - cx) <= outerRadius &&
+                                std::abs(y - cy) <= outerRadius) {
                                 return true;
                             }
                         }

@@ -163,14 +163,16 @@ RoundedCorners::RoundedCorners(const FilterData& settings, int radius, const Pic
                          boxTop + maskHeight + 1 + size, radius + borderWidth);
         const double level = ClampShadowLevel(ShadowStartLevel(settings.shadowPercent));
         for (std::uint32_t value = 0; value <= kByteMask; ++value) {
-            shadedByte_[value] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(value * level));
+            shadedByte_[value] =
+                static_cast<std::uint8_t>(static_cast<std::uint32_t>(value * level));
         }
         if (settings.shadowColor != 0) {
             // The colour's bytes, blue first, as pixels hold them.
             const Pixel32 colour = PixelFromColorref(settings.shadowColor);
             for (int byte = 0; byte < kColourBytes; ++byte) {
-                shadowColour_[byte] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(
-                    (1.0 - level) * static_cast<double>((colour >> (kByteBits * byte)) & kByteMask)));
+                const double channel = (colour >> (kByteBits * byte)) & kByteMask;
+                shadowColour_[byte] =
+                    static_cast<std::uint8_t>(static_cast<std::uint32_t>((1.0 - level) * channel));
             }
         }
     }

@@ -188,9 +188,11 @@ std::optional<AudioMixPlan> PlanMix(const CommandLine& line, const InputFacts& f
         throw UsageError("--overlay-audio mix and --no-audio contradict each other; give one "
                          "of them");
     }
+    const auto isAudio = [](const CarriableStream& stream) {
+        return stream.type == AVMEDIA_TYPE_AUDIO;
+    };
     const bool mainHasAudio =
-        std::any_of(facts.mainStreams.begin(), facts.mainStreams.end(),
-                    [](const CarriableStream& stream) { return stream.type == AVMEDIA_TYPE_AUDIO; });
+        std::any_of(facts.mainStreams.begin(), facts.mainStreams.end(), isAudio);
     if (!mainHasAudio) {
         throw UsageError("--overlay-audio mix mixes into the main video's audio, and " +
                          Quoted(line.input) + " has none");
@@ -212,32 +214,22 @@ std::optional<AudioMixPlan> PlanMix(const CommandLine& line, const InputFacts& f
     return mix;
 }
 
-// Mixed audio keeps its codec where this FFmpeg encodes it and the
-// container holds it; else it takes the container's usual one, with a note.
+// Mixed audio keeps its codec where it can, else takes the container's
+// usual one, with a note (once for several such streams).
 AudioEncoding MixedEncoding(const CommandLine& line, const CarriableStream& stream,
                             const OutputFormat& format, std::vector<std::string>& notes) {
-    const AVCodec* same = avcodec_find_encoder(stream.codec);
-    if (same != nullptr && HeldBy(stream, format)) {
-        return AudioEncoding{same->name, line.audioBitRate};
+    std::string why;
+    const AudioEncoding encoding =
+        MixedAudioEncoding(format, stream.codec, line.audioBitRate, why);
+    if (!why.empty()) {
+        const std::string note = std::string("the main video's ") +
+                                 avcodec_get_name(stream.codec) + " audio is re-encoded as " +
+                                 encoding.encoder + " to mix the overlay's sound in (" + why + ")";
+        if (std::find(notes.begin(), notes.end(), note) == notes.end()) {
+            notes.push_back(note);
+        }
     }
-    if (avcodec_find_encoder_by_name(format.audioEncoder) == nullptr) {
-        throw RunnerError(std::string("cannot mix the overlay's sound into the main video's ") +
-                          avcodec_get_name(stream.codec) + " audio: this FFmpeg has no " +
-                          (same == nullptr ? std::string("encoder for it") :
-                                             std::string(format.audioEncoder) + " encoder") +
-                          " (--audio-codec names another)");
-    }
-    const std::string note = std::string("the main video's ") + avcodec_get_name(stream.codec) +
-                             " audio is re-encoded as " + format.audioEncoder +
-                             " to mix the overlay's sound in (" +
-                             (same == nullptr ? "this FFmpeg has no encoder for it"
-                                              : "the " + std::string(format.extension) +
-                                                    " container cannot hold it") +
-                             ")";
-    if (std::find(notes.begin(), notes.end(), note) == notes.end()) {
-        notes.push_back(note);
-    }
-    return AudioEncoding{format.audioEncoder, line.audioBitRate};
+    return encoding;
 }
 
 // The main's audio and subtitle streams the output keeps, and how: copied,

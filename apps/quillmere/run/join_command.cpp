@@ -46,25 +46,18 @@ struct Part {
     std::int64_t packets = 0;
 };
 
-// Mixed audio keeps its codec where this FFmpeg encodes it and the
-// container holds it, else takes the container's usual one, said once.
+// Mixed audio keeps its codec where it can, else takes the container's
+// usual one, said as the render says it.
 AudioEncoding MixedEncoding(const OutputFormat& format, AVCodecID codec,
                             const NoticeHandler& notice) {
-    const AVCodec* same = avcodec_find_encoder(codec);
-    if (same != nullptr && HoldsCodec(format, codec)) {
-        return AudioEncoding{same->name, 0};
+    std::string why;
+    const AudioEncoding encoding = MixedAudioEncoding(format, codec, 0, why);
+    if (!why.empty()) {
+        notice(std::string("the main video's ") + avcodec_get_name(codec) +
+               " audio is re-encoded as " + encoding.encoder + " to mix the overlay's sound in (" +
+               why + ")");
     }
-    if (avcodec_find_encoder_by_name(format.audioEncoder) == nullptr) {
-        throw RunnerError(std::string("cannot mix the overlay's sound into the main video's ") +
-                          avcodec_get_name(codec) + " audio: this FFmpeg has no encoder for it "
-                          "or for " + format.audioEncoder);
-    }
-    notice(std::string("the main video's ") + avcodec_get_name(codec) +
-           " audio is re-encoded as " + format.audioEncoder + " to mix the overlay's sound in (" +
-           (same == nullptr ? "this FFmpeg has no encoder for it"
-                            : "the " + std::string(format.extension) + " container cannot hold it") +
-           ")");
-    return AudioEncoding{format.audioEncoder, 0};
+    return encoding;
 }
 
 bool IsRegular(const std::string& path) {
