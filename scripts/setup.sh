@@ -19,7 +19,7 @@ profile=${1:-test}
 
 demo_packages=(
   build-essential cmake pkg-config
-  libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
+  libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev libavfilter-dev
   libcpp-httplib-dev nlohmann-json3-dev libzimg-dev
 )
 test_packages=(

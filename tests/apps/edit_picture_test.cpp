@@ -94,6 +94,12 @@ TEST_P(EditPictureTest, IsWhatTheFrameCommandWrites) {
     EXPECT_EQ(page[0].width, quarterTurn && !kept ? 120 : 200);
     std::string where;
     EXPECT_TRUE(SameColors(page[0], reference[0], where)) << where;
+    if (std::find(c.options.begin(), c.options.end(), "--corner-radius") != c.options.end()) {
+        EXPECT_NE(std::find(frame.begin(), frame.end(), "--corner-radius"), frame.end());
+        // The white border's outer corner pixel lies wholly outside the rounding.
+        const std::uint8_t* corner = page[0].row(17) + 4 * 7;
+        EXPECT_FALSE(corner[0] == 255 && corner[1] == 255 && corner[2] == 255);
+    }
 }
 
 // The mean of each colour (blue, green, red) over a picture: what JPEG's
@@ -168,6 +174,7 @@ INSTANTIATE_TEST_SUITE_P(
     Runs, EditPictureTest,
     ::testing::Values(PictureCase{"Plain", 0, {"--seed", "11"}},
                       PictureCase{"FadingIn", 0, {"--fade-in", "4", "--seed", "11"}},
+                      PictureCase{"RoundedCorners", 0, {"--corner-radius", "9", "--seed", "11"}},
                       PictureCase{"PhoneFootage", 90, {"--seed", "11"}},
                       PictureCase{"PhoneFootageAsStored", 90, {"--keep-rotation", "--seed", "11"}},
                       // No --seed: the page's own seed, on its command line.

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <set>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -113,6 +114,13 @@ void ExpectSameSettings(const CommandLine& actual, const CommandLine& expected) 
     EXPECT_EQ(actual.keepRotation, expected.keepRotation);
     EXPECT_EQ(actual.times.fadeIn, expected.times.fadeIn);
     EXPECT_EQ(actual.times.fadeOut, expected.times.fadeOut);
+    EXPECT_EQ(actual.cornerRadius, expected.cornerRadius);
+    EXPECT_EQ(actual.overlayAudio, expected.overlayAudio);
+    const auto levelText = [](const std::optional<AudioLevel>& level) {
+        return level ? level->text : std::string("(none)");
+    };
+    EXPECT_EQ(levelText(actual.overlayVolume), levelText(expected.overlayVolume));
+    EXPECT_EQ(levelText(actual.duck), levelText(expected.duck));
 }
 
 TEST(SettingsFile, EverySettingReadsBackAsWritten) {
@@ -464,6 +472,7 @@ const SettingCase kSettingCases[] = {
     {"scaler", {"--scaler", "lanczos"}, nullptr},
     {"alpha", {"--alpha", "ignore"}, nullptr},
     {"opacity", {"--opacity", "40"}, nullptr},
+    {"cornerRadius", {"--corner-radius", "24"}, nullptr},
     {"border.on", {"--border", "4"}, nullptr},
     {"border.size", {"--border", "7"}, nullptr},
     {"border.color", {"--border", "4", "--border-color", "navy"}, nullptr},
@@ -485,6 +494,9 @@ const SettingCase kSettingCases[] = {
     {"maintainBlack", {"--maintain-black"}, nullptr},
     {"seed", {"--shadow", "gradient-random", "--seed", "77"}, nullptr},
     {"keepRotation", {"--keep-rotation"}, nullptr},
+    {"audio.overlay", {"--overlay-audio", "mix"}, nullptr},
+    {"audio.volume", {"--overlay-audio", "mix", "--overlay-volume", "-6dB"}, nullptr},
+    {"audio.duck", {"--overlay-audio", "mix", "--duck", "0.25"}, nullptr},
 };
 
 CommandLine RenderWith(const std::vector<std::string>& options) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -150,6 +151,9 @@ constexpr std::int64_t kInt32Min = INT32_MIN;
 constexpr std::int64_t kInt32Max = INT32_MAX;
 constexpr std::int64_t kUint32Max = UINT32_MAX;
 constexpr std::int64_t kPercentMax = 100;
+// Corner tables hold the square of the radius; a radius past this is no
+// corner any picture shows.
+constexpr std::int64_t kLargestCornerRadius = 2048;
 // More encoder threads than any encoder here makes use of.
 constexpr std::int64_t kMaxEncoderThreads = 1024;
 // More filter threads than frames a pipeline could hold for them.
@@ -214,9 +218,23 @@ int ParseChoice(const std::string& option, const std::string& text,
                      names);
 }
 
+template <std::size_t Count>
+const char* NameOf(int value, const NamedChoice (&choices)[Count]) {
+    for (const NamedChoice& choice : choices) {
+        if (choice.value == value) {
+            return choice.name;
+        }
+    }
+    return choices[0].name;
+}
+
 const NamedChoice kTimingChoices[] = {
     {"time", static_cast<int>(OverlayTiming::ByTime)},
     {"frames", static_cast<int>(OverlayTiming::Frames)},
+};
+const NamedChoice kOverlayAudioChoices[] = {
+    {"off", static_cast<int>(OverlayAudio::Off)},
+    {"mix", static_cast<int>(OverlayAudio::Mix)},
 };
 const NamedChoice kAlphaChoices[] = {
     {"straight", static_cast<int>(AlphaMode::Straight)},
@@ -318,6 +336,46 @@ void TakePlacement(CommandLine& line, const Json& value, const SettingTarget& ta
 }
 
 // Text, or null for none (the option not given).
+// A sound level: NdB (a gain in decibels, -60 to +20) or a plain factor
+// (0 to 10). `lowering`: only levels that lower (at most 0 dB, a factor of
+// at most 1).
+AudioLevel ParseAudioLevel(const std::string& option, const std::string& text, bool lowering) {
+    constexpr double kQuietestDecibels = -60;
+    constexpr double kLoudestDecibels = 20;
+    constexpr double kLargestFactor = 10;
+    constexpr double kDecibelsPerDecade = 20;
+    const std::string limits =
+        lowering ? "a level in dB from -60 to 0 (-12dB) or a factor from 0 to 1 (0.25)"
+                 : "a level in dB from -60 to +20 (-6dB) or a factor from 0 to 10 (0.5)";
+    const auto refuse = [&] {
+        throw UsageError("invalid value " + Quoted(text) + " for " + option + ": expected " +
+                         limits);
+    };
+    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0])) != 0) {
+        refuse();
+    }
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    const std::string unit(end);
+    if (end == text.c_str() || !std::isfinite(value)) {
+        refuse();
+    }
+    AudioLevel level{text, value};
+    if (unit == "dB" || unit == "db" || unit == "DB") {
+        if (value < kQuietestDecibels || value > (lowering ? 0 : kLoudestDecibels)) {
+            refuse();
+        }
+        level.factor = std::pow(10.0, value / kDecibelsPerDecade);
+    } else if (!unit.empty() || value < 0 || value > (lowering ? 1 : kLargestFactor)) {
+        refuse();
+    }
+    return level;
+}
+
+Json LevelOrNull(const std::optional<AudioLevel>& level) {
+    return level ? Json(level->text) : Json(nullptr);
+}
+
 Json TextOrNull(const std::optional<FrameOrTime>& value) {
     return value ? Json(value->Text()) : Json(nullptr);
 }
@@ -733,6 +791,21 @@ const OptionRow kOptions[] = {
      [](const CommandLine& line) { return Json(line.opacityPercent); },
      TakeInteger,
      SettingKind::Integer, 0, kPercentMax},
+    {"--corner-radius", nullptr, "N", kCompositing,
+     "round the overlay's corners with radius N pixels (0-2048, default 0: square); its "
+     "border and its shadow follow the rounded shape, and the edges are smoothed",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.cornerRadius = ParseInteger(option, value, 0, kLargestCornerRadius);
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (line.cornerRadius != CommandLine().cornerRadius) {
+             AddWords(words, option, std::to_string(line.cornerRadius));
+         }
+     },
+     "cornerRadius",
+     [](const CommandLine& line) { return Json(line.cornerRadius); },
+     TakeInteger,
+     SettingKind::Integer, 0, kLargestCornerRadius},
     // The border and the shadow drawn: --border and --shadow also turn them on.
     {nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr, "border.on",
      [](const CommandLine& line) { return Json(line.settings.borderOn != 0); },
@@ -1257,6 +1330,64 @@ const OptionRow kOptions[] = {
              AddWords(words, option, std::to_string(line.audioBitRate));
          }
      }},
+    {"--overlay-audio", nullptr, "MODE", kEncoding,
+     "the overlay's own sound: off (default: the main's audio is copied as it is) or mix "
+     "(mixed into the main's audio while the overlay shows, following its range, offset, "
+     "repeat and fades; the main's audio is then re-encoded)",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.overlayAudio =
+             static_cast<OverlayAudio>(ParseChoice(option, value, kOverlayAudioChoices));
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (line.overlayAudio != CommandLine().overlayAudio) {
+             AddWords(words, option, NameOf(static_cast<int>(line.overlayAudio),
+                                            kOverlayAudioChoices));
+         }
+     },
+     "audio.overlay",
+     [](const CommandLine& line) {
+         return Json(NameOf(static_cast<int>(line.overlayAudio), kOverlayAudioChoices));
+     },
+     TakeText,
+     SettingKind::Choice},
+    {"--overlay-volume", nullptr, "LEVEL", kEncoding,
+     "the level of the overlay's mixed sound: a gain in dB (-6dB, +3dB) or a factor (0.5); "
+     "default 0dB, as recorded",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.overlayVolume = ParseAudioLevel(option, value, false);
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (line.overlayVolume) { AddWords(words, option, line.overlayVolume->text); }
+     },
+     "audio.volume",
+     [](const CommandLine& line) { return LevelOrNull(line.overlayVolume); },
+     [](CommandLine& line, const Json& value, const SettingTarget& target) {
+         if (value.is_null()) {
+             line.overlayVolume.reset();
+             return;
+         }
+         TakeText(line, value, target);
+     },
+     SettingKind::Text},
+    {"--duck", nullptr, "LEVEL", kEncoding,
+     "lower the main's sound to LEVEL while the overlay's plays (-12dB, or a factor such as "
+     "0.25), with 0.1 s ramps at both ends",
+     [](CommandLine& line, const std::string& option, const std::string& value) {
+         line.duck = ParseAudioLevel(option, value, true);
+     },
+     [](const CommandLine& line, const char* option, Words& words) {
+         if (line.duck) { AddWords(words, option, line.duck->text); }
+     },
+     "audio.duck",
+     [](const CommandLine& line) { return LevelOrNull(line.duck); },
+     [](CommandLine& line, const Json& value, const SettingTarget& target) {
+         if (value.is_null()) {
+             line.duck.reset();
+             return;
+         }
+         TakeText(line, value, target);
+     },
+     SettingKind::Text},
     {"--segment", nullptr, "K/N", kRender,
      "render only segment K (from 0) of N into OUT: the frames 'quillmere segments MAIN N' "
      "lists for it, with the filter's state a whole render has there; join the segments "
@@ -1372,6 +1503,13 @@ const char* const kDescription[] = {
     "every sample is kept exactly as it was. A MAIN whose display matrix turns it (phone "
     "footage) is turned upright first, sample for sample, and written upright; "
     "--keep-rotation keeps it as stored, with its display matrix.",
+    "--corner-radius N rounds the overlay's corners, and its border and shadow follow: the "
+    "edge pixels are blended by the exact share of each that lies inside the circle; 0 (the "
+    "default) is the square picture. --overlay-audio mix mixes the overlay's sound into the "
+    "main's audio while the overlay shows (timed by its range, offset, repeat and fades, at "
+    "--overlay-volume, with the main lowered by --duck meanwhile) and re-encodes that audio; "
+    "without it the main's audio is copied. Levels are dB (-6dB) or factors (0.5); a "
+    "reversed overlay has no sound to mix.",
     "OUT is written to a hidden part file beside it and takes its name only once complete; "
     "an existing OUT is replaced only with -y or after a yes on the terminal, and -n never "
     "replaces it.",
@@ -1666,20 +1804,6 @@ void ApplyOptionValue(CommandLine& line, const std::string& option, const std::s
     row->apply(line, shownAs, value);
 }
 
-namespace {
-
-template <std::size_t Count>
-const char* NameOf(int value, const NamedChoice (&choices)[Count]) {
-    for (const NamedChoice& choice : choices) {
-        if (choice.value == value) {
-            return choice.name;
-        }
-    }
-    return choices[0].name;
-}
-
-}  // namespace
-
 const char* TimingName(OverlayTiming timing) {
     return NameOf(static_cast<int>(timing), kTimingChoices);
 }
@@ -1706,6 +1830,9 @@ std::vector<std::string> ChoiceNames(const std::string& option) {
     };
     if (option == "--overlay-timing") {
         return names(kTimingChoices);
+    }
+    if (option == "--overlay-audio") {
+        return names(kOverlayAudioChoices);
     }
     if (option == "--alpha") {
         return names(kAlphaChoices);

@@ -118,7 +118,7 @@ PictureRect RunnerEditWork::Composite(const RenderJob& job, AVFrame& frame, long
     // A processing pass of one frame, as the frame command makes.
     AreaCompositor compositor(filter.instance(), frames_->format(),
                               SettleFade(job.fade, filter.instance().recordAs<FilterData>()),
-                              job.motion);
+                              job.motion, job.cornerRadius);
     compositor.Start(filter.outputOperations(), 1, filter.outputOperationsCopy(),
                      filter.overlayOverVideo());
     // With --seed the random shadow styles draw as `frame --seed` draws.

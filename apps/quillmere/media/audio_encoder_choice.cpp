@@ -151,3 +151,21 @@ const AVCodec& ChooseAudioEncoder(const OutputFormat& format, const std::string&
                      " (--audio-codec): for " + format.description + " use one of " +
                      AudioCodecChoices(format));
 }
+
+AudioEncoding MixedAudioEncoding(const OutputFormat& format, int codec, std::int64_t bitRate,
+                                 std::string& why) {
+    const auto id = static_cast<AVCodecID>(codec);
+    const AVCodec* same = avcodec_find_encoder(id);
+    why.clear();
+    if (same != nullptr && HoldsCodec(format, id)) {
+        return AudioEncoding{same->name, bitRate};
+    }
+    if (avcodec_find_encoder_by_name(format.audioEncoder) == nullptr) {
+        throw RunnerError(std::string("cannot mix the overlay's sound into the main video's ") +
+                          avcodec_get_name(id) + " audio: this FFmpeg has no encoder for it or "
+                          "for " + format.audioEncoder + " (--audio-codec names another)");
+    }
+    why = same == nullptr ? "this FFmpeg has no encoder for it"
+                          : "the " + std::string(format.extension) + " container cannot hold it";
+    return AudioEncoding{format.audioEncoder, bitRate};
+}

@@ -21,6 +21,13 @@ struct AudioEncoding {
 // an unknown name or a codec the container cannot hold.
 const AVCodec& ChooseAudioEncoder(const OutputFormat& format, const std::string& name);
 
+// How audio of `codec` is re-encoded to mix something into it: with its own
+// codec where this FFmpeg encodes it and `format` holds it, else with the
+// container's usual encoder, and then `why` says why (for a note). Throws
+// RunnerError when neither encoder is here.
+AudioEncoding MixedAudioEncoding(const OutputFormat& format, int codec, std::int64_t bitRate,
+                                 std::string& why);
+
 // Every name --audio-codec takes for some container, sorted: codec and
 // encoder names. For shell completion.
 std::vector<std::string> AllAudioCodecNames();

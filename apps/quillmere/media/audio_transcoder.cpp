@@ -103,9 +103,12 @@ void AudioTranscoder::BufferDeleter::operator()(AVAudioFifo* fifo) const {
 
 AudioTranscoder::AudioTranscoder(const AVStream& input, const AudioEncoding& encoding,
                                  bool globalHeader, const std::string& displayName,
-                                 NoticeHandler notice)
+                                 NoticeHandler notice, const AudioMixing* mixing)
     : displayName_(displayName), decoded_(NewFrame()), chunk_(NewFrame()),
       packet_(NewPacket()) {
+    if (mixing != nullptr) {
+        mixer_ = std::make_unique<AudioMixer>(*mixing, displayName);
+    }
     OpenDecoder(input);
     OpenEncoder(encoding, globalHeader);
     if (encoder_->ch_layout.nb_channels != decoder_->ch_layout.nb_channels ||
@@ -326,10 +329,22 @@ void AudioTranscoder::DecodeAvailable() {
                                           : 0;
             nextTime_ = av_rescale_q(time, decoder_->pkt_timebase, encoder_->time_base);
         }
-        ConfigureConverter(*decoded_);
-        Convert(decoded_.get());
+        if (mixer_) {
+            decoded_->pts = decoded_->best_effort_timestamp;
+            mixer_->Push(decoded_.get(), decoder_->pkt_timebase, MixedOut());
+        } else {
+            ConfigureConverter(*decoded_);
+            Convert(decoded_.get());
+        }
         av_frame_unref(decoded_.get());
     }
+}
+
+AudioMixer::FrameHandler AudioTranscoder::MixedOut() {
+    return [this](AVFrame& mixed) {
+        ConfigureConverter(mixed);
+        Convert(&mixed);
+    };
 }
 
 void AudioTranscoder::Send(const AVPacket& packet, const PacketHandler& out) {
@@ -348,6 +363,9 @@ void AudioTranscoder::Flush(const PacketHandler& out) {
     flushed_ = true;
     avcodec_send_packet(decoder_.get(), nullptr);
     DecodeAvailable();
+    if (mixer_) {
+        mixer_->Push(nullptr, decoder_->pkt_timebase, MixedOut());
+    }
     Convert(nullptr);  // what the converter holds back for its filter
     EncodeBuffered(true, out);
     const int error = avcodec_send_frame(encoder_.get(), nullptr);

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "apps/quillmere/media/audio_encoder_choice.h"
+#include "apps/quillmere/media/audio_mixer.h"
 #include "apps/quillmere/media/ffmpeg_handles.h"
 #include "apps/quillmere/base/notice.h"
 
@@ -25,8 +26,10 @@ public:
     // encoder refuses it.
     // What the encoder cannot keep (the sample rate, the channels) is
     // changed to the nearest it can take, and said once through `notice`.
+    // `mixing`, when given, mixes the overlay's sound in before encoding.
     AudioTranscoder(const AVStream& input, const AudioEncoding& encoding, bool globalHeader,
-                    const std::string& displayName, NoticeHandler notice);
+                    const std::string& displayName, NoticeHandler notice,
+                    const AudioMixing* mixing = nullptr);
     ~AudioTranscoder();
     AudioTranscoder(const AudioTranscoder&) = delete;
     AudioTranscoder& operator=(const AudioTranscoder&) = delete;
@@ -47,12 +50,14 @@ private:
     void OpenEncoder(const AudioEncoding& encoding, bool globalHeader);
     void ConfigureConverter(const AVFrame& frame);
     void DecodeAvailable();
+    AudioMixer::FrameHandler MixedOut();
     void Convert(const AVFrame* frame);
     void EncodeBuffered(bool last, const PacketHandler& out);
     void Drain(const PacketHandler& out);
     [[noreturn]] void Fail(const std::string& what, int error) const;
 
     std::string displayName_;
+    std::unique_ptr<AudioMixer> mixer_;  // null: the main's sound alone
     CodecContextPtr decoder_;
     CodecContextPtr encoder_;
     struct ConverterDeleter {

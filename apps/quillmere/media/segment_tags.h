@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "apps/quillmere/media/audio_mixer.h"
 #include "apps/quillmere/media/orientation.h"
 
 extern "C" {
@@ -25,6 +26,9 @@ struct SegmentMarks {
     std::string mainIdentity;
     std::string mainPath;
     Orientation turn;  // as stored when the tag is missing (segments made before it)
+    // The overlay's sound, which the join mixes into the main's audio over
+    // the whole timeline (segments carry the video only).
+    std::optional<AudioMixing> mix;
 };
 
 std::vector<std::pair<std::string, std::string>> TagsOf(const SegmentMarks& marks);

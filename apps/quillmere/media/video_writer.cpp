@@ -65,7 +65,7 @@ void VideoWriter::AddCarriedStreams(const StreamPassthrough& passthrough,
         if (stream.encoding) {
             entry.transcoder = std::make_unique<AudioTranscoder>(
                 *stream.input, *stream.encoding, muxer_.wantsGlobalHeader(), displayName,
-                notice);
+                notice, stream.mixing ? &*stream.mixing : nullptr);
             entry.stream = muxer_.AddEncodedStream(entry.transcoder->encoder(), *stream.input);
         } else {
             entry.stream = muxer_.AddCopiedStream(*stream.input);

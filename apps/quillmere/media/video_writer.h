@@ -24,6 +24,7 @@
 struct CarriedStream {
     const AVStream* input = nullptr;
     std::optional<AudioEncoding> encoding;  // none: copied packet for packet
+    std::optional<AudioMixing> mixing;      // re-encoded with the overlay's sound mixed in
 };
 
 // The main video's audio and subtitle streams the output carries.

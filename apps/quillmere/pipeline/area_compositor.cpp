@@ -161,7 +161,8 @@ bool CopyAround(AVFrame& to, const AVFrame& from, const PictureRect& replaced) {
 }  // namespace
 
 AreaCompositor::AreaCompositor(FilterInstance& instance, const VideoFormat& format,
-                               const FadeRamp& fade, const MaskMotion& motion)
+                               const FadeRamp& fade, const MaskMotion& motion,
+                               int cornerRadius)
     : instance_(instance),
       record_(instance.recordAs<FilterData>()),
       settings_(record_),
@@ -206,6 +207,17 @@ AreaCompositor::AreaCompositor(FilterInstance& instance, const VideoFormat& form
             Intersect(area_, settings_.maskLeft, settings_.maskTop,
                       std::int64_t{settings_.maskLeft} + maskWidth,
                       std::int64_t{settings_.maskTop} + maskHeight));
+    }
+    if (cornerRadius > 0 && !motion_.moves()) {
+        corners_ = std::make_unique<RoundedCorners>(
+            settings_, cornerRadius, area_, BitmapPlace{bitmapLeft_, bitmapTop_, bitmapHeight_});
+        if (corners_->empty()) {
+            corners_.reset();
+        } else {
+            for (const PictureRect& corner : corners_->maskCorners()) {
+                cornerLoads_.push_back(converter_->AlignToChromaGrid(corner));
+            }
+        }
     }
 }
 
@@ -287,6 +299,9 @@ void AreaCompositor::Start(const VBitmapOperations* outputOperations, int lanes,
     if (overlayOverVideo && !separateOutput_) {
         throw RunnerError("the filter draws in place, so its overlay cannot be laid over the "
                           "video under it");
+    }
+    if (corners_ && !separateOutput_) {
+        throw RunnerError("the filter draws in place, so its corners cannot be rounded");
     }
     for (int lane = 1; lane < lanes; ++lane) {
         lanes_.push_back(MakeLane(nullptr, bitmapWidth_, bitmapHeight_, FrameMemory::Caller,
@@ -406,6 +421,9 @@ void AreaCompositor::Load(const AVFrame& frame, long number, AreaBuffers& buffer
     for (int band = 0; band < parts.bandCount; ++band) {
         LoadRect(frame, parts.bands[static_cast<std::size_t>(band)], buffers);
     }
+    for (const PictureRect& corner : cornerLoads_) {
+        LoadRect(frame, corner, buffers);
+    }
 }
 
 void AreaCompositor::RunOnce(Lane& lane, AreaBuffers& buffers, long number) {
@@ -445,6 +463,12 @@ void AreaCompositor::RunOnce(Lane& lane, AreaBuffers& buffers, long number) {
     }
     source = ownSource;
     output = ownOutput;
+    // A run that drew nothing has nothing to round.
+    if (corners_ && MaskInsideAfterRun(lane.instance->recordAs<FilterData>(), opaqueCopy_) !=
+                        MaskInside::Untouched) {
+        corners_->Apply(buffers.source.data(), sourcePitch_ / kPixelBytes, buffers.output.data(),
+                        OutputPitch(buffers) / kPixelBytes);
+    }
     const std::uint32_t weight = fade_.WeightAt(number);
     if (weight < kFullWeight) {
         Fade(buffers, weight);

@@ -25,7 +25,10 @@
 //
 // The steps of a frame can run on different threads, so that a pipeline
 // converts one frame while the filter works on the next: Load, Run and
-// Store (any thread; one frame per lane at a time). With one lane,
+// Store (any thread; one frame per lane at a time).
+//
+// Rounded corners (a radius above 0) blend the corner squares of what the
+// filter drew with what lies under it (see RoundedCorners), before a fade. With one lane,
 // Run goes on from the calling thread's random generator; with several,
 // each frame is first rehearsed in frame order (Rehearse), which gives it
 // its generator state and its overlay frames.
@@ -44,6 +47,7 @@
 #include "apps/quillmere/pipeline/fade_ramp.h"
 #include "apps/quillmere/pipeline/mask_motion.h"
 #include "apps/quillmere/pipeline/over_video_operations.h"
+#include "apps/quillmere/pipeline/rounded_corners.h"
 #include "convert/picture_converter.h"
 #include "filter/filter_data.h"
 #include "hostkit/processing_driver.h"
@@ -79,11 +83,13 @@ struct AreaBuffers {
 class AreaCompositor {
 public:
     // Works out the area for frames of `format` and the settings in
-    // `instance`'s record; `fade` weighs each frame's drawing. The pass
-    // starts with Start. With a `motion` that moves, every frame takes its
-    // mask from it.
+    // `instance`'s record; `fade` weighs each frame's drawing, and
+    // `cornerRadius` rounds the overlay's corners. The pass starts with
+    // Start. With a `motion` that moves, every frame takes its mask from it
+    // (its corners are then square: planning refuses both).
     AreaCompositor(FilterInstance& instance, const VideoFormat& format,
-                   const FadeRamp& fade = FadeRamp(), const MaskMotion& motion = MaskMotion());
+                   const FadeRamp& fade = FadeRamp(), const MaskMotion& motion = MaskMotion(),
+                   int cornerRadius = 0);
     // Ends the pass and puts the instance's mask back.
     ~AreaCompositor();
     AreaCompositor(const AreaCompositor&) = delete;
@@ -177,6 +183,10 @@ private:
     MaskMotion motion_;
     int frameWidth_ = 0;
     int frameHeight_ = 0;
+    std::unique_ptr<RoundedCorners> corners_;  // null: square corners
+    // The mask's corner squares on the chroma grid: loaded even where the
+    // inside is not, for the rounding to show the source.
+    std::vector<PictureRect> cornerLoads_;
     std::unique_ptr<PictureConverter> converter_;
     std::vector<Lane> lanes_;
     Lane rehearsal_;

@@ -44,7 +44,8 @@ class Pipeline {
 public:
     explicit Pipeline(const CompositeJob& job)
         : job_(job),
-          compositor_(*job.instance, job.source->format(), job.fade, job.motion),
+          compositor_(*job.instance, job.source->format(), job.fade, job.motion,
+                      job.cornerRadius),
           lanes_(FilterThreadsFor(job)) {
         const int frames = kFramesInFlight + lanes_ - 1;
         // One filter thread takes frames converted on the decoder's thread;

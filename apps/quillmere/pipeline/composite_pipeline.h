@@ -43,6 +43,7 @@ struct CompositeJob {
     bool overlayOverVideo = false;
     FadeRamp fade;  // the overlay's fades (none by default)
     MaskMotion motion;  // a moving mask's keys (none: the mask in the record holds)
+    int cornerRadius = 0;  // the overlay's rounded corners; 0: square
     // Runs once the pass has started, before the first frame, on the thread
     // whose random generator the filter threads take on: sets it (--seed, a
     // segment's start). Null: it stays as the start procedure seeded it.

@@ -53,6 +53,15 @@ enum class OutputKind {
 struct KeptStream {
     int index = 0;  // in the main file
     std::optional<AudioEncoding> encoding;  // none: copied packet for packet
+    bool mixed = false;  // re-encoded with the overlay's sound mixed in
+};
+
+// The overlay's sound mixed into the kept audio (--overlay-audio mix); the
+// run times it as the overlay's pictures are timed.
+struct AudioMixPlan {
+    std::string overlayPath;
+    double volume = 1;  // factors
+    double duck = 1;
 };
 
 struct OutputPlan {
@@ -65,6 +74,7 @@ struct OutputPlan {
     EncoderRequest encoding;
     MuxerRequest muxing;  // the muxer's options and the video's tag, default resolved
     std::vector<KeptStream> kept;  // the main's audio and subtitles, in file order
+    std::optional<AudioMixPlan> mix;  // with kept audio streams marked `mixed`
     OverwritePolicy overwrite = OverwritePolicy::Ask;
 };
 
@@ -101,6 +111,7 @@ struct RenderJob {
     std::string scriptPath;  // --script, kept only to refuse it as the output
     FrameWindow window;
     FadePlan fade;
+    int cornerRadius = 0;  // the overlay's, its border's and its shadow's; 0: square
     OutputPlan output;
     Reporting reporting;
     // What the user should hear of how the command line was read (a size

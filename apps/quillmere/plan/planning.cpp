@@ -201,6 +201,69 @@ bool HeldBy(const CarriableStream& stream, const OutputFormat& format) {
                       ")");
 }
 
+// Whether the overlay's sound is mixed in, and at what levels; none without
+// --overlay-audio mix, or when the overlay plays backwards (a note says so).
+std::optional<AudioMixPlan> PlanMix(const CommandLine& line, const InputFacts& facts,
+                                    std::vector<std::string>& notes) {
+    if (line.overlayAudio != OverlayAudio::Mix) {
+        if (line.overlayVolume || line.duck) {
+            throw UsageError("--overlay-volume and --duck set the overlay's mixed sound; they "
+                             "need --overlay-audio mix");
+        }
+        return std::nullopt;
+    }
+    if (line.overlayPath.empty()) {
+        throw UsageError("--overlay-audio mix mixes the overlay's sound: give the overlay "
+                         "(--overlay FILE)");
+    }
+    if (line.noAudio) {
+        throw UsageError("--overlay-audio mix and --no-audio contradict each other; give one "
+                         "of them");
+    }
+    const auto isAudio = [](const CarriableStream& stream) {
+        return stream.type == AVMEDIA_TYPE_AUDIO;
+    };
+    const bool mainHasAudio =
+        std::any_of(facts.mainStreams.begin(), facts.mainStreams.end(), isAudio);
+    if (!mainHasAudio) {
+        throw UsageError("--overlay-audio mix mixes into the main video's audio, and " +
+                         Quoted(line.input) + " has none");
+    }
+    if (line.settings.reverse != 0) {
+        notes.push_back("the overlay plays backwards (--reverse), which leaves it no sound to "
+                        "mix; the main's audio is kept alone");
+        return std::nullopt;
+    }
+    if (line.timing == OverlayTiming::Frames) {
+        notes.push_back("the overlay's sound keeps its own time, as --overlay-timing time "
+                        "shows its pictures; counted frame for frame, they may drift apart "
+                        "from it where the two frame rates differ");
+    }
+    AudioMixPlan mix;
+    mix.overlayPath = line.overlayPath;
+    mix.volume = line.overlayVolume ? line.overlayVolume->factor : 1;
+    mix.duck = line.duck ? line.duck->factor : 1;
+    return mix;
+}
+
+// Mixed audio keeps its codec where it can, else takes the container's
+// usual one, with a note (once for several such streams).
+AudioEncoding MixedEncoding(const CommandLine& line, const CarriableStream& stream,
+                            const OutputFormat& format, std::vector<std::string>& notes) {
+    std::string why;
+    const AudioEncoding encoding =
+        MixedAudioEncoding(format, stream.codec, line.audioBitRate, why);
+    if (!why.empty()) {
+        const std::string note = std::string("the main video's ") +
+                                 avcodec_get_name(stream.codec) + " audio is re-encoded as " +
+                                 encoding.encoder + " to mix the overlay's sound in (" + why + ")";
+        if (std::find(notes.begin(), notes.end(), note) == notes.end()) {
+            notes.push_back(note);
+        }
+    }
+    return encoding;
+}
+
 // The main's audio and subtitle streams the output keeps, and how: copied,
 // or re-encoded where --audio-codec asks or the container cannot hold them.
 void PlanKeptStreams(const CommandLine& line, const InputFacts& facts, OutputPlan& output,
@@ -213,6 +276,7 @@ void PlanKeptStreams(const CommandLine& line, const InputFacts& facts, OutputPla
     if (!line.audioCodec.empty()) {
         asked = AudioEncoding{ChooseAudioEncoder(format, line.audioCodec).name, line.audioBitRate};
     }
+    output.mix = PlanMix(line, facts, notes);
     bool encodes = false;
     for (const CarriableStream& stream : facts.mainStreams) {
         const bool subtitles = stream.type == AVMEDIA_TYPE_SUBTITLE;
@@ -241,6 +305,12 @@ void PlanKeptStreams(const CommandLine& line, const InputFacts& facts, OutputPla
             if (std::find(notes.begin(), notes.end(), note) == notes.end()) {
                 notes.push_back(note);  // once for several such streams
             }
+        }
+        if (!subtitles && output.mix) {
+            if (!kept.encoding) {
+                kept.encoding = MixedEncoding(line, stream, format, notes);
+            }
+            kept.mixed = true;
         }
         encodes = encodes || kept.encoding.has_value();
         output.kept.push_back(kept);
@@ -335,6 +405,10 @@ FilterData SettledSettings(const CommandLine& line, const InputFacts& facts,
                            MaskMotion& motion) {
     FilterData settings = line.settings;
     if (!line.keys.empty()) {
+        if (line.cornerRadius != 0) {
+            throw UsageError("--corner-radius rounds a mask that holds still, and --key moves "
+                             "it; give one or the other");
+        }
         if (line.scaler != OverlayScaler::Filter) {
             throw UsageError("--scaler scales the overlay to one size, and --key changes the "
                              "mask's size; a moving mask takes the filter's stretch "
@@ -465,6 +539,7 @@ RenderJob PlanJob(const CommandLine& typed, const InputFacts& stored) {
     AddNote(job.notes, LongFadeNote(job.fade.ramp, facts.mainRate));
     job.seed = line.seed;
     job.filterThreads = line.filterThreads;
+    job.cornerRadius = line.cornerRadius;
 
     switch (line.command) {
     case Command::Render: {

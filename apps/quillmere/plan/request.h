@@ -49,6 +49,15 @@ struct MaskKeyRequest {
     Ease ease = Ease::Linear;
 };
 
+// A sound level as typed: a gain in decibels ("-6dB") or a factor ("0.5").
+struct AudioLevel {
+    std::string text;
+    double factor = 1;
+};
+
+// What becomes of the overlay's own sound.
+enum class OverlayAudio { Off, Mix };
+
 struct CommandLine {
     Command command = Command::Help;
     std::string input;        // the main video (render, frame)
@@ -69,6 +78,9 @@ struct CommandLine {
     int filterThreads = 0;    // --filter-threads: frames filtered at once; 0: one per core
     std::string audioCodec;   // --audio-codec: re-encode the main's audio with it
     std::int64_t audioBitRate = 0;  // --audio-bitrate, bits per second; 0: the encoder's own
+    OverlayAudio overlayAudio = OverlayAudio::Off;  // --overlay-audio
+    std::optional<AudioLevel> overlayVolume;        // --overlay-volume: the overlay's level
+    std::optional<AudioLevel> duck;  // --duck: the main's level while the overlay plays
     MuxerRequest muxing;      // --muxer-option, --tag
     bool filterPixels = false;  // --rgb-output: the whole picture in the filter's pixels
     bool strict = false;      // --strict: overlay frames that fail to decode fail the job
@@ -84,6 +96,7 @@ struct CommandLine {
     AlphaMode alpha = AlphaMode::Straight;
     OverlayTransfer overlayTransfer = OverlayTransfer::Convert;
     int opacityPercent = 100;
+    int cornerRadius = 0;  // --corner-radius, in pixels; 0: square corners
     OverlayScaler scaler = OverlayScaler::Filter;
     // --keep-rotation: work on the pictures as stored and keep their display
     // matrices, instead of turning them upright as players show them.

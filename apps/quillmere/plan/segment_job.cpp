@@ -1,5 +1,7 @@
 #include "apps/quillmere/plan/segment_job.h"
 
+#include <cstdio>
+
 #include "apps/quillmere/plan/job_fingerprint.h"
 #include "apps/quillmere/runner_error.h"
 
@@ -80,6 +82,17 @@ std::string FingerprintOf(const CommandLine& line, const InputFacts& facts, cons
     }
     fingerprint.Add("fade in", job.fade.ramp.inFrames);
     fingerprint.Add("fade out", job.fade.ramp.outFrames);
+    // Jobs without rounding keep the fingerprints their parts were made with.
+    if (job.cornerRadius != 0) {
+        fingerprint.Add("corner radius", static_cast<std::int64_t>(job.cornerRadius));
+    }
+    if (job.output.mix) {
+        // Factors with all their digits: the levels as the join mixes them.
+        char levels[64];
+        std::snprintf(levels, sizeof levels, "%.17g %.17g", job.output.mix->volume,
+                      job.output.mix->duck);
+        fingerprint.Add("overlay sound", levels);
+    }
     const OutputPlan& output = job.output;
     fingerprint.Add("container", output.format != nullptr ? output.format->muxer : "");
     fingerprint.Add("codec", output.encoding.codec);

@@ -31,6 +31,7 @@ int RunFrame(const CommandLine& line) {
     composite.overlayOverVideo = filter.overlayOverVideo();
     composite.fade = SettleFade(job.fade, filter.instance().recordAs<FilterData>());
     composite.motion = job.motion;
+    composite.cornerRadius = job.cornerRadius;
     composite.sinks.push_back(&sink);
     composite.progress = progress.Reporter();
     composite.filterThreads = 1;  // one frame

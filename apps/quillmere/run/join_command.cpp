@@ -49,6 +49,20 @@ struct Part {
     std::int64_t packets = 0;
 };
 
+// Mixed audio keeps its codec where it can, else takes the container's
+// usual one, said as the render says it.
+AudioEncoding MixedEncoding(const OutputFormat& format, AVCodecID codec,
+                            const NoticeHandler& notice) {
+    std::string why;
+    const AudioEncoding encoding = MixedAudioEncoding(format, codec, 0, why);
+    if (!why.empty()) {
+        notice(std::string("the main video's ") + avcodec_get_name(codec) +
+               " audio is re-encoded as " + encoding.encoder + " to mix the overlay's sound in (" +
+               why + ")");
+    }
+    return encoding;
+}
+
 bool IsRegular(const std::string& path) {
     struct stat status {};
     return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
@@ -404,14 +418,23 @@ int RunJoin(const CommandLine& line) {
     if (!mainPackets) {
         throw RunnerError("cannot read " + Quoted(mainPath));
     }
+    const NoticeHandler notice = NoticesFor(Reporting{job.quiet, "", 0});
+    // The overlay's sound, which the segments left to the join.
+    const std::optional<AudioMixing>& mix = parts.front().marks.mix;
     StreamPassthrough passthrough;
     std::vector<int> carriedIndex(mainPackets->nb_streams, -1);
     for (unsigned index = 0; index < mainPackets->nb_streams; ++index) {
-        const AVMediaType type = mainPackets->streams[index]->codecpar->codec_type;
+        const AVStream* stream = mainPackets->streams[index];
+        const AVMediaType type = stream->codecpar->codec_type;
         if ((type == AVMEDIA_TYPE_AUDIO && job.carryAudio) ||
             (type == AVMEDIA_TYPE_SUBTITLE && job.carrySubtitles)) {
             carriedIndex[index] = static_cast<int>(passthrough.streams.size());
-            passthrough.streams.push_back(CarriedStream{mainPackets->streams[index], {}});
+            CarriedStream carried{stream, {}, {}};
+            if (type == AVMEDIA_TYPE_AUDIO && mix) {
+                carried.encoding = MixedEncoding(*job.format, stream->codecpar->codec_id, notice);
+                carried.mixing = mix;
+            }
+            passthrough.streams.push_back(carried);
         }
     }
     const AVStream& mainVideo = main.videoStream();
@@ -430,7 +453,7 @@ int RunJoin(const CommandLine& line) {
     PendingOutput pending(job.outputPath);
     VideoWriter writer(pending.writePath(), job.outputPath, *job.format, *firstPart.codecpar,
                        firstPart.time_base, video, CarriedOver{&mainVideo, &main.container(), true, {}},
-                       passthrough, NoticesFor(Reporting{job.quiet, "", 0}));
+                       passthrough, notice);
 
     // The segments' video in order, the main's other packets interleaved
     // by time, so that the muxer holds few packets at once.
