@@ -116,6 +116,46 @@ void PrintSlurmScript(const SlurmScriptPlan& script, int count) {
         SingleQuotedWord(join).c_str());
 }
 
+// The line the main is scanned with: for a manifest, the overlay (and the
+// main's stream, unless given here) of the render options after '--', so
+// that the manifest holds the overlay's identity the segments need.
+CommandLine ScanLine(const CommandLine& line) {
+    CommandLine scan = line;
+    if (line.manifestPath.empty() || line.slurm) {
+        return scan;
+    }
+    std::vector<const char*> arguments{"quillmere", "render", line.input.c_str()};
+    for (const std::string& argument : line.renderArguments) {
+        arguments.push_back(argument.c_str());
+    }
+    // Read as a render to nowhere, whatever output they name.
+    arguments.push_back("--format");
+    arguments.push_back(kNullFormat);
+    const CommandLine render =
+        ReadCommandLine(static_cast<int>(arguments.size()), arguments.data());
+    scan.overlayPath = render.overlayPath;
+    scan.overlayStream = render.overlayStream;
+    if (scan.videoStream == kDefaultVideoStream) {
+        scan.videoStream = render.videoStream;
+    }
+    return scan;
+}
+
+SegmentManifest ManifestOf(const CommandLine& line, const FileStamp& main,
+                           const InputFacts& facts, const std::vector<Segment>& segments) {
+    SegmentManifest manifest;
+    manifest.main = main;
+    manifest.videoStream = line.videoStream;
+    manifest.mainScan = *facts.mainScan;
+    if (!line.overlayPath.empty()) {
+        manifest.overlay = ManifestOverlay{StampOf(line.overlayPath), line.overlayStream,
+                                           facts.overlayIdentity};
+    }
+    manifest.count = static_cast<int>(segments.size());
+    manifest.segments = segments;
+    return manifest;
+}
+
 }  // namespace
 
 int RunSegments(const CommandLine& given) {
