@@ -16,7 +16,9 @@
 #   scripts/bench-segments.sh [QUILLMERE]
 #   BENCH_SECONDS (default 60), BENCH_SIZE (default 1920x1080),
 #   BENCH_SEGMENTS (default 8), BENCH_ROUNDS (default 3),
-#   BENCH_CODEC (default h264; ffv1 for lossless).
+#   BENCH_CODEC (default h264; ffv1 for lossless), BENCH_MANIFEST (default
+#   1: the split render writes a manifest first, counted in its CPU, and the
+#   segments and the join read it; 0: they read the main themselves).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 quillmere=$(realpath "${1:-build/native/apps/quillmere}")
@@ -25,6 +27,7 @@ size=${BENCH_SIZE:-1920x1080}
 count=${BENCH_SEGMENTS:-8}
 rounds=${BENCH_ROUNDS:-3}
 codec=${BENCH_CODEC:-h264}
+use_manifest=${BENCH_MANIFEST:-1}
 ((count >= 2)) || { echo "bench-segments: BENCH_SEGMENTS must be at least 2" >&2; exit 2; }
 work=$(mktemp -d "${TMPDIR:-/tmp}/quillmere-bench-segments-XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -38,6 +41,7 @@ options=(--overlay clip.mkv --position top-right --size 33% --bilinear --border 
   --shadow gradient-random --seed 1 --repeat --codec "$codec" -q -y)
 [[ "$codec" == h264 ]] && options+=(--preset veryfast)
 main_bytes=$(stat -c %s main.mkv)
+clip_bytes=$(stat -c %s clip.mkv)
 
 # Runs a command and prints "CPU_SECONDS BYTES_READ": a shell runs and
 # reaps it, so the shell's /proc io holds the command's reads.
@@ -53,14 +57,20 @@ for ((round = 1; round <= rounds; round++)); do
   read -r cpu _ < <(measure "$quillmere" render main.mkv -o whole.mkv "${options[@]}")
   whole+=("$cpu")
   total=0
+  manifest=()
+  if ((use_manifest)); then
+    read -r total _ < <(measure "$quillmere" segments main.mkv "$count" --manifest manifest.json \
+      -- "${options[@]}")
+    manifest=(--manifest manifest.json)
+  fi
   for ((index = 0; index < count; index++)); do
     read -r cpu bytes < <(measure "$quillmere" render main.mkv --segment "$index/$count" \
-      -o "part-$index.mkv" "${options[@]}")
+      "${manifest[@]}" -o "part-$index.mkv" "${options[@]}")
     total=$(awk -v a="$total" -v b="$cpu" 'BEGIN {printf "%.3f", a + b}')
     ((round == 1)) && segment_reads+=("$bytes")
   done
   split+=("$total")
-  read -r cpu _ < <(measure "$quillmere" join part-*.mkv -o joined.mkv -q -y)
+  read -r cpu _ < <(measure "$quillmere" join part-*.mkv "${manifest[@]}" -o joined.mkv -q -y)
   joins+=("$cpu")
   rm -f part-*.mkv
 done
@@ -74,21 +84,22 @@ read -r split_m split_lo split_hi <<<"$(stats "${split[@]}")"
 read -r join_m join_lo join_hi <<<"$(stats "${joins[@]}")"
 read -r read_m read_lo read_hi <<<"$(stats "${segment_reads[@]}")"
 
-echo "${seconds}s ${size} main ($main_bytes bytes), $codec, $count segments, $rounds interleaved rounds"
+echo "${seconds}s ${size} main ($main_bytes bytes), $codec, $count segments, $rounds interleaved rounds," \
+  "$( ((use_manifest)) && echo "with a manifest (its writing counted in the segments)" || echo "no manifest")"
 printf '%-28s %10s %20s\n' "" "median" "spread"
 printf '%-28s %10.2f %9.2f - %8.2f\n' "whole render, CPU s" "$whole_m" "$whole_lo" "$whole_hi"
 printf '%-28s %10.2f %9.2f - %8.2f\n' "$count segments summed, CPU s" "$split_m" "$split_lo" "$split_hi"
 printf '%-28s %10.2f %9.2f - %8.2f\n' "join, CPU s" "$join_m" "$join_lo" "$join_hi"
 awk -v whole="$whole_m" -v parts="$split_m" -v join="$join_m" -v n="$count" \
   -v read="$read_m" -v lo="$read_lo" -v hi="$read_hi" -v main="$main_bytes" \
-  -v seconds="$seconds" 'BEGIN {
+  -v seconds="$seconds" -v clip="$clip_bytes" 'BEGIN {
   overhead = (parts - whole) / (n - 1)
   printf "%-28s %10.3f\n", "segments / whole", parts / whole
   printf "%-28s %10.3f   (%.1f%% of a segment'"'"'s share)\n", "overhead per segment, CPU s",
          overhead, 100 * overhead / (whole / n)
   printf "%-28s %10.3f\n", "join / whole", join / whole
-  printf "%-28s %10.3f   (%.3f - %.3f; 1/N = %.3f)\n", "bytes read per segment / main",
-         read / main, lo / main, hi / main, 1 / n
+  printf "%-28s %10.3f   (%.3f - %.3f; 1/N = %.3f; the reads include the overlay, %.3f of the main)\n",
+         "bytes read per segment / main", read / main, lo / main, hi / main, 1 / n, clip / main
   # A 10-minute main of the same kind: the render and the join grow with its
   # length, a segment'"'"'s fixed overhead does not. On M machines the job takes
   # W/M + o + J against W alone.

@@ -47,12 +47,13 @@ extension=
 [[ "$(basename "$output")" == *.* ]] && extension=".${output##*.}"
 [[ -n "$extension" ]] || { echo "submit: $output has no extension to choose its container by" >&2; exit 2; }
 
-# Refuses at once what every segment would refuse (a main with fewer frames
-# than segments, an option mistake), and shows where the seams fall.
-"$quillmere" segments "$1" "$segments" >&2
-
 mkdir -p "$work/logs"
 work=$(cd "$work" && pwd)
+# Refuses at once what every segment would refuse (a main with fewer frames
+# than segments, an option mistake), shows where the seams fall, and writes
+# the manifest from which each segment reads only its part of the main.
+"$quillmere" segments "$1" "$segments" --manifest "$work/manifest.json" -- "${@:2}" >&2
+
 output=$(cd "$(dirname "$output")" && pwd)/$(basename "$output")
 # The runner as the nodes find it: a relative path is made absolute, a bare
 # name is looked up on the nodes' PATH.
@@ -70,6 +71,7 @@ resubmit="$work/resubmit.sh"
   printf 'export QUILLMERE=%q QUILLMERE_SEGMENTS=%q QUILLMERE_WORK=%q\n' \
     "$quillmere" "$segments" "$work"
   printf 'export QUILLMERE_EXTENSION=%q QUILLMERE_OUTPUT=%q\n' "$extension" "$output"
+  printf 'export QUILLMERE_MANIFEST=%q\n' "$work/manifest.json"
   printf 'options=(' && printf ' %q' "${sbatch_options[@]}" --chdir="$PWD" && echo ' )'
   printf 'arguments=(' && printf ' %q' "$@" && echo ' )'
   printf 'here=%q\n' "$here"
