@@ -193,16 +193,16 @@ const LayoutCase kLayouts[] = {
     {"Gbrp12bit", "-pix_fmt gbrp12le -c:v ffv1", "gbrp12le"},
 };
 
-// The mask 40..98 x 30..68 with a border of 3 and a shadow of 10 shifted 4
-// reaches columns 37..111 and rows 27..81; the chroma grid of 4:2:x widens
-// that to even starts.
+// The mask 40..99 x 30..69 (60 by 40 pixels) with a border of 3 and a shadow
+// of 10 shifted 4 reaches columns 37..112 and rows 27..82; the chroma grid
+// of 4:2:x widens that to even starts.
 constexpr const char* kDrawing[] = {"--overlay", "OVERLAY", "--mask", "40,30,w60,h40", "--fit",
                                     "--bilinear", "--border", "3", "--shadow", "4",
                                     "--shadow-size", "10", "--shadow-shift", "4"};
 constexpr int kAreaLeft = 36;
 constexpr int kAreaTop = 26;
-constexpr int kAreaRight = 112;
-constexpr int kAreaBottom = 82;
+constexpr int kAreaRight = 113;
+constexpr int kAreaBottom = 83;
 
 class Background : public FidelityTest, public testing::WithParamInterface<LayoutCase> {};
 

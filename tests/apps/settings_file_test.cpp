@@ -473,6 +473,7 @@ const SettingCase kSettingCases[] = {
     {"alpha", {"--alpha", "ignore"}, nullptr},
     {"opacity", {"--opacity", "40"}, nullptr},
     {"cornerRadius", {"--corner-radius", "24"}, nullptr},
+    {"overlayTransfer", {"--overlay-transfer", "keep"}, nullptr},
     {"border.on", {"--border", "4"}, nullptr},
     {"border.size", {"--border", "7"}, nullptr},
     {"border.color", {"--border", "4", "--border-color", "navy"}, nullptr},

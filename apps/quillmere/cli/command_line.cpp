@@ -772,7 +772,7 @@ const OptionRow kOptions[] = {
              AddWords(words, option, OverlayTransferName(line.overlayTransfer));
          }
      },
-     "overlay_transfer",
+     "overlayTransfer",
      [](const CommandLine& line) { return Json(OverlayTransferName(line.overlayTransfer)); },
      TakeText,
      SettingKind::Choice},

@@ -285,8 +285,7 @@ TEST(EditSession, KeysAreShownSavedAndKeptUntouched) {
     EditSession session(start, work, &RecordSave);
     const Json before = session.Describe();
     EXPECT_EQ(before["commandLine"],
-              "quillmere render main.mp4 -o out.mkv --overlay pip.mp4 --key 0=10,20,330,200 "
-              "--key 2s=40,50,200,150:in-out --fit");
+              StartLine(" --key 0=10,20,330,200 --key 2s=40,50,200,150:in-out --fit"));
     EXPECT_EQ(before["mask"], Mask(10, 20, 330, 200));
     EXPECT_EQ(StatusOf([&] { session.ReleaseMask(Mask(0, 0, 100, 100)); }), 400);
     EXPECT_EQ(StatusOf([&] { session.Change(Json{{"maskText", "1 2 w30 h40"}}); }), 400);

@@ -75,12 +75,12 @@ class TwoPagesTest(unittest.TestCase):
         field.send_keys(Keys.CONTROL, 'a')
         field.send_keys('100 80 w200 h120', Keys.ENTER)
         session = harness.wait_until(
-            lambda: (lambda s: s if s['maskText'] == '100 80 299 199' else None)(
+            lambda: (lambda s: s if s['maskText'] == '100 80 300 200' else None)(
                 self.server.session()), 'the mask set in the first page')
 
         second = self.in_window(self.second)
         harness.wait_until(lambda: second.element('mask-text').get_attribute('value') ==
-                           '100 80 299 199', 'the mask in the second page')
+                           '100 80 300 200', 'the mask in the second page')
         self.assertRegex(self.text_of('status'), r'^Changed in another page: .*\bmask\b')
         self.assertEqual(second.readouts()['left'], '100')
         second.wait_for_picture_of(session['revision'])
