@@ -12,9 +12,11 @@ import json
 import os
 import re
 import shlex
+import shutil
 import subprocess
 import tempfile
 import time
+import unittest
 import urllib.request
 
 from selenium import webdriver
@@ -104,6 +106,30 @@ def frame_checksums(path):
                 'framemd5', '-']).decode()
     return [line.split(',')[-1].strip() for line in text.splitlines()
             if line and not line.startswith('#')]
+
+
+class PageTestCase(unittest.TestCase):
+    """Tests of the page of one server that setUpClass starts, with its files in
+    cls.folder: open_browser() starts the browser (or stops the server when it
+    cannot), and the browser, the server and the folder go with the class."""
+
+    @classmethod
+    def open_browser(cls, *size):
+        try:
+            cls.browser = Browser(*size)
+        except Exception:
+            try:
+                cls.server.stop()
+            finally:
+                raise
+
+    @classmethod
+    def tearDownClass(cls):
+        try:
+            cls.browser.quit()
+            cls.server.stop()
+        finally:
+            shutil.rmtree(cls.folder, ignore_errors=True)
 
 
 class EditServer:

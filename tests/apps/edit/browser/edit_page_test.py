@@ -61,7 +61,7 @@ def plugin_readouts(left, top, right, bottom):
             'size': f'{max(r - l, 0)} x {max(b - t, 0)}'}
 
 
-class EditPageTest(unittest.TestCase):
+class EditPageTest(harness.PageTestCase):
     @classmethod
     def setUpClass(cls):
         cls.folder = tempfile.mkdtemp(prefix='quillmere-edit-test-')
@@ -77,23 +77,9 @@ class EditPageTest(unittest.TestCase):
         cls.server = harness.EditServer(
             OPTIONS.quillmere, ['main.mp4', '--overlay', 'pip.mkv', '-o', 'page.mkv',
                                 '--settings', 'look.json'], cls.folder)
-        try:
-            cls.browser = harness.Browser()
-        except Exception:
-            try:
-                cls.server.stop()
-            finally:
-                raise
+        cls.open_browser()
         cls.browser.open(cls.server)
         Select(cls.browser.element('zoom')).select_by_value(ZOOM)
-
-    @classmethod
-    def tearDownClass(cls):
-        try:
-            cls.browser.quit()
-            cls.server.stop()
-        finally:
-            shutil.rmtree(cls.folder, ignore_errors=True)
 
     def setUp(self):
         self.box = self.browser.picture_box()

@@ -9,7 +9,6 @@ a picture that could not be had.
 import argparse
 import os
 import re
-import shutil
 import sys
 import tempfile
 import unittest
@@ -25,7 +24,7 @@ OPTIONS = None
 MAIN_FRAMES = 150
 
 
-class TwoPagesTest(unittest.TestCase):
+class TwoPagesTest(harness.PageTestCase):
     @classmethod
     def setUpClass(cls):
         cls.folder = tempfile.mkdtemp(prefix='quillmere-edit-sync-')
@@ -34,13 +33,7 @@ class TwoPagesTest(unittest.TestCase):
         cls.server = harness.EditServer(
             OPTIONS.quillmere, ['main.mp4', '-o', 'slow.mp4', '--codec', 'libx264',
                                 '--preset', 'veryslow'], cls.folder)
-        try:
-            cls.browser = harness.Browser(1200, 900)
-        except Exception:
-            try:
-                cls.server.stop()
-            finally:
-                raise
+        cls.open_browser(1200, 900)
         driver = cls.browser.driver
         cls.browser.open(cls.server)
         cls.first = driver.current_window_handle
@@ -48,14 +41,6 @@ class TwoPagesTest(unittest.TestCase):
         driver.switch_to.new_window('window')
         cls.browser.open(cls.server)
         cls.second = driver.current_window_handle
-
-    @classmethod
-    def tearDownClass(cls):
-        try:
-            cls.browser.quit()
-            cls.server.stop()
-        finally:
-            shutil.rmtree(cls.folder, ignore_errors=True)
 
     def in_window(self, handle):
         self.browser.driver.switch_to.window(handle)
@@ -140,7 +125,7 @@ class TwoPagesTest(unittest.TestCase):
             self.assertEqual(file.read(), b'kept', 'a cancelled render keeps the old output')
 
 
-class UnobtainablePictureTest(unittest.TestCase):
+class UnobtainablePictureTest(harness.PageTestCase):
     """A clip whose later frames cannot be decoded: what the page says of a
     picture it could not have goes once another comes, and the frame controls
     show the frame the picture shows."""
@@ -158,22 +143,8 @@ class UnobtainablePictureTest(unittest.TestCase):
             file.seek(int(size * 0.7))
             file.write(bytes(int(size * 0.25)))
         cls.server = harness.EditServer(OPTIONS.quillmere, ['broken.mp4'], cls.folder)
-        try:
-            cls.browser = harness.Browser(1200, 900)
-            cls.browser.open(cls.server)
-        except Exception:
-            try:
-                cls.server.stop()
-            finally:
-                raise
-
-    @classmethod
-    def tearDownClass(cls):
-        try:
-            cls.browser.quit()
-            cls.server.stop()
-        finally:
-            shutil.rmtree(cls.folder, ignore_errors=True)
+        cls.open_browser(1200, 900)
+        cls.browser.open(cls.server)
 
     def undecodable_frame(self):
         for frame in range(150, self.FRAMES, 10):

@@ -13,7 +13,6 @@ of the page mid-drag, snapped, with its guides showing.
 import argparse
 import math
 import os
-import shutil
 import sys
 import tempfile
 import unittest
@@ -74,7 +73,7 @@ def with_aspect(anchor, point, ratio):
     return (min(anchor[0], x), min(anchor[1], y), max(anchor[0], x), max(anchor[1], y))
 
 
-class EditToolsTest(unittest.TestCase):
+class EditToolsTest(harness.PageTestCase):
     @classmethod
     def setUpClass(cls):
         cls.folder = tempfile.mkdtemp(prefix='quillmere-edit-tools-')
@@ -85,24 +84,10 @@ class EditToolsTest(unittest.TestCase):
                           codec=('-c:v', 'ffv1'))
         cls.server = harness.EditServer(OPTIONS.quillmere, ['main.mp4', '--overlay', 'pip.mkv'],
                                         cls.folder)
-        try:
-            # 1280 wide: the screenshot's width.
-            cls.browser = harness.Browser(1280, 1000)
-        except Exception:
-            try:
-                cls.server.stop()
-            finally:
-                raise
+        # 1280 wide: the screenshot's width.
+        cls.open_browser(1280, 1000)
         cls.browser.open(cls.server)
         Select(cls.browser.element('zoom')).select_by_value(ZOOM)
-
-    @classmethod
-    def tearDownClass(cls):
-        try:
-            cls.browser.quit()
-            cls.server.stop()
-        finally:
-            shutil.rmtree(cls.folder, ignore_errors=True)
 
     def setUp(self):
         self.box = self.browser.picture_box()
