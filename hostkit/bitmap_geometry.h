@@ -3,8 +3,10 @@
 #pragma once
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <utility>
 
 #include "host/vbitmap.h"
@@ -20,6 +22,21 @@ static_assert(sizeof(Wide) >= 2 * sizeof(long), "Wide must hold sums of two long
 
 // A size argument that stands for the source's (or the destination's) extent.
 constexpr long kWholeExtent = -1;
+
+// The destination extent a stretch draws into: kWholeExtent stands for the
+// source rectangle's extent, rounded. False when the stretch draws nothing.
+inline bool StretchExtent(long requested, double sourceExtent, Wide& extent) {
+    if (requested == kWholeExtent) {
+        const double rounded = std::nearbyint(sourceExtent);
+        if (!(rounded >= 1.0 && rounded <= double(std::numeric_limits<std::int32_t>::max()))) {
+            return false;
+        }
+        extent = static_cast<Wide>(rounded);
+        return true;
+    }
+    extent = requested;
+    return requested > 0;
+}
 
 struct Span {
     int source = 0;

@@ -52,20 +52,6 @@ Sample BilinearSample(double position, int extent) {
     return {index, index + 1, weight};
 }
 
-// The destination extent a stretch draws into: -1 stands for the source
-// rectangle's extent, rounded.
-bool StretchExtent(long requested, double sourceExtent, Wide& extent) {
-    if (requested == kWholeExtent) {
-        const double rounded = std::nearbyint(sourceExtent);
-        if (!(rounded >= 1.0 && rounded <= double(std::numeric_limits<std::int32_t>::max()))) {
-            return false;
-        }
-        extent = static_cast<Wide>(rounded);
-        return true;
-    }
-    extent = requested;
-    return requested > 0;
-}
 
 // One thread's scratch, grown to the largest stretch it has seen.
 struct StretchScratch {

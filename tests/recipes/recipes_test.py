@@ -26,6 +26,15 @@ KUBERNETES = os.path.join(SOURCE, "scripts", "kubernetes")
 kLeastPsnr = 35.0
 
 
+# The key under which a Kubernetes object holds its body.
+kBody = "spec"
+
+
+def pod_template(job):
+    """The pod a Job's manifest runs."""
+    return job[kBody]["template"][kBody]
+
+
 def run(command, cwd, env=None):
     done = subprocess.run(command, cwd=cwd, env=env, shell=isinstance(command, str),
                           executable="/bin/bash" if isinstance(command, str) else None,
@@ -106,20 +115,20 @@ class Recipes(unittest.TestCase):
             return yaml.safe_load(stream)
 
     def pod_command(self, job, work):
-        container = job["spec"]["template"]["spec"]["containers"][0]
+        container = pod_template(job)["containers"][0]
         self.assertEqual(container["command"], ["sh", "-c"])
         self.assertEqual(container["volumeMounts"][0]["mountPath"], "/work")
         return container["args"][0].replace("/work", work)
 
     def test_kubernetes_jobs(self):
         volume = self.manifest("volume.yaml")
-        self.assertEqual(volume["spec"]["accessModes"], ["ReadWriteMany"])
+        self.assertEqual(volume[kBody]["accessModes"], ["ReadWriteMany"])
         segments = self.manifest("segments-job.yaml")
         join = self.manifest("join-job.yaml")
-        spec = segments["spec"]
-        self.assertEqual(spec["completionMode"], "Indexed")
+        indexed = segments[kBody]
+        self.assertEqual(indexed["completionMode"], "Indexed")
         for job in (segments, join):
-            claim = job["spec"]["template"]["spec"]["volumes"][0]["persistentVolumeClaim"]
+            claim = pod_template(job)["volumes"][0]["persistentVolumeClaim"]
             self.assertEqual(claim["claimName"], volume["metadata"]["name"])
 
         work = os.path.join(self.scratch, "work")
@@ -127,7 +136,7 @@ class Recipes(unittest.TestCase):
         make_clips(work, "main.mp4", "clip.mp4")
         segment = self.pod_command(segments, work)
         count = int(re.search(r'--segment "\$JOB_COMPLETION_INDEX/(\d+)"', segment).group(1))
-        self.assertEqual(count, spec["completions"])
+        self.assertEqual(count, indexed["completions"])
         for index in range(count):
             run(["sh", "-c", segment], work,
                 dict(self.env, JOB_COMPLETION_INDEX=str(index)))

@@ -57,20 +57,6 @@ void BitBltOverVideo(const VBitmap* self, long x2, long y2, const VBitmap* sourc
                  ClipRun(y1, y2, height, source->h, self->h));
 }
 
-// The destination extent of a stretch: -1 stands for the source
-// rectangle's extent, rounded. False when the stretch draws nothing.
-bool StretchExtent(long requested, double sourceExtent, Wide& extent) {
-    if (requested == kWholeExtent) {
-        const double rounded = std::nearbyint(sourceExtent);
-        if (!(rounded >= 1.0 && rounded <= double(std::numeric_limits<std::int32_t>::max()))) {
-            return false;
-        }
-        extent = static_cast<Wide>(rounded);
-        return true;
-    }
-    extent = requested;
-    return requested > 0;
-}
 
 // The pixels a stretch covers, clipped as the stretches clip them; nothing
 // when it would draw nothing.
